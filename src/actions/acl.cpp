@@ -1,0 +1,189 @@
+#include "actions/acl.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "platform/acl_text.h"
+
+namespace actions {
+
+namespace {
+
+using platform::kErrorAccessDenied;
+using platform::kErrorSuccess;
+
+constexpr uint32_t kErrorInvalidAcl = 1336;
+constexpr uint32_t kFullControlAcl = platform::kDaclSecurityInformation | platform::kProtectedDaclSecurityInformation;
+
+// Keeps SeTakeOwnershipPrivilege enabled while it lives: an administrator holds it, but
+// disabled, and without it a key whose access list refuses WRITE_OWNER cannot be taken.
+class TakeOwnershipPrivilege {
+public:
+    explicit TakeOwnershipPrivilege(platform::ISystem& sys) : sys_(sys) {
+        platform::TokenHandle token = 0;
+        if (!sys_.OpenProcessToken(platform::kTokenAdjustPrivileges | platform::kTokenQuery, token)) return;
+        token_.reset(&sys_, token);
+        if (!sys_.LookupPrivilegeValue(platform::kSeTakeOwnershipName, luid_)) return;
+        enabled_ = sys_.AdjustTokenPrivilege(token, luid_, platform::kSePrivilegeEnabled) &&
+                   sys_.GetLastError() == kErrorSuccess;
+    }
+    ~TakeOwnershipPrivilege() {
+        if (enabled_) (void)sys_.AdjustTokenPrivilege(token_.get(), luid_, 0);
+    }
+    TakeOwnershipPrivilege(const TakeOwnershipPrivilege&) = delete;
+    TakeOwnershipPrivilege& operator=(const TakeOwnershipPrivilege&) = delete;
+
+private:
+    platform::ISystem& sys_;
+    platform::UniqueToken token_;
+    platform::Luid luid_;
+    bool enabled_ = false;
+};
+
+// The user name and SID of the account the tool runs as: 0, 1 when the name cannot be read.
+uint32_t CurrentUserSid(platform::Platform& os, std::string& sid) {
+    std::string user;
+    if (!os.sec.GetUserNameA(user)) return 1;
+    return GetAccountSid(os, &sid, user.c_str());
+}
+
+}  // namespace
+
+uint32_t GetAccountSid(platform::Platform& os, std::string* sid, const char* account) {
+    if (sid == nullptr) return platform::kErrorInvalidParameter;
+    sid->clear();
+    if (account == nullptr) return platform::kErrorInvalidParameter;
+    uint32_t sidSize = 0, domainSize = 0, use = 0;
+    if (os.sec.LookupAccountNameA(account, nullptr, sidSize, nullptr, domainSize, use)) {
+        // Success without buffers names no SID; it must not pass for one.
+        uint32_t error = os.sys.GetLastError();
+        return error != kErrorSuccess ? error : platform::kErrorNoneMapped;
+    }
+    uint32_t error = os.sys.GetLastError();
+    if (error != platform::kErrorInsufficientBuffer) return error != kErrorSuccess ? error : platform::kErrorNoneMapped;
+    std::string found, domain;
+    if (!os.sec.LookupAccountNameA(account, &found, sidSize, &domain, domainSize, use)) {
+        error = os.sys.GetLastError();
+        return error != kErrorSuccess ? error : platform::kErrorNoneMapped;
+    }
+    *sid = found;
+    return kErrorSuccess;
+}
+
+uint32_t FormatRegKeyObjectName(platform::RegKey root, const char* keyPath, char* out, size_t outSize) {
+    if (out == nullptr || outSize == 0) return platform::kErrorInvalidParameter;
+    const char* name = nullptr;
+    switch (root) {
+        case platform::kHkeyClassesRoot: name = "CLASSES_ROOT"; break;
+        case platform::kHkeyCurrentUser: name = "CURRENT_USER"; break;
+        case platform::kHkeyLocalMachine: name = "MACHINE"; break;
+        case platform::kHkeyUsers: name = "USERS"; break;
+        default: return platform::kErrorFileNotFound;
+    }
+    int n = std::snprintf(out, outSize, "%s\\%s", name, keyPath != nullptr ? keyPath : "");
+    if (n < 0 || static_cast<size_t>(n) >= outSize) {
+        out[0] = '\0';
+        return platform::kErrorInsufficientBuffer;
+    }
+    return kErrorSuccess;
+}
+
+uint32_t BuildAccountDacl(std::string* newDacl, const std::string* oldDacl, const char* sid, uint32_t mask,
+                          bool replace, bool addThisObject, bool addInheritable) {
+    if (newDacl == nullptr || sid == nullptr || (!addThisObject && !addInheritable))
+        return platform::kErrorInvalidParameter;
+    newDacl->clear();
+    std::string account = platform::CanonicalSid(sid);
+    if (account.empty()) return 1337;  // ERROR_INVALID_SID
+
+    std::vector<platform::AceText> aces;
+    if (!replace && oldDacl != nullptr && !oldDacl->empty()) {
+        std::vector<platform::AceText> old;
+        if (!platform::ParseDaclText(*oldDacl, old)) return kErrorInvalidAcl;
+        // The account's own entries go: the new ones say all there is to say about it.
+        for (const platform::AceText& ace : old)
+            if (ace.sid != account) aces.push_back(ace);
+    }
+
+    // Windows reads explicit denied entries first, then explicit allowed, then inherited
+    // ones; the new allowed entries join at the head of the allowed ones.
+    size_t at = aces.size();
+    for (size_t i = 0; i < aces.size(); ++i) {
+        if ((aces[i].flags & platform::kInheritedAce) || aces[i].type == platform::kAccessAllowedAceType) {
+            at = i;
+            break;
+        }
+    }
+    const uint8_t inheritable =
+        platform::kObjectInheritAce | platform::kContainerInheritAce | platform::kInheritOnlyAce;
+    if (addThisObject) {
+        aces.insert(aces.begin() + static_cast<std::ptrdiff_t>(at),
+                    platform::AceText{platform::kAccessAllowedAceType, 0, mask, account});
+        ++at;
+    }
+    if (addInheritable)
+        aces.insert(aces.begin() + static_cast<std::ptrdiff_t>(at),
+                    platform::AceText{platform::kAccessAllowedAceType, inheritable, mask, account});
+    *newDacl = platform::FormatDaclText(aces);
+    return kErrorSuccess;
+}
+
+uint32_t DropRegKeyAcl(platform::Platform& os, platform::RegKey root, const char* keyPath) {
+    std::string sid;
+    if (uint32_t rc = CurrentUserSid(os, sid)) return rc;
+    char name[kObjectNameBuffer];
+    if (uint32_t rc = FormatRegKeyObjectName(root, keyPath, name, sizeof name)) return rc;
+
+    std::string oldDacl;
+    if (uint32_t rc = os.sec.GetNamedSecurityInfoA(name, platform::kSeRegistryKey, platform::kDaclSecurityInformation,
+                                                   nullptr, &oldDacl))
+        return rc;
+    std::string newDacl;
+    if (uint32_t rc = BuildAccountDacl(&newDacl, &oldDacl, sid.c_str(), platform::kGenericAll, false, true, true))
+        return rc;
+    uint32_t rc = os.sec.SetNamedSecurityInfoA(name, platform::kSeRegistryKey, kFullControlAcl, nullptr, newDacl.c_str());
+    if (rc != kErrorAccessDenied) return rc;
+    // The owner may always rewrite the access list.
+    TakeOwnershipPrivilege privilege(os.sys);
+    if (os.sec.SetNamedSecurityInfoA(name, platform::kSeRegistryKey, platform::kOwnerSecurityInformation,
+                                     sid.c_str(), nullptr) != kErrorSuccess)
+        return rc;
+    return os.sec.SetNamedSecurityInfoA(name, platform::kSeRegistryKey, kFullControlAcl, nullptr, newDacl.c_str());
+}
+
+uint32_t DropRegKeyAcl64bit(platform::Platform& os, platform::RegKey root, const char* keyPath) {
+    std::string sid;
+    if (uint32_t rc = CurrentUserSid(os, sid)) return rc;
+    const char* subKey = keyPath != nullptr ? keyPath : "";
+    bool owned = false;
+    auto takeOwnership = [&]() {
+        TakeOwnershipPrivilege privilege(os.sys);
+        platform::RegKey h = 0;
+        if (os.reg.OpenKeyEx(root, subKey, platform::kWriteOwner | platform::kKeyWow64_64Key, h) != kErrorSuccess)
+            return false;
+        platform::UniqueRegKey key(&os.reg, h);
+        owned = os.sec.SetSecurityInfo(key.get(), platform::kOwnerSecurityInformation, sid.c_str(), nullptr) ==
+                kErrorSuccess;
+        return owned;
+    };
+
+    const uint32_t access = platform::kReadControl | platform::kWriteDac | platform::kKeyWow64_64Key;
+    platform::RegKey h = 0;
+    uint32_t rc = os.reg.OpenKeyEx(root, subKey, access, h);
+    if (rc == kErrorAccessDenied && takeOwnership()) rc = os.reg.OpenKeyEx(root, subKey, access, h);
+    if (rc != kErrorSuccess) return rc;
+    platform::UniqueRegKey key(&os.reg, h);
+
+    std::string oldDacl;
+    if (uint32_t err = os.sec.GetSecurityInfo(key.get(), platform::kDaclSecurityInformation, nullptr, &oldDacl))
+        return err;
+    std::string newDacl;
+    if (uint32_t err = BuildAccountDacl(&newDacl, &oldDacl, sid.c_str(), platform::kGenericAll, false, true, true))
+        return err;
+    rc = os.sec.SetSecurityInfo(key.get(), kFullControlAcl, nullptr, newDacl.c_str());
+    if (rc == kErrorAccessDenied && !owned && takeOwnership())
+        rc = os.sec.SetSecurityInfo(key.get(), kFullControlAcl, nullptr, newDacl.c_str());
+    return rc;
+}
+
+}  // namespace actions

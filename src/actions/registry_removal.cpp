@@ -1,0 +1,282 @@
+// Deleting the listed registry values and keys, in the default view first and, under
+// WOW64, in the 64-bit view when the default view does not have them.
+#include <cstdio>
+#include <cstring>
+
+#include "actions/acl.h"
+#include "engine/cnuke.h"
+#include "engine/engine_log.h"
+#include "expand/path_helpers.h"
+
+namespace engine {
+
+namespace {
+
+using platform::kErrorAccessDenied;
+using platform::kErrorFileNotFound;
+using platform::kErrorSuccess;
+
+constexpr uint32_t kErrorBadEnvironment = 10;  // what a 64-bit deletion without RegDeleteKeyExA gives
+constexpr uint32_t kAllAccess64 = platform::kKeyAllAccess | platform::kKeyWow64_64Key;
+constexpr size_t kDisplayBuffer = 8192;
+constexpr size_t kRootNameBuffer = 64;
+
+// One listed entry, split in a buffer of its own (ParseRegistryPath works in place).
+struct SplitEntry {
+    char text[expand::kRegTextBuffer] = {};
+    platform::RegKey root = 0;
+    char* rootName = nullptr;
+    char* keyPath = nullptr;
+    char* last = nullptr;
+};
+
+// Copies and splits a listed entry. An entry too long for the buffer, or without one of
+// the root prefixes, is refused with a warning: the registry API would read a null root
+// as a handle, and a cut text would name some other key.
+bool Split(const char* tag, const char* entry, SplitEntry& out) {
+    size_t length = std::strlen(entry);
+    if (length >= sizeof out.text) {
+        EngineLog(3, "%s: Registry entry '%s' is too long, skipped", tag, entry);
+        return false;
+    }
+    std::memcpy(out.text, entry, length + 1);
+    if (expand::ParseRegistryPath(out.text, out.root, out.rootName, out.keyPath, out.last) != kErrorSuccess ||
+        out.root == 0) {
+        EngineLog(3, "%s: Registry entry '%s' has no root key, skipped", tag, entry);
+        return false;
+    }
+    // Nothing below the root: an empty key path would make the whole root the object.
+    if (out.keyPath == nullptr || *out.keyPath == '\0') {
+        EngineLog(3, "%s: Registry entry '%s' names no key below its root, skipped", tag, entry);
+        return false;
+    }
+    return true;
+}
+
+// "%s\%s" into a display buffer; a text that does not fit is cut, which only shortens a record.
+void Display(char (&out)[kDisplayBuffer], const char* first, const char* second) {
+    std::snprintf(out, sizeof out, "%s\\%s", first, second);
+}
+
+// Turns every "---" of a listed value name back into the backslash it stands for.
+void RestoreBackslashes(char* name) {
+    char* write = name;
+    for (const char* read = name; *read != '\0';) {
+        if (std::strncmp(read, "---", 3) == 0) {
+            *write++ = '\\';
+            read += 3;
+        } else {
+            *write++ = *read++;
+        }
+    }
+    *write = '\0';
+}
+
+bool DeleteListedValue(CNuke& nuke, const char* entry) {
+    static const char* const kTag = "CNuke::CleanupRegValues";
+    SplitEntry e;
+    if (!Split(kTag, entry, e)) return false;
+    char rootText[kRootNameBuffer] = "";
+    nuke.ParseRegKeyPrefix(e.root, rootText);
+    char display[kDisplayBuffer];
+
+    size_t length = std::strlen(entry);
+    if (entry[length - 1] == '\\') {
+        // The key's default value; the key is the entry's text after its root, as listed.
+        const char* keyText = std::strchr(entry, '\\') + 1;
+        Display(display, rootText, keyText);
+        return nuke.DeleteRegistryValue(e.root, keyText, "", display);
+    }
+    if (e.last == nullptr) {
+        EngineLog(3, "%s: Registry entry '%s' names no value, skipped", kTag, entry);
+        return false;
+    }
+    RestoreBackslashes(e.last);
+    Display(display, rootText, e.keyPath);
+    return nuke.DeleteRegistryValue(e.root, e.keyPath, e.last, display);
+}
+
+}  // namespace
+
+bool CNuke::IsWow64() {
+    if (!os_.sys.HasEntryPoint("kernel32", "IsWow64Process")) return false;
+    bool wow64 = false;
+    return os_.sys.IsWow64Process(wow64) && wow64;
+}
+
+uint32_t CNuke::CleanupRegValues() {
+    int count = 0;
+    bool errors = false;
+    const char* entry = nullptr;
+    for (uint32_t rc = regValueList.First(&entry); rc == 0; rc = regValueList.Next(&entry)) {
+        if (!DeleteListedValue(*this, entry)) errors = true;
+        ++count;
+    }
+    if (errors)
+        EngineLog(3, "%s: CleanupRegValues encountered errors but deleted '%d' values", "CNuke::CleanupRegValues",
+                  count);
+    else
+        EngineLog(5, "%s: CleanupRegValues was successful with '%d' deleted values", "CNuke::CleanupRegValues", count);
+    return 0;
+}
+
+bool CNuke::DeleteRegistryValue(platform::RegKey root, const char* keyPath, const char* valueName,
+                                const char* displayText) {
+    static const char* const kTag = "CNuke::DeleteRegistryValue";
+    const char* key = keyPath != nullptr ? keyPath : "";
+    const char* name = valueName != nullptr ? valueName : "";
+    const char* display = displayText != nullptr ? displayText : "";
+    uint32_t rc = os_.reg.SHDeleteValue(root, key, name);
+    if (rc == kErrorAccessDenied) {
+        (void)actions::DropRegKeyAcl(os_, root, key);
+        rc = os_.reg.SHDeleteValue(root, key, name);
+    }
+    if (rc == kErrorSuccess) {
+        EngineLog(5, "%s: Deleting registry value '%s' was successful", kTag, display);
+        return true;
+    }
+    if (rc == kErrorFileNotFound) {
+        if (IsWow64()) {
+            EngineLog(4, "%s: Registry value '%s' not found, let's try 64bit side...", kTag, display);
+            return DeleteRegistryValue64bit(root, key, name) == kErrorSuccess;
+        }
+        EngineLog(5, "%s: Registry value '%s' is missing already, nothing to delete...", kTag, display);
+        return false;
+    }
+    LogErrorCode(rc, "Deleting registry value", display);
+    return false;
+}
+
+uint32_t CNuke::DeleteRegistryValue64bit(platform::RegKey root, const char* keyPath, const char* valueName) {
+    static const char* const kTag = "CNuke::DeleteRegistryValue64bit";
+    // RegDeleteValueA does the deletion, but the view only exists where RegDeleteKeyExA does.
+    if (!os_.sys.HasEntryPoint("AdvAPI32.dll", "RegDeleteKeyExA")) {
+        EngineLog(2, "%s: GetProcAddress for RegDeleteKeyValue failed. 64 bit deletion aborted.", kTag);
+        return kErrorBadEnvironment;
+    }
+    const char* key = keyPath != nullptr ? keyPath : "";
+    const char* name = valueName != nullptr ? valueName : "";
+    char display[kDisplayBuffer];
+    Display(display, key, name);
+
+    platform::RegKey h = 0;
+    uint32_t rc = os_.reg.OpenKeyEx(root, key, kAllAccess64, h);
+    if (rc != kErrorSuccess) {
+        LogErrorCode(rc, "Opening registry key", key);
+        return rc;
+    }
+    platform::UniqueRegKey opened(&os_.reg, h);
+    rc = os_.reg.DeleteValue(opened.get(), name);
+    if (rc == kErrorAccessDenied) {
+        (void)actions::DropRegKeyAcl64bit(os_, root, key);
+        // A handle keeps the access it was opened with; the retry needs one opened under the new list.
+        platform::RegKey again = 0;
+        if (os_.reg.OpenKeyEx(root, key, kAllAccess64, again) == kErrorSuccess) opened.reset(&os_.reg, again);
+        rc = os_.reg.DeleteValue(opened.get(), name);
+    }
+    opened.reset();
+    if (rc == kErrorSuccess)
+        EngineLog(5, "%s: Deleting registry value '%s' was successful", kTag, display);
+    else if (rc == kErrorFileNotFound)
+        EngineLog(5, "%s: Registry value '%s' is missing already, nothing to delete...", kTag, display);
+    else
+        LogErrorCode(rc, "Deleting registry value", display);
+    return rc;
+}
+
+uint32_t CNuke::CleanupRegKeys() {
+    int count = 0;
+    bool errors = false;
+    const char* entry = nullptr;
+    // Largest first: a key's subkeys listed beside it go before it.
+    for (uint32_t rc = regKeyList.Last(&entry); rc == 0; rc = regKeyList.Previous(&entry)) {
+        if (!DeleteRegistryKey(entry)) errors = true;
+        ++count;
+    }
+    if (errors)
+        EngineLog(3, "%s: CleanupRegKeys encountered errors but deleted '%d' values", "CNuke::CleanupRegKeys", count);
+    else
+        EngineLog(5, "%s: CleanupRegKeys was successful with '%d' deleted values", "CNuke::CleanupRegKeys", count);
+    return 0;
+}
+
+bool CNuke::DeleteRegistryKey(const char* entry) {
+    static const char* const kTag = "CNuke::DeleteRegistryKey";
+    if (entry == nullptr) return false;
+    SplitEntry e;
+    if (!Split(kTag, entry, e)) return false;
+    char full[expand::kRegTextBuffer];
+    if (!expand::JoinPath(full, sizeof full, {e.keyPath, e.last})) {
+        EngineLog(3, "%s: Registry entry '%s' is too long, skipped", kTag, entry);
+        return false;
+    }
+    char rootText[kRootNameBuffer] = "";
+    ParseRegKeyPrefix(e.root, rootText);
+    char display[kDisplayBuffer];
+    Display(display, rootText, full);
+
+    uint32_t rc = os_.reg.SHDeleteKey(e.root, full);
+    if (rc == kErrorAccessDenied) {
+        (void)actions::DropRegKeyAcl(os_, e.root, full);
+        rc = os_.reg.SHDeleteKey(e.root, full);
+    }
+    if (rc == kErrorSuccess) {
+        EngineLog(5, "%s: Deleting registry key '%s' was successful", kTag, display);
+        return true;
+    }
+    if (rc == kErrorFileNotFound) {
+        if (IsWow64()) {
+            EngineLog(4, "%s: Registry key '%s' not found, let's try 64bit side...", kTag, display);
+            return DeleteRegistryKey64bit(entry) == kErrorSuccess;
+        }
+        EngineLog(5, "%s: Registry key '%s' is missing already, nothing to delete...", kTag, display);
+        return true;
+    }
+    LogErrorCode(rc, "Deleting registry key", display);
+    return false;
+}
+
+uint32_t CNuke::DeleteRegistryKey64bit(const char* entry) {
+    static const char* const kTag = "CNuke::DeleteRegistryKey64bit";
+    if (!os_.sys.HasEntryPoint("AdvAPI32.dll", "RegDeleteKeyExA")) {
+        EngineLog(2, "%s: GetProcAddress for RegDeleteKeyEx failed. 64 bit deletion aborted.", kTag);
+        return kErrorBadEnvironment;
+    }
+    if (entry == nullptr) return platform::kErrorInvalidParameter;
+    SplitEntry e;
+    if (!Split(kTag, entry, e)) return platform::kErrorInvalidData;
+    // A key right below the root has the root itself as its parent.
+    const char* parentPath = e.last != nullptr ? e.keyPath : "";
+    const char* name = e.last != nullptr ? e.last : e.keyPath;
+    char full[expand::kRegTextBuffer];
+    if (!expand::JoinPath(full, sizeof full, {parentPath, name})) return platform::kErrorInvalidData;
+
+    platform::UniqueRegKey opened;
+    platform::RegKey parent = e.root;
+    if (*parentPath != '\0') {
+        platform::RegKey h = 0;
+        uint32_t rc = os_.reg.OpenKeyEx(e.root, parentPath, kAllAccess64, h);
+        if (rc != kErrorSuccess) {
+            LogErrorCode(rc, "Opening registry key", parentPath);
+            return rc;
+        }
+        opened.reset(&os_.reg, h);
+        parent = h;
+    }
+    // One key, not a tree: a key that still has subkeys stays.
+    uint32_t rc = os_.reg.DeleteKeyEx(parent, name, platform::kKeyWow64_64Key);
+    if (rc == kErrorAccessDenied) {
+        (void)actions::DropRegKeyAcl64bit(os_, e.root, full);
+        rc = os_.reg.DeleteKeyEx(parent, name, platform::kKeyWow64_64Key);
+    }
+    opened.reset();
+    if (rc == kErrorSuccess)
+        EngineLog(5, "%s: Deleting registry key '%s' was successful", kTag, entry);
+    else if (rc == kErrorFileNotFound)
+        EngineLog(5, "%s: Registry key '%s' is missing already, nothing to delete...", kTag, entry);
+    else
+        LogErrorCode(rc, "Deleting registry key", entry);
+    return rc;
+}
+
+}  // namespace engine

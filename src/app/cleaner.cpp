@@ -1,0 +1,140 @@
+#include "app/cleaner.h"
+
+#include "expand/os_checks.h"
+
+namespace app {
+
+const char kRestartNotice[] =
+    "Uninstallation completed successfully.\nKelvaris Clearout Tool\nwill restart your computer shortly.";
+
+namespace {
+constexpr uint32_t kPauseBeforeFilesMs = 1500;
+constexpr uint32_t kPauseBeforeRestartMs = 500;
+}  // namespace
+
+Cleaner::Cleaner(platform::Platform& os) : engine(os), detector(os), firewall(os), os_(os) {}
+
+Cleaner::~Cleaner() = default;
+
+void Cleaner::Run() {
+    (void)detector.DetectRunningProducts();
+    (void)detector.CheckConflictingProducts();
+    if (detector.removalBlocked) {
+        outcome = RunOutcome::Blocked;
+        TurnFirewallOn();
+        return;
+    }
+    (void)detector.CheckInstallationPath();
+    if (detector.removalBlocked) {
+        outcome = RunOutcome::Blocked;
+        TurnFirewallOn();
+        return;
+    }
+    engine.SetDetector(&detector);
+    if (detect::IsAdministrator(os_) == 0) {
+        outcome = RunOutcome::NotAdministrator;
+        return;
+    }
+    sequenceCode = RunSequence();
+    outcome = sequenceCode == 0 ? RunOutcome::Succeeded : RunOutcome::StepFailed;
+    TurnFirewallOn();
+}
+
+uint32_t Cleaner::PrepareLists() {
+    uint32_t code = engine.InitializeLists(removeAll, forceMsi);
+    if (code != 0) return code;
+    return engine.ExpandLists();
+}
+
+uint32_t Cleaner::RunSequence() {
+    auto step = [this](const char* name, uint32_t code) { return stepObserver ? stepObserver(name, code) : code; };
+    using Step = uint32_t (engine::CNuke::*)();
+    struct Named {
+        const char* name;
+        Step run;
+    };
+    static const Named kBefore[] = {
+        {"CNuke::MsiUninstall", &engine::CNuke::MsiUninstall},
+        {"CNuke::StopNTProcesses", &engine::CNuke::StopNTProcesses},
+        {"CNuke::StopNTServices", &engine::CNuke::StopNTServices},
+        {"CNuke::ResetLspStack", &engine::CNuke::ResetLspStack},
+    };
+    static const Named kAfter[] = {
+        {"CNuke::CleanupFiles", &engine::CNuke::CleanupFiles},
+        {"CNuke::CleanupRegValues", &engine::CNuke::CleanupRegValues},
+        {"CNuke::CleanupRegKeys", &engine::CNuke::CleanupRegKeys},
+        {"CNuke::StartNTProcesses", &engine::CNuke::StartNTProcesses},
+    };
+    uint32_t code = step("Cleaner::PrepareLists", PrepareLists());
+    for (const Named& s : kBefore) {
+        if (code != 0) return code;
+        code = step(s.name, (engine.*s.run)());
+    }
+    if (code != 0) return code;
+    engine::RemoveSecurityCenterEntries(os_);
+    (void)step("RemoveSecurityCenterEntries", 0);
+    os_.sys.Sleep(kPauseBeforeFilesMs);
+    for (const Named& s : kAfter) {
+        if (code != 0) return code;
+        code = step(s.name, (engine.*s.run)());
+    }
+    if (code == 0 && autoRestart == 1) {
+        (void)step("Cleaner::Restart", 0);
+        Restart();
+    }
+    return code;
+}
+
+void Cleaner::TurnFirewallOn() {
+    if (expand::GetOsPlatformId(os_) == static_cast<int>(platform::kVerPlatformWin32Nt)) firewall.TurnICFOn();
+}
+
+void Cleaner::Restart() {
+    platform::TokenHandle raw = 0;
+    bool nt = expand::GetOsPlatformId(os_) == static_cast<int>(platform::kVerPlatformWin32Nt);
+    if (!nt || !os_.sys.OpenProcessToken(platform::kTokenAdjustPrivileges | platform::kTokenQuery, raw)) {
+        // Without a token the shutdown privilege cannot be enabled; still ask for a restart,
+        // since restarting is the whole point of reaching this step.
+        if (noReboot == 0) {
+            (void)os_.sys.ExitWindowsEx(platform::kEwxReboot | platform::kEwxForce, 0);
+            restartRequested = true;
+        }
+        return;
+    }
+    platform::UniqueToken token(&os_.sys, raw);
+    platform::Luid luid;
+    if (os_.sys.LookupPrivilegeValue(platform::kSeShutdownName, luid)) {
+        (void)os_.sys.AdjustTokenPrivilege(token.get(), luid, platform::kSePrivilegeEnabled);
+    }
+    {
+        actions::CWinFirewall temporary(os_);
+        temporary.TurnICFOn();
+    }
+    os_.sys.Sleep(kPauseBeforeRestartMs);
+    if (noReboot != 0) return;
+    if (rebootDelay == 0) {
+        (void)os_.sys.ExitWindowsEx(platform::kEwxReboot | platform::kEwxForce, 0);
+    } else {
+        (void)os_.sys.InitiateSystemShutdownEx(nullptr, kRestartNotice, rebootDelay, true, true,
+                                               platform::kShutdownReasonPlannedAppMaintenance);
+    }
+    restartRequested = true;
+}
+
+uint32_t Cleaner::ExitCode() const {
+    switch (outcome) {
+        case RunOutcome::NotRun:
+            return 0;
+        case RunOutcome::Blocked:
+            return platform::kErrorInstallRemoteDisallowed;
+        case RunOutcome::NotAdministrator:
+            return platform::kErrorAccessDenied;
+        case RunOutcome::StepFailed:
+            return sequenceCode;
+        case RunOutcome::Succeeded:
+            return restartRequested ? platform::kErrorSuccessRebootInitiated : platform::kErrorSuccessRebootRequired;
+    }
+    return 0;
+}
+
+}  // namespace app

@@ -1,0 +1,16 @@
+// Process entry of sweeptool.exe: the real machine, the application object, the exit code.
+#include <windows.h>
+
+#include "app/scour_app.h"
+#include "platform/win32/win32_machine.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    static platform::win32::Win32Machine machine;
+    uint32_t exitCode = 0;
+    {
+        app::CScourApp application(machine.platform());
+        (void)application.InitInstance();
+        exitCode = application.exitCode;
+    }
+    return static_cast<int>(exitCode);
+}

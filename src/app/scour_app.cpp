@@ -1,0 +1,137 @@
+#include "app/scour_app.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/ansi.h"
+
+namespace app {
+
+namespace {
+
+bool SameOption(const std::string& argument, const char* option) {
+    return platform::AnsiCompareNoCase(argument.c_str(), option) == 0;
+}
+
+// atol of what follows the first "=", saturating instead of overflowing. Leading blanks
+// and a sign are allowed; reading stops at the first non-digit; no digits give 0.
+long long ReadDelay(const std::string& argument) {
+    size_t eq = argument.find('=');
+    if (eq == std::string::npos) return 0;
+    const char* p = argument.c_str() + eq + 1;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    long long value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (value < 10LL * kMaxShutdownTimeoutSeconds) value = value * 10 + (*p - '0');
+    }
+    return negative ? -value : value;
+}
+
+}  // namespace
+
+ParsedOptions ApplyCommandLine(const std::vector<std::string>& arguments, Cleaner& cleaner) {
+    ParsedOptions parsed;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& a = arguments[i];
+        if (SameOption(a, "--removeall")) {
+            cleaner.removeAll = 1;
+        } else if (SameOption(a, "--forcemsi")) {
+            cleaner.forceMsi = 1;
+        } else if (SameOption(a, "--noreboot")) {
+            cleaner.noReboot = 1;
+        } else if (SameOption(a, "--NOGUI")) {
+            cleaner.autoRestart = 1;
+            parsed.showDialog = false;
+        } else if (SameOption(a, "--server")) {
+            // Accepted for the deployment tools that pass it; it changes nothing.
+        } else if (std::strstr(a.c_str(), "--reboot-delay=") != nullptr) {
+            long long delay = ReadDelay(a);
+            // A negative delay means nothing sensible: keep the delay as it was. A delay
+            // beyond what Windows accepts would make the restart fail, so take the maximum.
+            if (delay > 0) {
+                cleaner.rebootDelay =
+                    delay > kMaxShutdownTimeoutSeconds ? kMaxShutdownTimeoutSeconds : static_cast<uint32_t>(delay);
+            }
+        } else {
+            parsed.showUsage = true;  // "--help" and anything unknown
+            return parsed;
+        }
+    }
+    return parsed;
+}
+
+std::string UsageText(const std::string& programPath) {
+    std::string text = kUsageFormat;
+    text.replace(text.find("%s"), 2, programPath);
+    return text;
+}
+
+CScourApp::CScourApp(platform::Platform& os) : os_(os) {
+    safeBootMode = os.sys.GetSystemMetrics(platform::kSmCleanBoot);
+}
+
+CScourApp::~CScourApp() { UnregisterSafeBootInstaller(); }
+
+bool CScourApp::InitInstance() {
+    Cleaner cleaner(os_);
+    cleaner.autoRestart = 0;
+    std::vector<std::string> arguments = os_.sys.CommandLineArguments();
+    ParsedOptions parsed = ApplyCommandLine(arguments, cleaner);
+    if (parsed.showUsage) {
+        (void)os_.sys.MessageBox(UsageText(arguments.empty() ? std::string() : arguments[0]), kUsageCaption,
+                                 platform::kMbOk);
+        exitCode = 0;
+        return false;
+    }
+    if (safeBootMode != 0 && !StartInstallerService()) {
+        // Without the installer service nothing can be uninstalled: end silently, and tell
+        // the deployment tool why.
+        exitCode = platform::kErrorInstallServiceFailure;
+        return false;
+    }
+    // The dialog arrives with the user-interface subsystem; until then both modes run the
+    // sequence on this thread, and only --NOGUI restarts by itself.
+    cleaner.Run();
+    exitCode = cleaner.ExitCode();
+    return false;
+}
+
+bool CScourApp::RegisterSafeBootInstaller() {
+    const char* key = nullptr;
+    if (safeBootMode == 1)
+        key = kSafeBootMinimalKey;
+    else if (safeBootMode == 2)
+        key = kSafeBootNetworkKey;
+    else
+        return true;
+    // Remembered before the key exists, so that it is deleted at exit even when a later step fails.
+    safeBootKey = key;
+    platform::RegKey raw = 0;
+    uint32_t code = os_.reg.CreateKeyEx(platform::kHkeyLocalMachine, key, platform::kRegOptionNonVolatile,
+                                        platform::kKeyAllAccess, raw, nullptr);
+    if (code != 0 || raw == 0) return false;
+    platform::UniqueRegKey handle(&os_.reg, raw);
+    static const char kService[] = "Service";
+    return os_.reg.SetValueEx(handle.get(), nullptr, platform::kRegSz, kService, sizeof(kService)) == 0;
+}
+
+bool CScourApp::StartInstallerService() {
+    if (!RegisterSafeBootInstaller()) return false;
+    platform::ScHandle raw = 0;
+    if (!os_.scm.OpenSCManager(platform::kServicesActiveDatabase, platform::kScManagerAllAccess, raw)) return false;
+    platform::UniqueScHandle manager(&os_.scm, raw);
+    if (!os_.scm.OpenService(manager.get(), "msiserver", platform::kServiceAllAccess, raw)) return false;
+    platform::UniqueScHandle service(&os_.scm, raw);
+    if (os_.scm.StartService(service.get())) return true;
+    return os_.sys.GetLastError() == platform::kErrorServiceAlreadyRunning;
+}
+
+void CScourApp::UnregisterSafeBootInstaller() {
+    if (safeBootMode != 0 && safeBootKey != nullptr) {
+        (void)os_.reg.DeleteKey(platform::kHkeyLocalMachine, safeBootKey);
+    }
+}
+
+}  // namespace app

@@ -1,0 +1,57 @@
+// The application object: reads the command line, prepares the installer service when the
+// machine was started in safe mode, and runs the cleanup with or without the dialog.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/cleaner.h"
+#include "platform/platform.h"
+
+namespace app {
+
+constexpr char kSafeBootMinimalKey[] = "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Minimal\\MSIServer";
+constexpr char kSafeBootNetworkKey[] = "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network\\MSIServer";
+constexpr char kUsageCaption[] = "Usage";
+constexpr char kUsageFormat[] = "Usage:\n%s [switch]\n--NOGUI to hide the user interface\n--help to see this message\n";
+// The longest delay a timed restart accepts (ten years, in seconds).
+constexpr uint32_t kMaxShutdownTimeoutSeconds = 315360000;
+
+// The result of reading the arguments into a Cleaner's options.
+struct ParsedOptions {
+    bool showUsage = false;
+    bool showDialog = true;
+};
+
+// Applies the arguments after the program name to the cleaner's options, left to right;
+// an argument that is no option (or --help) asks for the usage box.
+ParsedOptions ApplyCommandLine(const std::vector<std::string>& arguments, Cleaner& cleaner);
+// The usage box text for the program path as typed.
+std::string UsageText(const std::string& programPath);
+
+class CScourApp {
+public:
+    explicit CScourApp(platform::Platform& os);
+    CScourApp(const CScourApp&) = delete;
+    CScourApp& operator=(const CScourApp&) = delete;
+    virtual ~CScourApp();
+
+    // The whole job. Always false: the process ends when it returns.
+    bool InitInstance();
+
+    bool RegisterSafeBootInstaller();
+    bool StartInstallerService();
+    void UnregisterSafeBootInstaller();
+
+    int32_t safeBootMode = 0;
+    const char* safeBootKey = nullptr;
+
+    // The process exit code that InitInstance decided (Windows Installer conventions).
+    uint32_t exitCode = 0;
+
+private:
+    platform::Platform& os_;
+};
+
+}  // namespace app

@@ -1,0 +1,214 @@
+// The removal engine: its seventeen lists, the configuration it reads them from, and the
+// removal steps of the run sequence. Each step returns a Windows error code, 0 for success.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "engine/tset.h"
+#include "platform/platform.h"
+
+namespace detect {
+class CDetector;
+}
+
+namespace engine {
+
+// Indices into the type and kind names of the configuration format (the entry grammar is
+// "TYPE,KIND,data"); AddConfigEntry takes them.
+enum ConfigType : uint32_t {
+    kTypeRegValue = 0,
+    kTypeRegKey = 1,
+    kTypeRegValueExpand = 2,
+    kTypeRegKeyExpand = 3,
+    kTypeFileName = 4,
+    kTypeFileNameExpand = 5,
+    kTypeServiceName = 6,
+    kTypeProcessName = 7,
+    kTypeGuid = 8,
+};
+enum ConfigKind : uint32_t {
+    kKindByReference = 0,
+    kKindByValue = 1,
+    kKindByDataMatch = 2,
+};
+
+// The longest configuration line, line end excluded; a longer line is a bad line.
+constexpr size_t kMaxConfigLine = 359;
+
+class CNuke {
+public:
+    explicit CNuke(platform::Platform& os);
+    CNuke(const CNuke&) = delete;
+    CNuke& operator=(const CNuke&) = delete;
+    virtual ~CNuke();
+
+    // --- the run sequence's steps ---
+    [[nodiscard]] uint32_t InitializeLists(uint32_t removeAllOption, uint32_t forceMsiOption);
+    [[nodiscard]] uint32_t ExpandLists();
+    [[nodiscard]] uint32_t MsiUninstall();
+    [[nodiscard]] uint32_t StopNTProcesses();
+    [[nodiscard]] uint32_t StopNTServices();
+    [[nodiscard]] uint32_t ResetLspStack();
+    [[nodiscard]] uint32_t CleanupFiles();
+    [[nodiscard]] uint32_t CleanupRegValues();
+    [[nodiscard]] uint32_t CleanupRegKeys();
+    [[nodiscard]] uint32_t StartNTProcesses();
+
+    void SetDetector(detect::CDetector* d) { detector = d; }
+
+    // --- the configuration file (engine/config_file.cpp) ---
+    // Finds <executable path without extension>.cfg and tests that it can be read:
+    // 0, 2 when it cannot be read, 87 when the path has no place for an extension, or
+    // the error of the module path query.
+    [[nodiscard]] uint32_t InitConfigFile();
+    // Reads every "<key>=" line of the first "[<section> 1]" section into `list`: 0, 1610
+    // for a missing section or a bad line (errorText then holds that line), or the
+    // failing handler's code.
+    [[nodiscard]] uint32_t ReadConfigSection(TSet& list, const char* section, const char* key);
+    // One entry, "TYPE,KIND,data" (data may hold commas): 0, 1610 or the handler's code.
+    [[nodiscard]] uint32_t ParseConfigEntry(TSet& list, const char* text);
+    // Normalises a copy of `data` and hands it to the handler of (type, kind); 1610 for a
+    // pair without one.
+    [[nodiscard]] uint32_t AddConfigEntry(TSet& list, uint32_t typeIndex, uint32_t kindIndex, const char* data);
+    void SetErrorText(const char* text);
+
+    // --- registry path helpers (expand/path_helpers.cpp) ---
+    // Canonical name of HKCR, HKCU, HKLM or HKU into a 64-byte buffer; any other root
+    // leaves the buffer as it was and logs a warning.
+    void ParseRegKeyPrefix(platform::RegKey root, char* out);
+    void ParseRegKeyPrefixCString(platform::RegKey root, std::string& out);
+
+    // --- configuration entry handlers (expand/) ---
+    // Each adds zero or more object texts to `list`; `data` is normalised and may be
+    // modified. A non-zero result stops the section being read.
+    [[nodiscard]] uint32_t ListRegValueData(TSet& list, char* data);
+    [[nodiscard]] uint32_t ExpandRegValue(TSet& list, char* data);
+    [[nodiscard]] uint32_t MatchRegValueData(TSet& list, char* data);
+    [[nodiscard]] uint32_t ExpandRegKey(TSet& list, char* data);
+    [[nodiscard]] uint32_t MatchRegKeyValueData(TSet& list, char* data);
+    [[nodiscard]] uint32_t ExpandFileName(TSet& list, char* data);
+    [[nodiscard]] uint32_t MatchFileDirectory(TSet& list, char* data);
+    [[nodiscard]] uint32_t ExpandFileMacro(TSet& list, char* data);
+    [[nodiscard]] uint32_t MatchFileMacroDirectory(TSet& list, char* data);
+    [[nodiscard]] uint32_t ExpandServiceName(TSet& list, char* data);
+    [[nodiscard]] uint32_t ExpandProcessName(TSet& list, char* data);
+    // Helpers of the handlers (expand/).
+    [[nodiscard]] uint32_t ExpandFilePattern(TSet& list, char* path);
+    [[nodiscard]] uint32_t MatchDirectoryContents(TSet& list, char* data);
+    [[nodiscard]] uint32_t EnumerateServices(platform::ScHandle manager, TSet& out);
+    // The 64-bit program-files folder from the 64-bit registry view: 0, 87 for a null
+    // buffer or zero size, 2 when it cannot be read.
+    [[nodiscard]] uint32_t Get64ProgramFilesPath(char* out, uint32_t size);
+
+    // --- list initialisation (engine/list_init.cpp) ---
+    // Each initialiser reads one section key into its list and returns the reader's code;
+    // what it adds beyond the configuration never changes that code.
+    [[nodiscard]] uint32_t InitIgnoreServiceList();
+    [[nodiscard]] uint32_t InitRemoveServiceList();
+    [[nodiscard]] uint32_t InitStopProcessList();
+    [[nodiscard]] uint32_t InitStartProcessList();
+    [[nodiscard]] uint32_t InitIgnoreRegValueList();
+    [[nodiscard]] uint32_t InitRemoveRegValueList();
+    [[nodiscard]] uint32_t InitIgnoreRegKeyList();
+    [[nodiscard]] uint32_t InitRemoveRegKeyList();
+    [[nodiscard]] uint32_t InitIgnoreFileList();
+    [[nodiscard]] uint32_t InitRemoveFileList();
+    [[nodiscard]] uint32_t InitIgnoreMsiUpgradeCodeList();
+    [[nodiscard]] uint32_t InitRemoveMsiUpgradeCodeList();
+    // Sets startMenuMask from the detected product name, and writes or reads the
+    // removal-retry marker as the name calls for.
+    void InitISPCustomizationOverride();
+    // Adds to `list` a copy of every entry holding "KELVARIS" with that text replaced by
+    // `mask`; nothing when the mask is empty.
+    void ApplyISPCustomization(TSet& list, const std::string& mask);
+    // Installer-database gatherings; their codes never stop list initialisation.
+    [[nodiscard]] uint32_t GatherS1518ComponentQtAssemblies();
+    [[nodiscard]] uint32_t ProductBasedMSIRemoval();
+
+    // --- the removal-retry marker (actions/retry_marker.cpp) ---
+    void MarkRegistryForPossibleRemovalRetry();
+    void ReadRegistryForRemovalRetry();
+
+    // --- the working lists (expand/working_lists.cpp) ---
+    [[nodiscard]] uint32_t PopulateRemoveServiceList();
+    [[nodiscard]] uint32_t PopulateRemoveRegList();
+    [[nodiscard]] uint32_t PopulateRemoveMsiUpgradeCodeList();
+    [[nodiscard]] uint32_t PopulateRemoveFileList();
+    // Removes from `list` every object that holds an entry of `ignore` (case ignored);
+    // each removed text is also put into `excluded` when one is given. Returns 0.
+    uint32_t ExcludeIgnoreList(TSet& list, TSet& ignore, TSet* excluded = nullptr);
+    // Lists an existing key with its whole subtree (64-bit view) into regKeyList and its
+    // values into regValueList: 0 or the Windows error that kept the key out.
+    [[nodiscard]] uint32_t AddRegKeyTree(const char* keyText);
+    // Lists an existing path with everything below it into fileList, opening up the
+    // access lists of the directories on the way: 0 or the error that kept it out.
+    [[nodiscard]] uint32_t AddFileTree(const char* path);
+
+    // --- file removal (actions/file_removal.cpp) ---
+    // Queues one file or directory for deletion at the next restart, clearing its
+    // read-only attribute first and opening up its access list once if Windows refuses.
+    void RemovePath(const char* path);
+    // Replaces the access list of a file or directory by one that gives Everyone full
+    // control, inherited below it: 1 when it was set, else 0.
+    uint32_t DropFileAcl(const char* path);
+
+    // --- registry removal (actions/registry_removal.cpp) ---
+    // Deletes one value in the default view, then in the 64-bit view when it was not
+    // found there under WOW64: true when it was deleted.
+    bool DeleteRegistryValue(platform::RegKey root, const char* keyPath, const char* valueName,
+                             const char* displayText);
+    // Deletes a key with its subtree ("HKEY_LOCAL_MACHINE\SOFTWARE\X"), in the default
+    // view, then (only its own key) in the 64-bit view when it was not found under WOW64:
+    // true when it was deleted, or already missing on 32-bit Windows.
+    bool DeleteRegistryKey(const char* entry);
+    [[nodiscard]] uint32_t DeleteRegistryKey64bit(const char* entry);
+    [[nodiscard]] uint32_t DeleteRegistryValue64bit(platform::RegKey root, const char* keyPath,
+                                                    const char* valueName);
+    // The 32-bit process runs on 64-bit Windows.
+    bool IsWow64();
+
+    // --- shared removal records (actions/removal_log.cpp) ---
+    // One warning worded by the error code: "<operation> '<object>' reported ...".
+    void LogErrorCode(uint32_t error, const char* operation, const char* object);
+    // The whole list between two marker records, in the set's order.
+    void LogListContent(TSet& list);
+
+    // --- the seventeen lists, in this order ---
+    TSet msiUpgradeCodeList;
+    TSet removeMsiUpgradeCodeList;
+    TSet ignoreMsiUpgradeCodeList;
+    TSet fileList;
+    TSet regValueList;
+    TSet regKeyList;
+    TSet serviceList;
+    TSet removeFileList;
+    TSet ignoreFileList;
+    TSet removeRegKeyList;
+    TSet ignoreRegKeyList;
+    TSet removeRegValueList;
+    TSet ignoreRegValueList;
+    TSet startProcessList;
+    TSet stopProcessList;
+    TSet removeServiceList;
+    TSet ignoreServiceList;
+
+    // --- further members ---
+    std::string errorText = "<error not initialized>";
+    std::string configPath;  // empty until InitConfigFile has found it
+    uint32_t removeAll = 0;
+    std::string startMenuMask;
+    uint32_t retryMarked = 0;
+    uint32_t retryKeyFound = 0;
+    uint32_t forceMsi = 1;
+    detect::CDetector* detector = nullptr;
+
+protected:
+    platform::Platform& os_;
+};
+
+// The Security Center step of the run sequence (it gives no code and cannot stop it).
+void RemoveSecurityCenterEntries(platform::Platform& os);
+
+}  // namespace engine

@@ -1,0 +1,278 @@
+// File entries of the configuration: paths and patterns, directories chosen by their
+// contents, and paths that begin with a folder macro (with the per-user rule).
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/cnuke.h"
+#include "expand/folder_macros.h"
+#include "expand/handlers_internal.h"
+#include "expand/path_helpers.h"
+#include "platform/ansi.h"
+
+namespace engine {
+
+using namespace platform;
+using expand::kMaxPathBuffer;
+using expand::detail::CopyBounded;
+using expand::detail::FileNamePart;
+using expand::detail::LogTooLong;
+
+namespace {
+
+constexpr char kMakerName[] = "KELVARIS";
+
+bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+
+// The first occurrence of `name` as a whole path component of `folder` ("\NAME\" or
+// "\NAME" at the end); npos when there is none. A user name found inside some other
+// component (a user "S" in "C:\USERS") would send the per-user rule into the wrong
+// folder and past the user's own profile.
+size_t FindComponent(const std::string& folder, const std::string& name) {
+    for (size_t at = folder.find(name); at != std::string::npos; at = folder.find(name, at + 1)) {
+        bool startsComponent = at > 0 && folder[at - 1] == '\\';
+        size_t end = at + name.size();
+        bool endsComponent = end == folder.size() || folder[end] == '\\';
+        if (startsComponent && endsComponent) return at;
+    }
+    return std::string::npos;
+}
+
+// Every field of a quoted multi-field text, in place. SplitQuotedFields ends each field it
+// hands out at the next separator, so the fields are taken one at a time; a field that
+// ends before the text does was ended at a separator, and the next begins after it.
+void SplitAllFields(char* text, std::vector<char*>& fields) {
+    const char* const end = text + std::strlen(text);
+    char* rest = text;
+    for (;;) {
+        char* field = nullptr;
+        expand::SplitQuotedFields(rest, {&field});
+        if (field == nullptr) return;
+        fields.push_back(field);
+        char* after = field + std::strlen(field);
+        if (after + 3 > end) return;
+        rest = after + 3;
+    }
+}
+
+}  // namespace
+
+uint32_t CNuke::ExpandFilePattern(TSet& list, char* path) {
+    static const char* const kTag = "CNuke::ExpandFilePattern";
+    expand::NormalizePath(path);
+
+    FindDataA found;
+    FindHandle raw = 0;
+    if (!os_.fs.FindFirstFileA(path, found, raw)) {
+        // Nothing matches (or the path does not exist): the text is kept as written, and
+        // the working lists drop it later if it still names nothing.
+        return list.Insert(path);
+    }
+    UniqueFind find(&os_.fs, raw);
+
+    char directory[kMaxPathBuffer] = {};
+    const char* lastSeparator = std::strrchr(path, '\\');
+    if (lastSeparator != nullptr) {
+        size_t n = static_cast<size_t>(lastSeparator - path) + 1;
+        if (n >= sizeof(directory)) {
+            LogTooLong(kTag, "Path", path);
+            return 0;
+        }
+        std::memcpy(directory, path, n);
+        directory[n] = '\0';
+    }
+
+    uint32_t result = 0;
+    do {
+        if (IsDotEntry(found.name)) continue;
+        std::string name = found.name;
+        AnsiUpperInPlace(&name[0]);
+        char full[kMaxPathBuffer];
+        if (std::strlen(directory) + name.size() >= sizeof(full)) {
+            LogTooLong(kTag, "Path", (std::string(directory) + name).c_str());
+            continue;
+        }
+        std::strcpy(full, directory);
+        std::strcat(full, name.c_str());
+        uint32_t code = list.Insert(full);
+        if (code != 0 && result == 0) result = code;
+    } while (os_.fs.FindNextFileA(find.get(), found));
+    return result;
+}
+
+// The customised edition's variant: the maker's name in the entry replaced by the
+// product's own, expanded beside the entry itself.
+static uint32_t ExpandMaskedVariant(CNuke& nuke, TSet& list, const char* data,
+                                    uint32_t (CNuke::*expand)(TSet&, char*)) {
+    if (nuke.startMenuMask.empty() || nuke.removeAll != 0) return 0;
+    std::string variant = data;
+    AnsiUpperInPlace(&variant[0]);
+    if (expand::detail::ReplaceAll(variant, kMakerName, nuke.startMenuMask) == 0) return 0;
+    return (nuke.*expand)(list, &variant[0]);
+}
+
+uint32_t CNuke::ExpandFileName(TSet& list, char* data) {
+    uint32_t variant = ExpandMaskedVariant(*this, list, data, &CNuke::ExpandFilePattern);
+    uint32_t result = ExpandFilePattern(list, data);
+    return result != 0 ? result : variant;
+}
+
+uint32_t CNuke::MatchFileDirectory(TSet& list, char* data) {
+    uint32_t variant = ExpandMaskedVariant(*this, list, data, &CNuke::MatchDirectoryContents);
+    uint32_t result = MatchDirectoryContents(list, data);
+    return result != 0 ? result : variant;
+}
+
+uint32_t CNuke::MatchDirectoryContents(TSet& list, char* data) {
+    static const char* const kTag = "CNuke::MatchDirectoryContents";
+    std::string copy = data;
+    expand::NormalizePath(&copy[0]);
+
+    std::vector<char*> fields;
+    SplitAllFields(&copy[0], fields);
+    char* directoryPattern = fields.empty() ? nullptr : fields[0];
+    if (directoryPattern == nullptr || *directoryPattern == '\0') return kErrorInvalidData;
+
+    TSet names;
+    for (size_t i = 1; i < fields.size(); ++i) {
+        // An empty field names nothing that a directory could hold.
+        if (*fields[i] == '\0') continue;
+        if (uint32_t code = names.Insert(fields[i])) return code;
+    }
+    if (names.IsEmpty()) return kErrorInvalidData;
+
+    TSet candidates;
+    if (uint32_t code = ExpandFileName(candidates, directoryPattern)) return code;
+
+    const char* directory = nullptr;
+    for (uint32_t r = candidates.First(&directory); r == 0; r = candidates.Next(&directory)) {
+        char children[kMaxPathBuffer];
+        if (!expand::JoinPath(children, sizeof(children), {directory, "*"})) {
+            LogTooLong(kTag, "Path", directory);
+            continue;
+        }
+        TSet wanted;
+        wanted.AddAll(names);
+        TSet found;
+        if (uint32_t code = ExpandFileName(found, children)) return code;
+
+        const char* child = nullptr;
+        for (uint32_t c = found.First(&child); c == 0 && !wanted.IsEmpty(); c = found.Next(&child)) {
+            const char* fileName = FileNamePart(child);
+            const char* pattern = nullptr;
+            for (uint32_t w = wanted.First(&pattern); w == 0;) {
+                w = expand::MatchWildcard(fileName, pattern) ? wanted.RemoveCurrent(&pattern) : wanted.Next(&pattern);
+            }
+        }
+        if (wanted.IsEmpty()) {
+            if (uint32_t code = list.Insert(directory)) return code;
+        }
+    }
+    return 0;
+}
+
+// Resolves the macro's folder; false when there is none on this machine.
+static bool ResolveMacroFolder(CNuke& nuke, Platform& os, const expand::FolderMacro& macro, bool byValue,
+                               std::string& folder) {
+    folder.clear();
+    switch (macro.folder) {
+        case expand::MacroFolder::kShell:
+            return os.shell.SHGetSpecialFolderPath(macro.csidl, folder, false);
+        case expand::MacroFolder::kSystem:
+            return byValue ? os.shell.SHGetSpecialFolderPath(macro.csidl, folder, false)
+                           : os.shell.GetSystemDirectory(folder);
+        case expand::MacroFolder::kWindows:
+            return os.shell.GetWindowsDirectory(folder);
+        case expand::MacroFolder::kProgramFiles64: {
+            char buffer[kMaxPathBuffer] = {};
+            if (nuke.Get64ProgramFilesPath(buffer, sizeof(buffer)) != 0) return false;
+            folder = buffer;
+            return true;
+        }
+        case expand::MacroFolder::kGoogleGadgets:
+            // Only the BY_VALUE form knows this folder.
+            if (byValue) expand::get_google_plugin_dir(os, folder);
+            return true;
+    }
+    return false;
+}
+
+// FILE_NAME_EXPAND entries, both kinds: the macro resolved, then the entry handed on to
+// ExpandFileName (BY_VALUE) or MatchFileDirectory (BY_DATA_MATCH), once for every profile
+// beside the current user's when the folder lies in that user's profile.
+static uint32_t ExpandMacroEntry(CNuke& nuke, Platform& os, TSet& list, char* data, bool byValue) {
+    const char* const tag = byValue ? "CNuke::ExpandFileMacro" : "CNuke::MatchFileMacroDirectory";
+    uint32_t (CNuke::*next)(TSet&, char*) = byValue ? &CNuke::ExpandFileName : &CNuke::MatchFileDirectory;
+
+    expand::NormalizePath(data);
+    const expand::FolderMacro* macro = expand::FindFolderMacro(data);
+    if (macro == nullptr) return kErrorBadConfiguration;
+
+    std::string folder;
+    if (!ResolveMacroFolder(nuke, os, *macro, byValue, folder) || folder.empty()) {
+        // No folder: the entry goes on as written, macro and all; the working lists drop it.
+        return (nuke.*next)(list, data);
+    }
+    if (folder.size() >= kMaxPathBuffer) {
+        LogTooLong(tag, "Folder", folder.c_str());
+        return 0;
+    }
+    expand::NormalizePath(&folder[0]);
+    folder.resize(std::strlen(folder.c_str()));
+
+    // Only entries that begin with their macro are defined; the first L characters are
+    // dropped wherever the macro stands.
+    size_t dataLength = std::strlen(data);
+    size_t macroLength = std::strlen(macro->name);
+    const char* afterMacro = data + (macroLength < dataLength ? macroLength : dataLength);
+
+    char path[kMaxPathBuffer];
+    if (!expand::JoinPath(path, sizeof(path), {folder.c_str(), afterMacro})) {
+        LogTooLong(tag, "Path", (folder + afterMacro).c_str());
+        return 0;
+    }
+
+    // Per-user folders: the same folder in every profile beside the current user's.
+    std::string user;
+    if (!os.shell.GetUserName(user) || user.size() >= 128) user.clear();
+    AnsiUpperInPlace(&user[0]);
+    size_t at = user.empty() ? std::string::npos : FindComponent(folder, user);
+    if (at == std::string::npos) return (nuke.*next)(list, path);
+
+    const std::string profiles = folder.substr(0, at);  // ends with "\"
+    char tail[kMaxPathBuffer];
+    if (!expand::JoinPath(tail, sizeof(tail), {folder.c_str() + at + user.size(), afterMacro})) {
+        LogTooLong(tag, "Path", path);
+        return 0;
+    }
+    FindDataA found;
+    FindHandle raw = 0;
+    if (!os.fs.FindFirstFileA(profiles + "*", found, raw)) return (nuke.*next)(list, path);
+    UniqueFind find(&os.fs, raw);
+
+    uint32_t result = 0;
+    do {
+        if ((found.attributes & kFileAttributeDirectory) == 0 || IsDotEntry(found.name)) continue;
+        char profilePath[kMaxPathBuffer];
+        std::string profileDirectory = profiles + found.name;
+        if (!expand::JoinPath(profilePath, sizeof(profilePath), {profileDirectory.c_str(), tail})) {
+            LogTooLong(tag, "Path", (profileDirectory + tail).c_str());
+            continue;
+        }
+        uint32_t code = (nuke.*next)(list, profilePath);
+        // A malformed entry fails the same way in every profile: report it, do not hide it.
+        if (code != 0) {
+            result = code;
+            break;
+        }
+    } while (os.fs.FindNextFileA(find.get(), found));
+    return result;
+}
+
+uint32_t CNuke::ExpandFileMacro(TSet& list, char* data) { return ExpandMacroEntry(*this, os_, list, data, true); }
+
+uint32_t CNuke::MatchFileMacroDirectory(TSet& list, char* data) {
+    return ExpandMacroEntry(*this, os_, list, data, false);
+}
+
+}  // namespace engine

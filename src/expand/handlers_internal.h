@@ -1,0 +1,53 @@
+// Small pieces the configuration entry handlers share.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+#include "engine/engine_log.h"
+
+namespace expand::detail {
+
+// How much of an overlong text a log record quotes.
+constexpr int kQuotedStart = 64;
+
+// A text that would not fit its buffer is not listed; the record quotes its start so the
+// entry can be found in the configuration file.
+inline void LogTooLong(const char* tag, const char* what, const char* text) {
+    engine::EngineLog(3, "%s: %s too long, not listed: '%.*s...'", tag, what, kQuotedStart,
+                      text != nullptr ? text : "");
+}
+
+// Copies `text` into `out` of `size` bytes; false (and `out` empty) when it does not fit.
+inline bool CopyBounded(char* out, size_t size, const char* text) {
+    size_t n = std::strlen(text);
+    if (n >= size) {
+        out[0] = '\0';
+        return false;
+    }
+    std::memcpy(out, text, n + 1);
+    return true;
+}
+
+// PathFindFileNameA: the text after the last "\", "/" or ":" that is not the last character.
+inline const char* FileNamePart(const char* path) {
+    const char* name = path;
+    for (const char* p = path; *p != '\0'; ++p) {
+        if ((*p == '\\' || *p == '/' || *p == ':') && p[1] != '\0' && p[1] != '\\' && p[1] != '/') name = p + 1;
+    }
+    return name;
+}
+
+// Replaces every occurrence of `what` in `text` by `with`; the number of replacements.
+inline int ReplaceAll(std::string& text, const std::string& what, const std::string& with) {
+    if (what.empty()) return 0;
+    int count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size())) {
+        text.replace(at, what.size(), with);
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace expand::detail

@@ -1,0 +1,250 @@
+// Registry entries of the configuration: values named directly or by a wildcard, values
+// and keys chosen by their string data, the value whose content names the object, and the
+// two folders that come from the registry (program files of the 64-bit view, the
+// desktop-search plug-in folder).
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/cnuke.h"
+#include "expand/folder_macros.h"
+#include "expand/handlers_internal.h"
+#include "expand/path_helpers.h"
+#include "platform/ansi.h"
+
+namespace engine {
+
+using namespace platform;
+using expand::kRegTextBuffer;
+using expand::detail::LogTooLong;
+
+namespace {
+
+// A registry text of a key and a name below it must leave its terminator within the first
+// 261 bytes of its 264-byte buffer.
+constexpr size_t kRegTextLimit = 261;
+// Longest value name the registry allows, terminator included; key names are shorter.
+constexpr uint32_t kMaxRegName = 16384;
+
+// A parsed copy of a registry text; the pointers point into `text`.
+struct ParsedRegText {
+    std::string text;
+    RegKey root = 0;
+    char* rootName = nullptr;
+    char* keyPath = nullptr;
+    char* last = nullptr;
+
+    uint32_t Parse(const char* source) {
+        text = source;
+        return expand::ParseRegistryPath(&text[0], root, rootName, keyPath, last);
+    }
+    const char* KeyPath() const { return keyPath != nullptr ? keyPath : ""; }
+    const char* ValueName() const { return last != nullptr ? last : ""; }
+};
+
+// The string content of a value read with SHGetValueA (the default view). kNotString for
+// data that is not a string; 0 with an empty text for a value that is missing or empty.
+constexpr uint32_t kNotString = kErrorInvalidData;
+
+uint32_t ReadStringValue(IRegistry& reg, const ParsedRegText& value, std::string& out, uint32_t* sizeAfter) {
+    out.clear();
+    uint32_t type = 0, size = 0;
+    if (reg.SHGetValue(value.root, value.KeyPath(), value.ValueName(), &type, nullptr, &size) != 0 || size == 0) {
+        return 0;
+    }
+    if (type != kRegSz) return kNotString;
+    std::vector<char> buffer(size + 1u, '\0');
+    uint32_t code = reg.SHGetValue(value.root, value.KeyPath(), value.ValueName(), &type, buffer.data(), &size);
+    if (sizeAfter != nullptr) *sizeAfter = size;
+    if (code != 0) return code;
+    out = buffer.data();
+    return 0;
+}
+
+}  // namespace
+
+uint32_t CNuke::ListRegValueData(TSet& list, char* data) {
+    ParsedRegText value;
+    if (uint32_t code = value.Parse(data)) return code;
+    if (expand::HasWildcards(value.keyPath)) return kErrorInvalidData;
+
+    std::string content;
+    uint32_t size = 0;
+    uint32_t code = ReadStringValue(os_.reg, value, content, &size);
+    if (code == kNotString) return code;
+    if (code != 0) {
+        EngineLog(2, "%s: ListRegValueData: SHGetValue failed len=%d", "CNuke::ListRegValueData",
+                  static_cast<int>(size));
+        return code;
+    }
+    if (content.empty()) return 0;
+    return list.Insert(content.c_str());
+}
+
+// REG_VALUE and REG_KEY entries BY_VALUE: a wildcard in the last component is resolved
+// against the key's values (default view) or subkeys (64-bit view).
+static uint32_t ExpandRegWildcard(IRegistry& reg, TSet& list, char* data, bool keys) {
+    const char* const tag = keys ? "CNuke::ExpandRegKey" : "CNuke::ExpandRegValue";
+    ParsedRegText pattern;
+    if (uint32_t code = pattern.Parse(data)) return code;
+    if (expand::HasWildcards(pattern.keyPath)) return kErrorInvalidData;
+    if (!expand::HasWildcards(pattern.last)) return list.Insert(data);
+
+    RegKey raw = 0;
+    uint32_t access = keys ? (kKeyRead | kKeyWow64_64Key) : kKeyRead;
+    if (reg.OpenKeyEx(pattern.root, pattern.KeyPath(), access, raw) != 0) {
+        // Listed as written; the working lists hold on to it and removal reports it missing.
+        return list.Insert(data);
+    }
+    UniqueRegKey key(&reg, raw);
+
+    char prefix[kRegTextBuffer];
+    if (!expand::JoinPath(prefix, sizeof(prefix), {pattern.rootName, pattern.keyPath, "\\"}) ||
+        std::strlen(prefix) >= kRegTextLimit) {
+        LogTooLong(tag, "Registry text", data);
+        return 0;
+    }
+    const size_t prefixLength = std::strlen(prefix);
+
+    std::vector<char> name(kMaxRegName);
+    for (uint32_t index = 0;; ++index) {
+        uint32_t nameLength = kMaxRegName;
+        uint32_t code = keys ? reg.EnumKeyEx(key.get(), index, name.data(), &nameLength)
+                             : reg.EnumValue(key.get(), index, name.data(), &nameLength, nullptr, nullptr, nullptr);
+        if (code != 0) break;
+        if (!expand::MatchWildcard(name.data(), pattern.last)) continue;
+        if (prefixLength + nameLength >= kRegTextLimit) {
+            LogTooLong(tag, "Registry text", (std::string(prefix) + name.data()).c_str());
+            continue;
+        }
+        char text[kRegTextBuffer];
+        std::memcpy(text, prefix, prefixLength);
+        std::memcpy(text + prefixLength, name.data(), nameLength + 1u);
+        AnsiUpperInPlace(text + prefixLength);
+        if (uint32_t insert = list.Insert(text)) return insert;
+    }
+    return 0;
+}
+
+uint32_t CNuke::ExpandRegValue(TSet& list, char* data) { return ExpandRegWildcard(os_.reg, list, data, false); }
+
+uint32_t CNuke::ExpandRegKey(TSet& list, char* data) { return ExpandRegWildcard(os_.reg, list, data, true); }
+
+uint32_t CNuke::MatchRegValueData(TSet& list, char* data) {
+    std::string copy = data;
+    expand::NormalizePath(&copy[0]);
+    char* valuePattern = nullptr;
+    char* dataPattern = nullptr;
+    expand::SplitQuotedFields(&copy[0], {&valuePattern, &dataPattern});
+    if (valuePattern == nullptr || dataPattern == nullptr) return kErrorInvalidData;
+
+    TSet candidates;
+    if (ExpandRegValue(candidates, valuePattern) != 0) return kErrorInvalidData;
+
+    const char* candidate = nullptr;
+    for (uint32_t r = candidates.First(&candidate); r == 0; r = candidates.Next(&candidate)) {
+        if (list.Contains(candidate)) continue;
+        ParsedRegText value;
+        if (uint32_t code = value.Parse(candidate)) return code;
+        std::string content;
+        if (uint32_t code = ReadStringValue(os_.reg, value, content, nullptr)) return code;
+        if (content.empty()) continue;
+        if (!expand::MatchWildcard(content.c_str(), dataPattern)) continue;
+        if (uint32_t code = list.Insert(candidate)) return code;
+    }
+    return 0;
+}
+
+uint32_t CNuke::MatchRegKeyValueData(TSet& list, char* data) {
+    std::string copy = data;
+    expand::NormalizePath(&copy[0]);
+    char* keyPattern = nullptr;
+    char* valueName = nullptr;
+    char* dataPattern = nullptr;
+    expand::SplitQuotedFields(&copy[0], {&keyPattern, &valueName, &dataPattern});
+    if (keyPattern == nullptr || valueName == nullptr || dataPattern == nullptr) return kErrorInvalidData;
+    if (expand::HasWildcards(valueName)) return kErrorInvalidData;
+
+    TSet candidates;
+    if (ExpandRegKey(candidates, keyPattern) != 0) return kErrorInvalidData;
+
+    const char* candidate = nullptr;
+    for (uint32_t r = candidates.First(&candidate); r == 0; r = candidates.Next(&candidate)) {
+        if (list.Contains(candidate)) continue;
+        ParsedRegText keyText;
+        if (uint32_t code = keyText.Parse(candidate)) return code;
+        char subKey[kRegTextBuffer];
+        if (!expand::JoinPath(subKey, sizeof(subKey), {keyText.keyPath, keyText.last})) {
+            LogTooLong("CNuke::MatchRegKeyValueData", "Registry text", candidate);
+            continue;
+        }
+        // Keys that cannot be opened, and values that are missing, empty, not strings or
+        // unreadable, simply do not match.
+        RegKey raw = 0;
+        if (os_.reg.OpenKeyEx(keyText.root, subKey, kKeyAllAccess | kKeyWow64_64Key, raw) != 0) continue;
+        UniqueRegKey key(&os_.reg, raw);
+        const char* name = *valueName != '\0' ? valueName : nullptr;
+        uint32_t type = 0, size = 0;
+        if (os_.reg.QueryValueEx(key.get(), name, &type, nullptr, &size) != 0 || size == 0 || type != kRegSz) {
+            continue;
+        }
+        std::vector<char> buffer(size + 1u, '\0');
+        if (os_.reg.QueryValueEx(key.get(), name, &type, buffer.data(), &size) != 0) continue;
+        if (!expand::MatchWildcard(buffer.data(), dataPattern)) continue;
+        if (uint32_t code = list.Insert(candidate)) return code;
+    }
+    return 0;
+}
+
+uint32_t CNuke::Get64ProgramFilesPath(char* out, uint32_t size) {
+    static const char* const kTag = "CNuke::Get64ProgramFilesPath";
+    if (out == nullptr || size == 0) {
+        EngineLog(2, "%s: Invalid parameters, path is '%s' and path length is '%d'", kTag,
+                  out != nullptr ? out : "(null)", static_cast<int>(size));
+        return kErrorInvalidParameter;
+    }
+    RegKey raw = 0;
+    if (os_.reg.OpenKeyEx(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                          kKeyAllAccess | kKeyWow64_64Key, raw) != 0) {
+        EngineLog(3, "%s: RegOpenKeyEx FAILED  while trying to get program files path", kTag);
+        return kErrorFileNotFound;
+    }
+    UniqueRegKey key(&os_.reg, raw);
+    uint32_t got = size;
+    uint32_t code = os_.reg.QueryValueEx(key.get(), "ProgramFilesDir", nullptr, out, &got);
+    // Data stored without its terminator fills the buffer to the end; it must still end
+    // as a string inside it.
+    bool terminated = code == 0 && got <= size && (got == 0 || out[got - 1] == '\0' || got < size);
+    if (!terminated) {
+        out[0] = '\0';
+        EngineLog(3, "%s: RegQueryValue FAILED while trying to get program files path", kTag);
+        return kErrorFileNotFound;
+    }
+    if (got < size) out[got] = '\0';
+    return 0;
+}
+
+}  // namespace engine
+
+namespace expand {
+
+void get_google_plugin_dir(platform::Platform& os, std::string& out) {
+    using namespace platform;
+    out.clear();
+    RegKey raw = 0;
+    if (os.reg.OpenKeyEx(kHkeyCurrentUser, "SOFTWARE\\Google\\Google Desktop", kKeyAllAccess | kKeyWow64_64Key,
+                         raw) != 0) {
+        return;
+    }
+    UniqueRegKey key(&os.reg, raw);
+    char buffer[kMaxPathBuffer + 1] = {};
+    // One byte less than the buffer, so that the text read always ends inside it.
+    uint32_t size = kMaxPathBuffer;
+    if (os.reg.QueryValueEx(key.get(), "plugin_dir", nullptr, buffer, &size) != 0) {
+        engine::EngineLog(3, "%s: RegQueryValue FAILED", "get_google_plugin_dir");
+        return;
+    }
+    out = buffer;
+}
+
+}  // namespace expand

@@ -1,0 +1,256 @@
+#include "expand/path_helpers.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "engine/cnuke.h"
+#include "engine/engine_log.h"
+#include "platform/ansi.h"
+#include "platform/common.h"
+
+namespace expand {
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Root names are ASCII; the text may hold other ANSI bytes, which never equal a letter here.
+bool StartsWithNoCaseAscii(const char* text, const char* prefix) {
+    for (; *prefix != '\0'; ++text, ++prefix) {
+        char a = *text, b = *prefix;
+        if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
+        if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
+        if (a != b) return false;
+    }
+    return true;
+}
+
+struct RootPrefix {
+    const char* prefix;
+    platform::RegKey key;
+};
+
+// The order decides ties; no prefix is the start of another, so it only matters for speed.
+constexpr RootPrefix kRootPrefixes[] = {
+    {"HKEY_CLASSES_ROOT\\", platform::kHkeyClassesRoot},
+    {"HKEY_CURRENT_CONFIG\\", platform::kHkeyCurrentConfig},
+    {"HKEY_CURRENT_USER\\", platform::kHkeyCurrentUser},
+    {"HKEY_DYN_DATA\\", platform::kHkeyDynData},
+    {"HKEY_LOCAL_MACHINE\\", platform::kHkeyLocalMachine},
+    {"HKEY_PERFORMANCE_DATA\\", platform::kHkeyPerformanceData},
+    {"HKEY_USERS\\", platform::kHkeyUsers},
+};
+
+char* UpperCopy(const char* text) {
+    size_t n = std::strlen(text);
+    auto* copy = static_cast<char*>(std::malloc(n + 1));
+    if (copy == nullptr) return nullptr;
+    std::memcpy(copy, text, n + 1);
+    platform::AnsiUpperInPlace(copy);
+    return copy;
+}
+
+const char* CanonicalRootName(platform::RegKey root) {
+    switch (root) {
+        case platform::kHkeyClassesRoot:
+            return "HKEY_CLASSES_ROOT";
+        case platform::kHkeyCurrentUser:
+            return "HKEY_CURRENT_USER";
+        case platform::kHkeyLocalMachine:
+            return "HKEY_LOCAL_MACHINE";
+        case platform::kHkeyUsers:
+            return "HKEY_USERS";
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+void NormalizePath(char* text) {
+    if (text == nullptr) return;
+    size_t n = std::strlen(text);
+    auto* work = static_cast<char*>(std::malloc(n + 1));
+    if (work == nullptr) return;
+
+    const char* start = text;
+    while (*start == '"') ++start;
+    size_t len = std::strlen(start);
+    while (len > 0 && start[len - 1] == '"') --len;
+    // Only one trailing separator goes; runs are collapsed afterwards, so "C:\A\\" keeps one.
+    if (len > 0 && IsSeparator(start[len - 1])) --len;
+
+    size_t out = 0;
+    for (size_t i = 0; i < len; ++i) {
+        if (IsSeparator(start[i])) {
+            if (out > 0 && work[out - 1] == '\\') continue;
+            work[out++] = '\\';
+        } else {
+            work[out++] = start[i];
+        }
+    }
+    work[out] = '\0';
+    platform::AnsiUpperInPlace(work);
+    std::memcpy(text, work, out + 1);
+    std::free(work);
+}
+
+bool JoinPath(char* out, size_t outSize, std::initializer_list<const char*> parts) {
+    if (out == nullptr || outSize == 0) return false;
+    out[0] = '\0';
+    size_t len = 0;
+    for (const char* part : parts) {
+        if (part == nullptr || *part == '\0') continue;
+        size_t partLen = std::strlen(part);
+        bool needSeparator = len > 0 && !IsSeparator(out[len - 1]) && !IsSeparator(part[0]);
+        size_t total = len + (needSeparator ? 1 : 0) + partLen;
+        if (total >= outSize) {
+            out[0] = '\0';
+            return false;
+        }
+        if (needSeparator) out[len++] = '\\';
+        std::memcpy(out + len, part, partLen + 1);
+        len += partLen;
+    }
+    return true;
+}
+
+uint32_t ParseRegistryPath(char* text, platform::RegKey& rootKey, char*& rootName, char*& keyPath,
+                           char*& lastComponent) {
+    if (text == nullptr || *text == '\0') return platform::kErrorInvalidData;
+    NormalizePath(text);
+    rootKey = 0;
+    rootName = nullptr;
+    keyPath = nullptr;
+    lastComponent = nullptr;
+
+    char* rest = text;
+    for (const RootPrefix& root : kRootPrefixes) {
+        if (!StartsWithNoCaseAscii(text, root.prefix)) continue;
+        size_t prefixLen = std::strlen(root.prefix);
+        rootKey = root.key;
+        text[prefixLen - 1] = '\0';
+        rootName = text;
+        rest = text + prefixLen;
+        break;
+    }
+    if (*rest == '\0') return 0;
+    keyPath = rest;
+    if (char* slash = std::strrchr(rest, '\\')) {
+        *slash = '\0';
+        if (slash[1] != '\0') lastComponent = slash + 1;
+    }
+    return 0;
+}
+
+void SplitQuotedFields(char* text, std::initializer_list<char**> fields) {
+    if (text == nullptr) return;
+    size_t n = std::strlen(text);
+    if (n > 0 && text[n - 1] == '"') text[n - 1] = '\0';
+    char* pos = text;
+    while (*pos == '"') ++pos;
+    for (char** field : fields) {
+        if (pos == nullptr) break;
+        if (field != nullptr) *field = pos;
+        char* sep = std::strstr(pos, "\",\"");
+        if (sep == nullptr) {
+            pos = nullptr;
+        } else {
+            *sep = '\0';
+            pos = sep + 3;
+        }
+    }
+}
+
+bool HasWildcards(const char* text) { return text != nullptr && std::strpbrk(text, "*?") != nullptr; }
+
+bool MatchWildcard(const char* text, const char* pattern) {
+    if (text == nullptr || pattern == nullptr) return false;
+    char* t0 = UpperCopy(text);
+    char* p0 = UpperCopy(pattern);
+    if (t0 == nullptr || p0 == nullptr) {
+        std::free(t0);
+        std::free(p0);
+        return false;
+    }
+    char* t = t0;
+    char* p = p0;
+    bool star = false;
+    bool result = false;
+    size_t wildcards = 0;
+    for (;;) {
+        if (*p == '?') {
+            ++wildcards;
+            star = false;
+            ++p;
+            if (*t != '\0') ++t;
+        } else if (*p == '*') {
+            ++wildcards;
+            star = true;
+            ++p;
+        } else if (*p == *t) {
+            star = false;
+            if (*p != '\0') ++p;
+            if (*t != '\0') ++t;
+        } else if (star) {
+            if (*p == '\0') {
+                result = true;
+                break;
+            }
+            star = false;
+            // The run after a star is matched at its first occurrence and never retried.
+            char* runEnd = p;
+            while (*runEnd != '\0' && *runEnd != '*' && *runEnd != '?') ++runEnd;
+            char saved = *runEnd;
+            *runEnd = '\0';
+            char* found = std::strstr(t, p);
+            size_t runLen = static_cast<size_t>(runEnd - p);
+            *runEnd = saved;
+            if (found == nullptr) {
+                result = false;
+                break;
+            }
+            t = found + runLen;
+            p = runEnd;
+        } else {
+            result = false;
+            break;
+        }
+        result = true;
+        if (*t == '\0' || *p == '\0') break;
+    }
+    if (*p == '\0' && *t != '\0' && !star) {
+        result = false;
+    } else if (std::strlen(p0) - wildcards > std::strlen(t0)) {
+        result = false;
+    }
+    std::free(t0);
+    std::free(p0);
+    return result;
+}
+
+}  // namespace expand
+
+namespace engine {
+
+void CNuke::ParseRegKeyPrefix(platform::RegKey root, char* out) {
+    const char* name = expand::CanonicalRootName(root);
+    if (name == nullptr || out == nullptr) {
+        EngineLog(2, "%s: Warning: ParseRegKeyPrefix received invalid hrootKey parameter", "CNuke::ParseRegKeyPrefix");
+        return;
+    }
+    std::memcpy(out, name, std::strlen(name) + 1);  // the longest name fits the 64-byte buffer many times
+}
+
+void CNuke::ParseRegKeyPrefixCString(platform::RegKey root, std::string& out) {
+    const char* name = expand::CanonicalRootName(root);
+    if (name == nullptr) {
+        EngineLog(3, "%s: Warning: ParseRegKeyPrefixCString received invalid hrootKey parameter",
+                  "CNuke::ParseRegKeyPrefixCString");
+        return;
+    }
+    out = name;
+}
+
+}  // namespace engine

@@ -1,0 +1,382 @@
+// The working lists the removal steps read: every listed key with its subtree, every
+// listed directory with its contents, keeping only what exists, less what is ignored.
+#include <cstring>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "actions/acl.h"
+#include "engine/cnuke.h"
+#include "engine/engine_log.h"
+#include "expand/handlers_internal.h"
+#include "expand/path_helpers.h"
+#include "platform/ansi.h"
+#include "platform/common.h"
+
+namespace engine {
+
+using namespace platform;
+using expand::kMaxPathBuffer;
+using expand::kRegTextBuffer;
+using expand::detail::LogTooLong;
+
+namespace {
+
+constexpr char kExpandTag[] = "CNuke::ExpandLists";
+constexpr char kExcludeTag[] = "CNuke::ExcludeIgnoreList";
+constexpr char kKeyTreeTag[] = "CNuke::AddRegKeyTree";
+constexpr char kFileTreeTag[] = "CNuke::AddFileTree";
+
+// The text the retry marker key is listed under when the marker was found at start.
+constexpr char kRetryMarkerKeyText[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS CLEAROUTTOOL";
+
+// A listed object text (key, value, path) holds at most this many characters: a name
+// written after its key or directory gets what is left of 261 bytes, terminator included.
+constexpr size_t kMaxObjectText = 260;
+// Key names hold at most 255 characters, value names 16383.
+constexpr uint32_t kKeyNameBuffer = 256;
+constexpr uint32_t kValueNameBuffer = 16384;
+constexpr uint32_t kFileAttributeReparsePoint = 0x400;
+
+std::string Upper(const char* text) {
+    std::string s = text;
+    if (!s.empty()) AnsiUpperInPlace(&s[0]);
+    return s;
+}
+
+// The entries of an ignore list, upper-cased once, so that each object is tested with
+// one case-insensitive substring search per entry.
+class IgnoreMatcher {
+public:
+    explicit IgnoreMatcher(TSet& ignore) {
+        const char* s = nullptr;
+        for (uint32_t r = ignore.First(&s); r == 0; r = ignore.Next(&s)) entries_.push_back(Upper(s));
+    }
+    bool Empty() const { return entries_.empty(); }
+    bool CoversUpper(const std::string& upperText) const {
+        for (const std::string& e : entries_)
+            if (std::strstr(upperText.c_str(), e.c_str()) != nullptr) return true;
+        return false;
+    }
+    bool Covers(const char* text) const { return !entries_.empty() && CoversUpper(Upper(text)); }
+
+private:
+    std::vector<std::string> entries_;
+};
+
+void LogExcluded(const char* object) {
+    EngineLog(5, "%s: ExcludeIgnoreList: object '%s' excluded", kExcludeTag, object);
+}
+
+// Removes from `list` every object that holds, below itself, one of `excluded`: a key or
+// directory removed whole would take the excluded object with it.
+void DropHolders(TSet& list, TSet& excluded) {
+    std::unordered_set<std::string> holders;
+    const char* s = nullptr;
+    for (uint32_t r = excluded.First(&s); r == 0; r = excluded.Next(&s)) {
+        std::string text = Upper(s);
+        for (size_t at = text.find('\\'); at != std::string::npos; at = text.find('\\', at + 1))
+            holders.insert(text.substr(0, at));
+    }
+    if (holders.empty()) return;
+    uint32_t r = list.First(&s);
+    while (r == 0) {
+        if (holders.count(Upper(s)) != 0) {
+            LogExcluded(s);
+            r = list.RemoveCurrent(&s);
+        } else {
+            r = list.Next(&s);
+        }
+    }
+}
+
+// Removes from `values` every value whose key an entry of `ignoreKeys` covers: ignoring a
+// key keeps its values. Each removed text also goes into `excluded`.
+void ExcludeValuesOfIgnoredKeys(TSet& values, TSet& ignoreKeys, TSet& excluded) {
+    IgnoreMatcher matcher(ignoreKeys);
+    if (matcher.Empty()) return;
+    const char* s = nullptr;
+    uint32_t r = values.First(&s);
+    while (r == 0) {
+        std::string key = Upper(s);
+        size_t last = key.rfind('\\');
+        key.resize(last == std::string::npos ? 0 : last);
+        if (!key.empty() && matcher.CoversUpper(key)) {
+            LogExcluded(s);
+            (void)excluded.Insert(s);
+            r = values.RemoveCurrent(&s);
+        } else {
+            r = values.Next(&s);
+        }
+    }
+}
+
+// A path the file tree may take: absolute on a drive ("X:\..."), below the drive's root,
+// without "." or ".." components. Anything else could reach far beyond the product.
+bool IsPathBelowDriveRoot(const char* path) {
+    if (!((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) return false;
+    if (path[1] != ':' || path[2] != '\\' || path[3] == '\0') return false;
+    const char* component = path + 3;
+    for (;;) {
+        const char* end = std::strchr(component, '\\');
+        size_t n = end != nullptr ? static_cast<size_t>(end - component) : std::strlen(component);
+        if ((n == 1 && component[0] == '.') || (n == 2 && component[0] == '.' && component[1] == '.')) return false;
+        if (end == nullptr) return true;
+        component = end + 1;
+    }
+}
+
+// TODO(lists): CNuke::DropFileAcl takes this place when file removal lands.
+int OpenUpFile(CNuke&, const char*) { return 0; }
+
+// Walks the subtree with the ignore lists at hand, so that an ignored key is neither
+// forced open nor left out of the subtraction.
+class WorkingListBuilder {
+public:
+    WorkingListBuilder(CNuke& nuke, Platform& os)
+        : nuke_(nuke), os_(os), ignoreKeys_(nuke.ignoreRegKeyList), ignoreValues_(nuke.ignoreRegValueList),
+          ignoreFiles_(nuke.ignoreFileList) {}
+
+    uint32_t KeyTree(const char* keyText);
+    uint32_t FileTree(const char* path);
+
+private:
+    CNuke& nuke_;
+    Platform& os_;
+    IgnoreMatcher ignoreKeys_;
+    IgnoreMatcher ignoreValues_;
+    IgnoreMatcher ignoreFiles_;
+};
+
+}  // namespace
+
+uint32_t WorkingListBuilder::KeyTree(const char* keyText) {
+    if (keyText == nullptr) return kErrorInvalidParameter;
+    if (std::strlen(keyText) >= kRegTextBuffer) {
+        LogTooLong(kKeyTreeTag, "Registry key", keyText);
+        return kErrorFilenameExcedRange;
+    }
+    char text[kRegTextBuffer];
+    std::strcpy(text, keyText);
+    expand::NormalizePath(text);
+
+    char parsed[kRegTextBuffer];
+    std::strcpy(parsed, text);
+    RegKey root = 0;
+    char* rootName = nullptr;
+    char* keyPath = nullptr;
+    char* last = nullptr;
+    if (uint32_t code = expand::ParseRegistryPath(parsed, root, rootName, keyPath, last)) return code;
+    char fullPath[kRegTextBuffer];
+    if (!expand::JoinPath(fullPath, sizeof(fullPath), {keyPath, last})) {
+        LogTooLong(kKeyTreeTag, "Registry key", text);
+        return kErrorFilenameExcedRange;
+    }
+    if (rootName == nullptr || fullPath[0] == '\0') {
+        // A bare root would open the whole hive for deletion.
+        EngineLog(3, "%s: AddRegKeyTree: '%s' names no key below a root, not listed", kKeyTreeTag, text);
+        return kErrorInvalidData;
+    }
+    const std::string prefix = std::string(rootName) + "\\" + fullPath;
+    if (prefix.size() > kMaxObjectText) {
+        LogTooLong(kKeyTreeTag, "Registry key", prefix.c_str());
+        return kErrorFilenameExcedRange;
+    }
+
+    RegKey raw = 0;
+    uint32_t code = os_.reg.OpenKeyEx(root, fullPath, kKeyAllAccess | kKeyWow64_64Key, raw);
+    if (code == kErrorAccessDenied) {
+        if (ignoreKeys_.Covers(prefix.c_str())) {
+            // Ignored: its access list stays as it is. Listed only so that the subtraction
+            // sees it and keeps the keys that hold it.
+            (void)nuke_.regKeyList.Insert(prefix.c_str());
+            return code;
+        }
+        // The key was opened in the 64-bit view; its access list is rewritten in that view.
+        (void)actions::DropRegKeyAcl64bit(os_, root, fullPath);
+        code = os_.reg.OpenKeyEx(root, fullPath, kKeyAllAccess | kKeyWow64_64Key, raw);
+    }
+    if (code != 0) return code;
+    UniqueRegKey key(&os_.reg, raw);
+
+    if (uint32_t inserted = nuke_.regKeyList.Insert(prefix.c_str())) return inserted;
+
+    char keyName[kKeyNameBuffer];
+    for (uint32_t index = 0;; ++index) {
+        uint32_t length = sizeof(keyName);
+        if (os_.reg.EnumKeyEx(key.get(), index, keyName, &length) != 0) break;
+        std::string child = prefix + "\\" + std::string(keyName, length);
+        if (child.size() > kMaxObjectText) {
+            if (ignoreKeys_.Covers(child.c_str()))
+                (void)nuke_.regKeyList.Insert(child.c_str());
+            else
+                LogTooLong(kKeyTreeTag, "Registry key", child.c_str());
+            continue;
+        }
+        (void)KeyTree(child.c_str());
+    }
+
+    uint32_t result = 0;
+    std::vector<char> valueName(kValueNameBuffer);
+    for (uint32_t index = 0;; ++index) {
+        uint32_t length = kValueNameBuffer;
+        if (os_.reg.EnumValue(key.get(), index, valueName.data(), &length, nullptr, nullptr, nullptr) != 0) break;
+        std::string name = Upper(std::string(valueName.data(), length).c_str());
+        // A backslash inside a value name travels as "---".
+        std::string escaped;
+        for (char c : name) {
+            if (c == '\\')
+                escaped += "---";
+            else
+                escaped += c;
+        }
+        std::string value = prefix + "\\" + escaped;
+        if (value.size() > kMaxObjectText) {
+            if (ignoreValues_.Covers(value.c_str()))
+                (void)nuke_.regValueList.Insert(value.c_str());
+            else
+                LogTooLong(kKeyTreeTag, "Registry value", value.c_str());
+            continue;
+        }
+        result = nuke_.regValueList.Insert(value.c_str());
+        if (result != 0) break;
+    }
+    return result;
+}
+
+uint32_t WorkingListBuilder::FileTree(const char* path) {
+    if (path == nullptr) return kErrorInvalidParameter;
+    if (std::strlen(path) >= kMaxPathBuffer) {
+        LogTooLong(kFileTreeTag, "Path", path);
+        return kErrorFilenameExcedRange;
+    }
+    char text[kMaxPathBuffer];
+    std::strcpy(text, path);
+    expand::NormalizePath(text);
+    if (!IsPathBelowDriveRoot(text)) {
+        EngineLog(3, "%s: AddFileTree: '%s' is not a full path below a drive's root, not listed", kFileTreeTag, text);
+        return kErrorInvalidParameter;
+    }
+
+    uint32_t attributes = os_.fs.GetFileAttributesA(text);
+    if (attributes == kInvalidFileAttributes) return os_.sys.GetLastError();
+    // An ignored object keeps its access list; the subtraction takes it out below.
+    if (!ignoreFiles_.Covers(text)) (void)OpenUpFile(nuke_, text);
+    if (uint32_t inserted = nuke_.fileList.Insert(text)) return inserted;
+
+    // A link is removed as a link: what it points to is not the product's.
+    if ((attributes & kFileAttributeDirectory) == 0 || (attributes & kFileAttributeReparsePoint) != 0) return 0;
+
+    const std::string directory = text;
+    if (directory.size() + 2 >= kMaxPathBuffer) {
+        LogTooLong(kFileTreeTag, "Path", (directory + "\\*").c_str());
+        return 0;
+    }
+    FindDataA found;
+    FindHandle raw = 0;
+    if (!os_.fs.FindFirstFileA(directory + "\\*", found, raw)) return 0;
+    UniqueFind find(&os_.fs, raw);
+    do {
+        if (found.name == "." || found.name == "..") continue;
+        std::string child = directory + "\\" + Upper(found.name.c_str());
+        if (child.size() >= kMaxPathBuffer) {
+            LogTooLong(kFileTreeTag, "Path", child.c_str());
+            continue;
+        }
+        if ((found.attributes & kFileAttributeDirectory) != 0)
+            (void)FileTree(child.c_str());
+        else
+            (void)nuke_.fileList.Insert(child.c_str());
+    } while (os_.fs.FindNextFileA(find.get(), found));
+    return 0;
+}
+
+uint32_t CNuke::AddRegKeyTree(const char* keyText) { return WorkingListBuilder(*this, os_).KeyTree(keyText); }
+
+uint32_t CNuke::AddFileTree(const char* path) { return WorkingListBuilder(*this, os_).FileTree(path); }
+
+uint32_t CNuke::ExcludeIgnoreList(TSet& list, TSet& ignore, TSet* excluded) {
+    IgnoreMatcher matcher(ignore);
+    if (matcher.Empty()) return 0;
+    const char* s = nullptr;
+    uint32_t r = list.First(&s);
+    while (r == 0) {
+        if (matcher.CoversUpper(Upper(s))) {
+            LogExcluded(s);
+            if (excluded != nullptr) (void)excluded->Insert(s);
+            r = list.RemoveCurrent(&s);
+        } else {
+            r = list.Next(&s);
+        }
+    }
+    return 0;
+}
+
+uint32_t CNuke::PopulateRemoveServiceList() {
+    const char* s = nullptr;
+    for (uint32_t r = removeServiceList.First(&s); r == 0; r = removeServiceList.Next(&s)) (void)serviceList.Insert(s);
+    (void)ExcludeIgnoreList(serviceList, ignoreServiceList);
+    return 0;
+}
+
+uint32_t CNuke::PopulateRemoveRegList() {
+    WorkingListBuilder builder(*this, os_);
+    const char* s = nullptr;
+    for (uint32_t r = removeRegKeyList.First(&s); r == 0; r = removeRegKeyList.Next(&s)) (void)builder.KeyTree(s);
+    if (removeAll == 1 && retryKeyFound == 1 && !regKeyList.Contains(kRetryMarkerKeyText)) {
+        // The marker was written and found in the default view, which the 64-bit walk above
+        // does not see on 64-bit Windows; the key deletion tries the default view first.
+        EngineLog(5, "%s: PopulateRemoveRegList: removal-retry marker '%s' listed", kExpandTag, kRetryMarkerKeyText);
+        (void)regKeyList.Insert(kRetryMarkerKeyText);
+    }
+    for (uint32_t r = removeRegValueList.First(&s); r == 0; r = removeRegValueList.Next(&s)) {
+        if (std::strlen(s) >= kRegTextBuffer) {
+            LogTooLong(kExpandTag, "Registry value", s);
+            continue;
+        }
+        if (regValueList.Insert(s) != 0) break;
+    }
+
+    TSet excluded;
+    (void)ExcludeIgnoreList(regKeyList, ignoreRegKeyList, &excluded);
+    (void)ExcludeIgnoreList(regValueList, ignoreRegValueList, &excluded);
+    ExcludeValuesOfIgnoredKeys(regValueList, ignoreRegKeyList, excluded);
+    DropHolders(regKeyList, excluded);
+    return 0;
+}
+
+uint32_t CNuke::PopulateRemoveMsiUpgradeCodeList() {
+    const char* s = nullptr;
+    for (uint32_t r = removeMsiUpgradeCodeList.First(&s); r == 0; r = removeMsiUpgradeCodeList.Next(&s))
+        (void)msiUpgradeCodeList.Insert(s);
+    (void)ExcludeIgnoreList(msiUpgradeCodeList, ignoreMsiUpgradeCodeList);
+    return 0;
+}
+
+uint32_t CNuke::PopulateRemoveFileList() {
+    WorkingListBuilder builder(*this, os_);
+    const char* s = nullptr;
+    for (uint32_t r = removeFileList.First(&s); r == 0; r = removeFileList.Next(&s)) (void)builder.FileTree(s);
+    TSet excluded;
+    (void)ExcludeIgnoreList(fileList, ignoreFileList, &excluded);
+    DropHolders(fileList, excluded);
+    return 0;
+}
+
+uint32_t CNuke::ExpandLists() {
+    (void)PopulateRemoveServiceList();
+    EngineLog(4, "%s: PopulateRemoveServiceList was successful with '%d' items in the list", kExpandTag,
+              static_cast<int>(serviceList.Count()));
+    (void)PopulateRemoveRegList();
+    EngineLog(4, "%s: PopulateRemoveRegList was successful with '%d' keys and '%d' values in the lists", kExpandTag,
+              static_cast<int>(regKeyList.Count()), static_cast<int>(regValueList.Count()));
+    (void)PopulateRemoveMsiUpgradeCodeList();
+    EngineLog(4, "%s: PopulateRemoveMsiUpgradeCodeList was successful with '%d' items in the list", kExpandTag,
+              static_cast<int>(msiUpgradeCodeList.Count()));
+    (void)PopulateRemoveFileList();
+    EngineLog(4, "%s: PopulateRemoveFileList was successful with '%d' items in the list", kExpandTag,
+              static_cast<int>(fileList.Count()));
+    return 0;
+}
+
+}  // namespace engine

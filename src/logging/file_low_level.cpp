@@ -1,0 +1,66 @@
+#include "logging/file_low_level.h"
+
+namespace KvQmrLogging {
+
+namespace {
+constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
+}
+
+FileLowLevel::~FileLowLevel() { Close(); }
+
+bool FileLowLevel::Open(const std::u16string& path, const char* sddl) {
+    lacksMark_ = false;
+    if (IsOpen()) return false;
+    platform::FileHandle handle = 0;
+    if (!os_.fs.CreateFileW(path, platform::kGenericRead | platform::kGenericWrite,
+                            platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete, sddl,
+                            platform::kOpenAlways, platform::kFileAttributeNormal, handle))
+        return false;
+    handle_ = handle;
+    if (!ReadHeader()) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+void FileLowLevel::Close() {
+    if (!IsOpen()) return;
+    os_.fs.CloseHandle(handle_);
+    handle_ = 0;
+    size_ = 0;
+    lacksMark_ = false;
+}
+
+bool FileLowLevel::Write(const void* bytes, uint32_t count) {
+    if (!IsOpen()) return false;
+    uint32_t written = 0;
+    if (!os_.fs.WriteFile(handle_, bytes, count, written)) written = 0;
+    size_ += written;
+    return true;
+}
+
+bool FileLowLevel::SeekToEnd() {
+    if (!IsOpen()) return false;
+    uint64_t position = 0;
+    if (!os_.fs.SetFilePointerEx(handle_, 0, platform::kFileEnd, position)) return false;
+    size_ = position;
+    return true;
+}
+
+bool FileLowLevel::ReadHeader() {
+    unsigned char header[2] = {0, 0};
+    uint32_t read = 0;
+    uint64_t position = 0;
+    bool ok = os_.fs.SetFilePointerEx(handle_, 0, platform::kFileBegin, position) &&
+              os_.fs.ReadFile(handle_, header, sizeof(header), read);
+    lacksMark_ = !(ok && read == 2 && header[0] == kByteOrderMark[0] && header[1] == kByteOrderMark[1]);
+    if (!SeekToEnd()) return false;
+    if (size_ == 0) {
+        Write(kByteOrderMark, sizeof(kByteOrderMark));
+        lacksMark_ = false;
+    }
+    return true;
+}
+
+}  // namespace KvQmrLogging

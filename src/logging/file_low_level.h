@@ -1,0 +1,42 @@
+// One log file handle: the UTF-16LE byte-order mark at its start and its size as last known.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace KvQmrLogging {
+
+class FileLowLevel {
+public:
+    explicit FileLowLevel(platform::Platform& os) : os_(os) {}
+    FileLowLevel(const FileLowLevel&) = delete;
+    FileLowLevel& operator=(const FileLowLevel&) = delete;
+    virtual ~FileLowLevel();
+
+    // Opens or creates the file for reading and writing, shared with every other writer
+    // (read, write and delete sharing), and checks its header. False when it was already
+    // open or the file cannot be opened or positioned.
+    virtual bool Open(const std::u16string& path, const char* sddl);
+    virtual void Close();
+    // Appends at the file pointer. False only when the file is not open: a failed write is
+    // not reported, and the size advances by what was written.
+    virtual bool Write(const void* bytes, uint32_t count);
+    virtual uint64_t GetSize() const { return size_; }
+    // Moves to the end; the size becomes the end, which other processes may have moved.
+    virtual bool SeekToEnd();
+    // The file does not begin with FF FE.
+    virtual bool LacksMark() const { return lacksMark_; }
+    virtual bool IsOpen() const { return handle_ != 0; }
+    // Reads the first two bytes, seeks to the end and gives an empty file its mark.
+    virtual bool ReadHeader();
+
+private:
+    platform::Platform& os_;
+    uint64_t size_ = 0;
+    platform::FileHandle handle_ = 0;
+    bool lacksMark_ = false;
+};
+
+}  // namespace KvQmrLogging

@@ -1,0 +1,132 @@
+// Files and directories (kernel32): handles, find, attributes, delete, rename, delayed deletion at restart.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/common.h"
+
+namespace platform {
+
+// A file handle of this seam; 0 is "no handle" (the backend never hands out INVALID_HANDLE_VALUE).
+using FileHandle = uintptr_t;
+// A FindFirstFile listing; 0 is "no listing".
+using FindHandle = uintptr_t;
+
+enum : uint32_t {
+    // Access rights.
+    kGenericRead = 0x80000000,
+    kGenericWrite = 0x40000000,
+    kGenericAll = 0x10000000,
+    kDeleteAccess = 0x00010000,  // DELETE
+
+    // Share modes.
+    kFileShareRead = 0x1,
+    kFileShareWrite = 0x2,
+    kFileShareDelete = 0x4,
+
+    // Creation dispositions.
+    kCreateNew = 1,
+    kCreateAlways = 2,
+    kOpenExisting = 3,
+    kOpenAlways = 4,
+    kTruncateExisting = 5,
+
+    // Attributes.
+    kFileAttributeReadonly = 0x1,
+    kFileAttributeHidden = 0x2,
+    kFileAttributeSystem = 0x4,
+    kFileAttributeDirectory = 0x10,
+    kFileAttributeArchive = 0x20,
+    kFileAttributeNormal = 0x80,
+    kInvalidFileAttributes = 0xFFFFFFFF,
+
+    // SetFilePointerEx origins.
+    kFileBegin = 0,
+    kFileCurrent = 1,
+    kFileEnd = 2,
+
+    // MoveFileEx flags.
+    kMovefileReplaceExisting = 0x1,
+    kMovefileDelayUntilReboot = 0x4,
+
+    // _access modes.
+    kAccessExists = 0,
+    kAccessWrite = 2,
+    kAccessRead = 4,
+};
+
+constexpr uint32_t kMaxPath = 260;  // MAX_PATH, terminator included
+
+// The fields of WIN32_FIND_DATAA the product reads.
+struct FindDataA {
+    uint32_t attributes = 0;
+    uint64_t size = 0;
+    std::string name;  // cFileName
+};
+
+// The same for WIN32_FIND_DATAW.
+struct FindDataW {
+    uint32_t attributes = 0;
+    uint64_t size = 0;
+    std::u16string name;
+};
+
+// Every call is shaped after the kernel32 call of the same name. A bool result is the
+// BOOL of the real call: false means the thread's last error (ISystem::GetLastError)
+// says why. `sddl` stands for a SECURITY_ATTRIBUTES built from that SDDL text, or null
+// for default security.
+class IFileSystem {
+public:
+    IFileSystem() = default;
+    IFileSystem(const IFileSystem&) = delete;
+    IFileSystem& operator=(const IFileSystem&) = delete;
+    virtual ~IFileSystem() = default;
+
+    // CloseHandle of a file handle.
+    virtual void CloseHandle(FileHandle handle) = 0;
+    // CreateFileW. On success the last error is 183 (ERROR_ALREADY_EXISTS) when OPEN_ALWAYS
+    // or CREATE_ALWAYS found an existing file, else 0, as the real call leaves it.
+    virtual bool CreateFileW(const std::u16string& path, uint32_t access, uint32_t shareMode, const char* sddl,
+                             uint32_t disposition, uint32_t flagsAndAttributes, FileHandle& out) = 0;
+    virtual bool ReadFile(FileHandle handle, void* buffer, uint32_t toRead, uint32_t& read) = 0;
+    virtual bool WriteFile(FileHandle handle, const void* data, uint32_t toWrite, uint32_t& written) = 0;
+    // SetFilePointerEx; `newPosition` is the position after the move.
+    virtual bool SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin, uint64_t& newPosition) = 0;
+    virtual bool GetFileSizeEx(FileHandle handle, uint64_t& size) = 0;
+
+    // GetFileAttributesA/W: kInvalidFileAttributes on failure.
+    virtual uint32_t GetFileAttributesA(const std::string& path) = 0;
+    virtual uint32_t GetFileAttributesW(const std::u16string& path) = 0;
+    virtual bool SetFileAttributesA(const std::string& path, uint32_t attributes) = 0;
+
+    virtual bool DeleteFileA(const std::string& path) = 0;
+    virtual bool DeleteFileW(const std::u16string& path) = 0;
+    // MoveFileExA/W. A null `to` with kMovefileDelayUntilReboot queues the deletion of `from`
+    // (a file or a directory) for the next restart.
+    virtual bool MoveFileExA(const std::string& from, const char* to, uint32_t flags) = 0;
+    virtual bool MoveFileExW(const std::u16string& from, const char16_t* to, uint32_t flags) = 0;
+
+    virtual bool CreateDirectoryA(const std::string& path, const char* sddl) = 0;
+    virtual bool CreateDirectoryW(const std::u16string& path, const char* sddl) = 0;
+    virtual bool RemoveDirectoryA(const std::string& path) = 0;
+
+    // FindFirstFileA/W with a pattern whose last component may hold "*" and "?". A listing
+    // of a directory ("dir\*") includes its "." and ".." entries.
+    virtual bool FindFirstFileA(const std::string& pattern, FindDataA& data, FindHandle& out) = 0;
+    virtual bool FindNextFileA(FindHandle handle, FindDataA& data) = 0;
+    virtual bool FindFirstFileW(const std::u16string& pattern, FindDataW& data, FindHandle& out) = 0;
+    virtual bool FindNextFileW(FindHandle handle, FindDataW& data) = 0;
+    virtual void FindClose(FindHandle handle) = 0;
+
+    // As the C runtime's _access: 0 when the file or directory allows `mode` (kAccess*), else -1.
+    virtual int Access(const std::string& path, int mode) = 0;
+    // The whole content of a file, opened for reading while others may read, write and delete
+    // it. 0, or the Windows error of the open or read.
+    virtual uint32_t ReadWholeFile(const std::string& path, std::string& bytes) = 0;
+};
+
+using UniqueFile = UniqueIn<IFileSystem, FileHandle, &IFileSystem::CloseHandle>;
+using UniqueFind = UniqueIn<IFileSystem, FindHandle, &IFileSystem::FindClose>;
+
+}  // namespace platform

@@ -1,0 +1,82 @@
+// The service control manager (advapi32), as the product uses it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/common.h"
+
+namespace platform {
+
+using ScHandle = uintptr_t;
+
+enum : uint32_t {
+    kScManagerAllAccess = 0x000F003F,
+    kServiceAllAccess = 0x000F01FF,
+};
+
+enum : uint32_t {
+    kScManagerEnumerateService = 0x0004,
+};
+
+// Service types and states as EnumServicesStatusA takes and reports them.
+enum : uint32_t {
+    kServiceKernelDriver = 0x01,
+    kServiceFileSystemDriver = 0x02,
+    kServiceAdapter = 0x04,
+    kServiceRecognizerDriver = 0x08,
+    kServiceDriver = 0x0B,
+    kServiceWin32OwnProcess = 0x10,
+    kServiceWin32ShareProcess = 0x20,
+    kServiceWin32 = 0x30,
+    kServiceActive = 1,
+    kServiceInactive = 2,
+    kServiceStateAll = 3,
+    kServiceStopped = 1,
+    kServiceRunning = 4,
+};
+
+// ENUM_SERVICE_STATUSA: one service as the enumeration reports it.
+struct EnumServiceStatus {
+    std::string serviceName;
+    std::string displayName;
+    uint32_t serviceType = 0;
+    uint32_t currentState = 0;
+};
+
+// Bytes one service takes in an EnumServicesStatusA buffer of a 32-bit process: the fixed
+// structure (two pointers and SERVICE_STATUS) followed by both names.
+inline uint32_t EnumServiceStatusBytes(const EnumServiceStatus& s) {
+    return 36u + static_cast<uint32_t>(s.serviceName.size() + 1 + s.displayName.size() + 1);
+}
+
+constexpr char kServicesActiveDatabase[] = "ServicesActive";
+
+class IServiceManager {
+public:
+    IServiceManager() = default;
+    IServiceManager(const IServiceManager&) = delete;
+    IServiceManager& operator=(const IServiceManager&) = delete;
+    virtual ~IServiceManager() = default;
+
+    // CloseServiceHandle.
+    virtual void CloseServiceHandle(ScHandle handle) = 0;
+    // OpenSCManagerA on the local machine; false with the last error set on failure.
+    virtual bool OpenSCManager(const char* database, uint32_t access, ScHandle& out) = 0;
+    // OpenServiceA.
+    virtual bool OpenService(ScHandle manager, const std::string& name, uint32_t access, ScHandle& out) = 0;
+    // StartServiceA with no arguments.
+    virtual bool StartService(ScHandle service) = 0;
+    // EnumServicesStatusA into a buffer of `bufferSize` bytes (0: no buffer). As the real
+    // call, it fails with ERROR_MORE_DATA when the services do not all fit, sets
+    // `bytesNeeded` to what the rest needs and still returns the ones that fit; with a
+    // resume handle, the next call goes on after them.
+    virtual bool EnumServicesStatus(ScHandle manager, uint32_t serviceType, uint32_t serviceState,
+                                    uint32_t bufferSize, std::vector<EnumServiceStatus>& out, uint32_t& bytesNeeded,
+                                    uint32_t& servicesReturned, uint32_t* resumeHandle) = 0;
+};
+
+using UniqueScHandle = UniqueIn<IServiceManager, ScHandle, &IServiceManager::CloseServiceHandle>;
+
+}  // namespace platform

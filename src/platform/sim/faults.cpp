@@ -1,0 +1,46 @@
+#include "platform/sim/faults.h"
+
+namespace platform::sim {
+
+void Faults::Fail(const std::string& call, uint32_t code, int times, int skip) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rules_[call] = Rule{code, times, skip};
+}
+
+void Faults::Clear(const std::string& call) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rules_.erase(call);
+}
+
+void Faults::ClearAll() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rules_.clear();
+}
+
+uint32_t Faults::Take(const std::string& call) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++calls_[call];
+    auto it = rules_.find(call);
+    if (it == rules_.end()) return 0;
+    Rule& rule = it->second;
+    if (rule.skip > 0) {
+        --rule.skip;
+        return 0;
+    }
+    uint32_t code = rule.code;
+    if (rule.times > 0 && --rule.times == 0) rules_.erase(it);
+    return code;
+}
+
+int Faults::Calls(const std::string& call) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = calls_.find(call);
+    return it == calls_.end() ? 0 : it->second;
+}
+
+void Faults::ResetCounts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.clear();
+}
+
+}  // namespace platform::sim

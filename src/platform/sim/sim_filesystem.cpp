@@ -1,0 +1,727 @@
+#include "platform/sim/sim_filesystem.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "platform/ansi.h"
+
+namespace platform::sim {
+
+namespace {
+
+constexpr uint32_t kErrorNotSameDevice = 17;
+constexpr uint32_t kErrorNegativeSeek = 131;
+constexpr uint32_t kErrorDirectory = 267;  // ERROR_DIRECTORY: the name is not a directory
+
+// The attribute bits SetFileAttributes and CreateFile may set.
+constexpr uint32_t kSettableAttributes =
+    kFileAttributeReadonly | kFileAttributeHidden | kFileAttributeSystem | kFileAttributeArchive;
+
+constexpr uint32_t kReadRights = kGenericRead | kGenericAll | 0x1;               // FILE_READ_DATA
+constexpr uint32_t kWriteRights = kGenericWrite | kGenericAll | 0x2 | 0x4;       // FILE_WRITE_DATA, FILE_APPEND_DATA
+constexpr uint32_t kDeleteRights = kDeleteAccess | kGenericAll;
+
+std::string Fold(const std::string& s) {
+    std::string r = s;
+    if (!r.empty()) AnsiUpperInPlace(&r[0]);
+    return r;
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Splits "C:\a\b" into its drive letter and components; "." and ".." are resolved as
+// Windows resolves them before the file system sees the name. False for a relative path.
+bool ParsePath(const std::string& path, char& drive, std::vector<std::string>& parts) {
+    if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0]))) return false;
+    if (path.size() > 2 && !IsSeparator(path[2])) return false;
+    drive = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+    parts.clear();
+    size_t i = 2;
+    while (i < path.size()) {
+        while (i < path.size() && IsSeparator(path[i])) ++i;
+        size_t start = i;
+        while (i < path.size() && !IsSeparator(path[i])) ++i;
+        if (i == start) break;
+        std::string part = path.substr(start, i - start);
+        if (part == ".") continue;
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    return true;
+}
+
+bool HasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
+
+// FindFirstFile's matching of one name against the last component of a pattern: "*" any
+// run of characters, "?" exactly one, case ignored; a trailing ".*" also matches a name
+// without an extension, so "*.*" matches every name.
+bool MatchName(const char* p, const char* n) {
+    for (; *p; ++p) {
+        if (p[0] == '.' && p[1] == '*' && p[2] == '\0' && *n == '\0') return true;
+        if (*p == '*') {
+            while (p[1] == '*') ++p;
+            if (p[1] == '\0') return true;
+            for (const char* s = n; *s; ++s)
+                if (MatchName(p + 1, s)) return true;
+            return MatchName(p + 1, "");
+        }
+        if (*n == '\0') return false;
+        if (*p != '?' && *p != *n) return false;
+        ++n;
+    }
+    return *n == '\0';
+}
+
+std::u16string Wide(const std::string& s) {
+    std::u16string out;
+    AnsiToUtf16(s.data(), s.size(), out);
+    return out;
+}
+
+}  // namespace
+
+struct SimFileSystem::Node {
+    std::string name;
+    bool directory = false;
+    uint32_t attributes = 0;  // the settable bits
+    std::string contents;
+    SimFileSecurity security;
+    std::map<std::string, std::shared_ptr<Node>> children;  // by folded name
+
+    uint32_t Reported() const {
+        if (directory) return attributes | kFileAttributeDirectory;
+        return attributes == 0 ? kFileAttributeNormal : attributes;
+    }
+    bool Denies(uint32_t access) const {
+        if (security.deniedAccess & kGenericAll) return access != 0;
+        return (security.deniedAccess & access) != 0;
+    }
+};
+
+struct SimFileSystem::Lookup {
+    uint32_t error = 0;            // 3 when the parent is missing or the path is not valid
+    std::shared_ptr<Node> parent;  // null for a drive root
+    std::shared_ptr<Node> node;    // null when the last component does not exist
+    std::string leaf;
+    char drive = 0;
+};
+
+struct SimFileSystem::OpenFile {
+    std::shared_ptr<Node> node;
+    uint32_t access = 0;
+    uint32_t share = 0;
+    uint64_t position = 0;
+};
+
+struct SimFileSystem::Listing {
+    std::vector<FindDataA> entries;
+    size_t next = 0;
+};
+
+SimFileSystem::SimFileSystem(Faults& faults, SimSystem& system) : faults_(faults), system_(system) { AddDrive('C'); }
+
+SimFileSystem::~SimFileSystem() = default;
+
+bool SimFileSystem::Fail(const char* call) {
+    uint32_t code = faults_.Take(call);
+    if (code == 0) return false;
+    system_.SetLastError(code);
+    return true;
+}
+
+bool SimFileSystem::Refuse(uint32_t code) {
+    if (code == 0) return true;
+    system_.SetLastError(code);
+    return false;
+}
+
+SimFileSystem::Lookup SimFileSystem::Resolve(const std::string& path) const {
+    Lookup r;
+    std::vector<std::string> parts;
+    if (!ParsePath(path, r.drive, parts)) {
+        r.error = kErrorPathNotFound;
+        return r;
+    }
+    auto drive = drives_.find(r.drive);
+    if (drive == drives_.end()) {
+        r.error = kErrorPathNotFound;
+        return r;
+    }
+    if (parts.empty()) {
+        r.node = drive->second;
+        return r;
+    }
+    std::shared_ptr<Node> dir = drive->second;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        auto it = dir->children.find(Fold(parts[i]));
+        if (it == dir->children.end() || !it->second->directory) {
+            r.error = kErrorPathNotFound;
+            return r;
+        }
+        dir = it->second;
+    }
+    r.parent = dir;
+    r.leaf = parts.back();
+    auto it = dir->children.find(Fold(r.leaf));
+    if (it != dir->children.end()) r.node = it->second;
+    return r;
+}
+
+uint32_t SimFileSystem::ShareConflict(const Node* node, uint32_t access, uint32_t share) const {
+    for (const auto& [h, f] : files_) {
+        if (f->node.get() != node) continue;
+        if ((access & kReadRights) && !(f->share & kFileShareRead)) return kErrorSharingViolation;
+        if ((access & kWriteRights) && !(f->share & kFileShareWrite)) return kErrorSharingViolation;
+        if ((access & kDeleteRights) && !(f->share & kFileShareDelete)) return kErrorSharingViolation;
+        if ((f->access & kReadRights) && !(share & kFileShareRead)) return kErrorSharingViolation;
+        if ((f->access & kWriteRights) && !(share & kFileShareWrite)) return kErrorSharingViolation;
+        if ((f->access & kDeleteRights) && !(share & kFileShareDelete)) return kErrorSharingViolation;
+    }
+    return 0;
+}
+
+bool SimFileSystem::HasOpenHandles(const Node* node) const {
+    for (const auto& [h, f] : files_)
+        if (f->node.get() == node) return true;
+    return false;
+}
+
+// --- test helpers ---
+
+void SimFileSystem::AddDrive(char letter) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    char d = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    auto& root = drives_[d];
+    if (!root) {
+        root = std::make_shared<Node>();
+        root->name = std::string(1, d) + ":";
+        root->directory = true;
+    }
+}
+
+std::shared_ptr<SimFileSystem::Node> SimFileSystem::MakeDirectories(const std::string& path) {
+    char letter = 0;
+    std::vector<std::string> parts;
+    if (!ParsePath(path, letter, parts)) return nullptr;
+    auto drive = drives_.find(letter);
+    if (drive == drives_.end()) return nullptr;
+    std::shared_ptr<Node> dir = drive->second;
+    for (const auto& part : parts) {
+        auto& child = dir->children[Fold(part)];
+        if (!child) {
+            child = std::make_shared<Node>();
+            child->name = part;
+            child->directory = true;
+        } else if (!child->directory) {
+            return nullptr;
+        }
+        dir = child;
+    }
+    return dir;
+}
+
+bool SimFileSystem::CreateFile(const std::string& path, const std::string& contents, uint32_t attributes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    char letter = 0;
+    std::vector<std::string> parts;
+    if (!ParsePath(path, letter, parts) || parts.empty()) return false;
+    std::string leaf = parts.back();
+    size_t cut = path.find_last_of("\\/");
+    std::shared_ptr<Node> dir = MakeDirectories(path.substr(0, cut));
+    if (!dir) return false;
+    auto& node = dir->children[Fold(leaf)];
+    if (node && node->directory) return false;
+    if (!node) node = std::make_shared<Node>();
+    node->name = leaf;
+    node->contents = contents;
+    node->attributes = attributes & kSettableAttributes;
+    return true;
+}
+
+bool SimFileSystem::CreateDirectories(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return MakeDirectories(path) != nullptr;
+}
+
+bool SimFileSystem::Exists(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Resolve(path).node != nullptr;
+}
+
+std::string SimFileSystem::Contents(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lookup l = Resolve(path);
+    return l.node ? l.node->contents : std::string();
+}
+
+uint32_t SimFileSystem::Attributes(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lookup l = Resolve(path);
+    return l.node ? l.node->Reported() : kInvalidFileAttributes;
+}
+
+SimFileSecurity* SimFileSystem::SecurityOf(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lookup l = Resolve(path);
+    return l.node ? &l.node->security : nullptr;
+}
+
+std::vector<std::string> SimFileSystem::List(const std::string& directory) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> names;
+    Lookup l = Resolve(directory);
+    if (l.node && l.node->directory)
+        for (const auto& [key, child] : l.node->children) names.push_back(child->name);
+    return names;
+}
+
+std::vector<SimPendingOperation> SimFileSystem::PendingOperations() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pending_;
+}
+
+std::vector<std::string> SimFileSystem::PendingDeletes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> paths;
+    for (const auto& op : pending_)
+        if (op.to.empty()) paths.push_back(op.from);
+    return paths;
+}
+
+int SimFileSystem::OpenHandles() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(files_.size());
+}
+
+int SimFileSystem::OpenFindHandles() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(listings_.size());
+}
+
+void SimFileSystem::SimulateRestart() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    files_.clear();
+    listings_.clear();
+    std::vector<SimPendingOperation> queue;
+    queue.swap(pending_);
+    for (const auto& op : queue) {
+        Lookup src = Resolve(op.from);
+        if (!src.node || !src.parent) continue;
+        if (op.to.empty()) {
+            if (src.node->directory ? !src.node->children.empty()
+                                    : (src.node->attributes & kFileAttributeReadonly) != 0)
+                continue;
+            src.parent->children.erase(Fold(src.leaf));
+            continue;
+        }
+        Lookup dst = Resolve(op.to);
+        if (dst.error || !dst.parent || dst.drive != src.drive) continue;
+        if (dst.node && dst.node != src.node) {
+            if (!(op.flags & kMovefileReplaceExisting) || dst.node->directory) continue;
+            dst.parent->children.erase(Fold(dst.leaf));
+        }
+        std::shared_ptr<Node> moving = src.node;
+        src.parent->children.erase(Fold(src.leaf));
+        moving->name = dst.leaf;
+        dst.parent->children[Fold(dst.leaf)] = moving;
+    }
+}
+
+// --- IFileSystem ---
+
+void SimFileSystem::CloseHandle(FileHandle handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    files_.erase(handle);
+}
+
+bool SimFileSystem::OpenFileLocked(const std::string& path, uint32_t access, uint32_t share, const char* sddl,
+                                   uint32_t disposition, uint32_t flags, FileHandle& out) {
+    if (disposition < kCreateNew || disposition > kTruncateExisting) return Refuse(kErrorInvalidParameter);
+    Lookup l = Resolve(path);
+    if (l.error) return Refuse(l.error);
+    if (!l.parent) return Refuse(kErrorAccessDenied);  // a drive root
+    bool existed = l.node != nullptr;
+    if (existed) {
+        Node& n = *l.node;
+        if (n.directory) return Refuse(kErrorAccessDenied);
+        if (disposition == kCreateNew) return Refuse(kErrorFileExists);
+        bool truncates = disposition == kCreateAlways || disposition == kTruncateExisting;
+        if ((n.attributes & kFileAttributeReadonly) && ((access & kWriteRights) || truncates))
+            return Refuse(kErrorAccessDenied);
+        if (n.Denies(access)) return Refuse(kErrorAccessDenied);
+        if (uint32_t code = ShareConflict(&n, access, share)) return Refuse(code);
+        if (truncates) n.contents.clear();
+        if (disposition == kCreateAlways) n.attributes = (flags & kSettableAttributes) | kFileAttributeArchive;
+    } else {
+        if (disposition == kOpenExisting || disposition == kTruncateExisting) return Refuse(kErrorFileNotFound);
+        auto node = std::make_shared<Node>();
+        node->name = l.leaf;
+        node->attributes = (flags & kSettableAttributes) | kFileAttributeArchive;
+        if (sddl) node->security.sddl = sddl;
+        l.parent->children[Fold(l.leaf)] = node;
+        l.node = node;
+    }
+    auto file = std::make_unique<OpenFile>();
+    file->node = l.node;
+    file->access = access;
+    file->share = share;
+    out = nextHandle_;
+    nextHandle_ += 4;
+    files_[out] = std::move(file);
+    bool reports = existed && (disposition == kOpenAlways || disposition == kCreateAlways);
+    system_.SetLastError(reports ? static_cast<uint32_t>(kErrorAlreadyExists) : 0u);
+    return true;
+}
+
+bool SimFileSystem::CreateFileW(const std::u16string& path, uint32_t access, uint32_t shareMode, const char* sddl,
+                                uint32_t disposition, uint32_t flagsAndAttributes, FileHandle& out) {
+    if (Fail("CreateFileW")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return OpenFileLocked(Utf16ToAnsi(path), access, shareMode, sddl, disposition, flagsAndAttributes, out);
+}
+
+bool SimFileSystem::ReadFile(FileHandle handle, void* buffer, uint32_t toRead, uint32_t& read) {
+    if (Fail("ReadFile")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = files_.find(handle);
+    if (it == files_.end()) return Refuse(kErrorInvalidHandle);
+    OpenFile& f = *it->second;
+    if (!(f.access & kReadRights)) return Refuse(kErrorAccessDenied);
+    const std::string& data = f.node->contents;
+    uint64_t available = f.position < data.size() ? data.size() - f.position : 0;
+    uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(available, toRead));
+    if (n > 0) std::memcpy(buffer, data.data() + f.position, n);
+    f.position += n;
+    read = n;
+    return true;
+}
+
+bool SimFileSystem::WriteFile(FileHandle handle, const void* data, uint32_t toWrite, uint32_t& written) {
+    if (Fail("WriteFile")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = files_.find(handle);
+    if (it == files_.end()) return Refuse(kErrorInvalidHandle);
+    OpenFile& f = *it->second;
+    if (!(f.access & kWriteRights)) return Refuse(kErrorAccessDenied);
+    std::string& contents = f.node->contents;
+    if (contents.size() < f.position + toWrite) contents.resize(f.position + toWrite, '\0');
+    if (toWrite > 0) std::memcpy(&contents[f.position], data, toWrite);
+    f.position += toWrite;
+    written = toWrite;
+    return true;
+}
+
+bool SimFileSystem::SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin, uint64_t& newPosition) {
+    if (Fail("SetFilePointerEx")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = files_.find(handle);
+    if (it == files_.end()) return Refuse(kErrorInvalidHandle);
+    OpenFile& f = *it->second;
+    int64_t base = 0;
+    if (origin == kFileCurrent)
+        base = static_cast<int64_t>(f.position);
+    else if (origin == kFileEnd)
+        base = static_cast<int64_t>(f.node->contents.size());
+    else if (origin != kFileBegin)
+        return Refuse(kErrorInvalidParameter);
+    int64_t target = base + distance;
+    if (target < 0) return Refuse(kErrorNegativeSeek);
+    f.position = static_cast<uint64_t>(target);
+    newPosition = f.position;
+    return true;
+}
+
+bool SimFileSystem::GetFileSizeEx(FileHandle handle, uint64_t& size) {
+    if (Fail("GetFileSizeEx")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = files_.find(handle);
+    if (it == files_.end()) return Refuse(kErrorInvalidHandle);
+    size = it->second->node->contents.size();
+    return true;
+}
+
+uint32_t SimFileSystem::GetFileAttributesA(const std::string& path) {
+    if (Fail("GetFileAttributesA")) return kInvalidFileAttributes;
+    if (path.size() >= kMaxPath) {
+        system_.SetLastError(kErrorFilenameExcedRange);
+        return kInvalidFileAttributes;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lookup l = Resolve(path);
+    if (l.node) return l.node->Reported();
+    system_.SetLastError(l.error ? l.error : kErrorFileNotFound);
+    return kInvalidFileAttributes;
+}
+
+uint32_t SimFileSystem::GetFileAttributesW(const std::u16string& path) {
+    if (Fail("GetFileAttributesW")) return kInvalidFileAttributes;
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lookup l = Resolve(Utf16ToAnsi(path));
+    if (l.node) return l.node->Reported();
+    system_.SetLastError(l.error ? l.error : kErrorFileNotFound);
+    return kInvalidFileAttributes;
+}
+
+bool SimFileSystem::SetFileAttributesA(const std::string& path, uint32_t attributes) {
+    if (Fail("SetFileAttributesA")) return false;
+    if (path.size() >= kMaxPath) return Refuse(kErrorFilenameExcedRange);
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lookup l = Resolve(path);
+    if (l.error) return Refuse(l.error);
+    if (!l.node) return Refuse(kErrorFileNotFound);
+    if (l.node->Denies(kGenericWrite)) return Refuse(kErrorAccessDenied);
+    l.node->attributes = attributes & kSettableAttributes;
+    return true;
+}
+
+uint32_t SimFileSystem::DeleteLocked(const std::string& path) {
+    Lookup l = Resolve(path);
+    if (l.error) return l.error;
+    if (!l.node) return kErrorFileNotFound;
+    Node& n = *l.node;
+    if (n.directory || !l.parent) return kErrorAccessDenied;
+    if (n.attributes & kFileAttributeReadonly) return kErrorAccessDenied;
+    if (n.Denies(kDeleteAccess)) return kErrorAccessDenied;
+    if (uint32_t code = ShareConflict(&n, kDeleteAccess, kFileShareRead | kFileShareWrite | kFileShareDelete))
+        return code;
+    // Handles opened with FILE_SHARE_DELETE keep the detached file; the name is free at once.
+    l.parent->children.erase(Fold(l.leaf));
+    return 0;
+}
+
+bool SimFileSystem::DeleteFileA(const std::string& path) {
+    if (Fail("DeleteFileA")) return false;
+    if (path.size() >= kMaxPath) return Refuse(kErrorFilenameExcedRange);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Refuse(DeleteLocked(path));
+}
+
+bool SimFileSystem::DeleteFileW(const std::u16string& path) {
+    if (Fail("DeleteFileW")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Refuse(DeleteLocked(Utf16ToAnsi(path)));
+}
+
+uint32_t SimFileSystem::MoveLocked(const std::string& from, const std::string* to, uint32_t flags) {
+    Lookup src = Resolve(from);
+    if (flags & kMovefileDelayUntilReboot) {
+        // Queuing does not open the source: a missing file or one held open without
+        // FILE_SHARE_DELETE is queued all the same. An access list that denies DELETE
+        // is what Windows does check.
+        if (src.node && src.node->Denies(kDeleteAccess)) return kErrorAccessDenied;
+        pending_.push_back(SimPendingOperation{from, to ? *to : std::string(), flags});
+        return 0;
+    }
+    if (src.error) return src.error;
+    if (!src.node) return kErrorFileNotFound;
+    if (!src.parent) return kErrorAccessDenied;
+    Node& n = *src.node;
+    if (!to) {
+        // No target and no restart: the source is deleted at once.
+        if (!n.directory) return DeleteLocked(from);
+        if (!n.children.empty()) return kErrorDirNotEmpty;
+        if ((n.attributes & kFileAttributeReadonly) || n.Denies(kDeleteAccess)) return kErrorAccessDenied;
+        src.parent->children.erase(Fold(src.leaf));
+        return 0;
+    }
+    if (n.Denies(kDeleteAccess)) return kErrorAccessDenied;
+    if (uint32_t code = ShareConflict(&n, kDeleteAccess, kFileShareRead | kFileShareWrite | kFileShareDelete))
+        return code;
+    Lookup dst = Resolve(*to);
+    if (dst.error) return dst.error;
+    if (!dst.parent) return kErrorAccessDenied;
+    if (dst.drive != src.drive) return kErrorNotSameDevice;
+    if (n.directory) {
+        // A directory cannot move below itself.
+        char letter = 0;
+        std::vector<std::string> parts;
+        ParsePath(*to, letter, parts);
+        std::shared_ptr<Node> walk = drives_.at(letter);
+        for (size_t i = 0; i + 1 < parts.size() && walk; ++i) {
+            auto it = walk->children.find(Fold(parts[i]));
+            walk = it == walk->children.end() ? nullptr : it->second;
+            if (walk == src.node) return kErrorAccessDenied;
+        }
+    }
+    if (dst.node && dst.node != src.node) {
+        if (!(flags & kMovefileReplaceExisting)) return kErrorAlreadyExists;
+        Node& t = *dst.node;
+        if (n.directory || t.directory) return kErrorAccessDenied;
+        if ((t.attributes & kFileAttributeReadonly) || t.Denies(kDeleteAccess) || HasOpenHandles(&t))
+            return kErrorAccessDenied;
+        dst.parent->children.erase(Fold(dst.leaf));
+    }
+    std::shared_ptr<Node> moving = src.node;
+    src.parent->children.erase(Fold(src.leaf));
+    moving->name = dst.leaf;
+    dst.parent->children[Fold(dst.leaf)] = moving;
+    return 0;
+}
+
+bool SimFileSystem::MoveFileExA(const std::string& from, const char* to, uint32_t flags) {
+    if (Fail("MoveFileExA")) return false;
+    if (from.size() >= kMaxPath || (to && std::strlen(to) >= kMaxPath)) return Refuse(kErrorFilenameExcedRange);
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string target = to ? to : "";
+    return Refuse(MoveLocked(from, to ? &target : nullptr, flags));
+}
+
+bool SimFileSystem::MoveFileExW(const std::u16string& from, const char16_t* to, uint32_t flags) {
+    if (Fail("MoveFileExW")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string target = to ? Utf16ToAnsi(to) : "";
+    return Refuse(MoveLocked(Utf16ToAnsi(from), to ? &target : nullptr, flags));
+}
+
+uint32_t SimFileSystem::CreateDirectoryLocked(const std::string& path, const char* sddl) {
+    Lookup l = Resolve(path);
+    if (l.error) return l.error;
+    if (l.node) return kErrorAlreadyExists;
+    auto node = std::make_shared<Node>();
+    node->name = l.leaf;
+    node->directory = true;
+    if (sddl) node->security.sddl = sddl;
+    l.parent->children[Fold(l.leaf)] = node;
+    return 0;
+}
+
+bool SimFileSystem::CreateDirectoryA(const std::string& path, const char* sddl) {
+    if (Fail("CreateDirectoryA")) return false;
+    if (path.size() >= kMaxPath) return Refuse(kErrorFilenameExcedRange);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Refuse(CreateDirectoryLocked(path, sddl));
+}
+
+bool SimFileSystem::CreateDirectoryW(const std::u16string& path, const char* sddl) {
+    if (Fail("CreateDirectoryW")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Refuse(CreateDirectoryLocked(Utf16ToAnsi(path), sddl));
+}
+
+bool SimFileSystem::RemoveDirectoryA(const std::string& path) {
+    if (Fail("RemoveDirectoryA")) return false;
+    if (path.size() >= kMaxPath) return Refuse(kErrorFilenameExcedRange);
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lookup l = Resolve(path);
+    if (l.error) return Refuse(l.error);
+    if (!l.node) return Refuse(kErrorFileNotFound);
+    if (!l.node->directory) return Refuse(kErrorDirectory);
+    if (!l.parent) return Refuse(kErrorAccessDenied);
+    if (!l.node->children.empty()) return Refuse(kErrorDirNotEmpty);
+    if ((l.node->attributes & kFileAttributeReadonly) || l.node->Denies(kDeleteAccess))
+        return Refuse(kErrorAccessDenied);
+    l.parent->children.erase(Fold(l.leaf));
+    return true;
+}
+
+uint32_t SimFileSystem::FindFirstLocked(const std::string& pattern, FindDataA& data, FindHandle& out) {
+    if (pattern.empty() || IsSeparator(pattern.back())) return kErrorFileNotFound;
+    Lookup l = Resolve(pattern);
+    if (l.error) return l.error;
+    if (!l.parent) return kErrorFileNotFound;  // a drive root has no entry of its own
+    auto listing = std::make_unique<Listing>();
+    if (HasWildcard(l.leaf)) {
+        if (l.parent->Denies(kGenericRead)) return kErrorAccessDenied;
+        std::string want = Fold(l.leaf);
+        auto add = [&](const std::string& name, uint32_t attributes, uint64_t size) {
+            if (MatchName(want.c_str(), Fold(name).c_str()))
+                listing->entries.push_back(FindDataA{attributes, size, name});
+        };
+        // Only a directory below a drive root lists "." and "..".
+        bool isRoot = false;
+        for (const auto& [letter, root] : drives_)
+            if (root == l.parent) isRoot = true;
+        if (!isRoot) {
+            add(".", l.parent->Reported(), 0);
+            add("..", kFileAttributeDirectory, 0);
+        }
+        for (const auto& [key, child] : l.parent->children)
+            add(child->name, child->Reported(), child->directory ? 0 : child->contents.size());
+    } else if (l.node) {
+        const Node& n = *l.node;
+        listing->entries.push_back(FindDataA{n.Reported(), n.directory ? 0 : n.contents.size(), n.name});
+    }
+    if (listing->entries.empty()) return kErrorFileNotFound;
+    data = listing->entries[0];
+    listing->next = 1;
+    out = nextHandle_;
+    nextHandle_ += 4;
+    listings_[out] = std::move(listing);
+    return 0;
+}
+
+bool SimFileSystem::FindFirstFileA(const std::string& pattern, FindDataA& data, FindHandle& out) {
+    if (Fail("FindFirstFileA")) return false;
+    if (pattern.size() >= kMaxPath) return Refuse(kErrorFilenameExcedRange);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Refuse(FindFirstLocked(pattern, data, out));
+}
+
+bool SimFileSystem::FindNextFileA(FindHandle handle, FindDataA& data) {
+    if (Fail("FindNextFileA")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = listings_.find(handle);
+    if (it == listings_.end()) return Refuse(kErrorInvalidHandle);
+    Listing& l = *it->second;
+    if (l.next >= l.entries.size()) return Refuse(kErrorNoMoreFiles);
+    data = l.entries[l.next++];
+    return true;
+}
+
+bool SimFileSystem::FindFirstFileW(const std::u16string& pattern, FindDataW& data, FindHandle& out) {
+    if (Fail("FindFirstFileW")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    FindDataA narrow;
+    if (!Refuse(FindFirstLocked(Utf16ToAnsi(pattern), narrow, out))) return false;
+    data = FindDataW{narrow.attributes, narrow.size, Wide(narrow.name)};
+    return true;
+}
+
+bool SimFileSystem::FindNextFileW(FindHandle handle, FindDataW& data) {
+    if (Fail("FindNextFileW")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = listings_.find(handle);
+    if (it == listings_.end()) return Refuse(kErrorInvalidHandle);
+    Listing& l = *it->second;
+    if (l.next >= l.entries.size()) return Refuse(kErrorNoMoreFiles);
+    const FindDataA& narrow = l.entries[l.next++];
+    data = FindDataW{narrow.attributes, narrow.size, Wide(narrow.name)};
+    return true;
+}
+
+void SimFileSystem::FindClose(FindHandle handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    listings_.erase(handle);
+}
+
+int SimFileSystem::Access(const std::string& path, int mode) {
+    if (faults_.Take("_access")) return -1;
+    if (path.size() >= kMaxPath) return -1;
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lookup l = Resolve(path);
+    if (!l.node) return -1;
+    // The C runtime looks at the read-only attribute only; access lists play no part.
+    if ((mode & kAccessWrite) && !l.node->directory && (l.node->attributes & kFileAttributeReadonly)) return -1;
+    return 0;
+}
+
+uint32_t SimFileSystem::ReadWholeFile(const std::string& path, std::string& bytes) {
+    if (uint32_t code = faults_.Take("CreateFileA")) return code;
+    if (path.size() >= kMaxPath) return kErrorFilenameExcedRange;
+    std::lock_guard<std::mutex> lock(mutex_);
+    FileHandle h = 0;
+    if (!OpenFileLocked(path, kGenericRead, kFileShareRead | kFileShareWrite | kFileShareDelete, nullptr,
+                        kOpenExisting, 0, h))
+        return system_.GetLastError();
+    std::string contents = files_[h]->node->contents;
+    files_.erase(h);
+    if (uint32_t code = faults_.Take("ReadFile")) return code;
+    bytes = std::move(contents);
+    return 0;
+}
+
+}  // namespace platform::sim

@@ -1,0 +1,121 @@
+// The simulated file system: drives holding a tree of directories and files with
+// case-insensitive, case-preserving names, attributes, contents, open handles with share
+// modes, a per-object security description and the restart queue of MoveFileEx.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/filesystem.h"
+#include "platform/sim/faults.h"
+#include "platform/sim/sim_system.h"
+
+namespace platform::sim {
+
+// What the security area reads and replaces on a file or directory. `deniedAccess` holds
+// access rights (kDeleteAccess, kGenericRead, kGenericWrite; kGenericAll denies everything)
+// that the object's access list refuses this process until it is rewritten.
+struct SimFileSecurity {
+    std::string ownerSid;
+    std::string sddl;  // as given at creation, or as the security area last set it
+    uint32_t deniedAccess = 0;
+};
+
+// One MoveFileEx request with kMovefileDelayUntilReboot, in the order it was made.
+struct SimPendingOperation {
+    std::string from;
+    std::string to;  // empty: delete `from`
+    uint32_t flags = 0;
+};
+
+class SimFileSystem : public IFileSystem {
+public:
+    SimFileSystem(Faults& faults, SimSystem& system);
+    ~SimFileSystem() override;
+
+    // --- state a test arranges and inspects; paths are full ("C:\dir\file"), case ignored ---
+    // Adds an empty drive ("D"); C: exists from the start.
+    void AddDrive(char letter);
+    // Creates or replaces a file, creating missing parent directories.
+    bool CreateFile(const std::string& path, const std::string& contents = {},
+                    uint32_t attributes = kFileAttributeArchive);
+    // Creates a directory and any missing parents.
+    bool CreateDirectories(const std::string& path);
+    bool Exists(const std::string& path) const;
+    std::string Contents(const std::string& path) const;
+    // The attributes GetFileAttributes would report, kInvalidFileAttributes when absent.
+    uint32_t Attributes(const std::string& path) const;
+    // Null when the object does not exist. The pointer stays valid while the object does.
+    SimFileSecurity* SecurityOf(const std::string& path);
+    // The names of the entries of a directory, as stored, in the order a listing gives them.
+    std::vector<std::string> List(const std::string& directory) const;
+    std::vector<SimPendingOperation> PendingOperations() const;
+    // The paths queued for deletion at restart, in queue order.
+    std::vector<std::string> PendingDeletes() const;
+    int OpenHandles() const;
+    int OpenFindHandles() const;
+    // A restart: every handle is gone, then the queued operations run in order as the
+    // boot-time session manager runs them: a directory is removed only when empty, a
+    // read-only file stays, a rename replaces its target only with kMovefileReplaceExisting.
+    void SimulateRestart();
+
+    // --- IFileSystem ---
+    void CloseHandle(FileHandle handle) override;
+    bool CreateFileW(const std::u16string& path, uint32_t access, uint32_t shareMode, const char* sddl,
+                     uint32_t disposition, uint32_t flagsAndAttributes, FileHandle& out) override;
+    bool ReadFile(FileHandle handle, void* buffer, uint32_t toRead, uint32_t& read) override;
+    bool WriteFile(FileHandle handle, const void* data, uint32_t toWrite, uint32_t& written) override;
+    bool SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin, uint64_t& newPosition) override;
+    bool GetFileSizeEx(FileHandle handle, uint64_t& size) override;
+    uint32_t GetFileAttributesA(const std::string& path) override;
+    uint32_t GetFileAttributesW(const std::u16string& path) override;
+    bool SetFileAttributesA(const std::string& path, uint32_t attributes) override;
+    bool DeleteFileA(const std::string& path) override;
+    bool DeleteFileW(const std::u16string& path) override;
+    bool MoveFileExA(const std::string& from, const char* to, uint32_t flags) override;
+    bool MoveFileExW(const std::u16string& from, const char16_t* to, uint32_t flags) override;
+    bool CreateDirectoryA(const std::string& path, const char* sddl) override;
+    bool CreateDirectoryW(const std::u16string& path, const char* sddl) override;
+    bool RemoveDirectoryA(const std::string& path) override;
+    bool FindFirstFileA(const std::string& pattern, FindDataA& data, FindHandle& out) override;
+    bool FindNextFileA(FindHandle handle, FindDataA& data) override;
+    bool FindFirstFileW(const std::u16string& pattern, FindDataW& data, FindHandle& out) override;
+    bool FindNextFileW(FindHandle handle, FindDataW& data) override;
+    void FindClose(FindHandle handle) override;
+    int Access(const std::string& path, int mode) override;
+    uint32_t ReadWholeFile(const std::string& path, std::string& bytes) override;
+
+    struct Node;
+
+private:
+    struct Lookup;
+    struct OpenFile;
+    struct Listing;
+
+    bool Fail(const char* call);
+    bool Refuse(uint32_t code);
+    Lookup Resolve(const std::string& path) const;
+    uint32_t ShareConflict(const Node* node, uint32_t access, uint32_t share) const;
+    bool HasOpenHandles(const Node* node) const;
+    std::shared_ptr<Node> MakeDirectories(const std::string& path);
+    bool OpenFileLocked(const std::string& path, uint32_t access, uint32_t share, const char* sddl,
+                        uint32_t disposition, uint32_t flags, FileHandle& out);
+    uint32_t DeleteLocked(const std::string& path);
+    uint32_t MoveLocked(const std::string& from, const std::string* to, uint32_t flags);
+    uint32_t CreateDirectoryLocked(const std::string& path, const char* sddl);
+    uint32_t FindFirstLocked(const std::string& pattern, FindDataA& data, FindHandle& out);
+
+    Faults& faults_;
+    SimSystem& system_;
+    mutable std::mutex mutex_;
+    std::map<char, std::shared_ptr<Node>> drives_;
+    std::map<FileHandle, std::unique_ptr<OpenFile>> files_;
+    std::map<FindHandle, std::unique_ptr<Listing>> listings_;
+    std::vector<SimPendingOperation> pending_;
+    FileHandle nextHandle_ = 0x1000;
+};
+
+}  // namespace platform::sim

@@ -1,0 +1,16 @@
+#include "platform/sim/sim_machine.h"
+
+namespace platform::sim {
+
+SimMachine::SimMachine()
+    : system(faults),
+      registry(faults, system),
+      files(faults, system),
+      services(faults, system),
+      processes(faults, system),
+      security(faults, system, registry, files),
+      sync(faults, system),
+      shell(faults, system),
+      platform_{system, registry, files, services, processes, security, sync, shell} {}
+
+}  // namespace platform::sim

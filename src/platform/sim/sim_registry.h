@@ -1,0 +1,159 @@
+// The simulated registry: one tree per predefined root, keys case-insensitive and
+// case-preserving, typed values, and the two views a 32-bit process sees on 64-bit Windows
+// (HKLM\SOFTWARE redirected to HKLM\SOFTWARE\WOW6432Node unless KEY_WOW64_64KEY is asked).
+// HKEY_CLASSES_ROOT is HKLM\SOFTWARE\Classes, which both views share.
+// Paths in the test helpers are written as the product writes them
+// ("HKEY_LOCAL_MACHINE\\SOFTWARE\\X"); the short root names (HKLM) and the object names
+// of the access-control functions ("MACHINE\\SOFTWARE\\X") are accepted as well.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "platform/sim/faults.h"
+#include "platform/sim/sim_system.h"
+
+namespace platform::sim {
+
+// Which view a test helper resolves a path in: the default one of a 32-bit process, or the
+// native one (KEY_WOW64_64KEY). On 32-bit Windows both are the same.
+enum class View { K32, K64 };
+
+// Owner and access list of one key, opaque to the registry except for `deniedAccess`: the
+// rights refused to everyone (DELETE, KEY_SET_VALUE, ...) until the access list is rewritten.
+struct SimKeySecurity {
+    std::string ownerSid = "S-1-5-32-544";
+    std::string sddl;
+    uint32_t deniedAccess = 0;
+};
+
+struct SimRegValue {
+    std::string name;  // as first written; "" is the default value
+    uint32_t type = kRegNone;
+    std::vector<uint8_t> data;  // as a caller of the A functions reads it
+    uint32_t deniedAccess = 0;  // KEY_SET_VALUE / DELETE / KEY_QUERY_VALUE refused for this value
+};
+
+// Orders names as the registry enumerates them: without regard to case, folded to lower case.
+struct SimNameLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+
+struct SimKeyNode {
+    std::string name;
+    SimKeyNode* parent = nullptr;
+    std::map<std::string, std::shared_ptr<SimKeyNode>, SimNameLess> children;
+    std::vector<SimRegValue> values;  // sorted by SimNameLess
+    SimKeySecurity security;
+    bool deleted = false;
+    bool redirectedFor32 = false;  // the 32-bit view of 64-bit Windows goes into WOW6432Node
+    bool predefined = false;       // a root key, which cannot be deleted
+};
+
+class SimRegistry : public IRegistry {
+public:
+    SimRegistry(Faults& faults, SimSystem& system);
+
+    // --- state a test arranges and inspects ---
+    // Creates every missing key on the path; returns false for an unknown root.
+    bool CreatePath(const std::string& path, View view = View::K32);
+    bool Exists(const std::string& path, View view = View::K32) const;
+    bool Set(const std::string& path, const std::string& name, uint32_t type, const std::vector<uint8_t>& data,
+             View view = View::K32);
+    // REG_SZ with its terminator, as RegSetValueExA stores strlen + 1 bytes.
+    bool SetString(const std::string& path, const std::string& name, const std::string& value,
+                   View view = View::K32, uint32_t type = kRegSz);
+    bool SetDword(const std::string& path, const std::string& name, uint32_t value, View view = View::K32);
+    bool ValueExists(const std::string& path, const std::string& name, View view = View::K32) const;
+    // Null when the key or the value is missing. The value can be changed in place, for
+    // example `reg.GetValue(path, name)->deniedAccess = kKeySetValue;`.
+    const SimRegValue* GetValue(const std::string& path, const std::string& name, View view = View::K32) const;
+    SimRegValue* GetValue(const std::string& path, const std::string& name, View view = View::K32);
+    // Names of the subkeys (in enumeration order) and of the values of a key; empty when it is missing.
+    std::vector<std::string> KeysUnder(const std::string& path, View view = View::K32) const;
+    std::vector<std::string> ValuesUnder(const std::string& path, View view = View::K32) const;
+    // The owner and access list of a key (null when missing). A test denies deletion with
+    // `reg.SecurityOf(path)->deniedAccess = kDelete;`; the security area rewrites it.
+    SimKeySecurity* SecurityOf(const std::string& path, View view = View::K32);
+    // The same for the key an open handle refers to; null for an unknown handle.
+    SimKeySecurity* SecurityOfHandle(RegKey key);
+    // The full path of the key an open handle refers to, after redirection
+    // ("HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\X"); empty for an unknown handle.
+    std::string PathOfHandle(RegKey key) const;
+    // Handles opened and not yet closed (predefined roots do not count).
+    int OpenHandles() const;
+
+    void CloseKey(RegKey key) override;
+    uint32_t CreateKeyEx(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access, RegKey& out,
+                         uint32_t* disposition) override;
+    uint32_t OpenKeyEx(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out) override;
+    uint32_t SetValueEx(RegKey key, const char* name, uint32_t type, const void* data, uint32_t size) override;
+    uint32_t DeleteKey(RegKey parent, const std::string& subKey) override;
+    uint32_t QueryValueEx(RegKey key, const char* name, uint32_t* type, void* data, uint32_t* size) override;
+    uint32_t EnumKeyEx(RegKey key, uint32_t index, char* name, uint32_t* nameLength) override;
+    uint32_t EnumValue(RegKey key, uint32_t index, char* name, uint32_t* nameLength, uint32_t* type, void* data,
+                       uint32_t* dataSize) override;
+    uint32_t QueryInfoKey(RegKey key, uint32_t* subKeys, uint32_t* maxSubKeyLength, uint32_t* values,
+                          uint32_t* maxValueNameLength, uint32_t* maxValueLength) override;
+    uint32_t DeleteKeyEx(RegKey parent, const std::string& subKey, uint32_t view) override;
+    uint32_t DeleteValue(RegKey key, const char* name) override;
+    uint32_t SHDeleteKey(RegKey parent, const std::string& subKey) override;
+    uint32_t SHDeleteValue(RegKey parent, const std::string& subKey, const std::string& name) override;
+    uint32_t SHGetValue(RegKey parent, const std::string& subKey, const std::string& name, uint32_t* type,
+                        void* data, uint32_t* size) override;
+    uint32_t FlushKey(RegKey key) override;
+    uint32_t OpenKeyExW(RegKey parent, const std::u16string& subKey, uint32_t access, RegKey& out) override;
+    uint32_t QueryValueExW(RegKey key, const char16_t* name, uint32_t* type, void* data, uint32_t* size) override;
+
+    // False stands for an advapi32 without RegDeleteKeyExA (32-bit Windows XP): DeleteKeyEx gives 120.
+    bool hasDeleteKeyEx = true;
+
+private:
+    using NodePtr = std::shared_ptr<SimKeyNode>;
+    struct Handle {
+        NodePtr node;
+        uint32_t access = 0;
+    };
+
+    NodePtr RootNode(RegKey root) const;
+    NodePtr RootByName(const std::string& name) const;
+    // The key a handle refers to, with the access it was opened with. 6 for an unknown
+    // handle, 1018 when its key was deleted.
+    uint32_t Resolve(RegKey key, NodePtr& node, uint32_t& access) const;
+    // Walks `subKey` from `start` in the given view; creates missing keys when `create`.
+    // `arrange`: a test helper, which access lists do not hold back.
+    uint32_t Walk(const NodePtr& start, const std::string& subKey, bool view64, bool create, NodePtr& out,
+                  bool* created, bool arrange = false) const;
+    NodePtr FindPath(const std::string& path, View view) const;
+    NodePtr MakePath(const std::string& path, View view);
+    RegKey NewHandle(const NodePtr& node, uint32_t access);
+    uint32_t OpenKey(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out);
+    uint32_t DeleteKeyIn(RegKey parent, const std::string& subKey, bool view64);
+    // The value a query names, after the checks every query makes.
+    uint32_t FindQueried(RegKey key, const std::string& name, const void* data, const uint32_t* size,
+                         const SimRegValue*& out);
+    uint32_t DeleteNode(const NodePtr& node);
+    // Deletes every key below `node`, depth first; stops at the first key that cannot go.
+    uint32_t DeleteChildren(const NodePtr& node);
+    static uint32_t EraseValue(SimKeyNode& node, const std::string& name);
+    static SimRegValue& StoreValue(SimKeyNode& node, const std::string& name);
+    // Opens `subKey` below `parent` in the default view for a shlwapi helper and checks `needed` against its access list.
+    uint32_t ResolveSub(RegKey parent, const std::string& subKey, uint32_t needed, NodePtr& node) const;
+    std::string ExpandEnvironment(const std::string& text) const;
+    static SimRegValue* FindValue(SimKeyNode& node, const std::string& name);
+    static std::string FullPath(const SimKeyNode* node);
+
+    Faults& faults_;
+    SimSystem& system_;
+    mutable std::recursive_mutex mutex_;
+    NodePtr hkcr_, hkcu_, hklm_, hku_, hkcc_, hkdd_;
+    std::map<RegKey, Handle> handles_;
+    RegKey next_ = 0x2000;
+};
+
+}  // namespace platform::sim

@@ -1,0 +1,270 @@
+#include "platform/sim/sim_security.h"
+
+#include <cstdio>
+
+#include "platform/ansi.h"
+
+namespace platform::sim {
+
+namespace {
+
+constexpr uint32_t kErrorInvalidOwner = 1307;
+constexpr uint32_t kErrorInvalidAcl = 1336;
+constexpr uint32_t kErrorInvalidSid = 1337;
+
+// Generic rights as each kind of object maps them (GENERIC_MAPPING).
+uint32_t MapGeneric(uint32_t mask, bool isKey) {
+    const uint32_t all = isKey ? uint32_t{kKeyAllAccess} : 0x001F01FFu;
+    const uint32_t read = isKey ? uint32_t{kKeyRead} : 0x00120089u;
+    const uint32_t write = isKey ? uint32_t{kKeyWrite} : 0x00120116u;
+    const uint32_t execute = isKey ? uint32_t{kKeyRead} : 0x001200A0u;
+    uint32_t mapped = mask & 0x0FFFFFFF;
+    if (mask & kGenericAll) mapped |= all;
+    if (mask & kGenericRead) mapped |= read;
+    if (mask & kGenericWrite) mapped |= write;
+    if (mask & 0x20000000) mapped |= execute;
+    return mapped;
+}
+
+constexpr uint32_t kFileReadData = 0x1;
+constexpr uint32_t kFileWriteData = 0x2;
+
+}  // namespace
+
+bool SimSecurity::InToken(const std::string& sid) const {
+    if (EqualSidText(sid, userSid)) return true;
+    for (const TokenGroup& g : system_.tokenGroups)
+        if ((g.attributes & kSeGroupEnabled) && EqualSidText(sid, g.sid)) return true;
+    return false;
+}
+
+bool SimSecurity::OwnedByUser(const Target& t) const { return !t.ownerSid->empty() && InToken(*t.ownerSid); }
+
+uint32_t SimSecurity::DeniedBy(const std::vector<AceText>& aces, bool isKey) const {
+    static const uint32_t kKeyRights[] = {kKeyQueryValue, kKeySetValue, kKeyCreateSubKey, kKeyEnumerateSubKeys,
+                                          kKeyNotify,     0x20,         kDelete,          kReadControl,
+                                          kWriteDac,      kWriteOwner};
+    static const uint32_t kFileRights[] = {kFileReadData, kFileWriteData, kDeleteAccess};
+    uint32_t granted = 0;
+    auto decide = [&](uint32_t right) {
+        // The first entry that speaks of a right decides it; an entry meant only for children does not count.
+        for (const AceText& ace : aces) {
+            if ((ace.flags & kInheritOnlyAce) || !InToken(ace.sid)) continue;
+            if (!(MapGeneric(ace.mask, isKey) & right)) continue;
+            if (ace.type == kAccessAllowedAceType) granted |= right;
+            return;
+        }
+    };
+    if (isKey) {
+        for (uint32_t r : kKeyRights) decide(r);
+        return kKeyAllAccess & ~granted;
+    }
+    for (uint32_t r : kFileRights) decide(r);
+    if (granted == 0) return kGenericAll;
+    uint32_t denied = 0;
+    if (!(granted & kFileReadData)) denied |= kGenericRead;
+    if (!(granted & kFileWriteData)) denied |= kGenericWrite;
+    if (!(granted & kDeleteAccess)) denied |= kDeleteAccess;
+    return denied;
+}
+
+uint32_t SimSecurity::FindNamed(const std::string& objectName, uint32_t objectType, Target& out) {
+    if (objectType == kSeFileObject) {
+        SimFileSecurity* s = files_.SecurityOf(objectName);
+        if (s == nullptr) return kErrorFileNotFound;
+        out = Target{&s->ownerSid, &s->sddl, &s->deniedAccess, false};
+        return kErrorSuccess;
+    }
+    if (objectType != kSeRegistryKey) return kErrorInvalidParameter;
+    static const std::pair<const char*, const char*> kRoots[] = {
+        {"CLASSES_ROOT", "HKEY_CLASSES_ROOT"},
+        {"CURRENT_USER", "HKEY_CURRENT_USER"},
+        {"MACHINE", "HKEY_LOCAL_MACHINE"},
+        {"USERS", "HKEY_USERS"},
+    };
+    size_t slash = objectName.find('\\');
+    std::string root = objectName.substr(0, slash);
+    for (const auto& [name, full] : kRoots) {
+        if (AnsiCompareNoCase(root.c_str(), name) != 0) continue;
+        std::string path = full;
+        if (slash != std::string::npos) path += objectName.substr(slash);
+        // Named objects are opened in the process's default view.
+        SimKeySecurity* s = registry_.SecurityOf(path, View::K32);
+        if (s == nullptr) return kErrorFileNotFound;
+        out = Target{&s->ownerSid, &s->sddl, &s->deniedAccess, true};
+        return kErrorSuccess;
+    }
+    return kErrorInvalidParameter;
+}
+
+uint32_t SimSecurity::Get(const Target& t, uint32_t info, std::string* owner, std::string* dacl) {
+    uint32_t readDenied = t.isKey ? (*t.deniedAccess & kReadControl) : (*t.deniedAccess & kGenericAll);
+    if (readDenied && !OwnedByUser(t)) return kErrorAccessDenied;
+    if ((info & kDaclSecurityInformation) && dacl != nullptr) {
+        std::vector<AceText> aces;
+        bool isProtected = false;
+        if (t.sddl->empty()) {
+            dacl->clear();
+        } else {
+            if (!ParseDaclText(*t.sddl, aces, &isProtected)) return kErrorInvalidAcl;
+            *dacl = FormatDaclText(aces, isProtected);
+        }
+    }
+    if ((info & kOwnerSecurityInformation) && owner != nullptr)
+        *owner = t.ownerSid->empty() ? std::string(kAdministratorsSid) : CanonicalSid(*t.ownerSid);
+    return kErrorSuccess;
+}
+
+uint32_t SimSecurity::Set(const Target& t, uint32_t info, const char* owner, const char* dacl) {
+    const bool setOwner = (info & kOwnerSecurityInformation) != 0;
+    const bool setDacl = (info & kDaclSecurityInformation) != 0;
+    std::string newOwner;
+    if (setOwner) {
+        newOwner = owner != nullptr ? CanonicalSid(owner) : std::string();
+        if (newOwner.empty()) return kErrorInvalidSid;
+        uint32_t ownerDenied = t.isKey ? (*t.deniedAccess & kWriteOwner) : (*t.deniedAccess & kGenericAll);
+        bool privileged = system_.enabledPrivileges.count(kSeTakeOwnershipName) != 0;
+        if (ownerDenied && !privileged) return kErrorAccessDenied;
+        // Only the user or one of its groups can be made the owner.
+        if (!InToken(newOwner)) return kErrorInvalidOwner;
+    }
+    std::vector<AceText> aces;
+    if (setDacl) {
+        uint32_t dacDenied = t.isKey ? (*t.deniedAccess & kWriteDac) : (*t.deniedAccess & kGenericAll);
+        bool ownerAfter = setOwner ? InToken(newOwner) : OwnedByUser(t);
+        if (dacDenied && !ownerAfter) return kErrorAccessDenied;
+        if (dacl != nullptr && *dacl != '\0' && !ParseDaclText(dacl, aces)) return kErrorInvalidAcl;
+    }
+    if (setOwner) *t.ownerSid = newOwner;
+    if (setDacl) {
+        bool isProtected = (info & kProtectedDaclSecurityInformation) != 0;
+        if (dacl == nullptr || *dacl == '\0') {
+            // A null DACL protects nothing.
+            t.sddl->clear();
+            *t.deniedAccess = 0;
+        } else {
+            *t.sddl = FormatDaclText(aces, isProtected);
+            *t.deniedAccess = DeniedBy(aces, t.isKey);
+        }
+    }
+    // The owner may always read and rewrite the access list of what it owns.
+    if (t.isKey && OwnedByUser(t)) *t.deniedAccess &= ~(kReadControl | kWriteDac);
+    return kErrorSuccess;
+}
+
+bool SimSecurity::GetUserNameA(std::string& name) {
+    if (system_.Fault("GetUserNameA")) return false;
+    name = userName;
+    return true;
+}
+
+bool SimSecurity::LookupAccountNameA(const std::string& account, std::string* sid, uint32_t& sidSize,
+                                     std::string* domain, uint32_t& domainSize, uint32_t& use) {
+    if (system_.Fault("LookupAccountNameA")) return false;
+    const SimAccount* found = nullptr;
+    for (const SimAccount& a : accounts) {
+        std::string qualified = a.domain.empty() ? a.name : a.domain + "\\" + a.name;
+        if (AnsiCompareNoCase(account.c_str(), a.name.c_str()) == 0 ||
+            AnsiCompareNoCase(account.c_str(), qualified.c_str()) == 0) {
+            found = &a;
+            break;
+        }
+    }
+    if (found == nullptr) {
+        system_.SetLastError(kErrorNoneMapped);
+        return false;
+    }
+    uint32_t needSid = SidLength(found->sid);
+    uint32_t needDomain = static_cast<uint32_t>(found->domain.size() + 1);
+    if (sid == nullptr || domain == nullptr || sidSize < needSid || domainSize < needDomain) {
+        sidSize = needSid;
+        domainSize = needDomain;
+        system_.SetLastError(kErrorInsufficientBuffer);
+        return false;
+    }
+    *sid = found->sid;
+    *domain = found->domain;
+    sidSize = needSid;
+    domainSize = needDomain - 1;
+    use = found->use;
+    return true;
+}
+
+bool SimSecurity::AllocateAndInitializeSid(const uint8_t (&authority)[6], const std::vector<uint32_t>& subAuthorities,
+                                           std::string& sid) {
+    if (system_.Fault("AllocateAndInitializeSid")) return false;
+    if (subAuthorities.empty() || subAuthorities.size() > 8) {
+        system_.SetLastError(kErrorInvalidParameter);
+        return false;
+    }
+    unsigned long long value = 0;
+    for (uint8_t b : authority) value = (value << 8) | b;
+    sid = "S-1-" + std::to_string(value);
+    for (uint32_t s : subAuthorities) sid += "-" + std::to_string(s);
+    return true;
+}
+
+uint32_t SimSecurity::SetEntriesInAclW(const std::vector<ExplicitAccess>& entries, const std::string& oldDacl,
+                                       std::string& newDacl) {
+    if (uint32_t code = faults_.Take("SetEntriesInAclW")) return code;
+    std::vector<AceText> old;
+    if (!oldDacl.empty() && !ParseDaclText(oldDacl, old)) return kErrorInvalidAcl;
+    std::vector<AceText> denies, allows;
+    for (const ExplicitAccess& e : entries) {
+        if (e.trusteeForm != kTrusteeIsSid) return kErrorInvalidParameter;
+        std::string sid = CanonicalSid(e.sid);
+        if (sid.empty()) return kErrorInvalidSid;
+        if (e.mode == kSetAccess || e.mode == kRevokeAccess) {
+            std::vector<AceText> kept;
+            for (const AceText& a : old)
+                if ((a.flags & kInheritedAce) || a.sid != sid) kept.push_back(a);
+            old.swap(kept);
+        }
+        AceText ace{kAccessAllowedAceType, static_cast<uint8_t>(e.inheritance & 0x0F), e.permissions, sid};
+        if (e.mode == kDenyAccess) {
+            ace.type = kAccessDeniedAceType;
+            denies.push_back(ace);
+        } else if (e.mode == kSetAccess || e.mode == kGrantAccess) {
+            allows.push_back(ace);
+        } else if (e.mode != kRevokeAccess) {
+            return kErrorInvalidParameter;
+        }
+    }
+    std::vector<AceText> result = denies;
+    result.insert(result.end(), allows.begin(), allows.end());
+    result.insert(result.end(), old.begin(), old.end());
+    newDacl = FormatDaclText(result);
+    return kErrorSuccess;
+}
+
+uint32_t SimSecurity::GetNamedSecurityInfoA(const std::string& objectName, uint32_t objectType, uint32_t info,
+                                            std::string* owner, std::string* dacl) {
+    if (uint32_t code = faults_.Take("GetNamedSecurityInfoA")) return code;
+    Target t;
+    if (uint32_t rc = FindNamed(objectName, objectType, t)) return rc;
+    return Get(t, info, owner, dacl);
+}
+
+uint32_t SimSecurity::SetNamedSecurityInfoA(const std::string& objectName, uint32_t objectType, uint32_t info,
+                                            const char* owner, const char* dacl) {
+    if (uint32_t code = faults_.Take("SetNamedSecurityInfoA")) return code;
+    Target t;
+    if (uint32_t rc = FindNamed(objectName, objectType, t)) return rc;
+    return Set(t, info, owner, dacl);
+}
+
+uint32_t SimSecurity::GetSecurityInfo(RegKey key, uint32_t info, std::string* owner, std::string* dacl) {
+    if (uint32_t code = faults_.Take("GetSecurityInfo")) return code;
+    SimKeySecurity* s = registry_.SecurityOfHandle(key);
+    if (s == nullptr) return kErrorInvalidHandle;
+    return Get(Target{&s->ownerSid, &s->sddl, &s->deniedAccess, true}, info, owner, dacl);
+}
+
+uint32_t SimSecurity::SetSecurityInfo(RegKey key, uint32_t info, const char* owner, const char* dacl) {
+    if (uint32_t code = faults_.Take("SetSecurityInfo")) return code;
+    SimKeySecurity* s = registry_.SecurityOfHandle(key);
+    if (s == nullptr) return kErrorInvalidHandle;
+    return Set(Target{&s->ownerSid, &s->sddl, &s->deniedAccess, true}, info, owner, dacl);
+}
+
+}  // namespace platform::sim

@@ -1,0 +1,267 @@
+#include "platform/sim/sim_system.h"
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace platform::sim {
+
+namespace {
+thread_local uint32_t tlsLastError = 0;
+
+// 2016-01-20 is the virtual clock's day 0.
+constexpr int kEpochYear = 2016, kEpochMonth = 1, kEpochDay = 20;
+
+bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+int DaysInMonth(int y, int m) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && IsLeap(y) ? 29 : days[m - 1];
+}
+}  // namespace
+
+SystemTime SimTimeFromMs(uint64_t ms) {
+    SystemTime t;
+    uint64_t days = ms / 86400000ULL;
+    uint64_t rest = ms % 86400000ULL;
+    t.hour = static_cast<uint16_t>(rest / 3600000);
+    t.minute = static_cast<uint16_t>(rest / 60000 % 60);
+    t.second = static_cast<uint16_t>(rest / 1000 % 60);
+    t.milliseconds = static_cast<uint16_t>(rest % 1000);
+    int y = kEpochYear, m = kEpochMonth, d = kEpochDay;
+    t.dayOfWeek = static_cast<uint16_t>((3 + days) % 7);  // 2016-01-20 was a Wednesday
+    while (days > 0) {
+        int left = DaysInMonth(y, m) - d;
+        if (days <= static_cast<uint64_t>(left)) {
+            d += static_cast<int>(days);
+            days = 0;
+        } else {
+            days -= static_cast<uint64_t>(left) + 1;
+            d = 1;
+            if (++m > 12) {
+                m = 1;
+                ++y;
+            }
+        }
+    }
+    t.year = static_cast<uint16_t>(y);
+    t.month = static_cast<uint16_t>(m);
+    t.day = static_cast<uint16_t>(d);
+    return t;
+}
+
+bool SimSystem::Fault(const char* call) {
+    uint32_t code = faults_.Take(call);
+    if (code == 0) return false;
+    SetLastError(code);
+    return true;
+}
+
+uint32_t SimSystem::GetLastError() { return tlsLastError; }
+void SimSystem::SetLastError(uint32_t code) { tlsLastError = code; }
+
+int SimSystem::GetSystemMetrics(int index) {
+    auto it = metrics.find(index);
+    return it == metrics.end() ? 0 : it->second;
+}
+
+bool SimSystem::GetVersionEx(OsVersionInfo& out) {
+    if (Fault("GetVersionExA")) return false;
+    out = version;
+    return true;
+}
+
+void SimSystem::Sleep(uint32_t milliseconds) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sleeps.push_back(milliseconds);
+    clockMs += milliseconds;
+}
+
+uint64_t SimSystem::GetTickCount64() { return clockMs; }
+
+std::vector<std::string> SimSystem::CommandLineArguments() { return arguments; }
+
+uint32_t SimSystem::GetModuleFileName(std::string& out) {
+    if (uint32_t code = faults_.Take("GetModuleFileNameA")) return code;
+    out = modulePath;
+    return 0;
+}
+
+int SimSystem::MessageBox(const std::string& text, const std::string& caption, uint32_t style) {
+    messageBoxes.push_back({text, caption, style});
+    return kIdOk;
+}
+
+void SimSystem::CloseToken(TokenHandle) { --openTokens; }
+
+bool SimSystem::OpenProcessToken(uint32_t, TokenHandle& out) {
+    if (Fault("OpenProcessToken")) return false;
+    out = nextToken_++;
+    ++openTokens;
+    return true;
+}
+
+bool SimSystem::LookupPrivilegeValue(const char* name, Luid& out) {
+    if (Fault("LookupPrivilegeValueA")) return false;
+    static const char* const kKnown[] = {"SeShutdownPrivilege", "SeDebugPrivilege", "SeTakeOwnershipPrivilege",
+                                         "SeBackupPrivilege", "SeRestorePrivilege", "SeSecurityPrivilege",
+                                         "SeRemoteShutdownPrivilege"};
+    bool known = false;
+    for (const char* k : kKnown) known = known || std::string(k) == name;
+    if (!known) {
+        SetLastError(kErrorNoSuchPrivilege);
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = privilegeLuids_.find(name);
+    if (it == privilegeLuids_.end()) {
+        Luid luid{static_cast<uint32_t>(privilegeLuids_.size() + 2), 0};
+        it = privilegeLuids_.emplace(name, luid).first;
+    }
+    out = it->second;
+    return true;
+}
+
+bool SimSystem::AdjustTokenPrivilege(TokenHandle, const Luid& luid, uint32_t attributes) {
+    if (Fault("AdjustTokenPrivileges")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [name, known] : privilegeLuids_) {
+        if (known.lowPart != luid.lowPart || known.highPart != luid.highPart) continue;
+        if (name == kSeShutdownName && !tokenHasShutdownPrivilege) {
+            tlsLastError = kErrorNotAllAssigned;
+            return true;
+        }
+        if (attributes & kSePrivilegeEnabled)
+            enabledPrivileges.insert(name);
+        else
+            enabledPrivileges.erase(name);
+        tlsLastError = 0;
+        return true;
+    }
+    tlsLastError = kErrorNoSuchPrivilege;
+    return false;
+}
+
+bool SimSystem::GetTokenGroups(TokenHandle, std::vector<TokenGroup>& out) {
+    if (Fault("GetTokenInformation")) return false;
+    out = tokenGroups;
+    return true;
+}
+
+bool SimSystem::ExitWindowsEx(uint32_t flags, uint32_t reason) {
+    ShutdownRecord r;
+    r.kind = ShutdownRecord::Kind::ExitWindows;
+    r.flags = flags;
+    r.reason = reason;
+    r.atMs = clockMs;
+    shutdowns.push_back(r);
+    if (Fault("ExitWindowsEx")) return false;
+    return true;
+}
+
+bool SimSystem::InitiateSystemShutdownEx(const char*, const std::string& message, uint32_t timeoutSeconds,
+                                         bool forceAppsClosed, bool rebootAfterShutdown, uint32_t reason) {
+    ShutdownRecord r;
+    r.kind = ShutdownRecord::Kind::InitiateShutdown;
+    r.message = message;
+    r.timeoutSeconds = timeoutSeconds;
+    r.forceAppsClosed = forceAppsClosed;
+    r.reboot = rebootAfterShutdown;
+    r.reason = reason;
+    r.atMs = clockMs;
+    shutdowns.push_back(r);
+    if (Fault("InitiateSystemShutdownExA")) return false;
+    return true;
+}
+
+SystemTime SimSystem::GetSystemTime() { return SimTimeFromMs(clockMs); }
+
+SystemTime SimSystem::GetLocalTime() {
+    int64_t bias = timeZone.bias + (timeZoneId == kTimeZoneIdDaylight ? timeZone.daylightBias : timeZone.standardBias);
+    int64_t local = static_cast<int64_t>(clockMs) - bias * 60000;
+    return SimTimeFromMs(local < 0 ? 0 : static_cast<uint64_t>(local));
+}
+
+uint32_t SimSystem::GetTimeZoneInformation(TimeZoneInfo& out) {
+    if (faults_.Take("GetTimeZoneInformation")) return kTimeZoneIdInvalid;
+    out = timeZone;
+    return timeZoneId;
+}
+
+uint32_t SimSystem::GetCurrentProcessId() { return processId; }
+
+uint32_t SimSystem::GetCurrentThreadId() {
+    static std::atomic<uint32_t> next{0x0b2c};
+    thread_local uint32_t id = next.fetch_add(4);
+    return id;
+}
+
+bool SimSystem::ProcessIdToSessionId(uint32_t, uint32_t& out) {
+    if (Fault("ProcessIdToSessionId")) return false;
+    out = sessionId;
+    return true;
+}
+
+bool SimSystem::GetProcessIntegrityRid(uint32_t& rid) {
+    if (Fault("GetTokenInformation")) return false;
+    rid = integrityRid;
+    return true;
+}
+
+bool SimSystem::GetEnvironmentVariable(const std::u16string& name, std::u16string& value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Environment names are case-insensitive on Windows.
+    auto fold = [](std::u16string s) {
+        for (auto& c : s)
+            if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+        return s;
+    };
+    for (const auto& [k, v] : environment) {
+        if (fold(k) == fold(name)) {
+            value = v;
+            return true;
+        }
+    }
+    tlsLastError = 203;  // ERROR_ENVVAR_NOT_FOUND
+    return false;
+}
+
+void SimSystem::OutputDebugString(const std::u16string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    debugOutput.push_back(text);
+}
+
+namespace {
+thread_local int tlsComInitDepth = 0;
+}
+
+int32_t SimSystem::CoInitialize() {
+    if (uint32_t code = faults_.Take("CoInitialize")) return static_cast<int32_t>(code);
+    return tlsComInitDepth++ == 0 ? 0 : 1;
+}
+
+void SimSystem::CoUninitialize() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++coUninitializeCalls;
+    }
+    if (tlsComInitDepth > 0) --tlsComInitDepth;
+}
+
+int SimSystem::ComInitDepth() const { return tlsComInitDepth; }
+
+bool SimSystem::HasEntryPoint(const char*, const char* name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return name != nullptr && missingEntryPoints.count(name) == 0;
+}
+
+bool SimSystem::IsWow64Process(bool& wow64) {
+    if (Fault("IsWow64Process")) return false;
+    if (!HasEntryPoint("kernel32", "IsWow64Process")) {
+        SetLastError(kErrorCallNotImplemented);
+        return false;
+    }
+    wow64 = is64BitWindows;
+    return true;
+}
+
+}  // namespace platform::sim

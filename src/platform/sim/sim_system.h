@@ -1,0 +1,115 @@
+// The simulated operating system: boot mode, version, a virtual clock, the token, shutdown.
+// Tests set the public state directly and read what the product did from the records.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/sim/faults.h"
+#include "platform/system.h"
+
+namespace platform::sim {
+
+struct ShutdownRecord {
+    enum class Kind { ExitWindows, InitiateShutdown } kind = Kind::ExitWindows;
+    uint32_t flags = 0;  // ExitWindowsEx
+    uint32_t reason = 0;
+    std::string message;  // InitiateSystemShutdownEx
+    uint32_t timeoutSeconds = 0;
+    bool forceAppsClosed = false;
+    bool reboot = false;
+    uint64_t atMs = 0;  // virtual clock when it was asked for
+};
+
+struct MessageBoxRecord {
+    std::string text;
+    std::string caption;
+    uint32_t style = 0;
+};
+
+class SimSystem : public ISystem {
+public:
+    explicit SimSystem(Faults& faults) : faults_(faults) {}
+
+    // --- state a test sets ---
+    std::map<int, int> metrics;  // GetSystemMetrics; absent means 0
+    OsVersionInfo version{6, 1, 7601, kVerPlatformWin32Nt, "Service Pack 1", 1, 0};
+    std::vector<std::string> arguments{"C:\\Tools\\sweeptool.exe"};
+    std::string modulePath = "C:\\Tools\\sweeptool.exe";
+    bool is64BitWindows = true;
+    bool tokenHasShutdownPrivilege = true;
+    // An elevated administrator by default.
+    std::vector<TokenGroup> tokenGroups{{"S-1-1-0", kSeGroupEnabled}, {kAdministratorsSid, kSeGroupEnabled}};
+    uint32_t integrityRid = 0x3000;  // high (an elevated administrator)
+    uint32_t sessionId = 1;
+    uint32_t processId = 0x0a1c;
+    uint32_t timeZoneId = kTimeZoneIdStandard;
+    TimeZoneInfo timeZone{};
+    // The virtual clock: milliseconds since 2016-01-20 00:00:00 UTC.
+    uint64_t clockMs = 0;
+    std::map<std::u16string, std::u16string> environment;
+
+    // --- what the product did ---
+    std::vector<ShutdownRecord> shutdowns;
+    std::vector<MessageBoxRecord> messageBoxes;
+    std::vector<std::u16string> debugOutput;
+    std::set<std::string> enabledPrivileges;
+    std::vector<uint32_t> sleeps;
+    int openTokens = 0;  // tokens opened and not yet closed
+
+    uint32_t GetLastError() override;
+    void SetLastError(uint32_t code) override;
+    int GetSystemMetrics(int index) override;
+    bool GetVersionEx(OsVersionInfo& out) override;
+    void Sleep(uint32_t milliseconds) override;
+    uint64_t GetTickCount64() override;
+    std::vector<std::string> CommandLineArguments() override;
+    uint32_t GetModuleFileName(std::string& out) override;
+    int MessageBox(const std::string& text, const std::string& caption, uint32_t style) override;
+    void CloseToken(TokenHandle token) override;
+    bool OpenProcessToken(uint32_t access, TokenHandle& out) override;
+    bool LookupPrivilegeValue(const char* name, Luid& out) override;
+    bool AdjustTokenPrivilege(TokenHandle token, const Luid& luid, uint32_t attributes) override;
+    bool GetTokenGroups(TokenHandle token, std::vector<TokenGroup>& out) override;
+    bool ExitWindowsEx(uint32_t flags, uint32_t reason) override;
+    bool InitiateSystemShutdownEx(const char* machine, const std::string& message, uint32_t timeoutSeconds,
+                                  bool forceAppsClosed, bool rebootAfterShutdown, uint32_t reason) override;
+    SystemTime GetSystemTime() override;
+    SystemTime GetLocalTime() override;
+    uint32_t GetTimeZoneInformation(TimeZoneInfo& out) override;
+    uint32_t GetCurrentProcessId() override;
+    uint32_t GetCurrentThreadId() override;
+    bool ProcessIdToSessionId(uint32_t processId, uint32_t& sessionId) override;
+    bool GetProcessIntegrityRid(uint32_t& rid) override;
+    bool GetEnvironmentVariable(const std::u16string& name, std::u16string& value) override;
+    void OutputDebugString(const std::u16string& text) override;
+    // A fault planned for "CoInitialize" is returned as the HRESULT (e.g. 0x80004005).
+    int32_t CoInitialize() override;
+    void CoUninitialize() override;
+    // COM initialisations of the calling thread not yet balanced by CoUninitialize.
+    int ComInitDepth() const;
+    int coUninitializeCalls = 0;
+
+    // Entry points (by function name, "RegDeleteKeyExA") this Windows lacks: an old 32-bit one.
+    std::set<std::string> missingEntryPoints;
+    bool HasEntryPoint(const char* module, const char* name) override;
+    // Answers is64BitWindows.
+    bool IsWow64Process(bool& wow64) override;
+
+    // Fails with `code` (and sets the last error) when a fault is planned for `call`.
+    bool Fault(const char* call);
+
+private:
+    Faults& faults_;
+    std::mutex mutex_;
+    std::map<std::string, Luid> privilegeLuids_;
+    TokenHandle nextToken_ = 0x100;
+};
+
+// Converts a count of milliseconds since 2016-01-20 00:00 to a calendar time.
+SystemTime SimTimeFromMs(uint64_t ms);
+
+}  // namespace platform::sim

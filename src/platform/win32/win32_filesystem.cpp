@@ -1,0 +1,163 @@
+#include "platform/win32/win32_filesystem.h"
+
+#include <io.h>
+#include <windows.h>
+
+#include "platform/win32/win32_sddl.h"
+
+namespace platform::win32 {
+
+namespace {
+HANDLE H(uintptr_t h) { return reinterpret_cast<HANDLE>(h); }
+const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+uint64_t Size(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; }
+
+void Convert(const WIN32_FIND_DATAA& in, FindDataA& out) {
+    out.attributes = in.dwFileAttributes;
+    out.size = Size(in.nFileSizeHigh, in.nFileSizeLow);
+    out.name = in.cFileName;
+}
+
+void Convert(const WIN32_FIND_DATAW& in, FindDataW& out) {
+    out.attributes = in.dwFileAttributes;
+    out.size = Size(in.nFileSizeHigh, in.nFileSizeLow);
+    out.name = reinterpret_cast<const char16_t*>(in.cFileName);
+}
+}  // namespace
+
+void Win32FileSystem::CloseHandle(FileHandle handle) { ::CloseHandle(H(handle)); }
+
+bool Win32FileSystem::CreateFileW(const std::u16string& path, uint32_t access, uint32_t shareMode, const char* sddl,
+                                  uint32_t disposition, uint32_t flagsAndAttributes, FileHandle& out) {
+    SddlAttributes attributes;
+    if (!attributes.Init(sddl)) return false;
+    HANDLE h = ::CreateFileW(W(path), access, shareMode, attributes.get(), disposition, flagsAndAttributes, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    out = reinterpret_cast<FileHandle>(h);
+    return true;
+}
+
+bool Win32FileSystem::ReadFile(FileHandle handle, void* buffer, uint32_t toRead, uint32_t& read) {
+    DWORD n = 0;
+    BOOL ok = ::ReadFile(H(handle), buffer, toRead, &n, nullptr);
+    read = n;
+    return ok != FALSE;
+}
+
+bool Win32FileSystem::WriteFile(FileHandle handle, const void* data, uint32_t toWrite, uint32_t& written) {
+    DWORD n = 0;
+    BOOL ok = ::WriteFile(H(handle), data, toWrite, &n, nullptr);
+    written = n;
+    return ok != FALSE;
+}
+
+bool Win32FileSystem::SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin, uint64_t& newPosition) {
+    LARGE_INTEGER move;
+    move.QuadPart = distance;
+    LARGE_INTEGER now;
+    now.QuadPart = 0;
+    if (!::SetFilePointerEx(H(handle), move, &now, origin)) return false;
+    newPosition = static_cast<uint64_t>(now.QuadPart);
+    return true;
+}
+
+bool Win32FileSystem::GetFileSizeEx(FileHandle handle, uint64_t& size) {
+    LARGE_INTEGER s;
+    s.QuadPart = 0;
+    if (!::GetFileSizeEx(H(handle), &s)) return false;
+    size = static_cast<uint64_t>(s.QuadPart);
+    return true;
+}
+
+uint32_t Win32FileSystem::GetFileAttributesA(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
+
+uint32_t Win32FileSystem::GetFileAttributesW(const std::u16string& path) { return ::GetFileAttributesW(W(path)); }
+
+bool Win32FileSystem::SetFileAttributesA(const std::string& path, uint32_t attributes) {
+    return ::SetFileAttributesA(path.c_str(), attributes) != FALSE;
+}
+
+bool Win32FileSystem::DeleteFileA(const std::string& path) { return ::DeleteFileA(path.c_str()) != FALSE; }
+
+bool Win32FileSystem::DeleteFileW(const std::u16string& path) { return ::DeleteFileW(W(path)) != FALSE; }
+
+bool Win32FileSystem::MoveFileExA(const std::string& from, const char* to, uint32_t flags) {
+    return ::MoveFileExA(from.c_str(), to, flags) != FALSE;
+}
+
+bool Win32FileSystem::MoveFileExW(const std::u16string& from, const char16_t* to, uint32_t flags) {
+    return ::MoveFileExW(W(from), reinterpret_cast<const wchar_t*>(to), flags) != FALSE;
+}
+
+bool Win32FileSystem::CreateDirectoryA(const std::string& path, const char* sddl) {
+    SddlAttributes attributes;
+    if (!attributes.Init(sddl)) return false;
+    return ::CreateDirectoryA(path.c_str(), attributes.get()) != FALSE;
+}
+
+bool Win32FileSystem::CreateDirectoryW(const std::u16string& path, const char* sddl) {
+    SddlAttributes attributes;
+    if (!attributes.Init(sddl)) return false;
+    return ::CreateDirectoryW(W(path), attributes.get()) != FALSE;
+}
+
+bool Win32FileSystem::RemoveDirectoryA(const std::string& path) { return ::RemoveDirectoryA(path.c_str()) != FALSE; }
+
+bool Win32FileSystem::FindFirstFileA(const std::string& pattern, FindDataA& data, FindHandle& out) {
+    WIN32_FIND_DATAA found{};
+    HANDLE h = ::FindFirstFileA(pattern.c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    Convert(found, data);
+    out = reinterpret_cast<FindHandle>(h);
+    return true;
+}
+
+bool Win32FileSystem::FindNextFileA(FindHandle handle, FindDataA& data) {
+    WIN32_FIND_DATAA found{};
+    if (!::FindNextFileA(H(handle), &found)) return false;
+    Convert(found, data);
+    return true;
+}
+
+bool Win32FileSystem::FindFirstFileW(const std::u16string& pattern, FindDataW& data, FindHandle& out) {
+    WIN32_FIND_DATAW found{};
+    HANDLE h = ::FindFirstFileW(W(pattern), &found);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    Convert(found, data);
+    out = reinterpret_cast<FindHandle>(h);
+    return true;
+}
+
+bool Win32FileSystem::FindNextFileW(FindHandle handle, FindDataW& data) {
+    WIN32_FIND_DATAW found{};
+    if (!::FindNextFileW(H(handle), &found)) return false;
+    Convert(found, data);
+    return true;
+}
+
+void Win32FileSystem::FindClose(FindHandle handle) { ::FindClose(H(handle)); }
+
+int Win32FileSystem::Access(const std::string& path, int mode) { return ::_access(path.c_str(), mode); }
+
+uint32_t Win32FileSystem::ReadWholeFile(const std::string& path, std::string& bytes) {
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return ::GetLastError();
+    std::string contents;
+    char chunk[4096];
+    uint32_t result = 0;
+    for (;;) {
+        DWORD n = 0;
+        if (!::ReadFile(h, chunk, sizeof(chunk), &n, nullptr)) {
+            result = ::GetLastError();
+            break;
+        }
+        if (n == 0) break;
+        contents.append(chunk, n);
+    }
+    ::CloseHandle(h);
+    if (result == 0) bytes = std::move(contents);
+    return result;
+}
+
+}  // namespace platform::win32

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/filesystem.h"
+
+namespace platform::win32 {
+
+class Win32FileSystem : public IFileSystem {
+public:
+    void CloseHandle(FileHandle handle) override;
+    bool CreateFileW(const std::u16string& path, uint32_t access, uint32_t shareMode, const char* sddl,
+                     uint32_t disposition, uint32_t flagsAndAttributes, FileHandle& out) override;
+    bool ReadFile(FileHandle handle, void* buffer, uint32_t toRead, uint32_t& read) override;
+    bool WriteFile(FileHandle handle, const void* data, uint32_t toWrite, uint32_t& written) override;
+    bool SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin, uint64_t& newPosition) override;
+    bool GetFileSizeEx(FileHandle handle, uint64_t& size) override;
+    uint32_t GetFileAttributesA(const std::string& path) override;
+    uint32_t GetFileAttributesW(const std::u16string& path) override;
+    bool SetFileAttributesA(const std::string& path, uint32_t attributes) override;
+    bool DeleteFileA(const std::string& path) override;
+    bool DeleteFileW(const std::u16string& path) override;
+    bool MoveFileExA(const std::string& from, const char* to, uint32_t flags) override;
+    bool MoveFileExW(const std::u16string& from, const char16_t* to, uint32_t flags) override;
+    bool CreateDirectoryA(const std::string& path, const char* sddl) override;
+    bool CreateDirectoryW(const std::u16string& path, const char* sddl) override;
+    bool RemoveDirectoryA(const std::string& path) override;
+    bool FindFirstFileA(const std::string& pattern, FindDataA& data, FindHandle& out) override;
+    bool FindNextFileA(FindHandle handle, FindDataA& data) override;
+    bool FindFirstFileW(const std::u16string& pattern, FindDataW& data, FindHandle& out) override;
+    bool FindNextFileW(FindHandle handle, FindDataW& data) override;
+    void FindClose(FindHandle handle) override;
+    int Access(const std::string& path, int mode) override;
+    uint32_t ReadWholeFile(const std::string& path, std::string& bytes) override;
+};
+
+}  // namespace platform::win32

@@ -1,0 +1,33 @@
+// <windows.h> for the win32 backend. The SDK maps names such as GetVersionEx to their A or
+// W form with macros, which would also rename the seam's methods of the same names in one
+// translation unit and not in another. The backend calls the A and W forms explicitly, so
+// the mapping macros are removed here.
+#pragma once
+
+#include <windows.h>
+
+#undef CreateDirectory
+#undef CreateFile
+#undef CreateMutex
+#undef DeleteFile
+#undef EnumServicesStatus
+#undef FindFirstFile
+#undef FindNextFile
+#undef GetEnvironmentVariable
+#undef GetFileAttributes
+#undef GetModuleFileName
+#undef GetSystemDirectory
+#undef GetUserName
+#undef GetVersionEx
+#undef GetWindowsDirectory
+#undef InitiateSystemShutdownEx
+#undef LookupPrivilegeValue
+#undef MessageBox
+#undef MoveFileEx
+#undef OpenMutex
+#undef OpenSCManager
+#undef OpenService
+#undef OutputDebugString
+#undef RemoveDirectory
+#undef SetFileAttributes
+#undef StartService

@@ -1,0 +1,388 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "actions/acl.h"
+#include "actions/removal_fixture.h"
+#include "platform/acl_text.h"
+
+namespace removal_testing {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::Not;
+using platform::sim::View;
+
+constexpr char kKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS";
+
+class RegistryRemovalTest : public RemovalTest {};
+
+// --- values ---
+
+TEST_F(RegistryRemovalTest, ValueInTheDefaultViewIsDeletedThereAndTheOtherViewIsLeftAlone) {
+    m.registry.SetString(kKey, "V", "32", View::K32);
+    m.registry.SetString(kKey, "V", "64", View::K64);
+    List(nuke.regValueList, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\V"});
+
+    EXPECT_EQ(0u, nuke.CleanupRegValues());
+
+    EXPECT_FALSE(m.registry.ValueExists(kKey, "V", View::K32));
+    EXPECT_TRUE(m.registry.ValueExists(kKey, "V", View::K64));
+    EXPECT_THAT(Messages(),
+                ElementsAre("5 CNuke::DeleteRegistryValue: Deleting registry value "
+                            "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS' was successful",
+                            "5 CNuke::CleanupRegValues: CleanupRegValues was successful with '1' deleted values"));
+}
+
+TEST_F(RegistryRemovalTest, ValueOnlyIn64BitViewIsDeletedThereAfterNotFound) {
+    m.registry.SetString(kKey, "V", "64", View::K64);
+    List(nuke.regValueList, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\V"});
+
+    EXPECT_EQ(0u, nuke.CleanupRegValues());
+
+    EXPECT_FALSE(m.registry.ValueExists(kKey, "V", View::K64));
+    EXPECT_THAT(Messages(),
+                ElementsAre("4 CNuke::DeleteRegistryValue: Registry value 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS' "
+                            "not found, let's try 64bit side...",
+                            "5 CNuke::DeleteRegistryValue64bit: Deleting registry value 'SOFTWARE\\KELVARIS\\V' "
+                            "was successful",
+                            "5 CNuke::CleanupRegValues: CleanupRegValues was successful with '1' deleted values"));
+}
+
+TEST_F(RegistryRemovalTest, ValueNamesWithEncodedBackslashAndTheDefaultValue) {
+    m.registry.SetString(kKey, "A\\B", "x");
+    m.registry.SetString(kKey, "A", "kept");
+    m.registry.SetString(kKey, "", "default");
+    List(nuke.regValueList, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\A---B", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\"});
+
+    EXPECT_EQ(0u, nuke.CleanupRegValues());
+
+    EXPECT_THAT(m.registry.ValuesUnder(kKey), ElementsAre("A"));
+    EXPECT_THAT(Messages(),
+                ElementsAre("5 CNuke::DeleteRegistryValue: Deleting registry value "
+                            "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\' was successful",
+                            "5 CNuke::DeleteRegistryValue: Deleting registry value "
+                            "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS' was successful",
+                            "5 CNuke::CleanupRegValues: CleanupRegValues was successful with '2' deleted values"));
+}
+
+TEST_F(RegistryRemovalTest, MissingValueIsAnErrorInBothViewsAndOn32BitWindows) {
+    m.registry.CreatePath(kKey, View::K64);
+    List(nuke.regValueList, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\V", "HKEY_LOCAL_MACHINE\\SOFTWARE\\NOKEY\\V"});
+
+    EXPECT_EQ(0u, nuke.CleanupRegValues());
+    EXPECT_TRUE(Logged(5, "CNuke::DeleteRegistryValue64bit: Registry value 'SOFTWARE\\KELVARIS\\V' is missing "
+                          "already, nothing to delete..."));
+    EXPECT_TRUE(Logged(3, "CNuke::LogErrorCode: Opening registry key 'SOFTWARE\\NOKEY' reported \"file\" not found"));
+    EXPECT_TRUE(Logged(3, "CNuke::CleanupRegValues: CleanupRegValues encountered errors but deleted '2' values"));
+
+    platform::sim::SimMachine old;
+    old.system.is64BitWindows = false;
+    engine::CNuke oldNuke(old.platform());
+    EXPECT_FALSE(oldNuke.DeleteRegistryValue(platform::kHkeyLocalMachine, "SOFTWARE\\KELVARIS", "V",
+                                             "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS"));
+    EXPECT_EQ(0, old.faults.Calls("RegOpenKeyExA"));
+}
+
+TEST_F(RegistryRemovalTest, AccessDeniedValueGetsOneAccessListRewriteAndOneRetry) {
+    m.registry.SetString(kKey, "V", "x");
+    m.registry.SecurityOf(kKey)->deniedAccess = platform::kKeySetValue;
+    List(nuke.regValueList, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\V"});
+
+    EXPECT_EQ(0u, nuke.CleanupRegValues());
+
+    EXPECT_FALSE(m.registry.ValueExists(kKey, "V"));
+    EXPECT_EQ(2, m.faults.Calls("SHDeleteValueA"));
+    EXPECT_EQ(1, m.faults.Calls("SetNamedSecurityInfoA"));
+    std::vector<platform::AceText> aces;
+    ASSERT_TRUE(platform::ParseDaclText(m.registry.SecurityOf(kKey)->sddl, aces));
+    EXPECT_THAT(aces, Contains(platform::AceText{0, 0, platform::kGenericAll, m.security.userSid}));
+}
+
+TEST_F(RegistryRemovalTest, ValueStillDeniedAfterTheRetryIsReportedByCode) {
+    m.registry.SetString(kKey, "V", "x");
+    m.faults.Fail("SHDeleteValueA", platform::kErrorAccessDenied, 2);
+    List(nuke.regValueList, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\V"});
+
+    EXPECT_EQ(0u, nuke.CleanupRegValues());
+
+    EXPECT_EQ(2, m.faults.Calls("SHDeleteValueA"));
+    EXPECT_TRUE(Logged(3, "CNuke::LogErrorCode: Deleting registry value 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS' "
+                          "reported error code '5'"));
+    EXPECT_TRUE(Logged(3, "CNuke::CleanupRegValues: CleanupRegValues encountered errors but deleted '1' values"));
+}
+
+TEST_F(RegistryRemovalTest, AccessDeniedIn64BitViewIsGrantedThroughA64BitHandleBeforeTheRetry) {
+    m.registry.SetString(kKey, "V", "64", View::K64);
+    m.faults.Fail("RegDeleteValueA", platform::kErrorAccessDenied, 1);
+
+    EXPECT_EQ(0u, nuke.DeleteRegistryValue64bit(platform::kHkeyLocalMachine, "SOFTWARE\\KELVARIS", "V"));
+
+    EXPECT_FALSE(m.registry.ValueExists(kKey, "V", View::K64));
+    EXPECT_EQ(1, m.faults.Calls("SetSecurityInfo"));
+    std::vector<platform::AceText> aces;
+    ASSERT_TRUE(platform::ParseDaclText(m.registry.SecurityOf(kKey, View::K64)->sddl, aces));
+    EXPECT_THAT(aces, Contains(platform::AceText{0, 0x0B, platform::kGenericAll, m.security.userSid}));
+    // The 32-bit view's key was not touched.
+    EXPECT_TRUE(m.registry.SecurityOf(kKey, View::K32) == nullptr || m.registry.SecurityOf(kKey)->sddl.empty());
+    EXPECT_EQ(0, m.registry.OpenHandles());
+}
+
+// --- keys ---
+
+TEST_F(RegistryRemovalTest, SubkeysListedBesideTheirParentGoFirst) {
+    m.registry.CreatePath(std::string(kKey) + "\\B\\C");
+    List(nuke.regKeyList, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B\\C"});
+
+    EXPECT_EQ(0u, nuke.CleanupRegKeys());
+
+    EXPECT_FALSE(m.registry.Exists(std::string(kKey) + "\\B"));
+    EXPECT_THAT(Messages(),
+                ElementsAre("5 CNuke::DeleteRegistryKey: Deleting registry key "
+                            "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B\\C' was successful",
+                            "5 CNuke::DeleteRegistryKey: Deleting registry key "
+                            "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B' was successful",
+                            "5 CNuke::CleanupRegKeys: CleanupRegKeys was successful with '2' deleted values"));
+}
+
+TEST_F(RegistryRemovalTest, KeyIn64BitViewOnlyIsDeletedThereAsOneKey) {
+    m.registry.CreatePath(std::string(kKey) + "\\LEAF", View::K64);
+    m.registry.CreatePath(std::string(kKey) + "\\TREE\\SUB", View::K64);
+    List(nuke.regKeyList,
+         {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\LEAF", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\TREE"});
+
+    EXPECT_EQ(0u, nuke.CleanupRegKeys());
+
+    EXPECT_FALSE(m.registry.Exists(std::string(kKey) + "\\LEAF", View::K64));
+    EXPECT_TRUE(m.registry.Exists(std::string(kKey) + "\\TREE\\SUB", View::K64));
+    EXPECT_TRUE(Logged(5, "CNuke::DeleteRegistryKey64bit: Deleting registry key "
+                          "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\LEAF' was successful"));
+    EXPECT_TRUE(Logged(3, "CNuke::LogErrorCode: Deleting registry key 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\TREE' "
+                          "reported error code '5'"));
+    EXPECT_TRUE(Logged(3, "CNuke::CleanupRegKeys: CleanupRegKeys encountered errors but deleted '2' values"));
+    EXPECT_EQ(0, m.registry.OpenHandles());
+}
+
+TEST_F(RegistryRemovalTest, MissingKeyIsSuccessOn32BitWindowsAndAnErrorUnderWow64) {
+    List(nuke.regKeyList, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\NOTHERE"});
+    EXPECT_EQ(0u, nuke.CleanupRegKeys());
+    EXPECT_TRUE(Logged(5, "CNuke::DeleteRegistryKey64bit: Registry key 'HKEY_LOCAL_MACHINE\\SOFTWARE\\NOTHERE' is "
+                          "missing already, nothing to delete..."));
+    EXPECT_TRUE(Logged(3, "CNuke::CleanupRegKeys: CleanupRegKeys encountered errors but deleted '1' values"));
+
+    m.system.is64BitWindows = false;
+    EXPECT_TRUE(nuke.DeleteRegistryKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\NOTHERE"));
+    EXPECT_TRUE(Logged(5, "CNuke::DeleteRegistryKey: Registry key 'HKEY_LOCAL_MACHINE\\SOFTWARE\\NOTHERE' is missing "
+                          "already, nothing to delete..."));
+}
+
+TEST_F(RegistryRemovalTest, KeyDirectlyBelowTheRootIsDeletedIn64BitView) {
+    m.registry.CreatePath("HKEY_CURRENT_USER\\KVTOP", View::K64);
+    m.faults.Fail("SHDeleteKeyA", platform::kErrorFileNotFound, 1);
+
+    EXPECT_TRUE(nuke.DeleteRegistryKey("HKEY_CURRENT_USER\\KVTOP"));
+    EXPECT_FALSE(m.registry.Exists("HKEY_CURRENT_USER\\KVTOP", View::K64));
+}
+
+TEST_F(RegistryRemovalTest, AccessDeniedKeyIsOpenedUpForTheUserAndDeleted) {
+    m.registry.CreatePath(kKey);
+    m.registry.SecurityOf(kKey)->deniedAccess = platform::kDelete;
+
+    EXPECT_TRUE(nuke.DeleteRegistryKey(kKey));
+
+    EXPECT_FALSE(m.registry.Exists(kKey));
+    EXPECT_EQ(2, m.faults.Calls("SHDeleteKeyA"));
+}
+
+TEST_F(RegistryRemovalTest, KeyOwnedBySomeoneElseIsTakenOverWhenItsListCannotBeRewritten) {
+    m.registry.CreatePath(kKey);
+    platform::sim::SimKeySecurity* s = m.registry.SecurityOf(kKey);
+    s->ownerSid = "S-1-5-18";
+    s->deniedAccess = platform::kDelete | platform::kWriteDac;
+
+    EXPECT_TRUE(nuke.DeleteRegistryKey(kKey));
+
+    EXPECT_FALSE(m.registry.Exists(kKey));
+    EXPECT_EQ(3, m.faults.Calls("SetNamedSecurityInfoA"));  // the list, the owner, the list again
+    EXPECT_EQ(0u, m.system.enabledPrivileges.count(platform::kSeTakeOwnershipName));
+}
+
+TEST_F(RegistryRemovalTest, AccessDeniedIn64BitViewTakesOwnershipWhenTheListIsLocked) {
+    std::string key = std::string(kKey) + "\\LOCKED";
+    m.registry.CreatePath(key, View::K64);
+    platform::sim::SimKeySecurity* s = m.registry.SecurityOf(key, View::K64);
+    s->ownerSid = "S-1-5-18";
+    s->deniedAccess = platform::kDelete | platform::kWriteDac;
+    List(nuke.regKeyList, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\LOCKED"});
+
+    EXPECT_EQ(0u, nuke.CleanupRegKeys());
+
+    EXPECT_FALSE(m.registry.Exists(key, View::K64));
+    EXPECT_EQ(2, m.faults.Calls("RegDeleteKeyExA"));
+    EXPECT_TRUE(Logged(5, "CNuke::CleanupRegKeys: CleanupRegKeys was successful with '1' deleted values"));
+}
+
+TEST_F(RegistryRemovalTest, MissingEntryPointsAbortThe64BitSide) {
+    m.system.missingEntryPoints.insert("RegDeleteKeyExA");
+    m.registry.CreatePath(std::string(kKey) + "\\X", View::K64);
+
+    EXPECT_EQ(10u, nuke.DeleteRegistryKey64bit("HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\X"));
+    EXPECT_EQ(10u, nuke.DeleteRegistryValue64bit(platform::kHkeyLocalMachine, "SOFTWARE\\KELVARIS", "V"));
+    EXPECT_TRUE(Logged(2, "CNuke::DeleteRegistryKey64bit: GetProcAddress for RegDeleteKeyEx failed. 64 bit deletion "
+                          "aborted."));
+    EXPECT_TRUE(Logged(2, "CNuke::DeleteRegistryValue64bit: GetProcAddress for RegDeleteKeyValue failed. 64 bit "
+                          "deletion aborted."));
+    EXPECT_TRUE(m.registry.Exists(std::string(kKey) + "\\X", View::K64));
+
+    // Without IsWow64Process the system counts as 32-bit: a missing key is simply missing.
+    m.system.missingEntryPoints.insert("IsWow64Process");
+    EXPECT_FALSE(nuke.IsWow64());
+    EXPECT_TRUE(nuke.DeleteRegistryKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\X"));
+}
+
+TEST_F(RegistryRemovalTest, EntriesThatNameNoKeyAreSkippedAndCountAsErrors) {
+    m.registry.CreatePath("HKEY_CURRENT_USER\\Software\\Keep");
+    std::string tooLong = "HKEY_LOCAL_MACHINE\\SOFTWARE\\" + std::string(300, 'K');
+    List(nuke.regKeyList, {"SOFTWARE\\KELVARIS", "HKEY_CURRENT_USER\\\\", tooLong.c_str()});
+    List(nuke.regValueList, {"SOFTWARE\\KELVARIS\\V", "HKEY_LOCAL_MACHINE\\V"});
+
+    EXPECT_EQ(0u, nuke.CleanupRegKeys());
+    EXPECT_EQ(0u, nuke.CleanupRegValues());
+
+    EXPECT_TRUE(m.registry.Exists("HKEY_CURRENT_USER\\Software\\Keep"));
+    EXPECT_EQ(0, m.faults.Calls("SHDeleteKeyA"));
+    EXPECT_EQ(0, m.faults.Calls("SHDeleteValueA"));
+    EXPECT_TRUE(Logged(3, "CNuke::DeleteRegistryKey: Registry entry 'SOFTWARE\\KELVARIS' has no root key, skipped"));
+    EXPECT_TRUE(Logged(3, "CNuke::DeleteRegistryKey: Registry entry 'HKEY_CURRENT_USER\\\\' names no key below its "
+                          "root, skipped"));
+    EXPECT_TRUE(Logged(3, "CNuke::DeleteRegistryKey: Registry entry '" + tooLong + "' is too long, skipped"));
+    EXPECT_TRUE(Logged(3, "CNuke::CleanupRegValues: Registry entry 'HKEY_LOCAL_MACHINE\\V' names no value, skipped"));
+    EXPECT_TRUE(Logged(3, "CNuke::CleanupRegKeys: CleanupRegKeys encountered errors but deleted '3' values"));
+    EXPECT_TRUE(Logged(3, "CNuke::CleanupRegValues: CleanupRegValues encountered errors but deleted '2' values"));
+}
+
+TEST_F(RegistryRemovalTest, RootWithoutCanonicalNameIsStillDeleted) {
+    m.registry.CreatePath("HKEY_CURRENT_CONFIG\\KV");
+
+    EXPECT_TRUE(nuke.DeleteRegistryKey("HKEY_CURRENT_CONFIG\\KV"));
+
+    EXPECT_FALSE(m.registry.Exists("HKEY_CURRENT_CONFIG\\KV"));
+    EXPECT_THAT(Messages(),
+                ElementsAre("2 CNuke::ParseRegKeyPrefix: Warning: ParseRegKeyPrefix received invalid hrootKey parameter",
+                            "5 CNuke::DeleteRegistryKey: Deleting registry key '\\KV' was successful"));
+    EXPECT_EQ(2u, actions::DropRegKeyAcl(m.platform(), platform::kHkeyCurrentConfig, "KV"));
+}
+
+TEST_F(RegistryRemovalTest, EmptyListsReportSuccessWithZero) {
+    EXPECT_EQ(0u, nuke.CleanupRegValues());
+    EXPECT_EQ(0u, nuke.CleanupRegKeys());
+    EXPECT_THAT(Messages(), ElementsAre("5 CNuke::CleanupRegValues: CleanupRegValues was successful with '0' deleted "
+                                        "values",
+                                        "5 CNuke::CleanupRegKeys: CleanupRegKeys was successful with '0' deleted values"));
+}
+
+// --- the shared records ---
+
+TEST_F(RegistryRemovalTest, ErrorCodesAreWordedByCode) {
+    nuke.LogErrorCode(2, "Deleting registry key", "K");
+    nuke.LogErrorCode(6, "Deleting registry key", "K");
+    nuke.LogErrorCode(145, "Deleting registry key", "K");
+    nuke.LogErrorCode(1018, "Opening registry key", "K");
+    EXPECT_THAT(Messages(), ElementsAre("3 CNuke::LogErrorCode: Deleting registry key 'K' reported \"file\" not found",
+                                        "3 CNuke::LogErrorCode: Deleting registry key 'K' reported invalid handle",
+                                        "3 CNuke::LogErrorCode: Deleting registry key 'K' reported the directory is "
+                                        "not empty",
+                                        "3 CNuke::LogErrorCode: Opening registry key 'K' reported error code '1018'"));
+}
+
+TEST_F(RegistryRemovalTest, ListContentIsLoggedBetweenMarkersInSetOrder) {
+    engine::TSet list;
+    List(list, {"B", "a"});
+    nuke.LogListContent(list);
+    EXPECT_THAT(Messages(), ElementsAre("5 CNuke::LogListContent: --- --- --- Logging list contents... --- --- ---",
+                                        "5 CNuke::LogListContent: a", "5 CNuke::LogListContent: B",
+                                        "5 CNuke::LogListContent: --- --- --- List content logged! --- --- ---"));
+}
+
+// --- access lists ---
+
+struct DaclCase {
+    const char* name;
+    const char* old;  // null: no old DACL
+    bool replace;
+    bool addThis;
+    bool addInheritable;
+    const char* expected;
+};
+
+constexpr char kUser[] = "S-1-5-21-1-2-3-1000";
+
+class BuildAccountDaclTest : public ::testing::TestWithParam<DaclCase> {};
+
+TEST_P(BuildAccountDaclTest, Builds) {
+    const DaclCase& c = GetParam();
+    std::string old = c.old != nullptr ? c.old : "";
+    std::string out;
+    ASSERT_EQ(0u, actions::BuildAccountDacl(&out, c.old != nullptr ? &old : nullptr, kUser, platform::kGenericAll,
+                                            c.replace, c.addThis, c.addInheritable));
+    EXPECT_EQ(c.expected, out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BuildAccountDaclTest,
+    ::testing::Values(
+        DaclCase{"NoOldList", nullptr, false, true, true,
+                 "D:(A;;0x10000000;;;S-1-5-21-1-2-3-1000)(A;OICIIO;0x10000000;;;S-1-5-21-1-2-3-1000)"},
+        DaclCase{"AfterExplicitDenyBeforeAllowAndInherited",
+                 "D:(D;;0x1;;;WD)(A;;KR;;;BA)(A;ID;GA;;;SY)", false, true, true,
+                 "D:(D;;0x1;;;S-1-1-0)(A;;0x10000000;;;S-1-5-21-1-2-3-1000)"
+                 "(A;OICIIO;0x10000000;;;S-1-5-21-1-2-3-1000)(A;;0x20019;;;S-1-5-32-544)(A;ID;0x10000000;;;S-1-5-18)"},
+        DaclCase{"TheAccountsOwnEntriesGo",
+                 "D:(D;;0x10000;;;S-1-5-21-1-2-3-1000)(A;;0x1;;;s-1-5-21-1-2-3-1000)(A;;0x1;;;WD)", false, true, false,
+                 "D:(A;;0x10000000;;;S-1-5-21-1-2-3-1000)(A;;0x1;;;S-1-1-0)"},
+        DaclCase{"OnlyDenialsMeansAppend", "D:P(D;;0x10000;;;WD)", false, false, true,
+                 "D:(D;;0x10000;;;S-1-1-0)(A;OICIIO;0x10000000;;;S-1-5-21-1-2-3-1000)"},
+        DaclCase{"ReplaceDropsTheOldList", "D:(A;;0x1;;;WD)", true, true, false,
+                 "D:(A;;0x10000000;;;S-1-5-21-1-2-3-1000)"}),
+    [](const ::testing::TestParamInfo<DaclCase>& info) { return std::string(info.param.name); });
+
+TEST(BuildAccountDacl, RefusesWhatItCannotBuild) {
+    std::string out, bad = "D:(XA;;0x1;;;WD)";
+    EXPECT_EQ(87u, actions::BuildAccountDacl(nullptr, nullptr, kUser, 1, false, true, true));
+    EXPECT_EQ(87u, actions::BuildAccountDacl(&out, nullptr, nullptr, 1, false, true, true));
+    EXPECT_EQ(87u, actions::BuildAccountDacl(&out, nullptr, kUser, 1, false, false, false));
+    EXPECT_EQ(1336u, actions::BuildAccountDacl(&out, &bad, kUser, 1, false, true, true));
+    EXPECT_TRUE(out.empty());
+}
+
+TEST_F(RegistryRemovalTest, AccountSidAndObjectNames) {
+    std::string sid = "stale";
+    EXPECT_EQ(0u, actions::GetAccountSid(m.platform(), &sid, "Administrator"));
+    EXPECT_EQ(m.security.userSid, sid);
+    EXPECT_EQ(1332u, actions::GetAccountSid(m.platform(), &sid, "nobody"));
+    EXPECT_TRUE(sid.empty());
+    m.faults.Fail("LookupAccountNameA", platform::kErrorNotEnoughMemory, 1, 1);
+    EXPECT_EQ(8u, actions::GetAccountSid(m.platform(), &sid, "Administrator"));
+    EXPECT_TRUE(sid.empty());
+    EXPECT_EQ(87u, actions::GetAccountSid(m.platform(), nullptr, "Administrator"));
+
+    char name[actions::kObjectNameBuffer];
+    EXPECT_EQ(0u, actions::FormatRegKeyObjectName(platform::kHkeyLocalMachine, "SOFTWARE\\X", name, sizeof name));
+    EXPECT_STREQ("MACHINE\\SOFTWARE\\X", name);
+    EXPECT_EQ(0u, actions::FormatRegKeyObjectName(platform::kHkeyClassesRoot, "X", name, sizeof name));
+    EXPECT_STREQ("CLASSES_ROOT\\X", name);
+    EXPECT_EQ(2u, actions::FormatRegKeyObjectName(platform::kHkeyDynData, "X", name, sizeof name));
+    char small[8];
+    EXPECT_EQ(122u, actions::FormatRegKeyObjectName(platform::kHkeyUsers, "S-1-5-18", small, sizeof small));
+    EXPECT_STREQ("", small);
+}
+
+TEST_F(RegistryRemovalTest, DropRegKeyAclFailsWithoutUserName) {
+    m.registry.CreatePath(kKey);
+    m.faults.Fail("GetUserNameA", platform::kErrorNotEnoughMemory);
+    EXPECT_EQ(1u, actions::DropRegKeyAcl(m.platform(), platform::kHkeyLocalMachine, "SOFTWARE\\KELVARIS"));
+    EXPECT_EQ(0, m.faults.Calls("SetNamedSecurityInfoA"));
+}
+
+}  // namespace
+}  // namespace removal_testing

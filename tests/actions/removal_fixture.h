@@ -1,0 +1,78 @@
+// A simulated 64-bit machine with a verbose log, and an engine on it, for the removal steps.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/cnuke.h"
+#include "logging/log.h"
+#include "platform/sim/sim_machine.h"
+
+namespace removal_testing {
+
+struct Record {
+    int level = 0;
+    std::string message;  // the text after the mark: "CNuke::RemovePath: ..."
+};
+
+class RemovalTest : public ::testing::Test {
+protected:
+    static constexpr char kLog[] = "C:\\ProgramData\\Kelvaris\\Logs\\tool\\sweeptool.log";
+
+    void SetUp() override {
+        m.registry.SetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                             "Common AppData", "C:\\ProgramData");
+        KvQmrLogging::ResetForTests(&m.platform());
+        KvQmrLogging::LogInitA("tool", "sweeptool", 6, KvQmrLogging::KeepFileOpen);
+    }
+    void TearDown() override { KvQmrLogging::ResetForTests(nullptr); }
+
+    // Every record written since the log was opened, start marker excluded.
+    std::vector<Record> Records() {
+        std::string bytes = m.files.Contents(kLog);
+        std::string text;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+            unsigned unit = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;
+            text.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+        }
+        std::vector<Record> records;
+        size_t start = 0;
+        for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+            std::string line = text.substr(start, end - start);
+            size_t at = line.find("] ");
+            if (at == std::string::npos || line.size() < at + 6) continue;
+            std::string mark = line.substr(at + 2, 2);
+            static const char* const kMarks[] = {"*F", "*E", ".W", " I", " D", " V"};
+            int level = 0;
+            for (int i = 0; i < 6; ++i)
+                if (mark == kMarks[i]) level = i + 1;
+            std::string message = line.substr(at + 6);
+            if (message.rfind("CNuke::", 0) == 0) records.push_back(Record{level, message});
+        }
+        return records;
+    }
+
+    // The messages of the records, each prefixed with its level ("5 CNuke::...").
+    std::vector<std::string> Messages() {
+        std::vector<std::string> out;
+        for (const Record& r : Records()) out.push_back(std::to_string(r.level) + " " + r.message);
+        return out;
+    }
+
+    bool Logged(int level, const std::string& message) {
+        for (const Record& r : Records())
+            if (r.level == level && r.message == message) return true;
+        return false;
+    }
+
+    void List(engine::TSet& list, std::initializer_list<const char*> entries) {
+        for (const char* e : entries) ASSERT_EQ(0u, list.Insert(e)) << e;
+    }
+
+    platform::sim::SimMachine m;
+    engine::CNuke nuke{m.platform()};
+};
+
+}  // namespace removal_testing

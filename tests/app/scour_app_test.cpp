@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include "app/scour_app.h"
+#include "app/app_machine.h"
+
+namespace {
+
+using platform::sim::SimServiceState;
+
+class ScourAppTest : public ::testing::Test {
+protected:
+    void SetUp() override { actions::CWinFirewall::ResetTurnOnCount(); }
+
+    void Args(std::vector<std::string> rest) {
+        m.system.arguments = {"sweeptool"};
+        m.system.arguments.insert(m.system.arguments.end(), rest.begin(), rest.end());
+    }
+
+    bool KeyExists(const char* path) {
+        platform::RegKey raw = 0;
+        if (m.registry.OpenKeyEx(platform::kHkeyLocalMachine, path, platform::kKeyRead, raw) != 0) return false;
+        m.registry.CloseKey(raw);
+        return true;
+    }
+
+    // Runs the application object from construction to destruction, as the process does.
+    uint32_t RunApp() {
+        app::CScourApp application(m.platform());
+        EXPECT_FALSE(application.InitInstance());
+        duringRunNetworkKey = KeyExists(app::kSafeBootNetworkKey);
+        duringRunMinimalKey = KeyExists(app::kSafeBootMinimalKey);
+        return application.exitCode;
+    }
+
+    apptest::ToolMachine m;
+    bool duringRunNetworkKey = false;
+    bool duringRunMinimalKey = false;
+};
+
+TEST_F(ScourAppTest, HelpShowsTheUsageBoxAndChangesNothing) {
+    Args({"--noreboot", "--help"});
+    m.system.metrics[platform::kSmCleanBoot] = 2;
+    m.services.Add("msiserver");
+    EXPECT_EQ(RunApp(), 0u);
+    ASSERT_EQ(m.system.messageBoxes.size(), 1u);
+    EXPECT_EQ(m.system.messageBoxes[0].caption, "Usage");
+    EXPECT_EQ(m.system.messageBoxes[0].text,
+              "Usage:\nsweeptool [switch]\n--NOGUI to hide the user interface\n--help to see this message\n");
+    EXPECT_EQ(m.system.messageBoxes[0].style, platform::kMbOk);
+    // Neither the safe-boot preparation nor the sequence ran.
+    EXPECT_FALSE(duringRunNetworkKey);
+    EXPECT_EQ(m.services.Find("msiserver")->starts, 0);
+    EXPECT_EQ(actions::CWinFirewall::TurnOnCount(), 0);
+    EXPECT_TRUE(m.system.shutdowns.empty());
+}
+
+TEST_F(ScourAppTest, NormalBootTouchesNeitherRegistryNorInstallerService) {
+    Args({"--NOGUI", "--noreboot"});
+    m.services.Add("msiserver");
+    EXPECT_EQ(RunApp(), 3010u);
+    EXPECT_EQ(m.faults.Calls("RegCreateKeyExA"), 0);
+    EXPECT_EQ(m.faults.Calls("OpenSCManagerA"), 0);
+    EXPECT_EQ(m.services.Find("msiserver")->starts, 0);
+}
+
+TEST_F(ScourAppTest, SafeBootWithNetworkRegistersAndStartsTheInstallerThenCleansUp) {
+    Args({"--NOGUI", "--noreboot"});
+    m.system.metrics[platform::kSmCleanBoot] = 2;
+    m.services.Add("MSIServer");
+    app::CScourApp* application = new app::CScourApp(m.platform());
+    EXPECT_FALSE(application->InitInstance());
+    EXPECT_TRUE(KeyExists(app::kSafeBootNetworkKey));  // still there until the process ends
+    EXPECT_FALSE(KeyExists(app::kSafeBootMinimalKey));
+    EXPECT_EQ(m.services.Find("msiserver")->state, SimServiceState::Running);
+    EXPECT_EQ(m.services.OpenHandles(), 0);
+    EXPECT_EQ(application->exitCode, 3010u);
+    delete application;
+    EXPECT_FALSE(KeyExists(app::kSafeBootNetworkKey));
+}
+
+TEST_F(ScourAppTest, FailSafeBootUsesTheMinimalKeyAndAcceptsARunningService) {
+    Args({"--NOGUI", "--noreboot"});
+    m.system.metrics[platform::kSmCleanBoot] = 1;
+    m.services.Add("msiserver", SimServiceState::Running);
+    EXPECT_EQ(RunApp(), 3010u);
+    EXPECT_TRUE(duringRunMinimalKey);
+    EXPECT_FALSE(KeyExists(app::kSafeBootMinimalKey));
+}
+
+TEST_F(ScourAppTest, InstallerServiceFailuresEndTheRunSilently) {
+    // Each call made to fail in turn; null stands for a disabled service.
+    for (const char* call : {"RegCreateKeyExA", "RegSetValueExA", "OpenSCManagerA", "OpenServiceA", "StartServiceA",
+                             static_cast<const char*>(nullptr)}) {
+        SCOPED_TRACE(call ? call : "disabled service");
+        apptest::ToolMachine machine;
+        actions::CWinFirewall::ResetTurnOnCount();
+        machine.system.arguments = {"sweeptool", "--NOGUI"};
+        machine.system.metrics[platform::kSmCleanBoot] = 2;
+        machine.services.Add("msiserver").disabled = (call == nullptr);
+        if (call) machine.faults.Fail(call, platform::kErrorAccessDenied);
+        uint32_t code = 0;
+        {
+            app::CScourApp application(machine.platform());
+            application.InitInstance();
+            code = application.exitCode;
+            EXPECT_STREQ(application.safeBootKey, app::kSafeBootNetworkKey);
+        }
+        EXPECT_EQ(code, platform::kErrorInstallServiceFailure);
+        EXPECT_TRUE(machine.system.messageBoxes.empty());
+        EXPECT_TRUE(machine.system.shutdowns.empty());
+        EXPECT_EQ(actions::CWinFirewall::TurnOnCount(), 0);  // Run never started
+        EXPECT_EQ(machine.services.OpenHandles(), 0);
+        platform::RegKey raw = 0;
+        EXPECT_NE(machine.registry.OpenKeyEx(platform::kHkeyLocalMachine, app::kSafeBootNetworkKey,
+                                             platform::kKeyRead, raw),
+                  0u)
+            << "the key is deleted at exit even when a later step failed";
+    }
+}
+
+TEST_F(ScourAppTest, ExitCodesFollowTheInstallerConventions) {
+    {
+        SCOPED_TRACE("restart started");
+        apptest::ToolMachine machine;
+        machine.system.arguments = {"sweeptool", "--NOGUI"};
+        app::CScourApp application(machine.platform());
+        application.InitInstance();
+        EXPECT_EQ(application.exitCode, 1641u);
+        EXPECT_EQ(machine.system.shutdowns.size(), 1u);
+    }
+    {
+        SCOPED_TRACE("without --NOGUI no automatic restart");
+        apptest::ToolMachine machine;
+        machine.system.arguments = {"sweeptool"};
+        app::CScourApp application(machine.platform());
+        application.InitInstance();
+        EXPECT_EQ(application.exitCode, 3010u);
+        EXPECT_TRUE(machine.system.shutdowns.empty());
+    }
+    {
+        SCOPED_TRACE("not an administrator");
+        apptest::ToolMachine machine;
+        machine.system.arguments = {"sweeptool", "--NOGUI"};
+        machine.system.tokenGroups.clear();
+        app::CScourApp application(machine.platform());
+        application.InitInstance();
+        EXPECT_EQ(application.exitCode, 5u);
+    }
+}
+
+}  // namespace

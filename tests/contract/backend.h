@@ -1,0 +1,40 @@
+// The backend a contract test runs on: the simulated machine natively, the real Win32
+// machine under Wine. One test body checks both.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace contract {
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual platform::Platform& os() = 0;
+    virtual bool IsSim() const = 0;
+    // A name unique to this test run, for scratch keys, files and objects.
+    virtual std::string UniqueName(const std::string& stem) = 0;
+};
+
+// A fresh backend for one test: on the sim a new machine, on win32 the real one.
+Backend& GetBackend();
+
+}  // namespace contract
+
+// Marks a check that the sim and Wine knowingly answer differently.
+// (The switch keeps an "else" after the macro from binding to its hidden "if".)
+#define CONTRACT_SKIP_ON_SIM(reason)            \
+    switch (0)                                  \
+    case 0:                                     \
+    default:                                    \
+        if (!::contract::GetBackend().IsSim()) { \
+        } else                                  \
+            GTEST_SKIP() << (reason)
+#define CONTRACT_SKIP_ON_WIN32(reason)          \
+    switch (0)                                  \
+    case 0:                                     \
+    default:                                    \
+        if (::contract::GetBackend().IsSim()) {  \
+        } else                                  \
+            GTEST_SKIP() << (reason)

@@ -1,0 +1,193 @@
+// Registry entries: values and keys by name, wildcard or data, the value whose content is
+// the object, and the folders read from the registry, on the simulated machine.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "expand/folder_macros.h"
+#include "expand/handlers_test_util.h"
+
+namespace {
+
+using namespace platform;
+using engine::CNuke;
+using handlers_test::HandlerTest;
+using platform::sim::View;
+using Strings = std::vector<std::string>;
+
+constexpr char kKv[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris";
+
+class RegistryHandlers : public ::testing::Test, public HandlerTest {
+protected:
+    void SetUp() override {
+        // The 32-bit view (WOW6432Node) and the 64-bit view hold different things.
+        machine.registry.SetString(kKv, "InstallDir", "C:\\Program Files (x86)\\Kelvaris", View::K32);
+        machine.registry.SetString(kKv, "kvUpdate", "C:\\KV\\update.exe", View::K32);
+        machine.registry.SetString(kKv, "kvScan", "C:\\Other\\scan.exe", View::K32);
+        machine.registry.SetDword(kKv, "kvCount", 3, View::K32);
+        machine.registry.SetString(kKv, "kv64Only", "C:\\KV\\x.exe", View::K64);
+        machine.registry.CreatePath(std::string(kKv) + "\\Agent32", View::K32);
+        machine.registry.SetString(std::string(kKv) + "\\Agent", "Path", "C:\\KV\\agent.exe", View::K64);
+        machine.registry.SetString(std::string(kKv) + "\\Antivirus", "Path", "C:\\Other\\av.exe", View::K64);
+        machine.registry.SetDword(std::string(kKv) + "\\Antispam", "Path", 1, View::K64);
+        machine.registry.CreatePath(std::string(kKv) + "\\Tools", View::K64);
+    }
+};
+
+TEST_F(RegistryHandlers, ValueByReferenceListsTheStringItHolds) {
+    EXPECT_EQ(Handle(&CNuke::ListRegValueData, "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\INSTALLDIR"), 0u);
+    EXPECT_EQ(Listed(), Strings{"C:\\Program Files (x86)\\Kelvaris"});  // as stored, not upper-cased
+
+    struct Case {
+        const char* data;
+        uint32_t code;
+    } cases[] = {
+        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\MISSING", 0},
+        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\NOKEY\\INSTALLDIR", 0},
+        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KVCOUNT", kErrorInvalidData},
+        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\K*\\INSTALLDIR", kErrorInvalidData},
+        {"", kErrorInvalidData},
+    };
+    for (const Case& c : cases) {
+        HandlerTest t;
+        t.machine.registry.SetDword(kKv, "kvCount", 3, View::K32);
+        EXPECT_EQ(t.Handle(&CNuke::ListRegValueData, c.data), c.code) << c.data;
+        EXPECT_TRUE(t.Listed().empty()) << c.data;
+    }
+}
+
+TEST_F(RegistryHandlers, ValueByReferenceReportsAFailedRead) {
+    machine.faults.Fail("SHGetValueA", kErrorAccessDenied, 1, 1);  // the size query succeeds
+    EXPECT_EQ(Handle(&CNuke::ListRegValueData, "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\INSTALLDIR"),
+              kErrorAccessDenied);
+    EXPECT_TRUE(Listed().empty());
+}
+
+TEST_F(RegistryHandlers, ValueWildcardEnumeratesTheDefaultView) {
+    EXPECT_EQ(Handle(&CNuke::ExpandRegValue, "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KV*"), 0u);
+    EXPECT_EQ(Listed(), (Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KVCOUNT",
+                                 "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KVSCAN",
+                                 "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KVUPDATE"}));
+    EXPECT_EQ(machine.registry.OpenHandles(), 0);
+}
+
+TEST_F(RegistryHandlers, KeyWildcardEnumeratesThe64BitView) {
+    EXPECT_EQ(Handle(&CNuke::ExpandRegKey, "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\A*"), 0u);
+    EXPECT_EQ(Listed(), (Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\AGENT",
+                                 "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\ANTISPAM",
+                                 "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\ANTIVIRUS"}));
+}
+
+TEST_F(RegistryHandlers, WildcardsOutsideTheLastComponentOrUnreachableKeys) {
+    struct Case {
+        uint32_t (CNuke::*handler)(engine::TSet&, char*);
+        const char* data;
+        uint32_t code;
+        Strings expected;
+    } cases[] = {
+        {&CNuke::ExpandRegKey, "HKEY_LOCAL_MACHINE\\SOFTWARE\\K*\\X", kErrorInvalidData, {}},
+        {&CNuke::ExpandRegValue, "HKEY_LOCAL_MACHINE\\SOFTWARE\\K?\\X", kErrorInvalidData, {}},
+        // A key that cannot be opened: the pattern itself is listed.
+        {&CNuke::ExpandRegValue, "HKEY_LOCAL_MACHINE\\SOFTWARE\\NOKEY\\KV*", 0,
+         {"HKEY_LOCAL_MACHINE\\SOFTWARE\\NOKEY\\KV*"}},
+        // Without a wildcard the text is listed whether or not it exists.
+        {&CNuke::ExpandRegKey, "HKEY_CURRENT_USER\\SOFTWARE\\NOKEY", 0, {"HKEY_CURRENT_USER\\SOFTWARE\\NOKEY"}},
+        {&CNuke::ExpandRegKey, "SOFTWARE\\K*", 0, {"SOFTWARE\\K*"}},
+    };
+    for (const Case& c : cases) {
+        HandlerTest t;
+        EXPECT_EQ(t.Handle(c.handler, c.data), c.code) << c.data;
+        EXPECT_EQ(t.Listed(), c.expected) << c.data;
+    }
+}
+
+TEST_F(RegistryHandlers, ValueDataMatchStopsAtTheFirstValueThatIsNotAString) {
+    EXPECT_EQ(Handle(&CNuke::MatchRegValueData, "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KVS*\",\"C:\\KV\\*\""), 0u);
+    EXPECT_TRUE(Listed().empty());
+    EXPECT_EQ(Handle(&CNuke::MatchRegValueData, "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KVU*\",\"C:\\KV\\*\""), 0u);
+    EXPECT_EQ(Listed(), Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KVUPDATE"});
+    // KVCOUNT is a DWORD and comes first in the candidates.
+    EXPECT_EQ(Handle(&CNuke::MatchRegValueData, "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KV*\",\"*\""),
+              kErrorInvalidData);
+    EXPECT_EQ(Handle(&CNuke::MatchRegValueData, "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KV*"), kErrorInvalidData);
+    EXPECT_EQ(Handle(&CNuke::MatchRegValueData, "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\K*\\X\",\"*\""), kErrorInvalidData);
+}
+
+TEST_F(RegistryHandlers, KeyDataMatchReadsThe64BitViewAndSkipsValuesThatAreNotStrings) {
+    EXPECT_EQ(Handle(&CNuke::MatchRegKeyValueData,
+                     "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\*\",\"PATH\",\"C:\\KV\\*\""),
+              0u);
+    EXPECT_EQ(Listed(), Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\AGENT"});
+
+    struct Case {
+        const char* data;
+        uint32_t code;
+    } bad[] = {
+        {"\"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\*\",\"PATH\"", kErrorInvalidData},
+        {"\"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\*\",\"PA*\",\"C:\\KV\\*\"", kErrorInvalidData},
+        {"\"HKEY_LOCAL_MACHINE\\SOFTWARE\\K*\\X\",\"PATH\",\"*\"", kErrorInvalidData},
+    };
+    for (const Case& c : bad) EXPECT_EQ(Handle(&CNuke::MatchRegKeyValueData, c.data), c.code) << c.data;
+    EXPECT_EQ(machine.registry.OpenHandles(), 0);
+}
+
+TEST(RegistryHandlerBounds, NamesThatWouldOverflowTheRegistryTextAreNotListedButTheRestAre) {
+    HandlerTest t;
+    const std::string key = "HKEY_CURRENT_USER\\SOFTWARE\\Kelvaris";
+    t.machine.registry.SetString(key, "KV" + std::string(240, 'L'), "x");
+    t.machine.registry.SetString(key, "KVZ", "x");
+    t.machine.registry.CreatePath(key + "\\KV" + std::string(240, 'K'), View::K64);
+    t.machine.registry.CreatePath(key + "\\KVZ", View::K64);
+    EXPECT_EQ(t.Handle(&CNuke::ExpandRegValue, "HKEY_CURRENT_USER\\SOFTWARE\\KELVARIS\\KV*"), 0u);
+    EXPECT_EQ(t.Handle(&CNuke::ExpandRegKey, "HKEY_CURRENT_USER\\SOFTWARE\\KELVARIS\\KV*"), 0u);
+    EXPECT_EQ(t.Listed(), Strings{"HKEY_CURRENT_USER\\SOFTWARE\\KELVARIS\\KVZ"});
+}
+
+TEST(ProgramFiles64, ReadsThe64BitViewAndRefusesWhatItCannotHold) {
+    HandlerTest t;
+    char buffer[260];
+    EXPECT_EQ(t.nuke.Get64ProgramFilesPath(nullptr, 260), kErrorInvalidParameter);
+    EXPECT_EQ(t.nuke.Get64ProgramFilesPath(buffer, 0), kErrorInvalidParameter);
+    EXPECT_EQ(t.nuke.Get64ProgramFilesPath(buffer, sizeof(buffer)), kErrorFileNotFound);
+
+    const char* key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    t.machine.registry.SetString(key, "ProgramFilesDir", "C:\\Program Files (x86)", View::K32);
+    t.machine.registry.SetString(key, "ProgramFilesDir", "C:\\Program Files", View::K64);
+    EXPECT_EQ(t.nuke.Get64ProgramFilesPath(buffer, sizeof(buffer)), 0u);
+    EXPECT_STREQ(buffer, "C:\\Program Files");
+
+    char small[8];
+    std::memset(small, 'x', sizeof(small));
+    EXPECT_EQ(t.nuke.Get64ProgramFilesPath(small, sizeof(small)), kErrorFileNotFound);
+    EXPECT_STREQ(small, "");
+
+    // Stored without a terminator and exactly as long as the buffer: not a string that fits.
+    const std::string exact = "C:\\PF\\X";  // 7 bytes
+    t.machine.registry.Set(key, "ProgramFilesDir", kRegSz, std::vector<uint8_t>(exact.begin(), exact.end()),
+                           View::K64);
+    char seven[7];
+    EXPECT_EQ(t.nuke.Get64ProgramFilesPath(seven, sizeof(seven)), kErrorFileNotFound);
+    EXPECT_EQ(t.nuke.Get64ProgramFilesPath(small, sizeof(small)), 0u);
+    EXPECT_STREQ(small, "C:\\PF\\X");
+}
+
+TEST(GooglePluginDir, ReadFromTheUsersKeyOrLeftEmpty) {
+    HandlerTest t;
+    std::string dir = "stale";
+    expand::get_google_plugin_dir(t.machine.platform(), dir);
+    EXPECT_EQ(dir, "");
+    const char* key = "HKEY_CURRENT_USER\\SOFTWARE\\Google\\Google Desktop";
+    t.machine.registry.CreatePath(key, View::K64);
+    expand::get_google_plugin_dir(t.machine.platform(), dir);
+    EXPECT_EQ(dir, "");
+    t.machine.registry.SetString(key, "plugin_dir", "C:\\Gadgets", View::K64);
+    expand::get_google_plugin_dir(t.machine.platform(), dir);
+    EXPECT_EQ(dir, "C:\\Gadgets");
+    t.machine.registry.SetString(key, "plugin_dir", "C:\\" + std::string(300, 'G'), View::K64);
+    expand::get_google_plugin_dir(t.machine.platform(), dir);
+    EXPECT_EQ(dir, "");
+}
+
+}  // namespace

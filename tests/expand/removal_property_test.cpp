@@ -1,0 +1,288 @@
+// Over many generated machines and configurations: the run deletes or queues only what its
+// working lists hold, and nothing an ignore entry covers is listed, deleted, queued or has
+// its access list changed.
+#include <algorithm>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "expand/lists_fixture.h"
+#include "platform/ansi.h"
+
+namespace {
+
+using lists_test::Sections;
+using platform::sim::SimMachine;
+using platform::sim::View;
+
+std::string Upper(std::string s) {
+    if (!s.empty()) platform::AnsiUpperInPlace(&s[0]);
+    return s;
+}
+
+bool Covers(const std::vector<std::string>& ignore, const std::string& text) {
+    std::string u = Upper(text);
+    for (const auto& e : ignore)
+        if (u.find(Upper(e)) != std::string::npos) return true;
+    return false;
+}
+
+// Every object of the generated part of a machine, as the product writes its text, with
+// the view it lives in ("32", "64" or "" where both views are one).
+struct Snapshot {
+    std::set<std::string> keys;    // view + "|" + key text
+    std::set<std::string> values;  // view + "|" + value text
+    std::map<std::string, std::string> files;  // upper path -> access list
+};
+
+void WalkKeys(const SimMachine& m, const std::string& path, View view, const std::string& tag, Snapshot& out) {
+    if (!m.registry.Exists(path, view)) return;
+    out.keys.insert(tag + "|" + Upper(path));
+    for (const auto& name : m.registry.ValuesUnder(path, view)) {
+        std::string escaped;
+        for (char c : Upper(name)) escaped += c == '\\' ? std::string("---") : std::string(1, c);
+        out.values.insert(tag + "|" + Upper(path) + "\\" + escaped);
+    }
+    for (const auto& sub : m.registry.KeysUnder(path, view)) WalkKeys(m, path + "\\" + sub, view, tag, out);
+}
+
+void WalkFiles(SimMachine& m, const std::string& path, Snapshot& out) {
+    if (!m.files.Exists(path)) return;
+    const platform::sim::SimFileSecurity* sec = m.files.SecurityOf(path);
+    out.files[Upper(path)] = sec != nullptr ? sec->sddl + "/" + std::to_string(sec->deniedAccess) : "";
+    if ((m.files.Attributes(path) & platform::kFileAttributeDirectory) == 0) return;
+    for (const auto& name : m.files.List(path)) WalkFiles(m, path + "\\" + name, out);
+}
+
+struct World {
+    std::vector<std::string> products;
+    std::vector<std::string> users{"Tester", "Second"};
+    // What the configuration ignores, as written in it.
+    std::vector<std::string> ignoreKeys, ignoreValues, ignoreFiles;
+    std::string config;
+};
+
+class Generator {
+public:
+    explicit Generator(uint32_t seed) : rng_(seed) {}
+
+    World Build(SimMachine& m) {
+        World w;
+        const char* const names[] = {"Kelvaris", "KvAgent", "Kelvaris Shared", "Acme"};
+        for (const char* n : names)
+            if (Chance(70)) w.products.push_back(n);
+        if (w.products.empty()) w.products.push_back("Kelvaris");
+
+        Sections s;
+        for (const auto& p : w.products) {
+            // Registry: some products only in the 64-bit view, some in both with the same content.
+            int mode = Pick(3);  // 0: 64 only, 1: both, 2: user hive
+            std::string root = mode == 2 ? "HKEY_CURRENT_USER\\Software\\" + p : "HKEY_LOCAL_MACHINE\\SOFTWARE\\" + p;
+            std::vector<std::string> keys, values;
+            BuildKeys(root, 0, keys, values);
+            for (const auto& k : keys) {
+                m.registry.CreatePath(k, View::K64);
+                if (mode == 1) m.registry.CreatePath(k, View::K32);
+            }
+            for (const auto& v : values) {
+                size_t cut = v.rfind('|');
+                std::string key = v.substr(0, cut), name = v.substr(cut + 1);
+                m.registry.SetString(key, name, "data", View::K64);
+                if (mode == 1) m.registry.SetString(key, name, "data", View::K32);
+            }
+            if (Chance(20)) {
+                const std::string& k = keys[Pick(static_cast<int>(keys.size()))];
+                m.registry.SecurityOf(k, View::K64)->deniedAccess = platform::kDelete;
+            }
+            if (Chance(80)) s.regKey += "remove=REG_KEY,BY_VALUE," + root + "\n";
+            for (const auto& k : keys)
+                if (k != root && Chance(15)) {
+                    s.regKey += "ignore=REG_KEY,BY_VALUE," + k + "\n";
+                    w.ignoreKeys.push_back(k);
+                }
+            for (const auto& v : values) {
+                size_t cut = v.rfind('|');
+                std::string text = v.substr(0, cut) + "\\" + Escaped(v.substr(cut + 1));
+                if (Chance(10)) {
+                    s.regValue += "ignore=REG_VALUE,BY_VALUE," + text + "\n";
+                    w.ignoreValues.push_back(text);
+                } else if (Chance(10)) {
+                    s.regValue += "remove=REG_VALUE,BY_VALUE," + text + "\n";
+                }
+            }
+
+            // Files: under the program-files folder and in every profile's roaming folder.
+            std::vector<std::string> paths;
+            BuildFiles("C:\\Program Files (x86)\\" + p, 0, paths);
+            for (const auto& u : w.users) BuildFiles("C:\\Users\\" + u + "\\AppData\\Roaming\\" + p, 0, paths);
+            for (const auto& f : paths) {
+                if (f.back() == '\\') {
+                    m.files.CreateDirectories(f.substr(0, f.size() - 1));
+                } else {
+                    m.files.CreateFile(f, "x", Chance(20) ? platform::kFileAttributeReadonly
+                                                          : platform::kFileAttributeArchive);
+                }
+            }
+            if (Chance(80)) s.file += "remove=FILE_NAME_EXPAND,BY_VALUE,%PROGRAM_FILES%\\" + p + "\n";
+            if (Chance(60)) s.file += "remove=FILE_NAME_EXPAND,BY_VALUE,%APPDATA%\\" + p + "\n";
+            for (const auto& f : paths)
+                if (Chance(8)) {
+                    std::string path = f.back() == '\\' ? f.substr(0, f.size() - 1) : f;
+                    s.file += "ignore=FILE_NAME,BY_VALUE," + path + "\n";
+                    w.ignoreFiles.push_back(path);
+                }
+        }
+        // Wildcards reach every product whose name fits.
+        if (Chance(30)) s.regKey += "remove=REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\KV*\n";
+        if (Chance(30)) s.file += "remove=FILE_NAME,BY_VALUE,C:\\Program Files (x86)\\Kelvaris*\n";
+        w.config = s.Text();
+        return w;
+    }
+
+private:
+    bool Chance(int percent) { return std::uniform_int_distribution<int>(0, 99)(rng_) < percent; }
+    int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+    static std::string Escaped(const std::string& name) {
+        std::string out;
+        for (char c : name) out += c == '\\' ? std::string("---") : std::string(1, c);
+        return out;
+    }
+    std::string Name(const char* stem) { return std::string(stem) + std::to_string(Pick(6)); }
+
+    void BuildKeys(const std::string& key, int depth, std::vector<std::string>& keys, std::vector<std::string>& values) {
+        keys.push_back(key);
+        int nValues = Pick(4);
+        for (int i = 0; i < nValues; ++i) {
+            int kind = Pick(6);
+            std::string name = kind == 0 ? "" : kind == 1 ? "Sub\\Name" + std::to_string(i) : Name("Val");
+            values.push_back(key + "|" + name);
+        }
+        if (depth >= 3) return;
+        int nKeys = Pick(4);
+        for (int i = 0; i < nKeys; ++i) BuildKeys(key + "\\" + Name(i % 2 ? "Key" : "Common"), depth + 1, keys, values);
+    }
+
+    void BuildFiles(const std::string& dir, int depth, std::vector<std::string>& paths) {
+        paths.push_back(dir + "\\");
+        int nFiles = Pick(4);
+        for (int i = 0; i < nFiles; ++i) paths.push_back(dir + "\\" + Name("file") + ".dat");
+        if (depth >= 2) return;
+        int nDirs = Pick(3);
+        for (int i = 0; i < nDirs; ++i) BuildFiles(dir + "\\" + Name(i % 2 ? "Dir" : "Common"), depth + 1, paths);
+    }
+
+    std::mt19937 rng_;
+};
+
+Snapshot Take(SimMachine& m, const World& w) {
+    Snapshot s;
+    for (const auto& p : w.products) {
+        WalkKeys(m, "HKEY_LOCAL_MACHINE\\SOFTWARE\\" + p, View::K64, "64", s);
+        WalkKeys(m, "HKEY_LOCAL_MACHINE\\SOFTWARE\\" + p, View::K32, "32", s);
+        WalkKeys(m, "HKEY_CURRENT_USER\\Software\\" + p, View::K64, "", s);
+        WalkFiles(m, "C:\\Program Files (x86)\\" + p, s);
+        for (const auto& u : w.users) WalkFiles(m, "C:\\Users\\" + u + "\\AppData\\Roaming\\" + p, s);
+    }
+    return s;
+}
+
+std::string TextOf(const std::string& tagged) { return tagged.substr(tagged.find('|') + 1); }
+
+// The key part of a value text.
+std::string KeyOf(const std::string& value) { return value.substr(0, value.rfind('\\')); }
+
+// True when `list` holds `text` or a key or directory above it.
+bool ListedWithHolders(engine::TSet& list, const std::string& text) {
+    if (list.Contains(text.c_str())) return true;
+    for (size_t at = text.find('\\'); at != std::string::npos; at = text.find('\\', at + 1))
+        if (list.Contains(text.substr(0, at).c_str())) return true;
+    return false;
+}
+
+TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
+    int deletedKeys = 0, deletedValues = 0, queued = 0, protectedObjects = 0;
+    for (uint32_t seed = 1; seed <= 150; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        SimMachine m;
+        lists_test::BindLog(m);
+        m.registry.SetDword("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\\QMR\\Logging", "LogLevel", 4);
+        Generator gen(seed);
+        World w = gen.Build(m);
+        m.files.CreateFile(lists_test::kConfigPath, w.config);
+        Snapshot before = Take(m, w);
+
+        detect::CDetector detector(m.platform());
+        engine::CNuke nuke(m.platform());
+        nuke.SetDetector(&detector);
+        ASSERT_EQ(0u, nuke.InitializeLists(0, 1));
+        ASSERT_EQ(0u, nuke.ExpandLists());
+
+        // What an ignore entry covers is neither listed nor held by a listed key or directory.
+        for (const auto& k : before.keys) {
+            if (!Covers(w.ignoreKeys, TextOf(k))) continue;
+            ++protectedObjects;
+            EXPECT_FALSE(ListedWithHolders(nuke.regKeyList, TextOf(k))) << k;
+        }
+        for (const auto& v : before.values) {
+            std::string text = TextOf(v);
+            if (!Covers(w.ignoreValues, text) && !Covers(w.ignoreKeys, KeyOf(text))) continue;
+            ++protectedObjects;
+            EXPECT_FALSE(nuke.regValueList.Contains(text.c_str())) << v;
+            EXPECT_FALSE(ListedWithHolders(nuke.regKeyList, KeyOf(text))) << v;
+        }
+        for (const auto& [path, acl] : before.files) {
+            if (!Covers(w.ignoreFiles, path)) continue;
+            ++protectedObjects;
+            EXPECT_FALSE(ListedWithHolders(nuke.fileList, path)) << path;
+        }
+
+        EXPECT_EQ(0u, nuke.CleanupFiles());
+        EXPECT_EQ(0u, nuke.CleanupRegValues());
+        EXPECT_EQ(0u, nuke.CleanupRegKeys());
+        for (const auto& p : m.files.PendingDeletes()) {
+            ++queued;
+            EXPECT_TRUE(nuke.fileList.Contains(p.c_str())) << p;
+        }
+        m.files.SimulateRestart();
+        Snapshot after = Take(m, w);
+
+        for (const auto& k : before.keys) {
+            bool gone = after.keys.count(k) == 0;
+            if (gone) {
+                ++deletedKeys;
+                EXPECT_TRUE(ListedWithHolders(nuke.regKeyList, TextOf(k))) << k;
+            }
+            if (Covers(w.ignoreKeys, TextOf(k))) {
+                EXPECT_FALSE(gone) << k;
+            }
+        }
+        for (const auto& v : before.values) {
+            std::string text = TextOf(v);
+            bool gone = after.values.count(v) == 0;
+            if (gone) {
+                ++deletedValues;
+                EXPECT_TRUE(nuke.regValueList.Contains(text.c_str()) || ListedWithHolders(nuke.regKeyList, KeyOf(text)))
+                    << v;
+            }
+            if (Covers(w.ignoreValues, text) || Covers(w.ignoreKeys, KeyOf(text))) {
+                EXPECT_FALSE(gone) << v;
+            }
+        }
+        for (const auto& [path, acl] : before.files) {
+            if (!Covers(w.ignoreFiles, path)) continue;
+            auto it = after.files.find(path);
+            ASSERT_NE(after.files.end(), it) << path;
+            EXPECT_EQ(acl, it->second) << path;
+        }
+        KvQmrLogging::ResetForTests(nullptr);
+    }
+    // The generator must reach the cases the property is about.
+    EXPECT_GT(protectedObjects, 100);
+    EXPECT_GT(queued, 100);
+    RecordProperty("deletedKeys", deletedKeys);
+    RecordProperty("deletedValues", deletedValues);
+}
+
+}  // namespace
