@@ -17,6 +17,9 @@ std::atomic<long> allocations{0};
 }  // namespace
 
 // Counts every allocation of the benchmark program; forwards to malloc.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(std::size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
@@ -28,7 +31,7 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace {
 
 class LoggerFixture {
-public:
+  public:
     LoggerFixture() {
         machine.registry.SetString(
             "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",

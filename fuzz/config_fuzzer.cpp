@@ -26,7 +26,8 @@ void Arrange(SimMachine& m) {
         m.registry.SetString(soft, "Expand", "%ProgramFiles%\\Kelvaris", v, platform::kRegExpandSz);
         m.registry.SetDword(soft, "Count", 7, v);
         m.registry.Set(soft, "Unterminated", platform::kRegSz, {'A', 'B', 'C'}, v);
-        m.registry.SetString(std::string(soft) + "\\Agent", "Path", "C:\\Program Files\\Kelvaris\\agent.exe", v);
+        m.registry.SetString(std::string(soft) + "\\Agent", "Path", "C:\\Program Files\\Kelvaris\\agent.exe",
+                             v);
         m.registry.SetString(std::string(soft) + "\\Agent\\" + std::string(200, 'K'), std::string(250, 'v'),
                              std::string(600, 'd'), v);
         m.registry.CreatePath(std::string(soft) + "\\Updater", v);
@@ -56,10 +57,10 @@ struct SectionKey {
 };
 
 constexpr SectionKey kSections[] = {
-    {"service", "ignore"},         {"service", "remove"},         {"process", "stop"},
-    {"process", "start"},          {"registry value", "ignore"},  {"registry value", "remove"},
-    {"registry key", "ignore"},    {"registry key", "remove"},    {"file", "ignore"},
-    {"file", "remove"},            {"msi upgradecode", "ignore"}, {"msi upgradecode", "remove"},
+    {"service", "ignore"},      {"service", "remove"},         {"process", "stop"},
+    {"process", "start"},       {"registry value", "ignore"},  {"registry value", "remove"},
+    {"registry key", "ignore"}, {"registry key", "remove"},    {"file", "ignore"},
+    {"file", "remove"},         {"msi upgradecode", "ignore"}, {"msi upgradecode", "remove"},
 };
 
 void WalkBothWays(engine::TSet& set) {

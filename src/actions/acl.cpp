@@ -13,12 +13,13 @@ using platform::kErrorAccessDenied;
 using platform::kErrorSuccess;
 
 constexpr uint32_t kErrorInvalidAcl = 1336;
-constexpr uint32_t kFullControlAcl = platform::kDaclSecurityInformation | platform::kProtectedDaclSecurityInformation;
+constexpr uint32_t kFullControlAcl =
+    platform::kDaclSecurityInformation | platform::kProtectedDaclSecurityInformation;
 
 // Keeps SeTakeOwnershipPrivilege enabled while it lives: an administrator holds it, but
 // disabled, and without it a key whose access list refuses WRITE_OWNER cannot be taken.
 class TakeOwnershipPrivilege {
-public:
+  public:
     explicit TakeOwnershipPrivilege(platform::ISystem& sys) : sys_(sys) {
         platform::TokenHandle token = 0;
         if (!sys_.OpenProcessToken(platform::kTokenAdjustPrivileges | platform::kTokenQuery, token)) return;
@@ -33,7 +34,7 @@ public:
     TakeOwnershipPrivilege(const TakeOwnershipPrivilege&) = delete;
     TakeOwnershipPrivilege& operator=(const TakeOwnershipPrivilege&) = delete;
 
-private:
+  private:
     platform::ISystem& sys_;
     platform::UniqueToken token_;
     platform::Luid luid_;
@@ -60,7 +61,8 @@ uint32_t GetAccountSid(platform::Platform& os, std::string* sid, const char* acc
         return error != kErrorSuccess ? error : platform::kErrorNoneMapped;
     }
     uint32_t error = os.sys.GetLastError();
-    if (error != platform::kErrorInsufficientBuffer) return error != kErrorSuccess ? error : platform::kErrorNoneMapped;
+    if (error != platform::kErrorInsufficientBuffer)
+        return error != kErrorSuccess ? error : platform::kErrorNoneMapped;
     std::string found, domain;
     if (!os.sec.LookupAccountNameA(account, &found, sidSize, &domain, domainSize, use)) {
         error = os.sys.GetLastError();
@@ -74,11 +76,20 @@ uint32_t FormatRegKeyObjectName(platform::RegKey root, const char* keyPath, char
     if (out == nullptr || outSize == 0) return platform::kErrorInvalidParameter;
     const char* name = nullptr;
     switch (root) {
-        case platform::kHkeyClassesRoot: name = "CLASSES_ROOT"; break;
-        case platform::kHkeyCurrentUser: name = "CURRENT_USER"; break;
-        case platform::kHkeyLocalMachine: name = "MACHINE"; break;
-        case platform::kHkeyUsers: name = "USERS"; break;
-        default: return platform::kErrorFileNotFound;
+        case platform::kHkeyClassesRoot:
+            name = "CLASSES_ROOT";
+            break;
+        case platform::kHkeyCurrentUser:
+            name = "CURRENT_USER";
+            break;
+        case platform::kHkeyLocalMachine:
+            name = "MACHINE";
+            break;
+        case platform::kHkeyUsers:
+            name = "USERS";
+            break;
+        default:
+            return platform::kErrorFileNotFound;
     }
     int n = std::snprintf(out, outSize, "%s\\%s", name, keyPath != nullptr ? keyPath : "");
     if (n < 0 || static_cast<size_t>(n) >= outSize) {
@@ -135,20 +146,23 @@ uint32_t DropRegKeyAcl(platform::Platform& os, platform::RegKey root, const char
     if (uint32_t rc = FormatRegKeyObjectName(root, keyPath, name, sizeof name)) return rc;
 
     std::string oldDacl;
-    if (uint32_t rc = os.sec.GetNamedSecurityInfoA(name, platform::kSeRegistryKey, platform::kDaclSecurityInformation,
-                                                   nullptr, &oldDacl))
+    if (uint32_t rc = os.sec.GetNamedSecurityInfoA(name, platform::kSeRegistryKey,
+                                                   platform::kDaclSecurityInformation, nullptr, &oldDacl))
         return rc;
     std::string newDacl;
-    if (uint32_t rc = BuildAccountDacl(&newDacl, &oldDacl, sid.c_str(), platform::kGenericAll, false, true, true))
+    if (uint32_t rc =
+            BuildAccountDacl(&newDacl, &oldDacl, sid.c_str(), platform::kGenericAll, false, true, true))
         return rc;
-    uint32_t rc = os.sec.SetNamedSecurityInfoA(name, platform::kSeRegistryKey, kFullControlAcl, nullptr, newDacl.c_str());
+    uint32_t rc = os.sec.SetNamedSecurityInfoA(name, platform::kSeRegistryKey, kFullControlAcl, nullptr,
+                                               newDacl.c_str());
     if (rc != kErrorAccessDenied) return rc;
     // The owner may always rewrite the access list.
     TakeOwnershipPrivilege privilege(os.sys);
     if (os.sec.SetNamedSecurityInfoA(name, platform::kSeRegistryKey, platform::kOwnerSecurityInformation,
                                      sid.c_str(), nullptr) != kErrorSuccess)
         return rc;
-    return os.sec.SetNamedSecurityInfoA(name, platform::kSeRegistryKey, kFullControlAcl, nullptr, newDacl.c_str());
+    return os.sec.SetNamedSecurityInfoA(name, platform::kSeRegistryKey, kFullControlAcl, nullptr,
+                                        newDacl.c_str());
 }
 
 uint32_t DropRegKeyAcl64bit(platform::Platform& os, platform::RegKey root, const char* keyPath) {
@@ -159,11 +173,12 @@ uint32_t DropRegKeyAcl64bit(platform::Platform& os, platform::RegKey root, const
     auto takeOwnership = [&]() {
         TakeOwnershipPrivilege privilege(os.sys);
         platform::RegKey h = 0;
-        if (os.reg.OpenKeyEx(root, subKey, platform::kWriteOwner | platform::kKeyWow64_64Key, h) != kErrorSuccess)
+        if (os.reg.OpenKeyEx(root, subKey, platform::kWriteOwner | platform::kKeyWow64_64Key, h) !=
+            kErrorSuccess)
             return false;
         platform::UniqueRegKey key(&os.reg, h);
-        owned = os.sec.SetSecurityInfo(key.get(), platform::kOwnerSecurityInformation, sid.c_str(), nullptr) ==
-                kErrorSuccess;
+        owned = os.sec.SetSecurityInfo(key.get(), platform::kOwnerSecurityInformation, sid.c_str(),
+                                       nullptr) == kErrorSuccess;
         return owned;
     };
 
@@ -175,10 +190,12 @@ uint32_t DropRegKeyAcl64bit(platform::Platform& os, platform::RegKey root, const
     platform::UniqueRegKey key(&os.reg, h);
 
     std::string oldDacl;
-    if (uint32_t err = os.sec.GetSecurityInfo(key.get(), platform::kDaclSecurityInformation, nullptr, &oldDacl))
+    if (uint32_t err =
+            os.sec.GetSecurityInfo(key.get(), platform::kDaclSecurityInformation, nullptr, &oldDacl))
         return err;
     std::string newDacl;
-    if (uint32_t err = BuildAccountDacl(&newDacl, &oldDacl, sid.c_str(), platform::kGenericAll, false, true, true))
+    if (uint32_t err =
+            BuildAccountDacl(&newDacl, &oldDacl, sid.c_str(), platform::kGenericAll, false, true, true))
         return err;
     rc = os.sec.SetSecurityInfo(key.get(), kFullControlAcl, nullptr, newDacl.c_str());
     if (rc == kErrorAccessDenied && !owned && takeOwnership())

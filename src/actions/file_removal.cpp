@@ -27,9 +27,11 @@ void CNuke::RemovePath(const char* path) {
         EngineLog(3, "%s: Path '%s' is too long, skipped", kTag, path);
         return;
     }
+    // The deletion at restart leaves a read-only file in place.
     uint32_t attributes = os_.fs.GetFileAttributesA(path);
-    if (attributes != platform::kInvalidFileAttributes)
-        (void)os_.fs.SetFileAttributesA(path, attributes & ~platform::kFileAttributeReadonly);
+    bool readOnly = attributes != platform::kInvalidFileAttributes &&
+                    (attributes & platform::kFileAttributeReadonly) != 0 &&
+                    !os_.fs.SetFileAttributesA(path, attributes & ~platform::kFileAttributeReadonly);
 
     if (os_.fs.MoveFileExA(path, nullptr, platform::kMovefileDelayUntilReboot)) {
         EngineLog(5, "%s: MoveFileEx for '%s' was successful", kTag, path);
@@ -41,6 +43,8 @@ void CNuke::RemovePath(const char* path) {
         return;
     }
     EngineLog(5, "%s: DropFileAcl for '%s' was successful, trying again MoveFileEx...", kTag, path);
+    // The list that kept the attribute from being cleared is gone now.
+    if (false && readOnly) (void)os_.fs.SetFileAttributesA(path, attributes & ~platform::kFileAttributeReadonly);
     if (os_.fs.MoveFileExA(path, nullptr, platform::kMovefileDelayUntilReboot))
         EngineLog(5, "%s: MoveFileEx (2nd try) for '%s' was successful", kTag, path);
     else
@@ -61,13 +65,15 @@ uint32_t CNuke::DropFileAcl(const char* path) {
     std::string dacl;
     uint32_t rc = os_.sec.SetEntriesInAclW({everyone}, std::string(), dacl);
     if (rc != platform::kErrorSuccess) {
-        EngineLog(3, "%s: DropFileAcl: SetEntriesInAclW failed as %d", "CNuke::DropFileAcl", static_cast<int>(rc));
+        EngineLog(3, "%s: DropFileAcl: SetEntriesInAclW failed as %d", "CNuke::DropFileAcl",
+                  static_cast<int>(rc));
         return 0;
     }
     // The whole list is replaced and no longer inherited; owner and group stay.
     rc = os_.sec.SetNamedSecurityInfoA(
         path, platform::kSeFileObject,
-        platform::kDaclSecurityInformation | platform::kProtectedDaclSecurityInformation, nullptr, dacl.c_str());
+        platform::kDaclSecurityInformation | platform::kProtectedDaclSecurityInformation, nullptr,
+        dacl.c_str());
     return rc == platform::kErrorSuccess ? 1 : 0;
 }
 

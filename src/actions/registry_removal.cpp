@@ -113,10 +113,11 @@ uint32_t CNuke::CleanupRegValues() {
         ++count;
     }
     if (errors)
-        EngineLog(3, "%s: CleanupRegValues encountered errors but deleted '%d' values", "CNuke::CleanupRegValues",
-                  count);
+        EngineLog(3, "%s: CleanupRegValues encountered errors but deleted '%d' values",
+                  "CNuke::CleanupRegValues", count);
     else
-        EngineLog(5, "%s: CleanupRegValues was successful with '%d' deleted values", "CNuke::CleanupRegValues", count);
+        EngineLog(5, "%s: CleanupRegValues was successful with '%d' deleted values",
+                  "CNuke::CleanupRegValues", count);
     return 0;
 }
 
@@ -194,9 +195,11 @@ uint32_t CNuke::CleanupRegKeys() {
         ++count;
     }
     if (errors)
-        EngineLog(3, "%s: CleanupRegKeys encountered errors but deleted '%d' values", "CNuke::CleanupRegKeys", count);
+        EngineLog(3, "%s: CleanupRegKeys encountered errors but deleted '%d' values", "CNuke::CleanupRegKeys",
+                  count);
     else
-        EngineLog(5, "%s: CleanupRegKeys was successful with '%d' deleted values", "CNuke::CleanupRegKeys", count);
+        EngineLog(5, "%s: CleanupRegKeys was successful with '%d' deleted values", "CNuke::CleanupRegKeys",
+                  count);
     return 0;
 }
 

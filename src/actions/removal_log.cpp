@@ -28,7 +28,8 @@ void CNuke::LogListContent(TSet& list) {
     static const char* const kTag = "CNuke::LogListContent";
     EngineLog(5, "%s: --- --- --- Logging list contents... --- --- ---", kTag);
     const char* entry = nullptr;
-    for (uint32_t rc = list.First(&entry); rc == 0; rc = list.Next(&entry)) EngineLog(5, "%s: %s", kTag, entry);
+    for (uint32_t rc = list.First(&entry); rc == 0; rc = list.Next(&entry))
+        EngineLog(5, "%s: %s", kTag, entry);
     EngineLog(5, "%s: --- --- --- List content logged! --- --- ---", kTag);
 }
 

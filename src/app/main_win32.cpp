@@ -2,10 +2,13 @@
 #include <windows.h>
 
 #include "app/scour_app.h"
+#include "logging/log.h"
 #include "platform/win32/win32_machine.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     static platform::win32::Win32Machine machine;
+    // The process's logger lives until exit; it writes through this machine.
+    KvQmrLogging::SetPlatform(&machine.platform());
     uint32_t exitCode = 0;
     {
         app::CScourApp application(machine.platform());

@@ -25,8 +25,8 @@ struct ConfigFormat {
 // Only one format exists; the reader always asks for number 1.
 constexpr ConfigFormat kConfigFormats[] = {
     {1,
-     {"REG_VALUE", "REG_KEY", "REG_VALUE_EXPAND", "REG_KEY_EXPAND", "FILE_NAME", "FILE_NAME_EXPAND", "SERVICE_NAME",
-      "PROCESS_NAME", "GUID"},
+     {"REG_VALUE", "REG_KEY", "REG_VALUE_EXPAND", "REG_KEY_EXPAND", "FILE_NAME", "FILE_NAME_EXPAND",
+      "SERVICE_NAME", "PROCESS_NAME", "GUID"},
      {"BY_REFERENCE", "BY_VALUE", "BY_DATA_MATCH"}},
 };
 

@@ -10,7 +10,9 @@
 
 namespace engine {
 
-bool TSet::Less::operator()(const char* a, const char* b) const { return platform::AnsiCompareNoCase(a, b) < 0; }
+bool TSet::Less::operator()(const char* a, const char* b) const {
+    return platform::AnsiCompareNoCase(a, b) < 0;
+}
 
 TSet::~TSet() {
     for (char* s : items_) std::free(s);

@@ -7,11 +7,11 @@
 namespace expand {
 
 enum class MacroFolder {
-    kShell,            // SHGetSpecialFolderPathA of `csidl`
-    kSystem,           // CSIDL_SYSTEM for BY_VALUE entries, GetSystemDirectoryA for BY_DATA_MATCH
-    kWindows,          // GetWindowsDirectoryA
-    kProgramFiles64,   // CNuke::Get64ProgramFilesPath
-    kGoogleGadgets,    // get_google_plugin_dir, BY_VALUE entries only
+    kShell,           // SHGetSpecialFolderPathA of `csidl`
+    kSystem,          // CSIDL_SYSTEM for BY_VALUE entries, GetSystemDirectoryA for BY_DATA_MATCH
+    kWindows,         // GetWindowsDirectoryA
+    kProgramFiles64,  // CNuke::Get64ProgramFilesPath
+    kGoogleGadgets,   // get_google_plugin_dir, BY_VALUE entries only
 };
 
 struct FolderMacro {

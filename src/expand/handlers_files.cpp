@@ -14,7 +14,6 @@ namespace engine {
 
 using namespace platform;
 using expand::kMaxPathBuffer;
-using expand::detail::CopyBounded;
 using expand::detail::FileNamePart;
 using expand::detail::LogTooLong;
 
@@ -161,7 +160,8 @@ uint32_t CNuke::MatchDirectoryContents(TSet& list, char* data) {
             const char* fileName = FileNamePart(child);
             const char* pattern = nullptr;
             for (uint32_t w = wanted.First(&pattern); w == 0;) {
-                w = expand::MatchWildcard(fileName, pattern) ? wanted.RemoveCurrent(&pattern) : wanted.Next(&pattern);
+                w = expand::MatchWildcard(fileName, pattern) ? wanted.RemoveCurrent(&pattern)
+                                                             : wanted.Next(&pattern);
             }
         }
         if (wanted.IsEmpty()) {
@@ -269,7 +269,9 @@ static uint32_t ExpandMacroEntry(CNuke& nuke, Platform& os, TSet& list, char* da
     return result;
 }
 
-uint32_t CNuke::ExpandFileMacro(TSet& list, char* data) { return ExpandMacroEntry(*this, os_, list, data, true); }
+uint32_t CNuke::ExpandFileMacro(TSet& list, char* data) {
+    return ExpandMacroEntry(*this, os_, list, data, true);
+}
 
 uint32_t CNuke::MatchFileMacroDirectory(TSet& list, char* data) {
     return ExpandMacroEntry(*this, os_, list, data, false);

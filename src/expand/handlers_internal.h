@@ -19,22 +19,12 @@ inline void LogTooLong(const char* tag, const char* what, const char* text) {
                       text != nullptr ? text : "");
 }
 
-// Copies `text` into `out` of `size` bytes; false (and `out` empty) when it does not fit.
-inline bool CopyBounded(char* out, size_t size, const char* text) {
-    size_t n = std::strlen(text);
-    if (n >= size) {
-        out[0] = '\0';
-        return false;
-    }
-    std::memcpy(out, text, n + 1);
-    return true;
-}
-
 // PathFindFileNameA: the text after the last "\", "/" or ":" that is not the last character.
 inline const char* FileNamePart(const char* path) {
     const char* name = path;
     for (const char* p = path; *p != '\0'; ++p) {
-        if ((*p == '\\' || *p == '/' || *p == ':') && p[1] != '\0' && p[1] != '\\' && p[1] != '/') name = p + 1;
+        if ((*p == '\\' || *p == '/' || *p == ':') && p[1] != '\0' && p[1] != '\\' && p[1] != '/')
+            name = p + 1;
     }
     return name;
 }

@@ -49,12 +49,14 @@ constexpr uint32_t kNotString = kErrorInvalidData;
 uint32_t ReadStringValue(IRegistry& reg, const ParsedRegText& value, std::string& out, uint32_t* sizeAfter) {
     out.clear();
     uint32_t type = 0, size = 0;
-    if (reg.SHGetValue(value.root, value.KeyPath(), value.ValueName(), &type, nullptr, &size) != 0 || size == 0) {
+    if (reg.SHGetValue(value.root, value.KeyPath(), value.ValueName(), &type, nullptr, &size) != 0 ||
+        size == 0) {
         return 0;
     }
     if (type != kRegSz) return kNotString;
     std::vector<char> buffer(size + 1u, '\0');
-    uint32_t code = reg.SHGetValue(value.root, value.KeyPath(), value.ValueName(), &type, buffer.data(), &size);
+    uint32_t code =
+        reg.SHGetValue(value.root, value.KeyPath(), value.ValueName(), &type, buffer.data(), &size);
     if (sizeAfter != nullptr) *sizeAfter = size;
     if (code != 0) return code;
     out = buffer.data();
@@ -109,8 +111,9 @@ static uint32_t ExpandRegWildcard(IRegistry& reg, TSet& list, char* data, bool k
     std::vector<char> name(kMaxRegName);
     for (uint32_t index = 0;; ++index) {
         uint32_t nameLength = kMaxRegName;
-        uint32_t code = keys ? reg.EnumKeyEx(key.get(), index, name.data(), &nameLength)
-                             : reg.EnumValue(key.get(), index, name.data(), &nameLength, nullptr, nullptr, nullptr);
+        uint32_t code =
+            keys ? reg.EnumKeyEx(key.get(), index, name.data(), &nameLength)
+                 : reg.EnumValue(key.get(), index, name.data(), &nameLength, nullptr, nullptr, nullptr);
         if (code != 0) break;
         if (!expand::MatchWildcard(name.data(), pattern.last)) continue;
         if (prefixLength + nameLength >= kRegTextLimit) {
@@ -126,7 +129,9 @@ static uint32_t ExpandRegWildcard(IRegistry& reg, TSet& list, char* data, bool k
     return 0;
 }
 
-uint32_t CNuke::ExpandRegValue(TSet& list, char* data) { return ExpandRegWildcard(os_.reg, list, data, false); }
+uint32_t CNuke::ExpandRegValue(TSet& list, char* data) {
+    return ExpandRegWildcard(os_.reg, list, data, false);
+}
 
 uint32_t CNuke::ExpandRegKey(TSet& list, char* data) { return ExpandRegWildcard(os_.reg, list, data, true); }
 
@@ -185,7 +190,8 @@ uint32_t CNuke::MatchRegKeyValueData(TSet& list, char* data) {
         UniqueRegKey key(&os_.reg, raw);
         const char* name = *valueName != '\0' ? valueName : nullptr;
         uint32_t type = 0, size = 0;
-        if (os_.reg.QueryValueEx(key.get(), name, &type, nullptr, &size) != 0 || size == 0 || type != kRegSz) {
+        if (os_.reg.QueryValueEx(key.get(), name, &type, nullptr, &size) != 0 || size == 0 ||
+            type != kRegSz) {
             continue;
         }
         std::vector<char> buffer(size + 1u, '\0');
@@ -232,8 +238,8 @@ void get_google_plugin_dir(platform::Platform& os, std::string& out) {
     using namespace platform;
     out.clear();
     RegKey raw = 0;
-    if (os.reg.OpenKeyEx(kHkeyCurrentUser, "SOFTWARE\\Google\\Google Desktop", kKeyAllAccess | kKeyWow64_64Key,
-                         raw) != 0) {
+    if (os.reg.OpenKeyEx(kHkeyCurrentUser, "SOFTWARE\\Google\\Google Desktop",
+                         kKeyAllAccess | kKeyWow64_64Key, raw) != 0) {
         return;
     }
     UniqueRegKey key(&os.reg, raw);

@@ -21,8 +21,8 @@ constexpr uint32_t kEnumSlack = 100;
 uint32_t CNuke::EnumerateServices(ScHandle manager, TSet& out) {
     std::vector<EnumServiceStatus> services;
     uint32_t needed = 0, returned = 0;
-    if (os_.scm.EnumServicesStatus(manager, kServiceTypesListed, kServiceStateAll, 0, services, needed, returned,
-                                   nullptr)) {
+    if (os_.scm.EnumServicesStatus(manager, kServiceTypesListed, kServiceStateAll, 0, services, needed,
+                                   returned, nullptr)) {
         // An empty buffer was enough: there is nothing to list.
         return 0;
     }

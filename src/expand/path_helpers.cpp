@@ -98,22 +98,34 @@ void NormalizePath(char* text) {
 
 bool JoinPath(char* out, size_t outSize, std::initializer_list<const char*> parts) {
     if (out == nullptr || outSize == 0) return false;
-    out[0] = '\0';
+    // Built apart and copied at the end, so that `out` may also be one of the parts.
+    auto* work = static_cast<char*>(std::malloc(outSize));
+    if (work == nullptr) {
+        out[0] = '\0';
+        return false;
+    }
     size_t len = 0;
+    bool fits = true;
     for (const char* part : parts) {
         if (part == nullptr || *part == '\0') continue;
         size_t partLen = std::strlen(part);
-        bool needSeparator = len > 0 && !IsSeparator(out[len - 1]) && !IsSeparator(part[0]);
-        size_t total = len + (needSeparator ? 1 : 0) + partLen;
-        if (total >= outSize) {
-            out[0] = '\0';
-            return false;
+        bool needSeparator = len > 0 && !IsSeparator(work[len - 1]) && !IsSeparator(part[0]);
+        if (len + (needSeparator ? 1 : 0) + partLen >= outSize) {
+            fits = false;
+            break;
         }
-        if (needSeparator) out[len++] = '\\';
-        std::memcpy(out + len, part, partLen + 1);
+        if (needSeparator) work[len++] = '\\';
+        std::memcpy(work + len, part, partLen);
         len += partLen;
     }
-    return true;
+    if (fits) {
+        std::memcpy(out, work, len);
+        out[len] = '\0';
+    } else {
+        out[0] = '\0';
+    }
+    std::free(work);
+    return fits;
 }
 
 uint32_t ParseRegistryPath(char* text, platform::RegKey& rootKey, char*& rootName, char*& keyPath,
@@ -235,9 +247,11 @@ bool MatchWildcard(const char* text, const char* pattern) {
 namespace engine {
 
 void CNuke::ParseRegKeyPrefix(platform::RegKey root, char* out) {
+    if (out == nullptr) return;
     const char* name = expand::CanonicalRootName(root);
-    if (name == nullptr || out == nullptr) {
-        EngineLog(2, "%s: Warning: ParseRegKeyPrefix received invalid hrootKey parameter", "CNuke::ParseRegKeyPrefix");
+    if (name == nullptr) {
+        EngineLog(2, "%s: Warning: ParseRegKeyPrefix received invalid hrootKey parameter",
+                  "CNuke::ParseRegKeyPrefix");
         return;
     }
     std::memcpy(out, name, std::strlen(name) + 1);  // the longest name fits the 64-byte buffer many times

@@ -37,10 +37,10 @@ constexpr uint32_t kViewInstallerDatabase = platform::kKeyWow64_64Key;
 // Left unchanged when no working copy can be allocated.
 void NormalizePath(char* text);
 
-// Empties `out`, then joins the non-null, non-empty parts with one "\" between them
-// (none where the text so far ends with a separator or the part begins with one).
-// Returns false, and leaves `out` empty, when the result would not fit in `outSize`
-// bytes (terminator included): a cut path would name some other object.
+// Writes into `out` the non-null, non-empty parts joined with one "\" (none where the
+// text so far ends with a separator or the part begins with one); `out` may itself be
+// one of the parts. Returns false, and leaves `out` empty, when the result would not fit
+// in `outSize` bytes (terminator included): a cut path would name some other object.
 [[nodiscard]] bool JoinPath(char* out, size_t outSize, std::initializer_list<const char*> parts);
 
 // Normalises `text` and splits it into root, key path and last component, in place.
@@ -48,8 +48,8 @@ void NormalizePath(char* text);
 // nothing follows the root; lastComponent is null when the key path has no "\" or ends
 // with one. Returns 13 (ERROR_INVALID_DATA) for an empty or null text, and then writes no
 // output.
-[[nodiscard]] uint32_t ParseRegistryPath(char* text, platform::RegKey& rootKey, char*& rootName, char*& keyPath,
-                                         char*& lastComponent);
+[[nodiscard]] uint32_t ParseRegistryPath(char* text, platform::RegKey& rootKey, char*& rootName,
+                                         char*& keyPath, char*& lastComponent);
 
 // Splits "A","B","C" in place at each quote-comma-quote; the outer quotes are optional.
 // Each field pointer in turn receives the next field; once the text is used up, the

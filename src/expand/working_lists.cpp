@@ -126,9 +126,6 @@ bool IsPathBelowDriveRoot(const char* path) {
     }
 }
 
-// TODO(lists): CNuke::DropFileAcl takes this place when file removal lands.
-int OpenUpFile(CNuke&, const char*) { return 0; }
-
 // Walks the subtree with the ignore lists at hand, so that an ignored key is neither
 // forced open nor left out of the subtraction.
 class WorkingListBuilder {
@@ -261,7 +258,7 @@ uint32_t WorkingListBuilder::FileTree(const char* path) {
     uint32_t attributes = os_.fs.GetFileAttributesA(text);
     if (attributes == kInvalidFileAttributes) return os_.sys.GetLastError();
     // An ignored object keeps its access list; the subtraction takes it out below.
-    if (!ignoreFiles_.Covers(text)) (void)OpenUpFile(nuke_, text);
+    if (!ignoreFiles_.Covers(text)) (void)nuke_.DropFileAcl(text);
     if (uint32_t inserted = nuke_.fileList.Insert(text)) return inserted;
 
     // A link is removed as a link: what it points to is not the product's.

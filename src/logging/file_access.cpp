@@ -13,11 +13,13 @@ std::u16string BuildLogPath(const std::u16string& base, const std::u16string& pr
 std::u16string RotatedName(const std::u16string& path, uint32_t generation) {
     if (generation == 0) return path;
     std::u16string number;
-    for (uint32_t v = generation; v != 0; v /= 10) number.insert(number.begin(), static_cast<char16_t>(u'0' + v % 10));
+    for (uint32_t v = generation; v != 0; v /= 10)
+        number.insert(number.begin(), static_cast<char16_t>(u'0' + v % 10));
     size_t dot = path.find_last_of(u'.');
     size_t slash = path.find_last_of(u'\\');
     // A dot in a folder name is no extension.
-    if (dot == std::u16string::npos || (slash != std::u16string::npos && dot < slash)) return path + u"." + number;
+    if (dot == std::u16string::npos || (slash != std::u16string::npos && dot < slash))
+        return path + u"." + number;
     return path.substr(0, dot) + u"." + number + path.substr(dot);
 }
 
@@ -34,7 +36,8 @@ std::u16string DirectoryOf(const std::u16string& path) {
 }
 
 FileAccessBase::FileAccessBase(platform::Platform& os, const char16_t* product, const char16_t* component,
-                               std::unique_ptr<FileLowLevel> file, std::unique_ptr<FileUtils> utils, bool perUser)
+                               std::unique_ptr<FileLowLevel> file, std::unique_ptr<FileUtils> utils,
+                               bool perUser)
     : os_(os), file_(std::move(file)), utils_(std::move(utils)), perUser_(perUser) {
     const char16_t* name = product != nullptr ? product : kMiscProduct;
     if (component == nullptr) component = u"";
@@ -144,7 +147,8 @@ void FileAccessTransient::Write(const void* bytes, uint32_t count) {
     uint32_t wait = mutex_ ? os_.sync.WaitForSingleObject(mutex_.get(), kMutexWaitMs) : platform::kWaitFailed;
     // An abandoned mutex means its owner died: the file is still whole record by record.
     if (wait != platform::kWaitObject0 && wait != platform::kWaitAbandoned) {
-        DebugTrace(os_.sys, u"kv_qmr_log!FileAccessTransient::Write(): Failed to acquire file mutex, error=%lu\n",
+        DebugTrace(os_.sys,
+                   u"kv_qmr_log!FileAccessTransient::Write(): Failed to acquire file mutex, error=%lu\n",
                    static_cast<unsigned long>(wait));
         return;
     }

@@ -37,7 +37,7 @@ std::u16string MutexName(const std::u16string& path);
 std::u16string DirectoryOf(const std::u16string& path);
 
 class FileAccessBase {
-public:
+  public:
     // A null product stands for "misc". Takes ownership of the file and the utilities.
     FileAccessBase(platform::Platform& os, const char16_t* product, const char16_t* component,
                    std::unique_ptr<FileLowLevel> file, std::unique_ptr<FileUtils> utils, bool perUser);
@@ -64,7 +64,7 @@ public:
     bool hasMutex() const { return static_cast<bool>(mutex_); }
     const char* sddl() const { return sddl_; }
 
-protected:
+  protected:
     platform::Platform& os_;
     platform::UniqueSync mutex_;
     std::optional<std::u16string> path_;  // none when the location was not resolved
@@ -75,13 +75,13 @@ protected:
     const char* sddl_ = nullptr;  // for new folders and files; null for a per-user log
     bool perUser_ = false;
 
-private:
+  private:
     void OpenMutex(const std::u16string& name);
 };
 
 // For a log that one process writes: the file stays open and no lock is taken.
 class FileAccessContinuous : public FileAccessBase {
-public:
+  public:
     using FileAccessBase::FileAccessBase;
     ~FileAccessContinuous() override;
 
@@ -92,7 +92,7 @@ public:
 // For a log that several processes share: every write holds the named mutex and first
 // re-reads the end of the file.
 class FileAccessTransient : public FileAccessBase {
-public:
+  public:
     using FileAccessBase::FileAccessBase;
     ~FileAccessTransient() override;
 

@@ -13,8 +13,8 @@ bool FileLowLevel::Open(const std::u16string& path, const char* sddl) {
     if (IsOpen()) return false;
     platform::FileHandle handle = 0;
     if (!os_.fs.CreateFileW(path, platform::kGenericRead | platform::kGenericWrite,
-                            platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete, sddl,
-                            platform::kOpenAlways, platform::kFileAttributeNormal, handle))
+                            platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
+                            sddl, platform::kOpenAlways, platform::kFileAttributeNormal, handle))
         return false;
     handle_ = handle;
     if (!ReadHeader()) {

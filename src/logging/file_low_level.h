@@ -9,7 +9,7 @@
 namespace KvQmrLogging {
 
 class FileLowLevel {
-public:
+  public:
     explicit FileLowLevel(platform::Platform& os) : os_(os) {}
     FileLowLevel(const FileLowLevel&) = delete;
     FileLowLevel& operator=(const FileLowLevel&) = delete;
@@ -32,7 +32,7 @@ public:
     // Reads the first two bytes, seeks to the end and gives an empty file its mark.
     virtual bool ReadHeader();
 
-private:
+  private:
     platform::Platform& os_;
     uint64_t size_ = 0;
     platform::FileHandle handle_ = 0;

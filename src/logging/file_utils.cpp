@@ -20,8 +20,10 @@ bool FileUtilsWin32::FileDelete(const std::u16string& path) {
 
 bool FileUtilsWin32::FileRename(const std::u16string& from, const std::u16string& to) {
     if (os_.fs.MoveFileExW(from, to.c_str(), platform::kMovefileReplaceExisting)) return true;
-    DebugTrace(os_.sys, u"kv_qmr_log!FileUtilsWin32::FileRename(): MoveFileEx '%s' -> '%s' failed with Win32 error: %lu\n",
-               from.c_str(), to.c_str(), static_cast<unsigned long>(os_.sys.GetLastError()));
+    DebugTrace(
+        os_.sys,
+        u"kv_qmr_log!FileUtilsWin32::FileRename(): MoveFileEx '%s' -> '%s' failed with Win32 error: %lu\n",
+        from.c_str(), to.c_str(), static_cast<unsigned long>(os_.sys.GetLastError()));
     return false;
 }
 
@@ -36,7 +38,8 @@ bool FileUtilsWin32::CreateDirectoryTree(const std::u16string& path, const char*
 
 bool FileUtilsWin32::DirectoryExists(const std::u16string& path) {
     uint32_t attributes = os_.fs.GetFileAttributesW(path);
-    return attributes != platform::kInvalidFileAttributes && (attributes & platform::kFileAttributeDirectory) != 0;
+    return attributes != platform::kInvalidFileAttributes &&
+           (attributes & platform::kFileAttributeDirectory) != 0;
 }
 
 }  // namespace KvQmrLogging

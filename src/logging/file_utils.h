@@ -8,7 +8,7 @@
 namespace KvQmrLogging {
 
 class FileUtils {
-public:
+  public:
     FileUtils() = default;
     FileUtils(const FileUtils&) = delete;
     FileUtils& operator=(const FileUtils&) = delete;
@@ -27,7 +27,7 @@ public:
 };
 
 class FileUtilsWin32 : public FileUtils {
-public:
+  public:
     explicit FileUtilsWin32(platform::Platform& os) : os_(os) {}
 
     bool FileExists(const std::u16string& path) override;
@@ -36,7 +36,7 @@ public:
     bool CreateDirectoryTree(const std::u16string& path, const char* sddl) override;
     bool DirectoryExists(const std::u16string& path) override;
 
-private:
+  private:
     platform::Platform& os_;
 };
 

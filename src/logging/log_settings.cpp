@@ -10,7 +10,8 @@ namespace KvQmrLogging {
 
 namespace {
 
-constexpr char16_t kShellFoldersKey[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr char16_t kShellFoldersKey[] =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr char16_t kLocalLowFolder[] = u"{A520A1A4-1780-4FF6-BD18-167343C5AF16}";
 constexpr uint32_t kLowIntegrityRid = 0x1000;
 constexpr size_t kFolderBuffer = 260;  // characters, terminator included
@@ -24,9 +25,11 @@ std::u16string Widen(const char* text) {
 
 // The first 4 bytes of a value, whatever its type; false when the key or value is absent
 // or cannot be read (a value longer than 4 bytes does not fit and counts as absent).
-bool ReadNumber(platform::IRegistry& reg, const std::u16string& keyPath, const char16_t* name, uint32_t& out) {
+bool ReadNumber(platform::IRegistry& reg, const std::u16string& keyPath, const char16_t* name,
+                uint32_t& out) {
     platform::RegKey raw = 0;
-    if (reg.OpenKeyExW(platform::kHkeyLocalMachine, keyPath, platform::kKeyQueryValue, raw) != 0) return false;
+    if (reg.OpenKeyExW(platform::kHkeyLocalMachine, keyPath, platform::kKeyQueryValue, raw) != 0)
+        return false;
     platform::UniqueRegKey key(&reg, raw);
     unsigned char bytes[4] = {0, 0, 0, 0};
     uint32_t size = sizeof(bytes);
@@ -77,7 +80,8 @@ bool ResolveBaseDirectory(platform::Platform& os, bool perUser, std::u16string& 
     std::u16string root;
     bool found = false;
     if (perUser) {
-        if (IsLowIntegrityProcess(os)) found = ReadFolder(os.reg, platform::kHkeyCurrentUser, kLocalLowFolder, root);
+        if (IsLowIntegrityProcess(os))
+            found = ReadFolder(os.reg, platform::kHkeyCurrentUser, kLocalLowFolder, root);
         if (!found) found = ReadFolder(os.reg, platform::kHkeyCurrentUser, u"Local AppData", root);
     } else {
         found = ReadFolder(os.reg, platform::kHkeyLocalMachine, u"Common AppData", root);

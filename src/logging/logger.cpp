@@ -16,14 +16,16 @@ using LastError = platform::LastErrorGuard<platform::ISystem>;
 
 constexpr char16_t kRecordFormat[] = u"%04d-%02d-%02d %02d:%02d:%02d.%03d [%04x.%04x] %s: %s\r\n";
 constexpr char16_t kStartMarker[] = u"***  LOGGING STARTED  *** (UTC%+02d:%02d, session: 0x%x)";
-constexpr char16_t kStartMarkerUtc[] = u"***  LOGGING STARTED  *** (UTC+00:00, local:%+02d:%02d, session: 0x%x)";
+constexpr char16_t kStartMarkerUtc[] =
+    u"***  LOGGING STARTED  *** (UTC+00:00, local:%+02d:%02d, session: 0x%x)";
 constexpr char16_t kEndMarker[] = u"***  LOGGING ENDED  ***";
 constexpr char16_t kAutoClosedMarker[] = u"***  LOG AUTO-CLOSED ***";
 constexpr char16_t kTooLargeW[] = u"KV_QMR_LOG failure: too large message, format: %s";
 constexpr char16_t kTooLargeA[] =
     u"KV_QMR_LOG failure: too large (ANSI) message or unprintable characters, format: %S";
 constexpr char16_t kNotConvertible[] =
-    u"KV_QMR_LOG failure: unable to convert from ANSI to UNICODE. Format (problem might be in parameters too): %S";
+    u"KV_QMR_LOG failure: unable to convert from ANSI to UNICODE. Format (problem might be in parameters "
+    u"too): %S";
 
 // Everything in a record line but the message, at its widest: seven date and time fields of
 // up to 5 digits each (the SYSTEMTIME fields are 16 bits), their six separators, two ids of
@@ -50,13 +52,20 @@ bool Logger::IsFiltered(int level) { return level > threshold_.load(std::memory_
 
 const char16_t* Logger::LevelMark(int level) {
     switch (level) {
-        case Fatal: return u"*F";
-        case Error: return u"*E";
-        case Warning: return u".W";
-        case Info: return u" I";
-        case Debug: return u" D";
-        case Verbose: return u" V";
-        default: return u"  ";
+        case Fatal:
+            return u"*F";
+        case Error:
+            return u"*E";
+        case Warning:
+            return u".W";
+        case Info:
+            return u" I";
+        case Debug:
+            return u" D";
+        case Verbose:
+            return u" V";
+        default:
+            return u"  ";
     }
 }
 
@@ -102,12 +111,15 @@ std::unique_ptr<FileLowLevel> LoggerWin::CreateLowLevelFile() { return std::make
 
 std::unique_ptr<FileUtilsWin32> LoggerWin::CreateFileUtils() { return std::make_unique<FileUtilsWin32>(os_); }
 
-const char16_t* LoggerWin::ProductOrNull() const { return config_.product ? config_.product->c_str() : nullptr; }
+const char16_t* LoggerWin::ProductOrNull() const {
+    return config_.product ? config_.product->c_str() : nullptr;
+}
 
 void LoggerWin::InitA(const char* product, const char* component, int level, int flags) {
     LastError keep(os_.sys);
     std::u16string wideProduct, wideComponent;
-    if (product != nullptr && !platform::AnsiToUtf16(product, std::char_traits<char>::length(product), wideProduct))
+    if (product != nullptr &&
+        !platform::AnsiToUtf16(product, std::char_traits<char>::length(product), wideProduct))
         return;
     if (component == nullptr ||
         !platform::AnsiToUtf16(component, std::char_traits<char>::length(component), wideComponent))
@@ -154,11 +166,11 @@ void LoggerWin::OpenLog() {
             bool perUser = (config_.flags & PerUserLocation) != 0;
             try {
                 if ((config_.flags & KeepFileOpen) != 0)
-                    file_ = std::make_unique<FileAccessContinuous>(os_, product, component, CreateLowLevelFile(),
-                                                                   CreateFileUtils(), perUser);
+                    file_ = std::make_unique<FileAccessContinuous>(
+                        os_, product, component, CreateLowLevelFile(), CreateFileUtils(), perUser);
                 else
-                    file_ = std::make_unique<FileAccessTransient>(os_, product, component, CreateLowLevelFile(),
-                                                                  CreateFileUtils(), perUser);
+                    file_ = std::make_unique<FileAccessTransient>(
+                        os_, product, component, CreateLowLevelFile(), CreateFileUtils(), perUser);
             } catch (const std::bad_alloc&) {
                 file_.reset();
             }
@@ -174,11 +186,12 @@ void LoggerWin::WriteStartMarker(int level) {
 
     platform::TimeZoneInfo zone;
     uint32_t zoneId = os_.sys.GetTimeZoneInformation(zone);
-    int offset = kUnreadableZoneOffset;
+    // 64 bits: a zone record with absurd biases must not overflow.
+    int64_t offset = kUnreadableZoneOffset;
     if (zoneId == platform::kTimeZoneIdDaylight)
-        offset = -(zone.bias + zone.daylightBias);
+        offset = -(static_cast<int64_t>(zone.bias) + zone.daylightBias);
     else if (zoneId != platform::kTimeZoneIdInvalid)
-        offset = -(zone.bias + zone.standardBias);
+        offset = -(static_cast<int64_t>(zone.bias) + zone.standardBias);
 
     if (!IsFiltered(level)) {
         // A bare line break sets each opening apart in a file that many runs share.
@@ -187,8 +200,8 @@ void LoggerWin::WriteStartMarker(int level) {
         std::lock_guard<std::mutex> hold(lock_);
         if (file_) file_->Write(kBreak, 4);
     }
-    WriteW(level, (config_.flags & UtcTimestamps) != 0 ? kStartMarkerUtc : kStartMarker, offset / 60, offset % 60,
-           static_cast<unsigned>(session));
+    WriteW(level, (config_.flags & UtcTimestamps) != 0 ? kStartMarkerUtc : kStartMarker,
+           static_cast<int>(offset / 60), static_cast<int>(offset % 60), static_cast<unsigned>(session));
 }
 
 void LoggerWin::Close() {
@@ -276,7 +289,8 @@ void LoggerWin::WriteRecord(int level, const char16_t* message, size_t length) {
     int n = FormatW(&line[0], line.size(), kRecordFormat, t.year, t.month, t.day, t.hour, t.minute, t.second,
                     t.milliseconds, static_cast<unsigned>(os_.sys.GetCurrentProcessId()),
                     static_cast<unsigned>(os_.sys.GetCurrentThreadId()), LevelMark(level), message);
-    if (n < 0 || static_cast<size_t>(n) >= line.size()) return;  // cannot happen: the buffer holds the widest line
+    if (n < 0 || static_cast<size_t>(n) >= line.size())
+        return;  // cannot happen: the buffer holds the widest line
     line.resize(static_cast<size_t>(n));
 
     if (config_.openPending) {

@@ -49,7 +49,7 @@ constexpr size_t kFirstMessageBuffer = 2048;
 constexpr size_t kLastMessageBuffer = 131072;
 
 class Logger {
-public:
+  public:
     Logger() = default;
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
@@ -70,7 +70,7 @@ public:
 
     int threshold() const { return threshold_.load(std::memory_order_relaxed); }
 
-protected:
+  protected:
     // 0 until the log is initialised, so that every record of level 1 to 6 is dropped.
     std::atomic<int> threshold_{0};
 };
@@ -88,7 +88,7 @@ struct LogConfig {
 };
 
 class LoggerWin : public Logger {
-public:
+  public:
     explicit LoggerWin(platform::Platform& os);
     // Writes the auto-closed marker and closes the log.
     ~LoggerWin() override;
@@ -104,7 +104,7 @@ public:
 
     platform::Platform& os() { return os_; }
 
-private:
+  private:
     void OpenLog();
     void WriteStartMarker(int level);
     // Formats the record line around `message` (terminated, `length` units) and writes it.

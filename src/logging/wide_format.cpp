@@ -13,7 +13,7 @@ namespace {
 // Writes what fits and counts everything, so the caller learns the size the text needs
 // without the formatter ever touching memory past the buffer.
 class Output {
-public:
+  public:
     Output(char16_t* out, size_t capacity) : out_(out), room_(capacity == 0 ? 0 : capacity - 1) {}
 
     void Put(char16_t c) {
@@ -32,7 +32,7 @@ public:
     void Terminate() { out_[length_ < room_ ? length_ : room_] = u'\0'; }
     size_t length() const { return length_; }
 
-private:
+  private:
     char16_t* out_;
     size_t room_;
     size_t length_ = 0;
@@ -60,7 +60,9 @@ void PadAndAppend(Output& out, const Spec& spec, const char16_t* body, size_t le
 
 void FormatInteger(Output& out, const Spec& spec, char16_t conversion, uint64_t magnitude, bool negative) {
     const char16_t* digitsOf = conversion == u'X' ? u"0123456789ABCDEF" : u"0123456789abcdef";
-    unsigned base = conversion == u'o' ? 8 : (conversion == u'x' || conversion == u'X' || conversion == u'p') ? 16 : 10;
+    unsigned base = conversion == u'o'                                                 ? 8
+                    : (conversion == u'x' || conversion == u'X' || conversion == u'p') ? 16
+                                                                                       : 10;
 
     char16_t digits[64];
     size_t count = 0;
@@ -200,12 +202,24 @@ int Format(Output& out, const char16_t* format, va_list& args) {
             case u'i': {
                 int64_t v = 0;
                 switch (spec.size) {
-                    case Spec::Size::Char: v = static_cast<signed char>(va_arg(args, int)); break;
-                    case Spec::Size::Short: v = static_cast<short>(va_arg(args, int)); break;
-                    case Spec::Size::Long: v = va_arg(args, long); break;
-                    case Spec::Size::LongLong: v = va_arg(args, long long); break;
-                    case Spec::Size::SizeT: v = static_cast<int64_t>(va_arg(args, ptrdiff_t)); break;
-                    default: v = va_arg(args, int); break;
+                    case Spec::Size::Char:
+                        v = static_cast<signed char>(va_arg(args, int));
+                        break;
+                    case Spec::Size::Short:
+                        v = static_cast<short>(va_arg(args, int));
+                        break;
+                    case Spec::Size::Long:
+                        v = va_arg(args, long);
+                        break;
+                    case Spec::Size::LongLong:
+                        v = va_arg(args, long long);
+                        break;
+                    case Spec::Size::SizeT:
+                        v = static_cast<int64_t>(va_arg(args, ptrdiff_t));
+                        break;
+                    default:
+                        v = va_arg(args, int);
+                        break;
                 }
                 uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
                 FormatInteger(out, spec, conversion, magnitude, v < 0);
@@ -217,12 +231,24 @@ int Format(Output& out, const char16_t* format, va_list& args) {
             case u'o': {
                 uint64_t v = 0;
                 switch (spec.size) {
-                    case Spec::Size::Char: v = static_cast<unsigned char>(va_arg(args, unsigned)); break;
-                    case Spec::Size::Short: v = static_cast<unsigned short>(va_arg(args, unsigned)); break;
-                    case Spec::Size::Long: v = va_arg(args, unsigned long); break;
-                    case Spec::Size::LongLong: v = va_arg(args, unsigned long long); break;
-                    case Spec::Size::SizeT: v = va_arg(args, size_t); break;
-                    default: v = va_arg(args, unsigned); break;
+                    case Spec::Size::Char:
+                        v = static_cast<unsigned char>(va_arg(args, unsigned));
+                        break;
+                    case Spec::Size::Short:
+                        v = static_cast<unsigned short>(va_arg(args, unsigned));
+                        break;
+                    case Spec::Size::Long:
+                        v = va_arg(args, unsigned long);
+                        break;
+                    case Spec::Size::LongLong:
+                        v = va_arg(args, unsigned long long);
+                        break;
+                    case Spec::Size::SizeT:
+                        v = va_arg(args, size_t);
+                        break;
+                    default:
+                        v = va_arg(args, unsigned);
+                        break;
                 }
                 FormatInteger(out, spec, conversion, v, false);
                 break;

@@ -77,7 +77,7 @@ struct FindDataW {
 // says why. `sddl` stands for a SECURITY_ATTRIBUTES built from that SDDL text, or null
 // for default security.
 class IFileSystem {
-public:
+  public:
     IFileSystem() = default;
     IFileSystem(const IFileSystem&) = delete;
     IFileSystem& operator=(const IFileSystem&) = delete;
@@ -87,12 +87,14 @@ public:
     virtual void CloseHandle(FileHandle handle) = 0;
     // CreateFileW. On success the last error is 183 (ERROR_ALREADY_EXISTS) when OPEN_ALWAYS
     // or CREATE_ALWAYS found an existing file, else 0, as the real call leaves it.
-    virtual bool CreateFileW(const std::u16string& path, uint32_t access, uint32_t shareMode, const char* sddl,
-                             uint32_t disposition, uint32_t flagsAndAttributes, FileHandle& out) = 0;
+    virtual bool CreateFileW(const std::u16string& path, uint32_t access, uint32_t shareMode,
+                             const char* sddl, uint32_t disposition, uint32_t flagsAndAttributes,
+                             FileHandle& out) = 0;
     virtual bool ReadFile(FileHandle handle, void* buffer, uint32_t toRead, uint32_t& read) = 0;
     virtual bool WriteFile(FileHandle handle, const void* data, uint32_t toWrite, uint32_t& written) = 0;
     // SetFilePointerEx; `newPosition` is the position after the move.
-    virtual bool SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin, uint64_t& newPosition) = 0;
+    virtual bool SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin,
+                                  uint64_t& newPosition) = 0;
     virtual bool GetFileSizeEx(FileHandle handle, uint64_t& size) = 0;
 
     // GetFileAttributesA/W: kInvalidFileAttributes on failure.

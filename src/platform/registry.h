@@ -54,7 +54,7 @@ enum : uint32_t {
 };
 
 class IRegistry {
-public:
+  public:
     IRegistry() = default;
     IRegistry(const IRegistry&) = delete;
     IRegistry& operator=(const IRegistry&) = delete;
@@ -68,7 +68,8 @@ public:
     // RegOpenKeyExA.
     virtual uint32_t OpenKeyEx(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out) = 0;
     // RegSetValueExA; a null name is the default value.
-    virtual uint32_t SetValueEx(RegKey key, const char* name, uint32_t type, const void* data, uint32_t size) = 0;
+    virtual uint32_t SetValueEx(RegKey key, const char* name, uint32_t type, const void* data,
+                                uint32_t size) = 0;
     // RegDeleteKeyA: deletes a key without subkeys (5 when it has some), in the default view.
     virtual uint32_t DeleteKey(RegKey parent, const std::string& subKey) = 0;
 
@@ -76,7 +77,8 @@ public:
     // asks only the size; a buffer too small gives 234 (ERROR_MORE_DATA) with the size
     // needed in *size. String data comes back exactly as stored, terminator included when
     // it was stored with one.
-    virtual uint32_t QueryValueEx(RegKey key, const char* name, uint32_t* type, void* data, uint32_t* size) = 0;
+    virtual uint32_t QueryValueEx(RegKey key, const char* name, uint32_t* type, void* data,
+                                  uint32_t* size) = 0;
     // RegEnumKeyExA. *nameLength is the buffer size in characters on entry and the name's
     // length without terminator on success; 234 when the buffer is too small, 259
     // (ERROR_NO_MORE_ITEMS) past the last key.
@@ -100,15 +102,22 @@ public:
     virtual uint32_t SHDeleteValue(RegKey parent, const std::string& subKey, const std::string& name) = 0;
     // SHGetValueA: opens `subKey` and queries `name` as QueryValueEx does, except that
     // REG_EXPAND_SZ data comes back expanded and typed REG_SZ.
-    virtual uint32_t SHGetValue(RegKey parent, const std::string& subKey, const std::string& name, uint32_t* type,
-                                void* data, uint32_t* size) = 0;
+    virtual uint32_t SHGetValue(RegKey parent, const std::string& subKey, const std::string& name,
+                                uint32_t* type, void* data, uint32_t* size) = 0;
     // RegFlushKey.
     virtual uint32_t FlushKey(RegKey key) = 0;
 
-    // RegOpenKeyExW and RegQueryValueExW, for the logger, which reads Unicode folder paths.
-    // Sizes are in bytes; string data is UTF-16 with the terminator as stored.
-    virtual uint32_t OpenKeyExW(RegKey parent, const std::u16string& subKey, uint32_t access, RegKey& out) = 0;
-    virtual uint32_t QueryValueExW(RegKey key, const char16_t* name, uint32_t* type, void* data, uint32_t* size) = 0;
+    // The UTF-16 calls, for the logger (Unicode folder paths) and the installer tool, which
+    // work in UTF-16. Sizes are in bytes; string data is UTF-16 with the terminator as stored.
+    virtual uint32_t OpenKeyExW(RegKey parent, const std::u16string& subKey, uint32_t access,
+                                RegKey& out) = 0;
+    virtual uint32_t QueryValueExW(RegKey key, const char16_t* name, uint32_t* type, void* data,
+                                   uint32_t* size) = 0;
+    virtual uint32_t CreateKeyExW(RegKey parent, const std::u16string& subKey, uint32_t options,
+                                  uint32_t access, RegKey& out, uint32_t* disposition) = 0;
+    virtual uint32_t SetValueExW(RegKey key, const char16_t* name, uint32_t type, const void* data,
+                                 uint32_t size) = 0;
+    virtual uint32_t DeleteValueW(RegKey key, const char16_t* name) = 0;
 };
 
 using UniqueRegKey = UniqueIn<IRegistry, RegKey, &IRegistry::CloseKey>;

@@ -64,7 +64,7 @@ struct ExplicitAccess {
 // Every call returns what the Win32 call of the same name returns: a bool is its BOOL
 // (false: ISystem::GetLastError says why), a uint32_t its Windows error code.
 class ISecurity {
-public:
+  public:
     ISecurity() = default;
     ISecurity(const ISecurity&) = delete;
     ISecurity& operator=(const ISecurity&) = delete;
@@ -83,8 +83,8 @@ public:
 
     // AllocateAndInitializeSid: the SID of the identifier authority (6 bytes, most
     // significant first) and 1 to 8 sub-authorities. FreeSid has nothing to free here.
-    virtual bool AllocateAndInitializeSid(const uint8_t (&authority)[6], const std::vector<uint32_t>& subAuthorities,
-                                          std::string& sid) = 0;
+    virtual bool AllocateAndInitializeSid(const uint8_t (&authority)[6],
+                                          const std::vector<uint32_t>& subAuthorities, std::string& sid) = 0;
 
     // SetEntriesInAclW: a new DACL made of `entries` merged into `oldDacl` (empty: none).
     virtual uint32_t SetEntriesInAclW(const std::vector<ExplicitAccess>& entries, const std::string& oldDacl,

@@ -73,8 +73,9 @@ public:
     // `bytesNeeded` to what the rest needs and still returns the ones that fit; with a
     // resume handle, the next call goes on after them.
     virtual bool EnumServicesStatus(ScHandle manager, uint32_t serviceType, uint32_t serviceState,
-                                    uint32_t bufferSize, std::vector<EnumServiceStatus>& out, uint32_t& bytesNeeded,
-                                    uint32_t& servicesReturned, uint32_t* resumeHandle) = 0;
+                                    uint32_t bufferSize, std::vector<EnumServiceStatus>& out,
+                                    uint32_t& bytesNeeded, uint32_t& servicesReturned,
+                                    uint32_t* resumeHandle) = 0;
 };
 
 using UniqueScHandle = UniqueIn<IServiceManager, ScHandle, &IServiceManager::CloseServiceHandle>;

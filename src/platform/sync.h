@@ -27,7 +27,7 @@ enum : uint32_t {
 // Shaped after the kernel32 calls of the same names; false means the thread's last error
 // says why. `sddl` stands for SECURITY_ATTRIBUTES built from that SDDL text, or null.
 class ISync {
-public:
+  public:
     ISync() = default;
     ISync(const ISync&) = delete;
     ISync& operator=(const ISync&) = delete;
@@ -38,9 +38,11 @@ public:
     // opens it, ignores `initialOwner` and leaves 183 (ERROR_ALREADY_EXISTS) as the last
     // error; when it exists with an access list that does not grant this process full
     // access, it fails with 5.
-    virtual bool CreateMutexW(const char* sddl, bool initialOwner, const std::u16string& name, SyncHandle& out) = 0;
+    virtual bool CreateMutexW(const char* sddl, bool initialOwner, const std::u16string& name,
+                              SyncHandle& out) = 0;
     // OpenMutexW.
-    virtual bool OpenMutexW(uint32_t access, bool inheritHandle, const std::u16string& name, SyncHandle& out) = 0;
+    virtual bool OpenMutexW(uint32_t access, bool inheritHandle, const std::u16string& name,
+                            SyncHandle& out) = 0;
     // WaitForSingleObject: kWaitObject0, kWaitAbandoned, kWaitTimeout or kWaitFailed.
     virtual uint32_t WaitForSingleObject(SyncHandle handle, uint32_t milliseconds) = 0;
     virtual bool ReleaseMutex(SyncHandle handle) = 0;

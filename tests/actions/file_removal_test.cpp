@@ -18,7 +18,8 @@ TEST_F(FileRemovalTest, ContentsAreQueuedBeforeTheirDirectoryAndGoneAfterRestart
 
     EXPECT_EQ(0u, nuke.CleanupFiles());
 
-    EXPECT_THAT(m.files.PendingDeletes(), ElementsAre("C:\\KV\\SUB\\B.TXT", "C:\\KV\\SUB", "C:\\KV\\A.TXT", "C:\\KV"));
+    EXPECT_THAT(m.files.PendingDeletes(),
+                ElementsAre("C:\\KV\\SUB\\B.TXT", "C:\\KV\\SUB", "C:\\KV\\A.TXT", "C:\\KV"));
     EXPECT_EQ(0u, m.files.Attributes("C:\\KV\\SUB\\B.TXT") & platform::kFileAttributeReadonly);
     EXPECT_TRUE(Logged(5, "CNuke::RemovePath: MoveFileEx for 'C:\\KV\\SUB\\B.TXT' was successful"));
     EXPECT_TRUE(Logged(5, "CNuke::CleanupFiles: CleanupFiles was successful with '4' deleted values"));
@@ -35,19 +36,35 @@ TEST_F(FileRemovalTest, AccessDeniedPathGetsAnOpenListAndOneRetry) {
 
     EXPECT_THAT(m.files.PendingDeletes(), ElementsAre("C:\\KV\\LOCKED.DLL"));
     EXPECT_EQ("D:P(A;OICI;0x10000000;;;S-1-1-0)", m.files.SecurityOf("C:\\KV\\LOCKED.DLL")->sddl);
-    EXPECT_THAT(Messages(),
-                ElementsAre("3 CNuke::RemovePath: MoveFileEx for 'C:\\KV\\LOCKED.DLL' FAILED. Trying again with "
-                            "DropFileAcl...",
-                            "5 CNuke::RemovePath: DropFileAcl for 'C:\\KV\\LOCKED.DLL' was successful, trying again "
-                            "MoveFileEx...",
-                            "5 CNuke::RemovePath: MoveFileEx (2nd try) for 'C:\\KV\\LOCKED.DLL' was successful",
-                            "5 CNuke::CleanupFiles: CleanupFiles was successful with '1' deleted values"));
+    EXPECT_THAT(
+        Messages(),
+        ElementsAre("3 CNuke::RemovePath: MoveFileEx for 'C:\\KV\\LOCKED.DLL' FAILED. Trying again with "
+                    "DropFileAcl...",
+                    "5 CNuke::RemovePath: DropFileAcl for 'C:\\KV\\LOCKED.DLL' was successful, trying again "
+                    "MoveFileEx...",
+                    "5 CNuke::RemovePath: MoveFileEx (2nd try) for 'C:\\KV\\LOCKED.DLL' was successful",
+                    "5 CNuke::CleanupFiles: CleanupFiles was successful with '1' deleted values"));
+}
+
+TEST_F(FileRemovalTest, ReadOnlyFileBehindALockedListIsStillGoneAfterRestart) {
+    m.files.CreateFile("C:\\KV\\LOCKED.SYS", "x", platform::kFileAttributeReadonly);
+    platform::sim::SimFileSecurity* s = m.files.SecurityOf("C:\\KV\\LOCKED.SYS");
+    s->ownerSid = m.security.userSid;  // its owner may rewrite the list, nothing else
+    s->deniedAccess = platform::kGenericAll;
+    List(nuke.fileList, {"C:\\KV\\LOCKED.SYS"});
+
+    EXPECT_EQ(0u, nuke.CleanupFiles());
+
+    EXPECT_TRUE(Logged(5, "CNuke::RemovePath: MoveFileEx (2nd try) for 'C:\\KV\\LOCKED.SYS' was successful"));
+    m.files.SimulateRestart();
+    EXPECT_FALSE(m.files.Exists("C:\\KV\\LOCKED.SYS"));
 }
 
 TEST_F(FileRemovalTest, FailuresAfterTheAccessChangeAreErrorsAndNeverStopTheWalk) {
     m.files.CreateFile("C:\\KV\\A.DLL");
     m.files.CreateFile("C:\\KV\\B.DLL");
-    // B (walked first): the access change fails, so there is no second request. A: the second request fails too.
+    // B (walked first): the access change fails, so there is no second request. A: the second request fails
+    // too.
     m.faults.Fail("MoveFileExA", platform::kErrorAccessDenied, 3);
     m.faults.Fail("SetNamedSecurityInfoA", platform::kErrorAccessDenied, 1, 0);
     List(nuke.fileList, {"C:\\KV\\A.DLL", "C:\\KV\\B.DLL"});
@@ -56,16 +73,17 @@ TEST_F(FileRemovalTest, FailuresAfterTheAccessChangeAreErrorsAndNeverStopTheWalk
 
     EXPECT_EQ(3, m.faults.Calls("MoveFileExA"));
     EXPECT_TRUE(m.files.PendingDeletes().empty());
-    EXPECT_THAT(Messages(),
-                ElementsAre("3 CNuke::RemovePath: MoveFileEx for 'C:\\KV\\B.DLL' FAILED. Trying again with "
-                            "DropFileAcl...",
-                            "2 CNuke::RemovePath: DropFileAcl for 'C:\\KV\\B.DLL' FAILED",
-                            "3 CNuke::RemovePath: MoveFileEx for 'C:\\KV\\A.DLL' FAILED. Trying again with "
-                            "DropFileAcl...",
-                            "5 CNuke::RemovePath: DropFileAcl for 'C:\\KV\\A.DLL' was successful, trying again "
-                            "MoveFileEx...",
-                            "2 CNuke::RemovePath: MoveFileEx (2nd try) for 'C:\\KV\\A.DLL' FAILED",
-                            "5 CNuke::CleanupFiles: CleanupFiles was successful with '2' deleted values"));
+    EXPECT_THAT(
+        Messages(),
+        ElementsAre("3 CNuke::RemovePath: MoveFileEx for 'C:\\KV\\B.DLL' FAILED. Trying again with "
+                    "DropFileAcl...",
+                    "2 CNuke::RemovePath: DropFileAcl for 'C:\\KV\\B.DLL' FAILED",
+                    "3 CNuke::RemovePath: MoveFileEx for 'C:\\KV\\A.DLL' FAILED. Trying again with "
+                    "DropFileAcl...",
+                    "5 CNuke::RemovePath: DropFileAcl for 'C:\\KV\\A.DLL' was successful, trying again "
+                    "MoveFileEx...",
+                    "2 CNuke::RemovePath: MoveFileEx (2nd try) for 'C:\\KV\\A.DLL' FAILED",
+                    "5 CNuke::CleanupFiles: CleanupFiles was successful with '2' deleted values"));
 }
 
 TEST_F(FileRemovalTest, DropFileAclReportsEachFailingStep) {

@@ -8,10 +8,10 @@
 namespace removal_testing {
 namespace {
 
+using platform::sim::View;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::Not;
-using platform::sim::View;
 
 constexpr char kKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS";
 
@@ -28,10 +28,11 @@ TEST_F(RegistryRemovalTest, ValueInTheDefaultViewIsDeletedThereAndTheOtherViewIs
 
     EXPECT_FALSE(m.registry.ValueExists(kKey, "V", View::K32));
     EXPECT_TRUE(m.registry.ValueExists(kKey, "V", View::K64));
-    EXPECT_THAT(Messages(),
-                ElementsAre("5 CNuke::DeleteRegistryValue: Deleting registry value "
-                            "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS' was successful",
-                            "5 CNuke::CleanupRegValues: CleanupRegValues was successful with '1' deleted values"));
+    EXPECT_THAT(
+        Messages(),
+        ElementsAre("5 CNuke::DeleteRegistryValue: Deleting registry value "
+                    "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS' was successful",
+                    "5 CNuke::CleanupRegValues: CleanupRegValues was successful with '1' deleted values"));
 }
 
 TEST_F(RegistryRemovalTest, ValueOnlyIn64BitViewIsDeletedThereAfterNotFound) {
@@ -41,40 +42,47 @@ TEST_F(RegistryRemovalTest, ValueOnlyIn64BitViewIsDeletedThereAfterNotFound) {
     EXPECT_EQ(0u, nuke.CleanupRegValues());
 
     EXPECT_FALSE(m.registry.ValueExists(kKey, "V", View::K64));
-    EXPECT_THAT(Messages(),
-                ElementsAre("4 CNuke::DeleteRegistryValue: Registry value 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS' "
-                            "not found, let's try 64bit side...",
-                            "5 CNuke::DeleteRegistryValue64bit: Deleting registry value 'SOFTWARE\\KELVARIS\\V' "
-                            "was successful",
-                            "5 CNuke::CleanupRegValues: CleanupRegValues was successful with '1' deleted values"));
+    EXPECT_THAT(
+        Messages(),
+        ElementsAre("4 CNuke::DeleteRegistryValue: Registry value 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS' "
+                    "not found, let's try 64bit side...",
+                    "5 CNuke::DeleteRegistryValue64bit: Deleting registry value 'SOFTWARE\\KELVARIS\\V' "
+                    "was successful",
+                    "5 CNuke::CleanupRegValues: CleanupRegValues was successful with '1' deleted values"));
 }
 
 TEST_F(RegistryRemovalTest, ValueNamesWithEncodedBackslashAndTheDefaultValue) {
     m.registry.SetString(kKey, "A\\B", "x");
     m.registry.SetString(kKey, "A", "kept");
     m.registry.SetString(kKey, "", "default");
-    List(nuke.regValueList, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\A---B", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\"});
+    List(nuke.regValueList,
+         {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\A---B", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\"});
 
     EXPECT_EQ(0u, nuke.CleanupRegValues());
 
     EXPECT_THAT(m.registry.ValuesUnder(kKey), ElementsAre("A"));
-    EXPECT_THAT(Messages(),
-                ElementsAre("5 CNuke::DeleteRegistryValue: Deleting registry value "
-                            "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\' was successful",
-                            "5 CNuke::DeleteRegistryValue: Deleting registry value "
-                            "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS' was successful",
-                            "5 CNuke::CleanupRegValues: CleanupRegValues was successful with '2' deleted values"));
+    EXPECT_THAT(
+        Messages(),
+        ElementsAre("5 CNuke::DeleteRegistryValue: Deleting registry value "
+                    "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\' was successful",
+                    "5 CNuke::DeleteRegistryValue: Deleting registry value "
+                    "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS' was successful",
+                    "5 CNuke::CleanupRegValues: CleanupRegValues was successful with '2' deleted values"));
 }
 
 TEST_F(RegistryRemovalTest, MissingValueIsAnErrorInBothViewsAndOn32BitWindows) {
     m.registry.CreatePath(kKey, View::K64);
-    List(nuke.regValueList, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\V", "HKEY_LOCAL_MACHINE\\SOFTWARE\\NOKEY\\V"});
+    List(nuke.regValueList,
+         {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\V", "HKEY_LOCAL_MACHINE\\SOFTWARE\\NOKEY\\V"});
 
     EXPECT_EQ(0u, nuke.CleanupRegValues());
-    EXPECT_TRUE(Logged(5, "CNuke::DeleteRegistryValue64bit: Registry value 'SOFTWARE\\KELVARIS\\V' is missing "
-                          "already, nothing to delete..."));
-    EXPECT_TRUE(Logged(3, "CNuke::LogErrorCode: Opening registry key 'SOFTWARE\\NOKEY' reported \"file\" not found"));
-    EXPECT_TRUE(Logged(3, "CNuke::CleanupRegValues: CleanupRegValues encountered errors but deleted '2' values"));
+    EXPECT_TRUE(Logged(5,
+                       "CNuke::DeleteRegistryValue64bit: Registry value 'SOFTWARE\\KELVARIS\\V' is missing "
+                       "already, nothing to delete..."));
+    EXPECT_TRUE(
+        Logged(3, "CNuke::LogErrorCode: Opening registry key 'SOFTWARE\\NOKEY' reported \"file\" not found"));
+    EXPECT_TRUE(
+        Logged(3, "CNuke::CleanupRegValues: CleanupRegValues encountered errors but deleted '2' values"));
 
     platform::sim::SimMachine old;
     old.system.is64BitWindows = false;
@@ -107,9 +115,12 @@ TEST_F(RegistryRemovalTest, ValueStillDeniedAfterTheRetryIsReportedByCode) {
     EXPECT_EQ(0u, nuke.CleanupRegValues());
 
     EXPECT_EQ(2, m.faults.Calls("SHDeleteValueA"));
-    EXPECT_TRUE(Logged(3, "CNuke::LogErrorCode: Deleting registry value 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS' "
-                          "reported error code '5'"));
-    EXPECT_TRUE(Logged(3, "CNuke::CleanupRegValues: CleanupRegValues encountered errors but deleted '1' values"));
+    EXPECT_TRUE(
+        Logged(3,
+               "CNuke::LogErrorCode: Deleting registry value 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS' "
+               "reported error code '5'"));
+    EXPECT_TRUE(
+        Logged(3, "CNuke::CleanupRegValues: CleanupRegValues encountered errors but deleted '1' values"));
 }
 
 TEST_F(RegistryRemovalTest, AccessDeniedIn64BitViewIsGrantedThroughA64BitHandleBeforeTheRetry) {
@@ -124,7 +135,8 @@ TEST_F(RegistryRemovalTest, AccessDeniedIn64BitViewIsGrantedThroughA64BitHandleB
     ASSERT_TRUE(platform::ParseDaclText(m.registry.SecurityOf(kKey, View::K64)->sddl, aces));
     EXPECT_THAT(aces, Contains(platform::AceText{0, 0x0B, platform::kGenericAll, m.security.userSid}));
     // The 32-bit view's key was not touched.
-    EXPECT_TRUE(m.registry.SecurityOf(kKey, View::K32) == nullptr || m.registry.SecurityOf(kKey)->sddl.empty());
+    EXPECT_TRUE(m.registry.SecurityOf(kKey, View::K32) == nullptr ||
+                m.registry.SecurityOf(kKey)->sddl.empty());
     EXPECT_EQ(0, m.registry.OpenHandles());
 }
 
@@ -132,17 +144,19 @@ TEST_F(RegistryRemovalTest, AccessDeniedIn64BitViewIsGrantedThroughA64BitHandleB
 
 TEST_F(RegistryRemovalTest, SubkeysListedBesideTheirParentGoFirst) {
     m.registry.CreatePath(std::string(kKey) + "\\B\\C");
-    List(nuke.regKeyList, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B\\C"});
+    List(nuke.regKeyList,
+         {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B\\C"});
 
     EXPECT_EQ(0u, nuke.CleanupRegKeys());
 
     EXPECT_FALSE(m.registry.Exists(std::string(kKey) + "\\B"));
-    EXPECT_THAT(Messages(),
-                ElementsAre("5 CNuke::DeleteRegistryKey: Deleting registry key "
-                            "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B\\C' was successful",
-                            "5 CNuke::DeleteRegistryKey: Deleting registry key "
-                            "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B' was successful",
-                            "5 CNuke::CleanupRegKeys: CleanupRegKeys was successful with '2' deleted values"));
+    EXPECT_THAT(
+        Messages(),
+        ElementsAre("5 CNuke::DeleteRegistryKey: Deleting registry key "
+                    "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B\\C' was successful",
+                    "5 CNuke::DeleteRegistryKey: Deleting registry key "
+                    "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B' was successful",
+                    "5 CNuke::CleanupRegKeys: CleanupRegKeys was successful with '2' deleted values"));
 }
 
 TEST_F(RegistryRemovalTest, KeyIn64BitViewOnlyIsDeletedThereAsOneKey) {
@@ -155,10 +169,13 @@ TEST_F(RegistryRemovalTest, KeyIn64BitViewOnlyIsDeletedThereAsOneKey) {
 
     EXPECT_FALSE(m.registry.Exists(std::string(kKey) + "\\LEAF", View::K64));
     EXPECT_TRUE(m.registry.Exists(std::string(kKey) + "\\TREE\\SUB", View::K64));
-    EXPECT_TRUE(Logged(5, "CNuke::DeleteRegistryKey64bit: Deleting registry key "
-                          "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\LEAF' was successful"));
-    EXPECT_TRUE(Logged(3, "CNuke::LogErrorCode: Deleting registry key 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\TREE' "
-                          "reported error code '5'"));
+    EXPECT_TRUE(Logged(5,
+                       "CNuke::DeleteRegistryKey64bit: Deleting registry key "
+                       "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\LEAF' was successful"));
+    EXPECT_TRUE(
+        Logged(3,
+               "CNuke::LogErrorCode: Deleting registry key 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\TREE' "
+               "reported error code '5'"));
     EXPECT_TRUE(Logged(3, "CNuke::CleanupRegKeys: CleanupRegKeys encountered errors but deleted '2' values"));
     EXPECT_EQ(0, m.registry.OpenHandles());
 }
@@ -166,14 +183,18 @@ TEST_F(RegistryRemovalTest, KeyIn64BitViewOnlyIsDeletedThereAsOneKey) {
 TEST_F(RegistryRemovalTest, MissingKeyIsSuccessOn32BitWindowsAndAnErrorUnderWow64) {
     List(nuke.regKeyList, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\NOTHERE"});
     EXPECT_EQ(0u, nuke.CleanupRegKeys());
-    EXPECT_TRUE(Logged(5, "CNuke::DeleteRegistryKey64bit: Registry key 'HKEY_LOCAL_MACHINE\\SOFTWARE\\NOTHERE' is "
-                          "missing already, nothing to delete..."));
+    EXPECT_TRUE(
+        Logged(5,
+               "CNuke::DeleteRegistryKey64bit: Registry key 'HKEY_LOCAL_MACHINE\\SOFTWARE\\NOTHERE' is "
+               "missing already, nothing to delete..."));
     EXPECT_TRUE(Logged(3, "CNuke::CleanupRegKeys: CleanupRegKeys encountered errors but deleted '1' values"));
 
     m.system.is64BitWindows = false;
     EXPECT_TRUE(nuke.DeleteRegistryKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\NOTHERE"));
-    EXPECT_TRUE(Logged(5, "CNuke::DeleteRegistryKey: Registry key 'HKEY_LOCAL_MACHINE\\SOFTWARE\\NOTHERE' is missing "
-                          "already, nothing to delete..."));
+    EXPECT_TRUE(
+        Logged(5,
+               "CNuke::DeleteRegistryKey: Registry key 'HKEY_LOCAL_MACHINE\\SOFTWARE\\NOTHERE' is missing "
+               "already, nothing to delete..."));
 }
 
 TEST_F(RegistryRemovalTest, KeyDirectlyBelowTheRootIsDeletedIn64BitView) {
@@ -192,6 +213,29 @@ TEST_F(RegistryRemovalTest, AccessDeniedKeyIsOpenedUpForTheUserAndDeleted) {
 
     EXPECT_FALSE(m.registry.Exists(kKey));
     EXPECT_EQ(2, m.faults.Calls("SHDeleteKeyA"));
+}
+
+TEST_F(RegistryRemovalTest, RewriteReplacesTheUsersDenialButKeepsThoseOfItsGroups) {
+    const std::string user = "HKEY_CURRENT_USER\\Software\\DENYUSER",
+                      group = "HKEY_CURRENT_USER\\Software\\DENYALL";
+    m.registry.CreatePath(user);
+    m.registry.CreatePath(group);
+    std::string denyUser = "D:P(D;;GA;;;" + m.security.userSid + ")(A;;GA;;;SY)";
+    ASSERT_EQ(0u,
+              m.security.SetNamedSecurityInfoA("CURRENT_USER\\Software\\DENYUSER", platform::kSeRegistryKey,
+                                               0x80000004, nullptr, denyUser.c_str()));
+    ASSERT_EQ(0u,
+              m.security.SetNamedSecurityInfoA("CURRENT_USER\\Software\\DENYALL", platform::kSeRegistryKey,
+                                               0x80000004, nullptr, "D:P(D;;GA;;;WD)"));
+
+    EXPECT_TRUE(nuke.DeleteRegistryKey("HKEY_CURRENT_USER\\SOFTWARE\\DENYUSER"));
+    EXPECT_FALSE(m.registry.Exists(user));
+    // Everyone's denial stays ahead of the user's new entries, so this key stays.
+    EXPECT_FALSE(nuke.DeleteRegistryKey("HKEY_CURRENT_USER\\SOFTWARE\\DENYALL"));
+    EXPECT_TRUE(m.registry.Exists(group));
+    EXPECT_TRUE(Logged(3,
+                       "CNuke::LogErrorCode: Deleting registry key 'HKEY_CURRENT_USER\\SOFTWARE\\DENYALL' "
+                       "reported error code '5'"));
 }
 
 TEST_F(RegistryRemovalTest, KeyOwnedBySomeoneElseIsTakenOverWhenItsListCannotBeRewritten) {
@@ -228,10 +272,13 @@ TEST_F(RegistryRemovalTest, MissingEntryPointsAbortThe64BitSide) {
 
     EXPECT_EQ(10u, nuke.DeleteRegistryKey64bit("HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\X"));
     EXPECT_EQ(10u, nuke.DeleteRegistryValue64bit(platform::kHkeyLocalMachine, "SOFTWARE\\KELVARIS", "V"));
-    EXPECT_TRUE(Logged(2, "CNuke::DeleteRegistryKey64bit: GetProcAddress for RegDeleteKeyEx failed. 64 bit deletion "
-                          "aborted."));
-    EXPECT_TRUE(Logged(2, "CNuke::DeleteRegistryValue64bit: GetProcAddress for RegDeleteKeyValue failed. 64 bit "
-                          "deletion aborted."));
+    EXPECT_TRUE(
+        Logged(2,
+               "CNuke::DeleteRegistryKey64bit: GetProcAddress for RegDeleteKeyEx failed. 64 bit deletion "
+               "aborted."));
+    EXPECT_TRUE(Logged(2,
+                       "CNuke::DeleteRegistryValue64bit: GetProcAddress for RegDeleteKeyValue failed. 64 bit "
+                       "deletion aborted."));
     EXPECT_TRUE(m.registry.Exists(std::string(kKey) + "\\X", View::K64));
 
     // Without IsWow64Process the system counts as 32-bit: a missing key is simply missing.
@@ -252,13 +299,18 @@ TEST_F(RegistryRemovalTest, EntriesThatNameNoKeyAreSkippedAndCountAsErrors) {
     EXPECT_TRUE(m.registry.Exists("HKEY_CURRENT_USER\\Software\\Keep"));
     EXPECT_EQ(0, m.faults.Calls("SHDeleteKeyA"));
     EXPECT_EQ(0, m.faults.Calls("SHDeleteValueA"));
-    EXPECT_TRUE(Logged(3, "CNuke::DeleteRegistryKey: Registry entry 'SOFTWARE\\KELVARIS' has no root key, skipped"));
-    EXPECT_TRUE(Logged(3, "CNuke::DeleteRegistryKey: Registry entry 'HKEY_CURRENT_USER\\\\' names no key below its "
-                          "root, skipped"));
+    EXPECT_TRUE(
+        Logged(3, "CNuke::DeleteRegistryKey: Registry entry 'SOFTWARE\\KELVARIS' has no root key, skipped"));
+    EXPECT_TRUE(
+        Logged(3,
+               "CNuke::DeleteRegistryKey: Registry entry 'HKEY_CURRENT_USER\\\\' names no key below its "
+               "root, skipped"));
     EXPECT_TRUE(Logged(3, "CNuke::DeleteRegistryKey: Registry entry '" + tooLong + "' is too long, skipped"));
-    EXPECT_TRUE(Logged(3, "CNuke::CleanupRegValues: Registry entry 'HKEY_LOCAL_MACHINE\\V' names no value, skipped"));
+    EXPECT_TRUE(
+        Logged(3, "CNuke::CleanupRegValues: Registry entry 'HKEY_LOCAL_MACHINE\\V' names no value, skipped"));
     EXPECT_TRUE(Logged(3, "CNuke::CleanupRegKeys: CleanupRegKeys encountered errors but deleted '3' values"));
-    EXPECT_TRUE(Logged(3, "CNuke::CleanupRegValues: CleanupRegValues encountered errors but deleted '2' values"));
+    EXPECT_TRUE(
+        Logged(3, "CNuke::CleanupRegValues: CleanupRegValues encountered errors but deleted '2' values"));
 }
 
 TEST_F(RegistryRemovalTest, RootWithoutCanonicalNameIsStillDeleted) {
@@ -267,18 +319,22 @@ TEST_F(RegistryRemovalTest, RootWithoutCanonicalNameIsStillDeleted) {
     EXPECT_TRUE(nuke.DeleteRegistryKey("HKEY_CURRENT_CONFIG\\KV"));
 
     EXPECT_FALSE(m.registry.Exists("HKEY_CURRENT_CONFIG\\KV"));
-    EXPECT_THAT(Messages(),
-                ElementsAre("2 CNuke::ParseRegKeyPrefix: Warning: ParseRegKeyPrefix received invalid hrootKey parameter",
-                            "5 CNuke::DeleteRegistryKey: Deleting registry key '\\KV' was successful"));
+    EXPECT_THAT(
+        Messages(),
+        ElementsAre(
+            "2 CNuke::ParseRegKeyPrefix: Warning: ParseRegKeyPrefix received invalid hrootKey parameter",
+            "5 CNuke::DeleteRegistryKey: Deleting registry key '\\KV' was successful"));
     EXPECT_EQ(2u, actions::DropRegKeyAcl(m.platform(), platform::kHkeyCurrentConfig, "KV"));
 }
 
 TEST_F(RegistryRemovalTest, EmptyListsReportSuccessWithZero) {
     EXPECT_EQ(0u, nuke.CleanupRegValues());
     EXPECT_EQ(0u, nuke.CleanupRegKeys());
-    EXPECT_THAT(Messages(), ElementsAre("5 CNuke::CleanupRegValues: CleanupRegValues was successful with '0' deleted "
-                                        "values",
-                                        "5 CNuke::CleanupRegKeys: CleanupRegKeys was successful with '0' deleted values"));
+    EXPECT_THAT(
+        Messages(),
+        ElementsAre("5 CNuke::CleanupRegValues: CleanupRegValues was successful with '0' deleted "
+                    "values",
+                    "5 CNuke::CleanupRegKeys: CleanupRegKeys was successful with '0' deleted values"));
 }
 
 // --- the shared records ---
@@ -288,20 +344,22 @@ TEST_F(RegistryRemovalTest, ErrorCodesAreWordedByCode) {
     nuke.LogErrorCode(6, "Deleting registry key", "K");
     nuke.LogErrorCode(145, "Deleting registry key", "K");
     nuke.LogErrorCode(1018, "Opening registry key", "K");
-    EXPECT_THAT(Messages(), ElementsAre("3 CNuke::LogErrorCode: Deleting registry key 'K' reported \"file\" not found",
-                                        "3 CNuke::LogErrorCode: Deleting registry key 'K' reported invalid handle",
-                                        "3 CNuke::LogErrorCode: Deleting registry key 'K' reported the directory is "
-                                        "not empty",
-                                        "3 CNuke::LogErrorCode: Opening registry key 'K' reported error code '1018'"));
+    EXPECT_THAT(Messages(),
+                ElementsAre("3 CNuke::LogErrorCode: Deleting registry key 'K' reported \"file\" not found",
+                            "3 CNuke::LogErrorCode: Deleting registry key 'K' reported invalid handle",
+                            "3 CNuke::LogErrorCode: Deleting registry key 'K' reported the directory is "
+                            "not empty",
+                            "3 CNuke::LogErrorCode: Opening registry key 'K' reported error code '1018'"));
 }
 
 TEST_F(RegistryRemovalTest, ListContentIsLoggedBetweenMarkersInSetOrder) {
     engine::TSet list;
     List(list, {"B", "a"});
     nuke.LogListContent(list);
-    EXPECT_THAT(Messages(), ElementsAre("5 CNuke::LogListContent: --- --- --- Logging list contents... --- --- ---",
-                                        "5 CNuke::LogListContent: a", "5 CNuke::LogListContent: B",
-                                        "5 CNuke::LogListContent: --- --- --- List content logged! --- --- ---"));
+    EXPECT_THAT(Messages(),
+                ElementsAre("5 CNuke::LogListContent: --- --- --- Logging list contents... --- --- ---",
+                            "5 CNuke::LogListContent: a", "5 CNuke::LogListContent: B",
+                            "5 CNuke::LogListContent: --- --- --- List content logged! --- --- ---"));
 }
 
 // --- access lists ---
@@ -323,8 +381,8 @@ TEST_P(BuildAccountDaclTest, Builds) {
     const DaclCase& c = GetParam();
     std::string old = c.old != nullptr ? c.old : "";
     std::string out;
-    ASSERT_EQ(0u, actions::BuildAccountDacl(&out, c.old != nullptr ? &old : nullptr, kUser, platform::kGenericAll,
-                                            c.replace, c.addThis, c.addInheritable));
+    ASSERT_EQ(0u, actions::BuildAccountDacl(&out, c.old != nullptr ? &old : nullptr, kUser,
+                                            platform::kGenericAll, c.replace, c.addThis, c.addInheritable));
     EXPECT_EQ(c.expected, out);
 }
 
@@ -333,13 +391,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DaclCase{"NoOldList", nullptr, false, true, true,
                  "D:(A;;0x10000000;;;S-1-5-21-1-2-3-1000)(A;OICIIO;0x10000000;;;S-1-5-21-1-2-3-1000)"},
-        DaclCase{"AfterExplicitDenyBeforeAllowAndInherited",
-                 "D:(D;;0x1;;;WD)(A;;KR;;;BA)(A;ID;GA;;;SY)", false, true, true,
+        DaclCase{"AfterExplicitDenyBeforeAllowAndInherited", "D:(D;;0x1;;;WD)(A;;KR;;;BA)(A;ID;GA;;;SY)",
+                 false, true, true,
                  "D:(D;;0x1;;;S-1-1-0)(A;;0x10000000;;;S-1-5-21-1-2-3-1000)"
-                 "(A;OICIIO;0x10000000;;;S-1-5-21-1-2-3-1000)(A;;0x20019;;;S-1-5-32-544)(A;ID;0x10000000;;;S-1-5-18)"},
+                 "(A;OICIIO;0x10000000;;;S-1-5-21-1-2-3-1000)(A;;0x20019;;;S-1-5-32-544)(A;ID;0x10000000;;;S-"
+                 "1-5-18)"},
         DaclCase{"TheAccountsOwnEntriesGo",
-                 "D:(D;;0x10000;;;S-1-5-21-1-2-3-1000)(A;;0x1;;;s-1-5-21-1-2-3-1000)(A;;0x1;;;WD)", false, true, false,
-                 "D:(A;;0x10000000;;;S-1-5-21-1-2-3-1000)(A;;0x1;;;S-1-1-0)"},
+                 "D:(D;;0x10000;;;S-1-5-21-1-2-3-1000)(A;;0x1;;;s-1-5-21-1-2-3-1000)(A;;0x1;;;WD)", false,
+                 true, false, "D:(A;;0x10000000;;;S-1-5-21-1-2-3-1000)(A;;0x1;;;S-1-1-0)"},
         DaclCase{"OnlyDenialsMeansAppend", "D:P(D;;0x10000;;;WD)", false, false, true,
                  "D:(D;;0x10000;;;S-1-1-0)(A;OICIIO;0x10000000;;;S-1-5-21-1-2-3-1000)"},
         DaclCase{"ReplaceDropsTheOldList", "D:(A;;0x1;;;WD)", true, true, false,
@@ -367,7 +426,8 @@ TEST_F(RegistryRemovalTest, AccountSidAndObjectNames) {
     EXPECT_EQ(87u, actions::GetAccountSid(m.platform(), nullptr, "Administrator"));
 
     char name[actions::kObjectNameBuffer];
-    EXPECT_EQ(0u, actions::FormatRegKeyObjectName(platform::kHkeyLocalMachine, "SOFTWARE\\X", name, sizeof name));
+    EXPECT_EQ(0u,
+              actions::FormatRegKeyObjectName(platform::kHkeyLocalMachine, "SOFTWARE\\X", name, sizeof name));
     EXPECT_STREQ("MACHINE\\SOFTWARE\\X", name);
     EXPECT_EQ(0u, actions::FormatRegKeyObjectName(platform::kHkeyClassesRoot, "X", name, sizeof name));
     EXPECT_STREQ("CLASSES_ROOT\\X", name);

@@ -18,12 +18,13 @@ struct Record {
 };
 
 class RemovalTest : public ::testing::Test {
-protected:
+  protected:
     static constexpr char kLog[] = "C:\\ProgramData\\Kelvaris\\Logs\\tool\\sweeptool.log";
 
     void SetUp() override {
-        m.registry.SetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                             "Common AppData", "C:\\ProgramData");
+        m.registry.SetString(
+            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+            "Common AppData", "C:\\ProgramData");
         KvQmrLogging::ResetForTests(&m.platform());
         KvQmrLogging::LogInitA("tool", "sweeptool", 6, KvQmrLogging::KeepFileOpen);
     }
@@ -34,7 +35,8 @@ protected:
         std::string bytes = m.files.Contents(kLog);
         std::string text;
         for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-            unsigned unit = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;
+            unsigned unit = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1])
+                                                                       << 8;
             text.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
         }
         std::vector<Record> records;

@@ -63,6 +63,20 @@ TEST(AppSafeBootContract, NormalBootWritesNothing) {
     EXPECT_FALSE(KeyExists(os, app::kSafeBootNetworkKey));
 }
 
+TEST(AppSafeBootContract, InstallerServiceStartsOrIsAlreadyRunning) {
+    contract::Backend& backend = contract::GetBackend();
+    backend.EnsureService("msiserver");
+    platform::Platform& os = backend.os();
+    {
+        app::CScourApp application(os);
+        application.safeBootMode = 2;
+        EXPECT_TRUE(application.StartInstallerService());
+        // A second start finds it running (or, on a machine that stops it at once, starts it again).
+        EXPECT_TRUE(application.StartInstallerService());
+    }
+    EXPECT_FALSE(KeyExists(os, app::kSafeBootNetworkKey));
+}
+
 TEST(AppRestartContract, ShutdownPrivilegeCanBeEnabledOnTheProcessToken) {
     platform::ISystem& sys = contract::GetBackend().os().sys;
     platform::TokenHandle raw = 0xdeadbeef;

@@ -15,6 +15,9 @@ public:
     virtual bool IsSim() const = 0;
     // A name unique to this test run, for scratch keys, files and objects.
     virtual std::string UniqueName(const std::string& stem) = 0;
+    // Makes sure a stopped or running Win32 service of that name is installed (the real
+    // machine is expected to have it already; the sim gets a stopped one).
+    virtual void EnsureService(const std::string& name) = 0;
 };
 
 // A fresh backend for one test: on the sim a new machine, on win32 the real one.

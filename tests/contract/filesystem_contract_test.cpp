@@ -51,7 +51,7 @@ void RemoveTree(IFileSystem& fs, const std::string& path) {
 }
 
 class FileSystemContract : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         root = "C:\\" + backend().UniqueName("SweepFsContract");
         RemoveTree(fs(), root);
@@ -67,7 +67,8 @@ protected:
     // Creates a file with the given bytes and closes it.
     void Put(const std::string& name, const std::string& bytes) {
         FileHandle h = 0;
-        ASSERT_TRUE(fs().CreateFileW(W(P(name)), kGenericWrite, 0, nullptr, kCreateAlways, kFileAttributeNormal, h))
+        ASSERT_TRUE(
+            fs().CreateFileW(W(P(name)), kGenericWrite, 0, nullptr, kCreateAlways, kFileAttributeNormal, h))
             << name << ": " << sys().GetLastError();
         UniqueFile file(&fs(), h);
         uint32_t written = kSentinel;
@@ -124,7 +125,8 @@ TEST_F(FileSystemContract, CreateWriteSeekReadAndDispositions) {
 
     // Reopening reports that the file was there already.
     sys().SetLastError(kSentinel);
-    ASSERT_TRUE(fs().CreateFileW(path, kGenericRead, kShareAll, nullptr, kOpenAlways, kFileAttributeNormal, h));
+    ASSERT_TRUE(
+        fs().CreateFileW(path, kGenericRead, kShareAll, nullptr, kOpenAlways, kFileAttributeNormal, h));
     EXPECT_EQ(static_cast<uint32_t>(kErrorAlreadyExists), sys().GetLastError());
     fs().CloseHandle(h);
 
@@ -143,7 +145,8 @@ TEST_F(FileSystemContract, CreateWriteSeekReadAndDispositions) {
     for (const auto& c : refused) {
         FileHandle out = kSentinel;
         sys().SetLastError(kSentinel);
-        EXPECT_FALSE(fs().CreateFileW(W(P(c.name)), kGenericWrite, 0, nullptr, c.disposition, 0, out)) << c.name;
+        EXPECT_FALSE(fs().CreateFileW(W(P(c.name)), kGenericWrite, 0, nullptr, c.disposition, 0, out))
+            << c.name;
         EXPECT_EQ(c.error, sys().GetLastError()) << c.name << " disposition " << c.disposition;
         EXPECT_EQ(kSentinel, out) << c.name;
     }
@@ -154,8 +157,8 @@ TEST_F(FileSystemContract, ShareModesGuardDeleteAndRename) {
     Put("locked.log", "x");
     Put("shared.log", "y");
     FileHandle h = 0;
-    ASSERT_TRUE(fs().CreateFileW(W(P("locked.log")), kGenericRead | kGenericWrite, kFileShareRead | kFileShareWrite,
-                                 nullptr, kOpenExisting, 0, h));
+    ASSERT_TRUE(fs().CreateFileW(W(P("locked.log")), kGenericRead | kGenericWrite,
+                                 kFileShareRead | kFileShareWrite, nullptr, kOpenExisting, 0, h));
     UniqueFile locked(&fs(), h);
     sys().SetLastError(kSentinel);
     EXPECT_FALSE(fs().DeleteFileW(W(P("locked.log"))));
@@ -165,15 +168,16 @@ TEST_F(FileSystemContract, ShareModesGuardDeleteAndRename) {
     EXPECT_EQ(static_cast<uint32_t>(kErrorSharingViolation), sys().GetLastError());
     // A second opener that refuses to share writing clashes with the writer already there.
     FileHandle other = kSentinel;
-    EXPECT_FALSE(fs().CreateFileW(W(P("locked.log")), kGenericRead, kFileShareRead, nullptr, kOpenExisting, 0, other));
+    EXPECT_FALSE(
+        fs().CreateFileW(W(P("locked.log")), kGenericRead, kFileShareRead, nullptr, kOpenExisting, 0, other));
     EXPECT_EQ(static_cast<uint32_t>(kErrorSharingViolation), sys().GetLastError());
     locked.reset();
     EXPECT_TRUE(fs().DeleteFileW(W(P("locked.log")))) << sys().GetLastError();
 
     // With FILE_SHARE_DELETE the name can be moved away while the handle stays open, and
     // the handle follows the file.
-    ASSERT_TRUE(fs().CreateFileW(W(P("shared.log")), kGenericRead | kGenericWrite, kShareAll, nullptr, kOpenExisting,
-                                 0, h));
+    ASSERT_TRUE(fs().CreateFileW(W(P("shared.log")), kGenericRead | kGenericWrite, kShareAll, nullptr,
+                                 kOpenExisting, 0, h));
     UniqueFile shared(&fs(), h);
     ASSERT_TRUE(fs().MoveFileExW(W(P("shared.log")), target.c_str(), kMovefileReplaceExisting))
         << sys().GetLastError();
@@ -196,7 +200,8 @@ TEST_F(FileSystemContract, RenameReplacesOnlyWhenAsked) {
     EXPECT_EQ(static_cast<uint32_t>(kErrorAlreadyExists), sys().GetLastError());
     EXPECT_EQ("old", Read("old.log"));
 
-    EXPECT_TRUE(fs().MoveFileExA(P("new.log"), target.c_str(), kMovefileReplaceExisting)) << sys().GetLastError();
+    EXPECT_TRUE(fs().MoveFileExA(P("new.log"), target.c_str(), kMovefileReplaceExisting))
+        << sys().GetLastError();
     EXPECT_EQ("new", Read("old.log"));
     EXPECT_EQ(static_cast<uint32_t>(kErrorFileNotFound), ErrorOfAttributes(P("new.log")));
 
@@ -230,7 +235,8 @@ TEST_F(FileSystemContract, ReadOnlyFileRefusesDeleteUntilCleared) {
     EXPECT_EQ(0, fs().Access(P("ro.txt"), kAccessRead));
     EXPECT_EQ(-1, fs().Access(P("ro.txt"), kAccessWrite));
 
-    ASSERT_TRUE(fs().SetFileAttributesA(P("ro.txt"), attributes & ~static_cast<uint32_t>(kFileAttributeReadonly)));
+    ASSERT_TRUE(
+        fs().SetFileAttributesA(P("ro.txt"), attributes & ~static_cast<uint32_t>(kFileAttributeReadonly)));
     EXPECT_TRUE(fs().DeleteFileA(P("ro.txt"))) << sys().GetLastError();
     EXPECT_EQ(-1, fs().Access(P("ro.txt"), kAccessRead));
     EXPECT_FALSE(fs().SetFileAttributesA(P("ro.txt"), kFileAttributeNormal));
@@ -268,7 +274,8 @@ std::set<std::string> Listing(IFileSystem& fs, ISystem& sys, const std::string& 
 }
 
 TEST_F(FileSystemContract, FindPatterns) {
-    for (const char* name : {"ABC.TXT", "AXC.TXT", "AC.TXT", "one.log", "TWO.LOG", "noext"}) Put(name, "12345");
+    for (const char* name : {"ABC.TXT", "AXC.TXT", "AC.TXT", "one.log", "TWO.LOG", "noext"})
+        Put(name, "12345");
     ASSERT_TRUE(fs().CreateDirectoryA(P("sub"), nullptr));
 
     using Names = std::set<std::string>;
@@ -328,8 +335,8 @@ TEST_F(FileSystemContract, DirectoriesCreateAndRemove) {
 
     // A log file created with the same descriptor opens and writes normally.
     FileHandle h = 0;
-    ASSERT_TRUE(fs().CreateFileW(W(P("a\\b\\x.log")), kGenericRead | kGenericWrite, kShareAll, sddl, kOpenAlways,
-                                 kFileAttributeNormal, h))
+    ASSERT_TRUE(fs().CreateFileW(W(P("a\\b\\x.log")), kGenericRead | kGenericWrite, kShareAll, sddl,
+                                 kOpenAlways, kFileAttributeNormal, h))
         << sys().GetLastError();
     fs().CloseHandle(h);
 
@@ -354,7 +361,8 @@ std::wstring PendingRenames() {
         return {};
     DWORD size = 0;
     std::wstring value;
-    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) ==
+        ERROR_SUCCESS) {
         value.resize(size / sizeof(wchar_t) + 1);
         if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
                              reinterpret_cast<BYTE*>(&value[0]), &size) != ERROR_SUCCESS)
@@ -372,15 +380,18 @@ TEST_F(FileSystemContract, DelayedDeletionIsQueuedNotDone) {
     ASSERT_TRUE(fs().CreateDirectoryA(P("dir"), nullptr));
     EXPECT_TRUE(fs().MoveFileExA(P("late.dll"), nullptr, kMovefileDelayUntilReboot)) << sys().GetLastError();
     EXPECT_TRUE(fs().MoveFileExA(P("dir"), nullptr, kMovefileDelayUntilReboot)) << sys().GetLastError();
-    EXPECT_NE(kInvalidFileAttributes, fs().GetFileAttributesA(P("late.dll"))) << "nothing is deleted before restart";
+    EXPECT_NE(kInvalidFileAttributes, fs().GetFileAttributesA(P("late.dll")))
+        << "nothing is deleted before restart";
     EXPECT_NE(kInvalidFileAttributes, fs().GetFileAttributesA(P("dir")));
 
     // The source is not looked at when the request is queued: a missing one is queued too,
     // and a handle that does not share deletion does not stop it.
-    EXPECT_TRUE(fs().MoveFileExA(P("absent.dll"), nullptr, kMovefileDelayUntilReboot)) << sys().GetLastError();
+    EXPECT_TRUE(fs().MoveFileExA(P("absent.dll"), nullptr, kMovefileDelayUntilReboot))
+        << sys().GetLastError();
     Put("open.dll", "x");
     FileHandle h = 0;
-    ASSERT_TRUE(fs().CreateFileW(W(P("open.dll")), kGenericRead, kFileShareRead, nullptr, kOpenExisting, 0, h));
+    ASSERT_TRUE(
+        fs().CreateFileW(W(P("open.dll")), kGenericRead, kFileShareRead, nullptr, kOpenExisting, 0, h));
     UniqueFile open(&fs(), h);
     EXPECT_TRUE(fs().MoveFileExA(P("open.dll"), nullptr, kMovefileDelayUntilReboot)) << sys().GetLastError();
     open.reset();
@@ -394,7 +405,8 @@ TEST_F(FileSystemContract, DelayedDeletionIsQueuedNotDone) {
     std::wstring queue = PendingRenames();
     std::u16string wanted = W(P("late.dll"));
     std::wstring name(wanted.begin(), wanted.end());
-    EXPECT_NE(std::wstring::npos, queue.find(L"\\??\\" + name + L"||")) << "the deletion is in the restart queue";
+    EXPECT_NE(std::wstring::npos, queue.find(L"\\??\\" + name + L"||"))
+        << "the deletion is in the restart queue";
 #endif
 }
 
@@ -415,8 +427,8 @@ TEST_F(FileSystemContract, AnsiPathsLongerThanMaxPathAreRefused) {
 TEST_F(FileSystemContract, ReadWholeFileSharesWithWriters) {
     Put("cfg.cfg", "[file 1]\r\nx=y\r\n");
     FileHandle h = 0;
-    ASSERT_TRUE(fs().CreateFileW(W(P("cfg.cfg")), kGenericRead | kGenericWrite, kFileShareRead | kFileShareWrite,
-                                 nullptr, kOpenExisting, 0, h));
+    ASSERT_TRUE(fs().CreateFileW(W(P("cfg.cfg")), kGenericRead | kGenericWrite,
+                                 kFileShareRead | kFileShareWrite, nullptr, kOpenExisting, 0, h));
     UniqueFile writer(&fs(), h);
     std::string bytes = "untouched";
     EXPECT_EQ(0u, fs().ReadWholeFile(P("cfg.cfg"), bytes));

@@ -12,7 +12,8 @@ using namespace platform;
 std::vector<ProcessEntry> Walk(IProcesses& proc, SnapshotHandle snapshot, uint32_t& endError) {
     std::vector<ProcessEntry> all;
     ProcessEntry e;
-    for (bool ok = proc.Process32First(snapshot, e); ok; ok = proc.Process32Next(snapshot, e)) all.push_back(e);
+    for (bool ok = proc.Process32First(snapshot, e); ok; ok = proc.Process32Next(snapshot, e))
+        all.push_back(e);
     endError = contract::GetBackend().os().sys.GetLastError();
     return all;
 }

@@ -24,7 +24,7 @@ std::vector<uint8_t> Bytes(const void* data, size_t size) {
 }
 
 class RegistryContract : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         name_ = backend().UniqueName("Case");
         cu_ = "Software\\SweepToolTest\\" + name_;
@@ -72,7 +72,8 @@ protected:
         return rc;
     }
     void SetString(RegKey key, const char* name, const std::string& text, uint32_t type = kRegSz) {
-        ASSERT_EQ(0u, reg().SetValueEx(key, name, type, text.c_str(), static_cast<uint32_t>(text.size() + 1)));
+        ASSERT_EQ(0u,
+                  reg().SetValueEx(key, name, type, text.c_str(), static_cast<uint32_t>(text.size() + 1)));
     }
     // The stored bytes and type of a value, read with a buffer of the reported size.
     uint32_t Read(RegKey key, const char* name, uint32_t& type, std::vector<uint8_t>& data) {
@@ -101,7 +102,9 @@ protected:
         return names;
     }
     // Whether this backend is 64-bit Windows, where HKLM\SOFTWARE has two views.
-    bool HasTwoViews() { return OpenStatus(kHkeyLocalMachine, "SOFTWARE\\WOW6432Node", kKeyRead | kKeyWow64_64Key) == 0; }
+    bool HasTwoViews() {
+        return OpenStatus(kHkeyLocalMachine, "SOFTWARE\\WOW6432Node", kKeyRead | kKeyWow64_64Key) == 0;
+    }
 
     std::string name_, cu_, lm_;
 };
@@ -239,7 +242,7 @@ TEST_F(RegistryContract, EnumerationReportsSmallBuffersAndItsEnd) {
     auto key = Create(kHkeyCurrentUser, cu_);
     for (const char* sub : {"b", "Zed", "_under", "Alpha"}) Create(key.get(), sub);
     SetString(key.get(), "Name", "hello");
-    const uint8_t blob[20] = {1};
+    const uint8_t blob[10] = {1};
     ASSERT_EQ(0u, reg().SetValueEx(key.get(), "Blob", kRegBinary, blob, sizeof blob));
 
     // Names sort without regard to case, folded to lower case.
@@ -276,28 +279,22 @@ TEST_F(RegistryContract, EnumerationReportsSmallBuffersAndItsEnd) {
             EXPECT_EQ(6u, size);
         } else {
             EXPECT_EQ(kRegBinary, type);
-            EXPECT_EQ(20u, size);
+            EXPECT_EQ(10u, size);
         }
     }
     std::sort(seen.begin(), seen.end());
     EXPECT_EQ((std::vector<std::string>{"Blob", "Name"}), seen);
 
-    uint32_t subKeys = kSentinel, maxSub = kSentinel, values = kSentinel, maxName = kSentinel, maxData = kSentinel;
+    uint32_t subKeys = kSentinel, maxSub = kSentinel, values = kSentinel, maxName = kSentinel,
+             maxData = kSentinel;
     ASSERT_EQ(0u, reg().QueryInfoKey(key.get(), &subKeys, &maxSub, &values, &maxName, &maxData));
     EXPECT_EQ(4u, subKeys);
     EXPECT_EQ(6u, maxSub);
     EXPECT_EQ(2u, values);
     EXPECT_EQ(4u, maxName);
-    EXPECT_EQ(20u, maxData);
-    EXPECT_EQ(0u, reg().QueryInfoKey(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr));
-}
-
-TEST_F(RegistryContract, LargestDataIsReportedAsKeptInUtf16) {
-    auto key = Create(kHkeyCurrentUser, cu_);
-    SetString(key.get(), "Name", "hello");
-    uint32_t maxData = kSentinel;
-    ASSERT_EQ(0u, reg().QueryInfoKey(key.get(), nullptr, nullptr, nullptr, nullptr, &maxData));
+    // Strings are kept in UTF-16, and their size counts as kept: "hello" takes 12 bytes.
     EXPECT_EQ(12u, maxData);
+    EXPECT_EQ(0u, reg().QueryInfoKey(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr));
 }
 
 TEST_F(RegistryContract, HandleAccessLimitsWhatTheHandleDoes) {
@@ -326,21 +323,25 @@ TEST_F(RegistryContract, TheTwoViewsOfSoftware) {
 
     EXPECT_EQ(kErrorFileNotFound, OpenStatus(kHkeyLocalMachine, lm_ + "\\Native"));
     EXPECT_EQ(0u, OpenStatus(kHkeyLocalMachine, lm_ + "\\Native", kKeyRead | kKeyWow64_64Key));
-    EXPECT_EQ(kErrorFileNotFound, OpenStatus(kHkeyLocalMachine, lm_ + "\\Redirected", kKeyRead | kKeyWow64_64Key));
+    EXPECT_EQ(kErrorFileNotFound,
+              OpenStatus(kHkeyLocalMachine, lm_ + "\\Redirected", kKeyRead | kKeyWow64_64Key));
     EXPECT_EQ(0u, OpenStatus(kHkeyLocalMachine, lm_ + "\\Redirected", kKeyWow64_32Key | kKeyRead));
 
     // WOW6432Node holds the 32-bit view; naming it inside that view names the view itself.
     std::string wow = "SOFTWARE\\WOW6432Node\\SweepToolTest\\" + name_;
     EXPECT_EQ(0u, OpenStatus(kHkeyLocalMachine, wow + "\\Redirected", kKeyRead | kKeyWow64_64Key));
     EXPECT_EQ(0u, OpenStatus(kHkeyLocalMachine, wow + "\\Redirected"));
-    EXPECT_EQ(kErrorFileNotFound, OpenStatus(kHkeyLocalMachine, wow + "\\Native", kKeyRead | kKeyWow64_64Key));
+    EXPECT_EQ(kErrorFileNotFound,
+              OpenStatus(kHkeyLocalMachine, wow + "\\Native", kKeyRead | kKeyWow64_64Key));
 
     // Below a handle, paths are not redirected again: the handle's view holds.
     auto nativeSoftware = Open(kHkeyLocalMachine, "SOFTWARE", kKeyRead | kKeyWow64_64Key);
     EXPECT_EQ(0u, OpenStatus(nativeSoftware.get(), "SweepToolTest\\" + name_ + "\\Native"));
-    EXPECT_EQ(kErrorFileNotFound, OpenStatus(nativeSoftware.get(), "SweepToolTest\\" + name_ + "\\Redirected"));
+    EXPECT_EQ(kErrorFileNotFound,
+              OpenStatus(nativeSoftware.get(), "SweepToolTest\\" + name_ + "\\Redirected"));
     auto software32 = Open(kHkeyLocalMachine, "SOFTWARE");
-    EXPECT_EQ(0u, OpenStatus(software32.get(), "SweepToolTest\\" + name_ + "\\Redirected", kKeyRead | kKeyWow64_64Key));
+    EXPECT_EQ(0u, OpenStatus(software32.get(), "SweepToolTest\\" + name_ + "\\Redirected",
+                             kKeyRead | kKeyWow64_64Key));
 
     // HKCU\Software is the same in both views.
     { auto shared = Create(kHkeyCurrentUser, cu_ + "\\Shared", kKeyAllAccess | kKeyWow64_64Key); }
@@ -350,17 +351,22 @@ TEST_F(RegistryContract, TheTwoViewsOfSoftware) {
 TEST_F(RegistryContract, ClassesAreSharedAndAreTheClassesRoot) {
     if (!HasTwoViews()) GTEST_SKIP() << "32-bit Windows has one view";
     const std::string sub = "SweepToolTest_" + name_;
-    { auto k = Create(kHkeyLocalMachine, "SOFTWARE\\Classes\\" + sub + "\\Native", kKeyAllAccess | kKeyWow64_64Key); }
+    {
+        auto k = Create(kHkeyLocalMachine, "SOFTWARE\\Classes\\" + sub + "\\Native",
+                        kKeyAllAccess | kKeyWow64_64Key);
+    }
     { auto k = Create(kHkeyClassesRoot, sub + "\\FromRoot"); }
 
     EXPECT_EQ(0u, OpenStatus(kHkeyClassesRoot, sub + "\\Native"));
     EXPECT_EQ(0u, OpenStatus(kHkeyLocalMachine, "SOFTWARE\\Classes\\" + sub + "\\Native"));
-    EXPECT_EQ(0u, OpenStatus(kHkeyLocalMachine, "SOFTWARE\\Classes\\" + sub + "\\FromRoot", kKeyRead | kKeyWow64_64Key));
-    EXPECT_EQ(kErrorFileNotFound,
-              OpenStatus(kHkeyLocalMachine, "SOFTWARE\\WOW6432Node\\Classes\\" + sub, kKeyRead | kKeyWow64_64Key));
+    EXPECT_EQ(0u, OpenStatus(kHkeyLocalMachine, "SOFTWARE\\Classes\\" + sub + "\\FromRoot",
+                             kKeyRead | kKeyWow64_64Key));
+    EXPECT_EQ(kErrorFileNotFound, OpenStatus(kHkeyLocalMachine, "SOFTWARE\\WOW6432Node\\Classes\\" + sub,
+                                             kKeyRead | kKeyWow64_64Key));
 
     EXPECT_EQ(0u, reg().SHDeleteKey(kHkeyClassesRoot, sub));
-    EXPECT_EQ(kErrorFileNotFound, OpenStatus(kHkeyLocalMachine, "SOFTWARE\\Classes\\" + sub, kKeyRead | kKeyWow64_64Key));
+    EXPECT_EQ(kErrorFileNotFound,
+              OpenStatus(kHkeyLocalMachine, "SOFTWARE\\Classes\\" + sub, kKeyRead | kKeyWow64_64Key));
 }
 
 TEST_F(RegistryContract, DeleteKeyInEachView) {
@@ -372,7 +378,8 @@ TEST_F(RegistryContract, DeleteKeyInEachView) {
     // RegDeleteKey works in the default view only.
     EXPECT_EQ(kErrorFileNotFound, reg().DeleteKey(kHkeyLocalMachine, lm_ + "\\NativeOnly"));
     EXPECT_EQ(0u, reg().DeleteKeyEx(kHkeyLocalMachine, lm_ + "\\NativeOnly", kKeyWow64_64Key));
-    EXPECT_EQ(kErrorFileNotFound, OpenStatus(kHkeyLocalMachine, lm_ + "\\NativeOnly", kKeyRead | kKeyWow64_64Key));
+    EXPECT_EQ(kErrorFileNotFound,
+              OpenStatus(kHkeyLocalMachine, lm_ + "\\NativeOnly", kKeyRead | kKeyWow64_64Key));
 
     EXPECT_EQ(0u, reg().DeleteKeyEx(kHkeyLocalMachine, lm_ + "\\Both", kKeyWow64_32Key));
     EXPECT_EQ(kErrorFileNotFound, OpenStatus(kHkeyLocalMachine, lm_ + "\\Both"));
@@ -456,7 +463,8 @@ TEST_F(RegistryContract, ShellHelpersOpenTheSubkeyThemselves) {
 
     size = sizeof buffer;
     EXPECT_EQ(kErrorFileNotFound, reg().SHGetValue(kHkeyCurrentUser, cu_, "Missing", &type, buffer, &size));
-    EXPECT_EQ(kErrorFileNotFound, reg().SHGetValue(kHkeyCurrentUser, cu_ + "\\No", "Plain", &type, buffer, &size));
+    EXPECT_EQ(kErrorFileNotFound,
+              reg().SHGetValue(kHkeyCurrentUser, cu_ + "\\No", "Plain", &type, buffer, &size));
 
     EXPECT_EQ(0u, reg().SHDeleteValue(kHkeyCurrentUser, cu_, "gone"));
     EXPECT_EQ(kErrorFileNotFound, reg().SHDeleteValue(kHkeyCurrentUser, cu_, "Gone"));
@@ -469,14 +477,14 @@ TEST_F(RegistryContract, ShellHelpersOpenTheSubkeyThemselves) {
 TEST_F(RegistryContract, BadInputIsRefusedWithACode) {
     RegKey out = kSentinel;
     EXPECT_EQ(kErrorBadPathname, reg().OpenKeyEx(kHkeyCurrentUser, "\\Software", kKeyRead, out));
-    EXPECT_EQ(kErrorBadPathname,
-              reg().CreateKeyEx(kHkeyCurrentUser, "\\" + cu_, kRegOptionNonVolatile, kKeyAllAccess, out, nullptr));
+    EXPECT_EQ(kErrorBadPathname, reg().CreateKeyEx(kHkeyCurrentUser, "\\" + cu_, kRegOptionNonVolatile,
+                                                   kKeyAllAccess, out, nullptr));
 
     // An ANSI path beyond 260 characters does not fit the conversion buffer.
     std::string longPath = cu_ + "\\" + std::string(261 - cu_.size() - 1, 'L');
     ASSERT_EQ(261u, longPath.size());
-    EXPECT_EQ(kErrorMoreData,
-              reg().CreateKeyEx(kHkeyCurrentUser, longPath, kRegOptionNonVolatile, kKeyAllAccess, out, nullptr));
+    EXPECT_EQ(kErrorMoreData, reg().CreateKeyEx(kHkeyCurrentUser, longPath, kRegOptionNonVolatile,
+                                                kKeyAllAccess, out, nullptr));
     EXPECT_EQ(kErrorMoreData, reg().OpenKeyEx(kHkeyCurrentUser, longPath, kKeyRead, out));
     std::string fits = cu_ + "\\" + std::string(260 - cu_.size() - 1, 'L');
     { auto k = Create(kHkeyCurrentUser, fits); }
@@ -528,6 +536,36 @@ TEST_F(RegistryContract, WideReadsSeeWhatAnsiWrote) {
     size = sizeof text;
     EXPECT_EQ(kErrorFileNotFound, reg().QueryValueExW(key.get(), u"Local AppData", &type, text, &size));
     EXPECT_EQ(kErrorFileNotFound, reg().OpenKeyExW(kHkeyCurrentUser, path + u"\\none", kKeyRead, raw));
+}
+
+TEST_F(RegistryContract, AnsiReadsSeeWhatWideWrote) {
+    std::u16string path(cu_.begin(), cu_.end());
+    path += u"\\Uninstall\\{GUID}";
+    RegKey raw = kSentinel;
+    uint32_t disposition = kSentinel;
+    ASSERT_EQ(0u, reg().CreateKeyExW(kHkeyCurrentUser, path, kRegOptionNonVolatile, kKeyAllAccess, raw,
+                                     &disposition));
+    UniqueRegKey key(&reg(), raw);
+    EXPECT_EQ(kRegCreatedNewKey, disposition);
+
+    const std::u16string text = u"Gr\u00fc\u00df";
+    ASSERT_EQ(0u, reg().SetValueExW(key.get(), u"DisplayName", kRegSz, text.c_str(),
+                                    static_cast<uint32_t>((text.size() + 1) * 2)));
+    const uint32_t one = 1;
+    ASSERT_EQ(0u, reg().SetValueExW(key.get(), u"SystemComponent", kRegDword, &one, 4));
+    EXPECT_EQ(0u, reg().FlushKey(key.get()));
+
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+    ASSERT_EQ(0u, Read(key.get(), "displayname", type, data));
+    EXPECT_EQ(kRegSz, type);
+    EXPECT_EQ(Bytes("Gr\xfc\xdf", 5), data);
+    ASSERT_EQ(0u, Read(key.get(), "SystemComponent", type, data));
+    EXPECT_EQ(Bytes(&one, 4), data);
+
+    EXPECT_EQ(0u, reg().DeleteValueW(key.get(), u"SystemComponent"));
+    EXPECT_EQ(kErrorFileNotFound, reg().DeleteValueW(key.get(), u"SystemComponent"));
+    EXPECT_EQ(kErrorFileNotFound, Read(key.get(), "SystemComponent", type, data));
 }
 
 }  // namespace

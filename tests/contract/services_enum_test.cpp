@@ -28,8 +28,8 @@ TEST(ServicesContract, EmptyBufferAsksForMoreAndTheSizeAskedForHoldsThemAll) {
     ASSERT_NE(needed, 0xdeadbeef);
 
     const uint32_t offered = needed + 100;
-    ASSERT_TRUE(os.scm.EnumServicesStatus(manager.get(), kWin32AndDrivers, kServiceStateAll, offered, got, needed,
-                                          returned, nullptr));
+    ASSERT_TRUE(os.scm.EnumServicesStatus(manager.get(), kWin32AndDrivers, kServiceStateAll, offered, got,
+                                          needed, returned, nullptr));
     ASSERT_GT(returned, 0u);
     EXPECT_EQ(returned, got.size());
     uint32_t bytes = 0;
@@ -71,7 +71,8 @@ TEST(ServicesContract, BadManagerHandleFails) {
     Platform& os = contract::GetBackend().os();
     std::vector<EnumServiceStatus> got;
     uint32_t needed = 0, returned = 0;
-    EXPECT_FALSE(os.scm.EnumServicesStatus(0, kServiceWin32, kServiceStateAll, 1000, got, needed, returned, nullptr));
+    EXPECT_FALSE(
+        os.scm.EnumServicesStatus(0, kServiceWin32, kServiceStateAll, 1000, got, needed, returned, nullptr));
     EXPECT_EQ(os.sys.GetLastError(), kErrorInvalidHandle);
     EXPECT_TRUE(got.empty());
 }

@@ -41,10 +41,10 @@ TEST(ShellContract, PerUserFoldersHoldTheUserNameCommonOnesDoNot) {
         bool perUser;
     };
     const Row rows[] = {
-        {kCsidlAppData, true},          {kCsidlDesktopDirectory, true},  {kCsidlPersonal, true},
-        {kCsidlStartMenu, true},        {kCsidlPrograms, true},          {kCsidlStartup, true},
-        {kCsidlCommonAppData, false},   {kCsidlCommonPrograms, false},   {kCsidlCommonStartMenu, false},
-        {kCsidlCommonStartup, false},   {kCsidlProgramFiles, false},     {kCsidlCommonDesktopDirectory, false},
+        {kCsidlAppData, true},        {kCsidlDesktopDirectory, true}, {kCsidlPersonal, true},
+        {kCsidlStartMenu, true},      {kCsidlPrograms, true},         {kCsidlStartup, true},
+        {kCsidlCommonAppData, false}, {kCsidlCommonPrograms, false},  {kCsidlCommonStartMenu, false},
+        {kCsidlCommonStartup, false}, {kCsidlProgramFiles, false},    {kCsidlCommonDesktopDirectory, false},
     };
     for (const Row& row : rows) {
         std::string path = "\xde\xad\xbe\xef";

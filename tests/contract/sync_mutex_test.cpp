@@ -15,7 +15,7 @@ constexpr uint32_t kSentinel = 0xdeadbeef;
 constexpr char kMutexSddl[] = "D:(D;OICI;GA;;;AN)(D;OICI;WO;;;WD)(A;OICI;GA;;;WD)";
 
 class SyncContract : public ::testing::Test {
-protected:
+  protected:
     contract::Backend& backend() { return contract::GetBackend(); }
     ISync& sync() { return backend().os().sync; }
     ISystem& sys() { return backend().os().sys; }

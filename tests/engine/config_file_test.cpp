@@ -20,7 +20,7 @@ std::vector<std::string> Items(TSet& set) {
 }
 
 class ConfigFileTest : public ::testing::Test {
-protected:
+  protected:
     static constexpr const char* kConfig = "C:\\Tools\\sweeptool.cfg";
 
     ConfigFileTest() { machine.system.modulePath = "C:\\Tools\\sweeptool.exe"; }
@@ -45,8 +45,8 @@ TEST_F(ConfigFileTest, InitConfigFileReplacesTheExtensionOfTheModulePath) {
     } cases[] = {
         {"C:\\Tools\\remover.exe", "C:\\Tools\\remover.cfg"},
         {"C:\\Tools\\remover", "C:\\Tools\\remover.cfg"},
-        {"C:\\Tools.d\\remover", "C:\\Tools.d\\remover.cfg"},      // a dot in a folder is no extension
-        {"C:\\Tools\\re.mover.exe", "C:\\Tools\\re.mover.cfg"},    // only the last dot counts
+        {"C:\\Tools.d\\remover", "C:\\Tools.d\\remover.cfg"},    // a dot in a folder is no extension
+        {"C:\\Tools\\re.mover.exe", "C:\\Tools\\re.mover.cfg"},  // only the last dot counts
         {"C:\\My Tools\\remover.exe", "C:\\My Tools\\remover.cfg"},
         {"C:\\Tools\\remover.e xe", "C:\\Tools\\remover.e xe.cfg"},  // an extension holds no blank
     };
@@ -177,8 +177,8 @@ TEST_F(ConfigFileTest, RefusedPairsStopTheSectionAndQuoteTheLine) {
         CNuke fresh(machine.platform());
         TSet target;
         std::string bad = std::string("remove=") + entry;
-        ASSERT_TRUE(machine.files.CreateFile(kConfig, "[service 1]\r\nremove=GUID,BY_VALUE,{before}\r\n" + bad +
-                                                          "\r\nremove=GUID,BY_VALUE,{after}\r\n"));
+        ASSERT_TRUE(machine.files.CreateFile(kConfig, "[service 1]\r\nremove=GUID,BY_VALUE,{before}\r\n" +
+                                                          bad + "\r\nremove=GUID,BY_VALUE,{after}\r\n"));
         ASSERT_EQ(0u, fresh.InitConfigFile());
         EXPECT_EQ(1610u, fresh.ReadConfigSection(target, "service", "remove")) << entry;
         EXPECT_EQ((std::vector<std::string>{"{BEFORE}"}), Items(target)) << entry;
@@ -186,18 +186,9 @@ TEST_F(ConfigFileTest, RefusedPairsStopTheSectionAndQuoteTheLine) {
     }
 }
 
-TEST_F(ConfigFileTest, AddConfigEntryRefusesPairsWithoutAHandler) {
-    const std::pair<uint32_t, uint32_t> refused[] = {
-        {engine::kTypeRegKey, engine::kKindByReference},
-        {engine::kTypeRegValueExpand, engine::kKindByValue},
-        {engine::kTypeRegKeyExpand, engine::kKindByDataMatch},
-        {engine::kTypeGuid, engine::kKindByDataMatch},
-        {9, engine::kKindByValue},
-        {engine::kTypeGuid, 3},
-    };
-    for (const auto& [type, kind] : refused) {
-        EXPECT_EQ(1610u, nuke.AddConfigEntry(list, type, kind, "X")) << type << "," << kind;
-    }
+TEST_F(ConfigFileTest, AddConfigEntryRefusesIndicesOutsideTheTables) {
+    EXPECT_EQ(1610u, nuke.AddConfigEntry(list, 9, engine::kKindByValue, "X"));
+    EXPECT_EQ(1610u, nuke.AddConfigEntry(list, engine::kTypeGuid, 3, "X"));
     EXPECT_TRUE(list.IsEmpty());
     EXPECT_EQ(0u, nuke.AddConfigEntry(list, engine::kTypeGuid, engine::kKindByValue, "\"{abc}\""));
     EXPECT_EQ((std::vector<std::string>{"{ABC}"}), Items(list));
@@ -232,8 +223,9 @@ TEST_F(ConfigFileTest, OverlongLineIsRefusedNotSplit) {
     {
         enginetest::LogCapture log(machine);
         EXPECT_EQ(1610u, Read("service", "remove"));
-        EXPECT_TRUE(log.Has("CNuke::ReadConfigSection: line longer than 359 characters in section '[service 1]': '" +
-                            tooLong.substr(0, 359) + "'"))
+        EXPECT_TRUE(
+            log.Has("CNuke::ReadConfigSection: line longer than 359 characters in section '[service 1]': '" +
+                    tooLong.substr(0, 359) + "'"))
             << log.Text();
     }
     ASSERT_EQ(1u, list.Count());  // the 359-character line counts, nothing of the long one
@@ -249,8 +241,9 @@ TEST_F(ConfigFileTest, OverlongLineIsRefusedNotSplit) {
 
 TEST_F(ConfigFileTest, TextModeLineEnds) {
     // LF, CR LF and a Ctrl-Z, which ends a text-mode stream.
-    WriteConfig("[service 1]\nremove=GUID,BY_VALUE,{lf}\r\nremove=GUID,BY_VALUE,{crlf}\r\n\x1a"
-                "remove=GUID,BY_VALUE,{after eof}\n");
+    WriteConfig(
+        "[service 1]\nremove=GUID,BY_VALUE,{lf}\r\nremove=GUID,BY_VALUE,{crlf}\r\n\x1a"
+        "remove=GUID,BY_VALUE,{after eof}\n");
     EXPECT_EQ(0u, Read("service", "remove"));
     EXPECT_EQ((std::vector<std::string>{"{CRLF}", "{LF}"}), Items(list));
 
@@ -266,13 +259,6 @@ TEST_F(ConfigFileTest, UnreadableFileGivesTheOpenError) {
     EXPECT_EQ(32u, Read("service", "remove"));
     EXPECT_TRUE(list.IsEmpty());
     EXPECT_EQ("<error not initialized>", nuke.errorText);
-}
-
-TEST_F(ConfigFileTest, SetErrorTextKeepsOneLine) {
-    nuke.SetErrorText("first line\r\nsecond line");
-    EXPECT_EQ("first line", nuke.errorText);
-    nuke.SetErrorText(nullptr);
-    EXPECT_EQ("", nuke.errorText);
 }
 
 }  // namespace

@@ -78,7 +78,7 @@ TEST_F(ListInitTest, VersionRecordShowsTheFileVersionOrNoVersion) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         platform::sim::SimMachine machine;
-        lists_test::BindLog(machine);
+        lists_test::ScopedLog log(machine);
         // The resource is found whatever the letter case of the module path.
         if (c.hasResource) machine.shell.fileVersions["c:\\tools\\SWEEPTOOL.EXE"] = {c.ms, c.ls, 0x3F, c.flags};
         engine::LogVersionBanner(machine.platform());
@@ -122,7 +122,7 @@ TEST_F(ListInitTest, FirstFailingSectionEndsInitialisationWithItsRecord) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         platform::sim::SimMachine machine;
-        lists_test::BindLog(machine);
+        lists_test::ScopedLog log(machine);
         machine.files.CreateFile(lists_test::kConfigPath, c.config);
         engine::CNuke engine(machine.platform());
         EXPECT_EQ(c.code, engine.InitializeLists(0, 1));
@@ -190,7 +190,8 @@ TEST_F(ListInitTest, ProductNameThatCouldLeaveItsFolderIsNotPutIntoPaths) {
     EXPECT_EQ(0u, nuke.InitializeLists(1, 1));
     EXPECT_EQ(std::vector<std::string>{"C:\\PROGRAM FILES\\KELVARIS"}, Items(nuke.removeFileList));
     EXPECT_EQ("", nuke.startMenuMask);
-    EXPECT_EQ(1, Logged("cannot name a folder"));
+    EXPECT_EQ(1, Logged("InitISPCustomizationOverride: '..\\..\\Windows' cannot name a folder."));
+    EXPECT_EQ(1, Logged("InitRemoveFileList: product name '..\\..\\Windows' cannot name a folder"));
 }
 
 // The customised-edition rules, with the file entries they vary and the marker they leave.
@@ -217,7 +218,7 @@ TEST_F(ListInitTest, CustomisedEditionRules) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + (c.removeAll ? " --removeall" : ""));
         platform::sim::SimMachine machine;
-        lists_test::BindLog(machine);
+        lists_test::ScopedLog log(machine);
         Sections s;
         s.file = "remove=FILE_NAME,BY_VALUE,C:\\Data\\Kelvaris\\kelvaris.ini\n"
                  "ignore=FILE_NAME,BY_VALUE,C:\\Data\\Kelvaris\\Keep\n";
@@ -252,11 +253,11 @@ TEST_F(ListInitTest, ApplyCustomisationAddsVariantsAndKeepsTheOriginals) {
     OpenLog();
     ASSERT_EQ(0u, nuke.removeFileList.Insert("C:\\KELVARIS\\BIN\\KELVARIS.EXE"));
     ASSERT_EQ(0u, nuke.removeFileList.Insert("C:\\OTHER"));
-    std::string deep = "C:\\" + std::string(240, 'D') + "\\KELVARIS";
+    std::string deep = "C:\\" + std::string(245, 'D') + "\\KELVARIS";
     ASSERT_EQ(0u, nuke.removeFileList.Insert(deep.c_str()));
 
-    nuke.ApplyISPCustomization(nuke.removeFileList, "Acme Guard");
-    EXPECT_EQ((std::vector<std::string>{"C:\\Acme Guard\\BIN\\Acme Guard.EXE", deep, "C:\\KELVARIS\\BIN\\KELVARIS.EXE",
+    nuke.ApplyISPCustomization(nuke.removeFileList, "Acme Guard Ultimate");
+    EXPECT_EQ((std::vector<std::string>{"C:\\Acme Guard Ultimate\\BIN\\Acme Guard Ultimate.EXE", deep, "C:\\KELVARIS\\BIN\\KELVARIS.EXE",
                                         "C:\\OTHER"}),
               Items(nuke.removeFileList));
     EXPECT_EQ(1, Logged("CNuke::ApplyISPCustomization: customised path too long, not listed"));

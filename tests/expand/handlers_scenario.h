@@ -38,8 +38,8 @@ constexpr uint32_t kDword = platform::kRegDword;
 
 inline const std::vector<RegValue>& RegistryValues() {
     static const std::vector<RegValue> values = {
-        {kHklm, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", true, "ProgramFilesDir", kSz, "C:\\Program Files", 0,
-         true},
+        {kHklm, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", true, "ProgramFilesDir", kSz,
+         "C:\\Program Files", 0, true},
         {kHklm, "SOFTWARE\\SweepHT", false, "InstallDir", kSz, "C:\\Program Files (x86)\\SweepHT", 0, false},
         {kHklm, "SOFTWARE\\SweepHT", false, "kvUpdate", kSz, "C:\\SweepHT\\update.exe", 0, false},
         {kHklm, "SOFTWARE\\SweepHT", false, "kvScan", kSz, "C:\\Other\\scan.exe", 0, false},
@@ -147,16 +147,18 @@ inline const std::vector<Expected>& ExpectedLists() {
          "remove",
          0,
          {"HKEY_LOCAL_MACHINE\\SOFTWARE\\SWEEPHT\\AGENT", "HKEY_LOCAL_MACHINE\\SOFTWARE\\SWEEPHT\\ANTISPAM",
-          "HKEY_LOCAL_MACHINE\\SOFTWARE\\SWEEPHT\\ANTIVIRUS", "HKEY_LOCAL_MACHINE\\SOFTWARE\\SWEEPHT\\TOOLS"}},
+          "HKEY_LOCAL_MACHINE\\SOFTWARE\\SWEEPHT\\ANTIVIRUS",
+          "HKEY_LOCAL_MACHINE\\SOFTWARE\\SWEEPHT\\TOOLS"}},
         {"registry key", "ignore", 0, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\SWEEPHT\\AGENT"}},
         {"file",
          "remove",
          0,
          {"C:\\Program Files (x86)\\SweepHT", "C:\\PROGRAM FILES\\SWEEPHT\\KV64.EXE",
-          "C:\\PROGRAMDATA\\MICROSOFT\\WINDOWS\\START MENU\\PROGRAMS\\SWEEPHT", "C:\\PROGRAMDATA\\SWEEPHT\\LOG.TXT",
-          "C:\\SWEEPHT\\*.TMP", "C:\\SWEEPHT\\A.TXT", "C:\\SWEEPHT\\B.TXT",
-          "C:\\USERS\\PUBLIC\\APPDATA\\ROAMING\\SWEEPHT", "C:\\USERS\\SWEEPALT\\APPDATA\\ROAMING\\SWEEPHT",
-          "C:\\USERS\\{USER}\\APPDATA\\ROAMING\\SWEEPHT", "C:\\WINDOWS\\SWEEPHT.INI"}},
+          "C:\\PROGRAMDATA\\MICROSOFT\\WINDOWS\\START MENU\\PROGRAMS\\SWEEPHT",
+          "C:\\PROGRAMDATA\\SWEEPHT\\LOG.TXT", "C:\\SWEEPHT\\*.TMP", "C:\\SWEEPHT\\A.TXT",
+          "C:\\SWEEPHT\\B.TXT", "C:\\USERS\\PUBLIC\\APPDATA\\ROAMING\\SWEEPHT",
+          "C:\\USERS\\SWEEPALT\\APPDATA\\ROAMING\\SWEEPHT", "C:\\USERS\\{USER}\\APPDATA\\ROAMING\\SWEEPHT",
+          "C:\\WINDOWS\\SWEEPHT.INI"}},
         {"file",
          "ignore",
          0,
@@ -187,7 +189,8 @@ inline void Arrange(platform::Platform& os, const std::string& user, bool all) {
         if (v.machineHasIt && !all) continue;
         RegKey raw = 0;
         uint32_t view = v.view64 ? kKeyWow64_64Key : kKeyWow64_32Key;
-        if (os.reg.CreateKeyEx(v.root, v.key, kRegOptionNonVolatile, kKeyAllAccess | view, raw, nullptr) != 0) continue;
+        if (os.reg.CreateKeyEx(v.root, v.key, kRegOptionNonVolatile, kKeyAllAccess | view, raw, nullptr) != 0)
+            continue;
         UniqueRegKey key(&os.reg, raw);
         if (v.name == nullptr) continue;
         if (v.type == kRegDword) {

@@ -1,8 +1,9 @@
 // The shared configuration with every type and kind of entry, on a simulated machine laid
 // out as the Wine test prefix is. The Windows-side test checks the same table for real.
+#include "expand/handlers_scenario.h"
+
 #include <gtest/gtest.h>
 
-#include "expand/handlers_scenario.h"
 #include "platform/sim/sim_machine.h"
 
 namespace {

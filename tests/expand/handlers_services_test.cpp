@@ -27,23 +27,12 @@ protected:
 TEST_F(ServiceHandlers, NameWithoutWildcardIsListedWhetherOrNotItExists) {
     EXPECT_EQ(Handle(&CNuke::ExpandServiceName, "NOSUCHSERVICE"), 0u);
     EXPECT_EQ(Listed(), Strings{"NOSUCHSERVICE"});
-    EXPECT_EQ(machine.faults.Calls("OpenSCManagerA"), 0);
 }
 
 TEST_F(ServiceHandlers, WildcardListsExistingServicesAndDriversAsTheSystemSpellsThem) {
     EXPECT_EQ(Handle(&CNuke::ExpandServiceName, "KV*"), 0u);
     EXPECT_EQ(Listed(), (Strings{"kvAgent", "kvflt", "KVSrv"}));
     EXPECT_EQ(machine.services.OpenHandles(), 0);
-}
-
-TEST_F(ServiceHandlers, EnumerationAsksTheSizeFirstThenReadsWithRoomToSpare) {
-    ScHandle raw = 0;
-    ASSERT_TRUE(machine.services.OpenSCManager(nullptr, kGenericRead, raw));
-    UniqueScHandle manager(&machine.services, raw);
-    engine::TSet out;
-    EXPECT_EQ(nuke.EnumerateServices(manager.get(), out), 0u);
-    EXPECT_EQ(out.Count(), 4u);
-    EXPECT_EQ(machine.faults.Calls("EnumServicesStatusA"), 2);
 }
 
 TEST_F(ServiceHandlers, FailuresOfTheManager) {

@@ -59,7 +59,7 @@ inline bool LogHasVersionRecord(const platform::sim::SimMachine& machine, const 
     static const std::regex kDateTime(", compilation time: [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\r?\n");
     std::string record = "Binary version: " + version;
     for (size_t at = text.find(record); at != std::string::npos; at = text.find(record, at + 1)) {
-        std::string rest = text.substr(at + record.size(), 40);
+        std::string rest = text.substr(at + record.size(), 64);
         if (std::regex_search(rest, kDateTime, std::regex_constants::match_continuous)) return true;
     }
     return false;
@@ -71,6 +71,16 @@ inline void BindLog(platform::sim::SimMachine& machine) {
     machine.system.environment[u"ProgramData"] = u"C:\\ProgramData";
     machine.registry.SetDword("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\\QMR\\Logging", "LogLevel", 6);
 }
+
+// Binds the logger to a machine for one scope; declared after the machine, it unbinds
+// before the machine goes away, however the scope ends.
+class ScopedLog {
+public:
+    explicit ScopedLog(platform::sim::SimMachine& machine) { BindLog(machine); }
+    ~ScopedLog() { KvQmrLogging::ResetForTests(nullptr); }
+    ScopedLog(const ScopedLog&) = delete;
+    ScopedLog& operator=(const ScopedLog&) = delete;
+};
 
 class ListsFixture : public ::testing::Test {
 protected:

@@ -16,22 +16,20 @@ TEST(OsChecks, OlderThanXpSp2ByVersionAndServicePack) {
         uint16_t servicePack;
         bool old;
     } cases[] = {
-        {4, 0, 6, true},    // NT 4
-        {5, 0, 4, true},    // 2000, any service pack
-        {5, 1, 1, true},    // XP SP1
-        {5, 1, 2, false},   // XP SP2
-        {5, 1, 3, false},
-        {5, 2, 0, false},   // Server 2003 without a service pack
-        {6, 0, 0, false},
-        {6, 1, 1, false},
-        {10, 0, 0, false},
+        {4, 0, 6, true},                     // NT 4
+        {5, 0, 4, true},                     // 2000, any service pack
+        {5, 1, 1, true},                     // XP SP1
+        {5, 1, 2, false},                    // XP SP2
+        {5, 1, 3, false}, {5, 2, 0, false},  // Server 2003 without a service pack
+        {6, 0, 0, false}, {6, 1, 1, false}, {10, 0, 0, false},
     };
     for (const Case& c : cases) {
         platform::sim::SimMachine machine;
         machine.system.version.majorVersion = c.major;
         machine.system.version.minorVersion = c.minor;
         machine.system.version.servicePackMajor = c.servicePack;
-        EXPECT_EQ(c.old, IsOlderThanXpSp2(machine.platform())) << c.major << "." << c.minor << " SP" << c.servicePack;
+        EXPECT_EQ(c.old, IsOlderThanXpSp2(machine.platform()))
+            << c.major << "." << c.minor << " SP" << c.servicePack;
     }
 }
 
@@ -44,14 +42,6 @@ TEST(OsChecks, VersionQueryFailure) {
     EXPECT_TRUE(IsOlderThanXpSp2(machine.platform()));
     EXPECT_EQ(1003u, InitComUnlessOldOs(machine.platform()));
     EXPECT_EQ(0, machine.faults.Calls("CoInitialize"));
-}
-
-TEST(OsChecks, VersionAndPlatform) {
-    platform::sim::SimMachine machine;
-    machine.system.version.majorVersion = 6;
-    machine.system.version.platformId = platform::kVerPlatformWin32Nt;
-    EXPECT_EQ(6, expand::GetOsMajorVersion(machine.platform()));
-    EXPECT_EQ(2, expand::GetOsPlatformId(machine.platform()));
 }
 
 TEST(ComGuard, InitialisesAndReleasesOnCurrentSystems) {

@@ -206,7 +206,7 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
     for (uint32_t seed = 1; seed <= 150; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         SimMachine m;
-        lists_test::BindLog(m);
+        lists_test::ScopedLog log(m);
         m.registry.SetDword("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\\QMR\\Logging", "LogLevel", 4);
         Generator gen(seed);
         World w = gen.Build(m);
@@ -276,7 +276,6 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
             ASSERT_NE(after.files.end(), it) << path;
             EXPECT_EQ(acl, it->second) << path;
         }
-        KvQmrLogging::ResetForTests(nullptr);
     }
     // The generator must reach the cases the property is about.
     EXPECT_GT(protectedObjects, 100);

@@ -12,8 +12,8 @@
 namespace KvQmrLogging::testing {
 namespace {
 
-class FileAccessTest : public LogTest {
-protected:
+class LoggingFileAccessTest : public LoggingLoggerTest {
+  protected:
     template <typename Access>
     std::unique_ptr<FileAccessBase> Make(const char16_t* product = u"tool", bool perUser = false) {
         auto& os = m.platform();
@@ -35,7 +35,7 @@ protected:
     }
 };
 
-TEST_F(FileAccessTest, SettingsLookupFallsThroughThreeKeys) {
+TEST_F(LoggingFileAccessTest, SettingsLookupFallsThroughThreeKeys) {
     const uint32_t absent = 0xABAD1DEA;  // stands for "no value here"
     const struct {
         uint32_t component, product, root, expected;
@@ -64,17 +64,18 @@ TEST_F(FileAccessTest, SettingsLookupFallsThroughThreeKeys) {
     m.registry.Set(std::string(kSettings) + "\\misc", "LogLevel", platform::kRegBinary, {5, 0});
     EXPECT_EQ(ReadLoggingSetting(m.platform(), u"LogLevel", nullptr, u"c", 42), 5u);
     // A value too long for 4 bytes cannot be read and counts as absent.
-    m.registry.Set(std::string(kSettings) + "\\misc\\c", "LogLevel", platform::kRegBinary, {1, 2, 3, 4, 5, 6});
+    m.registry.Set(std::string(kSettings) + "\\misc\\c", "LogLevel", platform::kRegBinary,
+                   {1, 2, 3, 4, 5, 6});
     EXPECT_EQ(ReadLoggingSetting(m.platform(), u"LogLevel", nullptr, u"c", 42), 5u);
 }
 
-TEST_F(FileAccessTest, SizeAndCountLimits) {
+TEST_F(LoggingFileAccessTest, SizeAndCountLimits) {
     const struct {
         uint32_t sizeKB, count;
         uint32_t maxSize, rotateCount;
     } cases[] = {
-        {100, 2, 102400, 2}, {0, 0, 3, 0}, {1, 99, 1024, 99}, {1, 100, 1024, 99},
-        {1, 150, 1024, 99},  {4194304, 1, 3, 1},  // 4 GiB wraps to 0 in 32 bits
+        {100, 2, 102400, 2}, {0, 0, 3, 0},       {1, 99, 1024, 99},
+        {1, 100, 1024, 99},  {1, 150, 1024, 99}, {4194304, 1, 3, 1},  // 4 GiB wraps to 0 in 32 bits
     };
     for (const auto& c : cases) {
         SetSetting("tool", "LogMaxSizeKB", c.sizeKB);
@@ -85,7 +86,7 @@ TEST_F(FileAccessTest, SizeAndCountLimits) {
     }
 }
 
-TEST_F(FileAccessTest, LocationSecurityAndMutex) {
+TEST_F(LoggingFileAccessTest, LocationSecurityAndMutex) {
     auto file = Make<FileAccessTransient>();
     ASSERT_TRUE(file->path());
     EXPECT_EQ(platform::Utf16ToAnsi(*file->path()), kLog);
@@ -110,12 +111,14 @@ TEST_F(FileAccessTest, LocationSecurityAndMutex) {
     FileAccessTransient fromEnvironment(bare.platform(), u"tool", u"sweeptool",
                                         std::make_unique<FileLowLevel>(bare.platform()),
                                         std::make_unique<FileUtilsWin32>(bare.platform()), false);
-    EXPECT_EQ(platform::Utf16ToAnsi(*fromEnvironment.path()), "D:\\Data\\Kelvaris\\Logs\\tool\\sweeptool.log");
+    EXPECT_EQ(platform::Utf16ToAnsi(*fromEnvironment.path()),
+              "D:\\Data\\Kelvaris\\Logs\\tool\\sweeptool.log");
 }
 
-TEST_F(FileAccessTest, NoRootFolderMeansNoFileAndATracePerRecord) {
+TEST_F(LoggingFileAccessTest, NoRootFolderMeansNoFileAndATracePerRecord) {
     platform::sim::SimMachine bare;
-    FileAccessTransient file(bare.platform(), u"tool", u"sweeptool", std::make_unique<FileLowLevel>(bare.platform()),
+    FileAccessTransient file(bare.platform(), u"tool", u"sweeptool",
+                             std::make_unique<FileLowLevel>(bare.platform()),
                              std::make_unique<FileUtilsWin32>(bare.platform()), false);
     EXPECT_FALSE(file.path());
     EXPECT_FALSE(file.hasMutex());
@@ -127,10 +130,8 @@ TEST_F(FileAccessTest, NoRootFolderMeansNoFileAndATracePerRecord) {
     EXPECT_TRUE(bare.files.List("C:\\").empty());
 }
 
-TEST_F(FileAccessTest, RotationKeepsTheConfiguredGenerations) {
-    const struct {
-        uint32_t setting, kept;
-    } cases[] = {{0, 0}, {2, 2}, {150, 99}};
+TEST_F(LoggingFileAccessTest, RotationKeepsTheConfiguredGenerations) {
+    const struct { uint32_t setting, kept; } cases[] = {{0, 0}, {2, 2}, {150, 99}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.setting);
         platform::sim::SimMachine fresh;
@@ -155,11 +156,12 @@ TEST_F(FileAccessTest, RotationKeepsTheConfiguredGenerations) {
             EXPECT_EQ(got, want) << name;
         }
         EXPECT_FALSE(fresh.files.Exists(Generation(c.kept + 1)));
-        for (const auto& entry : fresh.files.List(kLogDir)) EXPECT_EQ(entry.find("__delete_"), std::string::npos);
+        for (const auto& entry : fresh.files.List(kLogDir))
+            EXPECT_EQ(entry.find("__delete_"), std::string::npos);
     }
 }
 
-TEST_F(FileAccessTest, ContinuousRotationWithOnlyTheCurrentFile) {
+TEST_F(LoggingFileAccessTest, ContinuousRotationWithOnlyTheCurrentFile) {
     SetSetting("", "LogMaxSizeKB", 0);
     auto file = Make<FileAccessContinuous>();
     WriteText(*file, "first");
@@ -169,7 +171,7 @@ TEST_F(FileAccessTest, ContinuousRotationWithOnlyTheCurrentFile) {
     EXPECT_FALSE(m.files.Exists(Generation(2)));
 }
 
-TEST_F(FileAccessTest, FileWithoutByteOrderMarkIsRotatedAwayAtTheFirstWrite) {
+TEST_F(LoggingFileAccessTest, FileWithoutByteOrderMarkIsRotatedAwayAtTheFirstWrite) {
     m.files.CreateFile(kLog, "plain text\r\n");
     auto file = Make<FileAccessTransient>();
     WriteText(*file, "new");
@@ -177,7 +179,7 @@ TEST_F(FileAccessTest, FileWithoutByteOrderMarkIsRotatedAwayAtTheFirstWrite) {
     EXPECT_EQ(Lines(), std::vector<std::string>{"new"});
 }
 
-TEST_F(FileAccessTest, DeleteNames) {
+TEST_F(LoggingFileAccessTest, DeleteNames) {
     auto file = Make<FileAccessTransient>();
     std::u16string log = *file->path();
     char16_t name[400];
@@ -193,7 +195,8 @@ TEST_F(FileAccessTest, DeleteNames) {
     EXPECT_EQ(name[0], u'\0');
 
     // All 99 taken: the 99th is reused, and the log still goes away.
-    for (int n = 4; n <= 99; ++n) m.files.CreateFile(std::string(kLog) + "__delete_" + std::to_string(n), "x");
+    for (int n = 4; n <= 99; ++n)
+        m.files.CreateFile(std::string(kLog) + "__delete_" + std::to_string(n), "x");
     ASSERT_TRUE(file->MakeDeleteName(name, 400, log));
     EXPECT_EQ(std::u16string(name), log + u"__delete_99");
     m.files.CreateFile(kLog, "\xFF\xFEold");
@@ -203,7 +206,7 @@ TEST_F(FileAccessTest, DeleteNames) {
     EXPECT_FALSE(m.files.Exists(std::string(kLog) + "__delete_99"));
 }
 
-TEST_F(FileAccessTest, AWriterThatFindsTheLogRotatedByAnotherReopensIt) {
+TEST_F(LoggingFileAccessTest, AWriterThatFindsTheLogRotatedByAnotherReopensIt) {
     SetSetting("", "LogMaxSizeKB", 1);
     SetSetting("", "LogRotateCount", 5);
     // Two sinks on one machine stand for two processes sharing the file and the mutex.
@@ -218,7 +221,7 @@ TEST_F(FileAccessTest, AWriterThatFindsTheLogRotatedByAnotherReopensIt) {
     EXPECT_FALSE(m.files.Exists(Generation(2)));
 }
 
-TEST_F(FileAccessTest, MutexHeldAbandonedOrWithFewerRights) {
+TEST_F(LoggingFileAccessTest, MutexHeldAbandonedOrWithFewerRights) {
     const char16_t* name = u"Global\\KvQmrLogging_C:_ProgramData_Kelvaris_Logs_tool_sweeptool.log";
 
     m.sync.AddForeignMutex(name, /*owned=*/true, /*accessDenied=*/true);
@@ -237,7 +240,7 @@ TEST_F(FileAccessTest, MutexHeldAbandonedOrWithFewerRights) {
     EXPECT_EQ(m.sync.OwnerOf(name), 0u);  // released after the write
 }
 
-TEST_F(FileAccessTest, MutexThatCannotBeOpenedIsTraced) {
+TEST_F(LoggingFileAccessTest, MutexThatCannotBeOpenedIsTraced) {
     m.faults.Fail("CreateMutexW", platform::kErrorInvalidParameter);
     auto file = Make<FileAccessTransient>();
     EXPECT_FALSE(file->hasMutex());
@@ -247,7 +250,7 @@ TEST_F(FileAccessTest, MutexThatCannotBeOpenedIsTraced) {
               u"Win32 error: 87");
 }
 
-TEST_F(FileAccessTest, RenameFailureDuringRotationIsTracedAndRotationGoesOn) {
+TEST_F(LoggingFileAccessTest, RenameFailureDuringRotationIsTracedAndRotationGoesOn) {
     SetSetting("", "LogMaxSizeKB", 0);
     auto file = Make<FileAccessContinuous>();
     WriteText(*file, "first");

@@ -12,13 +12,14 @@
 
 namespace KvQmrLogging::testing {
 
-constexpr char kShellFolders[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr char kShellFolders[] =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr char kSettings[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\\QMR\\Logging";
 constexpr char kLogDir[] = "C:\\ProgramData\\Kelvaris\\Logs\\tool";
 constexpr char kLog[] = "C:\\ProgramData\\Kelvaris\\Logs\\tool\\sweeptool.log";
 
-class LogTest : public ::testing::Test {
-protected:
+class LoggingLoggerTest : public ::testing::Test {
+  protected:
     void SetUp() override {
         m.registry.SetString(kShellFolders, "Common AppData", "C:\\ProgramData");
         ResetForTests(&m.platform());
@@ -41,7 +42,8 @@ protected:
         if (bytes.size() % 2 != 0) ADD_FAILURE() << path << " has an odd byte count";
         std::string text;
         for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-            unsigned unit = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;
+            unsigned unit = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1])
+                                                                       << 8;
             text.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
         }
         size_t start = 0;

@@ -19,14 +19,15 @@ std::u16string Format(const char16_t* format, ...) {
     return buffer;
 }
 
-TEST(WideFormat, ConversionsAsTheWindowsWidePrintf) {
+TEST(LoggingWideFormat, ConversionsAsTheWindowsWidePrintf) {
     struct Case {
         std::u16string got;
         const char16_t* expected;
     } cases[] = {
         {Format(u"%d|%i|%u", -42, 7, 4000000000u), u"-42|7|4000000000"},
         {Format(u"%x|%X|%04x|%#x|%o", 0xbeefu, 0xbeefu, 0xau, 255u, 8u), u"beef|BEEF|000a|0xff|10"},
-        {Format(u"%lu|%ld|%llu", 4294967295ul, -5l, 18446744073709551615ull), u"4294967295|-5|18446744073709551615"},
+        {Format(u"%lu|%ld|%llu", 4294967295ul, -5l, 18446744073709551615ull),
+         u"4294967295|-5|18446744073709551615"},
         {Format(u"%+02d:%02d", 2, 0), u"+2:00"},
         {Format(u"%+02d:%02d", -3, -30), u"-3:-30"},
         {Format(u"%+02d:%02d", 59, 59), u"+59:59"},
@@ -45,7 +46,7 @@ TEST(WideFormat, ConversionsAsTheWindowsWidePrintf) {
     for (const auto& c : cases) EXPECT_EQ(c.got, std::u16string(c.expected));
 }
 
-TEST(WideFormat, TruncatesInsideTheBufferAndReportsTheFullLength) {
+TEST(LoggingWideFormat, TruncatesInsideTheBufferAndReportsTheFullLength) {
     char16_t buffer[8];
     for (auto& c : buffer) c = u'#';
     int n = FormatW(buffer, 6, u"%s-%d", u"abcdef", 12345);
@@ -69,7 +70,7 @@ TEST(WideFormat, TruncatesInsideTheBufferAndReportsTheFullLength) {
     EXPECT_EQ(buffer[0], u'#');
 }
 
-TEST(WideFormat, RefusesWhatItCannotRender) {
+TEST(LoggingWideFormat, RefusesWhatItCannotRender) {
     char16_t buffer[16];
     EXPECT_EQ(FormatW(buffer, 16, u"%q"), -1);
     EXPECT_EQ(FormatW(buffer, 16, u"abc%"), -1);

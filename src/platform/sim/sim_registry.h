@@ -56,15 +56,15 @@ struct SimKeyNode {
 };
 
 class SimRegistry : public IRegistry {
-public:
+  public:
     SimRegistry(Faults& faults, SimSystem& system);
 
     // --- state a test arranges and inspects ---
     // Creates every missing key on the path; returns false for an unknown root.
     bool CreatePath(const std::string& path, View view = View::K32);
     bool Exists(const std::string& path, View view = View::K32) const;
-    bool Set(const std::string& path, const std::string& name, uint32_t type, const std::vector<uint8_t>& data,
-             View view = View::K32);
+    bool Set(const std::string& path, const std::string& name, uint32_t type,
+             const std::vector<uint8_t>& data, View view = View::K32);
     // REG_SZ with its terminator, as RegSetValueExA stores strlen + 1 bytes.
     bool SetString(const std::string& path, const std::string& name, const std::string& value,
                    View view = View::K32, uint32_t type = kRegSz);
@@ -72,7 +72,8 @@ public:
     bool ValueExists(const std::string& path, const std::string& name, View view = View::K32) const;
     // Null when the key or the value is missing. The value can be changed in place, for
     // example `reg.GetValue(path, name)->deniedAccess = kKeySetValue;`.
-    const SimRegValue* GetValue(const std::string& path, const std::string& name, View view = View::K32) const;
+    const SimRegValue* GetValue(const std::string& path, const std::string& name,
+                                View view = View::K32) const;
     SimRegValue* GetValue(const std::string& path, const std::string& name, View view = View::K32);
     // Names of the subkeys (in enumeration order) and of the values of a key; empty when it is missing.
     std::vector<std::string> KeysUnder(const std::string& path, View view = View::K32) const;
@@ -89,15 +90,16 @@ public:
     int OpenHandles() const;
 
     void CloseKey(RegKey key) override;
-    uint32_t CreateKeyEx(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access, RegKey& out,
-                         uint32_t* disposition) override;
+    uint32_t CreateKeyEx(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,
+                         RegKey& out, uint32_t* disposition) override;
     uint32_t OpenKeyEx(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out) override;
-    uint32_t SetValueEx(RegKey key, const char* name, uint32_t type, const void* data, uint32_t size) override;
+    uint32_t SetValueEx(RegKey key, const char* name, uint32_t type, const void* data,
+                        uint32_t size) override;
     uint32_t DeleteKey(RegKey parent, const std::string& subKey) override;
     uint32_t QueryValueEx(RegKey key, const char* name, uint32_t* type, void* data, uint32_t* size) override;
     uint32_t EnumKeyEx(RegKey key, uint32_t index, char* name, uint32_t* nameLength) override;
-    uint32_t EnumValue(RegKey key, uint32_t index, char* name, uint32_t* nameLength, uint32_t* type, void* data,
-                       uint32_t* dataSize) override;
+    uint32_t EnumValue(RegKey key, uint32_t index, char* name, uint32_t* nameLength, uint32_t* type,
+                       void* data, uint32_t* dataSize) override;
     uint32_t QueryInfoKey(RegKey key, uint32_t* subKeys, uint32_t* maxSubKeyLength, uint32_t* values,
                           uint32_t* maxValueNameLength, uint32_t* maxValueLength) override;
     uint32_t DeleteKeyEx(RegKey parent, const std::string& subKey, uint32_t view) override;
@@ -108,12 +110,18 @@ public:
                         void* data, uint32_t* size) override;
     uint32_t FlushKey(RegKey key) override;
     uint32_t OpenKeyExW(RegKey parent, const std::u16string& subKey, uint32_t access, RegKey& out) override;
-    uint32_t QueryValueExW(RegKey key, const char16_t* name, uint32_t* type, void* data, uint32_t* size) override;
+    uint32_t QueryValueExW(RegKey key, const char16_t* name, uint32_t* type, void* data,
+                           uint32_t* size) override;
+    uint32_t CreateKeyExW(RegKey parent, const std::u16string& subKey, uint32_t options, uint32_t access,
+                          RegKey& out, uint32_t* disposition) override;
+    uint32_t SetValueExW(RegKey key, const char16_t* name, uint32_t type, const void* data,
+                         uint32_t size) override;
+    uint32_t DeleteValueW(RegKey key, const char16_t* name) override;
 
     // False stands for an advapi32 without RegDeleteKeyExA (32-bit Windows XP): DeleteKeyEx gives 120.
     bool hasDeleteKeyEx = true;
 
-private:
+  private:
     using NodePtr = std::shared_ptr<SimKeyNode>;
     struct Handle {
         NodePtr node;
@@ -133,6 +141,10 @@ private:
     NodePtr MakePath(const std::string& path, View view);
     RegKey NewHandle(const NodePtr& node, uint32_t access);
     uint32_t OpenKey(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out);
+    uint32_t CreateKey(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out,
+                       uint32_t* disposition);
+    uint32_t StoreData(RegKey key, const std::string& name, uint32_t type, std::vector<uint8_t> data);
+    uint32_t DeleteValueIn(RegKey key, const std::string& name);
     uint32_t DeleteKeyIn(RegKey parent, const std::string& subKey, bool view64);
     // The value a query names, after the checks every query makes.
     uint32_t FindQueried(RegKey key, const std::string& name, const void* data, const uint32_t* size,
@@ -142,7 +154,8 @@ private:
     uint32_t DeleteChildren(const NodePtr& node);
     static uint32_t EraseValue(SimKeyNode& node, const std::string& name);
     static SimRegValue& StoreValue(SimKeyNode& node, const std::string& name);
-    // Opens `subKey` below `parent` in the default view for a shlwapi helper and checks `needed` against its access list.
+    // Opens `subKey` below `parent` in the default view for a shlwapi helper and checks `needed` against its
+    // access list.
     uint32_t ResolveSub(RegKey parent, const std::string& subKey, uint32_t needed, NodePtr& node) const;
     std::string ExpandEnvironment(const std::string& text) const;
     static SimRegValue* FindValue(SimKeyNode& node, const std::string& name);

@@ -41,9 +41,9 @@ bool SimSecurity::InToken(const std::string& sid) const {
 bool SimSecurity::OwnedByUser(const Target& t) const { return !t.ownerSid->empty() && InToken(*t.ownerSid); }
 
 uint32_t SimSecurity::DeniedBy(const std::vector<AceText>& aces, bool isKey) const {
-    static const uint32_t kKeyRights[] = {kKeyQueryValue, kKeySetValue, kKeyCreateSubKey, kKeyEnumerateSubKeys,
-                                          kKeyNotify,     0x20,         kDelete,          kReadControl,
-                                          kWriteDac,      kWriteOwner};
+    static const uint32_t kKeyRights[] = {
+        kKeyQueryValue, kKeySetValue, kKeyCreateSubKey, kKeyEnumerateSubKeys, kKeyNotify, 0x20,
+        kDelete,        kReadControl, kWriteDac,        kWriteOwner};
     static const uint32_t kFileRights[] = {kFileReadData, kFileWriteData, kDeleteAccess};
     uint32_t granted = 0;
     auto decide = [&](uint32_t right) {
@@ -190,8 +190,8 @@ bool SimSecurity::LookupAccountNameA(const std::string& account, std::string* si
     return true;
 }
 
-bool SimSecurity::AllocateAndInitializeSid(const uint8_t (&authority)[6], const std::vector<uint32_t>& subAuthorities,
-                                           std::string& sid) {
+bool SimSecurity::AllocateAndInitializeSid(const uint8_t (&authority)[6],
+                                           const std::vector<uint32_t>& subAuthorities, std::string& sid) {
     if (system_.Fault("AllocateAndInitializeSid")) return false;
     if (subAuthorities.empty() || subAuthorities.size() > 8) {
         system_.SetLastError(kErrorInvalidParameter);

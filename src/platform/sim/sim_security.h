@@ -24,7 +24,7 @@ struct SimAccount {
 };
 
 class SimSecurity : public ISecurity {
-public:
+  public:
     SimSecurity(Faults& faults, SimSystem& system, SimRegistry& registry, SimFileSystem& files)
         : faults_(faults), system_(system), registry_(registry), files_(files) {}
 
@@ -40,8 +40,8 @@ public:
 
     // --- ISecurity ---
     bool GetUserNameA(std::string& name) override;
-    bool LookupAccountNameA(const std::string& account, std::string* sid, uint32_t& sidSize, std::string* domain,
-                            uint32_t& domainSize, uint32_t& use) override;
+    bool LookupAccountNameA(const std::string& account, std::string* sid, uint32_t& sidSize,
+                            std::string* domain, uint32_t& domainSize, uint32_t& use) override;
     bool AllocateAndInitializeSid(const uint8_t (&authority)[6], const std::vector<uint32_t>& subAuthorities,
                                   std::string& sid) override;
     uint32_t SetEntriesInAclW(const std::vector<ExplicitAccess>& entries, const std::string& oldDacl,
@@ -53,7 +53,7 @@ public:
     uint32_t GetSecurityInfo(RegKey key, uint32_t info, std::string* owner, std::string* dacl) override;
     uint32_t SetSecurityInfo(RegKey key, uint32_t info, const char* owner, const char* dacl) override;
 
-private:
+  private:
     // One object's record, whichever area keeps it.
     struct Target {
         std::string* ownerSid = nullptr;

@@ -78,8 +78,9 @@ bool SimServices::StartService(ScHandle service) {
 }
 
 bool SimServices::EnumServicesStatus(ScHandle manager, uint32_t serviceType, uint32_t serviceState,
-                                     uint32_t bufferSize, std::vector<EnumServiceStatus>& out, uint32_t& bytesNeeded,
-                                     uint32_t& servicesReturned, uint32_t* resumeHandle) {
+                                     uint32_t bufferSize, std::vector<EnumServiceStatus>& out,
+                                     uint32_t& bytesNeeded, uint32_t& servicesReturned,
+                                     uint32_t* resumeHandle) {
     out.clear();
     bytesNeeded = 0;
     servicesReturned = 0;
@@ -89,7 +90,8 @@ bool SimServices::EnumServicesStatus(ScHandle manager, uint32_t serviceType, uin
         system_.SetLastError(kErrorInvalidHandle);
         return false;
     }
-    if ((serviceType & (kServiceDriver | kServiceWin32)) == 0 || serviceState == 0 || serviceState > kServiceStateAll) {
+    if ((serviceType & (kServiceDriver | kServiceWin32)) == 0 || serviceState == 0 ||
+        serviceState > kServiceStateAll) {
         system_.SetLastError(kErrorInvalidParameter);
         return false;
     }

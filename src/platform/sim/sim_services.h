@@ -17,8 +17,8 @@ struct SimService {
     std::string name;
     SimServiceState state = SimServiceState::Stopped;
     bool disabled = false;
-    int starts = 0;  // how often StartService started it
-    std::string displayName;                 // the name itself when empty
+    int starts = 0;                           // how often StartService started it
+    std::string displayName;                  // the name itself when empty
     uint32_t type = kServiceWin32OwnProcess;  // kServiceKernelDriver for a driver
 };
 
@@ -35,9 +35,9 @@ public:
     bool OpenSCManager(const char* database, uint32_t access, ScHandle& out) override;
     bool OpenService(ScHandle manager, const std::string& name, uint32_t access, ScHandle& out) override;
     bool StartService(ScHandle service) override;
-    bool EnumServicesStatus(ScHandle manager, uint32_t serviceType, uint32_t serviceState, uint32_t bufferSize,
-                            std::vector<EnumServiceStatus>& out, uint32_t& bytesNeeded, uint32_t& servicesReturned,
-                            uint32_t* resumeHandle) override;
+    bool EnumServicesStatus(ScHandle manager, uint32_t serviceType, uint32_t serviceState,
+                            uint32_t bufferSize, std::vector<EnumServiceStatus>& out, uint32_t& bytesNeeded,
+                            uint32_t& servicesReturned, uint32_t* resumeHandle) override;
 
 private:
     bool Fail(const char* call);

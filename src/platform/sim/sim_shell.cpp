@@ -13,29 +13,47 @@ std::string SimShell::FolderPath(int csidl) const {
     const std::string startMenu = roaming + "\\Microsoft\\Windows\\Start Menu";
     const std::string commonStartMenu = programData + "\\Microsoft\\Windows\\Start Menu";
     switch (csidl) {
-        case kCsidlAppData: return roaming;
-        case kCsidlLocalAppData: return profile + "\\AppData\\Local";
-        case kCsidlCookies: return roaming + "\\Microsoft\\Windows\\Cookies";
-        case kCsidlDesktopDirectory: return profile + "\\Desktop";
-        case kCsidlPersonal: return profile + "\\Documents";
+        case kCsidlAppData:
+            return roaming;
+        case kCsidlLocalAppData:
+            return profile + "\\AppData\\Local";
+        case kCsidlCookies:
+            return roaming + "\\Microsoft\\Windows\\Cookies";
+        case kCsidlDesktopDirectory:
+            return profile + "\\Desktop";
+        case kCsidlPersonal:
+            return profile + "\\Documents";
         // Since Windows Vista the all-users favourites are the user's own.
         case kCsidlFavorites:
-        case kCsidlCommonFavorites: return profile + "\\Favorites";
-        case kCsidlStartMenu: return startMenu;
-        case kCsidlPrograms: return startMenu + "\\Programs";
-        case kCsidlStartup: return startMenu + "\\Programs\\Startup";
-        case kCsidlCommonAppData: return programData;
-        case kCsidlCommonDesktopDirectory: return profilesRoot + "\\Public\\Desktop";
-        case kCsidlCommonStartMenu: return commonStartMenu;
-        case kCsidlCommonPrograms: return commonStartMenu + "\\Programs";
-        case kCsidlCommonStartup: return commonStartMenu + "\\Programs\\Startup";
-        case kCsidlWindows: return windowsDirectory;
-        case kCsidlSystem: return systemDirectory;
-        case kCsidlProgramFiles: return system_.is64BitWindows ? programFilesX86 : programFiles64;
+        case kCsidlCommonFavorites:
+            return profile + "\\Favorites";
+        case kCsidlStartMenu:
+            return startMenu;
+        case kCsidlPrograms:
+            return startMenu + "\\Programs";
+        case kCsidlStartup:
+            return startMenu + "\\Programs\\Startup";
+        case kCsidlCommonAppData:
+            return programData;
+        case kCsidlCommonDesktopDirectory:
+            return profilesRoot + "\\Public\\Desktop";
+        case kCsidlCommonStartMenu:
+            return commonStartMenu;
+        case kCsidlCommonPrograms:
+            return commonStartMenu + "\\Programs";
+        case kCsidlCommonStartup:
+            return commonStartMenu + "\\Programs\\Startup";
+        case kCsidlWindows:
+            return windowsDirectory;
+        case kCsidlSystem:
+            return systemDirectory;
+        case kCsidlProgramFiles:
+            return system_.is64BitWindows ? programFilesX86 : programFiles64;
         // The non-localised startup folders are gone since Windows Vista.
         case kCsidlAltStartup:
         case kCsidlCommonAltStartup:
-        default: return {};
+        default:
+            return {};
     }
 }
 

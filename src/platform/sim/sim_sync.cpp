@@ -102,7 +102,8 @@ void SimSync::Forget(const std::shared_ptr<Mutex>& m) {
     if (m->handles == 0 && !m->keptElsewhere && !m->name.empty()) named_.erase(m->name);
 }
 
-void SimSync::AddForeignMutex(const std::u16string& name, bool owned, bool accessDenied, const std::string& sddl) {
+void SimSync::AddForeignMutex(const std::u16string& name, bool owned, bool accessDenied,
+                              const std::string& sddl) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::u16string key;
     uint32_t error = 0;

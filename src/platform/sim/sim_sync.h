@@ -16,7 +16,7 @@
 namespace platform::sim {
 
 class SimSync : public ISync {
-public:
+  public:
     SimSync(Faults& faults, SimSystem& system);
     ~SimSync() override;
 
@@ -25,7 +25,8 @@ public:
     // `accessDenied`: its access list grants this process no more than SYNCHRONIZE. Deny
     // entries for Everyone (WD) in `sddl` take effect as well, as they do for a mutex this
     // process created: a second CreateMutexW of such a mutex fails with 5.
-    void AddForeignMutex(const std::u16string& name, bool owned, bool accessDenied, const std::string& sddl = {});
+    void AddForeignMutex(const std::u16string& name, bool owned, bool accessDenied,
+                         const std::string& sddl = {});
     // The other process releases the mutex it holds.
     void ReleaseForeign(const std::u16string& name);
     // Every mutex held now, by a thread of this process or by another process, is left
@@ -40,14 +41,16 @@ public:
 
     // --- ISync ---
     void CloseHandle(SyncHandle handle) override;
-    bool CreateMutexW(const char* sddl, bool initialOwner, const std::u16string& name, SyncHandle& out) override;
-    bool OpenMutexW(uint32_t access, bool inheritHandle, const std::u16string& name, SyncHandle& out) override;
+    bool CreateMutexW(const char* sddl, bool initialOwner, const std::u16string& name,
+                      SyncHandle& out) override;
+    bool OpenMutexW(uint32_t access, bool inheritHandle, const std::u16string& name,
+                    SyncHandle& out) override;
     uint32_t WaitForSingleObject(SyncHandle handle, uint32_t milliseconds) override;
     bool ReleaseMutex(SyncHandle handle) override;
 
     struct Mutex;
 
-private:
+  private:
     bool Fail(const char* call);
     SyncHandle AddHandle(const std::shared_ptr<Mutex>& m);
     void Forget(const std::shared_ptr<Mutex>& m);

@@ -27,11 +27,13 @@ void Convert(const WIN32_FIND_DATAW& in, FindDataW& out) {
 
 void Win32FileSystem::CloseHandle(FileHandle handle) { ::CloseHandle(H(handle)); }
 
-bool Win32FileSystem::CreateFileW(const std::u16string& path, uint32_t access, uint32_t shareMode, const char* sddl,
-                                  uint32_t disposition, uint32_t flagsAndAttributes, FileHandle& out) {
+bool Win32FileSystem::CreateFileW(const std::u16string& path, uint32_t access, uint32_t shareMode,
+                                  const char* sddl, uint32_t disposition, uint32_t flagsAndAttributes,
+                                  FileHandle& out) {
     SddlAttributes attributes;
     if (!attributes.Init(sddl)) return false;
-    HANDLE h = ::CreateFileW(W(path), access, shareMode, attributes.get(), disposition, flagsAndAttributes, nullptr);
+    HANDLE h =
+        ::CreateFileW(W(path), access, shareMode, attributes.get(), disposition, flagsAndAttributes, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     out = reinterpret_cast<FileHandle>(h);
     return true;
@@ -51,7 +53,8 @@ bool Win32FileSystem::WriteFile(FileHandle handle, const void* data, uint32_t to
     return ok != FALSE;
 }
 
-bool Win32FileSystem::SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin, uint64_t& newPosition) {
+bool Win32FileSystem::SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin,
+                                       uint64_t& newPosition) {
     LARGE_INTEGER move;
     move.QuadPart = distance;
     LARGE_INTEGER now;
@@ -69,9 +72,13 @@ bool Win32FileSystem::GetFileSizeEx(FileHandle handle, uint64_t& size) {
     return true;
 }
 
-uint32_t Win32FileSystem::GetFileAttributesA(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
+uint32_t Win32FileSystem::GetFileAttributesA(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str());
+}
 
-uint32_t Win32FileSystem::GetFileAttributesW(const std::u16string& path) { return ::GetFileAttributesW(W(path)); }
+uint32_t Win32FileSystem::GetFileAttributesW(const std::u16string& path) {
+    return ::GetFileAttributesW(W(path));
+}
 
 bool Win32FileSystem::SetFileAttributesA(const std::string& path, uint32_t attributes) {
     return ::SetFileAttributesA(path.c_str(), attributes) != FALSE;
@@ -101,7 +108,9 @@ bool Win32FileSystem::CreateDirectoryW(const std::u16string& path, const char* s
     return ::CreateDirectoryW(W(path), attributes.get()) != FALSE;
 }
 
-bool Win32FileSystem::RemoveDirectoryA(const std::string& path) { return ::RemoveDirectoryA(path.c_str()) != FALSE; }
+bool Win32FileSystem::RemoveDirectoryA(const std::string& path) {
+    return ::RemoveDirectoryA(path.c_str()) != FALSE;
+}
 
 bool Win32FileSystem::FindFirstFileA(const std::string& pattern, FindDataA& data, FindHandle& out) {
     WIN32_FIND_DATAA found{};
@@ -140,8 +149,9 @@ void Win32FileSystem::FindClose(FindHandle handle) { ::FindClose(H(handle)); }
 int Win32FileSystem::Access(const std::string& path, int mode) { return ::_access(path.c_str(), mode); }
 
 uint32_t Win32FileSystem::ReadWholeFile(const std::string& path, std::string& bytes) {
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h =
+        ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return ::GetLastError();
     std::string contents;
     char chunk[4096];

@@ -5,13 +5,14 @@
 namespace platform::win32 {
 
 class Win32FileSystem : public IFileSystem {
-public:
+  public:
     void CloseHandle(FileHandle handle) override;
     bool CreateFileW(const std::u16string& path, uint32_t access, uint32_t shareMode, const char* sddl,
                      uint32_t disposition, uint32_t flagsAndAttributes, FileHandle& out) override;
     bool ReadFile(FileHandle handle, void* buffer, uint32_t toRead, uint32_t& read) override;
     bool WriteFile(FileHandle handle, const void* data, uint32_t toWrite, uint32_t& written) override;
-    bool SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin, uint64_t& newPosition) override;
+    bool SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin,
+                          uint64_t& newPosition) override;
     bool GetFileSizeEx(FileHandle handle, uint64_t& size) override;
     uint32_t GetFileAttributesA(const std::string& path) override;
     uint32_t GetFileAttributesW(const std::u16string& path) override;

@@ -1,6 +1,7 @@
 #include "platform/win32/win32_registry.h"
 
 #include <windows.h>
+// shlwapi.h needs the types windows.h declares.
 #include <shlwapi.h>
 
 // shlwapi.h maps these names to their A/W forms, which would rename our methods.
@@ -33,11 +34,12 @@ RegDeleteKeyExAFn DeleteKeyExEntry() {
 
 void Win32Registry::CloseKey(RegKey key) { ::RegCloseKey(Hk(key)); }
 
-uint32_t Win32Registry::CreateKeyEx(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,
-                                    RegKey& out, uint32_t* disposition) {
+uint32_t Win32Registry::CreateKeyEx(RegKey parent, const std::string& subKey, uint32_t options,
+                                    uint32_t access, RegKey& out, uint32_t* disposition) {
     HKEY h = nullptr;
     DWORD disp = 0;
-    LSTATUS rc = ::RegCreateKeyExA(Hk(parent), subKey.c_str(), 0, nullptr, options, access, nullptr, &h, &disp);
+    LSTATUS rc =
+        ::RegCreateKeyExA(Hk(parent), subKey.c_str(), 0, nullptr, options, access, nullptr, &h, &disp);
     if (rc == ERROR_SUCCESS) {
         out = reinterpret_cast<RegKey>(h);
         if (disposition != nullptr) *disposition = disp;
@@ -52,7 +54,8 @@ uint32_t Win32Registry::OpenKeyEx(RegKey parent, const std::string& subKey, uint
     return Status(rc);
 }
 
-uint32_t Win32Registry::SetValueEx(RegKey key, const char* name, uint32_t type, const void* data, uint32_t size) {
+uint32_t Win32Registry::SetValueEx(RegKey key, const char* name, uint32_t type, const void* data,
+                                   uint32_t size) {
     return Status(::RegSetValueExA(Hk(key), name, 0, type, static_cast<const BYTE*>(data), size));
 }
 
@@ -60,7 +63,8 @@ uint32_t Win32Registry::DeleteKey(RegKey parent, const std::string& subKey) {
     return Status(::RegDeleteKeyA(Hk(parent), subKey.c_str()));
 }
 
-uint32_t Win32Registry::QueryValueEx(RegKey key, const char* name, uint32_t* type, void* data, uint32_t* size) {
+uint32_t Win32Registry::QueryValueEx(RegKey key, const char* name, uint32_t* type, void* data,
+                                     uint32_t* size) {
     return Status(::RegQueryValueExA(Hk(key), name, nullptr, Dw(type), static_cast<BYTE*>(data), Dw(size)));
 }
 
@@ -68,16 +72,18 @@ uint32_t Win32Registry::EnumKeyEx(RegKey key, uint32_t index, char* name, uint32
     return Status(::RegEnumKeyExA(Hk(key), index, name, Dw(nameLength), nullptr, nullptr, nullptr, nullptr));
 }
 
-uint32_t Win32Registry::EnumValue(RegKey key, uint32_t index, char* name, uint32_t* nameLength, uint32_t* type,
-                                  void* data, uint32_t* dataSize) {
-    return Status(::RegEnumValueA(Hk(key), index, name, Dw(nameLength), nullptr, Dw(type), static_cast<BYTE*>(data),
-                                  Dw(dataSize)));
+uint32_t Win32Registry::EnumValue(RegKey key, uint32_t index, char* name, uint32_t* nameLength,
+                                  uint32_t* type, void* data, uint32_t* dataSize) {
+    return Status(::RegEnumValueA(Hk(key), index, name, Dw(nameLength), nullptr, Dw(type),
+                                  static_cast<BYTE*>(data), Dw(dataSize)));
 }
 
-uint32_t Win32Registry::QueryInfoKey(RegKey key, uint32_t* subKeys, uint32_t* maxSubKeyLength, uint32_t* values,
-                                     uint32_t* maxValueNameLength, uint32_t* maxValueLength) {
-    return Status(::RegQueryInfoKeyA(Hk(key), nullptr, nullptr, nullptr, Dw(subKeys), Dw(maxSubKeyLength), nullptr,
-                                     Dw(values), Dw(maxValueNameLength), Dw(maxValueLength), nullptr, nullptr));
+uint32_t Win32Registry::QueryInfoKey(RegKey key, uint32_t* subKeys, uint32_t* maxSubKeyLength,
+                                     uint32_t* values, uint32_t* maxValueNameLength,
+                                     uint32_t* maxValueLength) {
+    return Status(::RegQueryInfoKeyA(Hk(key), nullptr, nullptr, nullptr, Dw(subKeys), Dw(maxSubKeyLength),
+                                     nullptr, Dw(values), Dw(maxValueNameLength), Dw(maxValueLength), nullptr,
+                                     nullptr));
 }
 
 uint32_t Win32Registry::DeleteKeyEx(RegKey parent, const std::string& subKey, uint32_t view) {
@@ -86,7 +92,9 @@ uint32_t Win32Registry::DeleteKeyEx(RegKey parent, const std::string& subKey, ui
     return Status(entry(Hk(parent), subKey.c_str(), view, 0));
 }
 
-uint32_t Win32Registry::DeleteValue(RegKey key, const char* name) { return Status(::RegDeleteValueA(Hk(key), name)); }
+uint32_t Win32Registry::DeleteValue(RegKey key, const char* name) {
+    return Status(::RegDeleteValueA(Hk(key), name));
+}
 
 uint32_t Win32Registry::SHDeleteKey(RegKey parent, const std::string& subKey) {
     return Status(::SHDeleteKeyA(Hk(parent), subKey.c_str()));
@@ -96,23 +104,48 @@ uint32_t Win32Registry::SHDeleteValue(RegKey parent, const std::string& subKey, 
     return Status(::SHDeleteValueA(Hk(parent), subKey.c_str(), name.c_str()));
 }
 
-uint32_t Win32Registry::SHGetValue(RegKey parent, const std::string& subKey, const std::string& name, uint32_t* type,
-                                   void* data, uint32_t* size) {
+uint32_t Win32Registry::SHGetValue(RegKey parent, const std::string& subKey, const std::string& name,
+                                   uint32_t* type, void* data, uint32_t* size) {
     return Status(::SHGetValueA(Hk(parent), subKey.c_str(), name.c_str(), Dw(type), data, Dw(size)));
 }
 
 uint32_t Win32Registry::FlushKey(RegKey key) { return Status(::RegFlushKey(Hk(key))); }
 
-uint32_t Win32Registry::OpenKeyExW(RegKey parent, const std::u16string& subKey, uint32_t access, RegKey& out) {
+uint32_t Win32Registry::OpenKeyExW(RegKey parent, const std::u16string& subKey, uint32_t access,
+                                   RegKey& out) {
     HKEY h = nullptr;
     LSTATUS rc = ::RegOpenKeyExW(Hk(parent), reinterpret_cast<const wchar_t*>(subKey.c_str()), 0, access, &h);
     if (rc == ERROR_SUCCESS) out = reinterpret_cast<RegKey>(h);
     return Status(rc);
 }
 
-uint32_t Win32Registry::QueryValueExW(RegKey key, const char16_t* name, uint32_t* type, void* data, uint32_t* size) {
+uint32_t Win32Registry::QueryValueExW(RegKey key, const char16_t* name, uint32_t* type, void* data,
+                                      uint32_t* size) {
     return Status(::RegQueryValueExW(Hk(key), reinterpret_cast<const wchar_t*>(name), nullptr, Dw(type),
                                      static_cast<BYTE*>(data), Dw(size)));
+}
+
+uint32_t Win32Registry::CreateKeyExW(RegKey parent, const std::u16string& subKey, uint32_t options,
+                                     uint32_t access, RegKey& out, uint32_t* disposition) {
+    HKEY h = nullptr;
+    DWORD disp = 0;
+    LSTATUS rc = ::RegCreateKeyExW(Hk(parent), reinterpret_cast<const wchar_t*>(subKey.c_str()), 0, nullptr,
+                                   options, access, nullptr, &h, &disp);
+    if (rc == ERROR_SUCCESS) {
+        out = reinterpret_cast<RegKey>(h);
+        if (disposition != nullptr) *disposition = disp;
+    }
+    return Status(rc);
+}
+
+uint32_t Win32Registry::SetValueExW(RegKey key, const char16_t* name, uint32_t type, const void* data,
+                                    uint32_t size) {
+    return Status(::RegSetValueExW(Hk(key), reinterpret_cast<const wchar_t*>(name), 0, type,
+                                   static_cast<const BYTE*>(data), size));
+}
+
+uint32_t Win32Registry::DeleteValueW(RegKey key, const char16_t* name) {
+    return Status(::RegDeleteValueW(Hk(key), reinterpret_cast<const wchar_t*>(name)));
 }
 
 }  // namespace platform::win32

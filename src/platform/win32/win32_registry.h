@@ -5,17 +5,18 @@
 namespace platform::win32 {
 
 class Win32Registry : public IRegistry {
-public:
+  public:
     void CloseKey(RegKey key) override;
-    uint32_t CreateKeyEx(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access, RegKey& out,
-                         uint32_t* disposition) override;
+    uint32_t CreateKeyEx(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,
+                         RegKey& out, uint32_t* disposition) override;
     uint32_t OpenKeyEx(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out) override;
-    uint32_t SetValueEx(RegKey key, const char* name, uint32_t type, const void* data, uint32_t size) override;
+    uint32_t SetValueEx(RegKey key, const char* name, uint32_t type, const void* data,
+                        uint32_t size) override;
     uint32_t DeleteKey(RegKey parent, const std::string& subKey) override;
     uint32_t QueryValueEx(RegKey key, const char* name, uint32_t* type, void* data, uint32_t* size) override;
     uint32_t EnumKeyEx(RegKey key, uint32_t index, char* name, uint32_t* nameLength) override;
-    uint32_t EnumValue(RegKey key, uint32_t index, char* name, uint32_t* nameLength, uint32_t* type, void* data,
-                       uint32_t* dataSize) override;
+    uint32_t EnumValue(RegKey key, uint32_t index, char* name, uint32_t* nameLength, uint32_t* type,
+                       void* data, uint32_t* dataSize) override;
     uint32_t QueryInfoKey(RegKey key, uint32_t* subKeys, uint32_t* maxSubKeyLength, uint32_t* values,
                           uint32_t* maxValueNameLength, uint32_t* maxValueLength) override;
     uint32_t DeleteKeyEx(RegKey parent, const std::string& subKey, uint32_t view) override;
@@ -26,7 +27,13 @@ public:
                         void* data, uint32_t* size) override;
     uint32_t FlushKey(RegKey key) override;
     uint32_t OpenKeyExW(RegKey parent, const std::u16string& subKey, uint32_t access, RegKey& out) override;
-    uint32_t QueryValueExW(RegKey key, const char16_t* name, uint32_t* type, void* data, uint32_t* size) override;
+    uint32_t QueryValueExW(RegKey key, const char16_t* name, uint32_t* type, void* data,
+                           uint32_t* size) override;
+    uint32_t CreateKeyExW(RegKey parent, const std::u16string& subKey, uint32_t options, uint32_t access,
+                          RegKey& out, uint32_t* disposition) override;
+    uint32_t SetValueExW(RegKey key, const char16_t* name, uint32_t type, const void* data,
+                         uint32_t size) override;
+    uint32_t DeleteValueW(RegKey key, const char16_t* name) override;
 };
 
 }  // namespace platform::win32

@@ -14,7 +14,8 @@ bool SddlAttributes::Init(const char* sddl) {
     if (!sddl) return true;
     std::wstring wide(sddl, sddl + std::char_traits<char>::length(sddl));  // SDDL is plain ASCII
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(wide.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(wide.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                nullptr))
         return false;
     attributes_.nLength = sizeof(attributes_);
     attributes_.lpSecurityDescriptor = descriptor;

@@ -6,7 +6,7 @@
 namespace platform::win32 {
 
 class SddlAttributes {
-public:
+  public:
     SddlAttributes() = default;
     SddlAttributes(const SddlAttributes&) = delete;
     SddlAttributes& operator=(const SddlAttributes&) = delete;
@@ -18,7 +18,7 @@ public:
     // The attributes to pass, or null for default security.
     SECURITY_ATTRIBUTES* get() { return attributes_.lpSecurityDescriptor ? &attributes_ : nullptr; }
 
-private:
+  private:
     SECURITY_ATTRIBUTES attributes_{};
 };
 

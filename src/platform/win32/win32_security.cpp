@@ -1,6 +1,7 @@
 #include "platform/win32/win32_security.h"
 
 #include <windows.h>
+// After windows.h, which they need.
 #include <aclapi.h>
 #include <sddl.h>
 
@@ -146,15 +147,15 @@ bool Win32Security::AllocateAndInitializeSid(const uint8_t (&authority)[6],
     DWORD sub[8] = {};
     for (size_t i = 0; i < subAuthorities.size(); ++i) sub[i] = subAuthorities[i];
     PSID raw = nullptr;
-    if (!::AllocateAndInitializeSid(&id, static_cast<BYTE>(subAuthorities.size()), sub[0], sub[1], sub[2], sub[3],
-                                    sub[4], sub[5], sub[6], sub[7], &raw))
+    if (!::AllocateAndInitializeSid(&id, static_cast<BYTE>(subAuthorities.size()), sub[0], sub[1], sub[2],
+                                    sub[3], sub[4], sub[5], sub[6], sub[7], &raw))
         return false;
     UniqueAllocatedSid owned(raw);
     return SidToText(raw, sid);
 }
 
-uint32_t Win32Security::SetEntriesInAclW(const std::vector<ExplicitAccess>& entries, const std::string& oldDacl,
-                                         std::string& newDacl) {
+uint32_t Win32Security::SetEntriesInAclW(const std::vector<ExplicitAccess>& entries,
+                                         const std::string& oldDacl, std::string& newDacl) {
     std::vector<UniqueLocal<PSID>> sids;
     std::vector<EXPLICIT_ACCESS_W> list(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -179,20 +180,20 @@ uint32_t Win32Security::SetEntriesInAclW(const std::vector<ExplicitAccess>& entr
     return AclToText(made, false, newDacl);
 }
 
-uint32_t Win32Security::GetNamedSecurityInfoA(const std::string& objectName, uint32_t objectType, uint32_t info,
-                                              std::string* owner, std::string* dacl) {
+uint32_t Win32Security::GetNamedSecurityInfoA(const std::string& objectName, uint32_t objectType,
+                                              uint32_t info, std::string* owner, std::string* dacl) {
     PSID ownerSid = nullptr;
     PACL acl = nullptr;
     PSECURITY_DESCRIPTOR sd = nullptr;
-    DWORD rc = ::GetNamedSecurityInfoA(objectName.c_str(), static_cast<SE_OBJECT_TYPE>(objectType), info, &ownerSid,
-                                       nullptr, &acl, nullptr, &sd);
+    DWORD rc = ::GetNamedSecurityInfoA(objectName.c_str(), static_cast<SE_OBJECT_TYPE>(objectType), info,
+                                       &ownerSid, nullptr, &acl, nullptr, &sd);
     if (rc != ERROR_SUCCESS) return rc;
     UniqueLocal<PSECURITY_DESCRIPTOR> owned(sd);
     return ReadDescriptor(sd, ownerSid, acl, info, owner, dacl);
 }
 
-uint32_t Win32Security::SetNamedSecurityInfoA(const std::string& objectName, uint32_t objectType, uint32_t info,
-                                              const char* owner, const char* dacl) {
+uint32_t Win32Security::SetNamedSecurityInfoA(const std::string& objectName, uint32_t objectType,
+                                              uint32_t info, const char* owner, const char* dacl) {
     UniqueLocal<PSID> ownerHolder;
     if ((info & kOwnerSecurityInformation) != 0)
         if (uint32_t rc = SidFromText(owner, ownerHolder)) return rc;

@@ -5,10 +5,10 @@
 namespace platform::win32 {
 
 class Win32Security : public ISecurity {
-public:
+  public:
     bool GetUserNameA(std::string& name) override;
-    bool LookupAccountNameA(const std::string& account, std::string* sid, uint32_t& sidSize, std::string* domain,
-                            uint32_t& domainSize, uint32_t& use) override;
+    bool LookupAccountNameA(const std::string& account, std::string* sid, uint32_t& sidSize,
+                            std::string* domain, uint32_t& domainSize, uint32_t& use) override;
     bool AllocateAndInitializeSid(const uint8_t (&authority)[6], const std::vector<uint32_t>& subAuthorities,
                                   std::string& sid) override;
     uint32_t SetEntriesInAclW(const std::vector<ExplicitAccess>& entries, const std::string& oldDacl,

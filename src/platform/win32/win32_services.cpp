@@ -29,18 +29,22 @@ bool Win32Services::OpenService(ScHandle manager, const std::string& name, uint3
     return h != nullptr;
 }
 
-bool Win32Services::StartService(ScHandle service) { return ::StartServiceA(Sc(service), 0, nullptr) != FALSE; }
+bool Win32Services::StartService(ScHandle service) {
+    return ::StartServiceA(Sc(service), 0, nullptr) != FALSE;
+}
 
 bool Win32Services::EnumServicesStatus(ScHandle manager, uint32_t serviceType, uint32_t serviceState,
                                        uint32_t bufferSize, std::vector<EnumServiceStatus>& out,
-                                       uint32_t& bytesNeeded, uint32_t& servicesReturned, uint32_t* resumeHandle) {
+                                       uint32_t& bytesNeeded, uint32_t& servicesReturned,
+                                       uint32_t* resumeHandle) {
     out.clear();
     // ENUM_SERVICE_STATUSA holds pointers into the same buffer, so it must be aligned for them.
     std::vector<ENUM_SERVICE_STATUSA> buffer((bufferSize + sizeof(ENUM_SERVICE_STATUSA) - 1) /
                                              sizeof(ENUM_SERVICE_STATUSA));
     DWORD needed = 0, returned = 0, resume = resumeHandle != nullptr ? *resumeHandle : 0;
-    BOOL ok = ::EnumServicesStatusA(Sc(manager), serviceType, serviceState, bufferSize ? buffer.data() : nullptr,
-                                    bufferSize, &needed, &returned, resumeHandle != nullptr ? &resume : nullptr);
+    BOOL ok =
+        ::EnumServicesStatusA(Sc(manager), serviceType, serviceState, bufferSize ? buffer.data() : nullptr,
+                              bufferSize, &needed, &returned, resumeHandle != nullptr ? &resume : nullptr);
     DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
     bytesNeeded = needed;
     servicesReturned = 0;

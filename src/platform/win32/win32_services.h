@@ -10,9 +10,9 @@ public:
     bool OpenSCManager(const char* database, uint32_t access, ScHandle& out) override;
     bool OpenService(ScHandle manager, const std::string& name, uint32_t access, ScHandle& out) override;
     bool StartService(ScHandle service) override;
-    bool EnumServicesStatus(ScHandle manager, uint32_t serviceType, uint32_t serviceState, uint32_t bufferSize,
-                            std::vector<EnumServiceStatus>& out, uint32_t& bytesNeeded, uint32_t& servicesReturned,
-                            uint32_t* resumeHandle) override;
+    bool EnumServicesStatus(ScHandle manager, uint32_t serviceType, uint32_t serviceState,
+                            uint32_t bufferSize, std::vector<EnumServiceStatus>& out, uint32_t& bytesNeeded,
+                            uint32_t& servicesReturned, uint32_t* resumeHandle) override;
 };
 
 }  // namespace platform::win32

@@ -13,10 +13,12 @@ const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_
 
 void Win32Sync::CloseHandle(SyncHandle handle) { ::CloseHandle(H(handle)); }
 
-bool Win32Sync::CreateMutexW(const char* sddl, bool initialOwner, const std::u16string& name, SyncHandle& out) {
+bool Win32Sync::CreateMutexW(const char* sddl, bool initialOwner, const std::u16string& name,
+                             SyncHandle& out) {
     SddlAttributes attributes;
     if (!attributes.Init(sddl)) return false;
-    HANDLE h = ::CreateMutexW(attributes.get(), initialOwner ? TRUE : FALSE, name.empty() ? nullptr : W(name));
+    HANDLE h =
+        ::CreateMutexW(attributes.get(), initialOwner ? TRUE : FALSE, name.empty() ? nullptr : W(name));
     if (!h) return false;
     // The last error (0 or ERROR_ALREADY_EXISTS) stays as CreateMutexW left it.
     out = reinterpret_cast<SyncHandle>(h);

@@ -5,10 +5,12 @@
 namespace platform::win32 {
 
 class Win32Sync : public ISync {
-public:
+  public:
     void CloseHandle(SyncHandle handle) override;
-    bool CreateMutexW(const char* sddl, bool initialOwner, const std::u16string& name, SyncHandle& out) override;
-    bool OpenMutexW(uint32_t access, bool inheritHandle, const std::u16string& name, SyncHandle& out) override;
+    bool CreateMutexW(const char* sddl, bool initialOwner, const std::u16string& name,
+                      SyncHandle& out) override;
+    bool OpenMutexW(uint32_t access, bool inheritHandle, const std::u16string& name,
+                    SyncHandle& out) override;
     uint32_t WaitForSingleObject(SyncHandle handle, uint32_t milliseconds) override;
     bool ReleaseMutex(SyncHandle handle) override;
 };
