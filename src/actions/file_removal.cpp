@@ -44,7 +44,7 @@ void CNuke::RemovePath(const char* path) {
     }
     EngineLog(5, "%s: DropFileAcl for '%s' was successful, trying again MoveFileEx...", kTag, path);
     // The list that kept the attribute from being cleared is gone now.
-    if (false && readOnly) (void)os_.fs.SetFileAttributesA(path, attributes & ~platform::kFileAttributeReadonly);
+    if (readOnly) (void)os_.fs.SetFileAttributesA(path, attributes & ~platform::kFileAttributeReadonly);
     if (os_.fs.MoveFileExA(path, nullptr, platform::kMovefileDelayUntilReboot))
         EngineLog(5, "%s: MoveFileEx (2nd try) for '%s' was successful", kTag, path);
     else

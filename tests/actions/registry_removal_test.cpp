@@ -429,19 +429,10 @@ TEST_F(RegistryRemovalTest, AccountSidAndObjectNames) {
     EXPECT_EQ(0u,
               actions::FormatRegKeyObjectName(platform::kHkeyLocalMachine, "SOFTWARE\\X", name, sizeof name));
     EXPECT_STREQ("MACHINE\\SOFTWARE\\X", name);
-    EXPECT_EQ(0u, actions::FormatRegKeyObjectName(platform::kHkeyClassesRoot, "X", name, sizeof name));
-    EXPECT_STREQ("CLASSES_ROOT\\X", name);
     EXPECT_EQ(2u, actions::FormatRegKeyObjectName(platform::kHkeyDynData, "X", name, sizeof name));
     char small[8];
     EXPECT_EQ(122u, actions::FormatRegKeyObjectName(platform::kHkeyUsers, "S-1-5-18", small, sizeof small));
     EXPECT_STREQ("", small);
-}
-
-TEST_F(RegistryRemovalTest, DropRegKeyAclFailsWithoutUserName) {
-    m.registry.CreatePath(kKey);
-    m.faults.Fail("GetUserNameA", platform::kErrorNotEnoughMemory);
-    EXPECT_EQ(1u, actions::DropRegKeyAcl(m.platform(), platform::kHkeyLocalMachine, "SOFTWARE\\KELVARIS"));
-    EXPECT_EQ(0, m.faults.Calls("SetNamedSecurityInfoA"));
 }
 
 }  // namespace
