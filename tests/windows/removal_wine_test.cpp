@@ -101,6 +101,29 @@ TEST_F(RemovalWine, DropRegKeyAclPutsTheUsersEntriesWhereItsDenialWas) {
                                              platform::AceText{0, 0, platform::kGenericAll, "S-1-5-18"}));
 }
 
+TEST_F(RemovalWine, ListedDefaultValueAndValueNameWithBackslashAreDeleted) {
+    Create(platform::kHkeyCurrentUser, sub_, 0, "A\\B");
+    Create(platform::kHkeyCurrentUser, sub_, 0, "");
+    Create(platform::kHkeyCurrentUser, sub_, 0, "A");
+    std::string key = "HKEY_CURRENT_USER\\SOFTWARE\\" + name_;
+    for (char& c : key) c = static_cast<char>(::toupper(static_cast<unsigned char>(c)));
+    ASSERT_EQ(0u, nuke_.regValueList.Insert((key + "\\A---B").c_str()));
+    ASSERT_EQ(0u, nuke_.regValueList.Insert((key + "\\").c_str()));
+
+    EXPECT_EQ(0u, nuke_.CleanupRegValues());
+
+    char name[64];
+    uint32_t length = sizeof name;
+    platform::RegKey h = 0;
+    ASSERT_EQ(0u, m_.registry.OpenKeyEx(platform::kHkeyCurrentUser, sub_, platform::kKeyRead, h));
+    platform::UniqueRegKey opened(&m_.registry, h);
+    ASSERT_EQ(0u, m_.registry.EnumValue(h, 0, name, &length, nullptr, nullptr, nullptr));
+    EXPECT_STREQ("A", name);
+    length = sizeof name;
+    EXPECT_EQ(platform::kErrorNoMoreItems,
+              m_.registry.EnumValue(h, 1, name, &length, nullptr, nullptr, nullptr));
+}
+
 // Windows refuses RegDeleteKey when the key's list denies DELETE alone; Wine checks the
 // list when a key is opened for reading or writing, but not for deletion.
 TEST_F(RemovalWine, DenyingOnlyDeleteIsAKnownWineGap) {

@@ -2,6 +2,8 @@
 // knows, and the security descriptors of registry keys and files, read from and written to
 // the per-object records of SimRegistry and SimFileSystem. Writing a DACL re-evaluates it
 // for this process's token, so an access list that grants the user clears the denial.
+// Calls on an open key do not check the rights the key was opened with: the open itself
+// already refused what the key's record denies.
 #pragma once
 
 #include <string>

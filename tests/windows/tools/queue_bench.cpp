@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/cnuke.h"
+#include "logging/log.h"
 #include "platform/win32/win32_machine.h"
 
 namespace {
@@ -24,6 +25,9 @@ double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
 
 int main(int argc, char** argv) {
     static platform::win32::Win32Machine machine;
+    // Failures of single paths are logged (tool\queue_bench.log), not returned.
+    KvQmrLogging::SetPlatform(&machine.platform());
+    KvQmrLogging::LogInitA("tool", "queue_bench", 4, 0);
     CreateDirectoryA("C:\\QueueBench", nullptr);
     for (int a = 1; a < argc; ++a) {
         const int n = std::atoi(argv[a]);
