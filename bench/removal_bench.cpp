@@ -23,8 +23,9 @@ constexpr int kPerFolder = 100;
 
 std::unique_ptr<SimMachine> BuildProduct(int n) {
     auto m = std::make_unique<SimMachine>();
-    m->registry.SetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                          "Common AppData", "C:\\ProgramData");
+    m->registry.SetString(
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+        "Common AppData", "C:\\ProgramData");
     for (int i = 0; i < n; ++i) {
         std::string folder = std::to_string(i / kPerFolder);
         std::string item = std::to_string(i % kPerFolder);
@@ -64,7 +65,8 @@ void BM_ExpandAndCleanup(benchmark::State& state) {
         benchmark::DoNotOptimize(nuke->CleanupRegKeys());
 
         state.PauseTiming();
-        if (nuke->fileList.Count() < static_cast<uint32_t>(n)) state.SkipWithError("files were not all listed");
+        if (nuke->fileList.Count() < static_cast<uint32_t>(n))
+            state.SkipWithError("files were not all listed");
         nuke.reset();
         KvQmrLogging::ResetForTests(nullptr);
         m.reset();

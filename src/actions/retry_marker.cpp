@@ -37,7 +37,8 @@ void CNuke::MarkRegistryForPossibleRemovalRetry() {
     platform::RegKey raw = 0;
     if (os_.reg.CreateKeyEx(platform::kHkeyLocalMachine, kMarkerKey, platform::kRegOptionNonVolatile,
                             platform::kKeyAllAccess, raw, nullptr) != 0) {
-        EngineLog(3, "%s: MarkRegistryForPossibleRemovalRetry: marking the registry with base key failed.", kTag);
+        EngineLog(3, "%s: MarkRegistryForPossibleRemovalRetry: marking the registry with base key failed.",
+                  kTag);
         return;
     }
     platform::UniqueRegKey key(&os_.reg, raw);
@@ -74,10 +75,12 @@ void CNuke::ReadRegistryForRemovalRetry() {
     uint32_t size = kMarkerBuffer;
     uint32_t type = platform::kRegNone;
     uint32_t code = os_.reg.QueryValueEx(key.get(), kMarkerValue, &type, buffer, &size);
-    if (code == 0 && type != platform::kRegSz && type != platform::kRegExpandSz) code = platform::kErrorInvalidData;
+    if (code == 0 && type != platform::kRegSz && type != platform::kRegExpandSz)
+        code = platform::kErrorInvalidData;
     std::string name;
     if (code != 0) {
-        EngineLog(3, "%s: ReadRegistryForRemovalRetry: ApplicationName not found %d", kTag, static_cast<int>(code));
+        EngineLog(3, "%s: ReadRegistryForRemovalRetry: ApplicationName not found %d", kTag,
+                  static_cast<int>(code));
     } else {
         buffer[size < kMarkerBuffer ? size : kMarkerBuffer] = '\0';
         name = Trimmed(buffer);

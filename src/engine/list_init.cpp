@@ -56,8 +56,10 @@ const Initialiser kInitialisers[] = {
     {"InitRemoveRegKeyList", &CNuke::InitRemoveRegKeyList, &CNuke::removeRegKeyList, false},
     {"InitIgnoreFileList", &CNuke::InitIgnoreFileList, &CNuke::ignoreFileList, true},
     {"InitRemoveFileList", &CNuke::InitRemoveFileList, &CNuke::removeFileList, false},
-    {"InitIgnoreMsiUpgradeCodeList", &CNuke::InitIgnoreMsiUpgradeCodeList, &CNuke::ignoreMsiUpgradeCodeList, true},
-    {"InitRemoveMsiUpgradeCodeList", &CNuke::InitRemoveMsiUpgradeCodeList, &CNuke::removeMsiUpgradeCodeList, false},
+    {"InitIgnoreMsiUpgradeCodeList", &CNuke::InitIgnoreMsiUpgradeCodeList, &CNuke::ignoreMsiUpgradeCodeList,
+     true},
+    {"InitRemoveMsiUpgradeCodeList", &CNuke::InitRemoveMsiUpgradeCodeList, &CNuke::removeMsiUpgradeCodeList,
+     false},
 };
 
 // The entries of a set as a plain list, so the set can be rebuilt from them.
@@ -101,13 +103,15 @@ void LogVersionBanner(platform::Platform& os) {
     // A module path that would not fit MAX_PATH is one the version calls would cut.
     if (os.sys.GetModuleFileName(module) == 0 && !module.empty() && module.size() < platform::kMaxPath &&
         os.shell.GetFileVersion(module, version) == 0) {
-        std::snprintf(versionText, sizeof(versionText), "%d.%d.%d.%d%s",
-                      static_cast<int>(version.fileVersionMS >> 16), static_cast<int>(version.fileVersionMS & 0xFFFF),
-                      static_cast<int>(version.fileVersionLS >> 16), static_cast<int>(version.fileVersionLS & 0xFFFF),
-                      (version.fileFlags & platform::kVsFfDebug) != 0 ? " DEBUG" : "");
+        std::snprintf(
+            versionText, sizeof(versionText), "%d.%d.%d.%d%s", static_cast<int>(version.fileVersionMS >> 16),
+            static_cast<int>(version.fileVersionMS & 0xFFFF), static_cast<int>(version.fileVersionLS >> 16),
+            static_cast<int>(version.fileVersionLS & 0xFFFF),
+            (version.fileFlags & platform::kVsFfDebug) != 0 ? " DEBUG" : "");
     }
     KvQmrLogging::LogInitA("tool", "sweeptool", 4, 0);
-    KvQmrLogging::LogWriteA(4, "Binary version: %s, compilation time: %s %s", versionText, __DATE__, __TIME__);
+    KvQmrLogging::LogWriteA(4, "Binary version: %s, compilation time: %s %s", versionText, __DATE__,
+                            __TIME__);
 }
 
 uint32_t CNuke::InitializeLists(uint32_t removeAllOption, uint32_t forceMsiOption) {
@@ -116,11 +120,13 @@ uint32_t CNuke::InitializeLists(uint32_t removeAllOption, uint32_t forceMsiOptio
 
     uint32_t code = InitConfigFile();
     if (code != 0) {
-        EngineLog(2, "%s: InitConfigFile failed and returned error code '%04d'", kTag, static_cast<int>(code));
+        EngineLog(2, "%s: InitConfigFile failed and returned error code '%04d'", kTag,
+                  static_cast<int>(code));
         return code;
     }
     EngineLog(5, "%s: InitConfigFile was successful.", kTag);
-    if (!configPath.empty()) EngineLog(4, "%s: InitializeLists: Config file found as '%s'", kTag, configPath.c_str());
+    if (!configPath.empty())
+        EngineLog(4, "%s: InitializeLists: Config file found as '%s'", kTag, configPath.c_str());
 
     removeAll = removeAllOption;
     forceMsi = forceMsiOption;
@@ -141,8 +147,8 @@ uint32_t CNuke::InitializeLists(uint32_t removeAllOption, uint32_t forceMsiOptio
             EngineLog(2, "%s: %s reported error message '%s' and returned error code '%04d'", kTag, init.name,
                       errorText.c_str(), static_cast<int>(code));
         } else {
-            EngineLog(3, "%s: %s constructed list with '%d' items and returned code '%04d'", kTag, init.name, count,
-                      static_cast<int>(code));
+            EngineLog(3, "%s: %s constructed list with '%d' items and returned code '%04d'", kTag, init.name,
+                      count, static_cast<int>(code));
         }
         return code;
     }
@@ -167,7 +173,9 @@ uint32_t CNuke::InitRemoveRegValueList() {
     return code;
 }
 
-uint32_t CNuke::InitIgnoreRegKeyList() { return ReadConfigSection(ignoreRegKeyList, "registry key", "ignore"); }
+uint32_t CNuke::InitIgnoreRegKeyList() {
+    return ReadConfigSection(ignoreRegKeyList, "registry key", "ignore");
+}
 
 uint32_t CNuke::InitRemoveRegKeyList() {
     uint32_t code = ReadConfigSection(removeRegKeyList, "registry key", "remove");
@@ -201,7 +209,9 @@ uint32_t CNuke::InitRemoveFileList() {
 
     const std::string& root = RootInstallPath(detector);
     if (root.empty()) {
-        EngineLog(3, "%s: InitRemoveFileList: --removeall parameter in use, but root installation path empty!!", kTag);
+        EngineLog(3,
+                  "%s: InitRemoveFileList: --removeall parameter in use, but root installation path empty!!",
+                  kTag);
     } else if (root.size() >= platform::kMaxPath) {
         EngineLog(3, "%s: InitRemoveFileList: root installation path too long, not listed: '%.64s...'", kTag,
                   root.c_str());
@@ -216,15 +226,19 @@ uint32_t CNuke::InitRemoveFileList() {
         return code;
     }
     if (!IsSafeNameComponent(product.c_str())) {
-        EngineLog(3, "%s: InitRemoveFileList: product name '%s' cannot name a folder, start menu and desktop left intact",
+        EngineLog(3,
+                  "%s: InitRemoveFileList: product name '%s' cannot name a folder, start menu and desktop "
+                  "left intact",
                   kTag, product.c_str());
         return code;
     }
 
     std::string programs;
-    if (!os_.shell.SHGetSpecialFolderPath(platform::kCsidlCommonPrograms, programs, false) || programs.empty()) {
+    if (!os_.shell.SHGetSpecialFolderPath(platform::kCsidlCommonPrograms, programs, false) ||
+        programs.empty()) {
         // Without the folder the text would be a path relative to the current drive.
-        EngineLog(3, "%s: InitRemoveFileList: all-users programs folder not found, start menu left intact", kTag);
+        EngineLog(3, "%s: InitRemoveFileList: all-users programs folder not found, start menu left intact",
+                  kTag);
     } else {
         std::string folder = programs + "\\" + product;
         if (folder.size() >= platform::kMaxPath) {
@@ -258,20 +272,24 @@ void CNuke::InitISPCustomizationOverride() {
     startMenuMask = product;
 
     if (startMenuMask.find(kMakerName) != std::string::npos) {
-        EngineLog(5, "%s: InitISPCustomizationOverride: product name is not ISP customized. Override is not committed.",
+        EngineLog(5,
+                  "%s: InitISPCustomizationOverride: product name is not ISP customized. Override is not "
+                  "committed.",
                   kTag);
         return;
     }
     if (removeAll != 0) {
-        EngineLog(5,
-                  "%s: InitISPCustomizationOverride: removeall -parameter in use, specific removal for customized "
-                  "content will be executed.",
-                  kTag);
+        EngineLog(
+            5,
+            "%s: InitISPCustomizationOverride: removeall -parameter in use, specific removal for customized "
+            "content will be executed.",
+            kTag);
     } else if (startMenuMask.find(' ') == std::string::npos) {
-        EngineLog(3,
-                  "%s: InitISPCustomizationOverride: '%s' override not considered safe enough for start menu item "
-                  "deletion. Start menu items will be left intact.",
-                  kTag, startMenuMask.c_str());
+        EngineLog(
+            3,
+            "%s: InitISPCustomizationOverride: '%s' override not considered safe enough for start menu item "
+            "deletion. Start menu items will be left intact.",
+            kTag, startMenuMask.c_str());
         startMenuMask.clear();
         MarkRegistryForPossibleRemovalRetry();
     }
@@ -279,11 +297,14 @@ void CNuke::InitISPCustomizationOverride() {
 
     // The mask is written into file paths in place of the maker's name.
     if (!startMenuMask.empty() && !IsSafeNameComponent(startMenuMask.c_str())) {
-        EngineLog(3, "%s: InitISPCustomizationOverride: '%s' cannot name a folder. Start menu items will be left intact.",
+        EngineLog(3,
+                  "%s: InitISPCustomizationOverride: '%s' cannot name a folder. Start menu items will be "
+                  "left intact.",
                   kTag, startMenuMask.c_str());
         startMenuMask.clear();
     }
-    EngineLog(4, "%s: InitISPCustomizationOverride: customization start menu mask=%s", kTag, startMenuMask.c_str());
+    EngineLog(4, "%s: InitISPCustomizationOverride: customization start menu mask=%s", kTag,
+              startMenuMask.c_str());
 }
 
 void CNuke::ApplyISPCustomization(TSet& list, const std::string& mask) {
@@ -294,8 +315,8 @@ void CNuke::ApplyISPCustomization(TSet& list, const std::string& mask) {
         std::string copy = s;
         if (ReplaceAll(copy, kMakerUpper, mask) == 0) continue;
         if (copy.size() >= platform::kMaxPath) {
-            EngineLog(3, "%s: customised path too long, not listed: '%.64s...'", "CNuke::ApplyISPCustomization",
-                      copy.c_str());
+            EngineLog(3, "%s: customised path too long, not listed: '%.64s...'",
+                      "CNuke::ApplyISPCustomization", copy.c_str());
             continue;
         }
         (void)variants.Insert(copy.c_str());

@@ -47,7 +47,7 @@ std::string Upper(const char* text) {
 // The entries of an ignore list, upper-cased once, so that each object is tested with
 // one case-insensitive substring search per entry.
 class IgnoreMatcher {
-public:
+  public:
     explicit IgnoreMatcher(TSet& ignore) {
         const char* s = nullptr;
         for (uint32_t r = ignore.First(&s); r == 0; r = ignore.Next(&s)) entries_.push_back(Upper(s));
@@ -60,7 +60,7 @@ public:
     }
     bool Covers(const char* text) const { return !entries_.empty() && CoversUpper(Upper(text)); }
 
-private:
+  private:
     std::vector<std::string> entries_;
 };
 
@@ -120,7 +120,8 @@ bool IsPathBelowDriveRoot(const char* path) {
     for (;;) {
         const char* end = std::strchr(component, '\\');
         size_t n = end != nullptr ? static_cast<size_t>(end - component) : std::strlen(component);
-        if ((n == 1 && component[0] == '.') || (n == 2 && component[0] == '.' && component[1] == '.')) return false;
+        if ((n == 1 && component[0] == '.') || (n == 2 && component[0] == '.' && component[1] == '.'))
+            return false;
         if (end == nullptr) return true;
         component = end + 1;
     }
@@ -129,15 +130,18 @@ bool IsPathBelowDriveRoot(const char* path) {
 // Walks the subtree with the ignore lists at hand, so that an ignored key is neither
 // forced open nor left out of the subtraction.
 class WorkingListBuilder {
-public:
+  public:
     WorkingListBuilder(CNuke& nuke, Platform& os)
-        : nuke_(nuke), os_(os), ignoreKeys_(nuke.ignoreRegKeyList), ignoreValues_(nuke.ignoreRegValueList),
+        : nuke_(nuke),
+          os_(os),
+          ignoreKeys_(nuke.ignoreRegKeyList),
+          ignoreValues_(nuke.ignoreRegValueList),
           ignoreFiles_(nuke.ignoreFileList) {}
 
     uint32_t KeyTree(const char* keyText);
     uint32_t FileTree(const char* path);
 
-private:
+  private:
     CNuke& nuke_;
     Platform& os_;
     IgnoreMatcher ignoreKeys_;
@@ -217,7 +221,8 @@ uint32_t WorkingListBuilder::KeyTree(const char* keyText) {
     std::vector<char> valueName(kValueNameBuffer);
     for (uint32_t index = 0;; ++index) {
         uint32_t length = kValueNameBuffer;
-        if (os_.reg.EnumValue(key.get(), index, valueName.data(), &length, nullptr, nullptr, nullptr) != 0) break;
+        if (os_.reg.EnumValue(key.get(), index, valueName.data(), &length, nullptr, nullptr, nullptr) != 0)
+            break;
         std::string name = Upper(std::string(valueName.data(), length).c_str());
         // A backslash inside a value name travels as "---".
         std::string escaped;
@@ -251,7 +256,8 @@ uint32_t WorkingListBuilder::FileTree(const char* path) {
     std::strcpy(text, path);
     expand::NormalizePath(text);
     if (!IsPathBelowDriveRoot(text)) {
-        EngineLog(3, "%s: AddFileTree: '%s' is not a full path below a drive's root, not listed", kFileTreeTag, text);
+        EngineLog(3, "%s: AddFileTree: '%s' is not a full path below a drive's root, not listed",
+                  kFileTreeTag, text);
         return kErrorInvalidParameter;
     }
 
@@ -262,7 +268,8 @@ uint32_t WorkingListBuilder::FileTree(const char* path) {
     if (uint32_t inserted = nuke_.fileList.Insert(text)) return inserted;
 
     // A link is removed as a link: what it points to is not the product's.
-    if ((attributes & kFileAttributeDirectory) == 0 || (attributes & kFileAttributeReparsePoint) != 0) return 0;
+    if ((attributes & kFileAttributeDirectory) == 0 || (attributes & kFileAttributeReparsePoint) != 0)
+        return 0;
 
     const std::string directory = text;
     if (directory.size() + 2 >= kMaxPathBuffer) {
@@ -311,7 +318,8 @@ uint32_t CNuke::ExcludeIgnoreList(TSet& list, TSet& ignore, TSet* excluded) {
 
 uint32_t CNuke::PopulateRemoveServiceList() {
     const char* s = nullptr;
-    for (uint32_t r = removeServiceList.First(&s); r == 0; r = removeServiceList.Next(&s)) (void)serviceList.Insert(s);
+    for (uint32_t r = removeServiceList.First(&s); r == 0; r = removeServiceList.Next(&s))
+        (void)serviceList.Insert(s);
     (void)ExcludeIgnoreList(serviceList, ignoreServiceList);
     return 0;
 }
@@ -319,11 +327,13 @@ uint32_t CNuke::PopulateRemoveServiceList() {
 uint32_t CNuke::PopulateRemoveRegList() {
     WorkingListBuilder builder(*this, os_);
     const char* s = nullptr;
-    for (uint32_t r = removeRegKeyList.First(&s); r == 0; r = removeRegKeyList.Next(&s)) (void)builder.KeyTree(s);
+    for (uint32_t r = removeRegKeyList.First(&s); r == 0; r = removeRegKeyList.Next(&s))
+        (void)builder.KeyTree(s);
     if (removeAll == 1 && retryKeyFound == 1 && !regKeyList.Contains(kRetryMarkerKeyText)) {
         // The marker was written and found in the default view, which the 64-bit walk above
         // does not see on 64-bit Windows; the key deletion tries the default view first.
-        EngineLog(5, "%s: PopulateRemoveRegList: removal-retry marker '%s' listed", kExpandTag, kRetryMarkerKeyText);
+        EngineLog(5, "%s: PopulateRemoveRegList: removal-retry marker '%s' listed", kExpandTag,
+                  kRetryMarkerKeyText);
         (void)regKeyList.Insert(kRetryMarkerKeyText);
     }
     for (uint32_t r = removeRegValueList.First(&s); r == 0; r = removeRegValueList.Next(&s)) {
@@ -353,7 +363,8 @@ uint32_t CNuke::PopulateRemoveMsiUpgradeCodeList() {
 uint32_t CNuke::PopulateRemoveFileList() {
     WorkingListBuilder builder(*this, os_);
     const char* s = nullptr;
-    for (uint32_t r = removeFileList.First(&s); r == 0; r = removeFileList.Next(&s)) (void)builder.FileTree(s);
+    for (uint32_t r = removeFileList.First(&s); r == 0; r = removeFileList.Next(&s))
+        (void)builder.FileTree(s);
     TSet excluded;
     (void)ExcludeIgnoreList(fileList, ignoreFileList, &excluded);
     DropHolders(fileList, excluded);
@@ -365,11 +376,11 @@ uint32_t CNuke::ExpandLists() {
     EngineLog(4, "%s: PopulateRemoveServiceList was successful with '%d' items in the list", kExpandTag,
               static_cast<int>(serviceList.Count()));
     (void)PopulateRemoveRegList();
-    EngineLog(4, "%s: PopulateRemoveRegList was successful with '%d' keys and '%d' values in the lists", kExpandTag,
-              static_cast<int>(regKeyList.Count()), static_cast<int>(regValueList.Count()));
+    EngineLog(4, "%s: PopulateRemoveRegList was successful with '%d' keys and '%d' values in the lists",
+              kExpandTag, static_cast<int>(regKeyList.Count()), static_cast<int>(regValueList.Count()));
     (void)PopulateRemoveMsiUpgradeCodeList();
-    EngineLog(4, "%s: PopulateRemoveMsiUpgradeCodeList was successful with '%d' items in the list", kExpandTag,
-              static_cast<int>(msiUpgradeCodeList.Count()));
+    EngineLog(4, "%s: PopulateRemoveMsiUpgradeCodeList was successful with '%d' items in the list",
+              kExpandTag, static_cast<int>(msiUpgradeCodeList.Count()));
     (void)PopulateRemoveFileList();
     EngineLog(4, "%s: PopulateRemoveFileList was successful with '%d' items in the list", kExpandTag,
               static_cast<int>(fileList.Count()));

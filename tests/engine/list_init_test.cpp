@@ -1,9 +1,10 @@
 // List initialisation: the order and records of the twelve initialisers, the stop rule,
 // --removeall, the customised-edition rules and the removal-retry marker.
+#include "engine/list_init.h"
+
 #include <string>
 #include <vector>
 
-#include "engine/list_init.h"
 #include "expand/lists_fixture.h"
 #include "platform/sim/sim_machine.h"
 
@@ -17,25 +18,30 @@ using platform::sim::View;
 constexpr char kMarkerKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris ClearoutTool";
 
 const char* const kInitialiserOrder[] = {
-    "InitIgnoreServiceList",  "InitRemoveServiceList", "InitStopProcessList",          "InitStartProcessList",
-    "InitIgnoreRegValueList", "InitRemoveRegValueList", "InitIgnoreRegKeyList",        "InitRemoveRegKeyList",
-    "InitIgnoreFileList",     "InitRemoveFileList",     "InitIgnoreMsiUpgradeCodeList", "InitRemoveMsiUpgradeCodeList",
+    "InitIgnoreServiceList", "InitRemoveServiceList",        "InitStopProcessList",
+    "InitStartProcessList",  "InitIgnoreRegValueList",       "InitRemoveRegValueList",
+    "InitIgnoreRegKeyList",  "InitRemoveRegKeyList",         "InitIgnoreFileList",
+    "InitRemoveFileList",    "InitIgnoreMsiUpgradeCodeList", "InitRemoveMsiUpgradeCodeList",
 };
 
 class ListInitTest : public ListsFixture {
-protected:
+  protected:
     Sections Full() const {
         Sections s;
-        s.msi = "remove=GUID,BY_VALUE,{11111111-2222-3333-4444-555555555555}\n"
-                "ignore=GUID,BY_VALUE,{66666666-2222-3333-4444-555555555555}\n";
-        s.service = "remove=SERVICE_NAME,BY_VALUE,kvsvc\nremove=SERVICE_NAME,BY_VALUE,kvfilter\n"
-                    "ignore=SERVICE_NAME,BY_VALUE,kvkeep\n";
+        s.msi =
+            "remove=GUID,BY_VALUE,{11111111-2222-3333-4444-555555555555}\n"
+            "ignore=GUID,BY_VALUE,{66666666-2222-3333-4444-555555555555}\n";
+        s.service =
+            "remove=SERVICE_NAME,BY_VALUE,kvsvc\nremove=SERVICE_NAME,BY_VALUE,kvfilter\n"
+            "ignore=SERVICE_NAME,BY_VALUE,kvkeep\n";
         s.process = "stop=PROCESS_NAME,BY_VALUE,kvtray.exe\n";
         s.regValue = "remove=REG_VALUE,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\Run\\KvTray\n";
-        s.regKey = "remove=REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\n"
-                   "ignore=REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\\Shared\n";
-        s.file = "remove=FILE_NAME,BY_VALUE,C:\\Program Files\\Kelvaris\n"
-                 "ignore=FILE_NAME,BY_VALUE,C:\\Program Files\\Kelvaris\\Keep\n";
+        s.regKey =
+            "remove=REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\n"
+            "ignore=REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\\Shared\n";
+        s.file =
+            "remove=FILE_NAME,BY_VALUE,C:\\Program Files\\Kelvaris\n"
+            "ignore=FILE_NAME,BY_VALUE,C:\\Program Files\\Kelvaris\\Keep\n";
         return s;
     }
 };
@@ -45,7 +51,9 @@ TEST_F(ListInitTest, RunsTheTwelveInitialisersInOrderAndLogsEachCount) {
     EXPECT_EQ(0u, nuke.InitializeLists(0, 1));
 
     EXPECT_TRUE(lists_test::LogHasVersionRecord(m, "NO_VERSION"));
-    EXPECT_EQ(1, Logged("CNuke::InitializeLists: InitializeLists: Config file found as 'C:\\Tools\\sweeptool.cfg'"));
+    EXPECT_EQ(
+        1,
+        Logged("CNuke::InitializeLists: InitializeLists: Config file found as 'C:\\Tools\\sweeptool.cfg'"));
     int previous = LoggedAt("Binary version:");
     for (const char* name : kInitialiserOrder) {
         int at = LoggedAt(std::string("CNuke::InitializeLists: ") + name + " was successful with '");
@@ -80,7 +88,8 @@ TEST_F(ListInitTest, VersionRecordShowsTheFileVersionOrNoVersion) {
         platform::sim::SimMachine machine;
         lists_test::ScopedLog log(machine);
         // The resource is found whatever the letter case of the module path.
-        if (c.hasResource) machine.shell.fileVersions["c:\\tools\\SWEEPTOOL.EXE"] = {c.ms, c.ls, 0x3F, c.flags};
+        if (c.hasResource)
+            machine.shell.fileVersions["c:\\tools\\SWEEPTOOL.EXE"] = {c.ms, c.ls, 0x3F, c.flags};
         engine::LogVersionBanner(machine.platform());
         EXPECT_STREQ(c.text, engine::VersionText());
         EXPECT_TRUE(lists_test::LogHasVersionRecord(machine, c.text));
@@ -107,8 +116,9 @@ TEST_F(ListInitTest, FirstFailingSectionEndsInitialisationWithItsRecord) {
     std::string text = noService.Text();
     text.erase(text.find("[service 1]"), text.find("[process 1]") - text.find("[service 1]"));
     Sections badKey = Full();
-    badKey.regKey += "remove=REG_KEY,BY_REFERENCE,HKEY_LOCAL_MACHINE\\SOFTWARE\\X\n"
-                     "remove=REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\Later\n";
+    badKey.regKey +=
+        "remove=REG_KEY,BY_REFERENCE,HKEY_LOCAL_MACHINE\\SOFTWARE\\X\n"
+        "remove=REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\Later\n";
     const Case cases[] = {
         {"missing section", text, 1610,
          "CNuke::InitializeLists: InitIgnoreServiceList reported error message '<error not initialized>' and "
@@ -130,18 +140,6 @@ TEST_F(ListInitTest, FirstFailingSectionEndsInitialisationWithItsRecord) {
         EXPECT_FALSE(lists_test::LogHas(machine, c.notRun));
     }
     KvQmrLogging::ResetForTests(&m.platform());
-}
-
-TEST_F(ListInitTest, BadLineKeepsTheEntriesReadBeforeItAndLaterListsStayEmpty) {
-    Sections s = Full();
-    s.regKey = "remove=REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\First\n"
-               "remove=REG_KEY_EXPAND,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\X\n";
-    WriteConfig(s.Text());
-    EXPECT_EQ(1610u, nuke.InitializeLists(0, 1));
-    EXPECT_EQ(std::vector<std::string>{"HKEY_LOCAL_MACHINE\\SOFTWARE\\FIRST"}, Items(nuke.removeRegKeyList));
-    EXPECT_EQ(2u, nuke.removeServiceList.Count());
-    EXPECT_TRUE(nuke.removeFileList.IsEmpty());
-    EXPECT_TRUE(nuke.removeMsiUpgradeCodeList.IsEmpty());
 }
 
 TEST_F(ListInitTest, RemoveAllSkipsTheIgnoreSectionsAndAddsTheProductsInstallation) {
@@ -166,12 +164,15 @@ TEST_F(ListInitTest, RemoveAllSkipsTheIgnoreSectionsAndAddsTheProductsInstallati
         EXPECT_TRUE(ignore->IsEmpty());
     EXPECT_EQ(0, Logged("InitIgnore"));
     EXPECT_TRUE(nuke.removeFileList.Contains("C:\\Program Files\\Kelvaris Suite"));
-    EXPECT_TRUE(nuke.removeFileList.Contains("C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Kelvaris Suite"));
+    EXPECT_TRUE(nuke.removeFileList.Contains(
+        "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Kelvaris Suite"));
     EXPECT_TRUE(nuke.removeFileList.Contains("C:\\USERS\\TESTER\\DESKTOP\\KELVARIS SUITE.LNK"));
     EXPECT_TRUE(nuke.removeFileList.Contains("C:\\USERS\\TESTER\\DESKTOP\\KELVARIS SUITE HELP.LNK"));
     EXPECT_FALSE(nuke.removeFileList.Contains("C:\\USERS\\TESTER\\DESKTOP\\OTHER.LNK"));
-    EXPECT_EQ(1, Logged("CNuke::InitRemoveFileList: InitRemoveFileList: removeFileList.Insert(C:\\Program Files\\Kelvaris Suite)"));
-    EXPECT_EQ(1, Logged("InitRemoveFileList: removeFileList.Insert(%COMMON_DESKTOPDIRECTORY%\\Kelvaris Suite*)"));
+    EXPECT_EQ(1, Logged("CNuke::InitRemoveFileList: InitRemoveFileList: removeFileList.Insert(C:\\Program "
+                        "Files\\Kelvaris Suite)"));
+    EXPECT_EQ(
+        1, Logged("InitRemoveFileList: removeFileList.Insert(%COMMON_DESKTOPDIRECTORY%\\Kelvaris Suite*)"));
     EXPECT_EQ(1u, nuke.removeAll);
     EXPECT_EQ(0u, nuke.forceMsi);
 }
@@ -180,7 +181,8 @@ TEST_F(ListInitTest, RemoveAllWithoutDetectedProductAddsNothingAndSaysWhy) {
     WriteConfig(Full().Text());
     EXPECT_EQ(0u, nuke.InitializeLists(1, 1));
     EXPECT_EQ(std::vector<std::string>{"C:\\PROGRAM FILES\\KELVARIS"}, Items(nuke.removeFileList));
-    EXPECT_EQ(1, Logged("InitRemoveFileList: --removeall parameter in use, but root installation path empty!!"));
+    EXPECT_EQ(1,
+              Logged("InitRemoveFileList: --removeall parameter in use, but root installation path empty!!"));
     EXPECT_EQ(1, Logged("InitRemoveFileList: --removeall parameter in use, but product name empty!!"));
 }
 
@@ -212,7 +214,8 @@ TEST_F(ListInitTest, CustomisedEditionRules) {
          "deletion. Start menu items will be left intact."},
         {"Acme Shield", 0, "Acme Shield", true, false, "customization start menu mask=Acme Shield"},
         {"AcmeShield", 1, "AcmeShield", true, false,
-         "InitISPCustomizationOverride: removeall -parameter in use, specific removal for customized content will "
+         "InitISPCustomizationOverride: removeall -parameter in use, specific removal for customized content "
+         "will "
          "be executed."},
     };
     for (const Case& c : cases) {
@@ -220,8 +223,9 @@ TEST_F(ListInitTest, CustomisedEditionRules) {
         platform::sim::SimMachine machine;
         lists_test::ScopedLog log(machine);
         Sections s;
-        s.file = "remove=FILE_NAME,BY_VALUE,C:\\Data\\Kelvaris\\kelvaris.ini\n"
-                 "ignore=FILE_NAME,BY_VALUE,C:\\Data\\Kelvaris\\Keep\n";
+        s.file =
+            "remove=FILE_NAME,BY_VALUE,C:\\Data\\Kelvaris\\kelvaris.ini\n"
+            "ignore=FILE_NAME,BY_VALUE,C:\\Data\\Kelvaris\\Keep\n";
         machine.files.CreateFile(lists_test::kConfigPath, s.Text());
         detect::CDetector det(machine.platform());
         det.productName = c.name;
@@ -257,8 +261,8 @@ TEST_F(ListInitTest, ApplyCustomisationAddsVariantsAndKeepsTheOriginals) {
     ASSERT_EQ(0u, nuke.removeFileList.Insert(deep.c_str()));
 
     nuke.ApplyISPCustomization(nuke.removeFileList, "Acme Guard Ultimate");
-    EXPECT_EQ((std::vector<std::string>{"C:\\Acme Guard Ultimate\\BIN\\Acme Guard Ultimate.EXE", deep, "C:\\KELVARIS\\BIN\\KELVARIS.EXE",
-                                        "C:\\OTHER"}),
+    EXPECT_EQ((std::vector<std::string>{"C:\\Acme Guard Ultimate\\BIN\\Acme Guard Ultimate.EXE", deep,
+                                        "C:\\KELVARIS\\BIN\\KELVARIS.EXE", "C:\\OTHER"}),
               Items(nuke.removeFileList));
     EXPECT_EQ(1, Logged("CNuke::ApplyISPCustomization: customised path too long, not listed"));
 
@@ -269,7 +273,7 @@ TEST_F(ListInitTest, ApplyCustomisationAddsVariantsAndKeepsTheOriginals) {
 // --- the removal-retry marker ---
 
 class RetryMarkerTest : public ListsFixture {
-protected:
+  protected:
     void SetUp() override {
         ListsFixture::SetUp();
         OpenLog();
@@ -283,8 +287,9 @@ TEST_F(RetryMarkerTest, MarkWritesTheProductNameAndIsNotReadBackInTheSameRun) {
     ASSERT_NE(nullptr, v);
     EXPECT_EQ(platform::kRegSz, v->type);
     EXPECT_EQ(1u, nuke.retryMarked);
-    EXPECT_EQ(1, Logged("CNuke::MarkRegistryForPossibleRemovalRetry: MarkRegistryForPossibleRemovalRetry: marking "
-                        "the registry successful."));
+    EXPECT_EQ(
+        1, Logged("CNuke::MarkRegistryForPossibleRemovalRetry: MarkRegistryForPossibleRemovalRetry: marking "
+                  "the registry successful."));
 
     nuke.ReadRegistryForRemovalRetry();
     EXPECT_EQ(0u, nuke.retryKeyFound);
@@ -368,6 +373,8 @@ TEST_F(RetryMarkerTest, RemoveAllListsTheMarkerKeyForRemovalEvenInTheDefaultView
 
     EXPECT_EQ(0u, nuke.ExpandLists());
     EXPECT_TRUE(nuke.regKeyList.Contains("HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS CLEAROUTTOOL"));
+    EXPECT_EQ(0u, nuke.CleanupRegKeys());
+    EXPECT_FALSE(m.registry.Exists(kMarkerKey, View::K32));
 }
 
 TEST_F(RetryMarkerTest, WithoutRemoveAllAFoundMarkerIsLeftAlone) {

@@ -56,7 +56,8 @@ inline bool LogHasVersionRecord(const platform::sim::SimMachine& machine, const 
     std::string bytes = machine.files.Contents(kLogPath);
     std::string text;
     for (size_t i = 0; i < bytes.size(); i += 2) text.push_back(bytes[i]);
-    static const std::regex kDateTime(", compilation time: [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\r?\n");
+    static const std::regex kDateTime(
+        ", compilation time: [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\r?\n");
     std::string record = "Binary version: " + version;
     for (size_t at = text.find(record); at != std::string::npos; at = text.find(record, at + 1)) {
         std::string rest = text.substr(at + record.size(), 64);
@@ -75,7 +76,7 @@ inline void BindLog(platform::sim::SimMachine& machine) {
 // Binds the logger to a machine for one scope; declared after the machine, it unbinds
 // before the machine goes away, however the scope ends.
 class ScopedLog {
-public:
+  public:
     explicit ScopedLog(platform::sim::SimMachine& machine) { BindLog(machine); }
     ~ScopedLog() { KvQmrLogging::ResetForTests(nullptr); }
     ScopedLog(const ScopedLog&) = delete;
@@ -83,7 +84,7 @@ public:
 };
 
 class ListsFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         BindLog(m);
         nuke.SetDetector(&detector);
@@ -100,7 +101,8 @@ protected:
         std::string bytes = m.files.Contents(kLogPath);
         std::string text;
         for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-            unsigned unit = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;
+            unsigned unit = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1])
+                                                                       << 8;
             text.push_back(unit < 0x100 ? static_cast<char>(unit) : '?');
         }
         std::vector<std::string> lines;

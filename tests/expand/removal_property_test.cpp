@@ -32,12 +32,13 @@ bool Covers(const std::vector<std::string>& ignore, const std::string& text) {
 // Every object of the generated part of a machine, as the product writes its text, with
 // the view it lives in ("32", "64" or "" where both views are one).
 struct Snapshot {
-    std::set<std::string> keys;    // view + "|" + key text
-    std::set<std::string> values;  // view + "|" + value text
+    std::set<std::string> keys;                // view + "|" + key text
+    std::set<std::string> values;              // view + "|" + value text
     std::map<std::string, std::string> files;  // upper path -> access list
 };
 
-void WalkKeys(const SimMachine& m, const std::string& path, View view, const std::string& tag, Snapshot& out) {
+void WalkKeys(const SimMachine& m, const std::string& path, View view, const std::string& tag,
+              Snapshot& out) {
     if (!m.registry.Exists(path, view)) return;
     out.keys.insert(tag + "|" + Upper(path));
     for (const auto& name : m.registry.ValuesUnder(path, view)) {
@@ -65,7 +66,7 @@ struct World {
 };
 
 class Generator {
-public:
+  public:
     explicit Generator(uint32_t seed) : rng_(seed) {}
 
     World Build(SimMachine& m) {
@@ -79,7 +80,8 @@ public:
         for (const auto& p : w.products) {
             // Registry: some products only in the 64-bit view, some in both with the same content.
             int mode = Pick(3);  // 0: 64 only, 1: both, 2: user hive
-            std::string root = mode == 2 ? "HKEY_CURRENT_USER\\Software\\" + p : "HKEY_LOCAL_MACHINE\\SOFTWARE\\" + p;
+            std::string root =
+                mode == 2 ? "HKEY_CURRENT_USER\\Software\\" + p : "HKEY_LOCAL_MACHINE\\SOFTWARE\\" + p;
             std::vector<std::string> keys, values;
             BuildKeys(root, 0, keys, values);
             for (const auto& k : keys) {
@@ -116,13 +118,15 @@ public:
             // Files: under the program-files folder and in every profile's roaming folder.
             std::vector<std::string> paths;
             BuildFiles("C:\\Program Files (x86)\\" + p, 0, paths);
-            for (const auto& u : w.users) BuildFiles("C:\\Users\\" + u + "\\AppData\\Roaming\\" + p, 0, paths);
+            for (const auto& u : w.users)
+                BuildFiles("C:\\Users\\" + u + "\\AppData\\Roaming\\" + p, 0, paths);
             for (const auto& f : paths) {
                 if (f.back() == '\\') {
                     m.files.CreateDirectories(f.substr(0, f.size() - 1));
                 } else {
-                    m.files.CreateFile(f, "x", Chance(20) ? platform::kFileAttributeReadonly
-                                                          : platform::kFileAttributeArchive);
+                    m.files.CreateFile(
+                        f, "x",
+                        Chance(20) ? platform::kFileAttributeReadonly : platform::kFileAttributeArchive);
                 }
             }
             if (Chance(80)) s.file += "remove=FILE_NAME_EXPAND,BY_VALUE,%PROGRAM_FILES%\\" + p + "\n";
@@ -141,7 +145,7 @@ public:
         return w;
     }
 
-private:
+  private:
     bool Chance(int percent) { return std::uniform_int_distribution<int>(0, 99)(rng_) < percent; }
     int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
     static std::string Escaped(const std::string& name) {
@@ -151,7 +155,8 @@ private:
     }
     std::string Name(const char* stem) { return std::string(stem) + std::to_string(Pick(6)); }
 
-    void BuildKeys(const std::string& key, int depth, std::vector<std::string>& keys, std::vector<std::string>& values) {
+    void BuildKeys(const std::string& key, int depth, std::vector<std::string>& keys,
+                   std::vector<std::string>& values) {
         keys.push_back(key);
         int nValues = Pick(4);
         for (int i = 0; i < nValues; ++i) {
@@ -161,7 +166,8 @@ private:
         }
         if (depth >= 3) return;
         int nKeys = Pick(4);
-        for (int i = 0; i < nKeys; ++i) BuildKeys(key + "\\" + Name(i % 2 ? "Key" : "Common"), depth + 1, keys, values);
+        for (int i = 0; i < nKeys; ++i)
+            BuildKeys(key + "\\" + Name(i % 2 ? "Key" : "Common"), depth + 1, keys, values);
     }
 
     void BuildFiles(const std::string& dir, int depth, std::vector<std::string>& paths) {
@@ -170,7 +176,8 @@ private:
         for (int i = 0; i < nFiles; ++i) paths.push_back(dir + "\\" + Name("file") + ".dat");
         if (depth >= 2) return;
         int nDirs = Pick(3);
-        for (int i = 0; i < nDirs; ++i) BuildFiles(dir + "\\" + Name(i % 2 ? "Dir" : "Common"), depth + 1, paths);
+        for (int i = 0; i < nDirs; ++i)
+            BuildFiles(dir + "\\" + Name(i % 2 ? "Dir" : "Common"), depth + 1, paths);
     }
 
     std::mt19937 rng_;
@@ -263,7 +270,8 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
             bool gone = after.values.count(v) == 0;
             if (gone) {
                 ++deletedValues;
-                EXPECT_TRUE(nuke.regValueList.Contains(text.c_str()) || ListedWithHolders(nuke.regKeyList, KeyOf(text)))
+                EXPECT_TRUE(nuke.regValueList.Contains(text.c_str()) ||
+                            ListedWithHolders(nuke.regKeyList, KeyOf(text)))
                     << v;
             }
             if (Covers(w.ignoreValues, text) || Covers(w.ignoreKeys, KeyOf(text))) {

@@ -16,7 +16,7 @@ using Strings = std::vector<std::string>;
 constexpr char kHklmKelvaris[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris";
 
 class WorkingListsTest : public ListsFixture {
-protected:
+  protected:
     void SetUp() override {
         ListsFixture::SetUp();
         OpenLog();
@@ -38,11 +38,14 @@ TEST_F(WorkingListsTest, KeyTreeListsTheSubtreeAndValuesOfTheSixtyFourBitView) {
     m.registry.Set(kHklmKelvaris, "Only32", platform::kRegSz, Sz("z"), View::K32);
 
     EXPECT_EQ(0u, nuke.AddRegKeyTree("hkey_local_machine\\software\\kelvaris\\"));
-    EXPECT_EQ((Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\SUB",
-                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\SUB\\DEEPER"}),
-              Items(nuke.regKeyList));
-    EXPECT_EQ((Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\PATH---WITH---SLASHES",
-                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\SUB\\X", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\VERSION"}),
+    EXPECT_EQ(
+        (Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\SUB",
+                 "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\SUB\\DEEPER"}),
+        Items(nuke.regKeyList));
+    EXPECT_EQ((Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\",
+                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\PATH---WITH---SLASHES",
+                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\SUB\\X",
+                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\VERSION"}),
               Items(nuke.regValueList));
     EXPECT_EQ(0, m.registry.OpenHandles());
 }
@@ -79,7 +82,8 @@ TEST_F(WorkingListsTest, OverlongNamesAreSkippedWithARecordAndTheRestIsListed) {
     m.registry.Set(key, "D", platform::kRegSz, Sz("1"), View::K64);
 
     EXPECT_EQ(0u, nuke.AddRegKeyTree(key.c_str()));
-    EXPECT_EQ((Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\K", "HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\B"}), Items(nuke.regKeyList));
+    EXPECT_EQ((Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\K", "HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\B"}),
+              Items(nuke.regKeyList));
     EXPECT_EQ((Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\D"}), Items(nuke.regValueList));
     EXPECT_EQ(1, Logged("CNuke::AddRegKeyTree: Registry key too long, not listed"));
     EXPECT_EQ(1, Logged("CNuke::AddRegKeyTree: Registry value too long, not listed"));
@@ -201,14 +205,20 @@ TEST_F(WorkingListsTest, IgnoredRegistryObjectsStayWhole) {
     EXPECT_EQ(0u, nuke.PopulateRemoveRegList());
     // The key that holds Keep, and the one that holds the value Stays, are not taken whole;
     // what nothing ignores is still listed one by one.
-    EXPECT_EQ((Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\OTHER\\CHILD", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\PLAIN"}),
+    EXPECT_EQ((Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\OTHER\\CHILD",
+                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\PLAIN"}),
               Items(nuke.regKeyList));
-    EXPECT_EQ((Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\OTHER\\GONE", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\TOPVALUE",
+    EXPECT_EQ((Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\OTHER\\GONE",
+                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\TOPVALUE",
                        "HKEY_LOCAL_MACHINE\\SOFTWARE\\NOKEY\\V"}),
               Items(nuke.regValueList));
     EXPECT_EQ(1, Logged("ExcludeIgnoreList: object 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS' excluded"));
-    EXPECT_EQ(1, Logged("ExcludeIgnoreList: object 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\OTHER' excluded"));
-    EXPECT_EQ(1, Logged("ExcludeIgnoreList: object 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KEEP\\KEPTVALUE' excluded"));
+    EXPECT_EQ(1,
+              Logged("ExcludeIgnoreList: object 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\OTHER' excluded"));
+    EXPECT_EQ(
+        1,
+        Logged(
+            "ExcludeIgnoreList: object 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KEEP\\KEPTVALUE' excluded"));
 }
 
 TEST_F(WorkingListsTest, IgnoredFilesKeepTheirDirectoriesAndAccessLists) {

@@ -25,8 +25,8 @@ int main(int argc, char** argv) {
     }
     PSECURITY_DESCRIPTOR sd = nullptr;
     // Everyone may do anything to the key but delete it (SD is the DELETE right).
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(D;;SD;;;WD)(A;CI;KA;;;WD)", SDDL_REVISION_1, &sd,
-                                                              nullptr)) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(D;;SD;;;WD)(A;CI;KA;;;WD)",
+                                                              SDDL_REVISION_1, &sd, nullptr)) {
         DWORD error = GetLastError();
         RegCloseKey(key);
         return static_cast<int>(error);

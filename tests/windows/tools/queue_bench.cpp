@@ -18,7 +18,8 @@ namespace {
 double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) /
+           static_cast<double>(frequency.QuadPart);
 }
 
 }  // namespace
@@ -37,7 +38,8 @@ int main(int argc, char** argv) {
             const std::string folder = root + "\\D" + std::to_string(i / 100);
             if (i % 100 == 0) CreateDirectoryA(folder.c_str(), nullptr);
             const std::string file = folder + "\\file" + std::to_string(i % 100) + ".dat";
-            HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
             if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
             CloseHandle(h);
         }
