@@ -8,7 +8,7 @@ set -euo pipefail
 : "${WINEPREFIX:?WINEPREFIX must name a prepared Wine machine}"
 build=${1:-}
 c="$WINEPREFIX/drive_c"
-user=$(ls "$c/users" | grep -vix public | head -n 1)
+user=$(ls "$c/users" | grep -vix public | grep -vx Second | head -n 1)
 
 put() { mkdir -p "$(dirname "$1")" && printf '%s\n' "${2:-demo}" > "$1"; }
 

@@ -349,6 +349,11 @@ uint32_t CNuke::PopulateRemoveRegList() {
     (void)ExcludeIgnoreList(regValueList, ignoreRegValueList, &excluded);
     ExcludeValuesOfIgnoredKeys(regValueList, ignoreRegKeyList, excluded);
     DropHolders(regKeyList, excluded);
+    // The walk above sees the 64-bit view only, while the deletion tries the default view
+    // first: an ignored key or value that exists only in the 32-bit copy of a listed tree was
+    // never listed, so nothing above marks its keys. Keep every key above an ignore entry.
+    DropHolders(regKeyList, ignoreRegKeyList);
+    DropHolders(regKeyList, ignoreRegValueList);
     return 0;
 }
 
@@ -368,6 +373,9 @@ uint32_t CNuke::PopulateRemoveFileList() {
     TSet excluded;
     (void)ExcludeIgnoreList(fileList, ignoreFileList, &excluded);
     DropHolders(fileList, excluded);
+    // A folder above an ignore entry that the walk did not list (it could not be entered, or
+    // is not there yet) would still take the entry with it at restart.
+    DropHolders(fileList, ignoreFileList);
     return 0;
 }
 

@@ -61,6 +61,13 @@ e2e_equal "options in any case with --server and a delay (3010)" 3010 "$code"
 # Without --NOGUI the run goes without a window for now and never restarts by itself.
 code=$(wine_exit_code 'C:\Tools\sweeptool.exe' --noreboot)
 e2e_equal "without --NOGUI no automatic restart (3010)" 3010 "$code"
+# A configuration problem stops the run before any removal, with its Windows error code.
+printf '[service 1]\r\nremove=REG_KEY,BY_REFERENCE,HKEY_LOCAL_MACHINE\\SOFTWARE\\X\r\n' > "$tools/sweeptool.cfg"
+code=$(wine_exit_code 'C:\Tools\sweeptool.exe' --NOGUI)
+e2e_equal "an entry of a pair the reader refuses ends the run with 1610" 1610 "$code"
+rm -f "$tools/sweeptool.cfg"
+code=$(wine_exit_code 'C:\Tools\sweeptool.exe' --NOGUI)
+e2e_equal "a missing configuration file ends the run with 2, and no restart" 2 "$code"
 # The safe-boot key is not written in a normal boot.
 e2e_check "no safe-boot key in a normal boot" \
     bash -c "! wine reg query 'HKLM\\SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network\\MSIServer' >/dev/null 2>&1"

@@ -221,6 +221,25 @@ TEST_F(WorkingListsTest, IgnoredRegistryObjectsStayWhole) {
             "ExcludeIgnoreList: object 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KEEP\\KEPTVALUE' excluded"));
 }
 
+TEST_F(WorkingListsTest, IgnoredKeyOnlyInTheThirtyTwoBitViewKeepsItsListedParent) {
+    // The parent exists in both views; the walk lists it from the 64-bit view, but the
+    // deletion tries the default view first, where the ignored key lives.
+    const std::string root = std::string(kHklmKelvaris);
+    m.registry.CreatePath(root + "\\Sub", View::K64);
+    m.registry.CreatePath(root, View::K32);
+    m.registry.Set(root + "\\Keep32", "v", platform::kRegSz, Sz("1"), View::K32);
+    m.registry.Set(root + "\\Sub32", "w", platform::kRegSz, Sz("1"), View::K32);
+    ASSERT_EQ(0u, nuke.removeRegKeyList.Insert("HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS"));
+    ASSERT_EQ(0u, nuke.ignoreRegKeyList.Insert("HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KEEP32"));
+    ASSERT_EQ(0u, nuke.ignoreRegValueList.Insert("HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\SUB32\\W"));
+
+    EXPECT_EQ(0u, nuke.PopulateRemoveRegList());
+    EXPECT_EQ((Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\SUB"}), Items(nuke.regKeyList));
+    EXPECT_EQ(0u, nuke.CleanupRegKeys());
+    EXPECT_TRUE(m.registry.ValueExists(root + "\\Keep32", "v", View::K32));
+    EXPECT_TRUE(m.registry.ValueExists(root + "\\Sub32", "w", View::K32));
+}
+
 TEST_F(WorkingListsTest, IgnoredFilesKeepTheirDirectoriesAndAccessLists) {
     m.files.CreateFile("C:\\Program Files\\Kelvaris\\a.dll");
     m.files.CreateFile("C:\\Program Files\\Kelvaris\\Keep\\settings.ini");
