@@ -240,6 +240,27 @@ TEST_F(WorkingListsTest, IgnoredKeyOnlyInTheThirtyTwoBitViewKeepsItsListedParent
     EXPECT_TRUE(m.registry.ValueExists(root + "\\Sub32", "w", View::K32));
 }
 
+TEST_F(WorkingListsTest, IgnoreEntriesThatExistNowhereDoNotKeepTheirParents) {
+    const std::string root = std::string(kHklmKelvaris);
+    m.registry.CreatePath(root + "\\Sub", View::K64);
+    m.registry.CreatePath(root + "\\Sub", View::K32);
+    m.registry.Set(root, "", platform::kRegSz, Sz("d"), View::K32);
+    ASSERT_EQ(0u, nuke.removeRegKeyList.Insert("HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS"));
+    ASSERT_EQ(0u, nuke.ignoreRegKeyList.Insert("HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\NOWHERE"));
+    ASSERT_EQ(0u, nuke.ignoreRegValueList.Insert("HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\SUB\\NOVALUE"));
+    EXPECT_EQ(0u, nuke.PopulateRemoveRegList());
+    EXPECT_EQ(
+        (Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\SUB"}),
+        Items(nuke.regKeyList));
+
+    // The default value of the 32-bit copy, ignored, keeps the key that holds it.
+    const char* t = nullptr;
+    for (uint32_t r = nuke.regKeyList.First(&t); r == 0;) r = nuke.regKeyList.RemoveCurrent(&t);
+    ASSERT_EQ(0u, nuke.ignoreRegValueList.Insert("HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\"));
+    EXPECT_EQ(0u, nuke.PopulateRemoveRegList());
+    EXPECT_EQ((Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\SUB"}), Items(nuke.regKeyList));
+}
+
 TEST_F(WorkingListsTest, IgnoredFilesKeepTheirDirectoriesAndAccessLists) {
     m.files.CreateFile("C:\\Program Files\\Kelvaris\\a.dll");
     m.files.CreateFile("C:\\Program Files\\Kelvaris\\Keep\\settings.ini");

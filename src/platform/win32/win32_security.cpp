@@ -192,18 +192,30 @@ uint32_t Win32Security::GetNamedSecurityInfoA(const std::string& objectName, uin
     return ReadDescriptor(sd, ownerSid, acl, info, owner, dacl);
 }
 
-uint32_t Win32Security::SetNamedSecurityInfoA(const std::string& objectName, uint32_t objectType,
-                                              uint32_t info, const char* owner, const char* dacl) {
-    UniqueLocal<PSID> ownerHolder;
-    if ((info & kOwnerSecurityInformation) != 0)
-        if (uint32_t rc = SidFromText(owner, ownerHolder)) return rc;
+namespace {
+// The owner and access list a Set...SecurityInfo call is to write, from their text forms.
+struct SecurityToWrite {
+    UniqueLocal<PSID> owner;
     UniqueLocal<PSECURITY_DESCRIPTOR> daclHolder;
     PACL acl = nullptr;
+};
+
+uint32_t ToWrite(uint32_t info, const char* owner, const char* dacl, SecurityToWrite& out) {
+    if ((info & kOwnerSecurityInformation) != 0)
+        if (uint32_t rc = SidFromText(owner, out.owner)) return rc;
     if ((info & kDaclSecurityInformation) != 0)
-        if (uint32_t rc = DaclFromText(dacl, daclHolder, acl)) return rc;
+        if (uint32_t rc = DaclFromText(dacl, out.daclHolder, out.acl)) return rc;
+    return 0;
+}
+}  // namespace
+
+uint32_t Win32Security::SetNamedSecurityInfoA(const std::string& objectName, uint32_t objectType,
+                                              uint32_t info, const char* owner, const char* dacl) {
+    SecurityToWrite parts;
+    if (uint32_t rc = ToWrite(info, owner, dacl, parts)) return rc;
     std::string name = objectName;  // the call takes a non-const name
-    return ::SetNamedSecurityInfoA(&name[0], static_cast<SE_OBJECT_TYPE>(objectType), info, ownerHolder.get(),
-                                   nullptr, acl, nullptr);
+    return ::SetNamedSecurityInfoA(&name[0], static_cast<SE_OBJECT_TYPE>(objectType), info, parts.owner.get(),
+                                   nullptr, parts.acl, nullptr);
 }
 
 uint32_t Win32Security::GetSecurityInfo(RegKey key, uint32_t info, std::string* owner, std::string* dacl) {
@@ -217,14 +229,9 @@ uint32_t Win32Security::GetSecurityInfo(RegKey key, uint32_t info, std::string* 
 }
 
 uint32_t Win32Security::SetSecurityInfo(RegKey key, uint32_t info, const char* owner, const char* dacl) {
-    UniqueLocal<PSID> ownerHolder;
-    if ((info & kOwnerSecurityInformation) != 0)
-        if (uint32_t rc = SidFromText(owner, ownerHolder)) return rc;
-    UniqueLocal<PSECURITY_DESCRIPTOR> daclHolder;
-    PACL acl = nullptr;
-    if ((info & kDaclSecurityInformation) != 0)
-        if (uint32_t rc = DaclFromText(dacl, daclHolder, acl)) return rc;
-    return ::SetSecurityInfo(Hk(key), SE_REGISTRY_KEY, info, ownerHolder.get(), nullptr, acl, nullptr);
+    SecurityToWrite parts;
+    if (uint32_t rc = ToWrite(info, owner, dacl, parts)) return rc;
+    return ::SetSecurityInfo(Hk(key), SE_REGISTRY_KEY, info, parts.owner.get(), nullptr, parts.acl, nullptr);
 }
 
 }  // namespace platform::win32
