@@ -30,7 +30,8 @@ wine_exit_code() {
     local prog=$1
     shift
     local out
-    out=$(wine cmd /c "start /wait \"\" \"$prog\" $* & echo EXIT=%errorlevel%" 2>/dev/null | tr -d '\r')
+    # cmd's own status is that of its last command, not the program's: read the echoed code.
+    out=$(wine cmd /c "start /wait \"\" \"$prog\" $* & echo EXIT=%errorlevel%" 2>/dev/null | tr -d '\r') || true
     echo "$out" | sed -n 's/^EXIT=//p' | tail -n 1
 }
 
