@@ -126,6 +126,13 @@ class IFileSystem {
     // The whole content of a file, opened for reading while others may read, write and delete
     // it. 0, or the Windows error of the open or read.
     virtual uint32_t ReadWholeFile(const std::string& path, std::string& bytes) = 0;
+
+    // GetTempPathW into a buffer of `bufferChars` characters: the length of the path
+    // (ending in "\\") without terminator; when it does not fit, the size needed and
+    // `out` untouched; 0 with the last error on failure.
+    virtual uint32_t GetTempPathW(uint32_t bufferChars, std::u16string& out) = 0;
+    // CopyFileW; with `failIfExists` an existing target gives 80 (ERROR_FILE_EXISTS).
+    virtual bool CopyFileW(const std::u16string& from, const std::u16string& to, bool failIfExists) = 0;
 };
 
 using UniqueFile = UniqueIn<IFileSystem, FileHandle, &IFileSystem::CloseHandle>;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/filesystem.h"
+#include "platform/installer.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/security.h"
@@ -22,6 +23,7 @@ struct Platform {
     ISecurity& sec;
     ISync& sync;
     IShell& shell;
+    IInstaller& msi;
 };
 
 }  // namespace platform

@@ -1,17 +1,31 @@
-// Running processes: Toolhelp snapshots (kernel32). Opening, terminating and starting
-// processes join this interface when the removal steps need them.
+// Running processes: Toolhelp snapshots, opening, terminating, waiting for and starting
+// processes (kernel32), and the program search of shlwapi.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/common.h"
+#include "platform/sync.h"
 
 namespace platform {
 
 using SnapshotHandle = uintptr_t;
+// A process handle of this seam; 0 is "no handle".
+using ProcessHandle = uintptr_t;
 
 enum : uint32_t { kTh32csSnapProcess = 0x00000002 };
+
+enum : uint32_t {
+    kProcessTerminate = 0x0001,
+    kProcessQueryInformation = 0x0400,
+    kProcessQueryLimitedInformation = 0x1000,
+    kStillActive = 259,  // GetExitCodeProcess of a process that runs
+};
+
+// WaitForMultipleObjects takes at most this many handles (its results: platform/sync.h).
+enum : uint32_t { kMaximumWaitObjects = 64 };
 
 // PROCESSENTRY32 (the ANSI form, 296 bytes), the fields the product reads.
 struct ProcessEntry {
@@ -35,8 +49,33 @@ public:
     // Process32First / Process32Next; false with ERROR_NO_MORE_FILES at the end of the snapshot.
     virtual bool Process32First(SnapshotHandle snapshot, ProcessEntry& out) = 0;
     virtual bool Process32Next(SnapshotHandle snapshot, ProcessEntry& out) = 0;
+
+    // CloseHandle of a process handle.
+    virtual void CloseProcessHandle(ProcessHandle process) = 0;
+    // OpenProcess; false with the last error (87 for an id that runs no process, 5 when
+    // the process refuses the access).
+    virtual bool OpenProcess(uint32_t access, bool inheritHandle, uint32_t processId, ProcessHandle& out) = 0;
+    // TerminateProcess.
+    virtual bool TerminateProcess(ProcessHandle process, uint32_t exitCode) = 0;
+    // GetExitCodeProcess: kStillActive while it runs.
+    virtual bool GetExitCodeProcess(ProcessHandle process, uint32_t& exitCode) = 0;
+    // WaitForMultipleObjects on process handles: kWaitObject0 + i, kWaitTimeout, or
+    // kWaitFailed with the last error (87 for no handles or more than 64). The simulated
+    // machine advances its virtual clock instead of waiting.
+    virtual uint32_t WaitForMultipleObjects(const std::vector<ProcessHandle>& handles, bool waitAll,
+                                            uint32_t milliseconds) = 0;
+    // PathFindOnPathA on a copy of `path` in a buffer of MAX_PATH characters: the
+    // directories of `otherDirs` are searched first, in order, then the standard search
+    // path. True with `path` replaced by the full path of the file found.
+    virtual bool PathFindOnPath(std::string& path, const std::vector<std::string>& otherDirs) = 0;
+    // CreateProcessA with this application name, no command line, no inherited handles,
+    // no creation flags, the caller's environment and current directory and a zeroed
+    // STARTUPINFOA; the new process is not waited for and its handles are closed at once.
+    // False with the last error; `processId` receives the new process's id.
+    virtual bool CreateProcess(const std::string& applicationName, uint32_t& processId) = 0;
 };
 
 using UniqueSnapshot = UniqueIn<IProcesses, SnapshotHandle, &IProcesses::CloseSnapshot>;
+using UniqueProcess = UniqueIn<IProcesses, ProcessHandle, &IProcesses::CloseProcessHandle>;
 
 }  // namespace platform

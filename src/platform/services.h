@@ -17,8 +17,40 @@ enum : uint32_t {
 };
 
 enum : uint32_t {
+    kScManagerConnect = 0x0001,
+    kScManagerCreateService = 0x0002,
     kScManagerEnumerateService = 0x0004,
+    kScManagerLock = 0x0008,
+    kServiceQueryStatus = 0x0004,
+    kServiceStop = 0x0020,
 };
+
+// ControlService codes and the states QueryServiceStatus reports.
+enum : uint32_t {
+    kServiceControlStop = 0x1,
+    kServiceStartPending = 2,
+    kServiceStopPending = 3,
+    kServiceContinuePending = 5,
+    kServicePausePending = 6,
+    kServicePaused = 7,
+    kServiceAcceptStop = 0x1,
+    kServiceDemandStart = 3,
+    kServiceErrorIgnore = 0,
+};
+
+// SERVICE_STATUS.
+struct ServiceStatus {
+    uint32_t serviceType = 0;
+    uint32_t currentState = 0;
+    uint32_t controlsAccepted = 0;
+    uint32_t win32ExitCode = 0;
+    uint32_t serviceSpecificExitCode = 0;
+    uint32_t checkPoint = 0;
+    uint32_t waitHint = 0;
+};
+
+// The lock of LockServiceDatabase; 0 is "no lock".
+using ScLock = uintptr_t;
 
 // Service types and states as EnumServicesStatusA takes and reports them.
 enum : uint32_t {
@@ -76,6 +108,24 @@ public:
                                     uint32_t bufferSize, std::vector<EnumServiceStatus>& out,
                                     uint32_t& bytesNeeded, uint32_t& servicesReturned,
                                     uint32_t* resumeHandle) = 0;
+
+    // LockServiceDatabase: false with the last error (1055 when another holds it).
+    virtual bool LockServiceDatabase(ScHandle manager, ScLock& out) = 0;
+    // UnlockServiceDatabase.
+    virtual bool UnlockServiceDatabase(ScLock lock) = 0;
+    // ControlService: `status` receives the service's status as the call reports it,
+    // also on some failures (1061, 1062), as the real call fills it.
+    virtual bool ControlService(ScHandle service, uint32_t control, ServiceStatus& status) = 0;
+    // QueryServiceStatus.
+    virtual bool QueryServiceStatus(ScHandle service, ServiceStatus& status) = 0;
+    // DeleteService: marks the service for deletion; it goes once it has stopped and
+    // every handle to it is closed. 1072 when it is already marked.
+    virtual bool DeleteService(ScHandle service) = 0;
+    // CreateServiceA (no load-order group, dependencies or account): how tests and the
+    // demo install a real service; the product itself never creates one.
+    virtual bool CreateService(ScHandle manager, const std::string& name, const std::string& displayName,
+                               uint32_t access, uint32_t serviceType, uint32_t startType,
+                               const std::string& binaryPath, ScHandle& out) = 0;
 };
 
 using UniqueScHandle = UniqueIn<IServiceManager, ScHandle, &IServiceManager::CloseServiceHandle>;

@@ -121,6 +121,9 @@ public:
     // Process token and privileges.
     virtual void CloseToken(TokenHandle token) = 0;
     virtual bool OpenProcessToken(uint32_t access, TokenHandle& out) = 0;
+    // OpenThreadToken of the calling thread; false with 1008 (ERROR_NO_TOKEN) when the
+    // thread does not impersonate anybody.
+    virtual bool OpenThreadToken(uint32_t access, bool openAsSelf, TokenHandle& out) = 0;
     virtual bool LookupPrivilegeValue(const char* name, Luid& out) = 0;
     // One privilege with the given attributes, no previous state wanted. Like the Win32
     // call, this can succeed and still set ERROR_NOT_ALL_ASSIGNED.
@@ -152,6 +155,9 @@ public:
 
     // OutputDebugStringW.
     virtual void OutputDebugString(const std::u16string& text) = 0;
+    // WriteConsoleW to GetStdHandle(STD_ERROR_HANDLE): false with the last error when the
+    // process has no console there (a GUI process normally has none).
+    virtual bool WriteConsoleToStdError(const std::u16string& text, uint32_t& written) = 0;
 
     // CoInitialize(NULL) on the calling thread: the HRESULT (S_OK 0, S_FALSE 1 when this
     // thread had already initialised COM, negative on failure). Each success, S_FALSE

@@ -733,3 +733,9 @@ uint32_t SimFileSystem::ReadWholeFile(const std::string& path, std::string& byte
 }
 
 }  // namespace platform::sim
+
+namespace platform::sim {
+// Placeholders until the simulated file system grows these calls.
+uint32_t SimFileSystem::GetTempPathW(uint32_t, std::u16string&) { system_.SetLastError(kErrorCallNotImplemented); return 0; }
+bool SimFileSystem::CopyFileW(const std::u16string&, const std::u16string&, bool) { system_.SetLastError(kErrorCallNotImplemented); return false; }
+}  // namespace platform::sim

@@ -88,6 +88,8 @@ class SimFileSystem : public IFileSystem {
     void FindClose(FindHandle handle) override;
     int Access(const std::string& path, int mode) override;
     uint32_t ReadWholeFile(const std::string& path, std::string& bytes) override;
+    uint32_t GetTempPathW(uint32_t bufferChars, std::u16string& out) override;
+    bool CopyFileW(const std::u16string& from, const std::u16string& to, bool failIfExists) override;
 
     struct Node;
 

@@ -11,6 +11,7 @@ SimMachine::SimMachine()
       security(faults, system, registry, files),
       sync(faults, system),
       shell(faults, system),
-      platform_{system, registry, files, services, processes, security, sync, shell} {}
+      installer(faults, system, registry, files),
+      platform_{system, registry, files, services, processes, security, sync, shell, installer} {}
 
 }  // namespace platform::sim

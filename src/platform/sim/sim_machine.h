@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "platform/sim/faults.h"
 #include "platform/sim/sim_filesystem.h"
+#include "platform/sim/sim_installer.h"
 #include "platform/sim/sim_processes.h"
 #include "platform/sim/sim_registry.h"
 #include "platform/sim/sim_security.h"
@@ -30,6 +31,7 @@ public:
     SimSecurity security;
     SimSync sync;
     SimShell shell;
+    SimInstaller installer;
 
     Platform& platform() { return platform_; }
 

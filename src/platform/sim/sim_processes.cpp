@@ -61,3 +61,14 @@ bool SimProcesses::Process32Next(SnapshotHandle snapshot, ProcessEntry& out) {
 }
 
 }  // namespace platform::sim
+
+namespace platform::sim {
+// Placeholders until the simulated process table grows these calls.
+void SimProcesses::CloseProcessHandle(ProcessHandle) {}
+bool SimProcesses::OpenProcess(uint32_t, bool, uint32_t, ProcessHandle&) { system_.SetLastError(kErrorCallNotImplemented); return false; }
+bool SimProcesses::TerminateProcess(ProcessHandle, uint32_t) { system_.SetLastError(kErrorCallNotImplemented); return false; }
+bool SimProcesses::GetExitCodeProcess(ProcessHandle, uint32_t&) { system_.SetLastError(kErrorCallNotImplemented); return false; }
+uint32_t SimProcesses::WaitForMultipleObjects(const std::vector<ProcessHandle>&, bool, uint32_t) { system_.SetLastError(kErrorCallNotImplemented); return kWaitFailed; }
+bool SimProcesses::PathFindOnPath(std::string&, const std::vector<std::string>&) { return false; }
+bool SimProcesses::CreateProcess(const std::string&, uint32_t&) { system_.SetLastError(kErrorCallNotImplemented); return false; }
+}  // namespace platform::sim

@@ -129,3 +129,14 @@ bool SimServices::EnumServicesStatus(ScHandle manager, uint32_t serviceType, uin
 }
 
 }  // namespace platform::sim
+
+namespace platform::sim {
+// Placeholders until the simulated service control manager grows these calls.
+bool SimServices::LockServiceDatabase(ScHandle, ScLock&) { system_.SetLastError(kErrorCallNotImplemented); return false; }
+bool SimServices::UnlockServiceDatabase(ScLock) { system_.SetLastError(kErrorCallNotImplemented); return false; }
+bool SimServices::ControlService(ScHandle, uint32_t, ServiceStatus&) { system_.SetLastError(kErrorCallNotImplemented); return false; }
+bool SimServices::QueryServiceStatus(ScHandle, ServiceStatus&) { system_.SetLastError(kErrorCallNotImplemented); return false; }
+bool SimServices::DeleteService(ScHandle) { system_.SetLastError(kErrorCallNotImplemented); return false; }
+bool SimServices::CreateService(ScHandle, const std::string&, const std::string&, uint32_t, uint32_t, uint32_t,
+                                const std::string&, ScHandle&) { system_.SetLastError(kErrorCallNotImplemented); return false; }
+}  // namespace platform::sim

@@ -38,6 +38,14 @@ public:
     bool EnumServicesStatus(ScHandle manager, uint32_t serviceType, uint32_t serviceState,
                             uint32_t bufferSize, std::vector<EnumServiceStatus>& out, uint32_t& bytesNeeded,
                             uint32_t& servicesReturned, uint32_t* resumeHandle) override;
+    bool LockServiceDatabase(ScHandle manager, ScLock& out) override;
+    bool UnlockServiceDatabase(ScLock lock) override;
+    bool ControlService(ScHandle service, uint32_t control, ServiceStatus& status) override;
+    bool QueryServiceStatus(ScHandle service, ServiceStatus& status) override;
+    bool DeleteService(ScHandle service) override;
+    bool CreateService(ScHandle manager, const std::string& name, const std::string& displayName, uint32_t access,
+                       uint32_t serviceType, uint32_t startType, const std::string& binaryPath,
+                       ScHandle& out) override;
 
 private:
     bool Fail(const char* call);

@@ -265,3 +265,9 @@ bool SimSystem::IsWow64Process(bool& wow64) {
 }
 
 }  // namespace platform::sim
+
+namespace platform::sim {
+// Placeholders until the simulated system grows these calls.
+bool SimSystem::OpenThreadToken(uint32_t, bool, TokenHandle&) { SetLastError(kErrorNoToken); return false; }
+bool SimSystem::WriteConsoleToStdError(const std::u16string&, uint32_t&) { SetLastError(kErrorInvalidHandle); return false; }
+}  // namespace platform::sim

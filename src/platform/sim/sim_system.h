@@ -71,6 +71,8 @@ public:
     int MessageBox(const std::string& text, const std::string& caption, uint32_t style) override;
     void CloseToken(TokenHandle token) override;
     bool OpenProcessToken(uint32_t access, TokenHandle& out) override;
+    bool OpenThreadToken(uint32_t access, bool openAsSelf, TokenHandle& out) override;
+    bool WriteConsoleToStdError(const std::u16string& text, uint32_t& written) override;
     bool LookupPrivilegeValue(const char* name, Luid& out) override;
     bool AdjustTokenPrivilege(TokenHandle token, const Luid& luid, uint32_t attributes) override;
     bool GetTokenGroups(TokenHandle token, std::vector<TokenGroup>& out) override;

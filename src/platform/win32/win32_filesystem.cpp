@@ -171,3 +171,9 @@ uint32_t Win32FileSystem::ReadWholeFile(const std::string& path, std::string& by
 }
 
 }  // namespace platform::win32
+
+namespace platform::win32 {
+// Placeholders until the calls are wired.
+uint32_t Win32FileSystem::GetTempPathW(uint32_t, std::u16string&) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return 0; }
+bool Win32FileSystem::CopyFileW(const std::u16string&, const std::u16string&, bool) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
+}  // namespace platform::win32

@@ -3,6 +3,6 @@
 namespace platform::win32 {
 
 Win32Machine::Win32Machine()
-    : platform_{system, registry, files, services, processes, security, sync, shell} {}
+    : platform_{system, registry, files, services, processes, security, sync, shell, installer} {}
 
 }  // namespace platform::win32

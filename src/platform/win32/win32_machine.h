@@ -3,6 +3,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32/win32_filesystem.h"
+#include "platform/win32/win32_installer.h"
 #include "platform/win32/win32_processes.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_security.h"
@@ -27,6 +28,7 @@ public:
     Win32Security security;
     Win32Sync sync;
     Win32Shell shell;
+    Win32Installer installer;
 
     Platform& platform() { return platform_; }
 

@@ -1,6 +1,6 @@
 #include "platform/win32/win32_processes.h"
 
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 // windows.h first: tlhelp32.h relies on its types.
 #include <tlhelp32.h>
 
@@ -42,4 +42,15 @@ bool Win32Processes::Process32Next(SnapshotHandle snapshot, ProcessEntry& out) {
     return true;
 }
 
+}  // namespace platform::win32
+
+namespace platform::win32 {
+// Placeholders until the process calls are wired.
+void Win32Processes::CloseProcessHandle(ProcessHandle) {}
+bool Win32Processes::OpenProcess(uint32_t, bool, uint32_t, ProcessHandle&) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
+bool Win32Processes::TerminateProcess(ProcessHandle, uint32_t) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
+bool Win32Processes::GetExitCodeProcess(ProcessHandle, uint32_t&) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
+uint32_t Win32Processes::WaitForMultipleObjects(const std::vector<ProcessHandle>&, bool, uint32_t) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return 0xFFFFFFFF; }
+bool Win32Processes::PathFindOnPath(std::string&, const std::vector<std::string>&) { return false; }
+bool Win32Processes::CreateProcess(const std::string&, uint32_t&) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
 }  // namespace platform::win32

@@ -10,6 +10,14 @@ public:
     bool CreateToolhelp32Snapshot(uint32_t flags, uint32_t processId, SnapshotHandle& out) override;
     bool Process32First(SnapshotHandle snapshot, ProcessEntry& out) override;
     bool Process32Next(SnapshotHandle snapshot, ProcessEntry& out) override;
+    void CloseProcessHandle(ProcessHandle process) override;
+    bool OpenProcess(uint32_t access, bool inheritHandle, uint32_t processId, ProcessHandle& out) override;
+    bool TerminateProcess(ProcessHandle process, uint32_t exitCode) override;
+    bool GetExitCodeProcess(ProcessHandle process, uint32_t& exitCode) override;
+    uint32_t WaitForMultipleObjects(const std::vector<ProcessHandle>& handles, bool waitAll,
+                                    uint32_t milliseconds) override;
+    bool PathFindOnPath(std::string& path, const std::vector<std::string>& otherDirs) override;
+    bool CreateProcess(const std::string& applicationName, uint32_t& processId) override;
 };
 
 }  // namespace platform::win32

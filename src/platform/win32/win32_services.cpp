@@ -66,3 +66,14 @@ bool Win32Services::EnumServicesStatus(ScHandle manager, uint32_t serviceType, u
 }
 
 }  // namespace platform::win32
+
+namespace platform::win32 {
+// Placeholders until the service calls are wired.
+bool Win32Services::LockServiceDatabase(ScHandle, ScLock&) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
+bool Win32Services::UnlockServiceDatabase(ScLock) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
+bool Win32Services::ControlService(ScHandle, uint32_t, ServiceStatus&) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
+bool Win32Services::QueryServiceStatus(ScHandle, ServiceStatus&) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
+bool Win32Services::DeleteService(ScHandle) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
+bool Win32Services::CreateService(ScHandle, const std::string&, const std::string&, uint32_t, uint32_t, uint32_t,
+                                  const std::string&, ScHandle&) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
+}  // namespace platform::win32

@@ -214,3 +214,9 @@ bool Win32System::IsWow64Process(bool& wow64) {
 }
 
 }  // namespace platform::win32
+
+namespace platform::win32 {
+// Placeholders until the calls are wired.
+bool Win32System::OpenThreadToken(uint32_t, bool, TokenHandle&) { ::SetLastError(ERROR_NO_TOKEN); return false; }
+bool Win32System::WriteConsoleToStdError(const std::u16string&, uint32_t&) { ::SetLastError(ERROR_INVALID_HANDLE); return false; }
+}  // namespace platform::win32

@@ -6,7 +6,10 @@
 
 #include <windows.h>
 
+#undef CopyFile
 #undef CreateDirectory
+#undef CreateProcess
+#undef CreateService
 #undef CreateFile
 #undef CreateMutex
 #undef DeleteFile
@@ -17,6 +20,7 @@
 #undef GetFileAttributes
 #undef GetModuleFileName
 #undef GetSystemDirectory
+#undef GetTempPath
 #undef GetUserName
 #undef GetVersionEx
 #undef GetWindowsDirectory
@@ -28,6 +32,7 @@
 #undef OpenSCManager
 #undef OpenService
 #undef OutputDebugString
+#undef PathFindOnPath
 #undef RemoveDirectory
 #undef SetFileAttributes
 #undef StartService
