@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/tset.h"
@@ -125,7 +126,40 @@ public:
     void ApplyISPCustomization(TSet& list, const std::string& mask);
     // Installer-database gatherings; their codes never stop list initialisation.
     [[nodiscard]] uint32_t GatherS1518ComponentQtAssemblies();
-    [[nodiscard]] uint32_t ProductBasedMSIRemoval();
+    void ProductBasedMSIRemoval();
+
+    // --- installer-database gathering (expand/installer_gathering.cpp) ---
+    // Adds to `target` the key (exactName: a value named `match`; dataContains: a value
+    // whose data holds `match`) or, with both flags clear, each value whose name holds
+    // `match`. 0, the open or query error, or the first failing insert.
+    uint32_t EnumerateRegKeyAndMatchValue(platform::RegKey root, const char* keyPath, const char* match,
+                                          TSet& target, bool exactName, bool dataContains);
+    // The same for every subkey of keyPath (exact-name mode, or data-contains with dataMode):
+    // 0, the open or query error, or the last subkey's result.
+    uint32_t EnumerateRegKeyEnumerateSubKeysAndMatchValue(platform::RegKey root, const char* keyPath,
+                                                          const char* match, TSet& target, bool dataMode);
+    uint32_t GatherCurrentVersionInstallerUpgradeCodeKeys(const char* packedProductCode);
+    uint32_t GatherClassesInstallerUpgradeCodeKeys(const char* packedProductCode);
+    uint32_t GatherS1518ComponentKeys(const char* packedProductCode);
+    uint32_t GatherClassesInstallerFeaturesKey(const char* packedProductCode);
+    uint32_t GatherClassesInstallerProductsKey(const char* packedProductCode);
+    uint32_t GatherInstallerFolderValues();
+    uint32_t GatherMUICaches();
+    // A product registered for the local system account whose publisher is not the maker's:
+    // what a maker-name or shared-component match finds of it is never listed.
+    bool IsOtherPublishersProduct(const char* packedProductCode);
+    // Deletes the upgrade-code registrations of one braced upgrade code, then checks with
+    // the installer that no related product is left.
+    void RemoveUpgradeCodeDirectlyFromRegistry(const char* upgradeCode);
+    // True when the installer knows no related product of the upgrade code any more.
+    bool VerifyRelatedProductsRemoved(const char* upgradeCode);
+
+    // --- installer uninstall (actions/msi_uninstall.cpp) ---
+    // The built-in upgrade codes, each handed to the installer tool; results only logged.
+    void HCMSIUninstall();
+    // The installer tool's entry as the uninstall step calls it (command text, skip the
+    // administrator check). Tests put a fake here; by default the tool in this process.
+    std::function<uint32_t(const std::u16string&, bool)> msiTool;
 
     // --- the removal-retry marker (actions/retry_marker.cpp) ---
     void MarkRegistryForPossibleRemovalRetry();

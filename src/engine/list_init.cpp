@@ -132,7 +132,7 @@ uint32_t CNuke::InitializeLists(uint32_t removeAllOption, uint32_t forceMsiOptio
     forceMsi = forceMsiOption;
 
     (void)GatherS1518ComponentQtAssemblies();
-    if (forceMsi == 1) (void)ProductBasedMSIRemoval();
+    if (forceMsi == 1) ProductBasedMSIRemoval();
     InitISPCustomizationOverride();
 
     for (const Initialiser& init : kInitialisers) {

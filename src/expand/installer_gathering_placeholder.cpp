@@ -6,6 +6,6 @@
 namespace engine {
 
 uint32_t CNuke::GatherS1518ComponentQtAssemblies() { return 0; }
-uint32_t CNuke::ProductBasedMSIRemoval() { return 0; }
+void CNuke::ProductBasedMSIRemoval() {}
 
 }  // namespace engine
