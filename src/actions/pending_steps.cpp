@@ -4,11 +4,7 @@
 
 namespace engine {
 
-uint32_t CNuke::MsiUninstall() { return 0; }
-uint32_t CNuke::StopNTProcesses() { return 0; }
-uint32_t CNuke::StopNTServices() { return 0; }
 uint32_t CNuke::ResetLspStack() { return 0; }
-uint32_t CNuke::StartNTProcesses() { return 0; }
 
 void RemoveSecurityCenterEntries(platform::Platform&) {}
 

@@ -1,0 +1,104 @@
+// The first removal step: every upgrade code of the working list, then the built-in ones,
+// handed to the installer tool as the command a user could type.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "actions/builtin_upgrade_codes.h"
+#include "engine/cnuke.h"
+#include "engine/engine_log.h"
+
+namespace engine {
+
+namespace {
+
+// The command text lives in a buffer of 260 wide characters.
+constexpr size_t kCommandChars = 260;
+
+// "/uninstall /u:" and the code, in both forms: the tool takes UTF-16, the log the narrow
+// text. False when the command would not fit.
+bool BuildUninstallCommand(const char* code, std::u16string& wide, std::string& narrow) {
+    char buffer[kCommandChars];
+    int n = std::snprintf(buffer, sizeof(buffer), "/uninstall /u:%s", code);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof(buffer)) return false;
+    narrow.assign(buffer, static_cast<size_t>(n));
+    wide.clear();
+    for (char c : narrow) wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+    return true;
+}
+
+}  // namespace
+
+uint32_t CNuke::MsiUninstall() {
+    static const char* const kTag = "CNuke::MsiUninstall";
+    EngineLog(5, "%s: MsiUninstall: entry", kTag);
+    platform::OsVersionInfo version;
+    if (!os_.sys.GetVersionEx(version) || version.platformId != platform::kVerPlatformWin32Nt) return 0;
+
+    EngineLog(5, "%s: MsiUninstall: looping start...", kTag);
+    uint32_t result = 0;
+    const char* code = nullptr;
+    for (uint32_t rc = msiUpgradeCodeList.First(&code); rc == 0; rc = msiUpgradeCodeList.Next(&code)) {
+        EngineLog(5, "%s: MsiUninstall Parsing upgrade code...", kTag);
+        std::u16string command;
+        std::string narrow;
+        if (!BuildUninstallCommand(code, command, narrow)) {
+            EngineLog(3, "%s: MsiUninstall: upgrade code '%s' is too long for a command, skipped", kTag,
+                      code);
+            continue;
+        }
+        uint32_t value = 0;
+        EngineLog(5, "%s: MsiUninstall calling KvMsi api using command '%s'...", kTag, narrow.c_str());
+        try {
+            value = msiTool(command, true);
+            EngineLog(4, "%s: MsiUninstall returned value '%d'", kTag, static_cast<int>(value));
+        } catch (...) {
+            EngineLog(3, "%s: MsiUninstall crashed...", kTag);
+            EngineLog(5, "%s: Trying again the MsiUninstall uninstall...", kTag);
+            try {
+                value = msiTool(command, true);
+                EngineLog(4, "%s: MsiUninstall returned value '%d'", kTag, static_cast<int>(value));
+            } catch (...) {
+                EngineLog(2, "%s: MsiUninstall crashed two times in row, trying next MsiUninstall", kTag);
+                value = 0;
+            }
+        }
+        if (result == 0 && value != 0) result = value;
+    }
+
+    HCMSIUninstall();
+    EngineLog(5, "%s: MsiUninstall: looping exit", kTag);
+    return result;
+}
+
+void CNuke::HCMSIUninstall() {
+    static const char* const kTag = "CNuke::HCMSIUninstall";
+    static constexpr uint32_t kPauseMs = 5000;
+    // Built afresh on each call, in the fixed order.
+    const std::vector<std::string> codes(kBuiltInUpgradeCodes,
+                                         kBuiltInUpgradeCodes + kBuiltInUpgradeCodeCount);
+    for (const std::string& code : codes) {
+        std::u16string command;
+        std::string narrow;
+        if (!BuildUninstallCommand(code.c_str(), command, narrow)) continue;
+        EngineLog(5, "%s: HCMSIUninstall calling KvMsi api using command '%s'...", kTag, narrow.c_str());
+        try {
+            uint32_t value = msiTool(command, true);
+            EngineLog(4, "%s: HCMSIUninstall returned value '%d'", kTag, static_cast<int>(value));
+            RemoveUpgradeCodeDirectlyFromRegistry(code.c_str());
+            os_.sys.Sleep(kPauseMs);
+        } catch (...) {
+            EngineLog(3, "%s: HCMSIUninstall crashed...", kTag);
+            EngineLog(5, "%s: Trying again the HCMSIUninstall uninstall...", kTag);
+            try {
+                uint32_t value = msiTool(command, true);
+                EngineLog(4, "%s: HCMSIUninstall returned value '%d'", kTag, static_cast<int>(value));
+                os_.sys.Sleep(kPauseMs);
+            } catch (...) {
+                EngineLog(2, "%s: HCMSIUninstall crashed two times in row, trying next MsiUninstall", kTag);
+            }
+        }
+    }
+}
+
+}  // namespace engine
