@@ -7,21 +7,12 @@
 
 #include "engine/cnuke.h"
 #include "engine/engine_log.h"
+#include "expand/handlers_internal.h"
 #include "expand/path_helpers.h"
 
 namespace engine {
 
 namespace {
-
-// PathFindFileNameA: the part after the last separator that is followed by a name.
-const char* FileNamePart(const char* path) {
-    const char* name = path;
-    for (const char* p = path; *p != '\0'; ++p) {
-        if ((*p == '\\' || *p == '/' || *p == ':') && p[1] != '\0' && p[1] != '\\' && p[1] != '/')
-            name = p + 1;
-    }
-    return name;
-}
 
 constexpr uint32_t kProcessWaitBudgetMs = 10000;
 constexpr uint32_t kServiceStopPolls = 30;
@@ -45,7 +36,7 @@ uint32_t CNuke::StopNTProcesses() {
     platform::ProcessEntry entry;
     for (bool more = os_.proc.Process32First(snapshot.get(), entry); more;
          more = os_.proc.Process32Next(snapshot.get(), entry)) {
-        const char* name = FileNamePart(entry.exeFile.c_str());
+        const char* name = expand::detail::FileNamePart(entry.exeFile.c_str());
         if (!stopProcessList.Contains(name)) continue;
         if (entry.processId == self) {
             // Ending this process would end the run half-way, with nothing restarted.

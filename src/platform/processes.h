@@ -21,7 +21,8 @@ enum : uint32_t {
     kProcessTerminate = 0x0001,
     kProcessQueryInformation = 0x0400,
     kProcessQueryLimitedInformation = 0x1000,
-    kStillActive = 259,  // GetExitCodeProcess of a process that runs
+    kStillActive = 259,        // GetExitCodeProcess of a process that runs
+    kErrorBadExeFormat = 193,  // CreateProcess of a file that is not a program
 };
 
 // WaitForMultipleObjects takes at most this many handles (its results: platform/sync.h).

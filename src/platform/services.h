@@ -36,6 +36,18 @@ enum : uint32_t {
     kServiceAcceptStop = 0x1,
     kServiceDemandStart = 3,
     kServiceErrorIgnore = 0,
+    kServiceControlInterrogate = 0x4,
+    kServiceStart = 0x0010,
+    kServiceInterrogate = 0x0080,
+};
+
+// Errors of the service calls that platform/common.h does not list.
+enum : uint32_t {
+    kErrorInvalidName = 123,
+    kErrorInvalidServiceControl = 1052,  // the service does not accept that control
+    kErrorInvalidServiceLock = 1071,
+    kErrorServiceExists = 1073,
+    kErrorServiceNeverStarted = 1077,  // the exit code a service reports before it first ran
 };
 
 // SERVICE_STATUS.

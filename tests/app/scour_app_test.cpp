@@ -59,7 +59,9 @@ TEST_F(ScourAppTest, NormalBootTouchesNeitherRegistryNorInstallerService) {
     m.services.Add("msiserver");
     EXPECT_EQ(RunApp(), 3010u);
     EXPECT_EQ(m.faults.Calls("RegCreateKeyExA"), 0);
-    EXPECT_EQ(m.faults.Calls("OpenSCManagerA"), 0);
+    // The service manager is opened once, by the service removal step, and nothing is started.
+    EXPECT_EQ(m.faults.Calls("OpenSCManagerA"), 1);
+    EXPECT_EQ(m.faults.Calls("StartServiceA"), 0);
     EXPECT_EQ(m.services.Find("msiserver")->starts, 0);
 }
 

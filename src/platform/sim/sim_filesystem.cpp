@@ -735,7 +735,69 @@ uint32_t SimFileSystem::ReadWholeFile(const std::string& path, std::string& byte
 }  // namespace platform::sim
 
 namespace platform::sim {
-// Placeholders until the simulated file system grows these calls.
-uint32_t SimFileSystem::GetTempPathW(uint32_t, std::u16string&) { system_.SetLastError(kErrorCallNotImplemented); return 0; }
-bool SimFileSystem::CopyFileW(const std::u16string&, const std::u16string&, bool) { system_.SetLastError(kErrorCallNotImplemented); return false; }
+
+bool SimFileSystem::Remove(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lookup l = Resolve(path);
+    if (!l.node || !l.parent || (l.node->directory && !l.node->children.empty())) return false;
+    l.parent->children.erase(Fold(l.leaf));
+    return true;
+}
+
+std::string SimFileSystem::TempDirectory() const {
+    // Reading the environment must not leave its "not found" as the thread's last error.
+    LastErrorGuard<SimSystem> keep(system_);
+    std::u16string value;
+    std::string dir = tempDirectory;
+    if ((system_.GetEnvironmentVariable(u"TMP", value) || system_.GetEnvironmentVariable(u"TEMP", value)) &&
+        !value.empty())
+        dir = Utf16ToAnsi(value);
+    while (dir.size() > 3 && IsSeparator(dir.back())) dir.pop_back();
+    return dir;
+}
+
+uint32_t SimFileSystem::GetTempPathW(uint32_t bufferChars, std::u16string& out) {
+    if (Fail("GetTempPathW")) return 0;
+    std::string dir = TempDirectory();
+    if (dir.empty() || !IsSeparator(dir.back())) dir += '\\';
+    std::u16string path = Wide(dir);
+    const uint32_t length = static_cast<uint32_t>(path.size());
+    if (bufferChars <= length) return length + 1;  // the size needed, terminator included
+    out = path;
+    return length;
+}
+
+uint32_t SimFileSystem::CopyLocked(const std::string& from, const std::string& to, bool failIfExists) {
+    Lookup src = Resolve(from);
+    if (src.error) return src.error;
+    if (!src.node) return kErrorFileNotFound;
+    if (src.node->directory || !src.parent || src.node->Denies(kGenericRead)) return kErrorAccessDenied;
+    if (uint32_t code = ShareConflict(src.node.get(), kGenericRead, kFileShareRead)) return code;
+    Lookup dst = Resolve(to);
+    if (dst.error) return dst.error;
+    if (!dst.parent) return kErrorAccessDenied;
+    if (dst.node) {
+        if (failIfExists) return kErrorFileExists;
+        // A copy onto itself finds its own source open.
+        if (dst.node == src.node) return kErrorSharingViolation;
+        const Node& t = *dst.node;
+        if (t.directory || (t.attributes & kFileAttributeReadonly) || t.Denies(kGenericWrite))
+            return kErrorAccessDenied;
+        if (uint32_t code = ShareConflict(&t, kGenericWrite, 0)) return code;
+    } else {
+        dst.node = std::make_shared<Node>();
+        dst.node->name = dst.leaf;
+        dst.parent->children[Fold(dst.leaf)] = dst.node;
+    }
+    dst.node->contents = src.node->contents;
+    dst.node->attributes = src.node->attributes | kFileAttributeArchive;
+    return 0;
+}
+
+bool SimFileSystem::CopyFileW(const std::u16string& from, const std::u16string& to, bool failIfExists) {
+    if (Fail("CopyFileW")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Refuse(CopyLocked(Utf16ToAnsi(from), Utf16ToAnsi(to), failIfExists));
+}
+
 }  // namespace platform::sim

@@ -46,6 +46,14 @@ class SimFileSystem : public IFileSystem {
     bool CreateDirectories(const std::string& path);
     bool Exists(const std::string& path) const;
     std::string Contents(const std::string& path) const;
+    // Deletes a file or an empty directory whatever its attributes, access list or open
+    // handles; false when it is missing or a directory with entries.
+    bool Remove(const std::string& path);
+    // The folder GetTempPathW answers, without the trailing backslash: TMP, else TEMP of
+    // the environment, else `tempDirectory`.
+    std::string TempDirectory() const;
+    // The current user's temporary folder, as Windows sets TEMP at logon.
+    std::string tempDirectory = "C:\\Users\\Tester\\AppData\\Local\\Temp";
     // The attributes GetFileAttributes would report, kInvalidFileAttributes when absent.
     uint32_t Attributes(const std::string& path) const;
     // Null when the object does not exist. The pointer stays valid while the object does.
@@ -110,6 +118,7 @@ class SimFileSystem : public IFileSystem {
     uint32_t MoveLocked(const std::string& from, const std::string* to, uint32_t flags);
     uint32_t CreateDirectoryLocked(const std::string& path, const char* sddl);
     uint32_t FindFirstLocked(const std::string& pattern, FindDataA& data, FindHandle& out);
+    uint32_t CopyLocked(const std::string& from, const std::string& to, bool failIfExists);
 
     Faults& faults_;
     SimSystem& system_;

@@ -7,7 +7,7 @@ SimMachine::SimMachine()
       registry(faults, system),
       files(faults, system),
       services(faults, system),
-      processes(faults, system),
+      processes(faults, system, files, shell),  // shell is built later; only its reference is kept
       security(faults, system, registry, files),
       sync(faults, system),
       shell(faults, system),

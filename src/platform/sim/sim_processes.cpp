@@ -1,11 +1,38 @@
 #include "platform/sim/sim_processes.h"
 
+#include <algorithm>
+
+#include "platform/ansi.h"
+
 namespace platform::sim {
 
-SimProcesses::SimProcesses(Faults& faults, SimSystem& system) : faults_(faults), system_(system) {
-    table.push_back(SimProcess{0, 0, "[System Process]", 1});
-    table.push_back(SimProcess{4, 0, "System", 80});
-    table.push_back(SimProcess{system.processId, 0x300, "sweeptool.exe", 3});
+namespace {
+
+constexpr size_t kMaxPath = 260;
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::string FileNamePart(const std::string& path) {
+    size_t cut = path.find_last_of("\\/:");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+}  // namespace
+
+SimProcesses::SimProcesses(Faults& faults, SimSystem& system, SimFileSystem& files, SimShell& shell)
+    : faults_(faults), system_(system), files_(files), shell_(shell) {
+    auto boot = [this](uint32_t id, uint32_t parent, const char* exe, uint32_t threads) -> SimProcess& {
+        SimProcess p;
+        p.processId = id;
+        p.parentProcessId = parent;
+        p.exeFile = exe;
+        p.threads = threads;
+        table.push_back(p);
+        return table.back();
+    };
+    boot(0, 0, "[System Process]", 1);
+    boot(4, 0, "System", 80).denyOpen = true;  // not even an administrator may open it
+    boot(system.processId, 0x300, "sweeptool.exe", 3);
 }
 
 SimProcess& SimProcesses::Add(const std::string& exeFile, uint32_t processId, uint32_t parentProcessId) {
@@ -17,10 +44,72 @@ SimProcess& SimProcesses::Add(const std::string& exeFile, uint32_t processId, ui
     return table.back();
 }
 
+SimProcess* SimProcesses::Find(uint32_t processId) {
+    Reap();
+    for (SimProcess& p : table)
+        if (p.processId == processId) return &p;
+    return nullptr;
+}
+
+bool SimProcesses::Refuse(uint32_t code) {
+    system_.SetLastError(code);
+    return false;
+}
+
+void SimProcesses::Reap() {
+    const uint64_t now = system_.GetTickCount64();
+    std::vector<SimProcess> ending;
+    for (auto it = table.begin(); it != table.end();) {
+        if (it->endsAtMs && *it->endsAtMs <= now) {
+            ending.push_back(std::move(*it));
+            it = table.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    std::stable_sort(ending.begin(), ending.end(),
+                     [](const SimProcess& a, const SimProcess& b) { return *a.endsAtMs < *b.endsAtMs; });
+    for (const SimProcess& p : ending) {
+        exited.push_back(SimProcessExit{p.processId, p.exeFile, p.exitCode, p.terminated, *p.endsAtMs});
+        for (auto& [h, entry] : handles_) {
+            if (entry.ended || entry.processId != p.processId) continue;
+            entry.ended = true;
+            entry.exitCode = p.exitCode;
+        }
+    }
+    // A process a test took out of the table by hand counts as having ended with 0.
+    for (auto& [h, entry] : handles_) {
+        if (entry.ended) continue;
+        bool running = false;
+        for (const SimProcess& p : table) running = running || p.processId == entry.processId;
+        if (!running) {
+            entry.ended = true;
+            entry.exitCode = 0;
+        }
+    }
+}
+
+SimProcesses::Handle* SimProcesses::HandleOf(ProcessHandle process) {
+    auto it = handles_.find(process);
+    if (it == handles_.end()) {
+        system_.SetLastError(kErrorInvalidHandle);
+        return nullptr;
+    }
+    return &it->second;
+}
+
+std::optional<uint64_t> SimProcesses::SignalTime(const Handle& h) const {
+    if (h.ended) return system_.clockMs;
+    for (const SimProcess& p : table)
+        if (p.processId == h.processId) return p.endsAtMs;
+    return system_.clockMs;
+}
+
 void SimProcesses::CloseSnapshot(SnapshotHandle snapshot) { snapshots_.erase(snapshot); }
 
 bool SimProcesses::CreateToolhelp32Snapshot(uint32_t flags, uint32_t, SnapshotHandle& out) {
     if (system_.Fault("CreateToolhelp32Snapshot")) return false;
+    Reap();
     Snapshot s;
     // Only the process list is simulated; a snapshot of threads or modules alone is empty.
     if (flags & kTh32csSnapProcess) s.processes = table;
@@ -60,15 +149,193 @@ bool SimProcesses::Process32Next(SnapshotHandle snapshot, ProcessEntry& out) {
     return Step(snapshot, out, false);
 }
 
-}  // namespace platform::sim
+void SimProcesses::CloseProcessHandle(ProcessHandle process) { handles_.erase(process); }
 
-namespace platform::sim {
-// Placeholders until the simulated process table grows these calls.
-void SimProcesses::CloseProcessHandle(ProcessHandle) {}
-bool SimProcesses::OpenProcess(uint32_t, bool, uint32_t, ProcessHandle&) { system_.SetLastError(kErrorCallNotImplemented); return false; }
-bool SimProcesses::TerminateProcess(ProcessHandle, uint32_t) { system_.SetLastError(kErrorCallNotImplemented); return false; }
-bool SimProcesses::GetExitCodeProcess(ProcessHandle, uint32_t&) { system_.SetLastError(kErrorCallNotImplemented); return false; }
-uint32_t SimProcesses::WaitForMultipleObjects(const std::vector<ProcessHandle>&, bool, uint32_t) { system_.SetLastError(kErrorCallNotImplemented); return kWaitFailed; }
-bool SimProcesses::PathFindOnPath(std::string&, const std::vector<std::string>&) { return false; }
-bool SimProcesses::CreateProcess(const std::string&, uint32_t&) { system_.SetLastError(kErrorCallNotImplemented); return false; }
+bool SimProcesses::OpenProcess(uint32_t access, bool, uint32_t processId, ProcessHandle& out) {
+    if (system_.Fault("OpenProcess")) return false;
+    Reap();
+    if (processId == 0) return Refuse(kErrorInvalidParameter);  // the idle process cannot be opened
+    Handle entry{processId, access, false, 0};
+    auto p = std::find_if(table.begin(), table.end(),
+                          [&](const SimProcess& q) { return q.processId == processId; });
+    if (p != table.end()) {
+        if (p->denyOpen) return Refuse(kErrorAccessDenied);
+    } else {
+        // An ended process lives on as long as some handle still refers to it.
+        auto held = std::find_if(handles_.begin(), handles_.end(), [&](const auto& h) {
+            return h.second.ended && h.second.processId == processId;
+        });
+        if (held == handles_.end()) return Refuse(kErrorInvalidParameter);
+        entry.ended = true;
+        entry.exitCode = held->second.exitCode;
+    }
+    out = nextHandle_;
+    nextHandle_ += 4;
+    handles_[out] = entry;
+    return true;
+}
+
+bool SimProcesses::TerminateProcess(ProcessHandle process, uint32_t exitCode) {
+    if (system_.Fault("TerminateProcess")) return false;
+    Reap();
+    Handle* h = HandleOf(process);
+    if (h == nullptr) return false;
+    if (!(h->access & kProcessTerminate)) return Refuse(kErrorAccessDenied);
+    // A process that has ended or is already ending keeps its first exit code.
+    if (h->ended) return true;
+    auto p = std::find_if(table.begin(), table.end(),
+                          [&](const SimProcess& q) { return q.processId == h->processId; });
+    if (p == table.end() || p->terminated) return true;
+    p->terminated = true;
+    p->exitCode = exitCode;
+    if (p->terminateDelayMs != SimProcess::kNeverEnds) {
+        uint64_t at = system_.GetTickCount64() + p->terminateDelayMs;
+        if (!p->endsAtMs || at < *p->endsAtMs) p->endsAtMs = at;
+    }
+    Reap();
+    return true;
+}
+
+bool SimProcesses::GetExitCodeProcess(ProcessHandle process, uint32_t& exitCode) {
+    if (system_.Fault("GetExitCodeProcess")) return false;
+    Reap();
+    Handle* h = HandleOf(process);
+    if (h == nullptr) return false;
+    if (!(h->access & (kProcessQueryInformation | kProcessQueryLimitedInformation)))
+        return Refuse(kErrorAccessDenied);
+    exitCode = h->ended ? h->exitCode : static_cast<uint32_t>(kStillActive);
+    return true;
+}
+
+uint32_t SimProcesses::WaitForMultipleObjects(const std::vector<ProcessHandle>& handles, bool waitAll,
+                                              uint32_t milliseconds) {
+    if (system_.Fault("WaitForMultipleObjects")) return kWaitFailed;
+    if (handles.empty() || handles.size() > kMaximumWaitObjects) {
+        system_.SetLastError(kErrorInvalidParameter);
+        return kWaitFailed;
+    }
+    Reap();
+    std::vector<std::optional<uint64_t>> at;
+    for (ProcessHandle process : handles) {
+        Handle* h = HandleOf(process);
+        if (h == nullptr) return kWaitFailed;
+        if (!(h->access & kSynchronize)) {
+            system_.SetLastError(kErrorAccessDenied);
+            return kWaitFailed;
+        }
+        at.push_back(SignalTime(*h));
+    }
+    // When the wait is satisfied: all handles signalled, or the first of them.
+    std::optional<uint64_t> when;
+    if (waitAll) {
+        when = at.front();
+        for (const auto& t : at) when = t && when ? std::max(*when, *t) : std::optional<uint64_t>();
+    } else {
+        for (const auto& t : at)
+            if (t && (!when || *t < *when)) when = t;
+    }
+    const uint64_t now = system_.GetTickCount64();
+    const bool infinite = milliseconds == kInfinite;
+    if (when && (infinite || *when <= now + milliseconds)) {
+        if (*when > now) system_.AdvanceClock(*when - now);
+        Reap();
+        if (waitAll) return kWaitObject0;
+        for (size_t i = 0; i < at.size(); ++i)
+            if (at[i] && *at[i] <= *when) return kWaitObject0 + static_cast<uint32_t>(i);
+    }
+    if (infinite) {
+        // A real machine would wait forever; a test is better served by a failure it can see.
+        system_.SetLastError(kErrorCanNotComplete);
+        return kWaitFailed;
+    }
+    system_.AdvanceClock(milliseconds);
+    Reap();
+    return kWaitTimeout;
+}
+
+std::string SimProcesses::Candidate(const std::string& dir, const std::string& name) const {
+    std::string path = dir;
+    if (!name.empty()) {
+        if (!path.empty() && !IsSeparator(path.back())) path += '\\';
+        path += name;
+    }
+    return path.size() < kMaxPath ? path : std::string();
+}
+
+bool SimProcesses::Exists(const std::string& path) const {
+    return !path.empty() && files_.Attributes(path) != kInvalidFileAttributes;
+}
+
+bool SimProcesses::PathFindOnPath(std::string& path, const std::vector<std::string>& otherDirs) {
+    if (system_.Fault("PathFindOnPathA")) return false;
+    if (path.size() >= kMaxPath) return Refuse(kErrorFilenameExcedRange);
+    // Only a bare file name is searched for: one with a folder or a drive in it is not
+    // found, and the last error is left as it was.
+    if (path.find_first_of("\\:") != std::string::npos) return false;
+    std::vector<std::string> dirs;
+    // The caller's folders end at the first empty one, as the NULL-terminated list would.
+    for (const std::string& dir : otherDirs) {
+        if (dir.empty()) break;
+        dirs.push_back(dir);
+    }
+    dirs.push_back(shell_.systemDirectory);
+    dirs.push_back(shell_.windowsDirectory + "\\System");
+    dirs.push_back(shell_.windowsDirectory);
+    std::u16string value;
+    if (system_.GetEnvironmentVariable(u"PATH", value)) {
+        std::string list = Utf16ToAnsi(value);
+        for (size_t start = 0; start <= list.size();) {
+            size_t end = list.find(';', start);
+            if (end == std::string::npos) end = list.size();
+            if (end > start) dirs.push_back(list.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    for (const std::string& dir : dirs) {
+        std::string candidate = Candidate(dir, path);
+        if (Exists(candidate)) {
+            path = candidate;
+            return true;
+        }
+    }
+    return Refuse(kErrorFileNotFound);
+}
+
+bool SimProcesses::CreateProcess(const std::string& applicationName, uint32_t& processId) {
+    if (system_.Fault("CreateProcessA")) return false;
+    if (applicationName.empty()) return Refuse(kErrorFileNotFound);
+    // No search path: a relative name is taken from the current directory (or, with a
+    // leading separator, from the root of its drive).
+    const std::string& here = system_.currentDirectory;
+    std::string full;
+    const std::string& name = applicationName;
+    if (name.size() >= 2 && IsSeparator(name[0]) && IsSeparator(name[1]))
+        full = name;  // a network path: the simulated machine has none
+    else if (name.size() >= 2 && name[1] == ':')
+        full = name.size() > 2 && IsSeparator(name[2]) ? name : name.substr(0, 2) + "\\" + name.substr(2);
+    else if (IsSeparator(name[0]))
+        full = here.substr(0, 2) + name;
+    else
+        full = here + "\\" + name;
+    if (full.size() >= kMaxPath) return Refuse(kErrorFilenameExcedRange);
+
+    uint32_t attributes = files_.Attributes(full);
+    if (attributes == kInvalidFileAttributes) {
+        // A bare name's folder is the current directory, which always exists.
+        size_t cut = full.find_last_of("\\/");
+        bool folder = name.find_first_of("\\/:") == std::string::npos ||
+                      (cut != std::string::npos && cut >= 2 && Exists(full.substr(0, cut == 2 ? 3 : cut)));
+        return Refuse(folder ? kErrorFileNotFound : kErrorPathNotFound);
+    }
+    if (attributes & kFileAttributeDirectory) return Refuse(kErrorAccessDenied);
+    // A file with contents that are not an executable image is refused; an empty one
+    // stands for a program.
+    const std::string contents = files_.Contents(full);
+    if (!contents.empty() && contents.compare(0, 2, "MZ") != 0) return Refuse(kErrorBadExeFormat);
+
+    processId = Add(FileNamePart(full), 0, system_.processId).processId;
+    started.push_back(applicationName);
+    return true;
+}
+
 }  // namespace platform::sim

@@ -76,6 +76,11 @@ void SimSystem::Sleep(uint32_t milliseconds) {
     clockMs += milliseconds;
 }
 
+void SimSystem::AdvanceClock(uint64_t milliseconds) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    clockMs += milliseconds;
+}
+
 uint64_t SimSystem::GetTickCount64() { return clockMs; }
 
 std::vector<std::string> SimSystem::CommandLineArguments() { return arguments; }
@@ -91,7 +96,11 @@ int SimSystem::MessageBox(const std::string& text, const std::string& caption, u
     return kIdOk;
 }
 
-void SimSystem::CloseToken(TokenHandle) { --openTokens; }
+void SimSystem::CloseToken(TokenHandle token) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    threadTokens_.erase(token);
+    --openTokens;
+}
 
 bool SimSystem::OpenProcessToken(uint32_t, TokenHandle& out) {
     if (Fault("OpenProcessToken")) return false;
@@ -100,11 +109,24 @@ bool SimSystem::OpenProcessToken(uint32_t, TokenHandle& out) {
     return true;
 }
 
+bool SimSystem::OpenThreadToken(uint32_t, bool, TokenHandle& out) {
+    if (Fault("OpenThreadToken")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!threadTokenGroups) {
+        tlsLastError = kErrorNoToken;
+        return false;
+    }
+    out = nextToken_++;
+    threadTokens_[out] = *threadTokenGroups;
+    ++openTokens;
+    return true;
+}
+
 bool SimSystem::LookupPrivilegeValue(const char* name, Luid& out) {
     if (Fault("LookupPrivilegeValueA")) return false;
-    static const char* const kKnown[] = {"SeShutdownPrivilege", "SeDebugPrivilege", "SeTakeOwnershipPrivilege",
-                                         "SeBackupPrivilege", "SeRestorePrivilege", "SeSecurityPrivilege",
-                                         "SeRemoteShutdownPrivilege"};
+    static const char* const kKnown[] = {
+        "SeShutdownPrivilege", "SeDebugPrivilege",    "SeTakeOwnershipPrivilege", "SeBackupPrivilege",
+        "SeRestorePrivilege",  "SeSecurityPrivilege", "SeRemoteShutdownPrivilege"};
     bool known = false;
     for (const char* k : kKnown) known = known || std::string(k) == name;
     if (!known) {
@@ -141,9 +163,11 @@ bool SimSystem::AdjustTokenPrivilege(TokenHandle, const Luid& luid, uint32_t att
     return false;
 }
 
-bool SimSystem::GetTokenGroups(TokenHandle, std::vector<TokenGroup>& out) {
+bool SimSystem::GetTokenGroups(TokenHandle token, std::vector<TokenGroup>& out) {
     if (Fault("GetTokenInformation")) return false;
-    out = tokenGroups;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto thread = threadTokens_.find(token);
+    out = thread != threadTokens_.end() ? thread->second : tokenGroups;
     return true;
 }
 
@@ -176,7 +200,8 @@ bool SimSystem::InitiateSystemShutdownEx(const char*, const std::string& message
 SystemTime SimSystem::GetSystemTime() { return SimTimeFromMs(clockMs); }
 
 SystemTime SimSystem::GetLocalTime() {
-    int64_t bias = timeZone.bias + (timeZoneId == kTimeZoneIdDaylight ? timeZone.daylightBias : timeZone.standardBias);
+    int64_t bias =
+        timeZone.bias + (timeZoneId == kTimeZoneIdDaylight ? timeZone.daylightBias : timeZone.standardBias);
     int64_t local = static_cast<int64_t>(clockMs) - bias * 60000;
     return SimTimeFromMs(local < 0 ? 0 : static_cast<uint64_t>(local));
 }
@@ -230,6 +255,19 @@ void SimSystem::OutputDebugString(const std::u16string& text) {
     debugOutput.push_back(text);
 }
 
+bool SimSystem::WriteConsoleToStdError(const std::u16string& text, uint32_t& written) {
+    written = 0;
+    if (Fault("WriteConsoleW")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!hasConsole) {
+        tlsLastError = kErrorInvalidHandle;
+        return false;
+    }
+    consoleErrorText += text;
+    written = static_cast<uint32_t>(text.size());
+    return true;
+}
+
 namespace {
 thread_local int tlsComInitDepth = 0;
 }
@@ -264,10 +302,4 @@ bool SimSystem::IsWow64Process(bool& wow64) {
     return true;
 }
 
-}  // namespace platform::sim
-
-namespace platform::sim {
-// Placeholders until the simulated system grows these calls.
-bool SimSystem::OpenThreadToken(uint32_t, bool, TokenHandle&) { SetLastError(kErrorNoToken); return false; }
-bool SimSystem::WriteConsoleToStdError(const std::u16string&, uint32_t&) { SetLastError(kErrorInvalidHandle); return false; }
 }  // namespace platform::sim

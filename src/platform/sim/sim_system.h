@@ -4,6 +4,7 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -31,7 +32,7 @@ struct MessageBoxRecord {
 };
 
 class SimSystem : public ISystem {
-public:
+  public:
     explicit SimSystem(Faults& faults) : faults_(faults) {}
 
     // --- state a test sets ---
@@ -39,11 +40,19 @@ public:
     OsVersionInfo version{6, 1, 7601, kVerPlatformWin32Nt, "Service Pack 1", 1, 0};
     std::vector<std::string> arguments{"C:\\Tools\\sweeptool.exe"};
     std::string modulePath = "C:\\Tools\\sweeptool.exe";
+    // The process's current directory: where CreateProcess looks for a relative program name.
+    std::string currentDirectory = "C:\\Tools";
     bool is64BitWindows = true;
     bool tokenHasShutdownPrivilege = true;
     // An elevated administrator by default.
     std::vector<TokenGroup> tokenGroups{{"S-1-1-0", kSeGroupEnabled}, {kAdministratorsSid, kSeGroupEnabled}};
     uint32_t integrityRid = 0x3000;  // high (an elevated administrator)
+    // The groups of the calling thread's impersonation token; none by default, so that
+    // OpenThreadToken fails with 1008 as it does for a thread that impersonates nobody.
+    std::optional<std::vector<TokenGroup>> threadTokenGroups;
+    // Whether the process has a console behind its standard error handle (a dialog
+    // program normally has none, and WriteConsoleW then fails with 6).
+    bool hasConsole = false;
     uint32_t sessionId = 1;
     uint32_t processId = 0x0a1c;
     uint32_t timeZoneId = kTimeZoneIdStandard;
@@ -56,6 +65,7 @@ public:
     std::vector<ShutdownRecord> shutdowns;
     std::vector<MessageBoxRecord> messageBoxes;
     std::vector<std::u16string> debugOutput;
+    std::u16string consoleErrorText;  // all that WriteConsoleW wrote to standard error
     std::set<std::string> enabledPrivileges;
     std::vector<uint32_t> sleeps;
     int openTokens = 0;  // tokens opened and not yet closed
@@ -103,11 +113,15 @@ public:
 
     // Fails with `code` (and sets the last error) when a fault is planned for `call`.
     bool Fault(const char* call);
+    // Moves the virtual clock on for a wait that is not a Sleep (nothing is recorded).
+    void AdvanceClock(uint64_t milliseconds);
 
-private:
+  private:
     Faults& faults_;
     std::mutex mutex_;
     std::map<std::string, Luid> privilegeLuids_;
+    // Open thread tokens and the groups each was opened with.
+    std::map<TokenHandle, std::vector<TokenGroup>> threadTokens_;
     TokenHandle nextToken_ = 0x100;
 };
 

@@ -3,6 +3,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include <vector>
+
 #include "platform/win32/win32_sddl.h"
 
 namespace platform::win32 {
@@ -173,7 +175,19 @@ uint32_t Win32FileSystem::ReadWholeFile(const std::string& path, std::string& by
 }  // namespace platform::win32
 
 namespace platform::win32 {
-// Placeholders until the calls are wired.
-uint32_t Win32FileSystem::GetTempPathW(uint32_t, std::u16string&) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return 0; }
-bool Win32FileSystem::CopyFileW(const std::u16string&, const std::u16string&, bool) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
+
+uint32_t Win32FileSystem::GetTempPathW(uint32_t bufferChars, std::u16string& out) {
+    // The temporary path is at most MAX_PATH + 1 characters; a larger buffer gains nothing.
+    const DWORD size = bufferChars < 32768 ? bufferChars : 32768;
+    std::vector<wchar_t> buffer(size + 1, L'\0');
+    DWORD n = ::GetTempPathW(size, size == 0 ? nullptr : buffer.data());
+    if (n == 0 || n >= size) return n;
+    out.assign(reinterpret_cast<const char16_t*>(buffer.data()), n);
+    return n;
+}
+
+bool Win32FileSystem::CopyFileW(const std::u16string& from, const std::u16string& to, bool failIfExists) {
+    return ::CopyFileW(W(from), W(to), failIfExists ? TRUE : FALSE) != FALSE;
+}
+
 }  // namespace platform::win32

@@ -1,14 +1,50 @@
 #include "platform/win32/win32_installer.h"
 
+// clang-format off
 #include "platform/win32/windows_api.h"
+#include <msi.h>
+// clang-format on
 
 namespace platform::win32 {
 
-// Placeholders until the installer calls are wired.
-uint32_t Win32Installer::EnumRelatedProducts(const std::u16string&, uint32_t, std::u16string&) { return ERROR_NO_MORE_ITEMS; }
-uint32_t Win32Installer::GetProductInfo(const std::u16string&, const std::u16string&, char16_t*, uint32_t*) { return 1605; }
-uint32_t Win32Installer::ConfigureProductEx(const std::u16string&, int, int, const std::u16string&) { return 1605; }
-uint32_t Win32Installer::InstallProduct(const std::u16string&, const std::u16string&) { return 1619; }
-uint32_t Win32Installer::SetInternalUI(uint32_t) { return 1; }
+namespace {
+const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+}  // namespace
+
+uint32_t Win32Installer::EnumRelatedProducts(const std::u16string& upgradeCode, uint32_t index,
+                                             std::u16string& productCode) {
+    // The installer writes a braced code and its terminator: 39 characters.
+    wchar_t buffer[kGuidTextChars + 1] = {};
+    UINT rc = ::MsiEnumRelatedProductsW(W(upgradeCode), 0, index, buffer);
+    if (rc == ERROR_SUCCESS) {
+        buffer[kGuidTextChars] = L'\0';
+        productCode = reinterpret_cast<const char16_t*>(buffer);
+    }
+    return rc;
+}
+
+uint32_t Win32Installer::GetProductInfo(const std::u16string& productCode, const std::u16string& property,
+                                        char16_t* buffer, uint32_t* chars) {
+    DWORD size = chars != nullptr ? *chars : 0;
+    UINT rc = ::MsiGetProductInfoW(W(productCode), W(property), reinterpret_cast<wchar_t*>(buffer),
+                                   chars != nullptr ? &size : nullptr);
+    if (chars != nullptr) *chars = size;
+    return rc;
+}
+
+uint32_t Win32Installer::ConfigureProductEx(const std::u16string& productCode, int installLevel,
+                                            int installState, const std::u16string& commandLine) {
+    return ::MsiConfigureProductExW(W(productCode), installLevel, static_cast<INSTALLSTATE>(installState),
+                                    W(commandLine));
+}
+
+uint32_t Win32Installer::InstallProduct(const std::u16string& packagePath,
+                                        const std::u16string& commandLine) {
+    return ::MsiInstallProductW(W(packagePath), W(commandLine));
+}
+
+uint32_t Win32Installer::SetInternalUI(uint32_t level) {
+    return static_cast<uint32_t>(::MsiSetInternalUI(static_cast<INSTALLUILEVEL>(level), nullptr));
+}
 
 }  // namespace platform::win32

@@ -1,8 +1,13 @@
 #include "platform/win32/win32_processes.h"
 
 #include "platform/win32/windows_api.h"
-// windows.h first: tlhelp32.h relies on its types.
+// windows.h first: tlhelp32.h and shlwapi.h rely on its types.
+#include <shlwapi.h>
 #include <tlhelp32.h>
+#undef PathFindOnPath
+
+#include <cstring>
+#include <vector>
 
 namespace platform::win32 {
 
@@ -42,15 +47,72 @@ bool Win32Processes::Process32Next(SnapshotHandle snapshot, ProcessEntry& out) {
     return true;
 }
 
-}  // namespace platform::win32
+void Win32Processes::CloseProcessHandle(ProcessHandle process) { ::CloseHandle(H(process)); }
 
-namespace platform::win32 {
-// Placeholders until the process calls are wired.
-void Win32Processes::CloseProcessHandle(ProcessHandle) {}
-bool Win32Processes::OpenProcess(uint32_t, bool, uint32_t, ProcessHandle&) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
-bool Win32Processes::TerminateProcess(ProcessHandle, uint32_t) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
-bool Win32Processes::GetExitCodeProcess(ProcessHandle, uint32_t&) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
-uint32_t Win32Processes::WaitForMultipleObjects(const std::vector<ProcessHandle>&, bool, uint32_t) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return 0xFFFFFFFF; }
-bool Win32Processes::PathFindOnPath(std::string&, const std::vector<std::string>&) { return false; }
-bool Win32Processes::CreateProcess(const std::string&, uint32_t&) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
+bool Win32Processes::OpenProcess(uint32_t access, bool inheritHandle, uint32_t processId,
+                                 ProcessHandle& out) {
+    HANDLE h = ::OpenProcess(access, inheritHandle ? TRUE : FALSE, processId);
+    if (h == nullptr) return false;
+    out = reinterpret_cast<ProcessHandle>(h);
+    return true;
+}
+
+bool Win32Processes::TerminateProcess(ProcessHandle process, uint32_t exitCode) {
+    return ::TerminateProcess(H(process), exitCode) != FALSE;
+}
+
+bool Win32Processes::GetExitCodeProcess(ProcessHandle process, uint32_t& exitCode) {
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(H(process), &code)) return false;
+    exitCode = code;
+    return true;
+}
+
+uint32_t Win32Processes::WaitForMultipleObjects(const std::vector<ProcessHandle>& handles, bool waitAll,
+                                                uint32_t milliseconds) {
+    // The call itself refuses an empty list or more than 64 handles; the copy keeps even
+    // those within its own bounds.
+    std::vector<HANDLE> raw(handles.size() + 1, nullptr);
+    for (size_t i = 0; i < handles.size(); ++i) raw[i] = H(handles[i]);
+    return ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), raw.data(), waitAll ? TRUE : FALSE,
+                                    milliseconds);
+}
+
+bool Win32Processes::PathFindOnPath(std::string& path, const std::vector<std::string>& otherDirs) {
+    // The call works in place in a MAX_PATH buffer and copies each folder into one of the
+    // same size: anything longer could only be cut into some other name.
+    if (path.size() >= MAX_PATH) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    std::vector<const char*> dirs;
+    for (const std::string& dir : otherDirs) {
+        if (dir.size() >= MAX_PATH) {
+            ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            return false;
+        }
+        dirs.push_back(dir.c_str());
+    }
+    dirs.push_back(nullptr);
+    char buffer[MAX_PATH] = {};
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    if (!::PathFindOnPathA(buffer, dirs.data())) return false;
+    path.assign(buffer, ::strnlen(buffer, MAX_PATH - 1));
+    return true;
+}
+
+bool Win32Processes::CreateProcess(const std::string& applicationName, uint32_t& processId) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessA(applicationName.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info))
+        return false;
+    // Nobody waits for the new process: its handles are not needed.
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    processId = info.dwProcessId;
+    return true;
+}
+
 }  // namespace platform::win32

@@ -19,14 +19,16 @@ void Win32Services::CloseServiceHandle(ScHandle handle) { ::CloseServiceHandle(S
 
 bool Win32Services::OpenSCManager(const char* database, uint32_t access, ScHandle& out) {
     SC_HANDLE h = ::OpenSCManagerA(nullptr, database, access);
+    if (h == nullptr) return false;
     out = reinterpret_cast<ScHandle>(h);
-    return h != nullptr;
+    return true;
 }
 
 bool Win32Services::OpenService(ScHandle manager, const std::string& name, uint32_t access, ScHandle& out) {
     SC_HANDLE h = ::OpenServiceA(Sc(manager), name.c_str(), access);
+    if (h == nullptr) return false;
     out = reinterpret_cast<ScHandle>(h);
-    return h != nullptr;
+    return true;
 }
 
 bool Win32Services::StartService(ScHandle service) {
@@ -65,15 +67,57 @@ bool Win32Services::EnumServicesStatus(ScHandle manager, uint32_t serviceType, u
     return ok != FALSE;
 }
 
-}  // namespace platform::win32
+namespace {
+void Copy(const SERVICE_STATUS& from, ServiceStatus& to) {
+    to.serviceType = from.dwServiceType;
+    to.currentState = from.dwCurrentState;
+    to.controlsAccepted = from.dwControlsAccepted;
+    to.win32ExitCode = from.dwWin32ExitCode;
+    to.serviceSpecificExitCode = from.dwServiceSpecificExitCode;
+    to.checkPoint = from.dwCheckPoint;
+    to.waitHint = from.dwWaitHint;
+}
+}  // namespace
 
-namespace platform::win32 {
-// Placeholders until the service calls are wired.
-bool Win32Services::LockServiceDatabase(ScHandle, ScLock&) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
-bool Win32Services::UnlockServiceDatabase(ScLock) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
-bool Win32Services::ControlService(ScHandle, uint32_t, ServiceStatus&) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
-bool Win32Services::QueryServiceStatus(ScHandle, ServiceStatus&) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
-bool Win32Services::DeleteService(ScHandle) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
-bool Win32Services::CreateService(ScHandle, const std::string&, const std::string&, uint32_t, uint32_t, uint32_t,
-                                  const std::string&, ScHandle&) { ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return false; }
+bool Win32Services::LockServiceDatabase(ScHandle manager, ScLock& out) {
+    SC_LOCK lock = ::LockServiceDatabase(Sc(manager));
+    if (lock == nullptr) return false;
+    out = reinterpret_cast<ScLock>(lock);
+    return true;
+}
+
+bool Win32Services::UnlockServiceDatabase(ScLock lock) {
+    return ::UnlockServiceDatabase(reinterpret_cast<SC_LOCK>(lock)) != FALSE;
+}
+
+bool Win32Services::ControlService(ScHandle service, uint32_t control, ServiceStatus& status) {
+    SERVICE_STATUS s{};
+    BOOL ok = ::ControlService(Sc(service), control, &s);
+    DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+    // The status is valid on success and on the refusals that report the service's state.
+    if (ok || error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL || error == ERROR_SERVICE_NOT_ACTIVE) Copy(s, status);
+    ::SetLastError(error);
+    return ok != FALSE;
+}
+
+bool Win32Services::QueryServiceStatus(ScHandle service, ServiceStatus& status) {
+    SERVICE_STATUS s{};
+    if (!::QueryServiceStatus(Sc(service), &s)) return false;
+    Copy(s, status);
+    return true;
+}
+
+bool Win32Services::DeleteService(ScHandle service) { return ::DeleteService(Sc(service)) != FALSE; }
+
+bool Win32Services::CreateService(ScHandle manager, const std::string& name, const std::string& displayName,
+                                  uint32_t access, uint32_t serviceType, uint32_t startType,
+                                  const std::string& binaryPath, ScHandle& out) {
+    SC_HANDLE h = ::CreateServiceA(Sc(manager), name.c_str(), displayName.c_str(), access, serviceType,
+                                   startType, SERVICE_ERROR_IGNORE, binaryPath.c_str(), nullptr, nullptr,
+                                   nullptr, nullptr, nullptr);
+    if (h == nullptr) return false;
+    out = reinterpret_cast<ScHandle>(h);
+    return true;
+}
+
 }  // namespace platform::win32

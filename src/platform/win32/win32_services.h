@@ -5,7 +5,7 @@
 namespace platform::win32 {
 
 class Win32Services : public IServiceManager {
-public:
+  public:
     void CloseServiceHandle(ScHandle handle) override;
     bool OpenSCManager(const char* database, uint32_t access, ScHandle& out) override;
     bool OpenService(ScHandle manager, const std::string& name, uint32_t access, ScHandle& out) override;
@@ -18,9 +18,9 @@ public:
     bool ControlService(ScHandle service, uint32_t control, ServiceStatus& status) override;
     bool QueryServiceStatus(ScHandle service, ServiceStatus& status) override;
     bool DeleteService(ScHandle service) override;
-    bool CreateService(ScHandle manager, const std::string& name, const std::string& displayName, uint32_t access,
-                       uint32_t serviceType, uint32_t startType, const std::string& binaryPath,
-                       ScHandle& out) override;
+    bool CreateService(ScHandle manager, const std::string& name, const std::string& displayName,
+                       uint32_t access, uint32_t serviceType, uint32_t startType,
+                       const std::string& binaryPath, ScHandle& out) override;
 };
 
 }  // namespace platform::win32

@@ -12,7 +12,8 @@ namespace platform::win32 {
 
 namespace {
 SystemTime FromWin(const SYSTEMTIME& t) {
-    return SystemTime{t.wYear, t.wMonth, t.wDayOfWeek, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
+    return SystemTime{t.wYear, t.wMonth,  t.wDayOfWeek, t.wDay,
+                      t.wHour, t.wMinute, t.wSecond,    t.wMilliseconds};
 }
 }  // namespace
 
@@ -101,10 +102,13 @@ bool Win32System::GetTokenGroups(TokenHandle token, std::vector<TokenGroup>& out
     return true;
 }
 
-bool Win32System::ExitWindowsEx(uint32_t flags, uint32_t reason) { return ::ExitWindowsEx(flags, reason) != FALSE; }
+bool Win32System::ExitWindowsEx(uint32_t flags, uint32_t reason) {
+    return ::ExitWindowsEx(flags, reason) != FALSE;
+}
 
-bool Win32System::InitiateSystemShutdownEx(const char* machine, const std::string& message, uint32_t timeoutSeconds,
-                                           bool forceAppsClosed, bool rebootAfterShutdown, uint32_t reason) {
+bool Win32System::InitiateSystemShutdownEx(const char* machine, const std::string& message,
+                                           uint32_t timeoutSeconds, bool forceAppsClosed,
+                                           bool rebootAfterShutdown, uint32_t reason) {
     return ::InitiateSystemShutdownExA(const_cast<char*>(machine), const_cast<char*>(message.c_str()),
                                        timeoutSeconds, forceAppsClosed, rebootAfterShutdown, reason) != FALSE;
 }
@@ -213,10 +217,25 @@ bool Win32System::IsWow64Process(bool& wow64) {
     return true;
 }
 
-}  // namespace platform::win32
+bool Win32System::OpenThreadToken(uint32_t access, bool openAsSelf, TokenHandle& out) {
+    HANDLE h = nullptr;
+    if (!::OpenThreadToken(::GetCurrentThread(), access, openAsSelf ? TRUE : FALSE, &h)) return false;
+    out = reinterpret_cast<TokenHandle>(h);
+    return true;
+}
 
-namespace platform::win32 {
-// Placeholders until the calls are wired.
-bool Win32System::OpenThreadToken(uint32_t, bool, TokenHandle&) { ::SetLastError(ERROR_NO_TOKEN); return false; }
-bool Win32System::WriteConsoleToStdError(const std::u16string&, uint32_t&) { ::SetLastError(ERROR_INVALID_HANDLE); return false; }
+bool Win32System::WriteConsoleToStdError(const std::u16string& text, uint32_t& written) {
+    written = 0;
+    // No standard error handle at all (a dialog program) fails as WriteConsoleW would.
+    HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (error == nullptr || error == INVALID_HANDLE_VALUE) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    DWORD n = 0;
+    if (!::WriteConsoleW(error, text.data(), static_cast<DWORD>(text.size()), &n, nullptr)) return false;
+    written = n;
+    return true;
+}
+
 }  // namespace platform::win32

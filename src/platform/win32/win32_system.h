@@ -5,7 +5,7 @@
 namespace platform::win32 {
 
 class Win32System : public ISystem {
-public:
+  public:
     uint32_t GetLastError() override;
     void SetLastError(uint32_t code) override;
     int GetSystemMetrics(int index) override;
