@@ -124,37 +124,39 @@ uint32_t ReadPropertyText(IRegistry& reg, RegKey key, const char* name, std::str
     return 0;
 }
 
-// The component keys gathered for `tag` go into the remove list, except a key that also
-// names a product of another publisher: that product still needs the component.
-uint32_t ListUnsharedComponents(CNuke& nuke, IRegistry& reg, const char* tag, TSet& found) {
+// The packed code of a product of another publisher named by a value of HKLM\`keyPath`
+// (64-bit view), or an empty text when there is none or the key cannot be read.
+std::string OtherPublishersProductIn(CNuke& nuke, IRegistry& reg, const char* keyPath) {
+    RegKey raw = 0;
+    if (reg.OpenKeyEx(kHkeyLocalMachine, keyPath, kReadAccess, raw) != 0) return {};
+    UniqueRegKey key(&reg, raw);
+    char name[kPackedGuidChars + 2];
+    for (uint32_t index = 0;; ++index) {
+        uint32_t length = sizeof(name);
+        uint32_t code = reg.EnumValue(key.get(), index, name, &length, nullptr, nullptr, nullptr);
+        if (code == kErrorNoMoreItems) break;
+        // A longer name does not fit and is no product code; any other failure is the
+        // key's own and would repeat.
+        if (code == kErrorMoreData) continue;
+        if (code != 0) break;
+        if (nuke.IsOtherPublishersProduct(name)) return name;
+    }
+    return {};
+}
+
+// The keys gathered for `tag` (component or upgrade-code keys) go into the remove list,
+// except a key that also names a product of another publisher: that product still needs it.
+uint32_t ListUnsharedKeys(CNuke& nuke, IRegistry& reg, const char* tag, const char* what, TSet& found) {
     const char* const operation = std::strchr(tag, ':') + 2;
     const size_t rootPrefix = std::strlen(kRootMachine) + 1;
     const char* text = nullptr;
     for (uint32_t r = found.First(&text); r == 0; r = found.Next(&text)) {
         std::string otherProduct;
-        RegKey raw = 0;
-        if (std::strlen(text) > rootPrefix &&
-            reg.OpenKeyEx(kHkeyLocalMachine, text + rootPrefix, kReadAccess, raw) == 0) {
-            UniqueRegKey key(&reg, raw);
-            char name[kPackedGuidChars + 2];
-            for (uint32_t index = 0;; ++index) {
-                uint32_t length = sizeof(name);
-                uint32_t code = reg.EnumValue(key.get(), index, name, &length, nullptr, nullptr, nullptr);
-                if (code == kErrorNoMoreItems) break;
-                // A longer name does not fit and is no product code; any other failure is
-                // the key's own and would repeat.
-                if (code == kErrorMoreData) continue;
-                if (code != 0) break;
-                if (nuke.IsOtherPublishersProduct(name)) {
-                    otherProduct = name;
-                    break;
-                }
-            }
-        }
+        if (std::strlen(text) > rootPrefix)
+            otherProduct = OtherPublishersProductIn(nuke, reg, text + rootPrefix);
         if (!otherProduct.empty()) {
-            EngineLog(
-                4, "%s: %s: component key '%s' is shared with product '%s' of another publisher, not listed",
-                tag, operation, text, otherProduct.c_str());
+            EngineLog(4, "%s: %s: %s '%s' is shared with product '%s' of another publisher, not listed", tag,
+                      operation, what, text, otherProduct.c_str());
             continue;
         }
         if (uint32_t code = nuke.removeRegKeyList.Insert(text)) return code;
@@ -295,10 +297,15 @@ uint32_t CNuke::EnumerateRegKeyEnumerateSubKeysAndMatchValue(platform::RegKey ro
 }
 
 uint32_t CNuke::GatherCurrentVersionInstallerUpgradeCodeKeys(const char* packedProductCode) {
-    uint32_t code = IsPackedCode(packedProductCode) ? EnumerateRegKeyEnumerateSubKeysAndMatchValue(
-                                                          kHkeyLocalMachine, kCurrentVersionUpgradeCodes,
-                                                          packedProductCode, removeRegKeyList, false)
-                                                    : kErrorInvalidParameter;
+    uint32_t code = kErrorInvalidParameter;
+    if (IsPackedCode(packedProductCode)) {
+        TSet found;
+        code = EnumerateRegKeyEnumerateSubKeysAndMatchValue(kHkeyLocalMachine, kCurrentVersionUpgradeCodes,
+                                                            packedProductCode, found, false);
+        uint32_t listed = ListUnsharedKeys(
+            *this, os_.reg, "CNuke::GatherCurrentVersionInstallerUpgradeCodeKeys", "upgrade-code key", found);
+        if (code == 0) code = listed;
+    }
     if (code != 0) {
         EngineLog(3,
                   "%s: GatherCurrentVersionInstallerUpgradeCodeKeys: "
@@ -309,10 +316,15 @@ uint32_t CNuke::GatherCurrentVersionInstallerUpgradeCodeKeys(const char* packedP
 }
 
 uint32_t CNuke::GatherClassesInstallerUpgradeCodeKeys(const char* packedProductCode) {
-    uint32_t code = IsPackedCode(packedProductCode) ? EnumerateRegKeyEnumerateSubKeysAndMatchValue(
-                                                          kHkeyLocalMachine, kClassesUpgradeCodes,
-                                                          packedProductCode, removeRegKeyList, false)
-                                                    : kErrorInvalidParameter;
+    uint32_t code = kErrorInvalidParameter;
+    if (IsPackedCode(packedProductCode)) {
+        TSet found;
+        code = EnumerateRegKeyEnumerateSubKeysAndMatchValue(kHkeyLocalMachine, kClassesUpgradeCodes,
+                                                            packedProductCode, found, false);
+        uint32_t listed = ListUnsharedKeys(*this, os_.reg, "CNuke::GatherClassesInstallerUpgradeCodeKeys",
+                                           "upgrade-code key", found);
+        if (code == 0) code = listed;
+    }
     if (code != 0) {
         EngineLog(3,
                   "%s: GatherClassesInstallerUpgradeCodeKeys: EnumerateRegKeyEnumerateSubKeysAndMatchValue "
@@ -329,7 +341,8 @@ uint32_t CNuke::GatherS1518ComponentKeys(const char* packedProductCode) {
         TSet found;
         code = EnumerateRegKeyEnumerateSubKeysAndMatchValue(kHkeyLocalMachine, kComponentsArea,
                                                             packedProductCode, found, false);
-        uint32_t listed = ListUnsharedComponents(*this, os_.reg, "CNuke::GatherS1518ComponentKeys", found);
+        uint32_t listed =
+            ListUnsharedKeys(*this, os_.reg, "CNuke::GatherS1518ComponentKeys", "component key", found);
         if (code == 0) code = listed;
     }
     if (code != 0) {
@@ -396,7 +409,7 @@ uint32_t CNuke::GatherS1518ComponentQtAssemblies() {
     uint32_t code = EnumerateRegKeyEnumerateSubKeysAndMatchValue(kHkeyLocalMachine, kComponentsArea,
                                                                  kMakerName, found, true);
     uint32_t listed =
-        ListUnsharedComponents(*this, os_.reg, "CNuke::GatherS1518ComponentQtAssemblies", found);
+        ListUnsharedKeys(*this, os_.reg, "CNuke::GatherS1518ComponentQtAssemblies", "component key", found);
     if (code == 0) code = listed;
     if (code != 0) {
         EngineLog(
@@ -508,8 +521,24 @@ void CNuke::RemoveUpgradeCodeDirectlyFromRegistry(const char* upgradeCode) {
     }
     EngineLog(4, "%s: RemoveUpgradeCodeDirectlyFromRegistry: removing upgradecode '%s' (Darwin %s)", kTag,
               code, packed.c_str());
-    for (const char* registration : kUpgradeCodeRegistrations)
-        (void)DeleteRegistryKey((std::string(registration) + packed).c_str());
+    for (const char* registration : kUpgradeCodeRegistrations) {
+        const std::string key = std::string(registration) + packed;
+        // The same upgrade code in another publisher's product keeps its registration.
+        const char* underMachine = std::strchr(key.c_str(), '\\') + 1;
+        std::string other =
+            std::strncmp(key.c_str(), kRootMachine, std::strlen(kRootMachine)) == 0
+                ? OtherPublishersProductIn(*this, os_.reg, underMachine)
+                : OtherPublishersProductIn(*this, os_.reg,
+                                           ("SOFTWARE\\Classes\\" + std::string(underMachine)).c_str());
+        if (!other.empty()) {
+            EngineLog(4,
+                      "%s: RemoveUpgradeCodeDirectlyFromRegistry: '%s' also names product '%s' of another "
+                      "publisher, kept",
+                      kTag, key.c_str(), other.c_str());
+            continue;
+        }
+        (void)DeleteRegistryKey(key.c_str());
+    }
     (void)VerifyRelatedProductsRemoved(code);
 }
 

@@ -139,8 +139,10 @@ e2e_check "gone: the service's registration" not key_in 'HKLM\System\CurrentCont
 e2e_equal "stopped: the service's process" 0 "$(running kvsvc.exe)"
 e2e_equal "ended: both tray processes" 0 "$(running kvtray.exe)"
 # The tool does not wait for the program it starts.
-for _ in $(seq 20); do [ -e "$c/Tools/kvfollowup.exe.started" ] && break; sleep 0.5; done
-e2e_check "started: the follow-up program" test -e "$c/Tools/kvfollowup.exe.started"
+# It names its marker after the path it was started as, which the configuration gave in capitals.
+started_marker() { [ -n "$(find "$c/Tools" -maxdepth 1 -iname 'kvfollowup.exe.started')" ]; }
+for _ in $(seq 20); do started_marker && break; sleep 0.5; done
+e2e_check "started: the follow-up program" started_marker
 
 log="$c/ProgramData/Kelvaris/Logs/tool/sweeptool.log"
 text=$(iconv -f UTF-16LE -t UTF-8 "$log" 2>/dev/null | tr -d '\r')
@@ -159,8 +161,8 @@ done
 
 # The restart carries out the queued deletion of the half-removed product's cached package.
 pending=$(wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null | tr -d '\r')
-e2e_check "queued: the half-removed product's cached package" grep -qiF -- "$legacy_package" <<<"$pending" ||
-    echo "cached package '$legacy_package', pending: $pending"
+e2e_check "queued: the half-removed product's cached package" grep -qiF -- "$legacy_package" <<<"$pending"
+grep -qiF -- "$legacy_package" <<<"$pending" || echo "cached package '$legacy_package', pending: $pending"
 wineboot -r >/dev/null 2>&1
 wineserver -w
 e2e_check "gone after the restart: the half-removed product's cached package" test ! -e "$(unix_path "$legacy_package")"

@@ -401,6 +401,31 @@ TEST_F(InstallerGatheringTest, UpgradeCodeRegistrationsAreDeletedInOrderAndTheIn
                 kMakerUpgrade + " (ret 259)"));
 }
 
+TEST_F(InstallerGatheringTest, AnUpgradeCodeSharedWithAnotherPublishersProductKeepsItsRegistrations) {
+    RegisterMaker();
+    // Another publisher's product under the maker's upgrade code: its family must stay whole.
+    Register({kOtherCode, kMakerUpgrade, "Norvane Systems", nullptr, {}});
+    const std::string u = Packed(kMakerUpgrade);
+    const std::string current = kHklm + kUpgradeCodes + "\\" + u;
+    const std::string classes = kHklm + kClasses + "\\UpgradeCodes\\" + u;
+
+    nuke.ProductBasedMSIRemoval();
+    EXPECT_THAT(Items(nuke.removeRegKeyList), Not(Contains(current)));
+    EXPECT_THAT(Items(nuke.removeRegKeyList), Not(Contains(classes)));
+    EXPECT_TRUE(Logged(4,
+                       "CNuke::GatherCurrentVersionInstallerUpgradeCodeKeys: "
+                       "GatherCurrentVersionInstallerUpgradeCodeKeys: upgrade-code key '" +
+                           current + "' is shared with product '" + Packed(kOtherCode) +
+                           "' of another publisher, not listed"));
+
+    nuke.RemoveUpgradeCodeDirectlyFromRegistry(kMakerUpgrade.c_str());
+    EXPECT_TRUE(m.registry.ValueExists(current, Packed(kOtherCode), View::K64));
+    EXPECT_TRUE(m.registry.ValueExists(classes, Packed(kOtherCode), View::K64));
+    EXPECT_TRUE(Logged(4, "CNuke::RemoveUpgradeCodeDirectlyFromRegistry: RemoveUpgradeCodeDirectlyFromRegistry: '" +
+                              std::string("HKEY_CLASSES_ROOT\\Installer\\UpgradeCodes\\") + u +
+                              "' also names product '" + Packed(kOtherCode) + "' of another publisher, kept"));
+}
+
 TEST_F(InstallerGatheringTest, UpgradeCodeThatIsNoBracedGuidTouchesNothing) {
     RegisterMaker();
     const std::string unbraced = kMakerUpgrade.substr(1, 36);
