@@ -296,62 +296,42 @@ uint32_t CNuke::EnumerateRegKeyEnumerateSubKeysAndMatchValue(platform::RegKey ro
     return result;
 }
 
-uint32_t CNuke::GatherCurrentVersionInstallerUpgradeCodeKeys(const char* packedProductCode) {
+namespace {
+
+// The keys of HKLM\`area` that have a value named after the product, except those that
+// another publisher's product names too; the gatherer `tag` logs its failure.
+uint32_t GatherKeysNaming(CNuke& nuke, IRegistry& reg, const char* area, const char* packedProductCode,
+                          const char* tag, const char* what) {
     uint32_t code = kErrorInvalidParameter;
     if (IsPackedCode(packedProductCode)) {
         TSet found;
-        code = EnumerateRegKeyEnumerateSubKeysAndMatchValue(kHkeyLocalMachine, kCurrentVersionUpgradeCodes,
-                                                            packedProductCode, found, false);
-        uint32_t listed = ListUnsharedKeys(
-            *this, os_.reg, "CNuke::GatherCurrentVersionInstallerUpgradeCodeKeys", "upgrade-code key", found);
+        code = nuke.EnumerateRegKeyEnumerateSubKeysAndMatchValue(kHkeyLocalMachine, area, packedProductCode,
+                                                                 found, false);
+        uint32_t listed = ListUnsharedKeys(nuke, reg, tag, what, found);
         if (code == 0) code = listed;
     }
     if (code != 0) {
-        EngineLog(3,
-                  "%s: GatherCurrentVersionInstallerUpgradeCodeKeys: "
-                  "EnumerateRegKeyEnumerateSubKeysAndMatchValue returned error '%d'",
-                  "CNuke::GatherCurrentVersionInstallerUpgradeCodeKeys", static_cast<int>(code));
+        EngineLog(3, "%s: %s: EnumerateRegKeyEnumerateSubKeysAndMatchValue returned error '%d'", tag,
+                  std::strchr(tag, ':') + 2, static_cast<int>(code));
     }
     return code;
+}
+
+}  // namespace
+
+uint32_t CNuke::GatherCurrentVersionInstallerUpgradeCodeKeys(const char* packedProductCode) {
+    return GatherKeysNaming(*this, os_.reg, kCurrentVersionUpgradeCodes, packedProductCode,
+                            "CNuke::GatherCurrentVersionInstallerUpgradeCodeKeys", "upgrade-code key");
 }
 
 uint32_t CNuke::GatherClassesInstallerUpgradeCodeKeys(const char* packedProductCode) {
-    uint32_t code = kErrorInvalidParameter;
-    if (IsPackedCode(packedProductCode)) {
-        TSet found;
-        code = EnumerateRegKeyEnumerateSubKeysAndMatchValue(kHkeyLocalMachine, kClassesUpgradeCodes,
-                                                            packedProductCode, found, false);
-        uint32_t listed = ListUnsharedKeys(*this, os_.reg, "CNuke::GatherClassesInstallerUpgradeCodeKeys",
-                                           "upgrade-code key", found);
-        if (code == 0) code = listed;
-    }
-    if (code != 0) {
-        EngineLog(3,
-                  "%s: GatherClassesInstallerUpgradeCodeKeys: EnumerateRegKeyEnumerateSubKeysAndMatchValue "
-                  "returned error '%d'",
-                  "CNuke::GatherClassesInstallerUpgradeCodeKeys", static_cast<int>(code));
-    }
-    return code;
+    return GatherKeysNaming(*this, os_.reg, kClassesUpgradeCodes, packedProductCode,
+                            "CNuke::GatherClassesInstallerUpgradeCodeKeys", "upgrade-code key");
 }
 
 uint32_t CNuke::GatherS1518ComponentKeys(const char* packedProductCode) {
-    static const char* const kTag = "CNuke::GatherS1518ComponentKeys";
-    uint32_t code = kErrorInvalidParameter;
-    if (IsPackedCode(packedProductCode)) {
-        TSet found;
-        code = EnumerateRegKeyEnumerateSubKeysAndMatchValue(kHkeyLocalMachine, kComponentsArea,
-                                                            packedProductCode, found, false);
-        uint32_t listed =
-            ListUnsharedKeys(*this, os_.reg, "CNuke::GatherS1518ComponentKeys", "component key", found);
-        if (code == 0) code = listed;
-    }
-    if (code != 0) {
-        EngineLog(
-            3,
-            "%s: GatherS1518ComponentKeys: EnumerateRegKeyEnumerateSubKeysAndMatchValue returned error '%d'",
-            kTag, static_cast<int>(code));
-    }
-    return code;
+    return GatherKeysNaming(*this, os_.reg, kComponentsArea, packedProductCode,
+                            "CNuke::GatherS1518ComponentKeys", "component key");
 }
 
 // The Features and Products keys are listed whether or not they exist; the working lists

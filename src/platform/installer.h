@@ -49,7 +49,7 @@ public:
 
     // MsiEnumRelatedProductsW(upgradeCode, 0, index, buffer of 39 characters): 0 with the
     // braced product code of that index, 259 (ERROR_NO_MORE_ITEMS) past the last, 87 for
-    // an upgrade code that is not braced GUID text.
+    // an upgrade code that is not braced GUID text (Wine's installer answers 259 there).
     virtual uint32_t EnumRelatedProducts(const std::u16string& upgradeCode, uint32_t index,
                                          std::u16string& productCode) = 0;
     // MsiGetProductInfoW into `buffer` of *chars characters (terminator included). On
