@@ -1,5 +1,6 @@
 #include "engine/cnuke.h"
 
+#include "expand/protected_locations.h"
 #include "msitool/msi_tool.h"
 
 namespace engine {
@@ -11,5 +12,10 @@ CNuke::CNuke(platform::Platform& os)
       os_(os) {}
 
 CNuke::~CNuke() = default;
+
+expand::ProtectedLocations& CNuke::Protected() {
+    if (!protected_) protected_ = std::make_unique<expand::ProtectedLocations>(os_);
+    return *protected_;
+}
 
 }  // namespace engine

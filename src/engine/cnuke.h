@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "engine/tset.h"
@@ -12,6 +13,9 @@
 
 namespace detect {
 class CDetector;
+}
+namespace expand {
+class ProtectedLocations;
 }
 
 namespace engine {
@@ -39,7 +43,7 @@ enum ConfigKind : uint32_t {
 constexpr size_t kMaxConfigLine = 359;
 
 class CNuke {
-public:
+  public:
     explicit CNuke(platform::Platform& os);
     CNuke(const CNuke&) = delete;
     CNuke& operator=(const CNuke&) = delete;
@@ -58,6 +62,8 @@ public:
     [[nodiscard]] uint32_t StartNTProcesses();
 
     void SetDetector(detect::CDetector* d) { detector = d; }
+    // The folders and keys this run never removes whole (expand/protected_locations.h).
+    expand::ProtectedLocations& Protected();
 
     // --- the configuration file (engine/config_file.cpp) ---
     // Finds <executable path without extension>.cfg and tests that it can be read:
@@ -72,7 +78,8 @@ public:
     [[nodiscard]] uint32_t ParseConfigEntry(TSet& list, const char* text);
     // Normalises a copy of `data` and hands it to the handler of (type, kind); 1610 for a
     // pair without one.
-    [[nodiscard]] uint32_t AddConfigEntry(TSet& list, uint32_t typeIndex, uint32_t kindIndex, const char* data);
+    [[nodiscard]] uint32_t AddConfigEntry(TSet& list, uint32_t typeIndex, uint32_t kindIndex,
+                                          const char* data);
     void SetErrorText(const char* text);
 
     // --- registry path helpers (expand/path_helpers.cpp) ---
@@ -238,8 +245,11 @@ public:
     uint32_t forceMsi = 1;
     detect::CDetector* detector = nullptr;
 
-protected:
+  protected:
     platform::Platform& os_;
+
+  private:
+    std::unique_ptr<expand::ProtectedLocations> protected_;
 };
 
 // The Security Center step of the run sequence (it gives no code and cannot stop it).

@@ -1,0 +1,38 @@
+// Locations a removal never takes whole: folders and registry keys whose loss would break
+// the machine or destroy other people's data, whatever produced the entry that names them.
+// A file or key below them stays removable when it is listed by its own path.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace expand {
+
+class ProtectedLocations {
+  public:
+    // The folders are resolved against this machine when first asked for.
+    explicit ProtectedLocations(platform::Platform& os);
+    ProtectedLocations(const ProtectedLocations&) = delete;
+    ProtectedLocations& operator=(const ProtectedLocations&) = delete;
+
+    // Why `path` (any letter case, with or without a trailing separator) is a protected
+    // folder itself, or null when it is not.
+    const char* FolderReason(const char* path);
+    // Why the registry key text ("HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft", any case, either
+    // view's spelling) is a protected key itself, or null when it is not.
+    const char* KeyReason(const char* keyText);
+
+  private:
+    void Resolve();
+    platform::Platform& os_;
+    bool resolved_ = false;
+    std::vector<std::pair<std::string, const char*>> folders_;  // upper-case path, reason
+};
+
+// The one record of a refusal: level 2, the caller's tag, the entry and the reason.
+void LogProtectedRefusal(const char* tag, const char* entry, const char* reason);
+
+}  // namespace expand
