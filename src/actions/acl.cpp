@@ -1,9 +1,11 @@
 #include "actions/acl.h"
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "platform/acl_text.h"
+#include "platform/ansi.h"
 
 namespace actions {
 
@@ -201,6 +203,80 @@ uint32_t DropRegKeyAcl64bit(platform::Platform& os, platform::RegKey root, const
     if (rc == kErrorAccessDenied && !owned && takeOwnership())
         rc = os.sec.SetSecurityInfo(key.get(), kFullControlAcl, nullptr, newDacl.c_str());
     return rc;
+}
+
+uint32_t OpenWithoutFollowing(platform::Platform& os, const char* path, uint32_t access,
+                              platform::UniqueFile& out) {
+    out.reset();
+    if (path == nullptr) return platform::kErrorInvalidParameter;
+    std::u16string wide;
+    if (!platform::AnsiToUtf16(path, std::strlen(path), wide)) return platform::kErrorInvalidParameter;
+    platform::FileHandle raw = 0;
+    const uint32_t share = platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete;
+    if (!os.fs.CreateFileW(wide, access, share, nullptr, platform::kOpenExisting,
+                           platform::kFileFlagOpenReparsePoint | platform::kFileFlagBackupSemantics, raw)) {
+        uint32_t error = os.sys.GetLastError();
+        return error != kErrorSuccess ? error : platform::kErrorInvalidFunction;
+    }
+    platform::UniqueFile file(&os.fs, raw);
+    uint32_t attributes = 0;
+    if (!os.fs.GetFileInformationByHandle(file.get(), attributes)) {
+        uint32_t error = os.sys.GetLastError();
+        return error != kErrorSuccess ? error : platform::kErrorInvalidFunction;
+    }
+    if (attributes & platform::kFileAttributeReparsePoint) return kErrorStoppedOnSymlink;
+    out = std::move(file);
+    return kErrorSuccess;
+}
+
+std::string FindLinkOnPath(platform::Platform& os, const char* path) {
+    if (path == nullptr) return std::string();
+    const std::string full = path;
+    // The directories on the way, from the first below the drive's root.
+    size_t from = full.size() > 3 && full[1] == ':' ? 3 : 0;
+    for (size_t at = full.find('\\', from); at != std::string::npos; at = full.find('\\', at + 1)) {
+        std::string directory = full.substr(0, at);
+        uint32_t attributes = os.fs.GetFileAttributesA(directory);
+        if (attributes != platform::kInvalidFileAttributes &&
+            (attributes & platform::kFileAttributeReparsePoint))
+            return directory;
+    }
+    platform::UniqueFile file;
+    uint32_t rc = OpenWithoutFollowing(os, path, platform::kFileReadAttributes, file);
+    if (rc == kErrorStoppedOnSymlink) return full;
+    if (rc != kErrorSuccess) {
+        uint32_t attributes = os.fs.GetFileAttributesA(full);
+        if (attributes != platform::kInvalidFileAttributes &&
+            (attributes & platform::kFileAttributeReparsePoint))
+            return full;
+    }
+    return std::string();
+}
+
+uint32_t SetFileDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl) {
+    if (path == nullptr || dacl == nullptr) return platform::kErrorInvalidParameter;
+    platform::UniqueFile file;
+    uint32_t rc = OpenWithoutFollowing(os, path, platform::kReadControl | platform::kWriteDac, file);
+    if (rc == kErrorSuccess) {
+        rc = os.sec.SetFileSecurityInfo(file.get(), kFullControlAcl, nullptr, dacl);
+        if (rc != kErrorAccessDenied) return rc;
+        file.reset();
+    } else if (rc != kErrorAccessDenied) {
+        return rc;
+    }
+    // The owner may always rewrite the access list: take it for Administrators, through a
+    // handle that is checked again, since the name may lead elsewhere by now.
+    {
+        TakeOwnershipPrivilege privilege(os.sys);
+        platform::UniqueFile owner;
+        if (uint32_t err = OpenWithoutFollowing(os, path, platform::kWriteOwner, owner)) return err;
+        if (uint32_t err = os.sec.SetFileSecurityInfo(owner.get(), platform::kOwnerSecurityInformation,
+                                                      platform::kAdministratorsSid, nullptr))
+            return err;
+    }
+    if (uint32_t err = OpenWithoutFollowing(os, path, platform::kReadControl | platform::kWriteDac, file))
+        return err;
+    return os.sec.SetFileSecurityInfo(file.get(), kFullControlAcl, nullptr, dacl);
 }
 
 }  // namespace actions

@@ -1,6 +1,7 @@
 // Opening up the access lists of registry keys to the user the tool runs as, so that a
-// deletion refused with ERROR_ACCESS_DENIED can be tried once more. Nothing here logs:
-// callers ignore the result and simply make their one retry.
+// deletion refused with ERROR_ACCESS_DENIED can be tried once more; rewriting the access
+// lists of files and directories without ever passing through a link. Nothing here logs:
+// callers ignore the result and simply make their one retry, or log the link record.
 #pragma once
 
 #include <cstddef>
@@ -42,5 +43,31 @@ uint32_t DropRegKeyAcl(platform::Platform& os, platform::RegKey root, const char
 // key), reached through a key opened with KEY_WOW64_64KEY, since names address the
 // default view only.
 uint32_t DropRegKeyAcl64bit(platform::Platform& os, platform::RegKey root, const char* keyPath);
+
+// ERROR_STOPPED_ON_SYMLINK: the object met where a file or directory was expected is a
+// link (junction, symbolic link, mount point).
+constexpr uint32_t kErrorStoppedOnSymlink = 681;
+
+// The one record (level 3) of a link met by a file operation: the operation's tag, then the
+// link's path.
+constexpr char kLinkNotFollowedRecord[] = "%s: '%s' is a link, not followed";
+
+// Opens the object `path` names itself, file or directory, never what a link at its end
+// points to, and checks on the handle that it is no link. 0 with `out` open; 681 for a link
+// (nothing kept open); else the error of the open or of reading the attributes.
+[[nodiscard]] uint32_t OpenWithoutFollowing(platform::Platform& os, const char* path, uint32_t access,
+                                            platform::UniqueFile& out);
+
+// Where `path` passes through or ends in a link: the path up to and including the first
+// link, or empty when there is none. Every directory on the way is read by its attributes
+// (which never follow a link); the object itself through a handle that does not follow
+// one, or by its attributes when it cannot be opened.
+std::string FindLinkOnPath(platform::Platform& os, const char* path);
+
+// Replaces the access list of a file or directory by `dacl`, protected from inheritance,
+// through a handle opened without following links and checked not to be one. When the
+// list may not be rewritten, Administrators are made the owner first. 0, 681 for a link
+// (nothing changed), 87 for a null path or list, or the first Windows error.
+uint32_t SetFileDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl);
 
 }  // namespace actions

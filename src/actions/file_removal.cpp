@@ -1,6 +1,8 @@
 // Queuing the listed files and directories for deletion at the next restart.
 #include <cstring>
+#include <string>
 
+#include "actions/acl.h"
 #include "engine/cnuke.h"
 #include "engine/engine_log.h"
 #include "expand/path_helpers.h"
@@ -27,12 +29,22 @@ void CNuke::RemovePath(const char* path) {
         EngineLog(3, "%s: Path '%s' is too long, skipped", kTag, path);
         return;
     }
+    // What was listed may since have been swapped for a link by whoever can write to its
+    // folder; every change below is made only while the name still leads to no link.
+    auto throughLink = [&]() {
+        std::string link = actions::FindLinkOnPath(os_, path);
+        if (link.empty()) return false;
+        EngineLog(3, actions::kLinkNotFollowedRecord, kTag, link.c_str());
+        return true;
+    };
+    if (throughLink()) return;
     // The deletion at restart leaves a read-only file in place.
     uint32_t attributes = os_.fs.GetFileAttributesA(path);
     bool readOnly = attributes != platform::kInvalidFileAttributes &&
                     (attributes & platform::kFileAttributeReadonly) != 0 &&
                     !os_.fs.SetFileAttributesA(path, attributes & ~platform::kFileAttributeReadonly);
 
+    if (throughLink()) return;
     if (os_.fs.MoveFileExA(path, nullptr, platform::kMovefileDelayUntilReboot)) {
         EngineLog(5, "%s: MoveFileEx for '%s' was successful", kTag, path);
         return;
@@ -43,8 +55,10 @@ void CNuke::RemovePath(const char* path) {
         return;
     }
     EngineLog(5, "%s: DropFileAcl for '%s' was successful, trying again MoveFileEx...", kTag, path);
+    if (throughLink()) return;
     // The list that kept the attribute from being cleared is gone now.
     if (readOnly) (void)os_.fs.SetFileAttributesA(path, attributes & ~platform::kFileAttributeReadonly);
+    if (throughLink()) return;
     if (os_.fs.MoveFileExA(path, nullptr, platform::kMovefileDelayUntilReboot))
         EngineLog(5, "%s: MoveFileEx (2nd try) for '%s' was successful", kTag, path);
     else
@@ -52,28 +66,34 @@ void CNuke::RemovePath(const char* path) {
 }
 
 uint32_t CNuke::DropFileAcl(const char* path) {
+    static const char* const kTag = "CNuke::DropFileAcl";
     if (path == nullptr) return 0;
-    static const uint8_t kWorldAuthority[6] = {0, 0, 0, 0, 0, 1};
-    platform::ExplicitAccess everyone;
-    if (!os_.sec.AllocateAndInitializeSid(kWorldAuthority, {0}, everyone.sid)) return 0;
-    everyone.permissions = platform::kGenericAll;
-    everyone.mode = platform::kSetAccess;
-    everyone.inheritance = platform::kSubContainersAndObjectsInherit;
-    everyone.trusteeForm = platform::kTrusteeIsSid;
-    everyone.trusteeType = platform::kTrusteeIsWellKnownGroup;
+    // Full control for the machine's own accounts only: the object goes at restart, and
+    // until then no ordinary user may write into it.
+    static const uint8_t kNtAuthority[6] = {0, 0, 0, 0, 0, 5};
+    platform::ExplicitAccess administrators;
+    platform::ExplicitAccess system;
+    if (!os_.sec.AllocateAndInitializeSid(kNtAuthority, {32, 544}, administrators.sid) ||
+        !os_.sec.AllocateAndInitializeSid(kNtAuthority, {18}, system.sid))
+        return 0;
+    for (platform::ExplicitAccess* e : {&administrators, &system}) {
+        e->permissions = platform::kGenericAll;
+        e->mode = platform::kSetAccess;
+        e->inheritance = platform::kSubContainersAndObjectsInherit;
+        e->trusteeForm = platform::kTrusteeIsSid;
+    }
+    administrators.trusteeType = platform::kTrusteeIsGroup;
+    system.trusteeType = platform::kTrusteeIsWellKnownGroup;
 
     std::string dacl;
-    uint32_t rc = os_.sec.SetEntriesInAclW({everyone}, std::string(), dacl);
+    uint32_t rc = os_.sec.SetEntriesInAclW({administrators, system}, std::string(), dacl);
     if (rc != platform::kErrorSuccess) {
-        EngineLog(3, "%s: DropFileAcl: SetEntriesInAclW failed as %d", "CNuke::DropFileAcl",
-                  static_cast<int>(rc));
+        EngineLog(3, "%s: DropFileAcl: SetEntriesInAclW failed as %d", kTag, static_cast<int>(rc));
         return 0;
     }
-    // The whole list is replaced and no longer inherited; owner and group stay.
-    rc = os_.sec.SetNamedSecurityInfoA(
-        path, platform::kSeFileObject,
-        platform::kDaclSecurityInformation | platform::kProtectedDaclSecurityInformation, nullptr,
-        dacl.c_str());
+    // The whole list is replaced and no longer inherited; the group stays.
+    rc = actions::SetFileDaclWithoutFollowing(os_, path, dacl.c_str());
+    if (rc == actions::kErrorStoppedOnSymlink) EngineLog(3, actions::kLinkNotFollowedRecord, kTag, path);
     return rc == platform::kErrorSuccess ? 1 : 0;
 }
 

@@ -2,11 +2,15 @@
 // WOW64, in the 64-bit view when the default view does not have them.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "actions/acl.h"
 #include "engine/cnuke.h"
 #include "engine/engine_log.h"
 #include "expand/path_helpers.h"
+#include "expand/protected_locations.h"
+#include "platform/ansi.h"
 
 namespace engine {
 
@@ -95,6 +99,137 @@ bool DeleteListedValue(CNuke& nuke, const char* entry) {
     Display(display, rootText, e.keyPath);
     return nuke.DeleteRegistryValue(e.root, e.keyPath, e.last, display);
 }
+
+// The ignore lists as the subtraction applies them: an entry covers every object text that
+// holds it, letter case ignored.
+class IgnoreCover {
+  public:
+    explicit IgnoreCover(engine::TSet& list) {
+        const char* s = nullptr;
+        for (uint32_t r = list.First(&s); r == 0; r = list.Next(&s)) entries_.push_back(Upper(s));
+    }
+    bool Covers(const std::string& text) const {
+        std::string upper = Upper(text.c_str());
+        for (const std::string& e : entries_)
+            if (std::strstr(upper.c_str(), e.c_str()) != nullptr) return true;
+        return false;
+    }
+
+  private:
+    static std::string Upper(const char* text) {
+        std::string s = text;
+        if (!s.empty()) platform::AnsiUpperInPlace(&s[0]);
+        return s;
+    }
+    std::vector<std::string> entries_;
+};
+
+// One key of the default view, read for the ignore check: its subkeys and value names, as
+// the registry spells them.
+struct KeyContents {
+    std::vector<std::string> keys;
+    std::vector<std::string> values;
+};
+
+bool ReadContents(platform::IRegistry& reg, platform::RegKey root, const std::string& path,
+                  KeyContents& out) {
+    platform::RegKey raw = 0;
+    if (reg.OpenKeyEx(root, path, platform::kKeyRead, raw) != kErrorSuccess) return false;
+    platform::UniqueRegKey key(&reg, raw);
+    char name[256];
+    for (uint32_t i = 0;; ++i) {
+        uint32_t length = sizeof name;
+        if (reg.EnumKeyEx(key.get(), i, name, &length) != kErrorSuccess) break;
+        out.keys.emplace_back(name, length);
+    }
+    std::vector<char> valueName(16384);
+    for (uint32_t i = 0;; ++i) {
+        uint32_t length = static_cast<uint32_t>(valueName.size());
+        if (reg.EnumValue(key.get(), i, valueName.data(), &length, nullptr, nullptr, nullptr) !=
+            kErrorSuccess)
+            break;
+        out.values.emplace_back(valueName.data(), length);
+    }
+    return true;
+}
+
+// A value's text as the lists write it: a backslash in its name travels as "---".
+std::string ValueText(const std::string& keyText, const std::string& name) {
+    std::string text = keyText + "\\";
+    for (char c : name) {
+        if (c == '\\')
+            text += "---";
+        else
+            text += c;
+    }
+    return text;
+}
+
+// The deletion of a key in the default view, with the ignore lists at hand: under WOW64 that
+// view is the 32-bit copy, which the 64-bit walk of the working lists never saw.
+class DefaultViewTree {
+  public:
+    DefaultViewTree(engine::CNuke& nuke, platform::IRegistry& reg, platform::RegKey root)
+        : nuke_(nuke),
+          reg_(reg),
+          root_(root),
+          keys_(nuke.ignoreRegKeyList),
+          values_(nuke.ignoreRegValueList) {}
+
+    // Whether an ignore entry covers the key `text` (at `path`) or anything below it.
+    bool HoldsIgnored(const std::string& path, const std::string& text, int depth = 0) {
+        if (keys_.Covers(text)) return true;
+        KeyContents c;
+        if (depth > kMaxDepth || !ReadContents(reg_, root_, path, c)) return false;
+        for (const std::string& v : c.values)
+            if (values_.Covers(ValueText(text, v))) return true;
+        for (const std::string& k : c.keys)
+            if (HoldsIgnored(path + "\\" + k, text + "\\" + k, depth + 1)) return true;
+        return false;
+    }
+
+    // Deletes, depth first, every key and value below and in `path` that no ignore entry
+    // covers, and the key itself when nothing was kept in it. True when something was kept.
+    bool DeleteUncovered(const std::string& path, const std::string& text, int depth = 0) {
+        if (keys_.Covers(text)) return true;
+        KeyContents c;
+        if (depth > kMaxDepth || !ReadContents(reg_, root_, path, c)) return true;
+        bool kept = false;
+        for (const std::string& k : c.keys)
+            kept |= DeleteUncovered(path + "\\" + k, text + "\\" + k, depth + 1);
+        platform::RegKey raw = 0;
+        if (reg_.OpenKeyEx(root_, path, platform::kKeyAllAccess, raw) != kErrorSuccess) return true;
+        platform::UniqueRegKey key(&reg_, raw);
+        for (const std::string& v : c.values) {
+            if (values_.Covers(ValueText(text, v))) {
+                kept = true;
+                continue;
+            }
+            uint32_t rc = reg_.DeleteValue(key.get(), v.c_str());
+            if (rc != kErrorSuccess && rc != kErrorFileNotFound) {
+                nuke_.LogErrorCode(rc, "Deleting registry value", ValueText(text, v).c_str());
+                kept = true;
+            }
+        }
+        key.reset();
+        if (kept) return true;
+        uint32_t rc = reg_.DeleteKey(root_, path);
+        if (rc != kErrorSuccess && rc != kErrorFileNotFound) {
+            nuke_.LogErrorCode(rc, "Deleting registry key", text.c_str());
+            return true;
+        }
+        return false;
+    }
+
+  private:
+    // Deeper than the registry allows keys to nest.
+    static constexpr int kMaxDepth = 512;
+    engine::CNuke& nuke_;
+    platform::IRegistry& reg_;
+    platform::RegKey root_;
+    IgnoreCover keys_;
+    IgnoreCover values_;
+};
 
 }  // namespace
 
@@ -208,6 +343,11 @@ bool CNuke::DeleteRegistryKey(const char* entry) {
     if (entry == nullptr) return false;
     SplitEntry e;
     if (!Split(kTag, entry, e)) return false;
+    // The lists never hold a protected key; this holds whatever else calls here.
+    if (const char* reason = Protected().KeyReason(entry)) {
+        expand::LogProtectedRefusal(kTag, entry, reason);
+        return false;
+    }
     char full[expand::kRegTextBuffer];
     if (!expand::JoinPath(full, sizeof full, {e.keyPath, e.last})) {
         EngineLog(3, "%s: Registry entry '%s' is too long, skipped", kTag, entry);
@@ -217,6 +357,17 @@ bool CNuke::DeleteRegistryKey(const char* entry) {
     ParseRegKeyPrefix(e.root, rootText);
     char display[kDisplayBuffer];
     Display(display, rootText, full);
+
+    // SHDeleteKey takes the default view's whole subtree, which the walk of the working
+    // lists (64-bit view) never saw: what an ignore entry covers there stays.
+    DefaultViewTree tree(*this, os_.reg, e.root);
+    const std::string text = std::string(rootText) + "\\" + full;
+    if (tree.HoldsIgnored(full, text)) {
+        EngineLog(3, "%s: Registry key '%s' holds ignored entries, only what they do not cover is deleted",
+                  kTag, display);
+        (void)tree.DeleteUncovered(full, text);
+        return true;
+    }
 
     uint32_t rc = os_.reg.SHDeleteKey(e.root, full);
     if (rc == kErrorAccessDenied) {
@@ -248,6 +399,10 @@ uint32_t CNuke::DeleteRegistryKey64bit(const char* entry) {
     if (entry == nullptr) return platform::kErrorInvalidParameter;
     SplitEntry e;
     if (!Split(kTag, entry, e)) return platform::kErrorInvalidData;
+    if (const char* reason = Protected().KeyReason(entry)) {
+        expand::LogProtectedRefusal(kTag, entry, reason);
+        return kErrorAccessDenied;
+    }
     // A key right below the root has the root itself as its parent.
     const char* parentPath = e.last != nullptr ? e.keyPath : "";
     const char* name = e.last != nullptr ? e.last : e.keyPath;

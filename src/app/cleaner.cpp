@@ -1,5 +1,6 @@
 #include "app/cleaner.h"
 
+#include "engine/engine_log.h"
 #include "expand/os_checks.h"
 
 namespace app {
@@ -47,7 +48,9 @@ uint32_t Cleaner::PrepareLists() {
 }
 
 uint32_t Cleaner::RunSequence() {
-    auto step = [this](const char* name, uint32_t code) { return stepObserver ? stepObserver(name, code) : code; };
+    auto step = [this](const char* name, uint32_t code) {
+        return stepObserver ? stepObserver(name, code) : code;
+    };
     using Step = uint32_t (engine::CNuke::*)();
     struct Named {
         const char* name;
@@ -95,10 +98,7 @@ void Cleaner::Restart() {
     if (!nt || !os_.sys.OpenProcessToken(platform::kTokenAdjustPrivileges | platform::kTokenQuery, raw)) {
         // Without a token the shutdown privilege cannot be enabled; still ask for a restart,
         // since restarting is the whole point of reaching this step.
-        if (noReboot == 0) {
-            (void)os_.sys.ExitWindowsEx(platform::kEwxReboot | platform::kEwxForce, 0);
-            restartRequested = true;
-        }
+        if (noReboot == 0) RequestRestart(false);
         return;
     }
     platform::UniqueToken token(&os_.sys, raw);
@@ -112,13 +112,23 @@ void Cleaner::Restart() {
     }
     os_.sys.Sleep(kPauseBeforeRestartMs);
     if (noReboot != 0) return;
-    if (rebootDelay == 0) {
-        (void)os_.sys.ExitWindowsEx(platform::kEwxReboot | platform::kEwxForce, 0);
-    } else {
-        (void)os_.sys.InitiateSystemShutdownEx(nullptr, kRestartNotice, rebootDelay, true, true,
-                                               platform::kShutdownReasonPlannedAppMaintenance);
+    RequestRestart(rebootDelay != 0);
+}
+
+void Cleaner::RequestRestart(bool timed) {
+    bool started = timed ? os_.sys.InitiateSystemShutdownEx(nullptr, kRestartNotice, rebootDelay, true, true,
+                                                            platform::kShutdownReasonPlannedAppMaintenance)
+                         : os_.sys.ExitWindowsEx(platform::kEwxReboot | platform::kEwxForce, 0);
+    // A refused restart (no shutdown privilege, a shutdown already under way) leaves the
+    // machine running: the caller must learn that a restart is still required.
+    if (started) {
+        restartRequested = true;
+        return;
     }
-    restartRequested = true;
+    uint32_t error = os_.sys.GetLastError();
+    engine::EngineLog(
+        2, "%s: %s failed with error %04d; the machine must be restarted to complete the removal",
+        "Cleaner::Restart", timed ? "InitiateSystemShutdownEx" : "ExitWindowsEx", static_cast<int>(error));
 }
 
 uint32_t Cleaner::ExitCode() const {
@@ -132,7 +142,8 @@ uint32_t Cleaner::ExitCode() const {
         case RunOutcome::StepFailed:
             return sequenceCode;
         case RunOutcome::Succeeded:
-            return restartRequested ? platform::kErrorSuccessRebootInitiated : platform::kErrorSuccessRebootRequired;
+            return restartRequested ? platform::kErrorSuccessRebootInitiated
+                                    : platform::kErrorSuccessRebootRequired;
     }
     return 0;
 }

@@ -15,15 +15,15 @@ namespace app {
 
 // How a run ended, for the process exit code (Windows Installer conventions).
 enum class RunOutcome {
-    NotRun,           // Run was never called (usage box, safe-boot preparation failed)
-    Blocked,          // the detector refused the removal
+    NotRun,   // Run was never called (usage box, safe-boot preparation failed)
+    Blocked,  // the detector refused the removal
     NotAdministrator,
-    StepFailed,       // a step of the sequence returned a non-zero code
-    Succeeded,        // the whole sequence ran
+    StepFailed,  // a step of the sequence returned a non-zero code
+    Succeeded,   // the whole sequence ran
 };
 
 class Cleaner {
-public:
+  public:
     explicit Cleaner(platform::Platform& os);
     Cleaner(const Cleaner&) = delete;
     Cleaner& operator=(const Cleaner&) = delete;
@@ -44,7 +44,7 @@ public:
     uint32_t removeAll = 0;
     uint32_t forceMsi = 1;
 
-    // What the last Run did, and whether a restart was asked of Windows.
+    // What the last Run did, and whether Windows accepted the restart request.
     RunOutcome outcome = RunOutcome::NotRun;
     uint32_t sequenceCode = 0;
     bool restartRequested = false;
@@ -57,7 +57,11 @@ public:
     // any step fail; unset in the product.
     std::function<uint32_t(const char* step, uint32_t code)> stepObserver;
 
-private:
+  private:
+    // Asks Windows for the restart (timed: with the notice and rebootDelay); records whether
+    // Windows accepted it, and logs why not.
+    void RequestRestart(bool timed);
+
     platform::Platform& os_;
 };
 

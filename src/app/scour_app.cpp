@@ -51,8 +51,8 @@ ParsedOptions ApplyCommandLine(const std::vector<std::string>& arguments, Cleane
             // A negative delay means nothing sensible: keep the delay as it was. A delay
             // beyond what Windows accepts would make the restart fail, so take the maximum.
             if (delay > 0) {
-                cleaner.rebootDelay =
-                    delay > kMaxShutdownTimeoutSeconds ? kMaxShutdownTimeoutSeconds : static_cast<uint32_t>(delay);
+                cleaner.rebootDelay = delay > kMaxShutdownTimeoutSeconds ? kMaxShutdownTimeoutSeconds
+                                                                         : static_cast<uint32_t>(delay);
             }
         } else {
             parsed.showUsage = true;  // "--help" and anything unknown
@@ -106,11 +106,15 @@ bool CScourApp::RegisterSafeBootInstaller() {
         key = kSafeBootNetworkKey;
     else
         return true;
-    // Remembered before the key exists, so that it is deleted at exit even when a later step fails.
     safeBootKey = key;
     platform::RegKey raw = 0;
+    uint32_t disposition = 0;
     uint32_t code = os_.reg.CreateKeyEx(platform::kHkeyLocalMachine, key, platform::kRegOptionNonVolatile,
-                                        platform::kKeyAllAccess, raw, nullptr);
+                                        platform::kKeyAllAccess, raw, &disposition);
+    // Only a key this run created is deleted at exit, even when a later step fails: a
+    // registration an administrator made keeps the installer available in safe mode. A
+    // second call that finds this run's own key keeps it this run's.
+    if (code == 0 && disposition == platform::kRegCreatedNewKey) safeBootKeyCreated = true;
     if (code != 0 || raw == 0) return false;
     platform::UniqueRegKey handle(&os_.reg, raw);
     static const char kService[] = "Service";
@@ -120,7 +124,8 @@ bool CScourApp::RegisterSafeBootInstaller() {
 bool CScourApp::StartInstallerService() {
     if (!RegisterSafeBootInstaller()) return false;
     platform::ScHandle raw = 0;
-    if (!os_.scm.OpenSCManager(platform::kServicesActiveDatabase, platform::kScManagerAllAccess, raw)) return false;
+    if (!os_.scm.OpenSCManager(platform::kServicesActiveDatabase, platform::kScManagerAllAccess, raw))
+        return false;
     platform::UniqueScHandle manager(&os_.scm, raw);
     if (!os_.scm.OpenService(manager.get(), "msiserver", platform::kServiceAllAccess, raw)) return false;
     platform::UniqueScHandle service(&os_.scm, raw);
@@ -129,7 +134,7 @@ bool CScourApp::StartInstallerService() {
 }
 
 void CScourApp::UnregisterSafeBootInstaller() {
-    if (safeBootMode != 0 && safeBootKey != nullptr) {
+    if (safeBootMode != 0 && safeBootKey != nullptr && safeBootKeyCreated) {
         (void)os_.reg.DeleteKey(platform::kHkeyLocalMachine, safeBootKey);
     }
 }

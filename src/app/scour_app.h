@@ -14,7 +14,8 @@ namespace app {
 constexpr char kSafeBootMinimalKey[] = "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Minimal\\MSIServer";
 constexpr char kSafeBootNetworkKey[] = "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network\\MSIServer";
 constexpr char kUsageCaption[] = "Usage";
-constexpr char kUsageFormat[] = "Usage:\n%s [switch]\n--NOGUI to hide the user interface\n--help to see this message\n";
+constexpr char kUsageFormat[] =
+    "Usage:\n%s [switch]\n--NOGUI to hide the user interface\n--help to see this message\n";
 // The longest delay a timed restart accepts (ten years, in seconds).
 constexpr uint32_t kMaxShutdownTimeoutSeconds = 315360000;
 
@@ -31,7 +32,7 @@ ParsedOptions ApplyCommandLine(const std::vector<std::string>& arguments, Cleane
 std::string UsageText(const std::string& programPath);
 
 class CScourApp {
-public:
+  public:
     explicit CScourApp(platform::Platform& os);
     CScourApp(const CScourApp&) = delete;
     CScourApp& operator=(const CScourApp&) = delete;
@@ -46,11 +47,13 @@ public:
 
     int32_t safeBootMode = 0;
     const char* safeBootKey = nullptr;
+    // This run created safeBootKey (it did not exist before).
+    bool safeBootKeyCreated = false;
 
     // The process exit code that InitInstance decided (Windows Installer conventions).
     uint32_t exitCode = 0;
 
-private:
+  private:
     platform::Platform& os_;
 };
 

@@ -183,16 +183,18 @@ class CNuke {
     // Lists an existing key with its whole subtree (64-bit view) into regKeyList and its
     // values into regValueList: 0 or the Windows error that kept the key out.
     [[nodiscard]] uint32_t AddRegKeyTree(const char* keyText);
-    // Lists an existing path with everything below it into fileList, opening up the
-    // access lists of the directories on the way: 0 or the error that kept it out.
+    // Lists an existing path with everything below it into fileList, without entering
+    // links or protected folders; a directory is opened up only when it cannot be listed
+    // otherwise: 0 or the error that kept it out.
     [[nodiscard]] uint32_t AddFileTree(const char* path);
 
     // --- file removal (actions/file_removal.cpp) ---
     // Queues one file or directory for deletion at the next restart, clearing its
     // read-only attribute first and opening up its access list once if Windows refuses.
     void RemovePath(const char* path);
-    // Replaces the access list of a file or directory by one that gives Everyone full
-    // control, inherited below it: 1 when it was set, else 0.
+    // Replaces the access list of a file or directory, through a handle that does not
+    // follow links, by one that gives Administrators and SYSTEM full control, inherited
+    // below it: 1 when it was set, else 0 (also for a link).
     uint32_t DropFileAcl(const char* path);
 
     // --- registry removal (actions/registry_removal.cpp) ---

@@ -12,6 +12,7 @@
 #include "engine/cnuke.h"
 #include "engine/engine_log.h"
 #include "expand/path_helpers.h"
+#include "expand/protected_locations.h"
 #include "logging/log.h"
 #include "platform/common.h"
 
@@ -215,6 +216,9 @@ uint32_t CNuke::InitRemoveFileList() {
     } else if (root.size() >= platform::kMaxPath) {
         EngineLog(3, "%s: InitRemoveFileList: root installation path too long, not listed: '%.64s...'", kTag,
                   root.c_str());
+    } else if (const char* reason = Protected().FolderReason(root.c_str())) {
+        // A product installed straight into a folder of the machine does not take it along.
+        expand::LogProtectedRefusal(kTag, root.c_str(), reason);
     } else {
         EngineLog(5, "%s: InitRemoveFileList: removeFileList.Insert(%s)", kTag, root.c_str());
         (void)removeFileList.Insert(root.c_str());

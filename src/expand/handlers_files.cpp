@@ -4,10 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "actions/acl.h"
 #include "engine/cnuke.h"
+#include "engine/engine_log.h"
 #include "expand/folder_macros.h"
 #include "expand/handlers_internal.h"
 #include "expand/path_helpers.h"
+#include "expand/protected_locations.h"
 #include "platform/ansi.h"
 
 namespace engine {
@@ -56,21 +59,73 @@ void SplitAllFields(char* text, std::vector<char*>& fields) {
 
 }  // namespace
 
-uint32_t CNuke::ExpandFilePattern(TSet& list, char* path) {
-    static const char* const kTag = "CNuke::ExpandFilePattern";
+// "*" and "?" over a whole name, case ignored, with backtracking: the long-name half of
+// what FindFirstFile does. The project's one-pass matcher takes the first occurrence after
+// a star and so misses names the listing rightly returned ("SWEEPHT*" for "SweepHT").
+static bool MatchWholeName(const std::string& name, const char* pattern) {
+    std::string n = name;
+    std::string p = pattern;
+    if (!n.empty()) AnsiUpperInPlace(&n[0]);
+    if (!p.empty()) AnsiUpperInPlace(&p[0]);
+    size_t ni = 0, pi = 0, starP = std::string::npos, starN = 0;
+    while (ni < n.size()) {
+        if (pi < p.size() && (p[pi] == '?' || p[pi] == n[ni])) {
+            ++ni;
+            ++pi;
+        } else if (pi < p.size() && p[pi] == '*') {
+            starP = pi++;
+            starN = ni;
+        } else if (starP != std::string::npos) {
+            pi = starP + 1;
+            ni = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi] == '*') ++pi;
+    return pi == p.size();
+}
+
+// Whether a name FindFirstFile returned for `pattern` matches it by its long name: on
+// volumes with 8.3 names the call also returns names whose short name alone matches
+// ("*.TMP" finds "REPORT.TMPL" through "REPORT~1.TMP"). A trailing ".*" still matches a
+// name without an extension, as it does for the call.
+static bool LongNameMatches(const std::string& name, const char* pattern) {
+    if (!expand::HasWildcards(pattern)) return true;
+    if (expand::MatchWildcard(name.c_str(), pattern) || MatchWholeName(name, pattern)) return true;
+    const size_t n = std::strlen(pattern);
+    return name.find('.') == std::string::npos && n >= 2 && pattern[n - 2] == '.' && pattern[n - 1] == '*' &&
+           MatchWholeName(name + ".", pattern);
+}
+
+// The objects a path or pattern names, upper-cased, into `list`; the text as written when
+// nothing matches. A link is never listed; with `refuseProtected`, neither is a protected
+// folder. Each is left out with its record, under the caller's `kTag`.
+static uint32_t ListPattern(CNuke& nuke, Platform& os, TSet& list, char* path, const char* kTag,
+                            bool refuseProtected) {
     expand::NormalizePath(path);
+    auto insert = [&](const char* object) -> uint32_t {
+        if (refuseProtected) {
+            if (const char* reason = nuke.Protected().FolderReason(object)) {
+                expand::LogProtectedRefusal(kTag, object, reason);
+                return 0;
+            }
+        }
+        return list.Insert(object);
+    };
 
     FindDataA found;
     FindHandle raw = 0;
-    if (!os_.fs.FindFirstFileA(path, found, raw)) {
+    if (!os.fs.FindFirstFileA(path, found, raw)) {
         // Nothing matches (or the path does not exist): the text is kept as written, and
         // the working lists drop it later if it still names nothing.
-        return list.Insert(path);
+        return insert(path);
     }
-    UniqueFind find(&os_.fs, raw);
+    UniqueFind find(&os.fs, raw);
 
     char directory[kMaxPathBuffer] = {};
     const char* lastSeparator = std::strrchr(path, '\\');
+    const char* leafPattern = lastSeparator != nullptr ? lastSeparator + 1 : path;
     if (lastSeparator != nullptr) {
         size_t n = static_cast<size_t>(lastSeparator - path) + 1;
         if (n >= sizeof(directory)) {
@@ -84,6 +139,7 @@ uint32_t CNuke::ExpandFilePattern(TSet& list, char* path) {
     uint32_t result = 0;
     do {
         if (IsDotEntry(found.name)) continue;
+        if (!LongNameMatches(found.name, leafPattern)) continue;
         std::string name = found.name;
         AnsiUpperInPlace(&name[0]);
         char full[kMaxPathBuffer];
@@ -93,10 +149,18 @@ uint32_t CNuke::ExpandFilePattern(TSet& list, char* path) {
         }
         std::strcpy(full, directory);
         std::strcat(full, name.c_str());
-        uint32_t code = list.Insert(full);
+        if ((found.attributes & kFileAttributeReparsePoint) != 0) {
+            EngineLog(3, actions::kLinkNotFollowedRecord, kTag, full);
+            continue;
+        }
+        uint32_t code = insert(full);
         if (code != 0 && result == 0) result = code;
-    } while (os_.fs.FindNextFileA(find.get(), found));
+    } while (os.fs.FindNextFileA(find.get(), found));
     return result;
+}
+
+uint32_t CNuke::ExpandFilePattern(TSet& list, char* path) {
+    return ListPattern(*this, os_, list, path, "CNuke::ExpandFilePattern", true);
 }
 
 // The customised edition's variant: the maker's name in the entry replaced by the
@@ -140,8 +204,10 @@ uint32_t CNuke::MatchDirectoryContents(TSet& list, char* data) {
     }
     if (names.IsEmpty()) return kErrorInvalidData;
 
+    // Only this entry's own folders: MatchFileDirectory expands the customised edition's
+    // variant as an entry of its own, so that one folder's contents never decide for another.
     TSet candidates;
-    if (uint32_t code = ExpandFileName(candidates, directoryPattern)) return code;
+    if (uint32_t code = ListPattern(*this, os_, candidates, directoryPattern, kTag, false)) return code;
 
     const char* directory = nullptr;
     for (uint32_t r = candidates.First(&directory); r == 0; r = candidates.Next(&directory)) {
@@ -153,7 +219,7 @@ uint32_t CNuke::MatchDirectoryContents(TSet& list, char* data) {
         TSet wanted;
         wanted.AddAll(names);
         TSet found;
-        if (uint32_t code = ExpandFileName(found, children)) return code;
+        if (uint32_t code = ListPattern(*this, os_, found, children, kTag, false)) return code;
 
         const char* child = nullptr;
         for (uint32_t c = found.First(&child); c == 0 && !wanted.IsEmpty(); c = found.Next(&child)) {
@@ -165,6 +231,10 @@ uint32_t CNuke::MatchDirectoryContents(TSet& list, char* data) {
             }
         }
         if (wanted.IsEmpty()) {
+            if (const char* reason = Protected().FolderReason(directory)) {
+                expand::LogProtectedRefusal(kTag, directory, reason);
+                continue;
+            }
             if (uint32_t code = list.Insert(directory)) return code;
         }
     }
@@ -255,6 +325,12 @@ static uint32_t ExpandMacroEntry(CNuke& nuke, Platform& os, TSet& list, char* da
         if ((found.attributes & kFileAttributeDirectory) == 0 || IsDotEntry(found.name)) continue;
         char profilePath[kMaxPathBuffer];
         std::string profileDirectory = profiles + found.name;
+        if ((found.attributes & kFileAttributeReparsePoint) != 0) {
+            // Windows' own "All Users" and "Default User" are such links, and so may be a
+            // planted one: the profiles they lead to are walked by their own names.
+            EngineLog(3, actions::kLinkNotFollowedRecord, tag, profileDirectory.c_str());
+            continue;
+        }
         if (!expand::JoinPath(profilePath, sizeof(profilePath), {profileDirectory.c_str(), tail})) {
             LogTooLong(tag, "Path", (profileDirectory + tail).c_str());
             continue;

@@ -10,6 +10,7 @@
 #include "expand/folder_macros.h"
 #include "expand/handlers_internal.h"
 #include "expand/path_helpers.h"
+#include "expand/protected_locations.h"
 #include "platform/ansi.h"
 
 namespace engine {
@@ -46,11 +47,15 @@ struct ParsedRegText {
 // data that is not a string; 0 with an empty text for a value that is missing or empty.
 constexpr uint32_t kNotString = kErrorInvalidData;
 
-uint32_t ReadStringValue(IRegistry& reg, const ParsedRegText& value, std::string& out, uint32_t* sizeAfter) {
+// `emptyString` (when given) tells an existing empty REG_SZ value from a missing one.
+uint32_t ReadStringValue(IRegistry& reg, const ParsedRegText& value, std::string& out, uint32_t* sizeAfter,
+                         bool* emptyString = nullptr) {
     out.clear();
+    if (emptyString != nullptr) *emptyString = false;
     uint32_t type = 0, size = 0;
-    if (reg.SHGetValue(value.root, value.KeyPath(), value.ValueName(), &type, nullptr, &size) != 0 ||
-        size == 0) {
+    if (reg.SHGetValue(value.root, value.KeyPath(), value.ValueName(), &type, nullptr, &size) != 0) return 0;
+    if (size == 0) {
+        if (emptyString != nullptr) *emptyString = type == kRegSz;
         return 0;
     }
     if (type != kRegSz) return kNotString;
@@ -60,10 +65,23 @@ uint32_t ReadStringValue(IRegistry& reg, const ParsedRegText& value, std::string
     if (sizeAfter != nullptr) *sizeAfter = size;
     if (code != 0) return code;
     out = buffer.data();
+    if (emptyString != nullptr) *emptyString = out.empty();
     return 0;
 }
 
 }  // namespace
+
+// A key text bound for the list of keys to remove: a protected key is refused there, with
+// its record, and never listed. Other lists (the ignore list) take it as it is.
+static uint32_t InsertKey(CNuke& nuke, TSet& list, const char* tag, const char* text) {
+    if (&list == &nuke.removeRegKeyList) {
+        if (const char* reason = nuke.Protected().KeyReason(text)) {
+            expand::LogProtectedRefusal(tag, text, reason);
+            return 0;
+        }
+    }
+    return list.Insert(text);
+}
 
 uint32_t CNuke::ListRegValueData(TSet& list, char* data) {
     ParsedRegText value;
@@ -80,23 +98,28 @@ uint32_t CNuke::ListRegValueData(TSet& list, char* data) {
         return code;
     }
     if (content.empty()) return 0;
+    // The registry key section takes the value's text as a key to remove whole.
+    if (&list == &removeRegKeyList) return InsertKey(*this, list, "CNuke::ListRegValueData", content.c_str());
     return list.Insert(content.c_str());
 }
 
 // REG_VALUE and REG_KEY entries BY_VALUE: a wildcard in the last component is resolved
 // against the key's values (default view) or subkeys (64-bit view).
-static uint32_t ExpandRegWildcard(IRegistry& reg, TSet& list, char* data, bool keys) {
+static uint32_t ExpandRegWildcard(CNuke& nuke, IRegistry& reg, TSet& list, char* data, bool keys) {
     const char* const tag = keys ? "CNuke::ExpandRegKey" : "CNuke::ExpandRegValue";
+    auto insert = [&](const char* text) {
+        return keys ? InsertKey(nuke, list, tag, text) : list.Insert(text);
+    };
     ParsedRegText pattern;
     if (uint32_t code = pattern.Parse(data)) return code;
     if (expand::HasWildcards(pattern.keyPath)) return kErrorInvalidData;
-    if (!expand::HasWildcards(pattern.last)) return list.Insert(data);
+    if (!expand::HasWildcards(pattern.last)) return insert(data);
 
     RegKey raw = 0;
     uint32_t access = keys ? (kKeyRead | kKeyWow64_64Key) : kKeyRead;
     if (reg.OpenKeyEx(pattern.root, pattern.KeyPath(), access, raw) != 0) {
         // Listed as written; the working lists hold on to it and removal reports it missing.
-        return list.Insert(data);
+        return insert(data);
     }
     UniqueRegKey key(&reg, raw);
 
@@ -124,16 +147,18 @@ static uint32_t ExpandRegWildcard(IRegistry& reg, TSet& list, char* data, bool k
         std::memcpy(text, prefix, prefixLength);
         std::memcpy(text + prefixLength, name.data(), nameLength + 1u);
         AnsiUpperInPlace(text + prefixLength);
-        if (uint32_t insert = list.Insert(text)) return insert;
+        if (uint32_t inserted = insert(text)) return inserted;
     }
     return 0;
 }
 
 uint32_t CNuke::ExpandRegValue(TSet& list, char* data) {
-    return ExpandRegWildcard(os_.reg, list, data, false);
+    return ExpandRegWildcard(*this, os_.reg, list, data, false);
 }
 
-uint32_t CNuke::ExpandRegKey(TSet& list, char* data) { return ExpandRegWildcard(os_.reg, list, data, true); }
+uint32_t CNuke::ExpandRegKey(TSet& list, char* data) {
+    return ExpandRegWildcard(*this, os_.reg, list, data, true);
+}
 
 uint32_t CNuke::MatchRegValueData(TSet& list, char* data) {
     std::string copy = data;
@@ -152,8 +177,10 @@ uint32_t CNuke::MatchRegValueData(TSet& list, char* data) {
         ParsedRegText value;
         if (uint32_t code = value.Parse(candidate)) return code;
         std::string content;
-        if (uint32_t code = ReadStringValue(os_.reg, value, content, nullptr)) return code;
-        if (content.empty()) continue;
+        bool emptyString = false;
+        if (uint32_t code = ReadStringValue(os_.reg, value, content, nullptr, &emptyString)) return code;
+        // A missing value matches nothing; an empty string is still a string, which "*" matches.
+        if (content.empty() && !emptyString) continue;
         if (!expand::MatchWildcard(content.c_str(), dataPattern)) continue;
         if (uint32_t code = list.Insert(candidate)) return code;
     }
@@ -178,61 +205,78 @@ uint32_t CNuke::MatchRegKeyValueData(TSet& list, char* data) {
         if (list.Contains(candidate)) continue;
         ParsedRegText keyText;
         if (uint32_t code = keyText.Parse(candidate)) return code;
+        // A value name that holds a backslash names a subkey of the candidate and a value in it.
+        std::string valuePath = valueName;
+        std::string nameInKey = valuePath;
+        std::string below;
+        size_t split = valuePath.rfind('\\');
+        if (split != std::string::npos) {
+            below = valuePath.substr(0, split);
+            nameInKey = valuePath.substr(split + 1);
+        }
         char subKey[kRegTextBuffer];
-        if (!expand::JoinPath(subKey, sizeof(subKey), {keyText.keyPath, keyText.last})) {
+        if (!expand::JoinPath(subKey, sizeof(subKey), {keyText.keyPath, keyText.last, below.c_str()})) {
             LogTooLong("CNuke::MatchRegKeyValueData", "Registry text", candidate);
             continue;
         }
-        // Keys that cannot be opened, and values that are missing, empty, not strings or
-        // unreadable, simply do not match.
+        // Keys that cannot be opened, and values that are missing, not strings or
+        // unreadable, simply do not match. An empty string is compared as the empty text.
         RegKey raw = 0;
         if (os_.reg.OpenKeyEx(keyText.root, subKey, kKeyAllAccess | kKeyWow64_64Key, raw) != 0) continue;
         UniqueRegKey key(&os_.reg, raw);
-        const char* name = *valueName != '\0' ? valueName : nullptr;
+        const char* name = !nameInKey.empty() ? nameInKey.c_str() : nullptr;
         uint32_t type = 0, size = 0;
-        if (os_.reg.QueryValueEx(key.get(), name, &type, nullptr, &size) != 0 || size == 0 ||
-            type != kRegSz) {
-            continue;
-        }
+        if (os_.reg.QueryValueEx(key.get(), name, &type, nullptr, &size) != 0 || type != kRegSz) continue;
         std::vector<char> buffer(size + 1u, '\0');
-        if (os_.reg.QueryValueEx(key.get(), name, &type, buffer.data(), &size) != 0) continue;
+        if (size != 0 && os_.reg.QueryValueEx(key.get(), name, &type, buffer.data(), &size) != 0) continue;
         if (!expand::MatchWildcard(buffer.data(), dataPattern)) continue;
-        if (uint32_t code = list.Insert(candidate)) return code;
+        if (uint32_t code = InsertKey(*this, list, "CNuke::MatchRegKeyValueData", candidate)) return code;
     }
     return 0;
 }
 
 uint32_t CNuke::Get64ProgramFilesPath(char* out, uint32_t size) {
-    static const char* const kTag = "CNuke::Get64ProgramFilesPath";
-    if (out == nullptr || size == 0) {
-        EngineLog(2, "%s: Invalid parameters, path is '%s' and path length is '%d'", kTag,
-                  out != nullptr ? out : "(null)", static_cast<int>(size));
-        return kErrorInvalidParameter;
-    }
-    RegKey raw = 0;
-    if (os_.reg.OpenKeyEx(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
-                          kKeyAllAccess | kKeyWow64_64Key, raw) != 0) {
-        EngineLog(3, "%s: RegOpenKeyEx FAILED  while trying to get program files path", kTag);
-        return kErrorFileNotFound;
-    }
-    UniqueRegKey key(&os_.reg, raw);
-    uint32_t got = size;
-    uint32_t code = os_.reg.QueryValueEx(key.get(), "ProgramFilesDir", nullptr, out, &got);
-    // Data stored without its terminator fills the buffer to the end; it must still end
-    // as a string inside it.
-    bool terminated = code == 0 && got <= size && (got == 0 || out[got - 1] == '\0' || got < size);
-    if (!terminated) {
-        out[0] = '\0';
-        EngineLog(3, "%s: RegQueryValue FAILED while trying to get program files path", kTag);
-        return kErrorFileNotFound;
-    }
-    if (got < size) out[got] = '\0';
-    return 0;
+    return expand::ReadProgramFilesDir64(os_, out, size, true);
 }
 
 }  // namespace engine
 
 namespace expand {
+
+uint32_t ReadProgramFilesDir64(platform::Platform& os, char* out, uint32_t size, bool logFailures) {
+    using namespace platform;
+    static const char* const kTag = "CNuke::Get64ProgramFilesPath";
+    if (out == nullptr || size == 0) {
+        if (logFailures) {
+            engine::EngineLog(2, "%s: Invalid parameters, path is '%s' and path length is '%d'", kTag,
+                              out != nullptr ? out : "(null)", static_cast<int>(size));
+        }
+        return kErrorInvalidParameter;
+    }
+    RegKey raw = 0;
+    if (os.reg.OpenKeyEx(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                         kKeyAllAccess | kKeyWow64_64Key, raw) != 0) {
+        if (logFailures) {
+            engine::EngineLog(3, "%s: RegOpenKeyEx FAILED  while trying to get program files path", kTag);
+        }
+        return kErrorFileNotFound;
+    }
+    UniqueRegKey key(&os.reg, raw);
+    uint32_t got = size;
+    uint32_t code = os.reg.QueryValueEx(key.get(), "ProgramFilesDir", nullptr, out, &got);
+    // Data stored without its terminator fills the buffer to the end; it must still end
+    // as a string inside it.
+    bool terminated = code == 0 && got <= size && (got == 0 || out[got - 1] == '\0' || got < size);
+    if (!terminated) {
+        out[0] = '\0';
+        if (logFailures) {
+            engine::EngineLog(3, "%s: RegQueryValue FAILED while trying to get program files path", kTag);
+        }
+        return kErrorFileNotFound;
+    }
+    if (got < size) out[got] = '\0';
+    return 0;
+}
 
 void get_google_plugin_dir(platform::Platform& os, std::string& out) {
     using namespace platform;

@@ -3,6 +3,8 @@
 // A file or key below them stays removable when it is listed by its own path.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,12 +29,21 @@ class ProtectedLocations {
 
   private:
     void Resolve();
+    void AddFolder(const std::string& path, const char* reason);
+    void AddProfileFolder(const std::string& path);
+    void AddMacroFolders();
     platform::Platform& os_;
     bool resolved_ = false;
-    std::vector<std::pair<std::string, const char*>> folders_;  // upper-case path, reason
+    std::map<std::string, std::string> folders_;  // upper-case path without trailing "\", reason
+    std::vector<std::string> profiles_;           // upper-case profile folders found
 };
 
 // The one record of a refusal: level 2, the caller's tag, the entry and the reason.
 void LogProtectedRefusal(const char* tag, const char* entry, const char* reason);
+
+// The program-files folder of the 64-bit registry view ("ProgramFilesDir"), as the
+// %PROGRAM_FILES_64% macro resolves it: 0, 87 for a null buffer or zero size, 2 when it
+// cannot be read. Failures are logged only when `logFailures` is set.
+uint32_t ReadProgramFilesDir64(platform::Platform& os, char* out, uint32_t size, bool logFailures);
 
 }  // namespace expand

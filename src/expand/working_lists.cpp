@@ -10,6 +10,7 @@
 #include "engine/engine_log.h"
 #include "expand/handlers_internal.h"
 #include "expand/path_helpers.h"
+#include "expand/protected_locations.h"
 #include "platform/ansi.h"
 #include "platform/common.h"
 
@@ -36,7 +37,6 @@ constexpr size_t kMaxObjectText = 260;
 // Key names hold at most 255 characters, value names 16383.
 constexpr uint32_t kKeyNameBuffer = 256;
 constexpr uint32_t kValueNameBuffer = 16384;
-constexpr uint32_t kFileAttributeReparsePoint = 0x400;
 
 std::string Upper(const char* text) {
     std::string s = text;
@@ -174,8 +174,12 @@ class WorkingListBuilder {
 
     uint32_t KeyTree(const char* keyText);
     uint32_t FileTree(const char* path);
+    // The directories whose access lists had to be rewritten before they could be listed.
+    const std::vector<std::string>& OpenedToList() const { return openedToList_; }
 
   private:
+    void ListDirectory(const std::string& directory);
+    std::vector<std::string> openedToList_;
     CNuke& nuke_;
     Platform& os_;
     IgnoreMatcher ignoreKeys_;
@@ -216,6 +220,10 @@ uint32_t WorkingListBuilder::KeyTree(const char* keyText) {
     if (prefix.size() > kMaxObjectText) {
         LogTooLong(kKeyTreeTag, "Registry key", prefix.c_str());
         return kErrorFilenameExcedRange;
+    }
+    if (const char* reason = nuke_.Protected().KeyReason(prefix.c_str())) {
+        expand::LogProtectedRefusal(kKeyTreeTag, prefix.c_str(), reason);
+        return kErrorAccessDenied;
     }
 
     RegKey raw = 0;
@@ -297,22 +305,41 @@ uint32_t WorkingListBuilder::FileTree(const char* path) {
 
     uint32_t attributes = os_.fs.GetFileAttributesA(text);
     if (attributes == kInvalidFileAttributes) return os_.sys.GetLastError();
-    // An ignored object keeps its access list; the subtraction takes it out below.
-    if (!ignoreFiles_.Covers(text)) (void)nuke_.DropFileAcl(text);
+    // Never through a link, wherever on the path it stands: what it points to is not the
+    // product's, and a standard user can plant one in a folder of theirs.
+    std::string link = actions::FindLinkOnPath(os_, text);
+    if (!link.empty()) {
+        EngineLog(3, actions::kLinkNotFollowedRecord, kFileTreeTag, link.c_str());
+        return actions::kErrorStoppedOnSymlink;
+    }
+    if ((attributes & kFileAttributeDirectory) != 0) {
+        if (const char* reason = nuke_.Protected().FolderReason(text)) {
+            expand::LogProtectedRefusal(kFileTreeTag, text, reason);
+            return kErrorAccessDenied;
+        }
+    }
     if (uint32_t inserted = nuke_.fileList.Insert(text)) return inserted;
+    if ((attributes & kFileAttributeDirectory) != 0) ListDirectory(text);
+    return 0;
+}
 
-    // A link is removed as a link: what it points to is not the product's.
-    if ((attributes & kFileAttributeDirectory) == 0 || (attributes & kFileAttributeReparsePoint) != 0)
-        return 0;
-
-    const std::string directory = text;
+// Lists what a listed directory holds, and below it. Access lists stay as they are unless
+// the directory cannot be listed otherwise; the rest waits until the ignore list has had
+// its say.
+void WorkingListBuilder::ListDirectory(const std::string& directory) {
     if (directory.size() + 2 >= kMaxPathBuffer) {
         LogTooLong(kFileTreeTag, "Path", (directory + "\\*").c_str());
-        return 0;
+        return;
     }
     FindDataA found;
     FindHandle raw = 0;
-    if (!os_.fs.FindFirstFileA(directory + "\\*", found, raw)) return 0;
+    bool listed = os_.fs.FindFirstFileA(directory + "\\*", found, raw);
+    if (!listed && os_.sys.GetLastError() == kErrorAccessDenied && !ignoreFiles_.Covers(directory.c_str()) &&
+        nuke_.DropFileAcl(directory.c_str()) == 1) {
+        openedToList_.push_back(directory);
+        listed = os_.fs.FindFirstFileA(directory + "\\*", found, raw);
+    }
+    if (!listed) return;
     UniqueFind find(&os_.fs, raw);
     do {
         if (found.name == "." || found.name == "..") continue;
@@ -321,12 +348,20 @@ uint32_t WorkingListBuilder::FileTree(const char* path) {
             LogTooLong(kFileTreeTag, "Path", child.c_str());
             continue;
         }
-        if ((found.attributes & kFileAttributeDirectory) != 0)
-            (void)FileTree(child.c_str());
-        else
+        if ((found.attributes & kFileAttributeReparsePoint) != 0) {
+            EngineLog(3, actions::kLinkNotFollowedRecord, kFileTreeTag, child.c_str());
+            continue;
+        }
+        if ((found.attributes & kFileAttributeDirectory) != 0) {
+            if (const char* reason = nuke_.Protected().FolderReason(child.c_str())) {
+                expand::LogProtectedRefusal(kFileTreeTag, child.c_str(), reason);
+                continue;
+            }
+            if (nuke_.fileList.Insert(child.c_str()) == 0) ListDirectory(child);
+        } else {
             (void)nuke_.fileList.Insert(child.c_str());
+        }
     } while (os_.fs.FindNextFileA(find.get(), found));
-    return 0;
 }
 
 uint32_t CNuke::AddRegKeyTree(const char* keyText) { return WorkingListBuilder(*this, os_).KeyTree(keyText); }
@@ -363,7 +398,10 @@ uint32_t CNuke::PopulateRemoveRegList() {
     const char* s = nullptr;
     for (uint32_t r = removeRegKeyList.First(&s); r == 0; r = removeRegKeyList.Next(&s))
         (void)builder.KeyTree(s);
-    if (removeAll == 1 && retryKeyFound == 1 && !regKeyList.Contains(kRetryMarkerKeyText)) {
+    const char* markerReason = Protected().KeyReason(kRetryMarkerKeyText);
+    if (markerReason != nullptr && removeAll == 1 && retryKeyFound == 1) {
+        expand::LogProtectedRefusal(kExpandTag, kRetryMarkerKeyText, markerReason);
+    } else if (removeAll == 1 && retryKeyFound == 1 && !regKeyList.Contains(kRetryMarkerKeyText)) {
         // The marker was written and found in the default view, which the 64-bit walk above
         // does not see on 64-bit Windows; the key deletion tries the default view first.
         EngineLog(5, "%s: PopulateRemoveRegList: removal-retry marker '%s' listed", kExpandTag,
@@ -411,6 +449,17 @@ uint32_t CNuke::PopulateRemoveFileList() {
     TSet excluded;
     (void)ExcludeIgnoreList(fileList, ignoreFileList, &excluded);
     DropHolders(fileList, excluded);
+    // Only what will go is opened up: a kept directory and the ignored objects in it keep
+    // their access lists, and so does everything that inherits from them.
+    TSet opened;
+    for (const std::string& directory : builder.OpenedToList()) {
+        (void)opened.Insert(directory.c_str());
+        if (!fileList.Contains(directory.c_str()))
+            EngineLog(3, "%s: '%s' had its access list rewritten to be listed, and is kept", kFileTreeTag,
+                      directory.c_str());
+    }
+    for (uint32_t r = fileList.First(&s); r == 0; r = fileList.Next(&s))
+        if (!opened.Contains(s)) (void)DropFileAcl(s);
     return 0;
 }
 

@@ -5,6 +5,23 @@
 
 namespace KvQmrLogging {
 
+namespace {
+
+// Holds a mutex that was waited for, and releases it when the scope ends.
+class MutexHold {
+  public:
+    MutexHold(platform::ISync& sync, platform::SyncHandle handle) : sync_(sync), handle_(handle) {}
+    MutexHold(const MutexHold&) = delete;
+    MutexHold& operator=(const MutexHold&) = delete;
+    ~MutexHold() { (void)sync_.ReleaseMutex(handle_); }
+
+  private:
+    platform::ISync& sync_;
+    platform::SyncHandle handle_;
+};
+
+}  // namespace
+
 std::u16string BuildLogPath(const std::u16string& base, const std::u16string& product,
                             const std::u16string& component) {
     return base + u"\\Logs\\" + product + u"\\" + component + u".log";
@@ -50,6 +67,7 @@ FileAccessBase::FileAccessBase(platform::Platform& os, const char16_t* product, 
 
     std::u16string base;
     if (ResolveBaseDirectory(os_, perUser_, base)) {
+        base_ = base;
         path_ = BuildLogPath(base, name, component);
         OpenMutex(MutexName(*path_));
     }
@@ -77,19 +95,70 @@ void FileAccessBase::OpenMutex(const std::u16string& name) {
 
 bool FileAccessBase::EnsureOpen() {
     if (file_->IsOpen()) return true;
-    if (!path_) return false;
+    if (!path_ || linkRefused_) return false;
+    // Checked before the folders are made, so that none is made through a link; OpenFile
+    // checks again, for a folder that was swapped for one meanwhile.
+    if (RefuseIfFolderLinked()) return false;
     CreateLogDirectory();
-    return file_->Open(*path_, sddl_);
+    return OpenFile();
+}
+
+bool FileAccessBase::OpenFile() {
+    if (!path_ || linkRefused_) return false;
+    // The file is reopened by its name at every rotation, long after the first check.
+    if (RefuseIfFolderLinked()) return false;
+    if (file_->Open(*path_, sddl_)) return true;
+    if (file_->OpenedLink()) RefuseLink(*path_);
+    return false;
+}
+
+bool FileAccessBase::RefuseIfFolderLinked() {
+    if (linkRefused_) return true;
+    if (!path_) return false;
+    // The root folder above the base directory belongs to the machine, not to the log.
+    std::u16string directory = DirectoryOf(*path_);
+    size_t end = base_.size() <= directory.size() ? base_.size() : directory.size();
+    while (true) {
+        std::u16string folder = directory.substr(0, end);
+        uint32_t attributes = os_.fs.GetFileAttributesW(folder);
+        if (attributes != platform::kInvalidFileAttributes &&
+            (attributes & platform::kFileAttributeReparsePoint) != 0) {
+            RefuseLink(folder);
+            return true;
+        }
+        if (end >= directory.size()) return false;
+        end = directory.find(u'\\', end + 1);
+        if (end == std::u16string::npos) end = directory.size();
+    }
+}
+
+void FileAccessBase::RefuseLink(const std::u16string& link) {
+    if (linkRefused_) return;
+    linkRefused_ = true;
+    file_->Close();
+    DebugTrace(os_.sys, u"kv_qmr_log!FileAccessBase: '%s' is a link: no log is written by this process\n",
+               link.c_str());
 }
 
 bool FileAccessBase::NeedsRotation() { return file_->LacksMark() || file_->GetSize() > maxSize_; }
 
 void FileAccessBase::Rotate() {
-    if (!path_) return;
+    if (!path_ || linkRefused_) return;
     file_->Close();
+    // Renaming or deleting inside a folder that became a link would act on the link's target.
+    if (RefuseIfFolderLinked()) return;
+    for (uint32_t k = 0; k <= rotateCount_; ++k) {
+        std::u16string name = RotatedName(*path_, k);
+        uint32_t attributes = os_.fs.GetFileAttributesW(name);
+        if (attributes != platform::kInvalidFileAttributes &&
+            (attributes & platform::kFileAttributeReparsePoint) != 0) {
+            RefuseLink(name);
+            return;
+        }
+    }
     if (rotateCount_ == 0) {
         DeleteLogFile(*path_);
-        file_->Open(*path_, sddl_);
+        OpenFile();
         return;
     }
     for (uint32_t k = rotateCount_ + 1; k-- > 0;) {
@@ -100,7 +169,7 @@ void FileAccessBase::Rotate() {
         else
             utils_->FileRename(older, RotatedName(*path_, k + 1));
     }
-    file_->Open(*path_, sddl_);
+    OpenFile();
 }
 
 bool FileAccessBase::MakeDeleteName(char16_t* out, size_t length, const std::u16string& path) {
@@ -118,7 +187,7 @@ bool FileAccessBase::MakeDeleteName(char16_t* out, size_t length, const std::u16
 }
 
 bool FileAccessBase::CreateLogDirectory() {
-    if (!path_) return false;
+    if (!path_ || linkRefused_) return false;
     std::u16string directory = DirectoryOf(*path_);
     if (perUser_) return utils_->CreateDirectoryTree(directory, nullptr);
     if (utils_->DirectoryExists(directory)) return true;
@@ -133,6 +202,7 @@ bool FileAccessBase::CreateLogDirectory() {
 FileAccessContinuous::~FileAccessContinuous() { file_->Close(); }
 
 void FileAccessContinuous::Write(const void* bytes, uint32_t count) {
+    if (linkRefused_) return;
     EnsureOpen();
     // Checked before the write, so a file may exceed the maximum by one record.
     if (NeedsRotation()) Rotate();
@@ -144,6 +214,7 @@ bool FileAccessContinuous::DeleteLogFile(const std::u16string& path) { return ut
 FileAccessTransient::~FileAccessTransient() { file_->Close(); }
 
 void FileAccessTransient::Write(const void* bytes, uint32_t count) {
+    if (linkRefused_) return;
     uint32_t wait = mutex_ ? os_.sync.WaitForSingleObject(mutex_.get(), kMutexWaitMs) : platform::kWaitFailed;
     // An abandoned mutex means its owner died: the file is still whole record by record.
     if (wait != platform::kWaitObject0 && wait != platform::kWaitAbandoned) {
@@ -152,17 +223,19 @@ void FileAccessTransient::Write(const void* bytes, uint32_t count) {
                    static_cast<unsigned long>(wait));
         return;
     }
-    EnsureOpen();
+    // Every other writer of the log waits on this mutex: it is released on every way out,
+    // an exception included.
+    MutexHold hold(os_.sync, mutex_.get());
+    if (!EnsureOpen()) return;
     file_->SeekToEnd();
     if (NeedsRotation()) {
         // Another process may have rotated the log, leaving this handle on a file that now
         // bears an old generation's name: the fresh file may need no rotation at all.
         file_->Close();
-        if (path_) file_->Open(*path_, sddl_);
+        OpenFile();
         if (NeedsRotation()) Rotate();
     }
     file_->Write(bytes, count);
-    os_.sync.ReleaseMutex(mutex_.get());
 }
 
 bool FileAccessTransient::DeleteLogFile(const std::u16string& path) {

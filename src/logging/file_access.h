@@ -57,6 +57,11 @@ class FileAccessBase {
     virtual bool MakeDeleteName(char16_t* out, size_t length, const std::u16string& path);
     virtual bool CreateLogDirectory();
 
+    // A link was found on the way to the log (a folder from the base directory down, the
+    // file, or an old generation): nothing is created, rotated, renamed, deleted or written
+    // for the rest of this object's life.
+    bool linkRefused() const { return linkRefused_; }
+
     // For inspection.
     const std::optional<std::u16string>& path() const { return path_; }
     uint32_t maxSize() const { return maxSize_; }
@@ -74,6 +79,16 @@ class FileAccessBase {
     std::unique_ptr<FileUtils> utils_;
     const char* sddl_ = nullptr;  // for new folders and files; null for a per-user log
     bool perUser_ = false;
+    std::u16string base_;  // the base directory the path was built on
+    bool linkRefused_ = false;
+
+    // Opens the log file unless a link stands in its place (which refuses the log).
+    bool OpenFile();
+    // Refuses the log when a folder from the base directory down to the log's folder is a
+    // link; true when the log is refused.
+    bool RefuseIfFolderLinked();
+    // Gives up the log for good, with one line to the debugger saying which link did it.
+    void RefuseLink(const std::u16string& link);
 
   private:
     void OpenMutex(const std::u16string& name);

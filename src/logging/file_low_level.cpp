@@ -10,13 +10,25 @@ FileLowLevel::~FileLowLevel() { Close(); }
 
 bool FileLowLevel::Open(const std::u16string& path, const char* sddl) {
     lacksMark_ = false;
+    openedLink_ = false;
     if (IsOpen()) return false;
     platform::FileHandle handle = 0;
+    // Everyone may write into the shared log folder, so the name may have been made a link
+    // to some file of the system's: open whatever bears the name as itself, and look at what
+    // the handle holds, which no later swap of the name can change.
     if (!os_.fs.CreateFileW(path, platform::kGenericRead | platform::kGenericWrite,
                             platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
-                            sddl, platform::kOpenAlways, platform::kFileAttributeNormal, handle))
+                            sddl, platform::kOpenAlways,
+                            platform::kFileAttributeNormal | platform::kFileFlagOpenReparsePoint, handle))
         return false;
-    handle_ = handle;
+    platform::UniqueFile opened(&os_.fs, handle);
+    uint32_t attributes = 0;
+    if (!os_.fs.GetFileInformationByHandle(opened.get(), attributes)) return false;
+    if ((attributes & platform::kFileAttributeReparsePoint) != 0) {
+        openedLink_ = true;
+        return false;
+    }
+    handle_ = opened.release();
     if (!ReadHeader()) {
         Close();
         return false;

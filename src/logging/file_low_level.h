@@ -17,7 +17,8 @@ class FileLowLevel {
 
     // Opens or creates the file for reading and writing, shared with every other writer
     // (read, write and delete sharing), and checks its header. False when it was already
-    // open or the file cannot be opened or positioned.
+    // open or the file cannot be opened or positioned. A link at the path is opened as
+    // itself, never followed, and refused (OpenedLink tells).
     virtual bool Open(const std::u16string& path, const char* sddl);
     virtual void Close();
     // Appends at the file pointer. False only when the file is not open: a failed write is
@@ -31,12 +32,15 @@ class FileLowLevel {
     virtual bool IsOpen() const { return handle_ != 0; }
     // Reads the first two bytes, seeks to the end and gives an empty file its mark.
     virtual bool ReadHeader();
+    // The last Open failed because the path is a link (a symbolic link, junction or mount point).
+    virtual bool OpenedLink() const { return openedLink_; }
 
   private:
     platform::Platform& os_;
     uint64_t size_ = 0;
     platform::FileHandle handle_ = 0;
     bool lacksMark_ = false;
+    bool openedLink_ = false;
 };
 
 }  // namespace KvQmrLogging

@@ -19,6 +19,7 @@ enum : uint32_t {
     kGenericWrite = 0x40000000,
     kGenericAll = 0x10000000,
     kDeleteAccess = 0x00010000,  // DELETE
+    kFileReadAttributes = 0x00000080,
 
     // Share modes.
     kFileShareRead = 0x1,
@@ -39,7 +40,13 @@ enum : uint32_t {
     kFileAttributeDirectory = 0x10,
     kFileAttributeArchive = 0x20,
     kFileAttributeNormal = 0x80,
+    kFileAttributeReparsePoint = 0x400,  // a junction, symbolic link or mount point
     kInvalidFileAttributes = 0xFFFFFFFF,
+
+    // CreateFile flags. A directory opens only with backup semantics; a link opens as
+    // itself, not as what it points to, only with kFileFlagOpenReparsePoint.
+    kFileFlagBackupSemantics = 0x02000000,
+    kFileFlagOpenReparsePoint = 0x00200000,
 
     // SetFilePointerEx origins.
     kFileBegin = 0,
@@ -96,6 +103,9 @@ class IFileSystem {
     virtual bool SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin,
                                   uint64_t& newPosition) = 0;
     virtual bool GetFileSizeEx(FileHandle handle, uint64_t& size) = 0;
+    // GetFileInformationByHandle, of which only dwFileAttributes is read: the attributes of
+    // the object the handle holds, not of whatever now bears its name.
+    virtual bool GetFileInformationByHandle(FileHandle handle, uint32_t& attributes) = 0;
 
     // GetFileAttributesA/W: kInvalidFileAttributes on failure.
     virtual uint32_t GetFileAttributesA(const std::string& path) = 0;

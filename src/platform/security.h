@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/common.h"
+#include "platform/filesystem.h"
 #include "platform/registry.h"
 
 namespace platform {
@@ -105,6 +106,14 @@ class ISecurity {
     // key opened with READ_CONTROL; the DACL needs WRITE_DAC, the owner WRITE_OWNER.
     virtual uint32_t GetSecurityInfo(RegKey key, uint32_t info, std::string* owner, std::string* dacl) = 0;
     virtual uint32_t SetSecurityInfo(RegKey key, uint32_t info, const char* owner, const char* dacl) = 0;
+
+    // GetSecurityInfo / SetSecurityInfo (SE_FILE_OBJECT) of a file or directory opened with
+    // IFileSystem::CreateFileW: the object the handle holds, whatever its name leads to now.
+    // Reading needs READ_CONTROL; the DACL needs WRITE_DAC, the owner WRITE_OWNER.
+    virtual uint32_t GetFileSecurityInfo(FileHandle file, uint32_t info, std::string* owner,
+                                         std::string* dacl) = 0;
+    virtual uint32_t SetFileSecurityInfo(FileHandle file, uint32_t info, const char* owner,
+                                         const char* dacl) = 0;
 };
 
 }  // namespace platform

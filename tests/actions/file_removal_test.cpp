@@ -35,7 +35,9 @@ TEST_F(FileRemovalTest, AccessDeniedPathGetsAnOpenListAndOneRetry) {
     EXPECT_EQ(0u, nuke.CleanupFiles());
 
     EXPECT_THAT(m.files.PendingDeletes(), ElementsAre("C:\\KV\\LOCKED.DLL"));
-    EXPECT_EQ("D:P(A;OICI;0x10000000;;;S-1-1-0)", m.files.SecurityOf("C:\\KV\\LOCKED.DLL")->sddl);
+    // Only the machine's own accounts get the object; ordinary users keep nothing on it.
+    EXPECT_EQ("D:P(A;OICI;0x10000000;;;S-1-5-32-544)(A;OICI;0x10000000;;;S-1-5-18)",
+              m.files.SecurityOf("C:\\KV\\LOCKED.DLL")->sddl);
     EXPECT_THAT(
         Messages(),
         ElementsAre("3 CNuke::RemovePath: MoveFileEx for 'C:\\KV\\LOCKED.DLL' FAILED. Trying again with "
@@ -66,7 +68,7 @@ TEST_F(FileRemovalTest, FailuresAfterTheAccessChangeAreErrorsAndNeverStopTheWalk
     // B (walked first): the access change fails, so there is no second request. A: the second request fails
     // too.
     m.faults.Fail("MoveFileExA", platform::kErrorAccessDenied, 3);
-    m.faults.Fail("SetNamedSecurityInfoA", platform::kErrorAccessDenied, 1, 0);
+    m.faults.Fail("SetSecurityInfo", platform::kErrorInvalidData, 1, 0);
     List(nuke.fileList, {"C:\\KV\\A.DLL", "C:\\KV\\B.DLL"});
 
     EXPECT_EQ(0u, nuke.CleanupFiles());

@@ -435,5 +435,41 @@ TEST_F(RegistryRemovalTest, AccountSidAndObjectNames) {
     EXPECT_STREQ("", small);
 }
 
+// The deletion of a listed key takes its whole subtree in the default view, which under
+// WOW64 is the 32-bit copy the working lists never walked.
+TEST_F(RegistryRemovalTest, IgnoredEntriesInTheDefaultViewSubtreeSurviveTheKeyDeletion) {
+    const std::string root = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris";
+    m.registry.SetString(root, "Top", "1", View::K32);
+    m.registry.SetString(root + "\\Keep\\Inner", "Held", "1", View::K32);
+    m.registry.SetString(root + "\\Gone\\Deep", "Lost", "1", View::K32);
+    m.registry.SetString(root + "\\Mixed", "Stay", "1", View::K32);
+    m.registry.SetString(root + "\\Mixed", "Go", "1", View::K32);
+    m.registry.SetString(root + "\\Mixed\\Sub", "A\\B", "1", View::K32);
+    m.registry.SetString(root, "Top", "64", View::K64);
+    List(nuke.ignoreRegKeyList, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KEEP"});
+    List(nuke.ignoreRegValueList, {"kelvaris\\mixed\\stay", "MIXED\\SUB\\A---B"});
+
+    EXPECT_TRUE(nuke.DeleteRegistryKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS"));
+    EXPECT_TRUE(m.registry.ValueExists(root + "\\Keep\\Inner", "Held", View::K32));
+    EXPECT_TRUE(m.registry.ValueExists(root + "\\Mixed", "Stay", View::K32));
+    EXPECT_TRUE(m.registry.ValueExists(root + "\\Mixed\\Sub", "A\\B", View::K32));
+    EXPECT_FALSE(m.registry.ValueExists(root + "\\Mixed", "Go", View::K32));
+    EXPECT_FALSE(m.registry.ValueExists(root, "Top", View::K32));
+    EXPECT_FALSE(m.registry.Exists(root + "\\Gone", View::K32));
+    // The 64-bit copy is not this deletion's business: the default view had the key.
+    EXPECT_TRUE(m.registry.ValueExists(root, "Top", View::K64));
+    EXPECT_TRUE(Logged(3,
+                       "CNuke::DeleteRegistryKey: Registry key 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS' "
+                       "holds ignored entries, only what they do not cover is deleted"));
+
+    // Nothing covered any more: the key goes whole, as before.
+    for (engine::TSet* list : {&nuke.ignoreRegKeyList, &nuke.ignoreRegValueList}) {
+        const char* t = nullptr;
+        for (uint32_t r = list->First(&t); r == 0;) r = list->RemoveCurrent(&t);
+    }
+    EXPECT_TRUE(nuke.DeleteRegistryKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS"));
+    EXPECT_FALSE(m.registry.Exists(root, View::K32));
+}
+
 }  // namespace
 }  // namespace removal_testing

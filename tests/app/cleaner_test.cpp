@@ -1,22 +1,25 @@
+#include "app/cleaner.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "app/cleaner.h"
 #include "app/app_machine.h"
+#include "engine/log_capture.h"
 
 namespace {
 
 using platform::sim::ShutdownRecord;
 
-const std::vector<std::string> kFullSequence = {
-    "Cleaner::PrepareLists",   "CNuke::MsiUninstall",  "CNuke::StopNTProcesses",  "CNuke::StopNTServices",
-    "CNuke::ResetLspStack",    "RemoveSecurityCenterEntries", "CNuke::CleanupFiles", "CNuke::CleanupRegValues",
-    "CNuke::CleanupRegKeys",   "CNuke::StartNTProcesses"};
+const std::vector<std::string> kFullSequence = {"Cleaner::PrepareLists",  "CNuke::MsiUninstall",
+                                                "CNuke::StopNTProcesses", "CNuke::StopNTServices",
+                                                "CNuke::ResetLspStack",   "RemoveSecurityCenterEntries",
+                                                "CNuke::CleanupFiles",    "CNuke::CleanupRegValues",
+                                                "CNuke::CleanupRegKeys",  "CNuke::StartNTProcesses"};
 
 class CleanerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { actions::CWinFirewall::ResetTurnOnCount(); }
 
     // Records the steps; the step named `failAt` returns `code`.
@@ -93,7 +96,8 @@ TEST_F(CleanerTest, TimedRestartCarriesTheNoticeAndReason) {
     const ShutdownRecord& r = m.system.shutdowns[0];
     EXPECT_EQ(r.kind, ShutdownRecord::Kind::InitiateShutdown);
     EXPECT_EQ(r.message,
-              "Uninstallation completed successfully.\nKelvaris Clearout Tool\nwill restart your computer shortly.");
+              "Uninstallation completed successfully.\nKelvaris Clearout Tool\nwill restart your computer "
+              "shortly.");
     EXPECT_EQ(r.timeoutSeconds, 60u);
     EXPECT_TRUE(r.forceAppsClosed);
     EXPECT_TRUE(r.reboot);
@@ -130,6 +134,47 @@ TEST_F(CleanerTest, RestartWithoutATokenStillAsksForARestart) {
     EXPECT_EQ(m.system.shutdowns[0].flags, 6u);
     EXPECT_EQ(actions::CWinFirewall::TurnOnCount(), 0);
     EXPECT_TRUE(m.system.sleeps.empty());
+    // Without a token the privilege was never enabled, so Windows refuses.
+    EXPECT_EQ(m.system.shutdowns[0].error, platform::kErrorPrivilegeNotHeld);
+    EXPECT_FALSE(c.restartRequested);
+}
+
+// A restart that Windows refuses leaves the machine running with the files still queued:
+// the run must end with "restart required", not "restart started", and say why.
+TEST_F(CleanerTest, ARefusedRestartEndsWithRestartRequiredAndAnError) {
+    const struct {
+        const char* name;
+        uint32_t delay;
+        const char* call;    // fault planned for this call, or null
+        bool privilegeHeld;  // the token holds SeShutdownPrivilege
+        uint32_t error;
+        const char* record;
+    } cases[] = {
+        {"immediate restart fails", 0, "ExitWindowsEx", true, 1115,
+         "*E: Cleaner::Restart: ExitWindowsEx failed with error 1115"},
+        {"timed restart fails", 60, "InitiateSystemShutdownExA", true, 1190,
+         "*E: Cleaner::Restart: InitiateSystemShutdownEx failed with error 1190"},
+        {"privilege not held", 0, nullptr, false, platform::kErrorPrivilegeNotHeld,
+         "*E: Cleaner::Restart: ExitWindowsEx failed with error 1314"},
+        {"privilege not held, timed", 30, nullptr, false, platform::kErrorPrivilegeNotHeld,
+         "*E: Cleaner::Restart: InitiateSystemShutdownEx failed with error 1314"},
+    };
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.name);
+        apptest::ToolMachine machine;
+        enginetest::LogCapture log(machine);
+        machine.system.tokenHasShutdownPrivilege = t.privilegeHeld;
+        if (t.call) machine.faults.Fail(t.call, t.error);
+        app::Cleaner c(machine.platform());
+        c.autoRestart = 1;
+        c.rebootDelay = t.delay;
+        c.Run();
+        ASSERT_EQ(machine.system.shutdowns.size(), 1u);
+        EXPECT_EQ(machine.system.shutdowns[0].error, t.error);
+        EXPECT_FALSE(c.restartRequested);
+        EXPECT_EQ(c.ExitCode(), 3010u);
+        EXPECT_TRUE(log.Has(t.record)) << log.Text();
+    }
 }
 
 TEST_F(CleanerTest, RestartOnANonNtPlatformTakesTheFallbackUnlessNoReboot) {
@@ -145,14 +190,37 @@ TEST_F(CleanerTest, RestartOnANonNtPlatformTakesTheFallbackUnlessNoReboot) {
     EXPECT_EQ(m.faults.Calls("OpenProcessToken"), 0);
 }
 
-TEST_F(CleanerTest, PrivilegeAndShutdownFailuresAreIgnored) {
+TEST_F(CleanerTest, APrivilegeFailureStillAsksForTheRestart) {
     m.faults.Fail("LookupPrivilegeValueA", 1313);
-    m.faults.Fail("ExitWindowsEx", platform::kErrorAccessDenied);
     app::Cleaner c(m.platform());
     c.Restart();
-    EXPECT_EQ(m.system.shutdowns.size(), 1u);
+    ASSERT_EQ(m.system.shutdowns.size(), 1u);
     EXPECT_EQ(actions::CWinFirewall::TurnOnCount(), 1);
     EXPECT_TRUE(m.system.enabledPrivileges.empty());
+    // Windows then refuses: the privilege the restart needs is not enabled.
+    EXPECT_EQ(m.system.shutdowns[0].error, platform::kErrorPrivilegeNotHeld);
+    EXPECT_FALSE(c.restartRequested);
+}
+
+TEST_F(CleanerTest, ToolInAFolderWhosePathFillsMaxPathStillFindsItsConfiguration) {
+    // 259 characters is the longest path Windows hands back whole; one more is cut.
+    std::string folder = "C:\\Tools\\";
+    folder += std::string(259 - folder.size() - std::string("\\sweeptool.exe").size(), 'd');
+    for (size_t extra : {0u, 1u}) {
+        SCOPED_TRACE(extra);
+        apptest::ToolMachine machine;
+        std::string dir = folder + std::string(extra, 'd');
+        machine.files.CreateDirectories(dir);
+        machine.files.CreateFile(dir + "\\sweeptool.exe", "MZ");
+        machine.files.CreateFile(dir + "\\sweeptool.cfg", apptest::kEmptyConfig);
+        machine.system.modulePath = dir + "\\sweeptool.exe";
+        ASSERT_EQ(machine.system.modulePath.size(), 259u + extra);
+        app::Cleaner c(machine.platform());
+        c.autoRestart = 0;
+        c.Run();
+        EXPECT_EQ(c.ExitCode(),
+                  extra == 0 ? 3010u : static_cast<uint32_t>(platform::kErrorInsufficientBuffer));
+    }
 }
 
 TEST_F(CleanerTest, RemovalBlockedSkipsTheSequenceButTurnsTheFirewallOn) {

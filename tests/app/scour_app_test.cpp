@@ -1,6 +1,7 @@
+#include "app/scour_app.h"
+
 #include <gtest/gtest.h>
 
-#include "app/scour_app.h"
 #include "app/app_machine.h"
 
 namespace {
@@ -8,7 +9,7 @@ namespace {
 using platform::sim::SimServiceState;
 
 class ScourAppTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { actions::CWinFirewall::ResetTurnOnCount(); }
 
     void Args(std::vector<std::string> rest) {
@@ -18,7 +19,8 @@ protected:
 
     bool KeyExists(const char* path) {
         platform::RegKey raw = 0;
-        if (m.registry.OpenKeyEx(platform::kHkeyLocalMachine, path, platform::kKeyRead, raw) != 0) return false;
+        if (m.registry.OpenKeyEx(platform::kHkeyLocalMachine, path, platform::kKeyRead, raw) != 0)
+            return false;
         m.registry.CloseKey(raw);
         return true;
     }
@@ -89,10 +91,29 @@ TEST_F(ScourAppTest, FailSafeBootUsesTheMinimalKeyAndAcceptsARunningService) {
     EXPECT_FALSE(KeyExists(app::kSafeBootMinimalKey));
 }
 
+TEST_F(ScourAppTest, AnExistingSafeModeRegistrationOutlivesTheRun) {
+    // An administrator made the installer available in safe mode before the run, possibly
+    // with more than this tool writes; the run must leave it exactly as it was.
+    m.registry.SetString(std::string("HKEY_LOCAL_MACHINE\\") + app::kSafeBootNetworkKey, "", "Service");
+    m.registry.SetString(std::string("HKEY_LOCAL_MACHINE\\") + app::kSafeBootNetworkKey, "Note",
+                         "kept by admin");
+    for (const char* failing : {static_cast<const char*>(nullptr), "StartServiceA"}) {
+        SCOPED_TRACE(failing ? failing : "service started");
+        Args({"--NOGUI", "--noreboot"});
+        m.system.metrics[platform::kSmCleanBoot] = 2;
+        if (m.services.Find("msiserver") == nullptr) m.services.Add("msiserver");
+        if (failing) m.faults.Fail(failing, platform::kErrorAccessDenied);
+        RunApp();
+        EXPECT_TRUE(KeyExists(app::kSafeBootNetworkKey));
+        EXPECT_TRUE(
+            m.registry.ValueExists(std::string("HKEY_LOCAL_MACHINE\\") + app::kSafeBootNetworkKey, "Note"));
+    }
+}
+
 TEST_F(ScourAppTest, InstallerServiceFailuresEndTheRunSilently) {
     // Each call made to fail in turn; null stands for a disabled service.
-    for (const char* call : {"RegCreateKeyExA", "RegSetValueExA", "OpenSCManagerA", "OpenServiceA", "StartServiceA",
-                             static_cast<const char*>(nullptr)}) {
+    for (const char* call : {"RegCreateKeyExA", "RegSetValueExA", "OpenSCManagerA", "OpenServiceA",
+                             "StartServiceA", static_cast<const char*>(nullptr)}) {
         SCOPED_TRACE(call ? call : "disabled service");
         apptest::ToolMachine machine;
         actions::CWinFirewall::ResetTurnOnCount();

@@ -42,6 +42,30 @@ TEST(AppSafeBootContract, NetworkKeyIsWrittenWithServiceAndDeletedAtExit) {
     EXPECT_FALSE(KeyExists(os, app::kSafeBootNetworkKey));
 }
 
+TEST(AppSafeBootContract, AnAdministratorsOwnRegistrationStays) {
+    platform::Platform& os = contract::GetBackend().os();
+    (void)os.reg.DeleteKey(platform::kHkeyLocalMachine, app::kSafeBootMinimalKey);
+    platform::RegKey raw = 0;
+    uint32_t disposition = 0xdeadbeef;
+    ASSERT_EQ(os.reg.CreateKeyEx(platform::kHkeyLocalMachine, app::kSafeBootMinimalKey,
+                                 platform::kRegOptionNonVolatile, platform::kKeyAllAccess, raw, &disposition),
+              0u);
+    EXPECT_EQ(disposition, static_cast<uint32_t>(platform::kRegCreatedNewKey));
+    {
+        platform::UniqueRegKey key(&os.reg, raw);
+        static const char kService[] = "Service";
+        ASSERT_EQ(os.reg.SetValueEx(key.get(), nullptr, platform::kRegSz, kService, sizeof(kService)), 0u);
+    }
+    {
+        app::CScourApp application(os);
+        application.safeBootMode = 1;
+        ASSERT_TRUE(application.RegisterSafeBootInstaller());
+        EXPECT_FALSE(application.safeBootKeyCreated);
+    }
+    EXPECT_EQ(DefaultValue(os, app::kSafeBootMinimalKey), "Service");
+    (void)os.reg.DeleteKey(platform::kHkeyLocalMachine, app::kSafeBootMinimalKey);
+}
+
 TEST(AppSafeBootContract, MinimalKeyForFailSafeBoot) {
     platform::Platform& os = contract::GetBackend().os();
     {

@@ -17,7 +17,7 @@ using platform::sim::View;
 using Strings = std::vector<std::string>;
 
 class FileHandlers : public ::testing::Test, public HandlerTest {
-protected:
+  protected:
     void SetUp() override {
         machine.files.CreateFile("C:\\Apps\\Kelvaris\\a.exe");
         machine.files.CreateFile("C:\\Apps\\Kelvaris\\b.dll");
@@ -94,9 +94,31 @@ TEST_F(FileHandlers, DirectoryIsListedOnlyWhenItHoldsEveryNamedEntry) {
     }
 }
 
+TEST_F(FileHandlers, PatternsMatchLongNamesOnlyThoughTheVolumeMatchesShortNamesToo) {
+    machine.files.CreateFile("C:\\Apps\\Kelvaris\\Report.tmpl");
+    machine.files.CreateFile("C:\\Apps\\Kelvaris\\x.tmp");
+    ASSERT_TRUE(machine.files.SetShortName("C:\\Apps\\Kelvaris\\Report.tmpl", "REPORT~1.TMP"));
+    EXPECT_EQ(Handle(&CNuke::ExpandFileName, "C:\\APPS\\KELVARIS\\*.TMP"), 0u);
+    EXPECT_EQ(Listed(), (Strings{"C:\\APPS\\KELVARIS\\X.TMP"}));
+
+    // "*.*" still means every name, with or without an extension, as it does for the listing.
+    HandlerTest t;
+    t.machine.files.CreateFile("C:\\Apps\\Kelvaris\\a.exe");
+    t.machine.files.CreateDirectories("C:\\Apps\\Kelvaris\\Data");
+    EXPECT_EQ(t.Handle(&CNuke::ExpandFileName, "C:\\APPS\\KELVARIS\\*.*"), 0u);
+    EXPECT_EQ(t.Listed(), (Strings{"C:\\APPS\\KELVARIS\\A.EXE", "C:\\APPS\\KELVARIS\\DATA"}));
+}
+
+TEST_F(FileHandlers, DataMatchListsOnlyTheFolderThatHoldsTheNamedFileNotItsMaskedTwin) {
+    machine.files.CreateFile("C:\\Apps\\Acme Secure\\c.dll");
+    nuke.startMenuMask = "Acme Secure";
+    EXPECT_EQ(Handle(&CNuke::MatchFileDirectory, "\"C:\\APPS\\KELVARIS\",\"C.DLL\""), 0u);
+    EXPECT_EQ(Listed(), (Strings{"C:\\APPS\\ACME SECURE"}));
+}
+
 // Four profiles beside the current user's, and a file that is not a profile.
 class MacroHandlers : public ::testing::Test, public HandlerTest {
-protected:
+  protected:
     void SetUp() override {
         for (const char* user : {"Tester", "Alice", "Bob", "Public"}) {
             machine.files.CreateDirectories(std::string("C:\\Users\\") + user +

@@ -20,7 +20,7 @@ using Strings = std::vector<std::string>;
 constexpr char kKv[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris";
 
 class RegistryHandlers : public ::testing::Test, public HandlerTest {
-protected:
+  protected:
     void SetUp() override {
         // The 32-bit view (WOW6432Node) and the 64-bit view hold different things.
         machine.registry.SetString(kKv, "InstallDir", "C:\\Program Files (x86)\\Kelvaris", View::K32);
@@ -196,6 +196,66 @@ TEST(GooglePluginDir, ReadFromTheUsersKeyOrLeftEmpty) {
     t.machine.registry.SetString(key, "plugin_dir", "C:\\" + std::string(300, 'G'), View::K64);
     expand::get_google_plugin_dir(t.machine.platform(), dir);
     EXPECT_EQ(dir, "");
+}
+
+}  // namespace
+
+namespace {
+
+// A value name with a backslash in a key data match names a value in a subkey of each
+// candidate; an empty string is a string, which "*" matches, while a missing value is not.
+TEST_F(RegistryHandlers, DataMatchReadsSubkeyValueNamesAndComparesEmptyStrings) {
+    const std::string kv = kKv;
+    machine.registry.SetString(kv + "\\Agent2\\Settings", "Path", "C:\\KV\\a.exe", View::K64);
+    machine.registry.SetString(kv + "\\Agent3\\Settings", "Path", "C:\\Other\\a.exe", View::K64);
+    EXPECT_EQ(Handle(&CNuke::MatchRegKeyValueData,
+                     "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\AGENT*\",\"SETTINGS\\PATH\",\"C:\\KV\\*\""),
+              0u);
+    EXPECT_EQ(Listed(), Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\AGENT2"});
+
+    HandlerTest t;
+    t.machine.registry.SetString(kv + "\\Blank", "Path", "", View::K64);               // terminator only
+    t.machine.registry.Set(kv + "\\Bare", "Path", kRegSz, {}, View::K64);              // no bytes at all
+    t.machine.registry.CreatePath(kv + "\\BNone", View::K64);                          // no such value
+    t.machine.registry.SetString(kv + "\\BFull", "Path", "C:\\KV\\x.exe", View::K64);  // not empty
+    EXPECT_EQ(t.Handle(&CNuke::MatchRegKeyValueData,
+                       "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B*\",\"PATH\",\"*\""),
+              0u);
+    EXPECT_EQ(t.Listed(), (Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\BARE",
+                                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\BFULL",
+                                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\BLANK"}));
+
+    HandlerTest v;
+    v.machine.registry.SetString(kv, "kvBlank", "", View::K32);
+    v.machine.registry.SetString(kv, "kvBusy", "C:\\KV\\b.exe", View::K32);
+    EXPECT_EQ(v.Handle(&CNuke::MatchRegValueData, "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KVB*\",\"*\""),
+              0u);
+    EXPECT_EQ(v.Listed(), (Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KVBLANK",
+                                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KVBUSY"}));
+    // An empty string is not what a non-empty pattern asks for.
+    HandlerTest w;
+    w.machine.registry.SetString(kv, "kvBlank", "", View::K32);
+    EXPECT_EQ(w.Handle(&CNuke::MatchRegValueData, "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\KVB*\",\"C:*\""),
+              0u);
+    EXPECT_TRUE(w.Listed().empty());
+}
+
+// Keys of the protected table are refused where the remove list is filled, and only there:
+// ignoring one is harmless.
+TEST(RegistryHandlerProtection, ProtectedKeysStayOutOfTheRemoveListButNotTheIgnoreList) {
+    HandlerTest t;
+    t.machine.registry.CreatePath("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Kelvaris", View::K64);
+    std::string data = "HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT";
+    EXPECT_EQ(t.nuke.ExpandRegKey(t.nuke.removeRegKeyList, &data[0]), 0u);
+    EXPECT_TRUE(t.nuke.removeRegKeyList.IsEmpty());
+    data = "HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT";
+    EXPECT_EQ(t.nuke.ExpandRegKey(t.nuke.ignoreRegKeyList, &data[0]), 0u);
+    EXPECT_EQ(handlers_test::Items(t.nuke.ignoreRegKeyList),
+              Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT"});
+    data = "HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\K*";
+    EXPECT_EQ(t.nuke.ExpandRegKey(t.nuke.removeRegKeyList, &data[0]), 0u);
+    EXPECT_EQ(handlers_test::Items(t.nuke.removeRegKeyList),
+              Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\KELVARIS"});
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Over many generated machines and configurations: the run deletes or queues only what its
-// working lists hold, and nothing an ignore entry covers is listed, deleted, queued or has
-// its access list changed.
+// working lists hold; nothing an ignore entry covers, no directory kept because it holds
+// such an object, nothing reached through a link a user planted, and no protected location
+// is listed whole, deleted, queued or has its access list changed.
 #include <algorithm>
 #include <map>
 #include <random>
@@ -63,7 +64,15 @@ struct World {
     // What the configuration ignores, as written in it.
     std::vector<std::string> ignoreKeys, ignoreValues, ignoreFiles;
     std::string config;
+    int links = 0, protectedEntries = 0;
 };
+
+// What no run may change: system files a planted link points at, and keys that are
+// protected as a whole.
+const char* const kSystemFiles[] = {"C:\\Windows\\System32\\kernel32.dll",
+                                    "C:\\Windows\\System32\\drivers\\etc\\hosts",
+                                    "C:\\Windows\\System32\\config\\SOFTWARE"};
+const char* const kProtectedKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 class Generator {
   public:
@@ -138,6 +147,37 @@ class Generator {
                     w.ignoreFiles.push_back(path);
                 }
         }
+        // Links planted by a user in the product's folders, pointing at the system.
+        for (const auto& p : w.products) {
+            if (Chance(40)) {
+                m.files.CreateLink("C:\\Program Files (x86)\\" + p + "\\evil", "C:\\Windows\\System32", true);
+                ++w.links;
+            }
+            if (Chance(40)) {
+                m.files.CreateLink("C:\\Users\\" + w.users[Pick(2)] + "\\AppData\\Roaming\\" + p + "\\hosts",
+                                   "C:\\Windows\\System32\\drivers\\etc\\hosts", false);
+                ++w.links;
+            }
+        }
+        // Entries that name protected locations themselves.
+        static const char* const kProtectedLines[] = {
+            "[file]remove=FILE_NAME,BY_VALUE,C:\\\n",
+            "[file]remove=FILE_NAME_EXPAND,BY_VALUE,%PROGRAM_FILES%\n",
+            "[file]remove=FILE_NAME_EXPAND,BY_VALUE,%APPDATA%\n",
+            "[file]remove=FILE_NAME,BY_VALUE,C:\\Windows\\System32\n",
+            "[key]remove=REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\n",
+            "[key]remove=REG_KEY,BY_VALUE,HKEY_LOCAL_"
+            "MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\n",
+        };
+        for (const char* line : kProtectedLines) {
+            if (!Chance(25)) continue;
+            ++w.protectedEntries;
+            std::string text = line;
+            if (text.rfind("[file]", 0) == 0)
+                s.file += text.substr(6);
+            else
+                s.regKey += text.substr(5);
+        }
         // Wildcards reach every product whose name fits.
         if (Chance(30)) s.regKey += "remove=REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\KV*\n";
         if (Chance(30)) s.file += "remove=FILE_NAME,BY_VALUE,C:\\Program Files (x86)\\Kelvaris*\n";
@@ -209,14 +249,25 @@ bool ListedWithHolders(engine::TSet& list, const std::string& text) {
 }
 
 TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
-    int deletedKeys = 0, deletedValues = 0, queued = 0, protectedObjects = 0;
+    int deletedKeys = 0, deletedValues = 0, queued = 0, protectedObjects = 0, links = 0, protectedEntries = 0;
     for (uint32_t seed = 1; seed <= 150; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         SimMachine m;
         lists_test::ScopedLog log(m);
         m.registry.SetDword("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\\QMR\\Logging", "LogLevel", 4);
+        for (const char* f : kSystemFiles) m.files.CreateFile(f, "system");
+        m.files.SecurityOf("C:\\Windows\\System32")->sddl = "O:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;GR;;;BU)";
+        m.registry.SetString(kProtectedKey, "Shell", "explorer.exe", View::K64);
+        m.registry.SetString(kProtectedKey, "Shell", "explorer.exe", View::K32);
         Generator gen(seed);
         World w = gen.Build(m);
+        links += w.links;
+        protectedEntries += w.protectedEntries;
+        std::map<std::string, std::string> systemBefore;
+        for (const std::string& p : {std::string("C:\\Windows\\System32"), std::string(kSystemFiles[0]),
+                                     std::string(kSystemFiles[1]), std::string(kSystemFiles[2])})
+            systemBefore[p] =
+                m.files.SecurityOf(p)->sddl + "/" + std::to_string(m.files.SecurityOf(p)->deniedAccess);
         m.files.CreateFile(lists_test::kConfigPath, w.config);
         Snapshot before = Take(m, w);
 
@@ -251,9 +302,22 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
         for (const auto& p : m.files.PendingDeletes()) {
             ++queued;
             EXPECT_TRUE(nuke.fileList.Contains(p.c_str())) << p;
+            // Nothing of the system is reached, and no protected folder goes whole.
+            EXPECT_NE(Upper(p).rfind("C:\\WINDOWS", 0), 0u) << p;
+            for (const char* folder : {"C:\\", "C:", "C:\\PROGRAM FILES (X86)", "C:\\USERS",
+                                       "C:\\USERS\\TESTER", "C:\\USERS\\TESTER\\APPDATA\\ROAMING"})
+                EXPECT_NE(Upper(p), folder);
         }
         m.files.SimulateRestart();
         Snapshot after = Take(m, w);
+        for (const auto& [path, acl] : systemBefore) {
+            ASSERT_TRUE(m.files.Exists(path)) << path;
+            EXPECT_EQ(acl, m.files.SecurityOf(path)->sddl + "/" +
+                               std::to_string(m.files.SecurityOf(path)->deniedAccess))
+                << path;
+        }
+        EXPECT_TRUE(m.registry.ValueExists(kProtectedKey, "Shell", View::K64));
+        EXPECT_TRUE(m.registry.ValueExists(kProtectedKey, "Shell", View::K32));
 
         for (const auto& k : before.keys) {
             bool gone = after.keys.count(k) == 0;
@@ -278,8 +342,11 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
                 EXPECT_FALSE(gone) << v;
             }
         }
+        // Ignored objects, and the directories kept because they hold one, keep their lists.
         for (const auto& [path, acl] : before.files) {
-            if (!Covers(w.ignoreFiles, path)) continue;
+            bool holder = false;
+            for (const auto& f : w.ignoreFiles) holder = holder || Upper(f).rfind(path + "\\", 0) == 0;
+            if (!Covers(w.ignoreFiles, path) && !holder) continue;
             auto it = after.files.find(path);
             ASSERT_NE(after.files.end(), it) << path;
             EXPECT_EQ(acl, it->second) << path;
@@ -288,6 +355,8 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
     // The generator must reach the cases the property is about.
     EXPECT_GT(protectedObjects, 100);
     EXPECT_GT(queued, 100);
+    EXPECT_GT(links, 50);
+    EXPECT_GT(protectedEntries, 50);
     RecordProperty("deletedKeys", deletedKeys);
     RecordProperty("deletedValues", deletedValues);
 }

@@ -247,3 +247,110 @@ TEST_F(SimFileSystemTest, HandlesOfDeletedFilesKeepWorking) {
 }
 
 }  // namespace
+
+namespace {
+
+// Links as Windows reports them: the link itself to attributes, find data and deletion,
+// its target to every name that passes through it.
+TEST_F(SimFileSystemTest, JunctionsAndSymbolicLinksLookAndBehaveAsOnWindows) {
+    ASSERT_TRUE(fs.CreateFile("C:\\Windows\\System32\\kernel32.dll", "k"));
+    ASSERT_TRUE(fs.CreateLink("C:\\Data\\J", "C:\\Windows\\System32", true));
+    ASSERT_TRUE(fs.CreateLink("C:\\Data\\F.DLL", "C:\\Windows\\System32\\kernel32.dll", false));
+    EXPECT_FALSE(fs.CreateLink("C:\\Data\\J", "C:\\Windows", true));
+
+    EXPECT_EQ(uint32_t{kFileAttributeDirectory | kFileAttributeReparsePoint},
+              fs.GetFileAttributesA("C:\\Data\\J"));
+    EXPECT_EQ(uint32_t{kFileAttributeArchive | kFileAttributeReparsePoint},
+              fs.GetFileAttributesA("C:\\Data\\F.DLL"));
+    FindDataA data;
+    FindHandle h = 0;
+    ASSERT_TRUE(fs.FindFirstFileA("C:\\Data\\J*", data, h));
+    fs.FindClose(h);
+    EXPECT_EQ("J", data.name);
+    EXPECT_EQ(uint32_t{kFileAttributeDirectory | kFileAttributeReparsePoint}, data.attributes);
+    // Listing through it reaches the target's contents.
+    ASSERT_TRUE(fs.FindFirstFileA("C:\\Data\\J\\k*", data, h));
+    fs.FindClose(h);
+    EXPECT_EQ("kernel32.dll", data.name);
+    EXPECT_EQ("k", fs.Contents("C:\\Data\\J\\kernel32.dll"));
+
+    // A handle opens the target unless told to open the link; a directory needs backup semantics.
+    FileHandle file = 0;
+    uint32_t attributes = 0;
+    EXPECT_FALSE(fs.CreateFileW(u"C:\\Data\\J", kReadControl, 7, nullptr, kOpenExisting, 0, file));
+    EXPECT_EQ(uint32_t{kErrorAccessDenied}, LastError());
+    ASSERT_TRUE(fs.CreateFileW(u"C:\\Data\\J", kReadControl, 7, nullptr, kOpenExisting,
+                               kFileFlagBackupSemantics, file));
+    ASSERT_TRUE(fs.GetFileInformationByHandle(file, attributes));
+    fs.CloseHandle(file);
+    EXPECT_EQ(uint32_t{kFileAttributeDirectory}, attributes);
+    ASSERT_TRUE(fs.CreateFileW(u"C:\\Data\\F.DLL", kReadControl, 7, nullptr, kOpenExisting,
+                               kFileFlagBackupSemantics | kFileFlagOpenReparsePoint, file));
+    ASSERT_TRUE(fs.GetFileInformationByHandle(file, attributes));
+    fs.CloseHandle(file);
+    EXPECT_NE(0u, attributes & kFileAttributeReparsePoint);
+    EXPECT_FALSE(fs.GetFileInformationByHandle(file, attributes));
+
+    // Deleting a link deletes the link.
+    EXPECT_TRUE(fs.MoveFileExA("C:\\Data\\J", nullptr, kMovefileDelayUntilReboot));
+    EXPECT_TRUE(fs.DeleteFileA("C:\\Data\\F.DLL"));
+    fs.SimulateRestart();
+    EXPECT_FALSE(fs.Exists("C:\\Data\\J"));
+    EXPECT_FALSE(fs.Exists("C:\\Data\\F.DLL"));
+    EXPECT_EQ("k", fs.Contents("C:\\Windows\\System32\\kernel32.dll"));
+
+    // A circle of links ends in an error, not a hang.
+    ASSERT_TRUE(fs.CreateLink("C:\\A", "C:\\B", true));
+    ASSERT_TRUE(fs.CreateLink("C:\\B", "C:\\A", true));
+    EXPECT_EQ(kInvalidFileAttributes, fs.GetFileAttributesA("C:\\A\\x"));
+}
+
+TEST_F(SimFileSystemTest, PatternsMatchShortNamesAsWellAsLongOnes) {
+    ASSERT_TRUE(fs.CreateFile("C:\\Data\\Report.tmpl"));
+    ASSERT_TRUE(fs.SetShortName("C:\\Data\\Report.tmpl", "REPORT~1.TMP"));
+    EXPECT_FALSE(fs.SetShortName("C:\\Data\\missing", "MISSING"));
+    FindDataA data;
+    FindHandle h = 0;
+    ASSERT_TRUE(fs.FindFirstFileA("C:\\Data\\*.tmp", data, h));
+    fs.FindClose(h);
+    EXPECT_EQ("Report.tmpl", data.name);
+    EXPECT_FALSE(fs.FindFirstFileA("C:\\Data\\*.tm", data, h));
+}
+
+// Entries marked for inheritance show on children that are not protected, and only there.
+TEST_F(SimFileSystemTest, InheritableEntriesReachChildrenUnlessTheyAreProtected) {
+    ASSERT_TRUE(fs.CreateFile("C:\\P\\Sub\\f.txt"));
+    ASSERT_TRUE(fs.CreateFile("C:\\P\\Sealed\\g.txt"));
+    ASSERT_TRUE(fs.CreateFile("C:\\P\\Plain\\h.txt"));
+    fs.SecurityOf("C:\\P")->sddl =
+        "D:P(A;OICI;0x1F01FF;;;S-1-5-18)(A;CI;0x1;;;S-1-5-32-545)(A;OICINP;0x2;;;S-1-1-0)";
+    fs.SecurityOf("C:\\P\\Sub")->sddl = "D:(A;;0x1;;;S-1-5-21-1)";
+    fs.SecurityOf("C:\\P\\Sub\\f.txt")->sddl = "D:(A;;0x1;;;S-1-5-21-2)";
+    fs.SecurityOf("C:\\P\\Sealed")->sddl = "D:P(A;OICI;0x1;;;S-1-5-21-3)";
+    fs.SecurityOf("C:\\P\\Sealed\\g.txt")->sddl = "D:(A;;0x1;;;S-1-5-21-4)";
+    auto dacl = [&](const char* path) {
+        std::string out = "unread";
+        EXPECT_EQ(0u, m.security.GetNamedSecurityInfoA(path, kSeFileObject, kDaclSecurityInformation, nullptr,
+                                                       &out));
+        return out;
+    };
+    EXPECT_EQ(
+        "D:(A;;0x1;;;S-1-5-21-1)(A;OICIID;0x1F01FF;;;S-1-5-18)(A;CIID;0x1;;;S-1-5-32-545)(A;ID;0x2;;;S-1-1-"
+        "0)",
+        dacl("C:\\P\\Sub"));
+    EXPECT_EQ("D:(A;;0x1;;;S-1-5-21-2)(A;ID;0x1F01FF;;;S-1-5-18)", dacl("C:\\P\\Sub\\f.txt"));
+    EXPECT_EQ("D:P(A;OICI;0x1;;;S-1-5-21-3)", dacl("C:\\P\\Sealed"));
+    EXPECT_EQ("D:(A;;0x1;;;S-1-5-21-4)(A;ID;0x1;;;S-1-5-21-3)", dacl("C:\\P\\Sealed\\g.txt"));
+    // An object created with default security has no list here, and inherits none.
+    EXPECT_EQ("", dacl("C:\\P\\Plain\\h.txt"));
+
+    // Writing a list back keeps only its own entries; the inherited ones follow the folders.
+    ASSERT_EQ(0u,
+              m.security.SetNamedSecurityInfoA("C:\\P\\Sub\\f.txt", kSeFileObject, kDaclSecurityInformation,
+                                               nullptr, dacl("C:\\P\\Sub\\f.txt").c_str()));
+    EXPECT_EQ("D:(A;;0x1;;;S-1-5-21-2)", fs.SecurityOf("C:\\P\\Sub\\f.txt")->sddl);
+    fs.SecurityOf("C:\\P")->sddl = "D:P(A;;0x1F01FF;;;S-1-5-18)";
+    EXPECT_EQ("D:(A;;0x1;;;S-1-5-21-1)", dacl("C:\\P\\Sub"));
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/ansi.h"
+#include "platform/registry.h"
 
 namespace platform::sim {
 
@@ -12,7 +13,14 @@ namespace {
 
 constexpr uint32_t kErrorNotSameDevice = 17;
 constexpr uint32_t kErrorNegativeSeek = 131;
-constexpr uint32_t kErrorDirectory = 267;  // ERROR_DIRECTORY: the name is not a directory
+constexpr uint32_t kErrorDirectory = 267;             // ERROR_DIRECTORY: the name is not a directory
+constexpr uint32_t kErrorCantResolveFilename = 1921;  // a chain of links too long or circular
+// Windows gives up on a name after this many links.
+constexpr int kMaxLinkDepth = 31;
+
+// The rights an open asks for that the object's access list does not grant as data access:
+// whether they are granted is the security area's decision, made when they are used.
+constexpr uint32_t kSecurityRights = kReadControl | kWriteDac | kWriteOwner | kFileReadAttributes;
 
 // The attribute bits SetFileAttributes and CreateFile may set.
 constexpr uint32_t kSettableAttributes =
@@ -92,10 +100,14 @@ struct SimFileSystem::Node {
     std::string contents;
     SimFileSecurity security;
     std::map<std::string, std::shared_ptr<Node>> children;  // by folded name
+    std::string linkTarget;  // a junction (directory) or symbolic link (file) to this full path
+    std::string shortName;   // the 8.3 name, when the volume made one
 
+    bool IsLink() const { return !linkTarget.empty(); }
     uint32_t Reported() const {
-        if (directory) return attributes | kFileAttributeDirectory;
-        return attributes == 0 ? kFileAttributeNormal : attributes;
+        uint32_t link = IsLink() ? uint32_t{kFileAttributeReparsePoint} : 0u;
+        if (directory) return attributes | kFileAttributeDirectory | link;
+        return attributes == 0 && link == 0 ? kFileAttributeNormal : attributes | link;
     }
     bool Denies(uint32_t access) const {
         if (security.deniedAccess & kGenericAll) return access != 0;
@@ -142,7 +154,7 @@ bool SimFileSystem::Refuse(uint32_t code) {
     return false;
 }
 
-SimFileSystem::Lookup SimFileSystem::Resolve(const std::string& path) const {
+SimFileSystem::Lookup SimFileSystem::Resolve(const std::string& path, bool followLast, int depth) const {
     Lookup r;
     std::vector<std::string> parts;
     if (!ParsePath(path, r.drive, parts)) {
@@ -161,16 +173,30 @@ SimFileSystem::Lookup SimFileSystem::Resolve(const std::string& path) const {
     std::shared_ptr<Node> dir = drive->second;
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         auto it = dir->children.find(Fold(parts[i]));
-        if (it == dir->children.end() || !it->second->directory) {
+        std::shared_ptr<Node> next = it == dir->children.end() ? nullptr : it->second;
+        if (next && next->IsLink()) {
+            // A link inside a name is always passed through, as the object manager does.
+            if (depth >= kMaxLinkDepth) {
+                r.error = kErrorCantResolveFilename;
+                return r;
+            }
+            Lookup target = Resolve(next->linkTarget, true, depth + 1);
+            next = target.node;
+        }
+        if (!next || !next->directory) {
             r.error = kErrorPathNotFound;
             return r;
         }
-        dir = it->second;
+        dir = next;
     }
     r.parent = dir;
     r.leaf = parts.back();
     auto it = dir->children.find(Fold(r.leaf));
     if (it != dir->children.end()) r.node = it->second;
+    if (followLast && r.node && r.node->IsLink()) {
+        if (depth >= kMaxLinkDepth) return Lookup{kErrorCantResolveFilename, nullptr, nullptr, {}, r.drive};
+        return Resolve(r.node->linkTarget, true, depth + 1);
+    }
     return r;
 }
 
@@ -269,8 +295,66 @@ uint32_t SimFileSystem::Attributes(const std::string& path) const {
 
 SimFileSecurity* SimFileSystem::SecurityOf(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Lookup l = Resolve(path);
+    Lookup l = Resolve(path, true);
     return l.node ? &l.node->security : nullptr;
+}
+
+SimFileSecurity* SimFileSystem::SecurityOfHandle(FileHandle handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = files_.find(handle);
+    return it == files_.end() ? nullptr : &it->second->node->security;
+}
+
+namespace {
+// The path from `dir` down to the node whose record is `target`, `dir` excluded.
+bool FindChain(const std::shared_ptr<SimFileSystem::Node>& dir, const SimFileSecurity* target,
+               std::vector<const SimFileSystem::Node*>& chain);
+}  // namespace
+
+std::vector<const SimFileSecurity*> SimFileSystem::AncestorsOf(const SimFileSecurity* security,
+                                                               bool& isDirectory) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<const SimFileSecurity*> out;
+    isDirectory = false;
+    for (const auto& [letter, root] : drives_) {
+        std::vector<const Node*> chain;
+        if (&root->security == security) {
+            isDirectory = true;
+            return out;
+        }
+        if (!FindChain(root, security, chain)) continue;
+        // `chain` runs from the object up to the root's child; the root itself comes last.
+        isDirectory = chain.front()->directory;
+        for (size_t i = 1; i < chain.size(); ++i) out.push_back(&chain[i]->security);
+        out.push_back(&root->security);
+        return out;
+    }
+    return out;
+}
+
+bool SimFileSystem::CreateLink(const std::string& path, const std::string& target, bool directory) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    char letter = 0;
+    std::vector<std::string> parts;
+    if (target.empty() || !ParsePath(path, letter, parts) || parts.empty()) return false;
+    std::shared_ptr<Node> dir = MakeDirectories(path.substr(0, path.find_last_of("\\/")));
+    if (!dir) return false;
+    auto& node = dir->children[Fold(parts.back())];
+    if (node) return false;
+    node = std::make_shared<Node>();
+    node->name = parts.back();
+    node->directory = directory;
+    node->attributes = directory ? 0u : uint32_t{kFileAttributeArchive};
+    node->linkTarget = target;
+    return true;
+}
+
+bool SimFileSystem::SetShortName(const std::string& path, const std::string& shortName) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lookup l = Resolve(path);
+    if (!l.node || !l.parent) return false;
+    l.node->shortName = shortName;
+    return true;
 }
 
 std::vector<std::string> SimFileSystem::List(const std::string& directory) const {
@@ -344,18 +428,34 @@ void SimFileSystem::CloseHandle(FileHandle handle) {
 bool SimFileSystem::OpenFileLocked(const std::string& path, uint32_t access, uint32_t share, const char* sddl,
                                    uint32_t disposition, uint32_t flags, FileHandle& out) {
     if (disposition < kCreateNew || disposition > kTruncateExisting) return Refuse(kErrorInvalidParameter);
-    Lookup l = Resolve(path);
+    const bool openLink = (flags & kFileFlagOpenReparsePoint) != 0;
+    Lookup l = Resolve(path, !openLink);
     if (l.error) return Refuse(l.error);
     if (!l.parent) return Refuse(kErrorAccessDenied);  // a drive root
     bool existed = l.node != nullptr;
     if (existed) {
         Node& n = *l.node;
-        if (n.directory) return Refuse(kErrorAccessDenied);
+        if (n.directory) {
+            // A directory opens only as a whole, for what a handle can do with one.
+            if (!(flags & kFileFlagBackupSemantics) || disposition != kOpenExisting ||
+                (access & (kReadRights | kWriteRights)) != 0)
+                return Refuse(kErrorAccessDenied);
+            if (n.Denies(access & ~kSecurityRights)) return Refuse(kErrorAccessDenied);
+            auto file = std::make_unique<OpenFile>();
+            file->node = l.node;
+            file->access = access;
+            file->share = share;
+            out = nextHandle_;
+            nextHandle_ += 4;
+            files_[out] = std::move(file);
+            system_.SetLastError(0);
+            return true;
+        }
         if (disposition == kCreateNew) return Refuse(kErrorFileExists);
         bool truncates = disposition == kCreateAlways || disposition == kTruncateExisting;
         if ((n.attributes & kFileAttributeReadonly) && ((access & kWriteRights) || truncates))
             return Refuse(kErrorAccessDenied);
-        if (n.Denies(access)) return Refuse(kErrorAccessDenied);
+        if (n.Denies(access & ~kSecurityRights)) return Refuse(kErrorAccessDenied);
         if (uint32_t code = ShareConflict(&n, access, share)) return Refuse(code);
         if (truncates) n.contents.clear();
         if (disposition == kCreateAlways)
@@ -448,6 +548,15 @@ bool SimFileSystem::GetFileSizeEx(FileHandle handle, uint64_t& size) {
     auto it = files_.find(handle);
     if (it == files_.end()) return Refuse(kErrorInvalidHandle);
     size = it->second->node->contents.size();
+    return true;
+}
+
+bool SimFileSystem::GetFileInformationByHandle(FileHandle handle, uint32_t& attributes) {
+    if (Fail("GetFileInformationByHandle")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = files_.find(handle);
+    if (it == files_.end()) return Refuse(kErrorInvalidHandle);
+    attributes = it->second->node->Reported();
     return true;
 }
 
@@ -635,8 +744,11 @@ uint32_t SimFileSystem::FindFirstLocked(const std::string& pattern, FindDataA& d
     if (HasWildcard(l.leaf)) {
         if (l.parent->Denies(kGenericRead)) return kErrorAccessDenied;
         std::string want = Fold(l.leaf);
-        auto add = [&](const std::string& name, uint32_t attributes, uint64_t size) {
-            if (MatchName(want.c_str(), Fold(name).c_str()))
+        // A name is found when its long name or its short name matches.
+        auto add = [&](const std::string& name, uint32_t attributes, uint64_t size,
+                       const std::string& shortName = std::string()) {
+            if (MatchName(want.c_str(), Fold(name).c_str()) ||
+                (!shortName.empty() && MatchName(want.c_str(), Fold(shortName).c_str())))
                 listing->entries.push_back(FindDataA{attributes, size, name});
         };
         // Only a directory below a drive root lists "." and "..".
@@ -648,7 +760,8 @@ uint32_t SimFileSystem::FindFirstLocked(const std::string& pattern, FindDataA& d
             add("..", kFileAttributeDirectory, 0);
         }
         for (const auto& [key, child] : l.parent->children)
-            add(child->name, child->Reported(), child->directory ? 0 : child->contents.size());
+            add(child->name, child->Reported(), child->directory ? 0 : child->contents.size(),
+                child->shortName);
     } else if (l.node) {
         const Node& n = *l.node;
         listing->entries.push_back(FindDataA{n.Reported(), n.directory ? 0 : n.contents.size(), n.name});
@@ -800,4 +913,21 @@ bool SimFileSystem::CopyFileW(const std::u16string& from, const std::u16string& 
     return Refuse(CopyLocked(Utf16ToAnsi(from), Utf16ToAnsi(to), failIfExists));
 }
 
+}  // namespace platform::sim
+
+namespace platform::sim {
+namespace {
+
+bool FindChain(const std::shared_ptr<SimFileSystem::Node>& dir, const SimFileSecurity* target,
+               std::vector<const SimFileSystem::Node*>& chain) {
+    for (const auto& [key, child] : dir->children) {
+        if (&child->security == target || (child->directory && FindChain(child, target, chain))) {
+            chain.push_back(child.get());
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
 }  // namespace platform::sim

@@ -57,7 +57,22 @@ class SimFileSystem : public IFileSystem {
     // The attributes GetFileAttributes would report, kInvalidFileAttributes when absent.
     uint32_t Attributes(const std::string& path) const;
     // Null when the object does not exist. The pointer stays valid while the object does.
+    // A link at the end of `path` is followed, as the named security calls follow it.
     SimFileSecurity* SecurityOf(const std::string& path);
+    // The record of the object an open handle holds; null for no such handle.
+    SimFileSecurity* SecurityOfHandle(FileHandle handle);
+    // The records of the directories above the object whose record is `security`, nearest
+    // first, the drive's root last, and whether that object is a directory. Empty for a
+    // drive root or a record of no object.
+    std::vector<const SimFileSecurity*> AncestorsOf(const SimFileSecurity* security, bool& isDirectory) const;
+    // Plants a reparse point at `path` (missing parents are created): a junction to the
+    // directory `target` with `directory`, else a symbolic link to the file `target`. As on
+    // Windows, a name that passes through it reaches the target, while the link itself is
+    // what GetFileAttributes, FindFirstFile, MoveFileEx and a restart's deletion see.
+    // False when `path` already exists.
+    bool CreateLink(const std::string& path, const std::string& target, bool directory);
+    // Gives an existing object an 8.3 name, which FindFirstFile patterns match as well.
+    bool SetShortName(const std::string& path, const std::string& shortName);
     // The names of the entries of a directory, as stored, in the order a listing gives them.
     std::vector<std::string> List(const std::string& directory) const;
     std::vector<SimPendingOperation> PendingOperations() const;
@@ -79,6 +94,7 @@ class SimFileSystem : public IFileSystem {
     bool SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin,
                           uint64_t& newPosition) override;
     bool GetFileSizeEx(FileHandle handle, uint64_t& size) override;
+    bool GetFileInformationByHandle(FileHandle handle, uint32_t& attributes) override;
     uint32_t GetFileAttributesA(const std::string& path) override;
     uint32_t GetFileAttributesW(const std::u16string& path) override;
     bool SetFileAttributesA(const std::string& path, uint32_t attributes) override;
@@ -108,7 +124,8 @@ class SimFileSystem : public IFileSystem {
 
     bool Fail(const char* call);
     bool Refuse(uint32_t code);
-    Lookup Resolve(const std::string& path) const;
+    // Links inside the path are passed through; one at its end only with `followLast`.
+    Lookup Resolve(const std::string& path, bool followLast = false, int depth = 0) const;
     uint32_t ShareConflict(const Node* node, uint32_t access, uint32_t share) const;
     bool HasOpenHandles(const Node* node) const;
     std::shared_ptr<Node> MakeDirectories(const std::string& path);

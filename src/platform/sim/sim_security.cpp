@@ -68,11 +68,81 @@ uint32_t SimSecurity::DeniedBy(const std::vector<AceText>& aces, bool isKey) con
     return denied;
 }
 
+namespace {
+
+// What one entry of a folder becomes in a child: object-inherit entries reach files,
+// container-inherit entries reach folders and go on below them; no-propagate stops after
+// one level. False when the entry does not reach this child.
+bool InheritInto(const AceText& parentAce, bool childIsDirectory, AceText& out) {
+    const uint8_t f = parentAce.flags;
+    out = parentAce;
+    if (!childIsDirectory) {
+        if (!(f & kObjectInheritAce)) return false;
+        out.flags = kInheritedAce;
+        return true;
+    }
+    if (f & kContainerInheritAce) {
+        out.flags =
+            (f & kNoPropagateInheritAce)
+                ? uint8_t{kInheritedAce}
+                : static_cast<uint8_t>((f & (kObjectInheritAce | kContainerInheritAce)) | kInheritedAce);
+        return true;
+    }
+    if ((f & kObjectInheritAce) && !(f & kNoPropagateInheritAce)) {
+        out.flags = kObjectInheritAce | kInheritOnlyAce | kInheritedAce;
+        return true;
+    }
+    return false;
+}
+
+// The entries of a record that are its own, and whether its list is protected; false for
+// a record with no list (null DACL).
+bool OwnAces(const SimFileSecurity& s, std::vector<AceText>& aces, bool& isProtected) {
+    aces.clear();
+    isProtected = false;
+    if (s.sddl.empty()) return false;
+    std::vector<AceText> all;
+    if (!ParseDaclText(s.sddl, all, &isProtected)) return false;
+    for (const AceText& a : all)
+        if (!(a.flags & kInheritedAce)) aces.push_back(a);
+    return true;
+}
+
+}  // namespace
+
+std::vector<AceText> SimSecurity::InheritedAces(const SimFileSecurity* file) const {
+    bool isDirectory = false;
+    std::vector<const SimFileSecurity*> above = files_.AncestorsOf(file, isDirectory);
+    // The effective list of each folder from the top down; each passes on to the next.
+    std::vector<AceText> passed;
+    for (size_t i = above.size(); i-- > 0;) {
+        std::vector<AceText> own;
+        bool isProtected = false;
+        if (!OwnAces(*above[i], own, isProtected)) {
+            passed.clear();
+            continue;
+        }
+        if (!isProtected) {
+            for (const AceText& a : passed) {
+                AceText child;
+                if (InheritInto(a, true, child)) own.push_back(child);
+            }
+        }
+        passed = own;
+    }
+    std::vector<AceText> out;
+    for (const AceText& a : passed) {
+        AceText child;
+        if (InheritInto(a, isDirectory, child)) out.push_back(child);
+    }
+    return out;
+}
+
 uint32_t SimSecurity::FindNamed(const std::string& objectName, uint32_t objectType, Target& out) {
     if (objectType == kSeFileObject) {
         SimFileSecurity* s = files_.SecurityOf(objectName);
         if (s == nullptr) return kErrorFileNotFound;
-        out = Target{&s->ownerSid, &s->sddl, &s->deniedAccess, false};
+        out = Target{&s->ownerSid, &s->sddl, &s->deniedAccess, false, s};
         return kErrorSuccess;
     }
     if (objectType != kSeRegistryKey) return kErrorInvalidParameter;
@@ -107,6 +177,13 @@ uint32_t SimSecurity::Get(const Target& t, uint32_t info, std::string* owner, st
             dacl->clear();
         } else {
             if (!ParseDaclText(*t.sddl, aces, &isProtected)) return kErrorInvalidAcl;
+            if (t.file != nullptr) {
+                std::vector<AceText> own;
+                OwnAces(*t.file, own, isProtected);
+                if (!isProtected)
+                    for (const AceText& a : InheritedAces(t.file)) own.push_back(a);
+                aces = own;
+            }
             *dacl = FormatDaclText(aces, isProtected);
         }
     }
@@ -143,6 +220,13 @@ uint32_t SimSecurity::Set(const Target& t, uint32_t info, const char* owner, con
             t.sddl->clear();
             *t.deniedAccess = 0;
         } else {
+            if (t.file != nullptr) {
+                // Inherited entries are not the object's own: its folders decide them.
+                std::vector<AceText> own;
+                for (const AceText& ace : aces)
+                    if (!(ace.flags & kInheritedAce)) own.push_back(ace);
+                aces = own;
+            }
             *t.sddl = FormatDaclText(aces, isProtected);
             *t.deniedAccess = DeniedBy(aces, t.isKey);
         }
@@ -265,6 +349,26 @@ uint32_t SimSecurity::SetSecurityInfo(RegKey key, uint32_t info, const char* own
     SimKeySecurity* s = registry_.SecurityOfHandle(key);
     if (s == nullptr) return kErrorInvalidHandle;
     return Set(Target{&s->ownerSid, &s->sddl, &s->deniedAccess, true}, info, owner, dacl);
+}
+
+}  // namespace platform::sim
+
+namespace platform::sim {
+
+uint32_t SimSecurity::GetFileSecurityInfo(FileHandle file, uint32_t info, std::string* owner,
+                                          std::string* dacl) {
+    if (uint32_t code = faults_.Take("GetSecurityInfo")) return code;
+    SimFileSecurity* s = files_.SecurityOfHandle(file);
+    if (s == nullptr) return kErrorInvalidHandle;
+    return Get(Target{&s->ownerSid, &s->sddl, &s->deniedAccess, false, s}, info, owner, dacl);
+}
+
+uint32_t SimSecurity::SetFileSecurityInfo(FileHandle file, uint32_t info, const char* owner,
+                                          const char* dacl) {
+    if (uint32_t code = faults_.Take("SetSecurityInfo")) return code;
+    SimFileSecurity* s = files_.SecurityOfHandle(file);
+    if (s == nullptr) return kErrorInvalidHandle;
+    return Set(Target{&s->ownerSid, &s->sddl, &s->deniedAccess, false, s}, info, owner, dacl);
 }
 
 }  // namespace platform::sim

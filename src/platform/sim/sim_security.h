@@ -3,7 +3,9 @@
 // the per-object records of SimRegistry and SimFileSystem. Writing a DACL re-evaluates it
 // for this process's token, so an access list that grants the user clears the denial.
 // Calls on an open key do not check the rights the key was opened with: the open itself
-// already refused what the key's record denies.
+// already refused what the key's record denies. A file's list read back holds, after its
+// own entries, those its folders mark for inheritance, unless it is protected; an object
+// with no list at all (created with default security) inherits nothing here.
 #pragma once
 
 #include <string>
@@ -54,6 +56,10 @@ class SimSecurity : public ISecurity {
                                    const char* owner, const char* dacl) override;
     uint32_t GetSecurityInfo(RegKey key, uint32_t info, std::string* owner, std::string* dacl) override;
     uint32_t SetSecurityInfo(RegKey key, uint32_t info, const char* owner, const char* dacl) override;
+    uint32_t GetFileSecurityInfo(FileHandle file, uint32_t info, std::string* owner,
+                                 std::string* dacl) override;
+    uint32_t SetFileSecurityInfo(FileHandle file, uint32_t info, const char* owner,
+                                 const char* dacl) override;
 
   private:
     // One object's record, whichever area keeps it.
@@ -62,7 +68,11 @@ class SimSecurity : public ISecurity {
         std::string* sddl = nullptr;
         uint32_t* deniedAccess = nullptr;
         bool isKey = false;
+        const SimFileSecurity* file = nullptr;  // a file's record, whose folders pass entries on
     };
+    // The entries a file or directory inherits from the folders above it: what they mark
+    // for inheritance, as Windows writes it into a child whose list is not protected.
+    std::vector<AceText> InheritedAces(const SimFileSecurity* file) const;
 
     uint32_t FindNamed(const std::string& objectName, uint32_t objectType, Target& out);
     uint32_t Get(const Target& t, uint32_t info, std::string* owner, std::string* dacl);

@@ -4,6 +4,8 @@
 #include <functional>
 #include <thread>
 
+#include "platform/filesystem.h"
+
 namespace platform::sim {
 
 namespace {
@@ -87,6 +89,7 @@ std::vector<std::string> SimSystem::CommandLineArguments() { return arguments; }
 
 uint32_t SimSystem::GetModuleFileName(std::string& out) {
     if (uint32_t code = faults_.Take("GetModuleFileNameA")) return code;
+    if (modulePath.size() >= kMaxPath) return kErrorInsufficientBuffer;
     out = modulePath;
     return 0;
 }
@@ -171,15 +174,24 @@ bool SimSystem::GetTokenGroups(TokenHandle token, std::vector<TokenGroup>& out) 
     return true;
 }
 
+bool SimSystem::ShutdownPrivilegeEnabled() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return enabledPrivileges.count(kSeShutdownName) != 0;
+}
+
 bool SimSystem::ExitWindowsEx(uint32_t flags, uint32_t reason) {
     ShutdownRecord r;
     r.kind = ShutdownRecord::Kind::ExitWindows;
     r.flags = flags;
     r.reason = reason;
     r.atMs = clockMs;
+    if (Fault("ExitWindowsEx")) {
+        r.error = tlsLastError;
+    } else if (!ShutdownPrivilegeEnabled()) {
+        r.error = tlsLastError = kErrorPrivilegeNotHeld;
+    }
     shutdowns.push_back(r);
-    if (Fault("ExitWindowsEx")) return false;
-    return true;
+    return r.error == 0;
 }
 
 bool SimSystem::InitiateSystemShutdownEx(const char*, const std::string& message, uint32_t timeoutSeconds,
@@ -192,9 +204,13 @@ bool SimSystem::InitiateSystemShutdownEx(const char*, const std::string& message
     r.reboot = rebootAfterShutdown;
     r.reason = reason;
     r.atMs = clockMs;
+    if (Fault("InitiateSystemShutdownExA")) {
+        r.error = tlsLastError;
+    } else if (!ShutdownPrivilegeEnabled()) {
+        r.error = tlsLastError = kErrorPrivilegeNotHeld;
+    }
     shutdowns.push_back(r);
-    if (Fault("InitiateSystemShutdownExA")) return false;
-    return true;
+    return r.error == 0;
 }
 
 SystemTime SimSystem::GetSystemTime() { return SimTimeFromMs(clockMs); }

@@ -22,7 +22,8 @@ struct ShutdownRecord {
     uint32_t timeoutSeconds = 0;
     bool forceAppsClosed = false;
     bool reboot = false;
-    uint64_t atMs = 0;  // virtual clock when it was asked for
+    uint64_t atMs = 0;   // virtual clock when it was asked for
+    uint32_t error = 0;  // why Windows refused it; 0 when the shutdown was started
 };
 
 struct MessageBoxRecord {
@@ -39,10 +40,14 @@ class SimSystem : public ISystem {
     std::map<int, int> metrics;  // GetSystemMetrics; absent means 0
     OsVersionInfo version{6, 1, 7601, kVerPlatformWin32Nt, "Service Pack 1", 1, 0};
     std::vector<std::string> arguments{"C:\\Tools\\sweeptool.exe"};
+    // GetModuleFileNameA fills a MAX_PATH buffer: a path of 260 characters or more is cut
+    // and the call fails with 122, as it does on Windows since Vista.
     std::string modulePath = "C:\\Tools\\sweeptool.exe";
     // The process's current directory: where CreateProcess looks for a relative program name.
     std::string currentDirectory = "C:\\Tools";
     bool is64BitWindows = true;
+    // Whether the token holds SeShutdownPrivilege at all. Held is not enabled: ExitWindowsEx
+    // and a local InitiateSystemShutdownEx fail with 1314 until the process enables it.
     bool tokenHasShutdownPrivilege = true;
     // An elevated administrator by default.
     std::vector<TokenGroup> tokenGroups{{"S-1-1-0", kSeGroupEnabled}, {kAdministratorsSid, kSeGroupEnabled}};
@@ -117,6 +122,8 @@ class SimSystem : public ISystem {
     void AdvanceClock(uint64_t milliseconds);
 
   private:
+    bool ShutdownPrivilegeEnabled();
+
     Faults& faults_;
     std::mutex mutex_;
     std::map<std::string, Luid> privilegeLuids_;

@@ -41,6 +41,13 @@ bool Win32FileSystem::CreateFileW(const std::u16string& path, uint32_t access, u
     return true;
 }
 
+bool Win32FileSystem::GetFileInformationByHandle(FileHandle handle, uint32_t& attributes) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(H(handle), &info)) return false;
+    attributes = info.dwFileAttributes;
+    return true;
+}
+
 bool Win32FileSystem::ReadFile(FileHandle handle, void* buffer, uint32_t toRead, uint32_t& read) {
     DWORD n = 0;
     BOOL ok = ::ReadFile(H(handle), buffer, toRead, &n, nullptr);

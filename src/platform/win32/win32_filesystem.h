@@ -14,6 +14,7 @@ class Win32FileSystem : public IFileSystem {
     bool SetFilePointerEx(FileHandle handle, int64_t distance, uint32_t origin,
                           uint64_t& newPosition) override;
     bool GetFileSizeEx(FileHandle handle, uint64_t& size) override;
+    bool GetFileInformationByHandle(FileHandle handle, uint32_t& attributes) override;
     uint32_t GetFileAttributesA(const std::string& path) override;
     uint32_t GetFileAttributesW(const std::u16string& path) override;
     bool SetFileAttributesA(const std::string& path, uint32_t attributes) override;

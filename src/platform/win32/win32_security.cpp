@@ -234,4 +234,24 @@ uint32_t Win32Security::SetSecurityInfo(RegKey key, uint32_t info, const char* o
     return ::SetSecurityInfo(Hk(key), SE_REGISTRY_KEY, info, parts.owner.get(), nullptr, parts.acl, nullptr);
 }
 
+uint32_t Win32Security::GetFileSecurityInfo(FileHandle file, uint32_t info, std::string* owner,
+                                            std::string* dacl) {
+    PSID ownerSid = nullptr;
+    PACL acl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    DWORD rc = ::GetSecurityInfo(reinterpret_cast<HANDLE>(file), SE_FILE_OBJECT, info, &ownerSid, nullptr,
+                                 &acl, nullptr, &sd);
+    if (rc != ERROR_SUCCESS) return rc;
+    UniqueLocal<PSECURITY_DESCRIPTOR> owned(sd);
+    return ReadDescriptor(sd, ownerSid, acl, info, owner, dacl);
+}
+
+uint32_t Win32Security::SetFileSecurityInfo(FileHandle file, uint32_t info, const char* owner,
+                                            const char* dacl) {
+    SecurityToWrite parts;
+    if (uint32_t rc = ToWrite(info, owner, dacl, parts)) return rc;
+    return ::SetSecurityInfo(reinterpret_cast<HANDLE>(file), SE_FILE_OBJECT, info, parts.owner.get(), nullptr,
+                             parts.acl, nullptr);
+}
+
 }  // namespace platform::win32

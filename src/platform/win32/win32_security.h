@@ -19,6 +19,10 @@ class Win32Security : public ISecurity {
                                    const char* owner, const char* dacl) override;
     uint32_t GetSecurityInfo(RegKey key, uint32_t info, std::string* owner, std::string* dacl) override;
     uint32_t SetSecurityInfo(RegKey key, uint32_t info, const char* owner, const char* dacl) override;
+    uint32_t GetFileSecurityInfo(FileHandle file, uint32_t info, std::string* owner,
+                                 std::string* dacl) override;
+    uint32_t SetFileSecurityInfo(FileHandle file, uint32_t info, const char* owner,
+                                 const char* dacl) override;
 };
 
 }  // namespace platform::win32

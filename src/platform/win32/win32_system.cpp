@@ -46,10 +46,11 @@ std::vector<std::string> Win32System::CommandLineArguments() {
 
 uint32_t Win32System::GetModuleFileName(std::string& out) {
     char buffer[MAX_PATH] = {};
-    DWORD n = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH - 1);
+    DWORD n = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
     if (n == 0) return ::GetLastError();
-    // A path cut at the buffer's end would name some other file.
-    if (n >= MAX_PATH - 1) return ERROR_INSUFFICIENT_BUFFER;
+    // A result that fills the whole buffer is a path cut at its end, which would name some
+    // other file; 259 characters and the terminator fit.
+    if (n >= MAX_PATH) return ERROR_INSUFFICIENT_BUFFER;
     out.assign(buffer, n);
     return 0;
 }
