@@ -9,6 +9,7 @@
 #include "expand/folder_macros.h"
 #include "expand/path_helpers.h"
 #include "platform/ansi.h"
+#include "platform/environment_text.h"
 
 namespace expand {
 
@@ -119,31 +120,6 @@ std::string Environment(Platform& os, const char16_t* name) {
     return Utf16ToAnsi(value);
 }
 
-// %NAME% references replaced from the environment; an unknown name stays as written.
-std::string ExpandEnvironment(Platform& os, const std::string& text) {
-    std::string out;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t open = text.find('%', at);
-        size_t close = open == std::string::npos ? std::string::npos : text.find('%', open + 1);
-        if (close == std::string::npos) {
-            out += text.substr(at);
-            break;
-        }
-        out += text.substr(at, open - at);
-        std::string name = text.substr(open + 1, close - open - 1);
-        std::u16string wide(name.begin(), name.end());
-        std::u16string value;
-        if (!name.empty() && os.sys.GetEnvironmentVariable(wide, value)) {
-            out += Utf16ToAnsi(value);
-        } else {
-            out += text.substr(open, close - open + 1);
-        }
-        at = close + 1;
-    }
-    return out;
-}
-
 // A string value (REG_SZ or REG_EXPAND_SZ, expanded) in the 64-bit view; empty when missing.
 std::string RegistryString(Platform& os, RegKey root, const char* keyPath, const char* name) {
     RegKey raw = 0;
@@ -157,7 +133,7 @@ std::string RegistryString(Platform& os, RegKey root, const char* keyPath, const
     std::vector<char> buffer(size + 1u, '\0');
     if (os.reg.QueryValueEx(key.get(), name, &type, buffer.data(), &size) != 0) return {};
     std::string value = buffer.data();
-    return type == kRegExpandSz ? ExpandEnvironment(os, value) : value;
+    return type == kRegExpandSz ? platform::ExpandEnvironmentText(os.sys, value) : value;
 }
 
 // The names of the directories directly inside `folder` ("." and ".." left out).

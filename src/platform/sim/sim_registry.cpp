@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "platform/ansi.h"
+#include "platform/environment_text.h"
 
 namespace platform::sim {
 
@@ -311,29 +312,7 @@ uint32_t SimRegistry::ResolveSub(RegKey parent, const std::string& subKey, uint3
 }
 
 std::string SimRegistry::ExpandEnvironment(const std::string& text) const {
-    std::string out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t open = text.find('%', pos);
-        size_t close = open == std::string::npos ? std::string::npos : text.find('%', open + 1);
-        if (close == std::string::npos) {
-            out += text.substr(pos);
-            break;
-        }
-        out += text.substr(pos, open - pos);
-        std::string name = text.substr(open + 1, close - open - 1);
-        std::u16string wide, value;
-        // An unknown variable stays as written, as ExpandEnvironmentStrings leaves it.
-        if (!name.empty() && AnsiToUtf16(name.c_str(), name.size(), wide) &&
-            system_.GetEnvironmentVariable(wide, value)) {
-            out += Utf16ToAnsi(value);
-            pos = close + 1;
-        } else {
-            out += text.substr(open, close - open);
-            pos = close;
-        }
-    }
-    return out;
+    return ExpandEnvironmentText(system_, text);
 }
 
 uint32_t SimRegistry::EraseValue(SimKeyNode& node, const std::string& name) {
