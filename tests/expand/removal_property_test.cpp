@@ -53,7 +53,11 @@ void WalkKeys(const SimMachine& m, const std::string& path, View view, const std
 void WalkFiles(SimMachine& m, const std::string& path, Snapshot& out) {
     if (!m.files.Exists(path)) return;
     const platform::sim::SimFileSecurity* sec = m.files.SecurityOf(path);
-    out.files[Upper(path)] = sec != nullptr ? sec->sddl + "/" + std::to_string(sec->deniedAccess) : "";
+    // The list as Windows reports it, inherited entries included.
+    std::string dacl;
+    (void)m.security.GetNamedSecurityInfoA(path, platform::kSeFileObject, platform::kDaclSecurityInformation,
+                                           nullptr, &dacl);
+    out.files[Upper(path)] = sec != nullptr ? dacl + "/" + std::to_string(sec->deniedAccess) : "";
     if ((m.files.Attributes(path) & platform::kFileAttributeDirectory) == 0) return;
     for (const auto& name : m.files.List(path)) WalkFiles(m, path + "\\" + name, out);
 }
@@ -64,7 +68,7 @@ struct World {
     // What the configuration ignores, as written in it.
     std::vector<std::string> ignoreKeys, ignoreValues, ignoreFiles;
     std::string config;
-    int links = 0, protectedEntries = 0;
+    int links = 0, protectedEntries = 0, inherited = 0;
 };
 
 // What no run may change: system files a planted link points at, and keys that are
@@ -137,6 +141,14 @@ class Generator {
                         f, "x",
                         Chance(20) ? platform::kFileAttributeReadonly : platform::kFileAttributeArchive);
                 }
+            }
+            // Lists that children inherit from the product's folders, over lists of their own.
+            for (const auto& f : paths) {
+                std::string path = f.back() == '\\' ? f.substr(0, f.size() - 1) : f;
+                platform::sim::SimFileSecurity* sec = m.files.SecurityOf(path);
+                if (sec == nullptr || !Chance(50)) continue;
+                sec->sddl = f.back() == '\\' ? "D:(A;OICI;FA;;;BU)" : "D:(A;;FR;;;WD)";
+                ++w.inherited;
             }
             if (Chance(80)) s.file += "remove=FILE_NAME_EXPAND,BY_VALUE,%PROGRAM_FILES%\\" + p + "\n";
             if (Chance(60)) s.file += "remove=FILE_NAME_EXPAND,BY_VALUE,%APPDATA%\\" + p + "\n";
@@ -249,7 +261,8 @@ bool ListedWithHolders(engine::TSet& list, const std::string& text) {
 }
 
 TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
-    int deletedKeys = 0, deletedValues = 0, queued = 0, protectedObjects = 0, links = 0, protectedEntries = 0;
+    int deletedKeys = 0, deletedValues = 0, queued = 0, protectedObjects = 0, links = 0, protectedEntries = 0,
+        inherited = 0;
     for (uint32_t seed = 1; seed <= 150; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         SimMachine m;
@@ -263,6 +276,7 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
         World w = gen.Build(m);
         links += w.links;
         protectedEntries += w.protectedEntries;
+        inherited += w.inherited;
         std::map<std::string, std::string> systemBefore;
         for (const std::string& p : {std::string("C:\\Windows\\System32"), std::string(kSystemFiles[0]),
                                      std::string(kSystemFiles[1]), std::string(kSystemFiles[2])})
@@ -357,6 +371,7 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
     EXPECT_GT(queued, 100);
     EXPECT_GT(links, 50);
     EXPECT_GT(protectedEntries, 50);
+    EXPECT_GT(inherited, 500);
     RecordProperty("deletedKeys", deletedKeys);
     RecordProperty("deletedValues", deletedValues);
 }
