@@ -11,7 +11,7 @@
 
 namespace msitool {
 
-// Results of the spec operations.
+// Results of the registry-spec operations.
 enum : uint32_t {
     kRegSpecOk = 0,
     kRegSpecOpenFailed = 1,    // the key could not be opened or created
