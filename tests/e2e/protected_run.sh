@@ -20,8 +20,9 @@ put "$pf/Kelvaris Probe/probe.exe"
 put "$pf/Other Vendor/app.exe"
 put "$c/keep.txt"
 put "$c/users/$user/AppData/Roaming/OtherApp/settings.ini"
-wine reg add 'HKLM\SOFTWARE\Kelvaris Probe' /v InstallDir /t REG_SZ /d 'C:\Program Files (x86)' /f /reg:32 >/dev/null 2>&1
-wine reg add 'HKLM\SOFTWARE\Kelvaris Probe' /v Version /t REG_SZ /d 1 /f /reg:32 >/dev/null 2>&1
+# REG_VALUE entries read the default (32-bit) view, REG_KEY entries find keys in the 64-bit one.
+wine reg add 'HKLM\SOFTWARE\Kelvaris Probe Paths' /v InstallDir /t REG_SZ /d 'C:\Program Files (x86)' /f /reg:32 >/dev/null 2>&1
+wine reg add 'HKLM\SOFTWARE\Kelvaris Probe' /v Version /t REG_SZ /d 1 /f /reg:64 >/dev/null 2>&1
 wine reg add 'HKCU\Software\OtherApp' /v Keep /t REG_SZ /d 1 /f >/dev/null 2>&1
 
 mkdir -p "$c/Tools"
@@ -39,7 +40,7 @@ remove=REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\SOFTWARE\Kelvaris Probe
 remove=FILE_NAME_EXPAND,BY_VALUE,%PROGRAM_FILES%
 remove=FILE_NAME,BY_VALUE,C:\
 remove=FILE_NAME_EXPAND,BY_VALUE,%APPDATA%
-remove=REG_VALUE,BY_REFERENCE,HKEY_LOCAL_MACHINE\SOFTWARE\Kelvaris Probe\InstallDir
+remove=REG_VALUE,BY_REFERENCE,HKEY_LOCAL_MACHINE\SOFTWARE\Kelvaris Probe Paths\InstallDir
 remove=FILE_NAME_EXPAND,BY_VALUE,%PROGRAM_FILES%\Kelvaris Probe
 CFG
 
@@ -51,7 +52,7 @@ not() { ! "$@"; }
 e2e_check "kept: HKLM\\SOFTWARE\\Microsoft (64-bit view)" key_in 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion' 64
 e2e_check "kept: HKLM\\SOFTWARE\\Microsoft (32-bit view)" key_in 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion' 32
 e2e_check "kept: the user's Software key with another program's key" key_in 'HKCU\Software\OtherApp' 64
-e2e_check "removed: the product's key below SOFTWARE" not key_in 'HKLM\SOFTWARE\Kelvaris Probe' 32
+e2e_check "removed: the product's key below SOFTWARE" not key_in 'HKLM\SOFTWARE\Kelvaris Probe' 64
 
 log="$c/ProgramData/Kelvaris/Logs/tool/sweeptool.log"
 text=$(iconv -f UTF-16LE -t UTF-8 "$log" 2>/dev/null | tr -d '\r')
