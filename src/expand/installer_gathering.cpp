@@ -250,34 +250,47 @@ uint32_t CNuke::EnumerateRegKeyAndMatchValue(platform::RegKey root, const char* 
     return result;
 }
 
-uint32_t CNuke::EnumerateRegKeyEnumerateSubKeysAndMatchValue(platform::RegKey root, const char* keyPath,
-                                                             const char* match, TSet& target, bool dataMode) {
-    static const char* const kTag = "CNuke::EnumerateRegKeyEnumerateSubKeysAndMatchValue";
-    if (keyPath == nullptr || match == nullptr) return kErrorInvalidParameter;
+namespace {
+
+// Opens root\`keyPath` for reading and sizes a name buffer for its subkeys (longest name
+// plus a terminator, in `room`). On failure logs it at level 3 for `tag` and returns the
+// open or query error, as both subkey walks of the installer database report it.
+uint32_t OpenForSubkeyWalk(IRegistry& reg, RegKey root, const char* keyPath, const char* tag,
+                           UniqueRegKey& key, std::unique_ptr<char[]>& name, uint32_t& room) {
+    const char* const operation = std::strchr(tag, ':') + 2;
     RegKey raw = 0;
-    if (uint32_t code = os_.reg.OpenKeyEx(root, keyPath, kReadAccess, raw)) {
-        EngineLog(
-            3, "%s: EnumerateRegKeyEnumerateSubKeysAndMatchValue: Failed to open '%s', reported error '%d'",
-            kTag, keyPath, static_cast<int>(code));
+    if (uint32_t code = reg.OpenKeyEx(root, keyPath, kReadAccess, raw)) {
+        EngineLog(3, "%s: %s: Failed to open '%s', reported error '%d'", tag, operation, keyPath,
+                  static_cast<int>(code));
         return code;
     }
-    UniqueRegKey key(&os_.reg, raw);
-
+    key.reset(&reg, raw);
     uint32_t maxSubKey = 0;
-    uint32_t code = os_.reg.QueryInfoKey(key.get(), nullptr, &maxSubKey, nullptr, nullptr, nullptr);
-    std::unique_ptr<char[]> name;
+    uint32_t code = reg.QueryInfoKey(key.get(), nullptr, &maxSubKey, nullptr, nullptr, nullptr);
     if (code == 0) {
         name = ZeroedBuffer(maxSubKey, 1);
         if (name == nullptr) code = kErrorNotEnoughMemory;
     }
     if (code != 0) {
-        EngineLog(
-            3,
-            "%s: EnumerateRegKeyEnumerateSubKeysAndMatchValue: Failed to query info for '%s' with error '%d'",
-            kTag, keyPath, static_cast<int>(code));
+        EngineLog(3, "%s: %s: Failed to query info for '%s' with error '%d'", tag, operation, keyPath,
+                  static_cast<int>(code));
+        key.reset();
         return code;
     }
-    ++maxSubKey;
+    room = maxSubKey + 1;
+    return 0;
+}
+
+}  // namespace
+
+uint32_t CNuke::EnumerateRegKeyEnumerateSubKeysAndMatchValue(platform::RegKey root, const char* keyPath,
+                                                             const char* match, TSet& target, bool dataMode) {
+    static const char* const kTag = "CNuke::EnumerateRegKeyEnumerateSubKeysAndMatchValue";
+    if (keyPath == nullptr || match == nullptr) return kErrorInvalidParameter;
+    UniqueRegKey key;
+    std::unique_ptr<char[]> name;
+    uint32_t maxSubKey = 0;
+    if (uint32_t code = OpenForSubkeyWalk(os_.reg, root, keyPath, kTag, key, name, maxSubKey)) return code;
 
     uint32_t result = 0;
     for (uint32_t index = 0;; ++index) {
@@ -418,27 +431,10 @@ bool CNuke::IsOtherPublishersProduct(const char* packedProductCode) {
 
 void CNuke::ProductBasedMSIRemoval() {
     static const char* const kTag = "CNuke::ProductBasedMSIRemoval";
-    RegKey raw = 0;
-    if (uint32_t code = os_.reg.OpenKeyEx(kHkeyLocalMachine, kProductsArea, kReadAccess, raw)) {
-        EngineLog(3, "%s: ProductBasedMSIRemoval: Failed to open '%s', reported error '%d'", kTag,
-                  kProductsArea, static_cast<int>(code));
-        return;
-    }
-    UniqueRegKey products(&os_.reg, raw);
-
-    uint32_t maxSubKey = 0;
-    uint32_t code = os_.reg.QueryInfoKey(products.get(), nullptr, &maxSubKey, nullptr, nullptr, nullptr);
+    UniqueRegKey products;
     std::unique_ptr<char[]> name;
-    if (code == 0) {
-        name = ZeroedBuffer(maxSubKey, 1);
-        if (name == nullptr) code = kErrorNotEnoughMemory;
-    }
-    if (code != 0) {
-        EngineLog(3, "%s: ProductBasedMSIRemoval: Failed to query info for '%s' with error '%d'", kTag,
-                  kProductsArea, static_cast<int>(code));
-        return;
-    }
-    ++maxSubKey;
+    uint32_t maxSubKey = 0;
+    if (OpenForSubkeyWalk(os_.reg, kHkeyLocalMachine, kProductsArea, kTag, products, name, maxSubKey)) return;
 
     for (uint32_t index = 0;; ++index) {
         uint32_t length = maxSubKey;
@@ -453,6 +449,7 @@ void CNuke::ProductBasedMSIRemoval() {
         }
         const std::string productText = std::string(kRootMachine) + "\\" + kProductsArea + "\\" + packed;
         const std::string propertiesPath = std::string(kProductsArea) + "\\" + packed + "\\InstallProperties";
+        RegKey raw = 0;
         if (os_.reg.OpenKeyEx(kHkeyLocalMachine, propertiesPath, kReadAccess, raw) != 0) continue;
         UniqueRegKey properties(&os_.reg, raw);
 

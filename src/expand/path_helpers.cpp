@@ -128,6 +128,16 @@ bool JoinPath(char* out, size_t outSize, std::initializer_list<const char*> part
     return fits;
 }
 
+platform::RegKey RootKeyOfName(const char* name) {
+    if (name == nullptr) return 0;
+    const size_t n = std::strlen(name);
+    for (const RootPrefix& root : kRootPrefixes) {
+        // The prefix is the name and its separator.
+        if (std::strlen(root.prefix) == n + 1 && StartsWithNoCaseAscii(root.prefix, name)) return root.key;
+    }
+    return 0;
+}
+
 uint32_t ParseRegistryPath(char* text, platform::RegKey& rootKey, char*& rootName, char*& keyPath,
                            char*& lastComponent) {
     if (text == nullptr || *text == '\0') return platform::kErrorInvalidData;

@@ -43,6 +43,10 @@ void NormalizePath(char* text);
 // in `outSize` bytes (terminator included): a cut path would name some other object.
 [[nodiscard]] bool JoinPath(char* out, size_t outSize, std::initializer_list<const char*> parts);
 
+// The predefined key of a root name ("HKEY_LOCAL_MACHINE" and the six others, case
+// ignored), or 0 for any other text.
+platform::RegKey RootKeyOfName(const char* name);
+
 // Normalises `text` and splits it into root, key path and last component, in place.
 // rootKey is 0 and rootName null when no known root begins the text; keyPath is null when
 // nothing follows the root; lastComponent is null when the key path has no "\" or ends

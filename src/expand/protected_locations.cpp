@@ -52,23 +52,14 @@ constexpr KeyRow kSoftwareKeys[] = {
     {"POLICIES", "policies"},
 };
 
-struct RootRow {
+// The short root names a hand-written entry may use, besides the names every entry uses.
+struct RootAlias {
     const char* name;
     RegKey root;
 };
-constexpr RootRow kRoots[] = {
-    {"HKEY_CLASSES_ROOT", kHkeyClassesRoot},
-    {"HKCR", kHkeyClassesRoot},
-    {"HKEY_CURRENT_USER", kHkeyCurrentUser},
-    {"HKCU", kHkeyCurrentUser},
-    {"HKEY_LOCAL_MACHINE", kHkeyLocalMachine},
-    {"HKLM", kHkeyLocalMachine},
-    {"HKEY_USERS", kHkeyUsers},
-    {"HKU", kHkeyUsers},
-    {"HKEY_CURRENT_CONFIG", kHkeyCurrentConfig},
-    {"HKCC", kHkeyCurrentConfig},
-    {"HKEY_PERFORMANCE_DATA", kHkeyPerformanceData},
-    {"HKEY_DYN_DATA", kHkeyDynData},
+constexpr RootAlias kRootAliases[] = {
+    {"HKCR", kHkeyClassesRoot}, {"HKCU", kHkeyCurrentUser},   {"HKLM", kHkeyLocalMachine},
+    {"HKU", kHkeyUsers},        {"HKCC", kHkeyCurrentConfig},
 };
 
 // Upper case, one "\" between components, no trailing separator, "." dropped and ".."
@@ -376,9 +367,9 @@ const char* ProtectedLocations::KeyReason(const char* keyText) {
     size_t slash = canonical.find('\\');
     std::string rootName = canonical.substr(0, slash);
     std::string rest = slash == std::string::npos ? std::string() : canonical.substr(slash + 1);
-    RegKey root = 0;
-    for (const RootRow& row : kRoots) {
-        if (rootName == row.name) root = row.root;
+    RegKey root = RootKeyOfName(rootName.c_str());
+    for (const RootAlias& alias : kRootAliases) {
+        if (rootName == alias.name) root = alias.root;
     }
     if (root == 0) return nullptr;
     if (rest.empty()) return kRegistryRoot;

@@ -425,6 +425,17 @@ void SimFileSystem::CloseHandle(FileHandle handle) {
     files_.erase(handle);
 }
 
+FileHandle SimFileSystem::AddHandle(const std::shared_ptr<Node>& node, uint32_t access, uint32_t share) {
+    auto file = std::make_unique<OpenFile>();
+    file->node = node;
+    file->access = access;
+    file->share = share;
+    FileHandle handle = nextHandle_;
+    nextHandle_ += 4;
+    files_[handle] = std::move(file);
+    return handle;
+}
+
 bool SimFileSystem::OpenFileLocked(const std::string& path, uint32_t access, uint32_t share, const char* sddl,
                                    uint32_t disposition, uint32_t flags, FileHandle& out) {
     if (disposition < kCreateNew || disposition > kTruncateExisting) return Refuse(kErrorInvalidParameter);
@@ -441,13 +452,7 @@ bool SimFileSystem::OpenFileLocked(const std::string& path, uint32_t access, uin
                 (access & (kReadRights | kWriteRights)) != 0)
                 return Refuse(kErrorAccessDenied);
             if (n.Denies(access & ~kSecurityRights)) return Refuse(kErrorAccessDenied);
-            auto file = std::make_unique<OpenFile>();
-            file->node = l.node;
-            file->access = access;
-            file->share = share;
-            out = nextHandle_;
-            nextHandle_ += 4;
-            files_[out] = std::move(file);
+            out = AddHandle(l.node, access, share);
             system_.SetLastError(0);
             return true;
         }
@@ -470,13 +475,7 @@ bool SimFileSystem::OpenFileLocked(const std::string& path, uint32_t access, uin
         l.parent->children[Fold(l.leaf)] = node;
         l.node = node;
     }
-    auto file = std::make_unique<OpenFile>();
-    file->node = l.node;
-    file->access = access;
-    file->share = share;
-    out = nextHandle_;
-    nextHandle_ += 4;
-    files_[out] = std::move(file);
+    out = AddHandle(l.node, access, share);
     bool reports = existed && (disposition == kOpenAlways || disposition == kCreateAlways);
     system_.SetLastError(reports ? static_cast<uint32_t>(kErrorAlreadyExists) : 0u);
     return true;

@@ -129,6 +129,8 @@ class SimFileSystem : public IFileSystem {
     uint32_t ShareConflict(const Node* node, uint32_t access, uint32_t share) const;
     bool HasOpenHandles(const Node* node) const;
     std::shared_ptr<Node> MakeDirectories(const std::string& path);
+    // A new handle on `node`; the caller holds the lock.
+    FileHandle AddHandle(const std::shared_ptr<Node>& node, uint32_t access, uint32_t share);
     bool OpenFileLocked(const std::string& path, uint32_t access, uint32_t share, const char* sddl,
                         uint32_t disposition, uint32_t flags, FileHandle& out);
     uint32_t DeleteLocked(const std::string& path);
