@@ -211,6 +211,9 @@ class CNuke {
                                                     const char* valueName);
     // The 32-bit process runs on 64-bit Windows.
     bool IsWow64();
+    // Runs the 64-bit provider remover hidden and waits up to a minute for it: 0 when it
+    // could not be started, else 1 (the caller ignores it).
+    uint32_t RemoveKVLsp64();
 
     // --- shared removal records (actions/removal_log.cpp) ---
     // One warning worded by the error code: "<operation> '<object>' reported ...".

@@ -61,6 +61,15 @@ enum : uint32_t {
     kAccessExists = 0,
     kAccessWrite = 2,
     kAccessRead = 4,
+
+    // GetDriveType results.
+    kDriveUnknown = 0,
+    kDriveNoRootDir = 1,
+    kDriveRemovable = 2,
+    kDriveFixed = 3,
+    kDriveRemote = 4,
+    kDriveCdrom = 5,
+    kDriveRamdisk = 6,
 };
 
 constexpr uint32_t kMaxPath = 260;  // MAX_PATH, terminator included
@@ -143,6 +152,14 @@ class IFileSystem {
     virtual uint32_t GetTempPathW(uint32_t bufferChars, std::u16string& out) = 0;
     // CopyFileW; with `failIfExists` an existing target gives 80 (ERROR_FILE_EXISTS).
     virtual bool CopyFileW(const std::u16string& from, const std::u16string& to, bool failIfExists) = 0;
+
+    // GetLogicalDriveStringsA into a buffer of `bufferChars` characters: the length written
+    // without the final NUL ("C:\\", NUL, "D:\\", NUL, ...; `out` holds exactly those
+    // characters), the length needed when the buffer is too small (`out` untouched), 0 with
+    // the last error on failure.
+    virtual uint32_t GetLogicalDriveStrings(uint32_t bufferChars, std::string& out) = 0;
+    // GetDriveTypeA of a root such as "C:\\": one of the kDrive values.
+    virtual uint32_t GetDriveType(const std::string& root) = 0;
 };
 
 using UniqueFile = UniqueIn<IFileSystem, FileHandle, &IFileSystem::CloseHandle>;

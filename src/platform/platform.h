@@ -2,6 +2,7 @@
 // Subsystems take the areas they use by reference; there is no global machine.
 #pragma once
 
+#include "platform/com.h"
 #include "platform/filesystem.h"
 #include "platform/installer.h"
 #include "platform/processes.h"
@@ -11,6 +12,7 @@
 #include "platform/shell.h"
 #include "platform/sync.h"
 #include "platform/system.h"
+#include "platform/winsock.h"
 
 namespace platform {
 
@@ -24,6 +26,8 @@ struct Platform {
     ISync& sync;
     IShell& shell;
     IInstaller& msi;
+    IWinsock& wsc;
+    ICom& com;
 };
 
 }  // namespace platform

@@ -14,6 +14,8 @@ namespace platform {
 using SnapshotHandle = uintptr_t;
 // A process handle of this seam; 0 is "no handle".
 using ProcessHandle = uintptr_t;
+// A module (HMODULE) of another process; only passed back to this seam.
+using ModuleHandle = uintptr_t;
 
 enum : uint32_t { kTh32csSnapProcess = 0x00000002 };
 
@@ -21,8 +23,11 @@ enum : uint32_t {
     kProcessTerminate = 0x0001,
     kProcessQueryInformation = 0x0400,
     kProcessQueryLimitedInformation = 0x1000,
+    kProcessVmRead = 0x0010,
+    kProcessAllAccess = 0x1F0FFF,  // as the product asks for it (the pre-Vista value)
     kStillActive = 259,        // GetExitCodeProcess of a process that runs
     kErrorBadExeFormat = 193,  // CreateProcess of a file that is not a program
+    kErrorPartialCopy = 299,   // a process's memory (its module list) cannot be read
 };
 
 // WaitForMultipleObjects takes at most this many handles (its results: platform/sync.h).
@@ -74,6 +79,27 @@ public:
     // STARTUPINFOA; the new process is not waited for and its handles are closed at once.
     // False with the last error; `processId` receives the new process's id.
     virtual bool CreateProcess(const std::string& applicationName, uint32_t& processId) = 0;
+
+    // CreateProcessW(no application name, a writable copy of `commandLine`, no security
+    // attributes, handles inherited, NORMAL_PRIORITY_CLASS, the caller's environment and
+    // current directory, STARTUPINFOW with STARTF_USESHOWWINDOW and SW_HIDE). The program
+    // is found by CreateProcess's own search: the caller's executable folder first, then
+    // the current folder, the system folders and PATH. The thread handle is closed at once;
+    // `process` is the process handle (PROCESS_ALL_ACCESS). False with the last error.
+    virtual bool CreateProcessHidden(const std::u16string& commandLine, ProcessHandle& process,
+                                     uint32_t& processId) = 0;
+
+    // EnumProcesses into a buffer of `bufferBytes` bytes: the ids that fit in `ids`,
+    // `bytesReturned` the bytes they take (equal to the buffer size when it may have been
+    // too small). False with the last error.
+    virtual bool EnumProcesses(uint32_t bufferBytes, std::vector<uint32_t>& ids, uint32_t& bytesReturned) = 0;
+    // EnumProcessModules with room for one module: the process's first module (its
+    // executable). False with the last error (299 for a process whose modules cannot be read).
+    virtual bool EnumProcessModulesFirst(ProcessHandle process, ModuleHandle& module) = 0;
+    // GetModuleFileNameExA into a buffer of `bufferChars` characters: the path, cut to fit
+    // as the call cuts it. False with the last error.
+    virtual bool GetModuleFileNameEx(ProcessHandle process, ModuleHandle module, uint32_t bufferChars,
+                                     std::string& path) = 0;
 };
 
 using UniqueSnapshot = UniqueIn<IProcesses, SnapshotHandle, &IProcesses::CloseSnapshot>;

@@ -163,6 +163,10 @@ public:
     // thread had already initialised COM, negative on failure). Each success, S_FALSE
     // included, is balanced by one CoUninitialize.
     virtual int32_t CoInitialize() = 0;
+    // CoInitializeEx(NULL, flags) (kCoinit values of platform/com.h): S_OK, S_FALSE when
+    // this thread had already initialised COM in the same model, RPC_E_CHANGED_MODE
+    // (0x80010106, not a success) when in the other one.
+    virtual int32_t CoInitializeEx(uint32_t flags) = 0;
     virtual void CoUninitialize() = 0;
 
     // Whether GetProcAddress(GetModuleHandleA(module), name) finds the entry point: the

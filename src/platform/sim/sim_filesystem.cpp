@@ -221,7 +221,8 @@ bool SimFileSystem::HasOpenHandles(const Node* node) const {
 
 // --- test helpers ---
 
-void SimFileSystem::AddDrive(char letter) {
+void SimFileSystem::AddDrive(char letter, uint32_t driveType) {
+    (void)driveType;
     std::lock_guard<std::mutex> lock(mutex_);
     char d = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
     auto& root = drives_[d];
@@ -929,4 +930,8 @@ bool FindChain(const std::shared_ptr<SimFileSystem::Node>& dir, const SimFileSec
 }
 
 }  // namespace
+uint32_t SimFileSystem::GetLogicalDriveStrings(uint32_t, std::string&) { return 0; }
+
+uint32_t SimFileSystem::GetDriveType(const std::string&) { return kDriveUnknown; }
+
 }  // namespace platform::sim

@@ -37,8 +37,8 @@ class SimFileSystem : public IFileSystem {
     ~SimFileSystem() override;
 
     // --- state a test arranges and inspects; paths are full ("C:\dir\file"), case ignored ---
-    // Adds an empty drive ("D"); C: exists from the start.
-    void AddDrive(char letter);
+    // Adds an empty drive ("D") of that GetDriveType kind; C: exists from the start, fixed.
+    void AddDrive(char letter, uint32_t driveType = kDriveFixed);
     // Creates or replaces a file, creating missing parent directories.
     bool CreateFile(const std::string& path, const std::string& contents = {},
                     uint32_t attributes = kFileAttributeArchive);
@@ -114,6 +114,8 @@ class SimFileSystem : public IFileSystem {
     uint32_t ReadWholeFile(const std::string& path, std::string& bytes) override;
     uint32_t GetTempPathW(uint32_t bufferChars, std::u16string& out) override;
     bool CopyFileW(const std::u16string& from, const std::u16string& to, bool failIfExists) override;
+    uint32_t GetLogicalDriveStrings(uint32_t bufferChars, std::string& out) override;
+    uint32_t GetDriveType(const std::string& root) override;
 
     struct Node;
 

@@ -12,6 +12,8 @@ SimMachine::SimMachine()
       sync(faults, system),
       shell(faults, system),
       installer(faults, system, registry, files),
-      platform_{system, registry, files, services, processes, security, sync, shell, installer} {}
+      winsock(faults, system),
+      com(faults, system),
+      platform_{system, registry, files, services, processes, security, sync, shell, installer, winsock, com} {}
 
 }  // namespace platform::sim

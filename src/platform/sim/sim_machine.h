@@ -11,8 +11,10 @@
 #include "platform/sim/sim_security.h"
 #include "platform/sim/sim_services.h"
 #include "platform/sim/sim_shell.h"
+#include "platform/sim/sim_com.h"
 #include "platform/sim/sim_sync.h"
 #include "platform/sim/sim_system.h"
+#include "platform/sim/sim_winsock.h"
 
 namespace platform::sim {
 
@@ -32,6 +34,8 @@ public:
     SimSync sync;
     SimShell shell;
     SimInstaller installer;
+    SimWinsock winsock;
+    SimCom com;
 
     Platform& platform() { return platform_; }
 

@@ -338,4 +338,10 @@ bool SimProcesses::CreateProcess(const std::string& applicationName, uint32_t& p
     return true;
 }
 
+bool SimProcesses::CreateProcessHidden(const std::u16string&, ProcessHandle& process, uint32_t& processId) {
+    process = 0;
+    processId = 0;
+    return false;
+}
+
 }  // namespace platform::sim

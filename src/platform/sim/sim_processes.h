@@ -25,6 +25,9 @@ struct SimProcess {
     uint32_t processId = 0;
     uint32_t parentProcessId = 0;
     std::string exeFile;  // as a snapshot reports it: usually the bare image name
+    // The full path of its executable, its first module; empty for the idle and system
+    // processes, whose modules cannot be read.
+    std::string imagePath;
     uint32_t threads = 1;
 
     // --- how it behaves ---
@@ -80,6 +83,12 @@ class SimProcesses : public IProcesses {
                                     uint32_t milliseconds) override;
     bool PathFindOnPath(std::string& path, const std::vector<std::string>& otherDirs) override;
     bool CreateProcess(const std::string& applicationName, uint32_t& processId) override;
+    bool CreateProcessHidden(const std::u16string& commandLine, ProcessHandle& process,
+                             uint32_t& processId) override;
+    bool EnumProcesses(uint32_t bufferBytes, std::vector<uint32_t>& ids, uint32_t& bytesReturned) override;
+    bool EnumProcessModulesFirst(ProcessHandle process, ModuleHandle& module) override;
+    bool GetModuleFileNameEx(ProcessHandle process, ModuleHandle module, uint32_t bufferChars,
+                             std::string& path) override;
 
   private:
     struct Snapshot {

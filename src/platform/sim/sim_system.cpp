@@ -4,6 +4,7 @@
 #include <functional>
 #include <thread>
 
+#include "platform/com.h"
 #include "platform/filesystem.h"
 
 namespace platform::sim {
@@ -286,11 +287,26 @@ bool SimSystem::WriteConsoleToStdError(const std::u16string& text, uint32_t& wri
 
 namespace {
 thread_local int tlsComInitDepth = 0;
+// The thread's apartment model while COM is initialised on it: true for a single-threaded
+// apartment (CoInitialize, COINIT_APARTMENTTHREADED), false for the multithreaded one.
+thread_local bool tlsComApartment = false;
+
+int32_t EnterCom(bool apartment) {
+    if (tlsComInitDepth > 0 && tlsComApartment != apartment) return kRpcEChangedMode;
+    if (tlsComInitDepth++ > 0) return kSFalse;
+    tlsComApartment = apartment;
+    return kSOk;
 }
+}  // namespace
 
 int32_t SimSystem::CoInitialize() {
     if (uint32_t code = faults_.Take("CoInitialize")) return static_cast<int32_t>(code);
-    return tlsComInitDepth++ == 0 ? 0 : 1;
+    return EnterCom(true);
+}
+
+int32_t SimSystem::CoInitializeEx(uint32_t flags) {
+    if (uint32_t code = faults_.Take("CoInitializeEx")) return static_cast<int32_t>(code);
+    return EnterCom((flags & kCoinitApartmentThreaded) != 0);
 }
 
 void SimSystem::CoUninitialize() {

@@ -105,6 +105,8 @@ class SimSystem : public ISystem {
     void OutputDebugString(const std::u16string& text) override;
     // A fault planned for "CoInitialize" is returned as the HRESULT (e.g. 0x80004005).
     int32_t CoInitialize() override;
+    // A fault planned for "CoInitializeEx" is returned as the HRESULT.
+    int32_t CoInitializeEx(uint32_t flags) override;
     void CoUninitialize() override;
     // COM initialisations of the calling thread not yet balanced by CoUninitialize.
     int ComInitDepth() const;

@@ -1,7 +1,7 @@
 #include "platform/win32/win32_filesystem.h"
 
 #include <io.h>
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 
 #include <vector>
 
@@ -196,5 +196,9 @@ uint32_t Win32FileSystem::GetTempPathW(uint32_t bufferChars, std::u16string& out
 bool Win32FileSystem::CopyFileW(const std::u16string& from, const std::u16string& to, bool failIfExists) {
     return ::CopyFileW(W(from), W(to), failIfExists ? TRUE : FALSE) != FALSE;
 }
+
+uint32_t Win32FileSystem::GetLogicalDriveStrings(uint32_t, std::string&) { return 0; }
+
+uint32_t Win32FileSystem::GetDriveType(const std::string&) { return kDriveUnknown; }
 
 }  // namespace platform::win32

@@ -34,6 +34,8 @@ class Win32FileSystem : public IFileSystem {
     uint32_t ReadWholeFile(const std::string& path, std::string& bytes) override;
     uint32_t GetTempPathW(uint32_t bufferChars, std::u16string& out) override;
     bool CopyFileW(const std::u16string& from, const std::u16string& to, bool failIfExists) override;
+    uint32_t GetLogicalDriveStrings(uint32_t bufferChars, std::string& out) override;
+    uint32_t GetDriveType(const std::string& root) override;
 };
 
 }  // namespace platform::win32

@@ -3,6 +3,6 @@
 namespace platform::win32 {
 
 Win32Machine::Win32Machine()
-    : platform_{system, registry, files, services, processes, security, sync, shell, installer} {}
+    : platform_{system, registry, files, services, processes, security, sync, shell, installer, winsock, com} {}
 
 }  // namespace platform::win32

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "platform/win32/win32_com.h"
 #include "platform/win32/win32_filesystem.h"
 #include "platform/win32/win32_installer.h"
 #include "platform/win32/win32_processes.h"
@@ -11,6 +12,7 @@
 #include "platform/win32/win32_shell.h"
 #include "platform/win32/win32_sync.h"
 #include "platform/win32/win32_system.h"
+#include "platform/win32/win32_winsock.h"
 
 namespace platform::win32 {
 
@@ -29,6 +31,8 @@ public:
     Win32Sync sync;
     Win32Shell shell;
     Win32Installer installer;
+    Win32Winsock winsock;
+    Win32Com com;
 
     Platform& platform() { return platform_; }
 

@@ -115,4 +115,10 @@ bool Win32Processes::CreateProcess(const std::string& applicationName, uint32_t&
     return true;
 }
 
+bool Win32Processes::CreateProcessHidden(const std::u16string&, ProcessHandle& process, uint32_t& processId) {
+    process = 0;
+    processId = 0;
+    return false;
+}
+
 }  // namespace platform::win32

@@ -185,6 +185,10 @@ void Win32System::OutputDebugString(const std::u16string& text) {
 
 int32_t Win32System::CoInitialize() { return static_cast<int32_t>(::CoInitialize(nullptr)); }
 
+int32_t Win32System::CoInitializeEx(uint32_t flags) {
+    return static_cast<int32_t>(::CoInitializeEx(nullptr, static_cast<DWORD>(flags)));
+}
+
 void Win32System::CoUninitialize() { ::CoUninitialize(); }
 
 namespace {

@@ -35,6 +35,7 @@ class Win32System : public ISystem {
     bool GetEnvironmentVariable(const std::u16string& name, std::u16string& value) override;
     void OutputDebugString(const std::u16string& text) override;
     int32_t CoInitialize() override;
+    int32_t CoInitializeEx(uint32_t flags) override;
     void CoUninitialize() override;
     bool HasEntryPoint(const char* module, const char* name) override;
     bool IsWow64Process(bool& wow64) override;

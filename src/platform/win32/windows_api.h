@@ -5,6 +5,8 @@
 #pragma once
 
 #include <windows.h>
+// After windows.h, so that its mapping macros are removed below too.
+#include <psapi.h>
 
 #undef CopyFile
 #undef CreateDirectory
@@ -17,8 +19,11 @@
 #undef FindFirstFile
 #undef FindNextFile
 #undef GetEnvironmentVariable
+#undef GetDriveType
 #undef GetFileAttributes
+#undef GetLogicalDriveStrings
 #undef GetModuleFileName
+#undef GetModuleFileNameEx
 #undef GetSystemDirectory
 #undef GetTempPath
 #undef GetUserName
