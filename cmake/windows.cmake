@@ -57,3 +57,21 @@ foreach(src ${SWEEP_TEST_TOOLS})
     target_link_libraries(${name} PRIVATE sweep_win32 ${SWEEP_STATIC_LINK})
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/programs)
 endforeach()
+
+# The 64-bit provider remover ships beside sweeptool.exe. It is a project of its own because
+# it needs the x86_64 toolchain; it shares only the catalogue code with the tool.
+include(ExternalProject)
+ExternalProject_Add(instkvps_x64
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools/instkvps_x64
+    BINARY_DIR ${CMAKE_BINARY_DIR}/instkvps_x64-build
+    CMAKE_ARGS
+        -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-x86_64.cmake
+        -DCMAKE_BUILD_TYPE=Release
+        -DCMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}
+        -DCMAKE_RUNTIME_OUTPUT_DIRECTORY=${CMAKE_BINARY_DIR}
+    INSTALL_COMMAND ""
+    # The inner build decides what changed; its sources are not visible to this project.
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/instkvps_x64.exe)
+# The Windows-side tests run the network-stack reset, which starts the remover on WOW64.
+add_dependencies(sweep_wintests instkvps_x64)

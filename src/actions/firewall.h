@@ -9,21 +9,26 @@
 namespace actions {
 
 class CWinFirewall {
-public:
+  public:
     explicit CWinFirewall(platform::Platform& os) : os_(os) {}
     CWinFirewall(const CWinFirewall&) = delete;
     CWinFirewall& operator=(const CWinFirewall&) = delete;
     virtual ~CWinFirewall() = default;
 
-    void TurnICFOn();
+    // Off, then on, on the current profile; skipped where the major version is 6. The
+    // HRESULT of the first failing call, or of the last one.
+    int32_t TurnICFOn();
 
-    // How often TurnICFOn ran in this process, on any controller. The firewall itself
-    // arrives with its subsystem; the count lets the run sequence's order be checked.
-    static int TurnOnCount();
-    static void ResetTurnOnCount();
+    // The current profile of the local policy into `profile` (empty on failure).
+    int32_t WindowsFirewallInitialize(platform::UniqueCom& profile);
+    void WindowsFirewallCleanup(platform::UniqueCom& profile);
+    int32_t WindowsFirewallIsOn(platform::ComObject profile, bool& on);
+    int32_t WindowsFirewallTurnOn(platform::ComObject profile);
+    int32_t WindowsFirewallTurnOff(platform::ComObject profile);
 
-private:
-    [[maybe_unused]] platform::Platform& os_;
+
+  private:
+    platform::Platform& os_;
 };
 
 }  // namespace actions

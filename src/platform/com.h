@@ -28,6 +28,8 @@ enum : int32_t {
     kEInvalidArg = static_cast<int32_t>(0x80070057),
     kRegdbEClassNotReg = static_cast<int32_t>(0x80040154),
     kRpcEChangedMode = static_cast<int32_t>(0x80010106),
+    kCoENotInitialized = static_cast<int32_t>(0x800401F0),
+    kWbemEFailed = static_cast<int32_t>(0x80041001),
     kWbemENotFound = static_cast<int32_t>(0x80041002),
     kWbemEInvalidNamespace = static_cast<int32_t>(0x8004100E),
     kWbemEInvalidObjectPath = static_cast<int32_t>(0x8004103A),

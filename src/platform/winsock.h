@@ -15,6 +15,7 @@ enum : int {
     kWsaeFault = 10014,
     kWsaeInval = 10022,
     kWsaeNoBufs = 10055,
+    kWsaNoRecovery = 11003,  // WSANO_RECOVERY: the catalogue may not be changed by this caller
 };
 
 // Bytes one WSAPROTOCOL_INFOW takes in a WSCEnumProtocols buffer.
@@ -26,6 +27,17 @@ enum : int {
     kLayeredProtocol = 0,
     kBaseProtocol = 1,
     kMaxProtocolChain = 7,
+};
+
+// Address families, socket types and protocols of the entries a fresh machine has.
+enum : int {
+    kAfInet = 2,
+    kAfInet6 = 23,
+    kSockStream = 1,
+    kSockDgram = 2,
+    kSockRaw = 3,
+    kIpprotoTcp = 6,
+    kIpprotoUdp = 17,
 };
 
 // WSAPROTOCOL_INFOW, the fields the product and its tests read.
@@ -53,7 +65,8 @@ class IWinsock {
     // small, which a size of 0 always is).
     virtual int WSCEnumProtocols(uint32_t& bufferBytes, std::vector<ProtocolInfo>& out, int& error) = 0;
     // WSCDeinstallProvider: removes every catalogue entry of that provider. 0, or
-    // kSocketError with `error` set.
+    // kSocketError with `error` set (kWsaeInval for a provider the catalogue does not
+    // hold; Wine's stub answers 0 for any provider and removes nothing).
     virtual int WSCDeinstallProvider(const Guid& providerId, int& error) = 0;
 };
 

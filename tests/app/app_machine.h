@@ -7,7 +7,8 @@
 namespace apptest {
 
 constexpr char kEmptyConfig[] =
-    "[msi upgradecode 1]\r\n[service 1]\r\n[process 1]\r\n[registry value 1]\r\n[registry key 1]\r\n[file 1]\r\n";
+    "[msi upgradecode 1]\r\n[service 1]\r\n[process 1]\r\n[registry value 1]\r\n[registry key 1]\r\n[file "
+    "1]\r\n";
 
 inline void InstallTool(platform::sim::SimMachine& m) {
     m.system.modulePath = "C:\\Tools\\sweeptool.exe";
@@ -17,8 +18,21 @@ inline void InstallTool(platform::sim::SimMachine& m) {
 }
 
 class ToolMachine : public platform::sim::SimMachine {
-public:
+  public:
     ToolMachine() { InstallTool(*this); }
 };
+
+// A Windows whose firewall step runs (major version 6 leaves the firewall alone).
+inline void UseWindows10(platform::sim::SimMachine& machine) {
+    machine.system.version = {10, 0, 19045, platform::kVerPlatformWin32Nt, "", 0, 0};
+}
+
+// How often the firewall was switched on: each TurnICFOn on a firewall that is on turns
+// it off and on again.
+inline int TurnOns(const platform::sim::SimMachine& machine) {
+    int ons = 0;
+    for (bool enabled : machine.com.firewall.puts) ons += enabled ? 1 : 0;
+    return ons;
+}
 
 }  // namespace apptest

@@ -5,10 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "actions/security_center.h"
 #include "app/app_machine.h"
 #include "engine/log_capture.h"
+#include "platform/ansi.h"
 
 namespace {
+
+using apptest::TurnOns;
+using apptest::UseWindows10;
 
 using platform::sim::ShutdownRecord;
 
@@ -18,9 +23,10 @@ const std::vector<std::string> kFullSequence = {"Cleaner::PrepareLists",  "CNuke
                                                 "CNuke::CleanupFiles",    "CNuke::CleanupRegValues",
                                                 "CNuke::CleanupRegKeys",  "CNuke::StartNTProcesses"};
 
+// A Windows whose firewall step runs (it is skipped on major version 6).
 class CleanerTest : public ::testing::Test {
   protected:
-    void SetUp() override { actions::CWinFirewall::ResetTurnOnCount(); }
+    void SetUp() override { UseWindows10(m); }
 
     // Records the steps; the step named `failAt` returns `code`.
     void Watch(app::Cleaner& c, const std::string& failAt = "", uint32_t code = 0) {
@@ -35,10 +41,17 @@ class CleanerTest : public ::testing::Test {
 };
 
 TEST_F(CleanerTest, RunsEveryStepInOrderAndRestartsAtOnceWithNoGui) {
+    const std::string antiVirus = "AntiVirusProduct.instanceGuid=\"" +
+                                  platform::Utf16ToAnsi(platform::GuidText(actions::kAntiVirusInstanceGuid)) +
+                                  "\"";
+    m.com.AddInstance("root\\SecurityCenter", antiVirus);
     app::Cleaner c(m.platform());
     c.autoRestart = 1;
     Watch(c);
     c.Run();
+    EXPECT_FALSE(m.com.HasInstance("root\\SecurityCenter", antiVirus));
+    EXPECT_TRUE(m.com.firewall.enabled);
+    EXPECT_EQ(m.com.OpenObjects(), 0);
     std::vector<std::string> expected = kFullSequence;
     expected.push_back("Cleaner::Restart");
     EXPECT_EQ(steps, expected);
@@ -54,7 +67,7 @@ TEST_F(CleanerTest, RunsEveryStepInOrderAndRestartsAtOnceWithNoGui) {
     EXPECT_EQ(m.system.sleeps, pauses);
     EXPECT_EQ(m.system.shutdowns[0].atMs, 82000u);
     EXPECT_EQ(m.system.enabledPrivileges.count("SeShutdownPrivilege"), 1u);
-    EXPECT_EQ(actions::CWinFirewall::TurnOnCount(), 2);  // once in the restart, once at the end of Run
+    EXPECT_EQ(TurnOns(m), 2);  // once in the restart, once at the end of Run
     EXPECT_EQ(m.system.openTokens, 0);
     EXPECT_EQ(c.ExitCode(), 1641u);
 }
@@ -64,7 +77,7 @@ TEST_F(CleanerTest, EachFailingStepStopsTheSequenceAndTheRestart) {
         if (kFullSequence[i] == "RemoveSecurityCenterEntries") continue;  // gives no code
         SCOPED_TRACE(kFullSequence[i]);
         apptest::ToolMachine machine;
-        actions::CWinFirewall::ResetTurnOnCount();
+        UseWindows10(machine);
         app::Cleaner c(machine.platform());
         c.autoRestart = 1;
         steps.clear();
@@ -72,7 +85,7 @@ TEST_F(CleanerTest, EachFailingStepStopsTheSequenceAndTheRestart) {
         c.Run();
         EXPECT_EQ(steps, std::vector<std::string>(kFullSequence.begin(), kFullSequence.begin() + i + 1));
         EXPECT_TRUE(machine.system.shutdowns.empty());
-        EXPECT_EQ(actions::CWinFirewall::TurnOnCount(), 1);  // the final firewall step still runs
+        EXPECT_EQ(TurnOns(machine), 1);  // the final firewall step still runs
         EXPECT_EQ(c.sequenceCode, 1610u);
         EXPECT_EQ(c.ExitCode(), 1610u);
     }
@@ -111,7 +124,7 @@ TEST_F(CleanerTest, NoRebootTurnsTheFirewallOnTwiceAndRestartsNothing) {
     c.noReboot = 1;
     c.Run();
     EXPECT_TRUE(m.system.shutdowns.empty());
-    EXPECT_EQ(actions::CWinFirewall::TurnOnCount(), 2);
+    EXPECT_EQ(TurnOns(m), 2);
     EXPECT_EQ(c.ExitCode(), 3010u);
 }
 
@@ -120,7 +133,7 @@ TEST_F(CleanerTest, WithoutAutoRestartASuccessfulRunNeverRestarts) {
     c.autoRestart = 0;
     c.Run();
     EXPECT_TRUE(m.system.shutdowns.empty());
-    EXPECT_EQ(actions::CWinFirewall::TurnOnCount(), 1);
+    EXPECT_EQ(TurnOns(m), 1);
     EXPECT_EQ(c.ExitCode(), 3010u);
 }
 
@@ -132,7 +145,7 @@ TEST_F(CleanerTest, RestartWithoutATokenStillAsksForARestart) {
     ASSERT_EQ(m.system.shutdowns.size(), 1u);
     EXPECT_EQ(m.system.shutdowns[0].kind, ShutdownRecord::Kind::ExitWindows);
     EXPECT_EQ(m.system.shutdowns[0].flags, 6u);
-    EXPECT_EQ(actions::CWinFirewall::TurnOnCount(), 0);
+    EXPECT_EQ(TurnOns(m), 0);
     EXPECT_TRUE(m.system.sleeps.empty());
     // Without a token the privilege was never enabled, so Windows refuses.
     EXPECT_EQ(m.system.shutdowns[0].error, platform::kErrorPrivilegeNotHeld);
@@ -195,7 +208,7 @@ TEST_F(CleanerTest, APrivilegeFailureStillAsksForTheRestart) {
     app::Cleaner c(m.platform());
     c.Restart();
     ASSERT_EQ(m.system.shutdowns.size(), 1u);
-    EXPECT_EQ(actions::CWinFirewall::TurnOnCount(), 1);
+    EXPECT_EQ(TurnOns(m), 1);
     EXPECT_TRUE(m.system.enabledPrivileges.empty());
     // Windows then refuses: the privilege the restart needs is not enabled.
     EXPECT_EQ(m.system.shutdowns[0].error, platform::kErrorPrivilegeNotHeld);
@@ -226,11 +239,11 @@ TEST_F(CleanerTest, ToolInAFolderWhosePathFillsMaxPathStillFindsItsConfiguration
 TEST_F(CleanerTest, RemovalBlockedSkipsTheSequenceButTurnsTheFirewallOn) {
     app::Cleaner c(m.platform());
     c.autoRestart = 1;
-    c.detector.removalBlocked = 1;
+    m.registry.CreatePath("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris Corporation\\Kelvaris Shell Client");
     Watch(c);
     c.Run();
     EXPECT_TRUE(steps.empty());
-    EXPECT_EQ(actions::CWinFirewall::TurnOnCount(), 1);
+    EXPECT_EQ(TurnOns(m), 1);
     EXPECT_EQ(c.engine.detector, nullptr);
     EXPECT_EQ(c.ExitCode(), 1625u);
 }
@@ -242,7 +255,7 @@ TEST_F(CleanerTest, NonAdministratorSkipsSequenceAndFirewall) {
     Watch(c);
     c.Run();
     EXPECT_TRUE(steps.empty());
-    EXPECT_EQ(actions::CWinFirewall::TurnOnCount(), 0);
+    EXPECT_EQ(TurnOns(m), 0);
     EXPECT_EQ(c.engine.detector, &c.detector);
     EXPECT_EQ(c.ExitCode(), 5u);
 }
@@ -262,7 +275,7 @@ TEST_F(CleanerTest, FirewallIsOnlyTouchedOnNt) {
     app::Cleaner c(m.platform());
     c.autoRestart = 0;
     c.Run();  // non-NT counts as administrator
-    EXPECT_EQ(actions::CWinFirewall::TurnOnCount(), 0);
+    EXPECT_EQ(TurnOns(m), 0);
     EXPECT_EQ(c.ExitCode(), 3010u);
 }
 

@@ -10,7 +10,7 @@ using platform::sim::SimServiceState;
 
 class ScourAppTest : public ::testing::Test {
   protected:
-    void SetUp() override { actions::CWinFirewall::ResetTurnOnCount(); }
+    void SetUp() override { apptest::UseWindows10(m); }
 
     void Args(std::vector<std::string> rest) {
         m.system.arguments = {"sweeptool"};
@@ -52,7 +52,7 @@ TEST_F(ScourAppTest, HelpShowsTheUsageBoxAndChangesNothing) {
     // Neither the safe-boot preparation nor the sequence ran.
     EXPECT_FALSE(duringRunNetworkKey);
     EXPECT_EQ(m.services.Find("msiserver")->starts, 0);
-    EXPECT_EQ(actions::CWinFirewall::TurnOnCount(), 0);
+    EXPECT_EQ(apptest::TurnOns(m), 0);
     EXPECT_TRUE(m.system.shutdowns.empty());
 }
 
@@ -61,8 +61,9 @@ TEST_F(ScourAppTest, NormalBootTouchesNeitherRegistryNorInstallerService) {
     m.services.Add("msiserver");
     EXPECT_EQ(RunApp(), 3010u);
     EXPECT_EQ(m.faults.Calls("RegCreateKeyExA"), 0);
-    // The service manager is opened once, by the service removal step, and nothing is started.
-    EXPECT_EQ(m.faults.Calls("OpenSCManagerA"), 1);
+    // The service manager is opened by the detector and by the service removal step, and
+    // nothing is started.
+    EXPECT_EQ(m.faults.Calls("OpenSCManagerA"), 2);
     EXPECT_EQ(m.faults.Calls("StartServiceA"), 0);
     EXPECT_EQ(m.services.Find("msiserver")->starts, 0);
 }
@@ -116,7 +117,7 @@ TEST_F(ScourAppTest, InstallerServiceFailuresEndTheRunSilently) {
                              "StartServiceA", static_cast<const char*>(nullptr)}) {
         SCOPED_TRACE(call ? call : "disabled service");
         apptest::ToolMachine machine;
-        actions::CWinFirewall::ResetTurnOnCount();
+        apptest::UseWindows10(machine);
         machine.system.arguments = {"sweeptool", "--NOGUI"};
         machine.system.metrics[platform::kSmCleanBoot] = 2;
         machine.services.Add("msiserver").disabled = (call == nullptr);
@@ -131,7 +132,7 @@ TEST_F(ScourAppTest, InstallerServiceFailuresEndTheRunSilently) {
         EXPECT_EQ(code, platform::kErrorInstallServiceFailure);
         EXPECT_TRUE(machine.system.messageBoxes.empty());
         EXPECT_TRUE(machine.system.shutdowns.empty());
-        EXPECT_EQ(actions::CWinFirewall::TurnOnCount(), 0);  // Run never started
+        EXPECT_EQ(apptest::TurnOns(machine), 0);  // Run never started
         EXPECT_EQ(machine.services.OpenHandles(), 0);
         platform::RegKey raw = 0;
         EXPECT_NE(machine.registry.OpenKeyEx(platform::kHkeyLocalMachine, app::kSafeBootNetworkKey,

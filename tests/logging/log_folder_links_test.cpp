@@ -143,7 +143,6 @@ TEST_F(LoggingFolderLinksTest, ARunWithALinkedLogFolderOtherwiseGoesAsUsual) {
             EXPECT_TRUE(machine.files.CreateLink(std::string(kBase) + "\\Logs\\tool", kVictim, true));
         }
         ResetForTests(&machine.platform());
-        actions::CWinFirewall::ResetTurnOnCount();
         app::Cleaner c(machine.platform());
         c.autoRestart = 1;
         c.Run();

@@ -222,9 +222,10 @@ bool SimFileSystem::HasOpenHandles(const Node* node) const {
 // --- test helpers ---
 
 void SimFileSystem::AddDrive(char letter, uint32_t driveType) {
-    (void)driveType;
     std::lock_guard<std::mutex> lock(mutex_);
     char d = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    if (d < 'A' || d > 'Z') return;
+    driveTypes_[d] = driveType;  // a drive added again takes the new kind
     auto& root = drives_[d];
     if (!root) {
         root = std::make_shared<Node>();
@@ -930,8 +931,33 @@ bool FindChain(const std::shared_ptr<SimFileSystem::Node>& dir, const SimFileSec
 }
 
 }  // namespace
-uint32_t SimFileSystem::GetLogicalDriveStrings(uint32_t, std::string&) { return 0; }
+uint32_t SimFileSystem::GetLogicalDriveStrings(uint32_t bufferChars, std::string& out) {
+    if (Fail("GetLogicalDriveStringsA")) return 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string all;
+    for (const auto& entry : drives_) {
+        all += entry.first;
+        all += ":\\";
+        all += '\0';
+    }
+    // The list ends with one more NUL, which the length needed counts and the length
+    // written does not.
+    const size_t needed = all.size() + 1;
+    if (needed > bufferChars) return static_cast<uint32_t>(needed);
+    out = all;
+    return static_cast<uint32_t>(all.size());
+}
 
-uint32_t SimFileSystem::GetDriveType(const std::string&) { return kDriveUnknown; }
+uint32_t SimFileSystem::GetDriveType(const std::string& root) {
+    if (Fail("GetDriveTypeA")) return kDriveUnknown;
+    // Only a drive's root, with its trailing separator, names a volume here.
+    bool isRoot = root.size() == 3 && root[1] == ':' && IsSeparator(root[2]);
+    if (!isRoot) return kDriveNoRootDir;
+    char d = static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = driveTypes_.find(d);
+    if (it == driveTypes_.end() || drives_.count(d) == 0) return kDriveNoRootDir;
+    return it->second;
+}
 
 }  // namespace platform::sim

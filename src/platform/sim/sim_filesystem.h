@@ -145,6 +145,7 @@ class SimFileSystem : public IFileSystem {
     SimSystem& system_;
     mutable std::mutex mutex_;
     std::map<char, std::shared_ptr<Node>> drives_;
+    std::map<char, uint32_t> driveTypes_;  // GetDriveType of each drive, by upper-case letter
     std::map<FileHandle, std::unique_ptr<OpenFile>> files_;
     std::map<FindHandle, std::unique_ptr<Listing>> listings_;
     std::vector<SimPendingOperation> pending_;

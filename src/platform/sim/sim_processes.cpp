@@ -12,6 +12,11 @@ constexpr size_t kMaxPath = 260;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+std::string UpperCase(std::string text) {
+    AnsiUpperInPlace(text.data());
+    return text;
+}
+
 std::string FileNamePart(const std::string& path) {
     size_t cut = path.find_last_of("\\/:");
     return cut == std::string::npos ? path : path.substr(cut + 1);
@@ -338,10 +343,109 @@ bool SimProcesses::CreateProcess(const std::string& applicationName, uint32_t& p
     return true;
 }
 
-bool SimProcesses::CreateProcessHidden(const std::u16string&, ProcessHandle& process, uint32_t& processId) {
-    process = 0;
-    processId = 0;
-    return false;
+void SimProcesses::AddProgram(const std::string& path, SimProgram behaviour) {
+    files_.CreateFile(path, "MZ");
+    programs_[UpperCase(path)] = std::move(behaviour);
+}
+
+std::string SimProcesses::LocateProgram(std::string name) const {
+    if (FileNamePart(name).find('.') == std::string::npos) name += ".exe";
+    auto program = [this](const std::string& path) {
+        const uint32_t attributes = path.empty() ? kInvalidFileAttributes : files_.Attributes(path);
+        return attributes != kInvalidFileAttributes && !(attributes & kFileAttributeDirectory);
+    };
+    if (name.find_first_of("\\/:") != std::string::npos) {
+        // A name with a folder or a drive is not searched for.
+        const std::string& here = system_.currentDirectory;
+        std::string full;
+        if (name.size() >= 2 && name[1] == ':')
+            full = name.size() > 2 && IsSeparator(name[2]) ? name : name.substr(0, 2) + "\\" + name.substr(2);
+        else if (IsSeparator(name[0]))
+            full = name.size() >= 2 && IsSeparator(name[1]) ? name : here.substr(0, 2) + name;
+        else
+            full = here + "\\" + name;
+        return full.size() < kMaxPath && program(full) ? full : std::string();
+    }
+    const std::string& module = system_.modulePath;
+    const size_t cut = module.find_last_of("\\/");
+    std::vector<std::string> dirs;
+    if (cut != std::string::npos) dirs.push_back(module.substr(0, cut));
+    dirs.push_back(system_.currentDirectory);
+    dirs.push_back(shell_.systemDirectory);
+    dirs.push_back(shell_.windowsDirectory + "\\System");
+    dirs.push_back(shell_.windowsDirectory);
+    std::u16string value;
+    if (system_.GetEnvironmentVariable(u"PATH", value)) {
+        const std::string list = Utf16ToAnsi(value);
+        for (size_t start = 0; start <= list.size();) {
+            size_t end = list.find(';', start);
+            if (end == std::string::npos) end = list.size();
+            if (end > start) dirs.push_back(list.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    for (const std::string& dir : dirs) {
+        const std::string candidate = Candidate(dir, name);
+        if (program(candidate)) return candidate;
+    }
+    return std::string();
+}
+
+bool SimProcesses::FindProgram(const std::string& commandLine, std::string& image) {
+    const size_t begin = commandLine.find_first_not_of(" \t");
+    if (begin == std::string::npos) return Refuse(kErrorFileNotFound);
+    // A quoted program name ends at its closing quote. An unquoted one may itself hold
+    // blanks: each blank is tried in turn as the end of the name, then the whole line.
+    std::vector<std::string> names;
+    if (commandLine[begin] == '"') {
+        const size_t close = commandLine.find('"', begin + 1);
+        names.push_back(
+            commandLine.substr(begin + 1, close == std::string::npos ? close : close - begin - 1));
+    } else {
+        for (size_t at = commandLine.find_first_of(" \t", begin); at != std::string::npos;
+             at = commandLine.find_first_of(" \t", at + 1))
+            names.push_back(commandLine.substr(begin, at - begin));
+        names.push_back(commandLine.substr(begin));
+    }
+    for (const std::string& name : names) {
+        if (name.empty()) continue;
+        std::string found = LocateProgram(name);
+        if (found.empty()) continue;
+        const std::string contents = files_.Contents(found);
+        if (!contents.empty() && contents.compare(0, 2, "MZ") != 0) return Refuse(kErrorBadExeFormat);
+        image = std::move(found);
+        return true;
+    }
+    return Refuse(kErrorFileNotFound);
+}
+
+bool SimProcesses::CreateProcessHidden(const std::u16string& commandLine, ProcessHandle& process,
+                                       uint32_t& processId) {
+    if (system_.Fault("CreateProcessW")) return false;
+    // CreateProcessW takes at most 32767 characters, terminator included.
+    if (commandLine.size() >= 32767) return Refuse(kErrorInvalidParameter);
+    Reap();
+    std::string image;
+    if (!FindProgram(Utf16ToAnsi(commandLine), image)) return false;
+
+    SimProgramRun run{kStillActive, SimProcess::kNeverEnds};
+    auto behaviour = programs_.find(UpperCase(image));
+    // The behaviour may change the machine, this table included: it runs before the new
+    // entry is made.
+    if (behaviour != programs_.end() && behaviour->second) run = behaviour->second(commandLine);
+    SimProcess& p = Add(FileNamePart(image), 0, system_.processId);
+    p.imagePath = image;
+    if (run.runsForMs != SimProcess::kNeverEnds) {
+        p.endsAtMs = system_.GetTickCount64() + run.runsForMs;
+        p.exitCode = run.exitCode;
+    }
+    const uint32_t id = p.processId;
+    process = nextHandle_;
+    nextHandle_ += 4;
+    handles_[process] = Handle{id, kProcessAllAccess, false, 0};
+    processId = id;
+    startedHidden.push_back(SimHiddenStart{commandLine, image, id});
+    return true;
 }
 
 }  // namespace platform::sim

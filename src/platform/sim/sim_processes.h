@@ -6,6 +6,7 @@
 // table is brought up to the clock at every call of this area; a wait moves the clock on.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -43,6 +44,23 @@ struct SimProcess {
     bool terminated = false;  // TerminateProcess was called on it
 };
 
+// What a program started by CreateProcessHidden does, decided when it starts.
+struct SimProgramRun {
+    uint32_t exitCode = 0;
+    // Virtual milliseconds until it ends by itself; SimProcess::kNeverEnds: it never does.
+    uint32_t runsForMs = 0;
+};
+// A program's behaviour: run at its start with the whole command line. It may change the
+// machine (the 64-bit provider remover clears the 64-bit catalogue, for instance).
+using SimProgram = std::function<SimProgramRun(const std::u16string& commandLine)>;
+
+// One CreateProcessHidden that started a process.
+struct SimHiddenStart {
+    std::u16string commandLine;
+    std::string imagePath;  // the file the search found
+    uint32_t processId = 0;
+};
+
 // A process that has left the table, in the order they left.
 struct SimProcessExit {
     uint32_t processId = 0;
@@ -69,6 +87,11 @@ class SimProcesses : public IProcesses {
     int OpenProcessHandles() const { return static_cast<int>(handles_.size()); }
     // The application names CreateProcess started, in order.
     std::vector<std::string> started;
+    // A program at that full path (case ignored) for CreateProcessHidden; its file is
+    // created as an executable image. A program file found without a behaviour runs until
+    // it is ended.
+    void AddProgram(const std::string& path, SimProgram behaviour);
+    std::vector<SimHiddenStart> startedHidden;
     std::vector<SimProcessExit> exited;
 
     void CloseSnapshot(SnapshotHandle snapshot) override;
@@ -112,6 +135,12 @@ class SimProcesses : public IProcesses {
     // The path as the standard search would try it, or empty when it would not fit.
     std::string Candidate(const std::string& dir, const std::string& name) const;
     bool Exists(const std::string& path) const;
+    // CreateProcessW's reading of a command line without an application name: the program
+    // file it starts, or false with the last error.
+    bool FindProgram(const std::string& commandLine, std::string& image);
+    // The file one candidate name stands for: searched for when it is a bare name, else
+    // taken from the current directory; ".exe" added when it has no extension.
+    std::string LocateProgram(std::string name) const;
 
     [[maybe_unused]] Faults& faults_;  // faults are taken through SimSystem::Fault
     SimSystem& system_;
@@ -119,6 +148,7 @@ class SimProcesses : public IProcesses {
     SimShell& shell_;
     std::map<SnapshotHandle, Snapshot> snapshots_;
     std::map<ProcessHandle, Handle> handles_;
+    std::map<std::string, SimProgram> programs_;  // by upper-case path
     uintptr_t nextHandle_ = 0x7000;
     uint32_t nextPid_ = 0x400;
 };

@@ -197,8 +197,18 @@ bool Win32FileSystem::CopyFileW(const std::u16string& from, const std::u16string
     return ::CopyFileW(W(from), W(to), failIfExists ? TRUE : FALSE) != FALSE;
 }
 
-uint32_t Win32FileSystem::GetLogicalDriveStrings(uint32_t, std::string&) { return 0; }
+uint32_t Win32FileSystem::GetLogicalDriveStrings(uint32_t bufferChars, std::string& out) {
+    // 26 drives of four characters and the final NUL fill at most 105; a larger buffer
+    // is handed over as this much.
+    constexpr uint32_t kMaxChars = 4096;
+    const uint32_t size = bufferChars < kMaxChars ? bufferChars : kMaxChars;
+    std::vector<char> buffer(size + 1u, '\0');
+    DWORD length = ::GetLogicalDriveStringsA(size, buffer.data());
+    if (length == 0 || length > size) return length;
+    out.assign(buffer.data(), length);
+    return length;
+}
 
-uint32_t Win32FileSystem::GetDriveType(const std::string&) { return kDriveUnknown; }
+uint32_t Win32FileSystem::GetDriveType(const std::string& root) { return ::GetDriveTypeA(root.c_str()); }
 
 }  // namespace platform::win32

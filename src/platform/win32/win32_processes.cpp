@@ -115,10 +115,29 @@ bool Win32Processes::CreateProcess(const std::string& applicationName, uint32_t&
     return true;
 }
 
-bool Win32Processes::CreateProcessHidden(const std::u16string&, ProcessHandle& process, uint32_t& processId) {
-    process = 0;
-    processId = 0;
-    return false;
+bool Win32Processes::CreateProcessHidden(const std::u16string& commandLine, ProcessHandle& process,
+                                         uint32_t& processId) {
+    // CreateProcessW may write into the command line, and takes at most 32767 characters,
+    // terminator included.
+    if (commandLine.size() >= 32767) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
+                          nullptr, &startup, &info))
+        return false;
+    // Only the process is waited for.
+    ::CloseHandle(info.hThread);
+    process = reinterpret_cast<ProcessHandle>(info.hProcess);
+    processId = info.dwProcessId;
+    return true;
 }
 
 }  // namespace platform::win32

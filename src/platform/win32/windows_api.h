@@ -15,6 +15,8 @@
 #undef CreateFile
 #undef CreateMutex
 #undef DeleteFile
+#undef EnumProcessModules
+#undef EnumProcesses
 #undef EnumServicesStatus
 #undef FindFirstFile
 #undef FindNextFile
