@@ -27,8 +27,7 @@ log="$c/ProgramData/Kelvaris/Logs/tool/sweeptool.log"
 agent='HKLM\SOFTWARE\Kelvaris\Aurel Agent'
 
 mkdir -p "$c/Tools"
-cp "$build/sweeptool.exe" "$c/Tools/sweeptool.exe"
-[ -f "$build/instkvps_x64.exe" ] && cp "$build/instkvps_x64.exe" "$c/Tools/instkvps_x64.exe"
+cp "$build/sweeptool.exe" "$build/instkvps_x64.exe" "$c/Tools/"
 cat > "$c/Tools/sweeptool.cfg" <<'CFG'
 [msi upgradecode 1]
 [service 1]

@@ -32,6 +32,7 @@ trap wine_drop_prefix EXIT
 tools=$(wine_c Tools)
 mkdir -p "$tools"
 cp "$exe" "$tools/sweeptool.exe"
+cp "$(dirname "$exe")/instkvps_x64.exe" "$tools/"
 # A configuration that names nothing present on this machine.
 cat > "$tools/sweeptool.cfg" <<'CFG'
 [msi upgradecode 1]

@@ -78,7 +78,7 @@ e2e_equal "before: two tray processes run" 2 "$(running kvtray.exe)"
 # Every record up to the debug ones reaches one log file that is not rotated during the run.
 wine reg add 'HKLM\SOFTWARE\Kelvaris\QMR\Logging' /v LogLevel /t REG_DWORD /d 5 /f /reg:32 >/dev/null 2>&1
 wine reg add 'HKLM\SOFTWARE\Kelvaris\QMR\Logging' /v LogMaxSizeKB /t REG_DWORD /d 16384 /f /reg:32 >/dev/null 2>&1
-cp "$build/sweeptool.exe" "$c/Tools/sweeptool.exe"
+cp "$build/sweeptool.exe" "$build/instkvps_x64.exe" "$c/Tools/"
 cat > "$c/Tools/sweeptool.cfg" <<CFG
 ; The product of the installer run.
 [msi upgradecode 1]

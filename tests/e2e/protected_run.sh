@@ -26,7 +26,7 @@ wine reg add 'HKLM\SOFTWARE\Kelvaris Probe' /v Version /t REG_SZ /d 1 /f /reg:64
 wine reg add 'HKCU\Software\OtherApp' /v Keep /t REG_SZ /d 1 /f >/dev/null 2>&1
 
 mkdir -p "$c/Tools"
-cp "$build/sweeptool.exe" "$c/Tools/sweeptool.exe"
+cp "$build/sweeptool.exe" "$build/instkvps_x64.exe" "$c/Tools/"
 cat > "$c/Tools/sweeptool.cfg" <<'CFG'
 [msi upgradecode 1]
 [service 1]

@@ -13,7 +13,7 @@ trap wine_drop_prefix EXIT
 c="$WINEPREFIX/drive_c"
 bash "$here/demo/prepare.sh" "$build"
 mkdir -p "$c/Tools"
-cp "$build/sweeptool.exe" "$c/Tools/sweeptool.exe"
+cp "$build/sweeptool.exe" "$build/instkvps_x64.exe" "$c/Tools/"
 cp "$here/demo/sweeptool.cfg" "$c/Tools/sweeptool.cfg"
 user=$(ls "$c/users" | grep -vix public | grep -vx Second | head -n 1)
 pf="$c/Program Files (x86)"
