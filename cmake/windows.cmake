@@ -17,6 +17,11 @@ target_link_libraries(sweep_win32 PUBLIC ${SWEEP_WIN32_LIBS})
 file(GLOB SWEEP_UI_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/ui/*.cpp)
 string(REPLACE "." "," SWEEP_VERSION_COMMAS "${PROJECT_VERSION}")
 configure_file(${CMAKE_SOURCE_DIR}/src/ui/version.h.in ${CMAKE_BINARY_DIR}/generated/version.h @ONLY)
+# The resource script names its pictures and the manifest; windres reports none of them as
+# dependencies.
+file(GLOB SWEEP_UI_RESOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/ui/res/*)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/src/ui/sweeptool.rc PROPERTIES
+    OBJECT_DEPENDS "${SWEEP_UI_RESOURCES};${CMAKE_SOURCE_DIR}/src/ui/sweeptool.exe.manifest")
 add_executable(sweeptool WIN32
     ${CMAKE_SOURCE_DIR}/src/app/main_win32.cpp
     ${SWEEP_UI_SOURCES}
