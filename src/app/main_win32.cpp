@@ -4,14 +4,18 @@
 #include "app/scour_app.h"
 #include "logging/log.h"
 #include "platform/win32/win32_machine.h"
+#include "ui/ui_dialog.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     static platform::win32::Win32Machine machine;
     // The process's logger lives until exit; it writes through this machine.
     KvQmrLogging::SetPlatform(&machine.platform());
     uint32_t exitCode = 0;
     {
         app::CScourApp application(machine.platform());
+        application.runDialog = [instance](app::Cleaner& cleaner) {
+            return ui::RunMainDialog(instance, cleaner);
+        };
         (void)application.InitInstance();
         exitCode = application.exitCode;
     }

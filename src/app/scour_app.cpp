@@ -29,6 +29,15 @@ long long ReadDelay(const std::string& argument) {
     return negative ? -value : value;
 }
 
+// The exit code once the dialog has ended.
+uint32_t ExitCodeAfterDialog(DialogResult result, const Cleaner& cleaner) {
+    if (cleaner.outcome != RunOutcome::NotRun) return cleaner.ExitCode();
+    if (result == DialogResult::CancelledBeforeStart) return platform::kErrorInstallUserexit;
+    // No window, or a finished state reached without a run (the worker could not start):
+    // nothing was removed, which must not read as success.
+    return platform::kErrorInstallFailure;
+}
+
 }  // namespace
 
 ParsedOptions ApplyCommandLine(const std::vector<std::string>& arguments, Cleaner& cleaner) {
@@ -91,8 +100,11 @@ bool CScourApp::InitInstance() {
         exitCode = platform::kErrorInstallServiceFailure;
         return false;
     }
-    // The dialog arrives with the user-interface subsystem; until then both modes run the
-    // sequence on this thread, and only --NOGUI restarts by itself.
+    if (parsed.showDialog && runDialog) {
+        exitCode = ExitCodeAfterDialog(runDialog(cleaner), cleaner);
+        return false;
+    }
+    // Without a dialog the sequence runs on this thread; only --NOGUI restarts by itself.
     cleaner.Run();
     exitCode = cleaner.ExitCode();
     return false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,18 @@ ParsedOptions ApplyCommandLine(const std::vector<std::string>& arguments, Cleane
 // The usage box text for the program path as typed.
 std::string UsageText(const std::string& programPath);
 
+// How the dialog ended.
+enum class DialogResult {
+    CancelledBeforeStart,  // CANCEL (or a close request) in the ready state: nothing ran
+    Later,                 // LATER after the run
+    Restart,               // RESTART after the run: Cleaner::Restart was called
+    NotShown,              // the dialog could not be created
+};
+
+// Shows the dialog for the cleaner and returns when it has ended. The dialog runs
+// Cleaner::Run on its worker thread after START and Cleaner::Restart on RESTART.
+using DialogRunner = std::function<DialogResult(Cleaner&)>;
+
 class CScourApp {
   public:
     explicit CScourApp(platform::Platform& os);
@@ -52,6 +65,9 @@ class CScourApp {
 
     // The process exit code that InitInstance decided (Windows Installer conventions).
     uint32_t exitCode = 0;
+
+    // The dialog, set by the process entry. Without it the run goes without a window.
+    DialogRunner runDialog;
 
   private:
     platform::Platform& os_;

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "app/app_machine.h"
 
 namespace {
@@ -170,6 +174,134 @@ TEST_F(ScourAppTest, ExitCodesFollowTheInstallerConventions) {
         application.InitInstance();
         EXPECT_EQ(application.exitCode, 5u);
     }
+}
+
+// The dialog is injected: a fake stands for the user's clicks and calls into the cleaner as
+// the real dialog does (Run on START, Restart on RESTART).
+class ScourAppDialogTest : public ScourAppTest {
+  protected:
+    // Runs the application with a fake dialog; the fake sees the cleaner the app built.
+    uint32_t RunWithDialog(std::function<app::DialogResult(app::Cleaner&)> user) {
+        app::CScourApp application(m.platform());
+        application.runDialog = [&](app::Cleaner& cleaner) {
+            ++dialogs;
+            return user(cleaner);
+        };
+        EXPECT_FALSE(application.InitInstance());
+        return application.exitCode;
+    }
+
+    // A configuration that names one file, which a run queues for deletion.
+    void NameOneFile() {
+        m.files.CreateFile("C:\\Tools\\sweeptool.cfg", std::string(apptest::kEmptyConfig) +
+                                                           "remove=FILE_NAME,BY_VALUE,C:\\KV\\x.txt\r\n");
+        m.files.CreateDirectories("C:\\KV");
+        m.files.CreateFile("C:\\KV\\x.txt", "x");
+    }
+
+    int dialogs = 0;
+};
+
+TEST_F(ScourAppDialogTest, CancelBeforeStartEndsWith1602AndRunsNothing) {
+    Args({});
+    NameOneFile();
+    EXPECT_EQ(RunWithDialog([](app::Cleaner&) { return app::DialogResult::CancelledBeforeStart; }), 1602u);
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_EQ(apptest::TurnOns(m), 0);
+    EXPECT_TRUE(m.files.PendingDeletes().empty());
+    EXPECT_TRUE(m.system.shutdowns.empty());
+}
+
+TEST_F(ScourAppDialogTest, LaterAfterTheRunGivesTheRunsOwnCode) {
+    {
+        SCOPED_TRACE("successful run: a restart is still needed");
+        Args({});
+        NameOneFile();
+        EXPECT_EQ(RunWithDialog([](app::Cleaner& c) {
+                      // The dialog's run never restarts by itself.
+                      EXPECT_EQ(c.autoRestart, 0u);
+                      c.Run();
+                      return app::DialogResult::Later;
+                  }),
+                  3010u);
+        EXPECT_TRUE(m.system.shutdowns.empty());
+        EXPECT_EQ(apptest::TurnOns(m), 1);
+        EXPECT_EQ(m.files.PendingDeletes(), std::vector<std::string>{"C:\\KV\\X.TXT"});
+    }
+    {
+        SCOPED_TRACE("a failing step");
+        Args({});
+        (void)m.files.DeleteFileA("C:\\Tools\\sweeptool.cfg");
+        EXPECT_EQ(RunWithDialog([](app::Cleaner& c) {
+                      c.Run();
+                      return app::DialogResult::Later;
+                  }),
+                  2u);
+    }
+    {
+        SCOPED_TRACE("not an administrator");
+        Args({});
+        m.system.tokenGroups.clear();
+        EXPECT_EQ(RunWithDialog([](app::Cleaner& c) {
+                      c.Run();
+                      return app::DialogResult::Later;
+                  }),
+                  5u);
+    }
+}
+
+TEST_F(ScourAppDialogTest, RestartAfterTheRunAsksWindowsToRestart) {
+    Args({"--reboot-delay=0"});
+    EXPECT_EQ(RunWithDialog([](app::Cleaner& c) {
+                  c.Run();
+                  c.Restart();
+                  return app::DialogResult::Restart;
+              }),
+              1641u);
+    ASSERT_EQ(m.system.shutdowns.size(), 1u);
+    EXPECT_EQ(m.system.shutdowns[0].flags, platform::kEwxReboot | platform::kEwxForce);
+}
+
+TEST_F(ScourAppDialogTest, RestartRefusedOrSuppressedStillNeedsARestart) {
+    Args({"--noreboot"});
+    EXPECT_EQ(RunWithDialog([](app::Cleaner& c) {
+                  c.Run();
+                  c.Restart();
+                  return app::DialogResult::Restart;
+              }),
+              3010u);
+    EXPECT_TRUE(m.system.shutdowns.empty());
+    Args({});
+    m.faults.Fail("ExitWindowsEx", platform::kErrorAccessDenied);
+    EXPECT_EQ(RunWithDialog([](app::Cleaner& c) {
+                  c.Run();
+                  c.Restart();
+                  return app::DialogResult::Restart;
+              }),
+              3010u);
+}
+
+TEST_F(ScourAppDialogTest, NoGuiNeverShowsTheDialog) {
+    Args({"--nogui"});
+    EXPECT_EQ(RunWithDialog([](app::Cleaner&) { return app::DialogResult::CancelledBeforeStart; }), 1641u);
+    EXPECT_EQ(dialogs, 0);
+    Args({"--help"});
+    EXPECT_EQ(RunWithDialog([](app::Cleaner&) { return app::DialogResult::CancelledBeforeStart; }), 0u);
+    EXPECT_EQ(dialogs, 0);
+}
+
+TEST_F(ScourAppDialogTest, NoRunBehindTheDialogIsNoSuccess) {
+    // The window could not be created, or the finished state came without a run (the worker
+    // thread could not start): nothing was removed.
+    Args({});
+    EXPECT_EQ(RunWithDialog([](app::Cleaner&) { return app::DialogResult::NotShown; }), 1603u);
+    EXPECT_EQ(RunWithDialog([](app::Cleaner&) { return app::DialogResult::Later; }), 1603u);
+    EXPECT_EQ(RunWithDialog([](app::Cleaner& c) {
+                  c.Restart();
+                  return app::DialogResult::Restart;
+              }),
+              1603u);
+    EXPECT_EQ(apptest::TurnOns(m), 1);  // only the restart button's own firewall step
 }
 
 }  // namespace

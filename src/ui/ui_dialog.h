@@ -1,0 +1,73 @@
+// The main dialog: ready (START, CANCEL), running (the spinner turns while a worker thread
+// runs the cleanup), finished (RESTART, LATER). Every text it shows is a picture.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "app/scour_app.h"
+#include "ui/modal_dialog.h"
+#include "ui/picture_button.h"
+#include "ui/picture_static.h"
+#include "ui/ui_handles.h"
+#include "ui/wprogress.h"
+
+namespace ui {
+
+class UIDialog : public ModalDialog {
+  public:
+    enum class State { Ready, Running, Finished };
+
+    explicit UIDialog(HINSTANCE instance);
+    ~UIDialog() override;
+
+    // Runs the dialog modally for `cleaner`, which must outlive the call; how it ended.
+    app::DialogResult Run(app::Cleaner& cleaner);
+
+    // Attached by the application before the dialog is shown; the application's.
+    app::Cleaner* cleaner = nullptr;
+
+  protected:
+    BOOL OnInitDialog() override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+    virtual void OnPaint();
+    virtual void RunCleaner();
+
+  private:
+    static unsigned __stdcall WorkerThread(void* self);
+    void PaintBox(HDC dc, COLORREF colour, const RECT& box);
+    void OnStart();
+    void ShowRunningState();
+    void OnRunFinished();
+    void ShowFinishedButtons();
+    void OnRestart();
+    void OnLater();
+    void OnCancelButton();
+    // Escape, Alt+F4 and the close command.
+    void OnCloseRequest();
+    void OnCommand(int id);
+    void MoveControl(HWND control, int x, int y);
+    POINT PositionOf(HWND control) const;
+    SIZE SizeOf(HWND control) const;
+
+    UniqueIcon bigIcon_;
+    UniqueIcon smallIcon_;
+    PictureButton start_;
+    PictureButton cancel_;
+    PictureButton restart_;
+    PictureButton later_;
+    PictureStatic headerLeft_;
+    PictureStatic headerRight_;
+    PictureStatic statePicture_;
+    PictureStatic footer_;
+    WProgress spinner_;
+    UniqueHandle worker_;
+    std::atomic<State> state_{State::Ready};
+};
+
+// The application's dialog runner: the dialog for `cleaner`, or NotShown when it cannot
+// be created.
+app::DialogResult RunMainDialog(HINSTANCE instance, app::Cleaner& cleaner);
+
+}  // namespace ui

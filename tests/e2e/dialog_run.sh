@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# The dialog of the real sweeptool.exe under Wine on a virtual X display: the ready state,
+# CANCEL, a run with START (spinner turning, Escape ignored), the finished state, LATER, and
+# a second run ended with RESTART. Screenshots go to $DIALOG_SHOTS when it is set.
+set -uo pipefail
+build=${1:?build folder with sweeptool.exe}
+here=$(cd "$(dirname "$0")/../.." && pwd)
+. "$here/scripts/lib/wine.sh"
+
+for tool in Xvfb xdotool import convert compare; do
+    e2e_check "$tool is installed" bash -c "command -v $tool >/dev/null"
+done
+command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v convert >/dev/null || {
+    e2e_summary
+    exit 1
+}
+
+work=$(mktemp -d /tmp/sweep-dialog.XXXXXX)
+shots=${DIALOG_SHOTS:-$work/shots}
+mkdir -p "$shots"
+xvfb_pid=
+finish() {
+    wine_drop_prefix
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap finish EXIT
+
+# A display of our own: -displayfd writes the number it found free.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 1 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$work/display")
+
+wine_new_prefix
+c="$WINEPREFIX/drive_c"
+mkdir -p "$c/Tools" "$c/SweepDlg"
+cp "$build/sweeptool.exe" "$c/Tools/"
+cp "$build/instkvps_x64.exe" "$c/Tools/" 2>/dev/null || true
+printf '[msi upgradecode 1]\r\n[service 1]\r\n[process 1]\r\n[registry value 1]\r\n[registry key 1]\r\n[file 1]\r\nremove=FILE_NAME,BY_VALUE,C:\\SweepDlg\\victim.txt\r\n' \
+    >"$c/Tools/sweeptool.cfg"
+echo victim >"$c/SweepDlg/victim.txt"
+log="$c/ProgramData/Kelvaris/Logs/tool/sweeptool.log"
+
+# Starts the tool in the background; its full exit code lands in $work/$1.out.
+launch() {
+    local name=$1
+    shift
+    wine cmd /c "start /wait \"\" \"C:\\Tools\\sweeptool.exe\" $* & echo EXIT=%errorlevel%" \
+        >"$work/$name.out" 2>/dev/null &
+    launched=$!
+}
+exit_of() {
+    local name=$1
+    for _ in $(seq 1 60); do kill -0 "$launched" 2>/dev/null || break; sleep 0.5; done
+    tr -d '\r' <"$work/$name.out" | sed -n 's/^EXIT=//p' | tail -n 1
+}
+window() { xdotool search --name '^Sweep Tool$' 2>/dev/null | head -n 1; }
+wait_window() {
+    for _ in $(seq 1 60); do
+        win=$(window)
+        [ -n "$win" ] && return 0
+        sleep 0.5
+    done
+    return 1
+}
+shot() { import -window root "$shots/$1.png" 2>/dev/null; }
+# A pixel as "r,g,b" in 0..255, whatever colour space ImageMagick chose for the picture.
+pixel() {
+    convert "$shots/$1.png" -format "%[fx:round(255*p{$2,$3}.r)],%[fx:round(255*p{$2,$3}.g)],%[fx:round(255*p{$2,$3}.b)]" \
+        info: 2>/dev/null
+}
+is_colour() { [ "$(pixel "$1" "$2" "$3")" = "$4" ]; }
+# How many pixels of a square differ between two screenshots.
+differing() {
+    convert "$shots/$1.png" -crop "$3" +repage "$work/a.png"
+    convert "$shots/$2.png" -crop "$3" +repage "$work/b.png"
+    compare -metric AE "$work/a.png" "$work/b.png" null: 2>&1 | cut -d' ' -f1
+}
+light_blue='0,186,255'
+grey_blue='105,132,157'
+white='255,255,255'
+black='0,0,0'
+
+# The layout in pixels: the template is 379 x 316 dialog units and the window one pixel wider
+# than its client area; the buttons are 160 x 40 pictures, CANCEL and LATER 52 pixels from the
+# right edge.
+layout() {
+    local geometry
+    geometry=$(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\).*/\1 \2/p')
+    read -r win_w win_h <<<"$geometry"
+    client_w=$((win_w - 1))
+    left_x=$(((33 * client_w + 189) / 379))
+    right_x=$((client_w - 160 - 52))
+    button_y=$(((245 * win_h + 158) / 316))
+    spinner_x=$((client_w / 2 - 32))
+    spinner_y=$(((188 * win_h + 158) / 316 - 32))
+}
+# Where a button's background shows: inside its border, left of its label.
+left_probe() { echo "$((left_x + 8)) $((button_y + 20))"; }
+right_probe() { echo "$((right_x + 8)) $((button_y + 20))"; }
+click() { xdotool mousemove "$1" "$2" click 1; }
+wait_finished() {
+    for _ in $(seq 1 300); do
+        shot finished
+        is_colour finished $(left_probe) "$light_blue" && is_colour finished $(right_probe) "$grey_blue" && return 0
+        sleep 1
+    done
+    return 1
+}
+
+# --- 1: ready state, CANCEL.
+launch cancel --noreboot
+e2e_check "the dialog titled Sweep Tool appears" wait_window
+layout
+sleep 1
+shot ready
+e2e_check "ready: START shows its light blue" is_colour ready $(left_probe) "$light_blue"
+e2e_check "ready: CANCEL shows its grey-blue" is_colour ready $(right_probe) "$grey_blue"
+e2e_check "ready: the header band is black" is_colour ready 200 90 "$black"
+e2e_check "ready: the state area is white" is_colour ready 300 300 "$white"
+click $((right_x + 80)) $((button_y + 20))
+e2e_equal "CANCEL before START ends with 1602" 1602 "$(exit_of cancel)"
+e2e_check "CANCEL ran nothing: no log was written" test ! -e "$log"
+
+# --- 2: START, the run, LATER.
+launch later
+wait_window
+layout
+click $((left_x + 80)) $((button_y + 20))
+sleep 3
+shot running-1
+sleep 0.37
+shot running-2
+e2e_check "running: START is gone" is_colour running-1 $(left_probe) "$white"
+e2e_check "running: CANCEL is gone" is_colour running-1 $(right_probe) "$white"
+changed=$(differing running-1 running-2 "64x64+$spinner_x+$spinner_y")
+e2e_check "running: the spinner's frames change ($changed pixels differ)" test "${changed:-0}" -gt 0
+xdotool key --window "$win" Escape 2>/dev/null
+xdotool key --window "$win" alt+F4 2>/dev/null
+sleep 1
+e2e_check "running: Escape and Alt+F4 leave the dialog open" test -n "$(window)"
+e2e_check "finished: RESTART and LATER appear" wait_finished
+state=$(differing ready finished 400x120+20+100)
+e2e_check "finished: the state picture is no longer the ready one" test "${state:-0}" -gt 0
+e2e_check "finished: the information icon of the finished picture" \
+    bash -c "convert '$shots/finished.png' -crop 40x40+30+145 -format '%[fx:minima.b<0.9 && maxima.b>0.6]' info: | grep -q 1"
+click $((right_x + 80)) $((button_y + 20))
+e2e_equal "LATER after a successful run ends with 3010" 3010 "$(exit_of later)"
+text=$(iconv -f UTF-16LE -t UTF-8 "$log" 2>/dev/null | tr -d '\r')
+e2e_check "the log shows the run" grep -qF "InitRemoveFileList was successful with '1' items" <<<"$text"
+pending=$(wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null | tr -d '\r')
+e2e_check "the configured file is queued for deletion" grep -qiF 'C:\SweepDlg\victim.txt' <<<"$pending"
+
+# --- 3: START, then RESTART. Wine's ExitWindowsEx ends the prefix's programs, the tool
+# among them, so the restart is refused here with --noreboot: the run still ends with the
+# code that says a restart is needed.
+launch restart --noreboot
+wait_window
+layout
+click $((left_x + 80)) $((button_y + 20))
+e2e_check "second run: RESTART appears" wait_finished
+click $((left_x + 80)) $((button_y + 20))
+e2e_equal "RESTART with --noreboot ends with 3010" 3010 "$(exit_of restart)"
+e2e_check "RESTART closed the dialog" test -z "$(window)"
+e2e_summary
