@@ -45,8 +45,22 @@ void WProgress::DrawFrame(int index) {
     if (!images_ || index < 0 || index >= imageCount_) return;
     if (dc_ == nullptr) dc_ = GetDC(hwnd_);
     if (dc_ == nullptr) return;
-    ImageList_DrawEx(images_.get(), index, dc_, originX_, originY_, kImageSize, kImageSize, CLR_NONE,
-                     CLR_NONE, ILD_TRANSPARENT);
+    // The frame is composed on white off screen and copied whole: drawn transparently
+    // straight onto the control, every earlier frame's dark dot would stay, and after one
+    // turn the ring would be dark all round.
+    HDC memory = CreateCompatibleDC(dc_);
+    HBITMAP canvas = memory != nullptr ? CreateCompatibleBitmap(dc_, kImageSize, kImageSize) : nullptr;
+    if (canvas != nullptr) {
+        HGDIOBJ old = SelectObject(memory, canvas);
+        RECT square{0, 0, kImageSize, kImageSize};
+        FillRect(memory, &square, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        ImageList_DrawEx(images_.get(), index, memory, 0, 0, kImageSize, kImageSize, CLR_NONE, CLR_NONE,
+                         ILD_TRANSPARENT);
+        BitBlt(dc_, originX_, originY_, kImageSize, kImageSize, memory, 0, 0, SRCCOPY);
+        SelectObject(memory, old);
+        DeleteObject(canvas);
+    }
+    if (memory != nullptr) DeleteDC(memory);
 }
 
 unsigned WProgress::AnimationLoop() {

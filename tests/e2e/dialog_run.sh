@@ -77,6 +77,11 @@ differing() {
     convert "$shots/$2.png" -crop "$3" +repage "$work/b.png"
     compare -metric AE "$work/a.png" "$work/b.png" null: 2>&1 | cut -d' ' -f1
 }
+# How many pixels of a square are dark (the moving dot; the other dots are light grey).
+dark_pixels() {
+    convert "$shots/$1.png" -crop "$2" +repage -colorspace Gray -threshold 30% \
+        -format "%[fx:round(w*h*(1-mean))]" info: 2>/dev/null
+}
 light_blue='0,186,255'
 grey_blue='105,132,157'
 white='255,255,255'
@@ -135,7 +140,12 @@ shot running-2
 e2e_check "running: START is gone" is_colour running-1 $(left_probe) "$white"
 e2e_check "running: CANCEL is gone" is_colour running-1 $(right_probe) "$white"
 changed=$(differing running-1 running-2 "64x64+$spinner_x+$spinner_y")
-e2e_check "running: the spinner's frames change ($changed pixels differ)" test "${changed:-0}" -gt 0
+# One dark dot moves a step between the shots: it leaves one place and takes another.
+e2e_check "running: the spinner's frames change ($changed pixels differ)" test "${changed:-0}" -ge 20
+# Three seconds are several turns: a ring whose earlier frames stayed would be dark all round
+# (about 780 dark pixels; one dark dot and the grey dots' rims give about 80).
+dark=$(dark_pixels running-2 "64x64+$spinner_x+$spinner_y")
+e2e_check "running: one dark dot in a ring of light ones ($dark dark pixels)" test "${dark:-999}" -gt 0 -a "${dark:-999}" -le 200
 xdotool key --window "$win" Escape 2>/dev/null
 xdotool key --window "$win" alt+F4 2>/dev/null
 sleep 1
@@ -152,15 +162,33 @@ e2e_check "the log shows the run" grep -qF "InitRemoveFileList was successful wi
 pending=$(wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null | tr -d '\r')
 e2e_check "the configured file is queued for deletion" grep -qiF 'C:\SweepDlg\victim.txt' <<<"$pending"
 
-# --- 3: START, then RESTART. Wine's ExitWindowsEx ends the prefix's programs, the tool
-# among them, so the restart is refused here with --noreboot: the run still ends with the
-# code that says a restart is needed.
-launch restart --noreboot
+# --- 3: START, then RESTART with --noreboot: the restart step runs but asks for no restart,
+# so the run ends with the code that says a restart is still needed.
+launch norestart --noreboot
 wait_window
 layout
 click $((left_x + 80)) $((button_y + 20))
 e2e_check "second run: RESTART appears" wait_finished
 click $((left_x + 80)) $((button_y + 20))
-e2e_equal "RESTART with --noreboot ends with 3010" 3010 "$(exit_of restart)"
+e2e_equal "RESTART with --noreboot ends with 3010" 3010 "$(exit_of norestart)"
 e2e_check "RESTART closed the dialog" test -z "$(window)"
+
+# --- 4: START, then RESTART for real. Wine's ExitWindowsEx restarts the Wine machine and ends
+# its programs, the tool's command wrapper among them, so no exit code can be read; the
+# restart shows in what it does: the file the runs queued is deleted.
+e2e_check "before the restart: the queued file is still there" test -e "$c/SweepDlg/victim.txt"
+launch restart
+wait_window
+layout
+click $((left_x + 80)) $((button_y + 20))
+e2e_check "third run: RESTART appears" wait_finished
+click $((left_x + 80)) $((button_y + 20))
+restarted() {
+    for _ in $(seq 1 60); do
+        [ ! -e "$c/SweepDlg/victim.txt" ] && return 0
+        sleep 1
+    done
+    return 1
+}
+e2e_check "RESTART restarted the machine: the queued file is gone" restarted
 e2e_summary
