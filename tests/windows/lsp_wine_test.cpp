@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "engine/cnuke.h"
 #include "logging/log.h"
 #include "platform/win32/win32_machine.h"
+#include "windows/log_records.h"
 
 namespace {
 
@@ -30,29 +30,7 @@ std::wstring HereW(const wchar_t* file) {
     return path.substr(0, path.find_last_of(L'\\') + 1) + file;
 }
 
-// The records of a log file, as "<mark> <message>" ("*E CNuke::...: ..."), CNuke's only.
-std::vector<std::string> Records(const std::wstring& path) {
-    std::vector<std::string> out;
-    HANDLE h =
-        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return out;
-    std::string bytes;
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(h, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-    ::CloseHandle(h);
-    std::string text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) text.push_back(bytes[i + 1] == 0 ? bytes[i] : '?');
-    static const std::regex kLine(R"(^.*\] (\*F|\*E|\.W| I| D| V): (CNuke::.*)$)");
-    size_t start = 0;
-    for (size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2) {
-        std::smatch match;
-        const std::string line = text.substr(start, at - start);
-        if (std::regex_match(line, match, kLine)) out.push_back(match[1].str() + " " + match[2].str());
-    }
-    return out;
-}
+std::vector<std::string> Records(const std::wstring& path) { return wintest::LogRecords(path, "CNuke"); }
 
 class LspWine : public ::testing::Test {
   protected:

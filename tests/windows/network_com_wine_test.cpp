@@ -5,7 +5,6 @@
 // system that reports Windows 10 and otherwise asks the real one.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "engine/cnuke.h"
 #include "logging/log.h"
 #include "platform/win32/win32_machine.h"
+#include "windows/log_records.h"
 // Without the SDK's A/W renaming, which would miss the overrides of the system below.
 #include "platform/win32/windows_api.h"
 
@@ -82,28 +82,8 @@ class RecordingCom : public platform::win32::Win32Com {
     }
 };
 
-// The records of a log file, as "<mark> <message>", of the given writers only.
 std::vector<std::string> Records(const std::wstring& path) {
-    std::vector<std::string> out;
-    HANDLE h =
-        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return out;
-    std::string bytes;
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(h, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-    ::CloseHandle(h);
-    std::string text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) text.push_back(bytes[i + 1] == 0 ? bytes[i] : '?');
-    static const std::regex kLine(R"(^.*\] (\*F|\*E|\.W| I| D| V): ((CWinFirewall|CNuke)::.*)$)");
-    size_t start = 0;
-    for (size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2) {
-        std::smatch match;
-        const std::string line = text.substr(start, at - start);
-        if (std::regex_match(line, match, kLine)) out.push_back(match[1].str() + " " + match[2].str());
-    }
-    return out;
+    return wintest::LogRecords(path, "CWinFirewall|CNuke");
 }
 
 class NetworkComWine : public ::testing::Test {
