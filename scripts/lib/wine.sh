@@ -12,6 +12,14 @@ wine_new_prefix() {
     export WINEARCH=win64
     wineboot -i >/dev/null 2>&1
     wineserver -w
+    # Wine links the profile's Desktop, Documents and the like to this machine's home folder:
+    # a program run in the prefix that writes or deletes there would reach the host. Real
+    # folders keep everything inside the throw-away machine.
+    local link
+    for link in "$WINEPREFIX"/drive_c/users/*/*; do
+        [ -L "$link" ] || continue
+        rm -f "$link" && mkdir -p "$link"
+    done
 }
 
 wine_drop_prefix() {
