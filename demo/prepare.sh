@@ -136,6 +136,8 @@ rm -f "$reg64" "$reg32"
 
 # Every record, deletions included, goes to the log (the tool reads the 32-bit view).
 wine reg add 'HKLM\SOFTWARE\Kelvaris\QMR\Logging' /v LogLevel /t REG_DWORD /d 5 /f /reg:32 >/dev/null 2>&1
+# ... in one file that is not rotated during the run.
+wine reg add 'HKLM\SOFTWARE\Kelvaris\QMR\Logging' /v LogMaxSizeKB /t REG_DWORD /d 16384 /f /reg:32 >/dev/null 2>&1
 
 # A running service and two running tray programs of the product, and another publisher's
 # service and tray program beside them.

@@ -43,8 +43,6 @@ mkdir -p "$c/Tools" "$c/DemoProbe"
 cp "$build/sweeptool.exe" "$build/instkvps_x64.exe" "$c/Tools/"
 cp "$here/demo/sweeptool.cfg" "$c/Tools/sweeptool.cfg"
 cp "$build/programs/msiquery.exe" "$build/programs/proclist.exe" "$c/DemoProbe/"
-# One log file that is not rotated during the run (prepare.sh turned on the debug records).
-wine reg add 'HKLM\SOFTWARE\Kelvaris\QMR\Logging' /v LogMaxSizeKB /t REG_DWORD /d 16384 /f /reg:32 >/dev/null 2>&1
 
 unix_path() {
     local p=${1//%USER%/$user}
@@ -147,9 +145,7 @@ fi
 snapshot after
 
 echo "== restarting the Wine machine: its programs end, then the queued deletions are carried out"
-wineserver -k >/dev/null 2>&1
-wineboot -r >/dev/null 2>&1
-wineserver -w
+wine_restart
 snapshot restart
 
 # The table.

@@ -29,6 +29,15 @@ wine_drop_prefix() {
     unset WINEPREFIX
 }
 
+# Restarts the Wine machine as Windows restarts: every program and service ends, then the
+# machine boots again, which carries out the deletions queued for the restart. Waiting for
+# the old session to end by itself would wait for ever while a program still runs.
+wine_restart() {
+    wineserver -k >/dev/null 2>&1
+    wineboot -r >/dev/null 2>&1
+    wineserver -w
+}
+
 # The Windows path of a file in the Wine machine's C: drive.
 wine_c() { echo "$WINEPREFIX/drive_c/$1"; }
 

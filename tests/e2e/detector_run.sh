@@ -113,8 +113,7 @@ for r in \
 done
 e2e_check "the 64-bit remover has ended" not grep -qi instkvps_x64 <<<"$(wine "$build/programs/proclist.exe" 2>/dev/null)"
 
-wineboot -r >/dev/null 2>&1
-wineserver -w
+wine_restart
 for p in "$suite" "$programs/Kelvaris Suite Pro" "$desktop/Kelvaris Suite Pro.lnk" "$desktop/Kelvaris Suite Pro Help.url" \
     "$pf/Kelvaris/Shared"; do
     e2e_check "gone after the restart: ${p#"$c"/}" test ! -e "$p"

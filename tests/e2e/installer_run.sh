@@ -163,8 +163,7 @@ done
 pending=$(wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null | tr -d '\r')
 e2e_check "queued: the half-removed product's cached package" grep -qiF -- "$legacy_package" <<<"$pending"
 grep -qiF -- "$legacy_package" <<<"$pending" || echo "cached package '$legacy_package', pending: $pending"
-wineboot -r >/dev/null 2>&1
-wineserver -w
+wine_restart
 e2e_check "gone after the restart: the half-removed product's cached package" test ! -e "$(unix_path "$legacy_package")"
 e2e_check "intact after the restart: the other publisher's cached package" test -e "$(unix_path "$bridge_package")"
 e2e_check "intact after the restart: the other publisher's files" test -d "$pf/Kelvaris Bridge by Other"

@@ -60,8 +60,7 @@ refusals=$(grep -c 'is a protected location' <<<"$text")
 e2e_check "log: a level-2 refusal per protected entry (got $refusals)" test "$refusals" -ge 6
 e2e_check "log: refusals are errors (level 2)" grep -q '\*E: .*is a protected location' <<<"$text"
 
-wineboot -r >/dev/null 2>&1
-wineserver -w
+wine_restart
 for p in "$pf/Other Vendor/app.exe" "$c/keep.txt" "$c/users/$user/AppData/Roaming/OtherApp/settings.ini" \
     "$c/windows/system32/kernel32.dll" "$pf"; do
     e2e_check "intact after the restart: ${p#"$c"/}" test -e "$p"

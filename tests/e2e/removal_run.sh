@@ -81,8 +81,7 @@ for r in "InitRemoveFileList was successful with '" "InitRemoveRegKeyList was su
 done
 
 # The restart carries out the queued deletions.
-wineboot -r >/dev/null 2>&1
-wineserver -w
+wine_restart
 for p in "$pf/Kelvaris Demo/demo.exe" "$pf/Kelvaris Demo/readme.txt" "$pf/Kelvaris Demo/Bin" "$pf/Kelvaris Demo Tools" \
     "$c/users/$user/AppData/Roaming/Kelvaris Demo" "$c/users/Second/AppData/Roaming/Kelvaris Demo/settings.ini" \
     "$c/ProgramData/KvDemoCache"; do
