@@ -7,10 +7,14 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/tset.h"
 #include "platform/platform.h"
 
+namespace actions {
+class RegistryBackup;
+}
 namespace detect {
 class CDetector;
 }
@@ -41,6 +45,31 @@ enum ConfigKind : uint32_t {
 
 // The longest configuration line, line end excluded; a longer line is a bad line.
 constexpr size_t kMaxConfigLine = 359;
+
+// What the removal steps did to single objects, for the run report. "Listed" is what a step
+// worked through (the count its log record gives), "failed" what it could not remove.
+struct RunCounts {
+    uint32_t productsUninstalled = 0;  // related products of the upgrade codes that the uninstall took off
+    uint32_t processesEnded = 0;
+    uint32_t servicesDeleted = 0;
+    uint32_t servicesFailed = 0;
+    uint32_t filesListed = 0;
+    uint32_t filesQueued = 0;
+    uint32_t filesFailed = 0;
+    uint32_t valuesListed = 0;
+    uint32_t valuesDeleted = 0;
+    uint32_t valuesFailed = 0;
+    uint32_t keysListed = 0;
+    uint32_t keysDeleted = 0;
+    uint32_t keysFailed = 0;
+};
+
+// An object that a remove entry reached and the expansion kept, with the reason in words
+// ("ignored", "holds an ignored object", "protected location", "a link", "unreadable").
+struct KeptObject {
+    std::string object;
+    std::string reason;
+};
 
 class CNuke {
   public:
@@ -249,6 +278,16 @@ class CNuke {
     uint32_t retryKeyFound = 0;
     uint32_t forceMsi = 1;
     detect::CDetector* detector = nullptr;
+
+    // --- what the run did, and how it may act ---
+    RunCounts counts;
+    // A preview decides everything a run would and changes nothing on the machine: no access
+    // list is rewritten (what cannot be read is kept as "unreadable"), no marker is written.
+    bool previewOnly = false;
+    // What the expansion kept although a remove entry reached it, in the order it was met.
+    std::vector<KeptObject> kept;
+    // Where the registry deletions are saved before they happen; created at the first one.
+    std::unique_ptr<actions::RegistryBackup> registryBackup;
 
   protected:
     platform::Platform& os_;
