@@ -15,19 +15,23 @@ uint32_t CNuke::CleanupFiles() {
     // Largest first: a directory's contents are queued ahead of it, so at restart the
     // directory is already empty when its turn comes.
     for (uint32_t rc = fileList.Last(&path); rc == 0; rc = fileList.Previous(&path)) {
-        RemovePath(path);
+        if (RemovePath(path))
+            ++counts.filesQueued;
+        else
+            ++counts.filesFailed;
         ++count;
     }
+    counts.filesListed = static_cast<uint32_t>(count);
     EngineLog(5, "%s: CleanupFiles was successful with '%d' deleted values", "CNuke::CleanupFiles", count);
     return 0;
 }
 
-void CNuke::RemovePath(const char* path) {
+bool CNuke::RemovePath(const char* path) {
     static const char* const kTag = "CNuke::RemovePath";
-    if (path == nullptr) return;
+    if (path == nullptr) return false;
     if (std::strlen(path) >= expand::kMaxPathBuffer) {
         EngineLog(3, "%s: Path '%s' is too long, skipped", kTag, path);
-        return;
+        return false;
     }
     // What was listed may since have been swapped for a link by whoever can write to its
     // folder; every change below is made only while the name still leads to no link.
@@ -37,32 +41,34 @@ void CNuke::RemovePath(const char* path) {
         EngineLog(3, actions::kLinkNotFollowedRecord, kTag, link.c_str());
         return true;
     };
-    if (throughLink()) return;
+    if (throughLink()) return false;
     // The deletion at restart leaves a read-only file in place.
     uint32_t attributes = os_.fs.GetFileAttributesA(path);
     bool readOnly = attributes != platform::kInvalidFileAttributes &&
                     (attributes & platform::kFileAttributeReadonly) != 0 &&
                     !os_.fs.SetFileAttributesA(path, attributes & ~platform::kFileAttributeReadonly);
 
-    if (throughLink()) return;
+    if (throughLink()) return false;
     if (os_.fs.MoveFileExA(path, nullptr, platform::kMovefileDelayUntilReboot)) {
         EngineLog(5, "%s: MoveFileEx for '%s' was successful", kTag, path);
-        return;
+        return true;
     }
     EngineLog(3, "%s: MoveFileEx for '%s' FAILED. Trying again with DropFileAcl...", kTag, path);
     if (DropFileAcl(path) != 1) {
         EngineLog(2, "%s: DropFileAcl for '%s' FAILED", kTag, path);
-        return;
+        return false;
     }
     EngineLog(5, "%s: DropFileAcl for '%s' was successful, trying again MoveFileEx...", kTag, path);
-    if (throughLink()) return;
+    if (throughLink()) return false;
     // The list that kept the attribute from being cleared is gone now.
     if (readOnly) (void)os_.fs.SetFileAttributesA(path, attributes & ~platform::kFileAttributeReadonly);
-    if (throughLink()) return;
-    if (os_.fs.MoveFileExA(path, nullptr, platform::kMovefileDelayUntilReboot))
+    if (throughLink()) return false;
+    if (os_.fs.MoveFileExA(path, nullptr, platform::kMovefileDelayUntilReboot)) {
         EngineLog(5, "%s: MoveFileEx (2nd try) for '%s' was successful", kTag, path);
-    else
-        EngineLog(2, "%s: MoveFileEx (2nd try) for '%s' FAILED", kTag, path);
+        return true;
+    }
+    EngineLog(2, "%s: MoveFileEx (2nd try) for '%s' FAILED", kTag, path);
+    return false;
 }
 
 uint32_t CNuke::DropFileAcl(const char* path) {

@@ -27,7 +27,29 @@ bool BuildUninstallCommand(const char* code, std::u16string& wide, std::string& 
     return true;
 }
 
+// How many products the installer relates to the upgrade code (those it lists before an
+// enumeration error).
+uint32_t RelatedProductCount(platform::Platform& os, const char* code) {
+    std::u16string wide;
+    for (const char* c = code; *c != '\0'; ++c)
+        wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(*c)));
+    uint32_t count = 0;
+    std::u16string product;
+    // More related products than this is no installation but a damaged database.
+    constexpr uint32_t kMaxRelated = 4096;
+    while (count < kMaxRelated && os.msi.EnumRelatedProducts(wide, count, product) == 0) ++count;
+    return count;
+}
+
 }  // namespace
+
+uint32_t CNuke::UninstallThroughTool(const char* code, const std::u16string& command) {
+    const uint32_t before = RelatedProductCount(os_, code);
+    const uint32_t value = msiTool(command, true);
+    const uint32_t after = RelatedProductCount(os_, code);
+    if (after < before) counts.productsUninstalled += before - after;
+    return value;
+}
 
 uint32_t CNuke::MsiUninstall() {
     static const char* const kTag = "CNuke::MsiUninstall";
@@ -50,13 +72,13 @@ uint32_t CNuke::MsiUninstall() {
         uint32_t value = 0;
         EngineLog(5, "%s: MsiUninstall calling KvMsi api using command '%s'...", kTag, narrow.c_str());
         try {
-            value = msiTool(command, true);
+            value = UninstallThroughTool(code, command);
             EngineLog(4, "%s: MsiUninstall returned value '%d'", kTag, static_cast<int>(value));
         } catch (...) {
             EngineLog(3, "%s: MsiUninstall crashed...", kTag);
             EngineLog(5, "%s: Trying again the MsiUninstall uninstall...", kTag);
             try {
-                value = msiTool(command, true);
+                value = UninstallThroughTool(code, command);
                 EngineLog(4, "%s: MsiUninstall returned value '%d'", kTag, static_cast<int>(value));
             } catch (...) {
                 EngineLog(2, "%s: MsiUninstall crashed two times in row, trying next MsiUninstall", kTag);
@@ -83,7 +105,7 @@ void CNuke::HCMSIUninstall() {
         if (!BuildUninstallCommand(code.c_str(), command, narrow)) continue;
         EngineLog(5, "%s: HCMSIUninstall calling KvMsi api using command '%s'...", kTag, narrow.c_str());
         try {
-            uint32_t value = msiTool(command, true);
+            uint32_t value = UninstallThroughTool(code.c_str(), command);
             EngineLog(4, "%s: HCMSIUninstall returned value '%d'", kTag, static_cast<int>(value));
             RemoveUpgradeCodeDirectlyFromRegistry(code.c_str());
             os_.sys.Sleep(kPauseMs);
@@ -91,7 +113,7 @@ void CNuke::HCMSIUninstall() {
             EngineLog(3, "%s: HCMSIUninstall crashed...", kTag);
             EngineLog(5, "%s: Trying again the HCMSIUninstall uninstall...", kTag);
             try {
-                uint32_t value = msiTool(command, true);
+                uint32_t value = UninstallThroughTool(code.c_str(), command);
                 EngineLog(4, "%s: HCMSIUninstall returned value '%d'", kTag, static_cast<int>(value));
                 os_.sys.Sleep(kPauseMs);
             } catch (...) {

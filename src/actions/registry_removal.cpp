@@ -244,9 +244,15 @@ uint32_t CNuke::CleanupRegValues() {
     bool errors = false;
     const char* entry = nullptr;
     for (uint32_t rc = regValueList.First(&entry); rc == 0; rc = regValueList.Next(&entry)) {
-        if (!DeleteListedValue(*this, entry)) errors = true;
+        if (DeleteListedValue(*this, entry)) {
+            ++counts.valuesDeleted;
+        } else {
+            errors = true;
+            ++counts.valuesFailed;
+        }
         ++count;
     }
+    counts.valuesListed = static_cast<uint32_t>(count);
     if (errors)
         EngineLog(3, "%s: CleanupRegValues encountered errors but deleted '%d' values",
                   "CNuke::CleanupRegValues", count);
@@ -326,9 +332,15 @@ uint32_t CNuke::CleanupRegKeys() {
     const char* entry = nullptr;
     // Largest first: a key's subkeys listed beside it go before it.
     for (uint32_t rc = regKeyList.Last(&entry); rc == 0; rc = regKeyList.Previous(&entry)) {
-        if (!DeleteRegistryKey(entry)) errors = true;
+        if (DeleteRegistryKey(entry)) {
+            ++counts.keysDeleted;
+        } else {
+            errors = true;
+            ++counts.keysFailed;
+        }
         ++count;
     }
+    counts.keysListed = static_cast<uint32_t>(count);
     if (errors)
         EngineLog(3, "%s: CleanupRegKeys encountered errors but deleted '%d' values", "CNuke::CleanupRegKeys",
                   count);

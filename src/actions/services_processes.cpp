@@ -49,7 +49,10 @@ uint32_t CNuke::StopNTProcesses() {
                                   entry.processId, h))
             continue;
         platform::UniqueProcess process(&os_.proc, h);
-        if (os_.proc.TerminateProcess(process.get(), 0xFFFFFFFF)) killed.push_back(std::move(process));
+        if (os_.proc.TerminateProcess(process.get(), 0xFFFFFFFF)) {
+            ++counts.processesEnded;
+            killed.push_back(std::move(process));
+        }
     }
 
     // The wait call takes at most 64 handles: wait batch by batch, all within one budget.
@@ -92,6 +95,7 @@ uint32_t CNuke::StopNTServices() {
                     kTag, name);
             } else {
                 errors = true;
+                ++counts.servicesFailed;
                 LogErrorCode(error, "Terminating service", name);
             }
             continue;
@@ -107,8 +111,10 @@ uint32_t CNuke::StopNTServices() {
         }
         // A service that would not stop is deleted all the same: Windows removes it once it stops.
         if (os_.scm.DeleteService(service.get())) {
+            ++counts.servicesDeleted;
             EngineLog(4, "%s: Terminating service '%s' was successful", kTag, name);
         } else {
+            ++counts.servicesFailed;
             EngineLog(3, "%s: Service '%s' stopped, service delete returned with error '%d'", kTag, name,
                       static_cast<int>(os_.sys.GetLastError()));
         }

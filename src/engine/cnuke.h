@@ -196,6 +196,9 @@ class CNuke {
     // The installer tool's entry as the uninstall step calls it (command text, skip the
     // administrator check). Tests put a fake here; by default the tool in this process.
     std::function<uint32_t(const std::u16string&, bool)> msiTool;
+    // Calls msiTool with the command for one upgrade code, and counts the related products
+    // that it took off.
+    uint32_t UninstallThroughTool(const char* code, const std::u16string& command);
 
     // --- the removal-retry marker (actions/retry_marker.cpp) ---
     void MarkRegistryForPossibleRemovalRetry();
@@ -219,8 +222,9 @@ class CNuke {
 
     // --- file removal (actions/file_removal.cpp) ---
     // Queues one file or directory for deletion at the next restart, clearing its
-    // read-only attribute first and opening up its access list once if Windows refuses.
-    void RemovePath(const char* path);
+    // read-only attribute first and opening up its access list once if Windows refuses:
+    // true when it is queued.
+    bool RemovePath(const char* path);
     // Replaces the access list of a file or directory, through a handle that does not
     // follow links, by one that gives Administrators and SYSTEM full control, inherited
     // below it: 1 when it was set, else 0 (also for a link).
