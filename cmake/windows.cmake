@@ -3,6 +3,16 @@ enable_language(RC)
 set(SWEEP_STATIC_LINK -static -static-libgcc -static-libstdc++)
 
 target_compile_definitions(sweep_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+# Reproducible executables: the same sources give the same bytes wherever they are built.
+# The checkout's path stays out of the objects, and the linker writes no build time into the
+# PE header (SOURCE_DATE_EPOCH when it is set, else 0); the compilation time of the log's
+# version record follows SOURCE_DATE_EPOCH too.
+target_compile_options(sweep_core PUBLIC $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>)
+target_link_options(sweep_core PUBLIC -Wl,--no-insert-timestamp)
+# The tool ships as one small file: its code is optimised for size, and the linker drops every
+# function and datum that nothing calls.
+target_compile_options(sweep_core PUBLIC $<$<COMPILE_LANGUAGE:C,CXX>:-Os -ffunction-sections -fdata-sections>)
+target_link_options(sweep_core PUBLIC -Wl,--gc-sections)
 
 file(GLOB_RECURSE SWEEP_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/win32/*.cpp)
 add_library(sweep_win32 STATIC ${SWEEP_WIN32_SOURCES})
@@ -74,6 +84,7 @@ ExternalProject_Add(instkvps_x64
         -DCMAKE_BUILD_TYPE=Release
         -DCMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}
         -DCMAKE_RUNTIME_OUTPUT_DIRECTORY=${CMAKE_BINARY_DIR}
+        -DSWEEP_VERSION=${PROJECT_VERSION}
     INSTALL_COMMAND ""
     # The inner build decides what changed; its sources are not visible to this project.
     BUILD_ALWAYS ON
