@@ -1,9 +1,524 @@
 #include "actions/registry_backup.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "actions/acl.h"
+#include "engine/engine_log.h"
+#include "logging/file_utils.h"
+#include "logging/log_settings.h"
+#include "platform/acl_text.h"
+#include "platform/ansi.h"
+
 namespace actions {
+
+namespace {
+
+using engine::EngineLog;
+using platform::kErrorAccessDenied;
+using platform::kErrorFileNotFound;
+using platform::kErrorSuccess;
+
+// Failures carry the engine's tag, as the removal steps' own failures do; the record that
+// names the file is this class's own, beside the steps' records rather than among them.
+constexpr char kTag[] = "CNuke::RegistryBackup";
+// The record that names the file stays out of the engine's own records.
+constexpr char kSaveTag[] = "RegistryBackup::Save";
+constexpr uint32_t kErrorNoUnicodeTranslation = 1113;
+// Names longer than these are not registry names.
+constexpr uint32_t kValueNameBuffer = 16384;
+constexpr uint32_t kKeyNameBuffer = 512;  // 255 characters, each up to two ANSI bytes
+// Far beyond any value a product stores; a larger one is reported, not read.
+constexpr uint32_t kMaxValueData = 16u * 1024 * 1024;
+// Deeper than the registry allows keys to nest.
+constexpr int kMaxDepth = 512;
+// A name taken at every try up to this suffix is a folder someone filled on purpose.
+constexpr int kMaxNameTries = 99;
+// The registry editor breaks hex lines after the comma that passes this column.
+constexpr size_t kWrapColumn = 76;
+
+bool SameName(const std::string& a, const char* b) { return platform::AnsiCompareNoCase(a.c_str(), b) == 0; }
+
+std::vector<std::string> Components(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t pos = 0;
+    while (pos <= path.size()) {
+        size_t end = path.find('\\', pos);
+        if (end == std::string::npos) end = path.size();
+        if (end > pos) parts.push_back(path.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return parts;
+}
+
+// COM's class keys that the 32-bit view keeps in a WOW6432Node beside them; the rest of a
+// classes key is shared by both views.
+void RedirectClasses(std::vector<std::string>& parts, size_t at) {
+    static const char* const kRedirected[] = {"CLSID", "DirectShow", "Interface", "Media Type",
+                                              "MediaFoundation"};
+    if (at >= parts.size()) return;
+    for (const char* name : kRedirected) {
+        if (SameName(parts[at], name)) {
+            parts.insert(parts.begin() + static_cast<std::ptrdiff_t>(at), "WOW6432Node");
+            return;
+        }
+    }
+}
+
+const char* RootName(platform::RegKey root) {
+    switch (root) {
+        case platform::kHkeyClassesRoot:
+            return "HKEY_CLASSES_ROOT";
+        case platform::kHkeyCurrentUser:
+            return "HKEY_CURRENT_USER";
+        case platform::kHkeyLocalMachine:
+            return "HKEY_LOCAL_MACHINE";
+        case platform::kHkeyUsers:
+            return "HKEY_USERS";
+        case platform::kHkeyCurrentConfig:
+            return "HKEY_CURRENT_CONFIG";
+        default:
+            return nullptr;
+    }
+}
+
+std::u16string Widen(const std::string& text) {
+    std::u16string out;
+    if (!platform::AnsiToUtf16(text.data(), text.size(), out)) {
+        out.clear();
+        for (char c : text)
+            out.push_back(static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'?');
+    }
+    return out;
+}
+
+std::u16string Quoted(const std::string& text) {
+    std::u16string out = u"\"";
+    for (char16_t c : Widen(text)) {
+        if (c == u'\\' || c == u'"') out.push_back(u'\\');
+        out.push_back(c);
+    }
+    out.push_back(u'"');
+    return out;
+}
+
+void AppendHexBytes(std::u16string& line, const uint8_t* bytes, size_t count, std::u16string& out) {
+    static const char16_t kDigits[] = u"0123456789abcdef";
+    for (size_t i = 0; i < count; ++i) {
+        line.push_back(kDigits[bytes[i] >> 4]);
+        line.push_back(kDigits[bytes[i] & 0xF]);
+        if (i + 1 == count) break;
+        line.push_back(u',');
+        if (line.size() > kWrapColumn) {
+            out += line;
+            out += u"\\\r\n";
+            line = u"  ";
+        }
+    }
+}
+
+// String data as the UTF-16 bytes Windows stores for it.
+std::vector<uint8_t> Utf16Bytes(const std::vector<uint8_t>& ansi) {
+    std::u16string wide = Widen(std::string(ansi.begin(), ansi.end()));
+    std::vector<uint8_t> bytes;
+    bytes.reserve(wide.size() * 2);
+    for (char16_t c : wide) {
+        bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    return bytes;
+}
+
+// A REG_SZ that the quoted form gives back exactly: one terminator, at the end, and no
+// character the line format cannot carry.
+bool PlainString(const std::vector<uint8_t>& data) {
+    if (data.empty() || data.back() != 0) return false;
+    for (size_t i = 0; i + 1 < data.size(); ++i)
+        if (data[i] == 0 || data[i] == '\r' || data[i] == '\n') return false;
+    return true;
+}
+
+std::u16string FormatValue(const SavedValue& v) {
+    std::u16string line = v.name.empty() ? u"@" : Quoted(v.name);
+    line.push_back(u'=');
+    if (v.type == platform::kRegSz && PlainString(v.data)) {
+        line += Quoted(std::string(v.data.begin(), v.data.end() - 1));
+        return line + u"\r\n";
+    }
+    if (v.type == platform::kRegDword && v.data.size() == 4) {
+        char text[16];
+        uint32_t value = static_cast<uint32_t>(v.data[0]) | static_cast<uint32_t>(v.data[1]) << 8 |
+                         static_cast<uint32_t>(v.data[2]) << 16 | static_cast<uint32_t>(v.data[3]) << 24;
+        std::snprintf(text, sizeof text, "dword:%08x", static_cast<unsigned>(value));
+        return line + Widen(text) + u"\r\n";
+    }
+    std::vector<uint8_t> bytes = v.data;
+    if (v.type == platform::kRegSz || v.type == platform::kRegExpandSz || v.type == platform::kRegMultiSz)
+        bytes = Utf16Bytes(v.data);
+    if (v.type == platform::kRegBinary) {
+        line += u"hex:";
+    } else {
+        char text[24];
+        std::snprintf(text, sizeof text, "hex(%x):", static_cast<unsigned>(v.type));
+        line += Widen(text);
+    }
+    std::u16string out;
+    AppendHexBytes(line, bytes.data(), bytes.size(), out);
+    return out + line + u"\r\n";
+}
+
+// --- reading ---
+
+class TreeReader {
+  public:
+    TreeReader(platform::IRegistry& reg, bool view64)
+        : reg_(reg), view_(view64 ? uint32_t{platform::kKeyWow64_64Key} : 0u) {}
+
+    // Reads the key and, when `subtree`, every key below it, depth first, into `out`. A key
+    // below the top one that cannot be read is left out; its error is the result.
+    uint32_t Read(platform::RegKey root, const std::string& path, const std::string& name, bool subtree,
+                  std::vector<SavedKey>& out) {
+        platform::RegKey raw = 0;
+        uint32_t rc = reg_.OpenKeyEx(root, path, platform::kKeyRead | view_, raw);
+        if (rc != kErrorSuccess) return rc;
+        platform::UniqueRegKey key(&reg_, raw);
+        return ReadOpen(key.get(), name, subtree, 0, out);
+    }
+
+    static uint32_t ReadValues(platform::IRegistry& reg, platform::RegKey key, std::vector<SavedValue>& out) {
+        uint32_t maxData = 0;
+        uint32_t rc = reg.QueryInfoKey(key, nullptr, nullptr, nullptr, nullptr, &maxData);
+        if (rc != kErrorSuccess) return rc;
+        if (maxData > kMaxValueData) return platform::kErrorNotEnoughMemory;
+        std::vector<char> name(kValueNameBuffer);
+        std::vector<uint8_t> data(maxData + 1);
+        for (uint32_t i = 0;;) {
+            uint32_t nameLength = kValueNameBuffer;
+            uint32_t size = static_cast<uint32_t>(data.size());
+            uint32_t type = 0;
+            rc = reg.EnumValue(key, i, name.data(), &nameLength, &type, data.data(), &size);
+            if (rc == platform::kErrorNoMoreItems) return kErrorSuccess;
+            if (rc == platform::kErrorMoreData && size > data.size() && size <= kMaxValueData) {
+                data.resize(size);  // the value grew since the key was queried
+                continue;
+            }
+            if (rc != kErrorSuccess) return rc;
+            if (size > data.size()) return platform::kErrorInvalidData;
+            out.push_back(SavedValue{std::string(name.data(), nameLength), type,
+                                     std::vector<uint8_t>(data.begin(), data.begin() + size)});
+            ++i;
+        }
+    }
+
+  private:
+    uint32_t ReadOpen(platform::RegKey key, const std::string& name, bool subtree, int depth,
+                      std::vector<SavedKey>& out) {
+        out.push_back(SavedKey{name, {}});
+        size_t at = out.size() - 1;
+        uint32_t rc = ReadValues(reg_, key, out[at].values);
+        if (rc != kErrorSuccess || !subtree) return rc;
+        if (depth >= kMaxDepth) return platform::kErrorInvalidData;
+        char child[kKeyNameBuffer];
+        uint32_t result = kErrorSuccess;
+        for (uint32_t i = 0;; ++i) {
+            uint32_t length = sizeof child;
+            rc = reg_.EnumKeyEx(key, i, child, &length);
+            if (rc == platform::kErrorNoMoreItems) break;
+            if (rc != kErrorSuccess) return rc;
+            std::string childName(child, length);
+            platform::RegKey raw = 0;
+            rc = reg_.OpenKeyEx(key, childName, platform::kKeyRead | view_, raw);
+            if (rc == kErrorSuccess) {
+                platform::UniqueRegKey opened(&reg_, raw);
+                rc = ReadOpen(opened.get(), name + "\\" + childName, true, depth + 1, out);
+            }
+            if (rc != kErrorSuccess && result == kErrorSuccess) result = rc;
+        }
+        return result;
+    }
+
+    platform::IRegistry& reg_;
+    uint32_t view_;
+};
+
+bool HasLineBreak(const std::string& name) { return name.find_first_of("\r\n") != std::string::npos; }
+
+std::string TrimSlashes(const std::string& path) {
+    size_t end = path.size();
+    while (end > 0 && path[end - 1] == '\\') --end;
+    return path.substr(0, end);
+}
+
+}  // namespace
+
+std::string RealKeyName(platform::RegKey root, const std::string& keyPath, bool redirected) {
+    const char* rootName = RootName(root);
+    if (rootName == nullptr) return std::string();
+    std::vector<std::string> parts = Components(keyPath);
+    if (redirected) {
+        auto is = [&parts](size_t i, const char* name) {
+            return i < parts.size() && SameName(parts[i], name);
+        };
+        switch (root) {
+            case platform::kHkeyLocalMachine:
+                if (!is(0, "SOFTWARE") || is(1, "WOW6432Node")) break;
+                if (is(1, "Classes"))
+                    RedirectClasses(parts, 2);
+                else
+                    parts.insert(parts.begin() + 1, "WOW6432Node");
+                break;
+            case platform::kHkeyClassesRoot:
+                RedirectClasses(parts, 0);
+                break;
+            case platform::kHkeyCurrentUser:
+                if (is(0, "Software") && is(1, "Classes")) RedirectClasses(parts, 2);
+                break;
+            case platform::kHkeyUsers:
+                if (is(1, "Software") && is(2, "Classes"))
+                    RedirectClasses(parts, 3);
+                else if (!parts.empty() && parts[0].size() > 8 &&
+                         SameName(parts[0].substr(parts[0].size() - 8), "_Classes"))
+                    RedirectClasses(parts, 1);
+                break;
+            default:
+                break;
+        }
+    }
+    std::string name = rootName;
+    for (const std::string& p : parts) name += "\\" + p;
+    return name;
+}
+
+std::u16string FormatSections(const std::vector<SavedKey>& keys, std::vector<std::string>* left) {
+    std::u16string out;
+    for (const SavedKey& key : keys) {
+        // A line break inside a name would end the line that names it: such an entry cannot
+        // be written in this format at all.
+        if (HasLineBreak(key.name)) {
+            if (left != nullptr) left->push_back(key.name);
+            continue;
+        }
+        out += u"[" + Widen(key.name) + u"]\r\n";
+        for (const SavedValue& v : key.values) {
+            if (HasLineBreak(v.name)) {
+                if (left != nullptr) left->push_back(key.name + "\\" + v.name);
+                continue;
+            }
+            out += FormatValue(v);
+        }
+        out += u"\r\n";
+    }
+    return out;
+}
 
 RegistryBackup::RegistryBackup(platform::Platform& os) : os_(os) {}
 
 RegistryBackup::~RegistryBackup() = default;
+
+bool RegistryBackup::Redirected() {
+    if (wow64_ < 0) {
+        bool wow64 = false;
+        wow64_ =
+            os_.sys.HasEntryPoint("kernel32", "IsWow64Process") && os_.sys.IsWow64Process(wow64) && wow64;
+    }
+    return wow64_ == 1;
+}
+
+uint32_t RegistryBackup::SaveKey(platform::RegKey root, const std::string& keyPath, bool view64,
+                                 bool mayRetry) {
+    if (broken_) return platform::kErrorCanNotComplete;
+    std::string path = TrimSlashes(keyPath);
+    std::string name = RealKeyName(root, path, !view64 && Redirected());
+    if (name.empty()) {
+        EngineLog(2, "%s: Registry key '%s' cannot be saved, its root has no name in the file, error '%d'",
+                  kTag, path.c_str(), static_cast<int>(platform::kErrorInvalidParameter));
+        return platform::kErrorInvalidParameter;
+    }
+    std::vector<SavedKey> keys;
+    uint32_t rc = TreeReader(os_.reg, view64).Read(root, path, name, true, keys);
+    if (rc == kErrorFileNotFound && keys.empty()) return rc;
+    if (rc == kErrorAccessDenied && mayRetry) return rc;
+    uint32_t written = keys.empty() ? kErrorSuccess : Write(keys, name);
+    if (rc != kErrorSuccess) Report(rc, name);
+    return rc != kErrorSuccess ? rc : written;
+}
+
+uint32_t RegistryBackup::SaveValue(platform::RegKey root, const std::string& keyPath,
+                                   const std::string& valueName, bool view64, bool mayRetry) {
+    if (broken_) return platform::kErrorCanNotComplete;
+    std::string path = TrimSlashes(keyPath);
+    std::string name = RealKeyName(root, path, !view64 && Redirected());
+    std::string object = name + "\\" + valueName;
+    if (name.empty()) {
+        EngineLog(2, "%s: Registry value '%s' cannot be saved, its root has no name in the file, error '%d'",
+                  kTag, valueName.c_str(), static_cast<int>(platform::kErrorInvalidParameter));
+        return platform::kErrorInvalidParameter;
+    }
+    if (!view64) {
+        // A value that is not there needs no saving, and its key is not even opened for it.
+        uint32_t size = 0;
+        uint32_t found = os_.reg.SHGetValue(root, path, valueName, nullptr, nullptr, &size);
+        if (found == kErrorFileNotFound || (found == kErrorAccessDenied && mayRetry)) return found;
+    }
+    platform::RegKey raw = 0;
+    uint32_t rc = os_.reg.OpenKeyEx(
+        root, path, platform::kKeyRead | (view64 ? uint32_t{platform::kKeyWow64_64Key} : 0u), raw);
+    std::vector<SavedKey> keys{SavedKey{name, {}}};
+    if (rc == kErrorSuccess) {
+        platform::UniqueRegKey key(&os_.reg, raw);
+        std::vector<SavedValue> all;
+        // Read through the enumeration, as the key's own listing spells the value.
+        rc = TreeReader::ReadValues(os_.reg, key.get(), all);
+        if (rc == kErrorSuccess) {
+            rc = kErrorFileNotFound;
+            for (SavedValue& v : all) {
+                if (platform::AnsiCompareNoCase(v.name.c_str(), valueName.c_str()) == 0) {
+                    keys[0].values.push_back(std::move(v));
+                    rc = kErrorSuccess;
+                    break;
+                }
+            }
+        }
+    }
+    if (rc == kErrorFileNotFound) return rc;
+    if (rc == kErrorAccessDenied && mayRetry) return rc;
+    if (rc != kErrorSuccess) {
+        Report(rc, object);
+        return rc;
+    }
+    return Write(keys, object);
+}
+
+void RegistryBackup::ReportUnsaved(uint32_t error, platform::RegKey root, const std::string& keyPath,
+                                   const char* valueName, bool view64) {
+    std::string name = RealKeyName(root, TrimSlashes(keyPath), !view64 && Redirected());
+    if (valueName != nullptr) name += std::string("\\") + valueName;
+    Report(error, name);
+}
+
+void RegistryBackup::Report(uint32_t error, const std::string& object) {
+    EngineLog(2, "%s: '%s' could not be saved and is not in the backup, error '%d'", kTag, object.c_str(),
+              static_cast<int>(error));
+}
+
+uint32_t RegistryBackup::Write(const std::vector<SavedKey>& keys, const std::string& object) {
+    std::vector<std::string> left;
+    std::u16string text = FormatSections(keys, &left);
+    for (const std::string& name : left) Report(platform::kErrorInvalidData, name);
+    uint32_t rc = EnsureFile();
+    if (rc == kErrorSuccess) rc = Append(text);
+    if (rc != kErrorSuccess && !broken_) {
+        broken_ = true;
+        file_.reset();
+        EngineLog(
+            2,
+            "%s: '%s' could not be written to the backup '%s', error '%d'; no backup for the rest of the run",
+            kTag, object.c_str(), path_.c_str(), static_cast<int>(rc));
+    }
+    return rc;
+}
+
+uint32_t RegistryBackup::EnsureFile() {
+    if (file_) return kErrorSuccess;
+    if (broken_) return platform::kErrorCanNotComplete;
+    std::string folder;
+    uint32_t rc = CreateFolder(folder);
+    if (rc == kErrorSuccess) rc = CreateFile(folder);
+    if (rc != kErrorSuccess) {
+        broken_ = true;
+        EngineLog(2,
+                  "%s: The backup of registry entries cannot be made in '%s', error '%d'; they are deleted "
+                  "without one",
+                  kTag, folder.c_str(), static_cast<int>(rc));
+        return rc;
+    }
+    std::u16string head = u"\xFEFF";
+    head += Widen(kBackupFileHeader) + u"\r\n\r\n";
+    rc = Append(head);
+    if (rc == kErrorSuccess)
+        EngineLog(4, "%s: Registry entries are saved to '%s' before they are deleted", kSaveTag, path_.c_str());
+    return rc;
+}
+
+uint32_t RegistryBackup::CreateFolder(std::string& folder) {
+    std::u16string base;
+    if (!KvQmrLogging::ResolveBaseDirectory(os_, false, base)) return kErrorFileNotFound;
+    std::u16string wide = base + u"\\" + kBackupFolderName;
+    folder = platform::Utf16ToAnsi(wide);
+    // The link checks and access-list calls take ANSI names: a folder they cannot name is not used.
+    std::u16string back;
+    if (!platform::AnsiToUtf16(folder.data(), folder.size(), back) || back != wide)
+        return kErrorNoUnicodeTranslation;
+    // Checked before anything is made, so that nothing is made through a link.
+    if (!FindLinkOnPath(os_, folder.c_str()).empty()) return kErrorStoppedOnSymlink;
+    KvQmrLogging::FileUtilsWin32 utils(os_);
+    const bool existed = utils.DirectoryExists(wide);
+    // The base folder holds the logs as well and keeps their security; only ours is closed.
+    if (!utils.CreateDirectoryTree(base, nullptr) || !utils.CreateDirectoryTree(wide, kBackupSddl)) {
+        uint32_t error = os_.sys.GetLastError();
+        return error != kErrorSuccess ? error : platform::kErrorPathNotFound;
+    }
+    // Made meanwhile through a link swapped in on the way?
+    if (!existed) return FindLinkOnPath(os_, folder.c_str()).empty() ? kErrorSuccess : kErrorStoppedOnSymlink;
+    // A folder someone made before us (anyone may make folders there) keeps its own list
+    // unless it is replaced; this also checks once more, on the handle, that it is no link.
+    std::vector<platform::AceText> aces;
+    bool isProtected = false;
+    if (!platform::ParseDaclText(kBackupSddl, aces, &isProtected)) return platform::kErrorInvalidParameter;
+    return SetFileDaclWithoutFollowing(os_, folder.c_str(),
+                                       platform::FormatDaclText(aces, isProtected).c_str());
+}
+
+uint32_t RegistryBackup::CreateFile(const std::string& folder) {
+    platform::SystemTime t = os_.sys.GetLocalTime();
+    char stem[64];
+    std::snprintf(stem, sizeof stem, "sweeptool-%04u%02u%02u-%02u%02u%02u", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
+    for (int n = 1; n <= kMaxNameTries; ++n) {
+        std::string name = folder + "\\" + stem;
+        if (n > 1) name += "-" + std::to_string(n);
+        name += ".reg";
+        std::u16string wide = Widen(name);
+        platform::FileHandle handle = 0;
+        // A new file only: an existing name, even one planted as a link, is never opened.
+        if (!os_.fs.CreateFileW(
+                wide, platform::kGenericWrite, platform::kFileShareRead, kBackupSddl, platform::kCreateNew,
+                platform::kFileAttributeNormal | platform::kFileFlagOpenReparsePoint, handle)) {
+            uint32_t error = os_.sys.GetLastError();
+            if (error == platform::kErrorFileExists || error == platform::kErrorAlreadyExists) continue;
+            return error != kErrorSuccess ? error : platform::kErrorCanNotComplete;
+        }
+        platform::UniqueFile file(&os_.fs, handle);
+        uint32_t attributes = 0;
+        if (!os_.fs.GetFileInformationByHandle(file.get(), attributes)) return os_.sys.GetLastError();
+        if ((attributes & platform::kFileAttributeReparsePoint) != 0) return kErrorStoppedOnSymlink;
+        file_ = std::move(file);
+        path_ = name;
+        return kErrorSuccess;
+    }
+    return platform::kErrorFileExists;
+}
+
+uint32_t RegistryBackup::Append(const std::u16string& text) {
+    if (!file_) return platform::kErrorInvalidHandle;
+    std::vector<uint8_t> bytes;
+    bytes.reserve(text.size() * 2);
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+        uint32_t written = 0;
+        uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(bytes.size() - done, 1u << 20));
+        if (!os_.fs.WriteFile(file_.get(), bytes.data() + done, chunk, written) || written == 0) {
+            uint32_t error = os_.sys.GetLastError();
+            return error != kErrorSuccess ? error : platform::kErrorCanNotComplete;
+        }
+        done += written;
+    }
+    return kErrorSuccess;
+}
 
 }  // namespace actions

@@ -1,14 +1,48 @@
 // Saves registry values and keys, with everything below them, to a file in the registry
 // editor's format before the run deletes them, so that an administrator can put them back
-// with "reg import".
+// with "reg import <file> /reg:64".
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
 namespace actions {
+
+// The file is made below "<common application data>\Kelvaris" in this folder, which only
+// Administrators and SYSTEM may read or write: the product's keys may hold licence data.
+constexpr char16_t kBackupFolderName[] = u"Backup";
+constexpr char kBackupSddl[] = "D:P(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)";
+constexpr char kBackupFileHeader[] = "Windows Registry Editor Version 5.00";
+
+// One value as the ANSI registry calls read it: string data in the ANSI code page, with
+// its terminator when it was stored with one.
+struct SavedValue {
+    std::string name;  // "" is the default value
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+};
+
+// One key's own values; `name` is the key's full name as the file writes it
+// ("HKEY_LOCAL_MACHINE\SOFTWARE\WOW6432Node\X").
+struct SavedKey {
+    std::string name;
+    std::vector<SavedValue> values;
+};
+
+// The full name under which an import in the 64-bit view reaches the key that `keyPath`
+// names below `root`. `redirected`: the key was named in the 32-bit view of 64-bit Windows,
+// where SOFTWARE of the machine and the classes keys of COM are kept apart. Empty for a root
+// the file format has no name for.
+std::string RealKeyName(platform::RegKey root, const std::string& keyPath, bool redirected);
+
+// The sections of `keys`, each its header, its values and a blank line, with CR LF line
+// ends; names and string data are converted from the ANSI code page. A key or value whose
+// name holds a line break cannot be written in the format: it is left out and its full name
+// added to `left` (when given).
+std::u16string FormatSections(const std::vector<SavedKey>& keys, std::vector<std::string>* left = nullptr);
 
 class RegistryBackup {
   public:
@@ -17,12 +51,39 @@ class RegistryBackup {
     RegistryBackup& operator=(const RegistryBackup&) = delete;
     virtual ~RegistryBackup();
 
+    // Saves the key `keyPath` below `root` with every value and subkey below it, as the
+    // view reads it (`view64`: KEY_WOW64_64KEY, else the process's default view). Result:
+    // 0 when saved; 2 when the key is missing, which needs no saving and is not logged; 5
+    // (nothing written, nothing logged) when an access list refuses the reading and
+    // `mayRetry`, for a caller that opens the list up and saves again; any other failure
+    // is logged once at level 2 and returned. Never changes the registry.
+    uint32_t SaveKey(platform::RegKey root, const std::string& keyPath, bool view64, bool mayRetry = false);
+    // The same for one value of that key ("" is the default value), written under its key's header.
+    uint32_t SaveValue(platform::RegKey root, const std::string& keyPath, const std::string& name,
+                       bool view64, bool mayRetry = false);
+    // One level-2 record for a save that a caller gave up on (`valueName` null for a whole
+    // key): what a deletion took is not in the file.
+    void ReportUnsaved(uint32_t error, platform::RegKey root, const std::string& keyPath,
+                       const char* valueName, bool view64);
+
     // The file the run's deletions are saved to (empty until the first save made it).
     const std::string& path() const { return path_; }
 
   private:
+    // The folder and the file, made at the first save: 0 or the Windows error (logged once).
+    uint32_t EnsureFile();
+    uint32_t CreateFolder(std::string& folder);
+    uint32_t CreateFile(const std::string& folder);
+    uint32_t Append(const std::u16string& text);
+    uint32_t Write(const std::vector<SavedKey>& keys, const std::string& object);
+    bool Redirected();
+    void Report(uint32_t error, const std::string& object);
+
     platform::Platform& os_;
     std::string path_;
+    platform::UniqueFile file_;
+    bool broken_ = false;  // the folder or file could not be made or written: no more tries
+    int wow64_ = -1;       // unknown until first asked
 };
 
 }  // namespace actions

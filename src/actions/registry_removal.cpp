@@ -2,10 +2,13 @@
 // WOW64, in the 64-bit view when the default view does not have them.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "actions/acl.h"
+#include "actions/registry_backup.h"
 #include "engine/cnuke.h"
 #include "engine/engine_log.h"
 #include "expand/path_helpers.h"
@@ -19,6 +22,57 @@ namespace {
 using platform::kErrorAccessDenied;
 using platform::kErrorFileNotFound;
 using platform::kErrorSuccess;
+
+// The run's backup, made at its first deletion; a preview deletes nothing and makes none.
+actions::RegistryBackup* BackupOf(CNuke& nuke, platform::Platform& os) {
+    if (nuke.previewOnly) return nullptr;
+    if (!nuke.registryBackup) nuke.registryBackup = std::make_unique<actions::RegistryBackup>(os);
+    return nuke.registryBackup.get();
+}
+
+// Saves what one deletion is about to take. A read that the object's access list refuses
+// is tried again once the deletion has opened the list up; if the deletion went ahead
+// without that, the loss is reported. Nothing here changes whether or how it deletes.
+class SaveBefore {
+  public:
+    SaveBefore(actions::RegistryBackup* backup, platform::RegKey root, std::string keyPath,
+               const char* valueName, bool view64)
+        : backup_(backup),
+          root_(root),
+          keyPath_(std::move(keyPath)),
+          isValue_(valueName != nullptr),
+          valueName_(valueName != nullptr ? valueName : ""),
+          view64_(view64) {
+        if (backup_ != nullptr) rc_ = Save(true);
+    }
+    SaveBefore(const SaveBefore&) = delete;
+    SaveBefore& operator=(const SaveBefore&) = delete;
+    ~SaveBefore() {
+        if (backup_ != nullptr && rc_ == kErrorAccessDenied)
+            backup_->ReportUnsaved(rc_, root_, keyPath_, isValue_ ? valueName_.c_str() : nullptr, view64_);
+    }
+
+    // Called after the access list was rewritten, before the deletion's one retry.
+    void AccessOpened() {
+        if (backup_ == nullptr || rc_ != kErrorAccessDenied) return;
+        (void)Save(false);
+        rc_ = kErrorSuccess;
+    }
+
+  private:
+    uint32_t Save(bool mayRetry) {
+        return isValue_ ? backup_->SaveValue(root_, keyPath_, valueName_, view64_, mayRetry)
+                        : backup_->SaveKey(root_, keyPath_, view64_, mayRetry);
+    }
+
+    actions::RegistryBackup* backup_;
+    platform::RegKey root_;
+    std::string keyPath_;
+    bool isValue_;
+    std::string valueName_;
+    bool view64_;
+    uint32_t rc_ = kErrorSuccess;
+};
 
 constexpr uint32_t kErrorBadEnvironment = 10;  // what a 64-bit deletion without RegDeleteKeyExA gives
 constexpr uint32_t kAllAccess64 = platform::kKeyAllAccess | platform::kKeyWow64_64Key;
@@ -169,10 +223,12 @@ std::string ValueText(const std::string& keyText, const std::string& name) {
 // view is the 32-bit copy, which the 64-bit walk of the working lists never saw.
 class DefaultViewTree {
   public:
-    DefaultViewTree(engine::CNuke& nuke, platform::IRegistry& reg, platform::RegKey root)
+    DefaultViewTree(engine::CNuke& nuke, platform::IRegistry& reg, platform::RegKey root,
+                    actions::RegistryBackup* backup)
         : nuke_(nuke),
           reg_(reg),
           root_(root),
+          backup_(backup),
           keys_(nuke.ignoreRegKeyList),
           values_(nuke.ignoreRegValueList) {}
 
@@ -205,6 +261,7 @@ class DefaultViewTree {
                 kept = true;
                 continue;
             }
+            SaveBefore save(backup_, root_, path, v.c_str(), false);
             uint32_t rc = reg_.DeleteValue(key.get(), v.c_str());
             if (rc != kErrorSuccess && rc != kErrorFileNotFound) {
                 nuke_.LogErrorCode(rc, "Deleting registry value", ValueText(text, v).c_str());
@@ -213,6 +270,7 @@ class DefaultViewTree {
         }
         key.reset();
         if (kept) return true;
+        SaveBefore save(backup_, root_, path, nullptr, false);
         uint32_t rc = reg_.DeleteKey(root_, path);
         if (rc != kErrorSuccess && rc != kErrorFileNotFound) {
             nuke_.LogErrorCode(rc, "Deleting registry key", text.c_str());
@@ -227,6 +285,7 @@ class DefaultViewTree {
     engine::CNuke& nuke_;
     platform::IRegistry& reg_;
     platform::RegKey root_;
+    actions::RegistryBackup* backup_;
     IgnoreCover keys_;
     IgnoreCover values_;
 };
@@ -268,10 +327,15 @@ bool CNuke::DeleteRegistryValue(platform::RegKey root, const char* keyPath, cons
     const char* key = keyPath != nullptr ? keyPath : "";
     const char* name = valueName != nullptr ? valueName : "";
     const char* display = displayText != nullptr ? displayText : "";
-    uint32_t rc = os_.reg.SHDeleteValue(root, key, name);
-    if (rc == kErrorAccessDenied) {
-        (void)actions::DropRegKeyAcl(os_, root, key);
+    uint32_t rc = kErrorSuccess;
+    {
+        SaveBefore save(BackupOf(*this, os_), root, key, name, false);
         rc = os_.reg.SHDeleteValue(root, key, name);
+        if (rc == kErrorAccessDenied) {
+            (void)actions::DropRegKeyAcl(os_, root, key);
+            save.AccessOpened();
+            rc = os_.reg.SHDeleteValue(root, key, name);
+        }
     }
     if (rc == kErrorSuccess) {
         EngineLog(5, "%s: Deleting registry value '%s' was successful", kTag, display);
@@ -308,13 +372,18 @@ uint32_t CNuke::DeleteRegistryValue64bit(platform::RegKey root, const char* keyP
         return rc;
     }
     platform::UniqueRegKey opened(&os_.reg, h);
-    rc = os_.reg.DeleteValue(opened.get(), name);
-    if (rc == kErrorAccessDenied) {
-        (void)actions::DropRegKeyAcl64bit(os_, root, key);
-        // A handle keeps the access it was opened with; the retry needs one opened under the new list.
-        platform::RegKey again = 0;
-        if (os_.reg.OpenKeyEx(root, key, kAllAccess64, again) == kErrorSuccess) opened.reset(&os_.reg, again);
+    {
+        SaveBefore save(BackupOf(*this, os_), root, key, name, true);
         rc = os_.reg.DeleteValue(opened.get(), name);
+        if (rc == kErrorAccessDenied) {
+            (void)actions::DropRegKeyAcl64bit(os_, root, key);
+            save.AccessOpened();
+            // A handle keeps the access it was opened with; the retry needs one opened under the new list.
+            platform::RegKey again = 0;
+            if (os_.reg.OpenKeyEx(root, key, kAllAccess64, again) == kErrorSuccess)
+                opened.reset(&os_.reg, again);
+            rc = os_.reg.DeleteValue(opened.get(), name);
+        }
     }
     opened.reset();
     if (rc == kErrorSuccess)
@@ -372,7 +441,8 @@ bool CNuke::DeleteRegistryKey(const char* entry) {
 
     // SHDeleteKey takes the default view's whole subtree, which the walk of the working
     // lists (64-bit view) never saw: what an ignore entry covers there stays.
-    DefaultViewTree tree(*this, os_.reg, e.root);
+    actions::RegistryBackup* backup = BackupOf(*this, os_);
+    DefaultViewTree tree(*this, os_.reg, e.root, backup);
     const std::string text = std::string(rootText) + "\\" + full;
     if (tree.HoldsIgnored(full, text)) {
         EngineLog(3, "%s: Registry key '%s' holds ignored entries, only what they do not cover is deleted",
@@ -381,10 +451,15 @@ bool CNuke::DeleteRegistryKey(const char* entry) {
         return true;
     }
 
-    uint32_t rc = os_.reg.SHDeleteKey(e.root, full);
-    if (rc == kErrorAccessDenied) {
-        (void)actions::DropRegKeyAcl(os_, e.root, full);
+    uint32_t rc = kErrorSuccess;
+    {
+        SaveBefore save(backup, e.root, full, nullptr, false);
         rc = os_.reg.SHDeleteKey(e.root, full);
+        if (rc == kErrorAccessDenied) {
+            (void)actions::DropRegKeyAcl(os_, e.root, full);
+            save.AccessOpened();
+            rc = os_.reg.SHDeleteKey(e.root, full);
+        }
     }
     if (rc == kErrorSuccess) {
         EngineLog(5, "%s: Deleting registry key '%s' was successful", kTag, display);
@@ -434,10 +509,15 @@ uint32_t CNuke::DeleteRegistryKey64bit(const char* entry) {
         parent = h;
     }
     // One key, not a tree: a key that still has subkeys stays.
-    uint32_t rc = os_.reg.DeleteKeyEx(parent, name, platform::kKeyWow64_64Key);
-    if (rc == kErrorAccessDenied) {
-        (void)actions::DropRegKeyAcl64bit(os_, e.root, full);
+    uint32_t rc = kErrorSuccess;
+    {
+        SaveBefore save(BackupOf(*this, os_), e.root, full, nullptr, true);
         rc = os_.reg.DeleteKeyEx(parent, name, platform::kKeyWow64_64Key);
+        if (rc == kErrorAccessDenied) {
+            (void)actions::DropRegKeyAcl64bit(os_, e.root, full);
+            save.AccessOpened();
+            rc = os_.reg.DeleteKeyEx(parent, name, platform::kKeyWow64_64Key);
+        }
     }
     opened.reset();
     if (rc == kErrorSuccess)

@@ -34,6 +34,14 @@ void CNuke::MarkRegistryForPossibleRemovalRetry() {
         EngineLog(3, "%s: MarkRegistryForPossibleRemovalRetry: source empty. Registry NOT marked.", kTag);
         return;
     }
+    if (previewOnly) {
+        // Counted as written, so that the read that follows is skipped as in the run.
+        retryMarked = 1;
+        EngineLog(5,
+                  "%s: MarkRegistryForPossibleRemovalRetry: preview, the registry would be marked with '%s'.",
+                  kTag, name.c_str());
+        return;
+    }
     platform::RegKey raw = 0;
     if (os_.reg.CreateKeyEx(platform::kHkeyLocalMachine, kMarkerKey, platform::kRegOptionNonVolatile,
                             platform::kKeyAllAccess, raw, nullptr) != 0) {

@@ -11,7 +11,40 @@ const char kRestartNotice[] =
 namespace {
 constexpr uint32_t kPauseBeforeFilesMs = 1500;
 constexpr uint32_t kPauseBeforeRestartMs = 500;
+
+constexpr char kPrepareLists[] = "Cleaner::PrepareLists";
+constexpr char kSecurityCenter[] = "RemoveSecurityCenterEntries";
+
+using Step = uint32_t (engine::CNuke::*)();
+struct NamedStep {
+    const char* name;
+    Step run;
+};
+// The engine steps before the Security Center step, and after it and the pause.
+const NamedStep kBefore[] = {
+    {"CNuke::MsiUninstall", &engine::CNuke::MsiUninstall},
+    {"CNuke::StopNTProcesses", &engine::CNuke::StopNTProcesses},
+    {"CNuke::StopNTServices", &engine::CNuke::StopNTServices},
+    {"CNuke::ResetLspStack", &engine::CNuke::ResetLspStack},
+};
+const NamedStep kAfter[] = {
+    {"CNuke::CleanupFiles", &engine::CNuke::CleanupFiles},
+    {"CNuke::CleanupRegValues", &engine::CNuke::CleanupRegValues},
+    {"CNuke::CleanupRegKeys", &engine::CNuke::CleanupRegKeys},
+    {"CNuke::StartNTProcesses", &engine::CNuke::StartNTProcesses},
+};
 }  // namespace
+
+const std::vector<const char*>& Cleaner::SequenceSteps() {
+    static const std::vector<const char*> names = [] {
+        std::vector<const char*> all{kPrepareLists};
+        for (const NamedStep& s : kBefore) all.push_back(s.name);
+        all.push_back(kSecurityCenter);
+        for (const NamedStep& s : kAfter) all.push_back(s.name);
+        return all;
+    }();
+    return names;
+}
 
 Cleaner::Cleaner(platform::Platform& os) : engine(os), detector(os), firewall(os), os_(os) {}
 
@@ -48,36 +81,22 @@ uint32_t Cleaner::PrepareLists() {
 }
 
 uint32_t Cleaner::RunSequence() {
+    stepResults.clear();
     auto step = [this](const char* name, uint32_t code) {
-        return stepObserver ? stepObserver(name, code) : code;
+        uint32_t next = stepObserver ? stepObserver(name, code) : code;
+        stepResults.push_back(StepResult{name, next});
+        return next;
     };
-    using Step = uint32_t (engine::CNuke::*)();
-    struct Named {
-        const char* name;
-        Step run;
-    };
-    static const Named kBefore[] = {
-        {"CNuke::MsiUninstall", &engine::CNuke::MsiUninstall},
-        {"CNuke::StopNTProcesses", &engine::CNuke::StopNTProcesses},
-        {"CNuke::StopNTServices", &engine::CNuke::StopNTServices},
-        {"CNuke::ResetLspStack", &engine::CNuke::ResetLspStack},
-    };
-    static const Named kAfter[] = {
-        {"CNuke::CleanupFiles", &engine::CNuke::CleanupFiles},
-        {"CNuke::CleanupRegValues", &engine::CNuke::CleanupRegValues},
-        {"CNuke::CleanupRegKeys", &engine::CNuke::CleanupRegKeys},
-        {"CNuke::StartNTProcesses", &engine::CNuke::StartNTProcesses},
-    };
-    uint32_t code = step("Cleaner::PrepareLists", PrepareLists());
-    for (const Named& s : kBefore) {
+    uint32_t code = step(kPrepareLists, PrepareLists());
+    for (const NamedStep& s : kBefore) {
         if (code != 0) return code;
         code = step(s.name, (engine.*s.run)());
     }
     if (code != 0) return code;
     engine::RemoveSecurityCenterEntries(os_);
-    (void)step("RemoveSecurityCenterEntries", 0);
+    (void)step(kSecurityCenter, 0);
     os_.sys.Sleep(kPauseBeforeFilesMs);
-    for (const Named& s : kAfter) {
+    for (const NamedStep& s : kAfter) {
         if (code != 0) return code;
         code = step(s.name, (engine.*s.run)());
     }

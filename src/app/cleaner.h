@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "actions/firewall.h"
 #include "detect/detector.h"
@@ -20,6 +21,12 @@ enum class RunOutcome {
     NotAdministrator,
     StepFailed,  // a step of the sequence returned a non-zero code
     Succeeded,   // the whole sequence ran
+};
+
+// One step of the sequence as it ran: its name and the code the sequence went on with.
+struct StepResult {
+    const char* name = nullptr;
+    uint32_t code = 0;
 };
 
 class Cleaner {
@@ -56,6 +63,12 @@ class Cleaner {
     // returns the code the sequence goes on with. Lets a test watch the order and make
     // any step fail; unset in the product.
     std::function<uint32_t(const char* step, uint32_t code)> stepObserver;
+
+    // The steps the last RunSequence ran, in order, as stepObserver sees them
+    // ("Cleaner::Restart" included when it came).
+    std::vector<StepResult> stepResults;
+    // The names of the sequence's steps, in their order, whether they run or not.
+    static const std::vector<const char*>& SequenceSteps();
 
   private:
     // Asks Windows for the restart (timed: with the notice and rebootDelay); records whether

@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/console_output.h"
+#include "app/preview.h"
+#include "app/run_report.h"
+#include "engine/config_check.h"
 #include "platform/ansi.h"
 
 namespace app {
@@ -55,6 +59,10 @@ ParsedOptions ApplyCommandLine(const std::vector<std::string>& arguments, Cleane
             parsed.showDialog = false;
         } else if (SameOption(a, "--server")) {
             // Accepted for the deployment tools that pass it; it changes nothing.
+        } else if (SameOption(a, "--check")) {
+            parsed.check = true;
+        } else if (SameOption(a, "--preview")) {
+            parsed.preview = true;
         } else if (std::strstr(a.c_str(), "--reboot-delay=") != nullptr) {
             long long delay = ReadDelay(a);
             // A negative delay means nothing sensible: keep the delay as it was. A delay
@@ -84,6 +92,8 @@ CScourApp::CScourApp(platform::Platform& os) : os_(os) {
 CScourApp::~CScourApp() { UnregisterSafeBootInstaller(); }
 
 bool CScourApp::InitInstance() {
+    RunRecord record;
+    record.start = LocalTimestamp(os_.sys);
     Cleaner cleaner(os_);
     cleaner.autoRestart = 0;
     std::vector<std::string> arguments = os_.sys.CommandLineArguments();
@@ -94,20 +104,53 @@ bool CScourApp::InitInstance() {
         exitCode = 0;
         return false;
     }
+    record.arguments = arguments;
+    record.options = parsed;
+    if (parsed.check || parsed.preview)
+        exitCode = CheckAndPreview(cleaner, parsed, record);
+    else
+        exitCode = RunCleanup(cleaner, parsed);
+    record.exitCode = exitCode;
+    record.end = LocalTimestamp(os_.sys);
+    WriteRunReport(os_, record, cleaner);
+    return false;
+}
+
+uint32_t CScourApp::RunCleanup(Cleaner& cleaner, const ParsedOptions& parsed) {
     if (safeBootMode != 0 && !StartInstallerService()) {
         // Without the installer service nothing can be uninstalled: end silently, and tell
         // the deployment tool why.
-        exitCode = platform::kErrorInstallServiceFailure;
-        return false;
+        return platform::kErrorInstallServiceFailure;
     }
-    if (parsed.showDialog && runDialog) {
-        exitCode = ExitCodeAfterDialog(runDialog(cleaner), cleaner);
-        return false;
-    }
+    if (parsed.showDialog && runDialog) return ExitCodeAfterDialog(runDialog(cleaner), cleaner);
     // Without a dialog the sequence runs on this thread; only --NOGUI restarts by itself.
     cleaner.Run();
-    exitCode = cleaner.ExitCode();
-    return false;
+    return cleaner.ExitCode();
+}
+
+uint32_t CScourApp::CheckAndPreview(Cleaner& cleaner, const ParsedOptions& parsed, RunRecord& record) {
+    // Neither changes the machine: no installer service for safe mode, no dialog, no restart.
+    std::string text;
+    uint32_t code = 0;
+    record.mode = parsed.preview ? RunMode::Preview : RunMode::Check;
+    if (parsed.check) {
+        record.check = engine::CheckConfiguration(cleaner.engine);
+        text += engine::FormatCheckResult(*record.check);
+        code = record.check->code;
+    }
+    if (parsed.preview) {
+        if (code == 0) {
+            cleaner.engine.previewOnly = true;
+            record.preview = RunPreview(cleaner);
+            text += record.preview->plan;
+            code = record.preview->code;
+        } else {
+            text += "No preview: the configuration has problems.\n";
+        }
+    }
+    (void)PrintToConsole(os_.sys, text);
+    WritePlanFile(os_, text);
+    return code;
 }
 
 bool CScourApp::RegisterSafeBootInstaller() {

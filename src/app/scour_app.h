@@ -20,14 +20,20 @@ constexpr char kUsageFormat[] =
 // The longest delay a timed restart accepts (ten years, in seconds).
 constexpr uint32_t kMaxShutdownTimeoutSeconds = 315360000;
 
+struct RunRecord;
+
 // The result of reading the arguments into a Cleaner's options.
 struct ParsedOptions {
     bool showUsage = false;
     bool showDialog = true;
+    bool check = false;    // --check: report the configuration's problems, change nothing
+    bool preview = false;  // --preview: print what a run would do, do nothing
 };
 
 // Applies the arguments after the program name to the cleaner's options, left to right;
-// an argument that is no option (or --help) asks for the usage box.
+// an argument that is no option (or --help) asks for the usage box. --check and --preview
+// take the place of the run whatever else is given: with both, the check comes first and
+// the preview follows only when the check finds no problem.
 ParsedOptions ApplyCommandLine(const std::vector<std::string>& arguments, Cleaner& cleaner);
 // The usage box text for the program path as typed.
 std::string UsageText(const std::string& programPath);
@@ -70,6 +76,11 @@ class CScourApp {
     DialogRunner runDialog;
 
   private:
+    // The run itself, with or without the dialog: the exit code.
+    uint32_t RunCleanup(Cleaner& cleaner, const ParsedOptions& parsed);
+    // --check and --preview: the text goes to the console and the plan file; the exit code.
+    uint32_t CheckAndPreview(Cleaner& cleaner, const ParsedOptions& parsed, RunRecord& record);
+
     platform::Platform& os_;
 };
 

@@ -91,6 +91,8 @@ class CNuke {
     [[nodiscard]] uint32_t StartNTProcesses();
 
     void SetDetector(detect::CDetector* d) { detector = d; }
+    // The machine the engine works on (the preview reads it).
+    platform::Platform& Os() { return os_; }
     // The folders and keys this run never removes whole (expand/protected_locations.h).
     expand::ProtectedLocations& Protected();
 

@@ -117,6 +117,14 @@ void LogVersionBanner(platform::Platform& os) {
 
 uint32_t CNuke::InitializeLists(uint32_t removeAllOption, uint32_t forceMsiOption) {
     static const char* const kTag = "CNuke::InitializeLists";
+    // From here on every refusal of a protected folder or key, by the entry handlers and by
+    // the expansion, is an object the run keeps; one record per object.
+    Protected().ObserveRefusals([this](const char* object, const char*) {
+        static const char kReason[] = "protected location";
+        for (const KeptObject& k : kept)
+            if (k.reason == kReason && k.object == object) return;
+        kept.push_back(KeptObject{object, kReason});
+    });
     LogVersionBanner(os_);
 
     uint32_t code = InitConfigFile();

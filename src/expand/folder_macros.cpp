@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "expand/path_helpers.h"
+#include "expand/protected_locations.h"
 #include "platform/shell.h"
 
 namespace expand {
@@ -43,6 +45,44 @@ const FolderMacro* FindFolderMacro(const char* text) {
         if (std::strstr(text, m.name) != nullptr) return &m;
     }
     return nullptr;
+}
+
+bool ResolveFolderMacroQuietly(Platform& os, const FolderMacro& macro, bool byValue, std::string& folder) {
+    folder.clear();
+    bool found = false;
+    switch (macro.folder) {
+        case MacroFolder::kShell:
+            found = os.shell.SHGetSpecialFolderPath(macro.csidl, folder, false);
+            break;
+        case MacroFolder::kSystem:
+            found = byValue ? os.shell.SHGetSpecialFolderPath(macro.csidl, folder, false)
+                            : os.shell.GetSystemDirectory(folder);
+            break;
+        case MacroFolder::kWindows:
+            found = os.shell.GetWindowsDirectory(folder);
+            break;
+        case MacroFolder::kProgramFiles64: {
+            char buffer[kMaxPathBuffer] = {};
+            found = ReadProgramFilesDir64(os, buffer, sizeof(buffer), false) == 0;
+            if (found) folder = buffer;
+            break;
+        }
+        case MacroFolder::kGoogleGadgets: {
+            // Only the BY_VALUE form knows this folder.
+            RegKey raw = 0;
+            if (!byValue || os.reg.OpenKeyEx(kHkeyCurrentUser, "SOFTWARE\\Google\\Google Desktop",
+                                             kKeyRead | kViewFolderMacros, raw) != 0)
+                break;
+            UniqueRegKey key(&os.reg, raw);
+            char buffer[kMaxPathBuffer + 1] = {};
+            uint32_t size = kMaxPathBuffer;
+            found = os.reg.QueryValueEx(key.get(), "plugin_dir", nullptr, buffer, &size) == 0;
+            if (found) folder = buffer;
+            break;
+        }
+    }
+    if (!found) folder.clear();
+    return !folder.empty();
 }
 
 }  // namespace expand

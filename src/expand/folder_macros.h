@@ -39,4 +39,10 @@ namespace expand {
 // HKCU\SOFTWARE\Google\Google Desktop, 64-bit view); `out` stays empty when it cannot be read.
 void get_google_plugin_dir(platform::Platform& os, std::string& out);
 
+// The folder of `macro` on this machine as the entry handlers resolve it (for BY_VALUE or
+// BY_DATA_MATCH entries), creating nothing and logging no failure: false, with `folder`
+// empty, when the macro names no folder here.
+bool ResolveFolderMacroQuietly(platform::Platform& os, const FolderMacro& macro, bool byValue,
+                               std::string& folder);
+
 }  // namespace expand

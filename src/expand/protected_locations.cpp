@@ -332,11 +332,16 @@ void ProtectedLocations::Resolve() {
 const char* ProtectedLocations::FolderReason(const char* path) {
     if (path == nullptr) return nullptr;
     std::string canonical = Canonical(path);
-    if (IsDriveRoot(canonical)) return kDriveRoot;
+    if (IsDriveRoot(canonical)) return Refused(path, kDriveRoot);
     if (canonical.empty()) return nullptr;
     if (!resolved_) Resolve();
     auto it = folders_.find(canonical);
-    return it != folders_.end() ? it->second.c_str() : nullptr;
+    return it != folders_.end() ? Refused(path, it->second.c_str()) : nullptr;
+}
+
+const char* ProtectedLocations::Refused(const char* object, const char* reason) {
+    if (observer_) observer_(object, reason);
+    return reason;
 }
 
 // The reason a key below a SOFTWARE key (`rest` relative to it) is protected, either view.
@@ -360,6 +365,11 @@ static bool IsControlSet(const std::string& name) {
 }
 
 const char* ProtectedLocations::KeyReason(const char* keyText) {
+    const char* reason = KeyReasonOf(keyText);
+    return reason != nullptr ? Refused(keyText, reason) : nullptr;
+}
+
+const char* ProtectedLocations::KeyReasonOf(const char* keyText) {
     if (keyText == nullptr) return nullptr;
     std::string canonical = Canonical(keyText, false);
     if (!canonical.empty() && canonical[0] == '\\') canonical.erase(0, 1);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,7 +28,16 @@ class ProtectedLocations {
     // view's spelling) is a protected key itself, or null when it is not.
     const char* KeyReason(const char* keyText);
 
+    // Told of every folder or key the two questions above found protected, as it was asked
+    // for, with the reason: every caller refuses what is protected, so each answer is an
+    // object the run keeps.
+    void ObserveRefusals(std::function<void(const char* object, const char* reason)> observer) {
+        observer_ = std::move(observer);
+    }
+
   private:
+    const char* Refused(const char* object, const char* reason);
+    const char* KeyReasonOf(const char* keyText);
     void Resolve();
     void AddFolder(const std::string& path, const char* reason);
     void AddProfileFolder(const std::string& path);
@@ -36,6 +46,7 @@ class ProtectedLocations {
     bool resolved_ = false;
     std::map<std::string, std::string> folders_;  // upper-case path without trailing "\", reason
     std::vector<std::string> profiles_;           // upper-case profile folders found
+    std::function<void(const char*, const char*)> observer_;
 };
 
 // The one record of a refusal: level 2, the caller's tag, the entry and the reason.

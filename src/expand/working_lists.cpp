@@ -50,7 +50,16 @@ class IgnoreMatcher {
   public:
     explicit IgnoreMatcher(TSet& ignore) {
         const char* s = nullptr;
-        for (uint32_t r = ignore.First(&s); r == 0; r = ignore.Next(&s)) entries_.push_back(Upper(s));
+        for (uint32_t r = ignore.First(&s); r == 0; r = ignore.Next(&s)) {
+            // An empty entry ("ignore=FILE_NAME,BY_VALUE,") is held by every text: it would
+            // keep the whole section. It names nothing, so it keeps nothing.
+            if (*s == '\0') {
+                EngineLog(3, "%s: ExcludeIgnoreList: an empty ignore entry names nothing and is not used",
+                          kExcludeTag);
+                continue;
+            }
+            entries_.push_back(Upper(s));
+        }
     }
     bool Empty() const { return entries_.empty(); }
     bool CoversUpper(const std::string& upperText) const {
@@ -68,9 +77,19 @@ void LogExcluded(const char* object) {
     EngineLog(5, "%s: ExcludeIgnoreList: object '%s' excluded", kExcludeTag, object);
 }
 
+// What the run keeps although a remove entry reached it, in the words the plan uses.
+constexpr char kKeptIgnored[] = "ignored";
+constexpr char kKeptHolder[] = "holds an ignored object";
+constexpr char kKeptLink[] = "a link";
+constexpr char kKeptUnreadable[] = "unreadable";
+
+void Keep(std::vector<KeptObject>* kept, const char* object, const char* reason) {
+    if (kept != nullptr) kept->push_back(KeptObject{object, reason});
+}
+
 // Removes from `list` every object that holds, below itself, one of `excluded`: a key or
 // directory removed whole would take the excluded object with it.
-void DropHolders(TSet& list, TSet& excluded) {
+void DropHolders(TSet& list, TSet& excluded, std::vector<KeptObject>* kept) {
     std::unordered_set<std::string> holders;
     const char* s = nullptr;
     for (uint32_t r = excluded.First(&s); r == 0; r = excluded.Next(&s)) {
@@ -83,6 +102,7 @@ void DropHolders(TSet& list, TSet& excluded) {
     while (r == 0) {
         if (holders.count(Upper(s)) != 0) {
             LogExcluded(s);
+            Keep(kept, s, kKeptHolder);
             r = list.RemoveCurrent(&s);
         } else {
             r = list.Next(&s);
@@ -126,7 +146,8 @@ bool ExistsInDefaultView(platform::IRegistry& reg, const char* text, bool isValu
 
 // Removes from `values` every value whose key an entry of `ignoreKeys` covers: ignoring a
 // key keeps its values. Each removed text also goes into `excluded`.
-void ExcludeValuesOfIgnoredKeys(TSet& values, TSet& ignoreKeys, TSet& excluded) {
+void ExcludeValuesOfIgnoredKeys(TSet& values, TSet& ignoreKeys, TSet& excluded,
+                                std::vector<KeptObject>* kept) {
     IgnoreMatcher matcher(ignoreKeys);
     if (matcher.Empty()) return;
     const char* s = nullptr;
@@ -137,6 +158,7 @@ void ExcludeValuesOfIgnoredKeys(TSet& values, TSet& ignoreKeys, TSet& excluded) 
         key.resize(last == std::string::npos ? 0 : last);
         if (!key.empty() && matcher.CoversUpper(key)) {
             LogExcluded(s);
+            Keep(kept, s, kKeptIgnored);
             (void)excluded.Insert(s);
             r = values.RemoveCurrent(&s);
         } else {
@@ -176,10 +198,13 @@ class WorkingListBuilder {
     uint32_t FileTree(const char* path);
     // The directories whose access lists had to be rewritten before they could be listed.
     const std::vector<std::string>& OpenedToList() const { return openedToList_; }
+    // A preview's directories that could not be listed: what they hold is unknown.
+    const std::vector<std::string>& Unreadable() const { return unreadable_; }
 
   private:
     void ListDirectory(const std::string& directory);
     std::vector<std::string> openedToList_;
+    std::vector<std::string> unreadable_;
     CNuke& nuke_;
     Platform& os_;
     IgnoreMatcher ignoreKeys_;
@@ -235,9 +260,19 @@ uint32_t WorkingListBuilder::KeyTree(const char* keyText) {
             (void)nuke_.regKeyList.Insert(prefix.c_str());
             return code;
         }
-        // The key was opened in the 64-bit view; its access list is rewritten in that view.
-        (void)actions::DropRegKeyAcl64bit(os_, root, fullPath);
-        code = os_.reg.OpenKeyEx(root, fullPath, kKeyAllAccess | kKeyWow64_64Key, raw);
+        if (nuke_.previewOnly) {
+            // A preview rewrites no access list: it lists what it may read, as the run would
+            // after opening the key up, and keeps out what it may not.
+            code = os_.reg.OpenKeyEx(root, fullPath, kKeyRead | kKeyWow64_64Key, raw);
+            if (code != 0) {
+                Keep(&nuke_.kept, prefix.c_str(), kKeptUnreadable);
+                return code;
+            }
+        } else {
+            // The key was opened in the 64-bit view; its access list is rewritten in that view.
+            (void)actions::DropRegKeyAcl64bit(os_, root, fullPath);
+            code = os_.reg.OpenKeyEx(root, fullPath, kKeyAllAccess | kKeyWow64_64Key, raw);
+        }
     }
     if (code != 0) return code;
     UniqueRegKey key(&os_.reg, raw);
@@ -310,6 +345,7 @@ uint32_t WorkingListBuilder::FileTree(const char* path) {
     std::string link = actions::FindLinkOnPath(os_, text);
     if (!link.empty()) {
         EngineLog(3, actions::kLinkNotFollowedRecord, kFileTreeTag, link.c_str());
+        Keep(&nuke_.kept, link.c_str(), kKeptLink);
         return actions::kErrorStoppedOnSymlink;
     }
     if ((attributes & kFileAttributeDirectory) != 0) {
@@ -334,10 +370,15 @@ void WorkingListBuilder::ListDirectory(const std::string& directory) {
     FindDataA found;
     FindHandle raw = 0;
     bool listed = os_.fs.FindFirstFileA(directory + "\\*", found, raw);
-    if (!listed && os_.sys.GetLastError() == kErrorAccessDenied && !ignoreFiles_.Covers(directory.c_str()) &&
-        nuke_.DropFileAcl(directory.c_str()) == 1) {
-        openedToList_.push_back(directory);
-        listed = os_.fs.FindFirstFileA(directory + "\\*", found, raw);
+    if (!listed && os_.sys.GetLastError() == kErrorAccessDenied && !ignoreFiles_.Covers(directory.c_str())) {
+        if (nuke_.previewOnly) {
+            // A preview rewrites no access list; the run would, and take what is inside.
+            unreadable_.push_back(directory);
+            Keep(&nuke_.kept, directory.c_str(), kKeptUnreadable);
+        } else if (nuke_.DropFileAcl(directory.c_str()) == 1) {
+            openedToList_.push_back(directory);
+            listed = os_.fs.FindFirstFileA(directory + "\\*", found, raw);
+        }
     }
     if (!listed) return;
     UniqueFind find(&os_.fs, raw);
@@ -350,6 +391,7 @@ void WorkingListBuilder::ListDirectory(const std::string& directory) {
         }
         if ((found.attributes & kFileAttributeReparsePoint) != 0) {
             EngineLog(3, actions::kLinkNotFollowedRecord, kFileTreeTag, child.c_str());
+            Keep(&nuke_.kept, child.c_str(), kKeptLink);
             continue;
         }
         if ((found.attributes & kFileAttributeDirectory) != 0) {
@@ -376,6 +418,7 @@ uint32_t CNuke::ExcludeIgnoreList(TSet& list, TSet& ignore, TSet* excluded) {
     while (r == 0) {
         if (matcher.CoversUpper(Upper(s))) {
             LogExcluded(s);
+            Keep(&kept, s, kKeptIgnored);
             if (excluded != nullptr) (void)excluded->Insert(s);
             r = list.RemoveCurrent(&s);
         } else {
@@ -398,10 +441,12 @@ uint32_t CNuke::PopulateRemoveRegList() {
     const char* s = nullptr;
     for (uint32_t r = removeRegKeyList.First(&s); r == 0; r = removeRegKeyList.Next(&s))
         (void)builder.KeyTree(s);
-    const char* markerReason = Protected().KeyReason(kRetryMarkerKeyText);
-    if (markerReason != nullptr && removeAll == 1 && retryKeyFound == 1) {
+    // Asked only when the marker is to go: each protected answer counts as a refusal.
+    const bool markerGoes = removeAll == 1 && retryKeyFound == 1;
+    const char* markerReason = markerGoes ? Protected().KeyReason(kRetryMarkerKeyText) : nullptr;
+    if (markerReason != nullptr) {
         expand::LogProtectedRefusal(kExpandTag, kRetryMarkerKeyText, markerReason);
-    } else if (removeAll == 1 && retryKeyFound == 1 && !regKeyList.Contains(kRetryMarkerKeyText)) {
+    } else if (markerGoes && !regKeyList.Contains(kRetryMarkerKeyText)) {
         // The marker was written and found in the default view, which the 64-bit walk above
         // does not see on 64-bit Windows; the key deletion tries the default view first.
         EngineLog(5, "%s: PopulateRemoveRegList: removal-retry marker '%s' listed", kExpandTag,
@@ -419,8 +464,8 @@ uint32_t CNuke::PopulateRemoveRegList() {
     TSet excluded;
     (void)ExcludeIgnoreList(regKeyList, ignoreRegKeyList, &excluded);
     (void)ExcludeIgnoreList(regValueList, ignoreRegValueList, &excluded);
-    ExcludeValuesOfIgnoredKeys(regValueList, ignoreRegKeyList, excluded);
-    DropHolders(regKeyList, excluded);
+    ExcludeValuesOfIgnoredKeys(regValueList, ignoreRegKeyList, excluded, &kept);
+    DropHolders(regKeyList, excluded, &kept);
     // The walk above sees the 64-bit view only, while the deletion tries the default view
     // first: an ignored key or value that exists only in the 32-bit copy of a listed tree was
     // never listed, so nothing above marks its keys. Keep every key above such an entry.
@@ -429,7 +474,7 @@ uint32_t CNuke::PopulateRemoveRegList() {
         if (ExistsInDefaultView(os_.reg, s, false)) (void)presentInDefaultView.Insert(s);
     for (uint32_t r = ignoreRegValueList.First(&s); r == 0; r = ignoreRegValueList.Next(&s))
         if (ExistsInDefaultView(os_.reg, s, true)) (void)presentInDefaultView.Insert(s);
-    DropHolders(regKeyList, presentInDefaultView);
+    DropHolders(regKeyList, presentInDefaultView, &kept);
     return 0;
 }
 
@@ -448,7 +493,16 @@ uint32_t CNuke::PopulateRemoveFileList() {
         (void)builder.FileTree(s);
     TSet excluded;
     (void)ExcludeIgnoreList(fileList, ignoreFileList, &excluded);
-    DropHolders(fileList, excluded);
+    DropHolders(fileList, excluded, &kept);
+    if (previewOnly) {
+        // What an unreadable directory holds is unknown, an ignored object among it too:
+        // the preview does not promise the directory.
+        TSet unreadable;
+        for (const std::string& directory : builder.Unreadable()) (void)unreadable.Insert(directory.c_str());
+        uint32_t r = fileList.First(&s);
+        while (r == 0) r = unreadable.Contains(s) ? fileList.RemoveCurrent(&s) : fileList.Next(&s);
+        return 0;
+    }
     // Only what will go is opened up: a kept directory and the ignored objects in it keep
     // their access lists, and so does everything that inherits from them.
     TSet opened;

@@ -91,8 +91,16 @@ struct TokenGroup {
 
 constexpr char kAdministratorsSid[] = "S-1-5-32-544";
 
+// GetFileType.
+enum : uint32_t {
+    kFileTypeUnknown = 0,
+    kFileTypeDisk = 1,
+    kFileTypeChar = 2,
+    kFileTypePipe = 3,
+};
+
 class ISystem {
-public:
+  public:
     ISystem() = default;
     ISystem(const ISystem&) = delete;
     ISystem& operator=(const ISystem&) = delete;
@@ -134,8 +142,9 @@ public:
 
     // Shutdown.
     virtual bool ExitWindowsEx(uint32_t flags, uint32_t reason) = 0;
-    virtual bool InitiateSystemShutdownEx(const char* machine, const std::string& message, uint32_t timeoutSeconds,
-                                          bool forceAppsClosed, bool rebootAfterShutdown, uint32_t reason) = 0;
+    virtual bool InitiateSystemShutdownEx(const char* machine, const std::string& message,
+                                          uint32_t timeoutSeconds, bool forceAppsClosed,
+                                          bool rebootAfterShutdown, uint32_t reason) = 0;
 
     // Time.
     virtual SystemTime GetSystemTime() = 0;
@@ -158,6 +167,21 @@ public:
     // WriteConsoleW to GetStdHandle(STD_ERROR_HANDLE): false with the last error when the
     // process has no console there (a GUI process normally has none).
     virtual bool WriteConsoleToStdError(const std::u16string& text, uint32_t& written) = 0;
+
+    // AttachConsole(ATTACH_PARENT_PROCESS): false with the last error, 6 (ERROR_INVALID_HANDLE)
+    // when the parent has no console, 5 (ERROR_ACCESS_DENIED) when this process has one already.
+    virtual bool AttachParentConsole() = 0;
+    // GetFileType of GetStdHandle(STD_OUTPUT_HANDLE); kFileTypeUnknown when there is no such
+    // handle. `console` tells whether GetConsoleMode accepts the handle: a console, not some
+    // other character device such as NUL.
+    virtual uint32_t GetStdOutputType(bool& console) = 0;
+    // WriteConsoleW to the standard output console, or, when the standard output is no
+    // console, to the screen buffer of the console this process is attached to (CONOUT$):
+    // false with the last error when the process has no console.
+    virtual bool WriteConsoleToStdOutput(const std::u16string& text, uint32_t& written) = 0;
+    // WriteFile of the bytes, unchanged, to GetStdHandle(STD_OUTPUT_HANDLE): false with the
+    // last error (6 when there is no such handle).
+    virtual bool WriteStdOutput(const void* bytes, uint32_t count, uint32_t& written) = 0;
 
     // CoInitialize(NULL) on the calling thread: the HRESULT (S_OK 0, S_FALSE 1 when this
     // thread had already initialised COM, negative on failure). Each success, S_FALSE

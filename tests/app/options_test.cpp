@@ -61,6 +61,53 @@ INSTANTIATE_TEST_SUITE_P(Options, OptionTable, ::testing::Values(
     OptionCase{{""}, true, true, 0, 0, 0, 0}));
 // clang-format on
 
+struct ModeCase {
+    std::vector<std::string> args;
+    bool usage, check, preview;
+};
+
+class ModeOptions : public ::testing::TestWithParam<ModeCase> {};
+
+TEST_P(ModeOptions, CheckAndPreviewAreWholeArgumentsInAnyCase) {
+    const ModeCase& c = GetParam();
+    platform::sim::SimMachine m;
+    Cleaner cleaner(m.platform());
+    std::vector<std::string> argv{"sweeptool"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    app::ParsedOptions p = ApplyCommandLine(argv, cleaner);
+    EXPECT_EQ(p.showUsage, c.usage);
+    if (c.usage) return;
+    EXPECT_EQ(p.check, c.check);
+    EXPECT_EQ(p.preview, c.preview);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Modes, ModeOptions, ::testing::Values(
+    ModeCase{{}, false, false, false},
+    ModeCase{{"--check"}, false, true, false},
+    ModeCase{{"--CHECK"}, false, true, false},
+    ModeCase{{"--Preview", "--NOGUI", "--removeall"}, false, false, true},
+    ModeCase{{"--preview", "--check"}, false, true, true},
+    ModeCase{{"--check=1"}, true, false, false},
+    ModeCase{{"-check"}, true, false, false},
+    ModeCase{{"--check "}, true, false, false},
+    ModeCase{{"--check", "--help"}, true, false, false},   // the usage box still wins
+    ModeCase{{"--preview", "bogus"}, true, false, false}));
+// clang-format on
+
+TEST(ModeOptions, OtherOptionsStillReachTheCleanerForThePreview) {
+    platform::sim::SimMachine m;
+    Cleaner cleaner(m.platform());
+    cleaner.autoRestart = 0;
+    app::ParsedOptions p =
+        ApplyCommandLine({"sweeptool", "--preview", "--NOGUI", "--noreboot", "--removeall"}, cleaner);
+    EXPECT_TRUE(p.preview);
+    EXPECT_FALSE(p.showDialog);
+    EXPECT_EQ(cleaner.autoRestart, 1u);
+    EXPECT_EQ(cleaner.noReboot, 1u);
+    EXPECT_EQ(cleaner.removeAll, 1u);
+}
+
 TEST(Usage, TextNamesTheProgramAsTyped) {
     EXPECT_EQ(app::UsageText("sweeptool"),
               "Usage:\nsweeptool [switch]\n--NOGUI to hide the user interface\n--help to see this message\n");

@@ -174,6 +174,9 @@ TEST_F(WorkingListsTest, ExcludeIgnoreListMatchesAnywhereInTheTextWhateverTheCas
         // The service control manager spells names as they were created.
         {{"kvsvc", "kvkeep", "KvFilter"}, {"KVKEEP", "FILTER"}, {"kvsvc"}},
         {{"A", "B"}, {}, {"A", "B"}},
+        // An empty ignore entry is held by every text; it names nothing and keeps nothing.
+        {{"C:\\KV\\A", "kvsvc"}, {""}, {"C:\\KV\\A", "kvsvc"}},
+        {{"C:\\KV\\A", "C:\\KV\\B"}, {"", "\\B"}, {"C:\\KV\\A"}},
     };
     for (const Case& c : cases) {
         engine::TSet list, ignore, excluded;
@@ -185,6 +188,8 @@ TEST_F(WorkingListsTest, ExcludeIgnoreListMatchesAnywhereInTheTextWhateverTheCas
     }
     EXPECT_EQ(1, Logged("CNuke::ExcludeIgnoreList: ExcludeIgnoreList: object 'kvkeep' excluded"));
     EXPECT_EQ(1, Logged("ExcludeIgnoreList: object 'C:\\PROGRAM FILES\\KELVARIS\\COMMONFILES' excluded"));
+    EXPECT_EQ(2,
+              Logged(".W: CNuke::ExcludeIgnoreList: ExcludeIgnoreList: an empty ignore entry names nothing"));
 }
 
 TEST_F(WorkingListsTest, IgnoredRegistryObjectsStayWhole) {

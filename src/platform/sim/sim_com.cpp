@@ -52,6 +52,13 @@ bool SimCom::HasInstance(const std::string& nameSpace, const std::string& object
     return std::any_of(all.begin(), all.end(), [&](const std::string& p) { return Lower(p) == wanted; });
 }
 
+std::vector<std::string> SimCom::Namespaces() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> names;
+    for (const auto& n : namespaces_) names.push_back(n.second.name);
+    return names;
+}
+
 std::vector<std::string> SimCom::Instances(const std::string& nameSpace) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = namespaces_.find(NamespaceKey(nameSpace));

@@ -46,6 +46,8 @@ class SimCom : public ICom {
     void AddInstance(const std::string& nameSpace, const std::string& objectPath);
     bool HasInstance(const std::string& nameSpace, const std::string& objectPath) const;
     std::vector<std::string> Instances(const std::string& nameSpace) const;
+    // The namespaces' names, as first added, in lower-case order.
+    std::vector<std::string> Namespaces() const;
     // Objects handed out and not yet released.
     int OpenObjects() const;
     // Releases of objects that were not open, and calls on them or on an object of the

@@ -273,6 +273,12 @@ const SimInstaller::Record* SimInstaller::Find(const std::string& productCode) c
 
 // --- test helpers ---
 
+std::vector<std::string> SimInstaller::ProductCodes() const {
+    std::vector<std::string> codes;
+    for (const auto& r : products_) codes.push_back(r.product.productCode);
+    return codes;
+}
+
 bool SimInstaller::Install(const SimMsiProduct& product) {
     if (!IsGuidText(product.productCode)) return false;
     if (!product.upgradeCode.empty() && !IsGuidText(product.upgradeCode)) return false;

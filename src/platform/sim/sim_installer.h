@@ -76,6 +76,8 @@ class SimInstaller : public IInstaller {
     // Path of the cached package the installation wrote ("C:\Windows\Installer\<n>.msi");
     // empty for a product never installed here.
     std::string CachedPackagePath(const std::string& productCode) const;
+    // The product codes Install was given, in that order, removed ones included.
+    std::vector<std::string> ProductCodes() const;
     // The calls that change something, in order.
     std::vector<SimMsiCall> calls;
     // The calls that only read.

@@ -54,6 +54,8 @@ class SimServices : public IServiceManager {
     // Null once the service has left the database. The pointer is valid until the next call.
     SimService* Find(const std::string& name);
     int OpenHandles() const { return static_cast<int>(handles_.size()); }
+    // Every service in the database, by folded name, as it stood at the last call.
+    const std::map<std::string, SimService>& All() const { return services_; }
     // Whether a LockServiceDatabase lock is held.
     bool Locked() const { return lock_ != 0; }
     // The services that left the database after DeleteService, in that order.

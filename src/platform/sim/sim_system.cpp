@@ -285,6 +285,58 @@ bool SimSystem::WriteConsoleToStdError(const std::u16string& text, uint32_t& wri
     return true;
 }
 
+bool SimSystem::AttachParentConsole() {
+    if (Fault("AttachConsole")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (consoleAttached) {
+        tlsLastError = kErrorAccessDenied;
+        return false;
+    }
+    if (!parentConsole) {
+        tlsLastError = kErrorInvalidHandle;
+        return false;
+    }
+    consoleAttached = true;
+    if (stdOutputType == kFileTypeUnknown) {
+        stdOutputType = kFileTypeChar;
+        stdOutputConsole = true;
+    }
+    return true;
+}
+
+uint32_t SimSystem::GetStdOutputType(bool& console) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    console = stdOutputType == kFileTypeChar && stdOutputConsole;
+    return stdOutputType;
+}
+
+bool SimSystem::WriteConsoleToStdOutput(const std::u16string& text, uint32_t& written) {
+    written = 0;
+    if (Fault("WriteConsoleW")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!consoleAttached) {
+        tlsLastError = kErrorInvalidHandle;
+        return false;
+    }
+    consoleOutputText += text;
+    written = static_cast<uint32_t>(text.size());
+    return true;
+}
+
+bool SimSystem::WriteStdOutput(const void* bytes, uint32_t count, uint32_t& written) {
+    written = 0;
+    // Named apart from the file system's WriteFile, so that a test can fail either alone.
+    if (Fault("WriteFile(StdOutput)")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stdOutputType == kFileTypeUnknown) {
+        tlsLastError = kErrorInvalidHandle;
+        return false;
+    }
+    stdOutputBytes.append(static_cast<const char*>(bytes), count);
+    written = count;
+    return true;
+}
+
 namespace {
 thread_local int tlsComInitDepth = 0;
 // The thread's apartment model while COM is initialised on it: true for a single-threaded

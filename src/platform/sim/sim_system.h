@@ -58,6 +58,12 @@ class SimSystem : public ISystem {
     // Whether the process has a console behind its standard error handle (a dialog
     // program normally has none, and WriteConsoleW then fails with 6).
     bool hasConsole = false;
+    // Whether the process that started this one has a console to attach to.
+    bool parentConsole = false;
+    // GetFileType of the standard output handle (kFileTypeUnknown: there is none), and
+    // whether it is a console. Attaching to a console hands one over when there was none.
+    uint32_t stdOutputType = kFileTypeUnknown;
+    bool stdOutputConsole = false;
     uint32_t sessionId = 1;
     uint32_t processId = 0x0a1c;
     uint32_t timeZoneId = kTimeZoneIdStandard;
@@ -70,7 +76,10 @@ class SimSystem : public ISystem {
     std::vector<ShutdownRecord> shutdowns;
     std::vector<MessageBoxRecord> messageBoxes;
     std::vector<std::u16string> debugOutput;
-    std::u16string consoleErrorText;  // all that WriteConsoleW wrote to standard error
+    std::u16string consoleErrorText;   // all that WriteConsoleW wrote to standard error
+    bool consoleAttached = false;      // AttachConsole succeeded
+    std::u16string consoleOutputText;  // all that WriteConsoleW wrote to the attached console
+    std::string stdOutputBytes;        // all that WriteFile wrote to the standard output handle
     std::set<std::string> enabledPrivileges;
     std::vector<uint32_t> sleeps;
     int openTokens = 0;  // tokens opened and not yet closed
@@ -88,6 +97,10 @@ class SimSystem : public ISystem {
     bool OpenProcessToken(uint32_t access, TokenHandle& out) override;
     bool OpenThreadToken(uint32_t access, bool openAsSelf, TokenHandle& out) override;
     bool WriteConsoleToStdError(const std::u16string& text, uint32_t& written) override;
+    bool AttachParentConsole() override;
+    uint32_t GetStdOutputType(bool& console) override;
+    bool WriteConsoleToStdOutput(const std::u16string& text, uint32_t& written) override;
+    bool WriteStdOutput(const void* bytes, uint32_t count, uint32_t& written) override;
     bool LookupPrivilegeValue(const char* name, Luid& out) override;
     bool AdjustTokenPrivilege(TokenHandle token, const Luid& luid, uint32_t attributes) override;
     bool GetTokenGroups(TokenHandle token, std::vector<TokenGroup>& out) override;

@@ -243,4 +243,60 @@ bool Win32System::WriteConsoleToStdError(const std::u16string& text, uint32_t& w
     return true;
 }
 
+namespace {
+bool IsConsole(HANDLE handle) {
+    DWORD mode = 0;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != FALSE;
+}
+}  // namespace
+
+bool Win32System::AttachParentConsole() { return ::AttachConsole(ATTACH_PARENT_PROCESS) != FALSE; }
+
+uint32_t Win32System::GetStdOutputType(bool& console) {
+    console = false;
+    HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output == nullptr || output == INVALID_HANDLE_VALUE) return kFileTypeUnknown;
+    DWORD type = ::GetFileType(output);
+    console = type == FILE_TYPE_CHAR && IsConsole(output);
+    return type;
+}
+
+bool Win32System::WriteConsoleToStdOutput(const std::u16string& text, uint32_t& written) {
+    written = 0;
+    DWORD n = 0;
+    HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (IsConsole(output)) {
+        if (!::WriteConsoleW(output, text.data(), static_cast<DWORD>(text.size()), &n, nullptr)) return false;
+        written = n;
+        return true;
+    }
+    // A program that attached to its parent's console after it started may have been left
+    // without a standard output handle; the console's own screen buffer still reaches it.
+    HANDLE screen = ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (screen == INVALID_HANDLE_VALUE) return false;
+    BOOL ok = ::WriteConsoleW(screen, text.data(), static_cast<DWORD>(text.size()), &n, nullptr);
+    DWORD error = ::GetLastError();
+    ::CloseHandle(screen);
+    if (!ok) {
+        ::SetLastError(error);
+        return false;
+    }
+    written = n;
+    return true;
+}
+
+bool Win32System::WriteStdOutput(const void* bytes, uint32_t count, uint32_t& written) {
+    written = 0;
+    HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output == nullptr || output == INVALID_HANDLE_VALUE) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    DWORD n = 0;
+    if (!::WriteFile(output, bytes, count, &n, nullptr)) return false;
+    written = n;
+    return true;
+}
+
 }  // namespace platform::win32

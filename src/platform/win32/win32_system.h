@@ -19,6 +19,10 @@ class Win32System : public ISystem {
     bool OpenProcessToken(uint32_t access, TokenHandle& out) override;
     bool OpenThreadToken(uint32_t access, bool openAsSelf, TokenHandle& out) override;
     bool WriteConsoleToStdError(const std::u16string& text, uint32_t& written) override;
+    bool AttachParentConsole() override;
+    uint32_t GetStdOutputType(bool& console) override;
+    bool WriteConsoleToStdOutput(const std::u16string& text, uint32_t& written) override;
+    bool WriteStdOutput(const void* bytes, uint32_t count, uint32_t& written) override;
     bool LookupPrivilegeValue(const char* name, Luid& out) override;
     bool AdjustTokenPrivilege(TokenHandle token, const Luid& luid, uint32_t attributes) override;
     bool GetTokenGroups(TokenHandle token, std::vector<TokenGroup>& out) override;
