@@ -6,6 +6,7 @@
 
 #include "actions/acl.h"
 #include "engine/engine_log.h"
+#include "expand/path_helpers.h"
 #include "logging/file_utils.h"
 #include "logging/log_settings.h"
 #include "platform/acl_text.h"
@@ -67,20 +68,7 @@ void RedirectClasses(std::vector<std::string>& parts, size_t at) {
 }
 
 const char* RootName(platform::RegKey root) {
-    switch (root) {
-        case platform::kHkeyClassesRoot:
-            return "HKEY_CLASSES_ROOT";
-        case platform::kHkeyCurrentUser:
-            return "HKEY_CURRENT_USER";
-        case platform::kHkeyLocalMachine:
-            return "HKEY_LOCAL_MACHINE";
-        case platform::kHkeyUsers:
-            return "HKEY_USERS";
-        case platform::kHkeyCurrentConfig:
-            return "HKEY_CURRENT_CONFIG";
-        default:
-            return nullptr;
-    }
+    return root == platform::kHkeyCurrentConfig ? "HKEY_CURRENT_CONFIG" : expand::CanonicalRootName(root);
 }
 
 std::u16string Widen(const std::string& text) {
@@ -437,7 +425,8 @@ uint32_t RegistryBackup::EnsureFile() {
     head += Widen(kBackupFileHeader) + u"\r\n\r\n";
     rc = Append(head);
     if (rc == kErrorSuccess)
-        EngineLog(4, "%s: Registry entries are saved to '%s' before they are deleted", kSaveTag, path_.c_str());
+        EngineLog(4, "%s: Registry entries are saved to '%s' before they are deleted", kSaveTag,
+                  path_.c_str());
     return rc;
 }
 

@@ -345,36 +345,7 @@ void Preview::Files() {
 }
 
 bool Preview::ExistsIn(const char* text, bool isValue, uint32_t view) {
-    char parsed[expand::kRegTextBuffer];
-    if (std::strlen(text) >= sizeof(parsed)) return false;
-    std::strcpy(parsed, text);
-    const bool defaultValue = isValue && parsed[0] != '\0' && parsed[std::strlen(parsed) - 1] == '\\';
-    RegKey root = 0;
-    char* rootName = nullptr;
-    char* keyPath = nullptr;
-    char* last = nullptr;
-    if (expand::ParseRegistryPath(parsed, root, rootName, keyPath, last) != 0 || root == 0) return false;
-    char key[expand::kRegTextBuffer];
-    std::string valueName;
-    if (!isValue || defaultValue) {
-        if (!expand::JoinPath(key, sizeof(key), {keyPath, last})) return false;
-    } else {
-        if (keyPath == nullptr || last == nullptr) return false;
-        std::strcpy(key, keyPath);
-        valueName = last;
-        for (size_t at = valueName.find("---"); at != std::string::npos; at = valueName.find("---", at + 1))
-            valueName.replace(at, 3, "\\");
-    }
-    RegKey raw = 0;
-    const uint32_t code = os_.reg.OpenKeyEx(root, key, platform::kKeyQueryValue | view, raw);
-    if (code == platform::kErrorAccessDenied) return !isValue;  // there, though closed to us
-    if (code != 0) return false;
-    platform::UniqueRegKey handle(&os_.reg, raw);
-    if (!isValue) return true;
-    uint32_t type = 0, size = 0;
-    const uint32_t rc =
-        os_.reg.QueryValueEx(handle.get(), defaultValue ? nullptr : valueName.c_str(), &type, nullptr, &size);
-    return rc == 0 || rc == platform::kErrorMoreData;
+    return expand::RegistryEntryExists(os_.reg, text, isValue, view, true);
 }
 
 const char* Preview::ViewsOf(const char* text, bool isValue) {

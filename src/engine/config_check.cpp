@@ -224,18 +224,6 @@ bool IsFullPath(const std::string& path) {
            (path.size() == 2 || path[2] == '\\');
 }
 
-// The first occurrence of `name` as a whole path component of `folder`; npos when none.
-size_t FindComponent(const std::string& folder, const std::string& name) {
-    if (name.empty()) return std::string::npos;
-    for (size_t at = folder.find(name); at != std::string::npos; at = folder.find(name, at + 1)) {
-        bool starts = at > 0 && folder[at - 1] == '\\';
-        size_t end = at + name.size();
-        bool ends = end == folder.size() || folder[end] == '\\';
-        if (starts && ends) return at;
-    }
-    return std::string::npos;
-}
-
 // As JoinPath joins a macro's folder and the rest of the entry.
 std::string Join(const std::string& folder, const std::string& rest) {
     if (rest.empty()) return folder;
@@ -699,7 +687,7 @@ void Checker::CheckMacroEntry(Entry& e, const std::string& data, const std::stri
         return;
     folder = Normalized(folder);
     const std::string current = Join(folder, rest);
-    size_t at = FindComponent(folder, user_);
+    size_t at = expand::FindPathComponent(folder, user_);
     // A folder in the user's profile stands for the same folder in every profile.
     e.forms.push_back(at == std::string::npos
                           ? current

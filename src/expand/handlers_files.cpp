@@ -26,20 +26,6 @@ constexpr char kMakerName[] = "KELVARIS";
 
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
 
-// The first occurrence of `name` as a whole path component of `folder` ("\NAME\" or
-// "\NAME" at the end); npos when there is none. A user name found inside some other
-// component (a user "S" in "C:\USERS") would send the per-user rule into the wrong
-// folder and past the user's own profile.
-size_t FindComponent(const std::string& folder, const std::string& name) {
-    for (size_t at = folder.find(name); at != std::string::npos; at = folder.find(name, at + 1)) {
-        bool startsComponent = at > 0 && folder[at - 1] == '\\';
-        size_t end = at + name.size();
-        bool endsComponent = end == folder.size() || folder[end] == '\\';
-        if (startsComponent && endsComponent) return at;
-    }
-    return std::string::npos;
-}
-
 // Every field of a quoted multi-field text, in place. SplitQuotedFields ends each field it
 // hands out at the next separator, so the fields are taken one at a time; a field that
 // ends before the text does was ended at a separator, and the next begins after it.
@@ -306,7 +292,7 @@ static uint32_t ExpandMacroEntry(CNuke& nuke, Platform& os, TSet& list, char* da
     std::string user;
     if (!os.shell.GetUserName(user) || user.size() >= 128) user.clear();
     AnsiUpperInPlace(&user[0]);
-    size_t at = user.empty() ? std::string::npos : FindComponent(folder, user);
+    size_t at = user.empty() ? std::string::npos : expand::FindPathComponent(folder, user);
     if (at == std::string::npos) return (nuke.*next)(list, path);
 
     const std::string profiles = folder.substr(0, at);  // ends with "\"

@@ -51,6 +51,8 @@ char* UpperCopy(const char* text) {
     return copy;
 }
 
+}  // namespace
+
 const char* CanonicalRootName(platform::RegKey root) {
     switch (root) {
         case platform::kHkeyClassesRoot:
@@ -65,8 +67,6 @@ const char* CanonicalRootName(platform::RegKey root) {
             return nullptr;
     }
 }
-
-}  // namespace
 
 void NormalizePath(char* text) {
     if (text == nullptr) return;
@@ -250,6 +250,53 @@ bool MatchWildcard(const char* text, const char* pattern) {
     std::free(t0);
     std::free(p0);
     return result;
+}
+
+size_t FindPathComponent(const std::string& path, const std::string& name) {
+    if (name.empty()) return std::string::npos;
+    for (size_t at = path.find(name); at != std::string::npos; at = path.find(name, at + 1)) {
+        const bool starts = at > 0 && path[at - 1] == '\\';
+        const size_t end = at + name.size();
+        const bool ends = end == path.size() || path[end] == '\\';
+        if (starts && ends) return at;
+    }
+    return std::string::npos;
+}
+
+bool RegistryEntryExists(platform::IRegistry& reg, const char* text, bool isValue, uint32_t view,
+                         bool deniedKeyIsPresent) {
+    if (text == nullptr || std::strlen(text) >= kRegTextBuffer) return false;
+    char parsed[kRegTextBuffer];
+    std::strcpy(parsed, text);
+    // The parse's normalisation strips the trailing "\" of a default value, leaving the key's
+    // own name as the last component.
+    const bool defaultValue = isValue && parsed[0] != '\0' && parsed[std::strlen(parsed) - 1] == '\\';
+    platform::RegKey root = 0;
+    char* rootName = nullptr;
+    char* keyPath = nullptr;
+    char* last = nullptr;
+    if (ParseRegistryPath(parsed, root, rootName, keyPath, last) != 0 || root == 0) return false;
+    char key[kRegTextBuffer];
+    std::string valueName;
+    if (!isValue || defaultValue) {
+        if (!JoinPath(key, sizeof(key), {keyPath, last})) return false;
+    } else {
+        if (keyPath == nullptr || last == nullptr) return false;
+        std::strcpy(key, keyPath);
+        valueName = last;
+        for (size_t at = valueName.find("---"); at != std::string::npos; at = valueName.find("---", at + 1))
+            valueName.replace(at, 3, "\\");
+    }
+    platform::RegKey raw = 0;
+    const uint32_t code = reg.OpenKeyEx(root, key, platform::kKeyQueryValue | view, raw);
+    if (code == platform::kErrorAccessDenied) return deniedKeyIsPresent && !isValue;
+    if (code != 0) return false;
+    platform::UniqueRegKey handle(&reg, raw);
+    if (!isValue) return true;
+    uint32_t type = 0, size = 0;
+    const uint32_t rc =
+        reg.QueryValueEx(handle.get(), defaultValue ? nullptr : valueName.c_str(), &type, nullptr, &size);
+    return rc == 0 || rc == platform::kErrorMoreData;
 }
 
 }  // namespace expand

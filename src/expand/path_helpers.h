@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 
 #include "platform/registry.h"
 
@@ -67,5 +68,22 @@ bool HasWildcards(const char* text);
 // occurrence of the literal run after a star is taken, so *A does not match AXA, and "?"
 // may match nothing at the end of the text, so A?C matches AC.
 bool MatchWildcard(const char* text, const char* pattern);
+
+// The name of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_USERS as
+// registry texts write it; null for any other root.
+const char* CanonicalRootName(platform::RegKey root);
+
+// The first occurrence of `name` as a whole "\"-separated component of `path` ("\NAME\" or
+// "\NAME" at the end); npos when there is none (or `name` is empty). A user name found inside
+// some other component (a user "S" in "C:\USERS") would send the per-user rules into the
+// wrong folder and past the user's own profile.
+size_t FindPathComponent(const std::string& path, const std::string& name);
+
+// Whether the key (or, with `isValue`, the value) a registry text names exists, in the view
+// `view` selects (0 for the default view, or kKeyWow64_64Key). Value names write "\" as
+// "---"; a text ending in "\" names the default value. A key that exists but refuses to be
+// opened counts as present when `deniedKeyIsPresent`.
+bool RegistryEntryExists(platform::IRegistry& reg, const char* text, bool isValue, uint32_t view,
+                         bool deniedKeyIsPresent);
 
 }  // namespace expand

@@ -147,17 +147,6 @@ std::string Parent(const std::string& canonical) {
     return at == std::string::npos ? std::string() : canonical.substr(0, at);
 }
 
-// The first occurrence of `name` as a whole component of `folder`; npos when none.
-size_t FindComponent(const std::string& folder, const std::string& name) {
-    for (size_t at = folder.find(name); at != std::string::npos; at = folder.find(name, at + 1)) {
-        bool starts = at > 0 && folder[at - 1] == '\\';
-        size_t end = at + name.size();
-        bool ends = end == folder.size() || folder[end] == '\\';
-        if (starts && ends) return at;
-    }
-    return std::string::npos;
-}
-
 }  // namespace
 
 ProtectedLocations::ProtectedLocations(platform::Platform& os) : os_(os) {}
@@ -218,7 +207,7 @@ void ProtectedLocations::AddMacroFolders() {
             std::string canonical = Canonical(one.c_str());
             if (canonical.empty()) continue;
             AddFolder(canonical, reason);
-            size_t at = user.empty() ? std::string::npos : FindComponent(canonical, user);
+            size_t at = user.empty() ? std::string::npos : expand::FindPathComponent(canonical, user);
             if (at == std::string::npos) continue;
             std::string profiles = canonical.substr(0, at);  // ends with "\"
             std::string tail = canonical.substr(at + user.size());
@@ -295,7 +284,7 @@ void ProtectedLocations::Resolve() {
         os_.shell.SHGetSpecialFolderPath(kCsidlAppData, folder, false)) {
         AnsiUpperInPlace(&user[0]);
         std::string canonical = Canonical(folder.c_str());
-        size_t at = FindComponent(canonical, user);
+        size_t at = expand::FindPathComponent(canonical, user);
         if (at != std::string::npos && at > 0) usersFolders.push_back(canonical.substr(0, at - 1));
     }
     for (const std::string& u : usersFolders) {

@@ -110,40 +110,6 @@ void DropHolders(TSet& list, TSet& excluded, std::vector<KeptObject>* kept) {
     }
 }
 
-// Whether the key (or, with `isValue`, the value) a registry text names exists in the
-// default view. Value names write "\" as "---"; a text ending in "\" names the default value
-// (which the parse's normalisation strips, leaving the key's own name as last component).
-bool ExistsInDefaultView(platform::IRegistry& reg, const char* text, bool isValue) {
-    if (std::strlen(text) >= kRegTextBuffer) return false;
-    char parsed[kRegTextBuffer];
-    std::strcpy(parsed, text);
-    const bool defaultValue = isValue && parsed[0] != '\0' && parsed[std::strlen(parsed) - 1] == '\\';
-    RegKey root = 0;
-    char* rootName = nullptr;
-    char* keyPath = nullptr;
-    char* last = nullptr;
-    if (expand::ParseRegistryPath(parsed, root, rootName, keyPath, last) != 0 || root == 0) return false;
-    char key[kRegTextBuffer];
-    std::string valueName;
-    if (!isValue || defaultValue) {
-        if (!expand::JoinPath(key, sizeof(key), {keyPath, last})) return false;
-    } else {
-        if (keyPath == nullptr || last == nullptr) return false;
-        std::strcpy(key, keyPath);
-        valueName = last;
-        for (size_t at = valueName.find("---"); at != std::string::npos; at = valueName.find("---", at + 1))
-            valueName.replace(at, 3, "\\");
-    }
-    RegKey raw = 0;
-    if (reg.OpenKeyEx(root, key, platform::kKeyQueryValue, raw) != 0) return false;
-    platform::UniqueRegKey handle(&reg, raw);
-    if (!isValue) return true;
-    uint32_t type = 0, size = 0;
-    uint32_t code =
-        reg.QueryValueEx(handle.get(), defaultValue ? nullptr : valueName.c_str(), &type, nullptr, &size);
-    return code == 0 || code == platform::kErrorMoreData;
-}
-
 // Removes from `values` every value whose key an entry of `ignoreKeys` covers: ignoring a
 // key keeps its values. Each removed text also goes into `excluded`.
 void ExcludeValuesOfIgnoredKeys(TSet& values, TSet& ignoreKeys, TSet& excluded,
@@ -471,9 +437,9 @@ uint32_t CNuke::PopulateRemoveRegList() {
     // never listed, so nothing above marks its keys. Keep every key above such an entry.
     TSet presentInDefaultView;
     for (uint32_t r = ignoreRegKeyList.First(&s); r == 0; r = ignoreRegKeyList.Next(&s))
-        if (ExistsInDefaultView(os_.reg, s, false)) (void)presentInDefaultView.Insert(s);
+        if (expand::RegistryEntryExists(os_.reg, s, false, 0, false)) (void)presentInDefaultView.Insert(s);
     for (uint32_t r = ignoreRegValueList.First(&s); r == 0; r = ignoreRegValueList.Next(&s))
-        if (ExistsInDefaultView(os_.reg, s, true)) (void)presentInDefaultView.Insert(s);
+        if (expand::RegistryEntryExists(os_.reg, s, true, 0, false)) (void)presentInDefaultView.Insert(s);
     DropHolders(regKeyList, presentInDefaultView, &kept);
     return 0;
 }
