@@ -158,6 +158,38 @@ std::u16string FormatValue(const SavedValue& v) {
 
 // --- reading ---
 
+// The key path as the registry spells it. Registry texts of the lists are upper case, and a
+// key that the import has to create again takes the name the file gives it: each part is
+// looked up among its parent's subkeys. A part that cannot be looked up keeps the spelling
+// it came with.
+std::string SpelledAsStored(platform::IRegistry& reg, platform::RegKey root, const std::string& path,
+                            uint32_t view) {
+    std::string spelled;
+    platform::UniqueRegKey parent(&reg, 0);
+    for (const std::string& part : Components(path)) {
+        std::string name = part;
+        platform::RegKey raw = 0;
+        const bool open = spelled.empty() ? true : parent.get() != 0;
+        if (open) {
+            char child[kKeyNameBuffer];
+            const platform::RegKey from = spelled.empty() ? root : parent.get();
+            for (uint32_t i = 0;; ++i) {
+                uint32_t length = sizeof child;
+                if (reg.EnumKeyEx(from, i, child, &length) != kErrorSuccess) break;
+                if (length == part.size() && SameName(part, std::string(child, length).c_str())) {
+                    name.assign(child, length);
+                    break;
+                }
+            }
+            if (reg.OpenKeyEx(from, name, platform::kKeyEnumerateSubKeys | view, raw) != kErrorSuccess)
+                raw = 0;
+        }
+        parent.reset(&reg, raw);
+        spelled += (spelled.empty() ? "" : "\\") + name;
+    }
+    return spelled;
+}
+
 class TreeReader {
   public:
     TreeReader(platform::IRegistry& reg, bool view64)
@@ -316,7 +348,8 @@ bool RegistryBackup::Redirected() {
 uint32_t RegistryBackup::SaveKey(platform::RegKey root, const std::string& keyPath, bool view64,
                                  bool mayRetry) {
     if (broken_) return platform::kErrorCanNotComplete;
-    std::string path = TrimSlashes(keyPath);
+    const uint32_t view = view64 ? uint32_t{platform::kKeyWow64_64Key} : 0u;
+    std::string path = SpelledAsStored(os_.reg, root, TrimSlashes(keyPath), view);
     std::string name = RealKeyName(root, path, !view64 && Redirected());
     if (name.empty()) {
         EngineLog(2, "%s: Registry key '%s' cannot be saved, its root has no name in the file, error '%d'",
@@ -335,10 +368,9 @@ uint32_t RegistryBackup::SaveKey(platform::RegKey root, const std::string& keyPa
 uint32_t RegistryBackup::SaveValue(platform::RegKey root, const std::string& keyPath,
                                    const std::string& valueName, bool view64, bool mayRetry) {
     if (broken_) return platform::kErrorCanNotComplete;
+    const uint32_t view = view64 ? uint32_t{platform::kKeyWow64_64Key} : 0u;
     std::string path = TrimSlashes(keyPath);
-    std::string name = RealKeyName(root, path, !view64 && Redirected());
-    std::string object = name + "\\" + valueName;
-    if (name.empty()) {
+    if (RealKeyName(root, path, false).empty()) {
         EngineLog(2, "%s: Registry value '%s' cannot be saved, its root has no name in the file, error '%d'",
                   kTag, valueName.c_str(), static_cast<int>(platform::kErrorInvalidParameter));
         return platform::kErrorInvalidParameter;
@@ -349,6 +381,9 @@ uint32_t RegistryBackup::SaveValue(platform::RegKey root, const std::string& key
         uint32_t found = os_.reg.SHGetValue(root, path, valueName, nullptr, nullptr, &size);
         if (found == kErrorFileNotFound || (found == kErrorAccessDenied && mayRetry)) return found;
     }
+    path = SpelledAsStored(os_.reg, root, path, view);
+    std::string name = RealKeyName(root, path, !view64 && Redirected());
+    std::string object = name + "\\" + valueName;
     platform::RegKey raw = 0;
     uint32_t rc = os_.reg.OpenKeyEx(
         root, path, platform::kKeyRead | (view64 ? uint32_t{platform::kKeyWow64_64Key} : 0u), raw);

@@ -122,6 +122,23 @@ TEST_F(RegistryBackupTest, KeysOfBothViewsComeBackExactlyAtTheirRealPlaces) {
     EXPECT_EQ(before64, Dump(m.registry, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Native", View::K64));
 }
 
+// The lists hold upper-case texts; a key the import creates again must get back its own name.
+TEST_F(RegistryBackupTest, KeysAreNamedAsTheRegistrySpellsThemNotAsTheListWritesThem) {
+    m.registry.SetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris Demo\\Components\\Core", "Path", "core.dll",
+                         View::K64);
+    m.registry.SetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris Demo", "Version", "1.0", View::K64);
+    actions::RegistryBackup backup(m.platform());
+    ASSERT_EQ(0u,
+              backup.SaveKey(platform::kHkeyLocalMachine, "SOFTWARE\\KELVARIS DEMO\\COMPONENTS\\CORE", true));
+    ASSERT_EQ(0u, backup.SaveValue(platform::kHkeyLocalMachine, "SOFTWARE\\KELVARIS DEMO", "VERSION", true));
+    RegFile file = ReadBackup();
+    ASSERT_EQ(2u, file.keys.size());
+    EXPECT_EQ("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris Demo\\Components\\Core", file.keys[0].name);
+    EXPECT_EQ("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris Demo", file.keys[1].name);
+    ASSERT_EQ(1u, file.keys[1].values.size());
+    EXPECT_EQ("Version", file.keys[1].values[0].name);
+}
+
 TEST_F(RegistryBackupTest, FileSpellsValuesAsTheRegistryEditorDoes) {
     PlantTree(kKey, View::K32);
     actions::RegistryBackup backup(m.platform());
