@@ -81,9 +81,13 @@ version_of() {
     python3 - "$@" <<'PY'
 import struct, sys
 data = open(sys.argv[1], "rb").read()
+# Only the version resource itself: the program's code may name the same keys.
+start = data.find("VS_VERSION_INFO".encode("utf-16-le"))
+if start < 0:
+    sys.exit(1)
 if len(sys.argv) > 2:
     key = (sys.argv[2] + "\0").encode("utf-16-le")
-    i = data.find(key)
+    i = data.find(key, start)
     if i < 0:
         sys.exit(1)
     i += len(key)
@@ -93,7 +97,7 @@ if len(sys.argv) > 2:
         end = data.find(b"\0\0", end + 1)
     print(data[i:end].decode("utf-16-le"))
     sys.exit(0)
-i = data.find(struct.pack("<I", 0xFEEF04BD))
+i = data.find(struct.pack("<I", 0xFEEF04BD), start)
 if i < 0:
     sys.exit(1)
 ms, ls = struct.unpack_from("<II", data, i + 8)
