@@ -264,6 +264,11 @@ uint32_t SetFileDaclWithoutFollowing(platform::Platform& os, const char* path, c
     } else if (rc != kErrorAccessDenied) {
         return rc;
     }
+    return SetFileOwnerAndDaclWithoutFollowing(os, path, dacl);
+}
+
+uint32_t SetFileOwnerAndDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl) {
+    if (path == nullptr || dacl == nullptr) return platform::kErrorInvalidParameter;
     // The owner may always rewrite the access list: take it for Administrators, through a
     // handle that is checked again, since the name may lead elsewhere by now.
     {
@@ -274,6 +279,7 @@ uint32_t SetFileDaclWithoutFollowing(platform::Platform& os, const char* path, c
                                                       platform::kAdministratorsSid, nullptr))
             return err;
     }
+    platform::UniqueFile file;
     if (uint32_t err = OpenWithoutFollowing(os, path, platform::kReadControl | platform::kWriteDac, file))
         return err;
     return os.sec.SetFileSecurityInfo(file.get(), kFullControlAcl, nullptr, dacl);

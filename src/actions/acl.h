@@ -70,4 +70,8 @@ std::string FindLinkOnPath(platform::Platform& os, const char* path);
 // (nothing changed), 87 for a null path or list, or the first Windows error.
 uint32_t SetFileDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl);
 
+// The same, Administrators made the owner first in any case: an object someone else made
+// stays theirs to reopen (an owner may always rewrite the list) until its owner changes.
+uint32_t SetFileOwnerAndDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl);
+
 }  // namespace actions

@@ -486,12 +486,13 @@ uint32_t RegistryBackup::CreateFolder(std::string& folder) {
     // Made meanwhile through a link swapped in on the way?
     if (!existed) return FindLinkOnPath(os_, folder.c_str()).empty() ? kErrorSuccess : kErrorStoppedOnSymlink;
     // A folder someone made before us (anyone may make folders there) keeps its own list
-    // unless it is replaced; this also checks once more, on the handle, that it is no link.
+    // unless it is replaced, and its maker, as owner, could open it up again: Administrators
+    // take it over. This also checks once more, on the handle, that it is no link.
     std::vector<platform::AceText> aces;
     bool isProtected = false;
     if (!platform::ParseDaclText(kBackupSddl, aces, &isProtected)) return platform::kErrorInvalidParameter;
-    return SetFileDaclWithoutFollowing(os_, folder.c_str(),
-                                       platform::FormatDaclText(aces, isProtected).c_str());
+    return SetFileOwnerAndDaclWithoutFollowing(os_, folder.c_str(),
+                                               platform::FormatDaclText(aces, isProtected).c_str());
 }
 
 uint32_t RegistryBackup::CreateFile(const std::string& folder) {

@@ -307,6 +307,8 @@ TEST_F(RegistryBackupTest, ANameInUseGetsANumberAndARunThatDeletesNothingMakesNo
 TEST_F(RegistryBackupTest, FolderThatSomeoneMadeBeforeGetsTheClosedListAllTheSame) {
     ASSERT_TRUE(m.files.CreateDirectories(kFolder));
     m.files.SecurityOf(kFolder)->sddl = "D:(A;OICI;0x10000000;;;S-1-1-0)";
+    // Made by a standard user, who as its owner could open the list up again at any time.
+    m.files.SecurityOf(kFolder)->ownerSid = "S-1-5-21-1004336348-1177238915-682003330-1001";
     m.registry.SetString(kKey, "V", "1");
     EXPECT_TRUE(nuke.DeleteRegistryKey(kKey));
     std::vector<platform::AceText> aces;
@@ -314,6 +316,7 @@ TEST_F(RegistryBackupTest, FolderThatSomeoneMadeBeforeGetsTheClosedListAllTheSam
     ASSERT_TRUE(platform::ParseDaclText(m.files.SecurityOf(kFolder)->sddl, aces, &isProtected));
     EXPECT_TRUE(isProtected);
     for (const platform::AceText& ace : aces) EXPECT_NE("S-1-1-0", ace.sid);
+    EXPECT_EQ(platform::kAdministratorsSid, m.files.SecurityOf(kFolder)->ownerSid);
     EXPECT_FALSE(nuke.registryBackup->path().empty());
 }
 
