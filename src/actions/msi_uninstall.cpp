@@ -15,6 +15,13 @@ namespace {
 // The command text lives in a buffer of 260 wide characters.
 constexpr size_t kCommandChars = 260;
 
+// Upgrade codes and commands are ASCII: each byte is one UTF-16 unit.
+std::u16string Widen(const std::string& text) {
+    std::u16string wide;
+    for (char c : text) wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+    return wide;
+}
+
 // "/uninstall /u:" and the code, in both forms: the tool takes UTF-16, the log the narrow
 // text. False when the command would not fit.
 bool BuildUninstallCommand(const char* code, std::u16string& wide, std::string& narrow) {
@@ -22,17 +29,14 @@ bool BuildUninstallCommand(const char* code, std::u16string& wide, std::string& 
     int n = std::snprintf(buffer, sizeof(buffer), "/uninstall /u:%s", code);
     if (n < 0 || static_cast<size_t>(n) >= sizeof(buffer)) return false;
     narrow.assign(buffer, static_cast<size_t>(n));
-    wide.clear();
-    for (char c : narrow) wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+    wide = Widen(narrow);
     return true;
 }
 
 // How many products the installer relates to the upgrade code (those it lists before an
 // enumeration error).
 uint32_t RelatedProductCount(platform::Platform& os, const char* code) {
-    std::u16string wide;
-    for (const char* c = code; *c != '\0'; ++c)
-        wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(*c)));
+    const std::u16string wide = Widen(code);
     uint32_t count = 0;
     std::u16string product;
     // More related products than this is no installation but a damaged database.
