@@ -154,6 +154,11 @@ for p in 'Kelvaris Demo\kvtray.exe' 'Kelvaris Demo\Bin\kvnotify.exe' 'Other Vend
     wine cmd /c start "" "C:\\Program Files (x86)\\$p" >/dev/null 2>&1
 done
 
+# The product's installer runs as SYSTEM or an administrator, whose files belong to
+# Administrators: only such a marker and folder speak for the product.
+wine "$programs/set_owner.exe" 'C:\ProgramData\KvDemoCache' 'C:\ProgramData\KvDemoCache\kvdemo.id' ||
+    echo "note: could not give C:\ProgramData\KvDemoCache to Administrators"
+
 deny="$programs/deny_key_delete.exe"
 if [ -f "$deny" ]; then
     wine "$deny" HKCU 'Software\Kelvaris Demo\Locked' 2>/dev/null ||

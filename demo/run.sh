@@ -143,6 +143,7 @@ else
     code=$(exit_of demo)
 fi
 snapshot after
+cp "$work/pending" "$work/pending-after"
 
 echo "== restarting the Wine machine: its programs end, then the queued deletions are carried out"
 wine_restart
@@ -152,6 +153,12 @@ snapshot restart
 printf '\n%-62s %-10s %-10s %-10s %s\n' "" "before" "after run" "restarted" "expected"
 last_group=
 paste -d'|' <(demo_inventory) "$work/before" "$work/after" "$work/restart" >"$work/table"
+# The restart resolves each queued name again; only names inside the run's staging folders,
+# which no standard user can reach, are queued.
+only_staged_names() {
+    [ -s "$work/pending-after" ] && ! grep -qiv '^C:\\\$SweepTool\.Staging\.' "$work/pending-after"
+}
+e2e_check "only names inside staging folders are queued for the restart" only_staged_names
 while IFS='|' read -r group kind expect label a b before after restart; do
     [ "$group" != "$last_group" ] && printf -- '-- %s\n' "$group" && last_group=$group
     printf '  %-60s %-10s %-10s %-10s %s\n' "${label:0:60}" "$before" "$after" "$restart" "$expect"

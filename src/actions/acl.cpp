@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "actions/held_path.h"
 #include "platform/acl_text.h"
 #include "platform/ansi.h"
 
@@ -18,31 +19,6 @@ constexpr uint32_t kErrorInvalidAcl = 1336;
 constexpr uint32_t kFullControlAcl =
     platform::kDaclSecurityInformation | platform::kProtectedDaclSecurityInformation;
 
-// Keeps SeTakeOwnershipPrivilege enabled while it lives: an administrator holds it, but
-// disabled, and without it a key whose access list refuses WRITE_OWNER cannot be taken.
-class TakeOwnershipPrivilege {
-  public:
-    explicit TakeOwnershipPrivilege(platform::ISystem& sys) : sys_(sys) {
-        platform::TokenHandle token = 0;
-        if (!sys_.OpenProcessToken(platform::kTokenAdjustPrivileges | platform::kTokenQuery, token)) return;
-        token_.reset(&sys_, token);
-        if (!sys_.LookupPrivilegeValue(platform::kSeTakeOwnershipName, luid_)) return;
-        enabled_ = sys_.AdjustTokenPrivilege(token, luid_, platform::kSePrivilegeEnabled) &&
-                   sys_.GetLastError() == kErrorSuccess;
-    }
-    ~TakeOwnershipPrivilege() {
-        if (enabled_) (void)sys_.AdjustTokenPrivilege(token_.get(), luid_, 0);
-    }
-    TakeOwnershipPrivilege(const TakeOwnershipPrivilege&) = delete;
-    TakeOwnershipPrivilege& operator=(const TakeOwnershipPrivilege&) = delete;
-
-  private:
-    platform::ISystem& sys_;
-    platform::UniqueToken token_;
-    platform::Luid luid_;
-    bool enabled_ = false;
-};
-
 // The user name and SID of the account the tool runs as: 0, 1 when the name cannot be read.
 uint32_t CurrentUserSid(platform::Platform& os, std::string& sid) {
     std::string user;
@@ -51,6 +27,19 @@ uint32_t CurrentUserSid(platform::Platform& os, std::string& sid) {
 }
 
 }  // namespace
+
+TakeOwnershipPrivilege::TakeOwnershipPrivilege(platform::ISystem& sys) : sys_(sys) {
+    platform::TokenHandle token = 0;
+    if (!sys_.OpenProcessToken(platform::kTokenAdjustPrivileges | platform::kTokenQuery, token)) return;
+    token_.reset(&sys_, token);
+    if (!sys_.LookupPrivilegeValue(platform::kSeTakeOwnershipName, luid_)) return;
+    enabled_ = sys_.AdjustTokenPrivilege(token, luid_, platform::kSePrivilegeEnabled) &&
+               sys_.GetLastError() == kErrorSuccess;
+}
+
+TakeOwnershipPrivilege::~TakeOwnershipPrivilege() {
+    if (enabled_) (void)sys_.AdjustTokenPrivilege(token_.get(), luid_, 0);
+}
 
 uint32_t GetAccountSid(platform::Platform& os, std::string* sid, const char* account) {
     if (sid == nullptr) return platform::kErrorInvalidParameter;
@@ -253,36 +242,44 @@ std::string FindLinkOnPath(platform::Platform& os, const char* path) {
     return std::string();
 }
 
-uint32_t SetFileDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl) {
+namespace {
+
+// Rewrites the list of the object `path` names through its own handle, opened inside its
+// held folders; with `takeOwner`, or when the list may not be rewritten otherwise,
+// Administrators are made the owner first.
+uint32_t RewriteHeld(platform::Platform& os, const char* path, const char* dacl, bool takeOwner) {
     if (path == nullptr || dacl == nullptr) return platform::kErrorInvalidParameter;
+    HeldPath held(os);
+    if (uint32_t rc = held.HoldParentsOf(path)) return rc;
     platform::UniqueFile file;
-    uint32_t rc = OpenWithoutFollowing(os, path, platform::kReadControl | platform::kWriteDac, file);
-    if (rc == kErrorSuccess) {
-        rc = os.sec.SetFileSecurityInfo(file.get(), kFullControlAcl, nullptr, dacl);
+    uint32_t rc = kErrorAccessDenied;
+    if (!takeOwner) {
+        rc = held.Open(platform::kReadControl | platform::kWriteDac, file);
+        if (rc == kErrorSuccess) rc = os.sec.SetFileSecurityInfo(file.get(), kFullControlAcl, nullptr, dacl);
         if (rc != kErrorAccessDenied) return rc;
         file.reset();
-    } else if (rc != kErrorAccessDenied) {
-        return rc;
     }
-    return SetFileOwnerAndDaclWithoutFollowing(os, path, dacl);
-}
-
-uint32_t SetFileOwnerAndDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl) {
-    if (path == nullptr || dacl == nullptr) return platform::kErrorInvalidParameter;
-    // The owner may always rewrite the access list: take it for Administrators, through a
-    // handle that is checked again, since the name may lead elsewhere by now.
+    // The owner may always rewrite the access list.
     {
         TakeOwnershipPrivilege privilege(os.sys);
         platform::UniqueFile owner;
-        if (uint32_t err = OpenWithoutFollowing(os, path, platform::kWriteOwner, owner)) return err;
+        if (uint32_t err = held.Open(platform::kWriteOwner, owner)) return err;
         if (uint32_t err = os.sec.SetFileSecurityInfo(owner.get(), platform::kOwnerSecurityInformation,
                                                       platform::kAdministratorsSid, nullptr))
             return err;
     }
-    platform::UniqueFile file;
-    if (uint32_t err = OpenWithoutFollowing(os, path, platform::kReadControl | platform::kWriteDac, file))
-        return err;
+    if (uint32_t err = held.Open(platform::kReadControl | platform::kWriteDac, file)) return err;
     return os.sec.SetFileSecurityInfo(file.get(), kFullControlAcl, nullptr, dacl);
+}
+
+}  // namespace
+
+uint32_t SetFileDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl) {
+    return RewriteHeld(os, path, dacl, false);
+}
+
+uint32_t SetFileOwnerAndDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl) {
+    return RewriteHeld(os, path, dacl, true);
 }
 
 }  // namespace actions

@@ -12,6 +12,22 @@
 
 namespace actions {
 
+// Keeps SeTakeOwnershipPrivilege enabled while it lives: an administrator holds it, but
+// disabled, and without it an object whose access list refuses WRITE_OWNER cannot be taken.
+class TakeOwnershipPrivilege {
+  public:
+    explicit TakeOwnershipPrivilege(platform::ISystem& sys);
+    ~TakeOwnershipPrivilege();
+    TakeOwnershipPrivilege(const TakeOwnershipPrivilege&) = delete;
+    TakeOwnershipPrivilege& operator=(const TakeOwnershipPrivilege&) = delete;
+
+  private:
+    platform::ISystem& sys_;
+    platform::UniqueToken token_;
+    platform::Luid luid_;
+    bool enabled_ = false;
+};
+
 // Security object names of registry keys are at most this long, terminator included.
 constexpr size_t kObjectNameBuffer = 8192;
 
@@ -65,7 +81,7 @@ constexpr char kLinkNotFollowedRecord[] = "%s: '%s' is a link, not followed";
 std::string FindLinkOnPath(platform::Platform& os, const char* path);
 
 // Replaces the access list of a file or directory by `dacl`, protected from inheritance,
-// through a handle opened without following links and checked not to be one. When the
+// through a handle opened inside its held folders (HeldPath), never through a link. When the
 // list may not be rewritten, Administrators are made the owner first. 0, 681 for a link
 // (nothing changed), 87 for a null path or list, or the first Windows error.
 uint32_t SetFileDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl);

@@ -1,19 +1,37 @@
 // Queuing the listed files and directories for deletion at the next restart.
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "actions/acl.h"
+#include "actions/file_staging.h"
+#include "platform/ansi.h"
 #include "engine/cnuke.h"
 #include "engine/engine_log.h"
 #include "expand/path_helpers.h"
 
 namespace engine {
 
+namespace {
+
+constexpr const char* kRemoveTag = "CNuke::RemovePath";
+constexpr const char* kCleanupTag = "CNuke::CleanupFiles";
+
+// What one try at taking a path away ended in, besides a Windows error.
+enum : uint32_t {
+    kStaged = 0,
+    kGone = 0xE0000001,       // nothing by that name any more
+    kNoStaging = 0xE0000002,  // its volume has no staging folder
+};
+
+}  // namespace
+
 uint32_t CNuke::CleanupFiles() {
     int count = 0;
     const char* path = nullptr;
-    // Largest first: a directory's contents are queued ahead of it, so at restart the
-    // directory is already empty when its turn comes.
+    actions::FileStaging staging(os_);
+    staging_ = &staging;
+    // Largest first: a directory's contents leave ahead of it, so it is empty when its turn comes.
     for (uint32_t rc = fileList.Last(&path); rc == 0; rc = fileList.Previous(&path)) {
         if (RemovePath(path))
             ++counts.filesQueued;
@@ -21,53 +39,143 @@ uint32_t CNuke::CleanupFiles() {
             ++counts.filesFailed;
         ++count;
     }
+    staging_ = nullptr;
+    std::vector<std::string> failed;
+    for (const std::string& folder : staging.Finish(&failed))
+        EngineLog(5, "%s: Staging folder '%s' is queued for deletion at restart", kCleanupTag, folder.c_str());
+    for (const std::string& folder : failed)
+        EngineLog(2, "%s: Staging folder '%s' could not be queued for deletion at restart (%04d)", kCleanupTag,
+                  folder.c_str(), static_cast<int>(os_.sys.GetLastError()));
     counts.filesListed = static_cast<uint32_t>(count);
-    EngineLog(5, "%s: CleanupFiles was successful with '%d' deleted values", "CNuke::CleanupFiles", count);
+    EngineLog(5, "%s: CleanupFiles was successful with '%d' deleted values", kCleanupTag, count);
     return 0;
 }
 
+// One try: the object is opened inside its held folders and, through that handle, deleted
+// at once (an emptied directory) or moved into the volume's staging folder, whose new name
+// is queued. Nothing is left half done: a move whose queueing fails is moved back.
+uint32_t CNuke::StagePath(actions::FileStaging& staging, const char* path, std::string& link) {
+    uint32_t rc = staging.held.HoldParentsOf(path, &link);
+    if (rc == platform::kErrorFileNotFound || rc == platform::kErrorPathNotFound) return kGone;
+    if (rc != 0) return rc;
+    platform::UniqueFile object;
+    uint32_t attributes = 0;
+    rc = staging.held.Open(platform::kDeleteAccess | platform::kFileWriteAttributes | platform::kReadControl |
+                               platform::kWriteOwner,
+                           object, &attributes);
+    if (rc == platform::kErrorFileNotFound) return kGone;
+    if (rc == actions::kErrorStoppedOnSymlink) link = path;
+    if (rc != 0) return rc;
+    if (attributes & platform::kFileAttributeDirectory) {
+        rc = os_.fs.DeleteByHandle(object.get());
+        if (rc != platform::kErrorDirNotEmpty) return rc;
+    } else if (attributes & platform::kFileAttributeReadonly) {
+        // The deletion at restart leaves a read-only file in place.
+        uint32_t rest = attributes & ~(platform::kFileAttributeReadonly | platform::kFileAttributeReparsePoint);
+        if ((rc = os_.fs.SetAttributesByHandle(object.get(), rest != 0 ? rest : platform::kFileAttributeNormal)))
+            return rc;
+    }
+    platform::FileHandle folder = 0;
+    std::string folderPath;
+    bool firstTime = false;
+    if (uint32_t err = staging.FolderFor(path[0], folder, folderPath, firstTime)) {
+        if (firstTime)
+            EngineLog(2, "%s: No staging folder can be made on '%c:' (%04d): files there are kept", kRemoveTag,
+                      path[0], static_cast<int>(err));
+        return kNoStaging;
+    }
+    if (firstTime)
+        EngineLog(4, "%s: Files of this run leave their folders for '%s' and are deleted from there at restart",
+                  kRemoveTag, folderPath.c_str());
+    const std::string name = staging.NextName();
+    if ((rc = os_.fs.RenameByHandle(object.get(), folder, std::u16string(name.begin(), name.end()))) != 0) return rc;
+    const std::string staged = folderPath + "\\" + name;
+    if (!os_.fs.MoveFileExA(staged, nullptr, platform::kMovefileDelayUntilReboot)) {
+        rc = os_.sys.GetLastError();
+        std::u16string back;
+        (void)platform::AnsiToUtf16(staging.held.Leaf().data(), staging.held.Leaf().size(), back);
+        (void)os_.fs.RenameByHandle(object.get(), staging.held.Parent(), back);
+        return rc != 0 ? rc : platform::kErrorInvalidFunction;
+    }
+    // Whoever owned it could otherwise open its list up again until the restart.
+    (void)os_.sec.SetFileSecurityInfo(object.get(), platform::kOwnerSecurityInformation, platform::kAdministratorsSid,
+                                      nullptr);
+    return kStaged;
+}
+
+// An object that can be neither moved nor deleted now is queued by its own name, but only
+// when nobody but the machine's own accounts could change what that name leads to at boot.
+bool CNuke::QueueInPlace(actions::FileStaging& staging, const char* path) {
+    bool userCanChange = staging.held.Folders().empty();
+    platform::UniqueFile object;
+    if (!userCanChange && staging.held.Open(platform::kReadControl, object) != 0) userCanChange = true;
+    for (size_t i = 0; !userCanChange && i < staging.held.Folders().size(); ++i)
+        userCanChange = actions::UserCanChange(os_, staging.held.FolderHandle(i), false);
+    if (!userCanChange) userCanChange = actions::UserCanChange(os_, object.get(), true);
+    if (userCanChange) {
+        EngineLog(2, "%s: '%s' can be neither moved nor deleted, and a standard user could change its path: kept",
+                  kRemoveTag, path);
+        return false;
+    }
+    if (!os_.fs.MoveFileExA(path, nullptr, platform::kMovefileDelayUntilReboot)) {
+        EngineLog(2, "%s: MoveFileEx for '%s' FAILED", kRemoveTag, path);
+        return false;
+    }
+    EngineLog(3, "%s: '%s' is in use and is queued for deletion at restart by its own name", kRemoveTag, path);
+    return true;
+}
+
 bool CNuke::RemovePath(const char* path) {
-    static const char* const kTag = "CNuke::RemovePath";
     if (path == nullptr) return false;
     if (std::strlen(path) >= expand::kMaxPathBuffer) {
-        EngineLog(3, "%s: Path '%s' is too long, skipped", kTag, path);
+        EngineLog(3, "%s: Path '%s' is too long, skipped", kRemoveTag, path);
         return false;
     }
-    // What was listed may since have been swapped for a link by whoever can write to its
-    // folder; every change below is made only while the name still leads to no link.
-    auto throughLink = [&]() {
-        std::string link = actions::FindLinkOnPath(os_, path);
-        if (link.empty()) return false;
-        EngineLog(3, actions::kLinkNotFollowedRecord, kTag, link.c_str());
-        return true;
-    };
-    if (throughLink()) return false;
-    // The deletion at restart leaves a read-only file in place.
-    uint32_t attributes = os_.fs.GetFileAttributesA(path);
-    bool readOnly = attributes != platform::kInvalidFileAttributes &&
-                    (attributes & platform::kFileAttributeReadonly) != 0 &&
-                    !os_.fs.SetFileAttributesA(path, attributes & ~platform::kFileAttributeReadonly);
+    std::unique_ptr<actions::FileStaging> own;
+    if (staging_ == nullptr) own = std::make_unique<actions::FileStaging>(os_);
+    actions::FileStaging& staging = staging_ != nullptr ? *staging_ : *own;
 
-    if (throughLink()) return false;
-    if (os_.fs.MoveFileExA(path, nullptr, platform::kMovefileDelayUntilReboot)) {
-        EngineLog(5, "%s: MoveFileEx for '%s' was successful", kTag, path);
-        return true;
-    }
-    EngineLog(3, "%s: MoveFileEx for '%s' FAILED. Trying again with DropFileAcl...", kTag, path);
+    // Each outcome but a plain failure ends here; true when the object is gone or goes at restart.
+    auto settled = [&](uint32_t rc, const std::string& link, const char* success, bool& removed) {
+        switch (rc) {
+            case kStaged:
+                EngineLog(5, success, kRemoveTag, path);
+                removed = true;
+                return true;
+            case kGone:
+                EngineLog(5, "%s: '%s' no longer exists", kRemoveTag, path);
+                removed = true;
+                return true;
+            case actions::kErrorStoppedOnSymlink:
+                EngineLog(3, actions::kLinkNotFollowedRecord, kRemoveTag, link.empty() ? path : link.c_str());
+                removed = false;
+                return true;
+            case kNoStaging:
+                EngineLog(2, "%s: '%s' is kept: its volume has no staging folder, and its own name is not queued",
+                          kRemoveTag, path);
+                removed = false;
+                return true;
+            case platform::kErrorSharingViolation:
+                removed = QueueInPlace(staging, path);
+                return true;
+            default:
+                return false;
+        }
+    };
+    bool removed = false;
+    std::string link;
+    if (settled(StagePath(staging, path, link), link, "%s: MoveFileEx for '%s' was successful", removed))
+        return removed;
+    EngineLog(3, "%s: MoveFileEx for '%s' FAILED. Trying again with DropFileAcl...", kRemoveTag, path);
     if (DropFileAcl(path) != 1) {
-        EngineLog(2, "%s: DropFileAcl for '%s' FAILED", kTag, path);
+        EngineLog(2, "%s: DropFileAcl for '%s' FAILED", kRemoveTag, path);
         return false;
     }
-    EngineLog(5, "%s: DropFileAcl for '%s' was successful, trying again MoveFileEx...", kTag, path);
-    if (throughLink()) return false;
-    // The list that kept the attribute from being cleared is gone now.
-    if (readOnly) (void)os_.fs.SetFileAttributesA(path, attributes & ~platform::kFileAttributeReadonly);
-    if (throughLink()) return false;
-    if (os_.fs.MoveFileExA(path, nullptr, platform::kMovefileDelayUntilReboot)) {
-        EngineLog(5, "%s: MoveFileEx (2nd try) for '%s' was successful", kTag, path);
-        return true;
-    }
-    EngineLog(2, "%s: MoveFileEx (2nd try) for '%s' FAILED", kTag, path);
+    EngineLog(5, "%s: DropFileAcl for '%s' was successful, trying again MoveFileEx...", kRemoveTag, path);
+    link.clear();
+    if (settled(StagePath(staging, path, link), link, "%s: MoveFileEx (2nd try) for '%s' was successful", removed))
+        return removed;
+    EngineLog(2, "%s: MoveFileEx (2nd try) for '%s' FAILED", kRemoveTag, path);
     return false;
 }
 

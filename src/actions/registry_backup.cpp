@@ -1,5 +1,7 @@
 #include "actions/registry_backup.h"
 
+#include "actions/tool_folder.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -445,15 +447,16 @@ uint32_t RegistryBackup::Write(const std::vector<SavedKey>& keys, const std::str
 uint32_t RegistryBackup::EnsureFile() {
     if (file_) return kErrorSuccess;
     if (broken_) return platform::kErrorCanNotComplete;
-    std::string folder;
-    uint32_t rc = CreateFolder(folder);
+    ToolFolder folder(os_);
+    uint32_t rc = folder.Open(kBackupFolderName);
     if (rc == kErrorSuccess) rc = CreateFile(folder);
     if (rc != kErrorSuccess) {
         broken_ = true;
+        std::string where = folder.path().empty() ? ToolFolderPath(os_) + "\\" + kBackupFolderName : folder.path();
         EngineLog(2,
                   "%s: The backup of registry entries cannot be made in '%s', error '%d'; they are deleted "
                   "without one",
-                  kTag, folder.c_str(), static_cast<int>(rc));
+                  kTag, where.c_str(), static_cast<int>(rc));
         return rc;
     }
     std::u16string head = u"\xFEFF";
@@ -465,61 +468,22 @@ uint32_t RegistryBackup::EnsureFile() {
     return rc;
 }
 
-uint32_t RegistryBackup::CreateFolder(std::string& folder) {
-    std::u16string base;
-    if (!KvQmrLogging::ResolveBaseDirectory(os_, false, base)) return kErrorFileNotFound;
-    std::u16string wide = base + u"\\" + kBackupFolderName;
-    folder = platform::Utf16ToAnsi(wide);
-    // The link checks and access-list calls take ANSI names: a folder they cannot name is not used.
-    std::u16string back;
-    if (!platform::AnsiToUtf16(folder.data(), folder.size(), back) || back != wide)
-        return kErrorNoUnicodeTranslation;
-    // Checked before anything is made, so that nothing is made through a link.
-    if (!FindLinkOnPath(os_, folder.c_str()).empty()) return kErrorStoppedOnSymlink;
-    KvQmrLogging::FileUtilsWin32 utils(os_);
-    const bool existed = utils.DirectoryExists(wide);
-    // The base folder holds the logs as well and keeps their security; only ours is closed.
-    if (!utils.CreateDirectoryTree(base, nullptr) || !utils.CreateDirectoryTree(wide, kBackupSddl)) {
-        uint32_t error = os_.sys.GetLastError();
-        return error != kErrorSuccess ? error : platform::kErrorPathNotFound;
-    }
-    // Made meanwhile through a link swapped in on the way?
-    if (!existed) return FindLinkOnPath(os_, folder.c_str()).empty() ? kErrorSuccess : kErrorStoppedOnSymlink;
-    // A folder someone made before us (anyone may make folders there) keeps its own list
-    // unless it is replaced, and its maker, as owner, could open it up again: Administrators
-    // take it over. This also checks once more, on the handle, that it is no link.
-    std::vector<platform::AceText> aces;
-    bool isProtected = false;
-    if (!platform::ParseDaclText(kBackupSddl, aces, &isProtected)) return platform::kErrorInvalidParameter;
-    return SetFileOwnerAndDaclWithoutFollowing(os_, folder.c_str(),
-                                               platform::FormatDaclText(aces, isProtected).c_str());
-}
-
-uint32_t RegistryBackup::CreateFile(const std::string& folder) {
+uint32_t RegistryBackup::CreateFile(ToolFolder& folder) {
     platform::SystemTime t = os_.sys.GetLocalTime();
     char stem[64];
     std::snprintf(stem, sizeof stem, "sweeptool-%04u%02u%02u-%02u%02u%02u", t.year, t.month, t.day, t.hour,
                   t.minute, t.second);
     for (int n = 1; n <= kMaxNameTries; ++n) {
-        std::string name = folder + "\\" + stem;
+        std::string name = stem;
         if (n > 1) name += "-" + std::to_string(n);
         name += ".reg";
-        std::u16string wide = Widen(name);
-        platform::FileHandle handle = 0;
-        // A new file only: an existing name, even one planted as a link, is never opened.
-        if (!os_.fs.CreateFileW(
-                wide, platform::kGenericWrite, platform::kFileShareRead, kBackupSddl, platform::kCreateNew,
-                platform::kFileAttributeNormal | platform::kFileFlagOpenReparsePoint, handle)) {
-            uint32_t error = os_.sys.GetLastError();
-            if (error == platform::kErrorFileExists || error == platform::kErrorAlreadyExists) continue;
-            return error != kErrorSuccess ? error : platform::kErrorCanNotComplete;
-        }
-        platform::UniqueFile file(&os_.fs, handle);
-        uint32_t attributes = 0;
-        if (!os_.fs.GetFileInformationByHandle(file.get(), attributes)) return os_.sys.GetLastError();
-        if ((attributes & platform::kFileAttributeReparsePoint) != 0) return kErrorStoppedOnSymlink;
+        // A new file only: the backup of an earlier run is never written over.
+        platform::UniqueFile file;
+        uint32_t rc = folder.CreateFile(name, true, file);
+        if (rc == platform::kErrorFileExists || rc == platform::kErrorAlreadyExists) continue;
+        if (rc != kErrorSuccess) return rc;
         file_ = std::move(file);
-        path_ = name;
+        path_ = folder.path() + "\\" + name;
         return kErrorSuccess;
     }
     return platform::kErrorFileExists;

@@ -11,9 +11,11 @@
 
 namespace actions {
 
+class ToolFolder;
+
 // The file is made below "<common application data>\Kelvaris" in this folder, which only
 // Administrators and SYSTEM may read or write: the product's keys may hold licence data.
-constexpr char16_t kBackupFolderName[] = u"Backup";
+constexpr char kBackupFolderName[] = "Backup";
 constexpr char kBackupSddl[] = "D:P(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)";
 constexpr char kBackupFileHeader[] = "Windows Registry Editor Version 5.00";
 
@@ -72,8 +74,7 @@ class RegistryBackup {
   private:
     // The folder and the file, made at the first save: 0 or the Windows error (logged once).
     uint32_t EnsureFile();
-    uint32_t CreateFolder(std::string& folder);
-    uint32_t CreateFile(const std::string& folder);
+    uint32_t CreateFile(ToolFolder& folder);
     uint32_t Append(const std::u16string& text);
     uint32_t Write(const std::vector<SavedKey>& keys, const std::string& object);
     bool Redirected();

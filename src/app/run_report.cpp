@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "actions/registry_backup.h"
+#include "actions/tool_folder.h"
 #include "app/console_output.h"
 #include "engine/engine_log.h"
 #include "engine/list_init.h"
@@ -182,22 +183,8 @@ Json Report(platform::Platform& os, const RunRecord& record, const Cleaner& clea
     return report;
 }
 
-// True when a folder from `base` down to `folder` (both included) is a link.
-bool LinkOnTheWay(platform::Platform& os, const std::u16string& base, const std::u16string& folder) {
-    size_t end = base.size() <= folder.size() ? base.size() : folder.size();
-    while (true) {
-        uint32_t attributes = os.fs.GetFileAttributesW(folder.substr(0, end));
-        if (attributes != platform::kInvalidFileAttributes &&
-            (attributes & platform::kFileAttributeReparsePoint) != 0)
-            return true;
-        if (end >= folder.size()) return false;
-        end = folder.find(u'\\', end + 1);
-        if (end == std::u16string::npos) end = folder.size();
-    }
-}
-
 void LogWriteFailure(const char* tag, const std::u16string& name, uint32_t code) {
-    engine::EngineLog(2, "%s: could not write '%s' beside the log, error %04d", tag,
+    engine::EngineLog(2, "%s: could not write '%s' to the tool's folder, error %04d", tag,
                       platform::Utf16ToAnsi(name).c_str(), static_cast<int>(code));
 }
 
@@ -258,50 +245,6 @@ bool LogFolder(platform::Platform& os, std::u16string& out) {
     return true;
 }
 
-uint32_t WriteBesideLog(platform::Platform& os, const std::u16string& name, const std::string& bytes) {
-    std::u16string base;
-    if (!KvQmrLogging::ResolveBaseDirectory(os, false, base)) return platform::kErrorPathNotFound;
-    const std::u16string folder = base + u"\\Logs\\tool";
-    const std::u16string path = folder + u"\\" + name;
-    if (path.size() >= platform::kMaxPath) return platform::kErrorFilenameExcedRange;
-    // Everyone may write into the log's folders: a folder made a link would send what is made
-    // or written below it somewhere else.
-    if (LinkOnTheWay(os, base, folder)) return kErrorReparsePointEncountered;
-    KvQmrLogging::FileUtilsWin32 utils(os);
-    if (!utils.DirectoryExists(folder)) {
-        (void)utils.CreateDirectoryTree(base, nullptr);
-        if (!utils.CreateDirectoryTree(folder, KvQmrLogging::kLogFolderSddl)) {
-            uint32_t error = os.sys.GetLastError();
-            return error != 0 ? error : platform::kErrorPathNotFound;
-        }
-        if (LinkOnTheWay(os, base, folder)) return kErrorReparsePointEncountered;
-    }
-    uint32_t attributes = os.fs.GetFileAttributesW(path);
-    if (attributes != platform::kInvalidFileAttributes) {
-        if ((attributes & platform::kFileAttributeReparsePoint) != 0) return kErrorReparsePointEncountered;
-        // Deleting the old file and making a new one, rather than opening it, can never reach
-        // through a link put at the name in between.
-        if (!os.fs.DeleteFileW(path) && os.sys.GetLastError() != platform::kErrorFileNotFound)
-            return os.sys.GetLastError();
-    }
-    platform::FileHandle raw = 0;
-    if (!os.fs.CreateFileW(path, platform::kGenericWrite, platform::kFileShareRead,
-                           KvQmrLogging::kLogFolderSddl, platform::kCreateNew,
-                           platform::kFileAttributeNormal | platform::kFileFlagOpenReparsePoint, raw))
-        return os.sys.GetLastError();
-    platform::UniqueFile file(&os.fs, raw);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        uint32_t written = 0;
-        if (!os.fs.WriteFile(file.get(), bytes.data() + done, static_cast<uint32_t>(bytes.size() - done),
-                             written))
-            return os.sys.GetLastError();
-        if (written == 0) return platform::kErrorCanNotComplete;
-        done += written;
-    }
-    return 0;
-}
-
 std::string BuildRunReport(platform::Platform& os, const RunRecord& record, const Cleaner& cleaner) {
     try {
         // Every text went through AnsiToUtf8; "replace" keeps one that did not from throwing.
@@ -318,12 +261,13 @@ std::string BuildRunReport(platform::Platform& os, const RunRecord& record, cons
 void WriteRunReport(platform::Platform& os, const RunRecord& record, const Cleaner& cleaner) {
     std::string text = BuildRunReport(os, record, cleaner);
     if (text.empty()) return;
-    uint32_t code = WriteBesideLog(os, kReportFileName, text);
+    uint32_t code = actions::WriteToolFile(os, platform::Utf16ToAnsi(kReportFileName), text);
     if (code != 0) LogWriteFailure(kReportTag, kReportFileName, code);
 }
 
 void WritePlanFile(platform::Platform& os, const std::string& ansiText) {
-    uint32_t code = WriteBesideLog(os, kPlanFileName, kUtf8Mark + AnsiToUtf8(WithCrLf(ansiText)));
+    uint32_t code = actions::WriteToolFile(os, platform::Utf16ToAnsi(kPlanFileName),
+                                          kUtf8Mark + AnsiToUtf8(WithCrLf(ansiText)));
     if (code != 0) LogWriteFailure(kPlanTag, kPlanFileName, code);
 }
 

@@ -1,6 +1,6 @@
-// What a run of the program did, for whoever deployed it: sweeptool.report.json beside the
-// log, written at the end of every run (the usage box aside), and the plan file of a check or
-// preview, sweeptool.plan.txt, in the same folder.
+// What a run of the program did, for whoever deployed it: sweeptool.report.json in the tool's
+// own folder (<Windows>\Logs\SweepTool), written at the end of every run (the usage box
+// aside), and the plan file of a check or preview, sweeptool.plan.txt, in the same folder.
 #pragma once
 
 #include <cstdint>
@@ -46,18 +46,11 @@ std::string ExitCodeMeaning(RunMode mode, uint32_t code);
 // folder cannot be found, as the log then has no place either.
 bool LogFolder(platform::Platform& os, std::u16string& out);
 
-// Replaces the file `name` in the log's folder by one holding `bytes`. The folders are made as
-// the log makes its own (the base folder with default security, those below it with the log's
-// access list), and nothing is made or written when a folder on the way or the file's name is
-// a link. 0, or the Windows error that stopped it.
-[[nodiscard]] uint32_t WriteBesideLog(platform::Platform& os, const std::u16string& name,
-                                      const std::string& bytes);
-
 // The report as JSON (UTF-8). The library's exceptions are caught here: empty when the report
 // could not be made, with an error record saying why.
 std::string BuildRunReport(platform::Platform& os, const RunRecord& record, const Cleaner& cleaner);
 
-// Builds the report and writes it beside the log; a failure is logged as an error and changes
+// Builds the report and writes it to the tool's folder; a failure is logged as an error and changes
 // nothing else.
 void WriteRunReport(platform::Platform& os, const RunRecord& record, const Cleaner& cleaner);
 

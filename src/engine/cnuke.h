@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 
 namespace actions {
+class FileStaging;
 class RegistryBackup;
 }
 namespace detect {
@@ -227,6 +228,11 @@ class CNuke {
     // read-only attribute first and opening up its access list once if Windows refuses:
     // true when it is queued.
     bool RemovePath(const char* path);
+    // One try of RemovePath: 0 when the object left its folder (or, an emptied directory,
+    // was deleted) and goes at restart, else why not; `link` gets where a link was met.
+    uint32_t StagePath(actions::FileStaging& staging, const char* path, std::string& link);
+    // The last resort for an object in use: its own name queued, if that is safe.
+    bool QueueInPlace(actions::FileStaging& staging, const char* path);
     // Replaces the access list of a file or directory, through a handle that does not
     // follow links, by one that gives Administrators and SYSTEM full control, inherited
     // below it: 1 when it was set, else 0 (also for a link).
@@ -300,6 +306,7 @@ class CNuke {
 
   private:
     std::unique_ptr<expand::ProtectedLocations> protected_;
+    actions::FileStaging* staging_ = nullptr;  // the file step's, while it runs
 };
 
 // The Security Center step of the run sequence (it gives no code and cannot stop it).

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "actions/acl.h"
+#include "actions/held_path.h"
 #include "engine/cnuke.h"
 #include "engine/engine_log.h"
 #include "expand/folder_macros.h"
@@ -208,15 +209,33 @@ uint32_t CNuke::MatchDirectoryContents(TSet& list, char* data) {
         if (uint32_t code = ListPattern(*this, os_, found, children, kTag, false)) return code;
 
         const char* child = nullptr;
+        std::vector<std::string> markers;
         for (uint32_t c = found.First(&child); c == 0 && !wanted.IsEmpty(); c = found.Next(&child)) {
             const char* fileName = FileNamePart(child);
             const char* pattern = nullptr;
             for (uint32_t w = wanted.First(&pattern); w == 0;) {
-                w = expand::MatchWildcard(fileName, pattern) ? wanted.RemoveCurrent(&pattern)
-                                                             : wanted.Next(&pattern);
+                if (!expand::MatchWildcard(fileName, pattern)) {
+                    w = wanted.Next(&pattern);
+                    continue;
+                }
+                if (markers.empty() || markers.back() != child) markers.push_back(child);
+                w = wanted.RemoveCurrent(&pattern);
             }
         }
         if (wanted.IsEmpty()) {
+            // Anyone may drop a file into a folder open to users: only a marker and a folder
+            // that the machine's own accounts own speak for the product.
+            const std::string* foreign = nullptr;
+            if (!actions::OwnedByMachineAccount(os_, directory)) foreign = &markers.front();
+            for (const std::string& marker : markers)
+                if (foreign == nullptr && !actions::OwnedByMachineAccount(os_, marker)) foreign = &marker;
+            if (foreign != nullptr) {
+                EngineLog(3,
+                          "%s: '%s' holds '%s', but it or the folder is not owned by Administrators, SYSTEM or "
+                          "TrustedInstaller: not selected",
+                          kTag, directory, foreign->c_str());
+                continue;
+            }
             if (const char* reason = Protected().FolderReason(directory)) {
                 expand::LogProtectedRefusal(kTag, directory, reason);
                 continue;

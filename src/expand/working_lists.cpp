@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "actions/acl.h"
+#include "actions/tool_folder.h"
+#include "logging/log_settings.h"
 #include "engine/cnuke.h"
 #include "engine/engine_log.h"
 #include "expand/handlers_internal.h"
@@ -82,6 +84,8 @@ constexpr char kKeptIgnored[] = "ignored";
 constexpr char kKeptHolder[] = "holds an ignored object";
 constexpr char kKeptLink[] = "a link";
 constexpr char kKeptUnreadable[] = "unreadable";
+constexpr char kKeptOwnFiles[] = "the tool's own files";
+constexpr char kKeptOwnFilesHolder[] = "holds the tool's own files";
 
 void Keep(std::vector<KeptObject>* kept, const char* object, const char* reason) {
     if (kept != nullptr) kept->push_back(KeptObject{object, reason});
@@ -89,7 +93,7 @@ void Keep(std::vector<KeptObject>* kept, const char* object, const char* reason)
 
 // Removes from `list` every object that holds, below itself, one of `excluded`: a key or
 // directory removed whole would take the excluded object with it.
-void DropHolders(TSet& list, TSet& excluded, std::vector<KeptObject>* kept) {
+void DropHolders(TSet& list, TSet& excluded, std::vector<KeptObject>* kept, const char* reason = kKeptHolder) {
     std::unordered_set<std::string> holders;
     const char* s = nullptr;
     for (uint32_t r = excluded.First(&s); r == 0; r = excluded.Next(&s)) {
@@ -102,7 +106,7 @@ void DropHolders(TSet& list, TSet& excluded, std::vector<KeptObject>* kept) {
     while (r == 0) {
         if (holders.count(Upper(s)) != 0) {
             LogExcluded(s);
-            Keep(kept, s, kKeptHolder);
+            Keep(kept, s, reason);
             r = list.RemoveCurrent(&s);
         } else {
             r = list.Next(&s);
@@ -372,6 +376,42 @@ void WorkingListBuilder::ListDirectory(const std::string& directory) {
     } while (os_.fs.FindNextFileA(find.get(), found));
 }
 
+// The tool's own files stay whatever the configuration says, with --removeall too: the log
+// other processes share, the report and plan, and the backups an administrator may still
+// need, those of earlier versions beside the log included.
+static void ExcludeOwnFiles(Platform& os, TSet& list, std::vector<KeptObject>* kept) {
+    std::vector<std::string> folders;
+    std::u16string base;
+    if (KvQmrLogging::ResolveBaseDirectory(os, false, base)) {
+        folders.push_back(Upper(Utf16ToAnsi(base + u"\\Logs\\tool").c_str()));
+        folders.push_back(Upper(Utf16ToAnsi(base + u"\\Backup").c_str()));
+    }
+    std::string tool = actions::ToolFolderPath(os);
+    if (!tool.empty()) folders.push_back(Upper(tool.c_str()));
+    TSet own;
+    const char* s = nullptr;
+    uint32_t r = list.First(&s);
+    while (r == 0) {
+        std::string text = Upper(s);
+        bool mine = false;
+        for (const std::string& folder : folders)
+            mine = mine || text == folder || (text.size() > folder.size() && text.compare(0, folder.size(), folder) == 0 &&
+                                              text[folder.size()] == '\\');
+        if (!mine) {
+            r = list.Next(&s);
+            continue;
+        }
+        EngineLog(5, "%s: '%s' is the tool's own and is kept", kFileTreeTag, s);
+        Keep(kept, s, kKeptOwnFiles);
+        (void)own.Insert(s);
+        r = list.RemoveCurrent(&s);
+    }
+    // The folders above them, down from the log's base folder, are found by name as well:
+    // a file made after the listing must still find them there.
+    for (const std::string& folder : folders) (void)own.Insert(folder.c_str());
+    DropHolders(list, own, kept, kKeptOwnFilesHolder);
+}
+
 uint32_t CNuke::AddRegKeyTree(const char* keyText) { return WorkingListBuilder(*this, os_).KeyTree(keyText); }
 
 uint32_t CNuke::AddFileTree(const char* path) { return WorkingListBuilder(*this, os_).FileTree(path); }
@@ -460,6 +500,7 @@ uint32_t CNuke::PopulateRemoveFileList() {
     TSet excluded;
     (void)ExcludeIgnoreList(fileList, ignoreFileList, &excluded);
     DropHolders(fileList, excluded, &kept);
+    ExcludeOwnFiles(os_, fileList, &kept);
     if (previewOnly) {
         // What an unreadable directory holds is unknown, an ignored object among it too:
         // the preview does not promise the directory.

@@ -14,8 +14,12 @@ bool FileUtilsWin32::FileExists(const std::u16string& path) {
 
 bool FileUtilsWin32::FileDelete(const std::u16string& path) {
     if (os_.fs.DeleteFileW(path)) return true;
-    // Another process still has the file open: it goes at the next restart instead.
-    return os_.fs.MoveFileExW(path, nullptr, platform::kMovefileDelayUntilReboot);
+    // Another process still has the file open. It stays: a deletion queued for the restart
+    // would be carried out by name in a folder everyone may write, where by then the name
+    // could lead anywhere.
+    DebugTrace(os_.sys, u"kv_qmr_log!FileUtilsWin32::FileDelete(): DeleteFile '%s' failed with Win32 error: %lu; the file is left\n",
+               path.c_str(), static_cast<unsigned long>(os_.sys.GetLastError()));
+    return false;
 }
 
 bool FileUtilsWin32::FileRename(const std::u16string& from, const std::u16string& to) {

@@ -20,6 +20,9 @@ enum : uint32_t {
     kGenericAll = 0x10000000,
     kDeleteAccess = 0x00010000,  // DELETE
     kFileReadAttributes = 0x00000080,
+    kFileWriteAttributes = 0x00000100,
+    kFileListDirectory = 0x00000001,  // FILE_READ_DATA on a directory
+    kFileTraverse = 0x00000020,       // FILE_EXECUTE on a directory
 
     // Share modes.
     kFileShareRead = 0x1,
@@ -56,6 +59,11 @@ enum : uint32_t {
     // MoveFileEx flags.
     kMovefileReplaceExisting = 0x1,
     kMovefileDelayUntilReboot = 0x4,
+
+    // What OpenRelative must find or make.
+    kOpenAnyObject = 0,
+    kOpenDirectoryOnly = 1,  // FILE_DIRECTORY_FILE
+    kOpenFileOnly = 2,       // FILE_NON_DIRECTORY_FILE
 
     // _access modes.
     kAccessExists = 0,
@@ -160,6 +168,34 @@ class IFileSystem {
     virtual uint32_t GetLogicalDriveStrings(uint32_t bufferChars, std::string& out) = 0;
     // GetDriveTypeA of a root such as "C:\\": one of the kDrive values.
     virtual uint32_t GetDriveType(const std::string& root) = 0;
+
+    // --- Changes through held handles (ntdll's NtCreateFile with a root directory and
+    // NtSetInformationFile). Each returns a Windows error code (RtlNtStatusToDosError), 0 on
+    // success; none follows a link at the name it is given, and none looks at what the
+    // held directory's own name leads to now.
+
+    // Opens `name`, one component (no separator, not "." or "..", no ":"; else 123,
+    // ERROR_INVALID_NAME), inside the directory `parent` holds. With `parent` 0, `name` is a
+    // drive's root ("C:\\") and nothing else. A link at `name` is opened as itself
+    // (FILE_OPEN_REPARSE_POINT). `disposition` is CreateFileW's (kCreateNew, kOpenExisting,
+    // kOpenAlways, kCreateAlways); `kind` a kOpen* value, and kOpenDirectoryOnly with
+    // kCreateNew makes a directory. `sddl` is the new object's security (null: inherited).
+    // Asking for kFileListDirectory or kFileTraverse on a directory, without
+    // kFileShareDelete, keeps anyone from renaming or deleting it until the handle closes.
+    virtual uint32_t OpenRelative(FileHandle parent, const std::u16string& name, uint32_t access,
+                                  uint32_t shareMode, uint32_t disposition, uint32_t kind, const char* sddl,
+                                  FileHandle& out) = 0;
+    // FileRenameInformation: moves the object `file` holds (opened with DELETE) to `newName`
+    // (one component) inside the directory `newParent` holds, on the same volume (17
+    // otherwise). An existing `newName` is never replaced (183). Handles open on the object
+    // stay open on it.
+    virtual uint32_t RenameByHandle(FileHandle file, FileHandle newParent, const std::u16string& newName) = 0;
+    // FileDispositionInformation: the object `file` holds (opened with DELETE) is deleted
+    // when its last handle closes. 145 for a directory with entries, 5 for a read-only file.
+    virtual uint32_t DeleteByHandle(FileHandle file) = 0;
+    // FileBasicInformation with only the attributes set (kFileAttributeNormal for none);
+    // the handle needs kFileWriteAttributes.
+    virtual uint32_t SetAttributesByHandle(FileHandle file, uint32_t attributes) = 0;
 };
 
 using UniqueFile = UniqueIn<IFileSystem, FileHandle, &IFileSystem::CloseHandle>;

@@ -200,6 +200,8 @@ class ISystem {
     // IsWow64Process(GetCurrentProcess()): false (with the last error) when the call fails,
     // 120 (ERROR_CALL_NOT_IMPLEMENTED) when the entry point is missing.
     virtual bool IsWow64Process(bool& wow64) = 0;
+    // CoCreateGuid: 16 bytes of a new GUID (122 of its bits random); the HRESULT.
+    virtual int32_t CoCreateGuid(uint8_t (&out)[16]) = 0;
 };
 
 using UniqueToken = UniqueIn<ISystem, TokenHandle, &ISystem::CloseToken>;

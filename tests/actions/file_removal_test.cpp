@@ -11,20 +11,32 @@ using ::testing::ElementsAre;
 
 class FileRemovalTest : public RemovalTest {};
 
-TEST_F(FileRemovalTest, ContentsAreQueuedBeforeTheirDirectoryAndGoneAfterRestart) {
+// Files leave their folders for the volume's staging folder, whose names alone are queued;
+// the emptied directories go at once; the staging folder is queued last.
+TEST_F(FileRemovalTest, FilesAreStagedDirectoriesGoAtOnceAndOnlyStagedNamesAreQueued) {
     m.files.CreateFile("C:\\KV\\A.TXT", "a");
     m.files.CreateFile("C:\\KV\\SUB\\B.TXT", "b", platform::kFileAttributeReadonly);
     List(nuke.fileList, {"C:\\KV", "C:\\KV\\A.TXT", "C:\\KV\\SUB", "C:\\KV\\SUB\\B.TXT"});
 
     EXPECT_EQ(0u, nuke.CleanupFiles());
 
-    EXPECT_THAT(m.files.PendingDeletes(),
-                ElementsAre("C:\\KV\\SUB\\B.TXT", "C:\\KV\\SUB", "C:\\KV\\A.TXT", "C:\\KV"));
-    EXPECT_EQ(0u, m.files.Attributes("C:\\KV\\SUB\\B.TXT") & platform::kFileAttributeReadonly);
-    EXPECT_TRUE(Logged(5, "CNuke::RemovePath: MoveFileEx for 'C:\\KV\\SUB\\B.TXT' was successful"));
+    EXPECT_FALSE(m.files.Exists("C:\\KV"));
+    std::vector<std::string> queued = m.files.PendingDeletes();
+    ASSERT_EQ(3u, queued.size());
+    const std::string folder = queued[2];
+    EXPECT_EQ(0u, folder.rfind("C:\\$SweepTool.Staging.", 0)) << folder;
+    EXPECT_THAT(queued, ElementsAre(folder + "\\00000001", folder + "\\00000002", folder));
+    EXPECT_EQ("b", m.files.Contents(queued[0]));
+    EXPECT_EQ(0u, m.files.Attributes(queued[0]) & platform::kFileAttributeReadonly);
+    EXPECT_EQ("S-1-5-32-544", m.files.SecurityOf(folder)->ownerSid);
+    EXPECT_EQ("D:P(A;OICI;0x1F01FF;;;S-1-5-32-544)(A;OICI;0x1F01FF;;;S-1-5-18)", m.files.SecurityOf(folder)->sddl);
+    for (const char* path : {"C:\\KV\\SUB\\B.TXT", "C:\\KV\\SUB", "C:\\KV\\A.TXT", "C:\\KV"})
+        EXPECT_TRUE(Logged(5, std::string("CNuke::RemovePath: MoveFileEx for '") + path + "' was successful")) << path;
+    EXPECT_TRUE(Logged(4, "CNuke::RemovePath: Files of this run leave their folders for '" + folder +
+                              "' and are deleted from there at restart"));
     EXPECT_TRUE(Logged(5, "CNuke::CleanupFiles: CleanupFiles was successful with '4' deleted values"));
     m.files.SimulateRestart();
-    EXPECT_FALSE(m.files.Exists("C:\\KV"));
+    EXPECT_FALSE(m.files.Exists(folder));
 }
 
 TEST_F(FileRemovalTest, AccessDeniedPathGetsAnOpenListAndOneRetry) {
@@ -34,17 +46,19 @@ TEST_F(FileRemovalTest, AccessDeniedPathGetsAnOpenListAndOneRetry) {
 
     EXPECT_EQ(0u, nuke.CleanupFiles());
 
-    EXPECT_THAT(m.files.PendingDeletes(), ElementsAre("C:\\KV\\LOCKED.DLL"));
+    ASSERT_EQ(2u, m.files.PendingDeletes().size());
     // Only the machine's own accounts get the object; ordinary users keep nothing on it.
     EXPECT_EQ("D:P(A;OICI;0x10000000;;;S-1-5-32-544)(A;OICI;0x10000000;;;S-1-5-18)",
-              m.files.SecurityOf("C:\\KV\\LOCKED.DLL")->sddl);
+              m.files.SecurityOf(m.files.PendingDeletes()[0])->sddl);
     EXPECT_THAT(
         Messages(),
         ElementsAre("3 CNuke::RemovePath: MoveFileEx for 'C:\\KV\\LOCKED.DLL' FAILED. Trying again with "
                     "DropFileAcl...",
                     "5 CNuke::RemovePath: DropFileAcl for 'C:\\KV\\LOCKED.DLL' was successful, trying again "
                     "MoveFileEx...",
+                    ::testing::StartsWith("4 CNuke::RemovePath: Files of this run leave their folders for"),
                     "5 CNuke::RemovePath: MoveFileEx (2nd try) for 'C:\\KV\\LOCKED.DLL' was successful",
+                    ::testing::StartsWith("5 CNuke::CleanupFiles: Staging folder"),
                     "5 CNuke::CleanupFiles: CleanupFiles was successful with '1' deleted values"));
 }
 
@@ -65,26 +79,30 @@ TEST_F(FileRemovalTest, ReadOnlyFileBehindALockedListIsStillGoneAfterRestart) {
 TEST_F(FileRemovalTest, FailuresAfterTheAccessChangeAreErrorsAndNeverStopTheWalk) {
     m.files.CreateFile("C:\\KV\\A.DLL");
     m.files.CreateFile("C:\\KV\\B.DLL");
-    // B (walked first): the access change fails, so there is no second request. A: the second request fails
-    // too.
-    m.faults.Fail("MoveFileExA", platform::kErrorAccessDenied, 3);
-    m.faults.Fail("SetSecurityInfo", platform::kErrorInvalidData, 1, 0);
+    for (const char* f : {"C:\\KV\\A.DLL", "C:\\KV\\B.DLL"}) m.files.SecurityOf(f)->deniedAccess = platform::kDeleteAccess;
+    // B (walked first): the access change fails, so there is no second try. A: the second try
+    // fails too, at the move, and the file stays where it was.
+    m.faults.Fail("SetEntriesInAclW", platform::kErrorNotEnoughMemory);
+    m.faults.Fail("NtSetInformationFile", platform::kErrorAccessDenied);
     List(nuke.fileList, {"C:\\KV\\A.DLL", "C:\\KV\\B.DLL"});
 
     EXPECT_EQ(0u, nuke.CleanupFiles());
 
-    EXPECT_EQ(3, m.faults.Calls("MoveFileExA"));
-    EXPECT_TRUE(m.files.PendingDeletes().empty());
+    EXPECT_TRUE(m.files.Exists("C:\\KV\\A.DLL"));
+    EXPECT_EQ(1u, m.files.PendingDeletes().size());  // the staging folder only
     EXPECT_THAT(
         Messages(),
         ElementsAre("3 CNuke::RemovePath: MoveFileEx for 'C:\\KV\\B.DLL' FAILED. Trying again with "
                     "DropFileAcl...",
+                    "3 CNuke::DropFileAcl: DropFileAcl: SetEntriesInAclW failed as 8",
                     "2 CNuke::RemovePath: DropFileAcl for 'C:\\KV\\B.DLL' FAILED",
                     "3 CNuke::RemovePath: MoveFileEx for 'C:\\KV\\A.DLL' FAILED. Trying again with "
                     "DropFileAcl...",
                     "5 CNuke::RemovePath: DropFileAcl for 'C:\\KV\\A.DLL' was successful, trying again "
                     "MoveFileEx...",
+                    ::testing::StartsWith("4 CNuke::RemovePath: Files of this run leave their folders for"),
                     "2 CNuke::RemovePath: MoveFileEx (2nd try) for 'C:\\KV\\A.DLL' FAILED",
+                    ::testing::StartsWith("5 CNuke::CleanupFiles: Staging folder"),
                     "5 CNuke::CleanupFiles: CleanupFiles was successful with '2' deleted values"));
 }
 
@@ -107,6 +125,52 @@ TEST_F(FileRemovalTest, OverlongPathIsSkippedAndEmptyListCountsZero) {
 
     EXPECT_EQ(0u, nuke.CleanupFiles());
     EXPECT_TRUE(Logged(5, "CNuke::CleanupFiles: CleanupFiles was successful with '0' deleted values"));
+}
+
+}  // namespace
+}  // namespace removal_testing
+
+namespace removal_testing {
+namespace {
+
+// A standard user owns the product's folder in its profile and acts on it: at the first
+// access-list rewrite of the run it tries to swap the folder for a junction to System32,
+// and after the run it does so again before the restart.
+TEST_F(FileRemovalTest, AUserSwappingItsFolderForAJunctionReachesNothingOfTheSystem) {
+    const std::string bob = "S-1-5-21-7-7-7-1001", folder = "C:\\Users\\Bob\\AppData\\Roaming\\Kelvaris";
+    const std::string kernel32 = "C:\\Windows\\System32\\kernel32.dll";
+    m.files.CreateFile(kernel32, "k");
+    m.files.SecurityOf(kernel32)->deniedAccess = platform::kDeleteAccess;
+    m.files.CreateFile(folder + "\\kernel32.dll", "mine");
+    m.files.CreateFile(folder + "\\kv.ini", "mine");
+    for (const std::string& p : {std::string("C:\\Users\\Bob"), std::string("C:\\Users\\Bob\\AppData"),
+                                 std::string("C:\\Users\\Bob\\AppData\\Roaming"), folder, folder + "\\kernel32.dll",
+                                 folder + "\\kv.ini"})
+        m.files.SecurityOf(p)->ownerSid = bob;
+    m.files.SecurityOf(folder + "\\kernel32.dll")->deniedAccess = platform::kDeleteAccess;  // forces a rewrite
+    auto swap = [&]() {
+        if (m.files.UserRename(bob, folder, folder + ".old") != 0) return false;
+        return m.files.UserCreateLink(bob, folder, "C:\\Windows\\System32", true) == 0;
+    };
+    bool swappedDuringRun = true;
+    m.faults.SetHook([&](const std::string& call) {
+        if (call == "SetFileSecurityInfo" && swappedDuringRun) swappedDuringRun = swap();
+    });
+    List(nuke.fileList, {"C:\\USERS\\BOB\\APPDATA\\ROAMING\\KELVARIS\\KERNEL32.DLL"});
+
+    EXPECT_EQ(0u, nuke.CleanupFiles());
+    m.faults.SetHook(nullptr);
+
+    EXPECT_FALSE(swappedDuringRun);  // the held folders cannot be renamed
+    EXPECT_EQ("", m.files.SecurityOf(kernel32)->sddl);
+    EXPECT_EQ(platform::kDeleteAccess, m.files.SecurityOf(kernel32)->deniedAccess);
+    EXPECT_TRUE(Logged(5, "CNuke::RemovePath: MoveFileEx (2nd try) for "
+                          "'C:\\USERS\\BOB\\APPDATA\\ROAMING\\KELVARIS\\KERNEL32.DLL' was successful"));
+    ASSERT_TRUE(swap());
+    m.files.SimulateRestart();
+    EXPECT_EQ("k", m.files.Contents(kernel32));
+    EXPECT_EQ("mine", m.files.Contents(folder + ".old\\kv.ini"));
+    EXPECT_FALSE(m.files.Exists(folder + ".old\\kernel32.dll"));
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ using ::testing::IsEmpty;
 
 constexpr char kKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS";
 constexpr char kReal32[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\KELVARIS";
-constexpr char kFolder[] = "C:\\ProgramData\\Kelvaris\\Backup";
+constexpr char kFolder[] = "C:\\Windows\\Logs\\SweepTool\\Backup";
 // 2016-01-21 07:05:01 on the simulated clock, which runs on UTC.
 constexpr uint64_t kMorning = 86400000ull + (7 * 3600 + 5 * 60 + 1) * 1000ull;
 
@@ -277,7 +277,7 @@ TEST_F(RegistryBackupTest, RunSavesWhatItDeletesOnceInAFileOnlyAdministratorsMay
     ASSERT_EQ(2u, aces.size());
     EXPECT_EQ("S-1-5-32-544", aces[0].sid);
     EXPECT_EQ("S-1-5-18", aces[1].sid);
-    EXPECT_EQ(actions::kBackupSddl, m.files.SecurityOf(path)->sddl);
+    EXPECT_EQ("", m.files.SecurityOf(path)->sddl);  // the folder's, inherited
 
     reg_file_testing::Import(ReadBackup(), m.registry);
     EXPECT_EQ(tree, Dump(m.registry, kKey, View::K32));
@@ -379,9 +379,7 @@ TEST_F(RegistryBackupTest, LinkInPlaceOfTheFolderGivesNoBackupOneErrorAndTheSame
 }
 
 TEST_F(RegistryBackupTest, FolderThatCannotBeFoundIsReportedOnceAndTheDeletionsGoAhead) {
-    m.registry.SetString(
-        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-        "Common AppData", "");
+    m.faults.Fail("GetWindowsDirectoryA", platform::kErrorFileNotFound, -1);
     m.registry.SetString(kKey, "A", "1");
     m.registry.SetString(kKey, "B", "2");
     List(nuke.regValueList,

@@ -26,13 +26,13 @@ mkdir -p "$c/Tools"
 cp "$build/sweeptool.exe" "$build/instkvps_x64.exe" "$c/Tools/"
 cp "$here/demo/sweeptool.cfg" "$c/Tools/sweeptool.cfg"
 logs="$c/ProgramData/Kelvaris/Logs/tool"
-report="$logs/sweeptool.report.json"
-plan="$logs/sweeptool.plan.txt"
+# The tool's own folder, below the Windows folder's Logs (Wine spells both in lower case).
+tool_file() { find "$c/windows" -maxdepth 4 -ipath "*/logs/sweeptool/$1" | head -n 1; }
 
 # What a console shows: the tool started from cmd, its output caught as the console's.
 console_of() { wine cmd /c "C:\\Tools\\sweeptool.exe $* & echo EXIT=%errorlevel%" 2>/dev/null | tr -d '\r'; }
 exit_in() { sed -n 's/^EXIT=//p' <<<"$1" | tail -n 1; }
-json() { python3 -c "import json,sys; d=json.load(open(sys.argv[1])); print(eval(sys.argv[2]))" "$report" "$1" 2>/dev/null; }
+json() { python3 -c "import json,sys; d=json.load(open(sys.argv[1])); print(eval(sys.argv[2]))" "$(tool_file sweeptool.report.json)" "$1" 2>/dev/null; }
 text_of_log() { iconv -f UTF-16LE -t UTF-8 "$logs/sweeptool.log" 2>/dev/null | tr -d '\r'; }
 
 # --- The check.
@@ -80,8 +80,8 @@ for thing in 'Kelvaris Demo' '2.0.0' 'KvDemoSvc' 'kvtray.exe' 'KELVARIS DEMO\REA
     'database scan' 'built-in upgrade code'; do
     e2e_check "the plan on the console names $thing" grep -qiF -- "$thing" <<<"$out"
 done
-e2e_check "the plan is also in sweeptool.plan.txt beside the log" \
-    bash -c "python3 -c 'import sys; sys.stdout.write(open(sys.argv[1], encoding=\"utf-8-sig\").read())' '$plan' | tr -d '\r' | grep -qiF 'KvDemoSvc'"
+e2e_check "the plan is also in sweeptool.plan.txt in the tool's folder" \
+    bash -c "python3 -c 'import sys; sys.stdout.write(open(sys.argv[1], encoding=\"utf-8-sig\").read())' '$(tool_file sweeptool.plan.txt)' | tr -d '\r' | grep -qiF 'KvDemoSvc'"
 e2e_equal "--preview leaves a report (mode preview, exit code 0)" "preview 0" "$(json 'd["mode"], d["exitCode"]' | tr -d "(),'")"
 
 # --- The real run, its backup and its report.
@@ -112,9 +112,8 @@ e2e_check "the run deleted registry entries" bash -c "! cmp -s '$work/keys-befor
 log=$(text_of_log)
 backup=$(sed -n "s/.*Registry entries are saved to '\([^']*\)' before they are deleted.*/\1/p" <<<"$log" | tail -n 1)
 e2e_check "the log names the backup file ($backup)" test -n "$backup"
-unix_backup="$c/${backup#[Cc]:\\}"
-unix_backup=${unix_backup//\\//}
-e2e_check "the backup file is in C:\\ProgramData\\Kelvaris\\Backup" bash -c "[[ '$backup' == 'C:\\ProgramData\\Kelvaris\\Backup\\sweeptool-'*'.reg' && -s '$unix_backup' ]]"
+unix_backup=$(tool_file "backup/${backup##*\\}")
+e2e_check "the backup file is in C:\\windows\\Logs\\SweepTool\\Backup" bash -c "[[ '${backup,,}' == 'c:\\windows\\logs\\sweeptool\\backup\\sweeptool-'*'.reg' && -s '$unix_backup' ]]"
 e2e_equal "the report names the backup file" "$backup" "$(json 'd["registryBackup"]')"
 wine reg import "$backup" /reg:64 >/dev/null 2>&1
 e2e_equal "reg import of the backup in the 64-bit view answers 0" 0 "$?"

@@ -121,8 +121,12 @@ TEST_F(FileLinksTest, FolderSwappedForAJunctionAfterExpansionIsNotFollowedByTheR
     const std::string before = Dacl(std::string(kSystem32) + "\\kernel32.dll");
 
     EXPECT_EQ(0u, nuke.CleanupFiles());
-    EXPECT_THAT(m.files.PendingDeletes(),
-                ElementsAre(std::string(kProductUpper) + "\\KV.INI", std::string(kProductUpper)));
+    // The file and the folder that could not be emptied (the junction stays in it) leave for
+    // the staging folder; only names inside it are queued.
+    std::vector<std::string> queued = m.files.PendingDeletes();
+    ASSERT_EQ(3u, queued.size());
+    for (const std::string& p : queued) EXPECT_EQ(0u, p.rfind(queued.back(), 0)) << p;
+    EXPECT_FALSE(m.files.Exists(kProduct));
     EXPECT_EQ(2, Count(3, "CNuke::RemovePath: '" + sub + "' is a link, not followed"));
     EXPECT_EQ(before, Dacl(std::string(kSystem32) + "\\kernel32.dll"));
     m.files.SimulateRestart();

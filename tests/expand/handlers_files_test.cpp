@@ -73,8 +73,9 @@ TEST_F(FileHandlers, DirectoryIsListedOnlyWhenItHoldsEveryNamedEntry) {
         uint32_t code;
         Strings expected;
     } cases[] = {
-        {"\"C:\\APPS\\*\",\"A.EXE\",\"B.DLL\"", 0, {"C:\\APPS\\ACME SECURE", "C:\\APPS\\KELVARIS"}},
-        {"\"C:\\APPS\\*\",\"A.EXE\"", 0, {"C:\\APPS\\ACME SECURE", "C:\\APPS\\KELVARIS", "C:\\APPS\\OTHER"}},
+        // A folder that a user made, or a marker a user dropped into another's folder, selects nothing.
+        {"\"C:\\APPS\\*\",\"A.EXE\",\"B.DLL\"", 0, {"C:\\APPS\\KELVARIS"}},
+        {"\"C:\\APPS\\*\",\"A.EXE\"", 0, {"C:\\APPS\\KELVARIS"}},
         {"\"C:\\APPS\\*\",\"*.DLL\",\"DATA\"", 0, {"C:\\APPS\\KELVARIS"}},
         {"\"C:\\APPS\\*\",\"C.EXE\"", 0, {}},
         {"\"C:\\APPS\\*\"", kErrorInvalidData, {}},
@@ -89,6 +90,8 @@ TEST_F(FileHandlers, DirectoryIsListedOnlyWhenItHoldsEveryNamedEntry) {
         t.machine.files.CreateFile("C:\\Apps\\Other\\a.exe");
         t.machine.files.CreateFile("C:\\Apps\\Acme Secure\\a.exe");
         t.machine.files.CreateFile("C:\\Apps\\Acme Secure\\b.dll");
+        t.machine.files.SecurityOf("C:\\Apps\\Acme Secure")->ownerSid = t.machine.security.userSid + "1";
+        t.machine.files.SecurityOf("C:\\Apps\\Other\\a.exe")->ownerSid = t.machine.security.userSid + "1";
         EXPECT_EQ(t.Handle(&CNuke::MatchFileDirectory, c.data), c.code) << c.data;
         EXPECT_EQ(t.Listed(), c.expected) << c.data;
     }

@@ -76,6 +76,7 @@ struct World {
 const char* const kSystemFiles[] = {"C:\\Windows\\System32\\kernel32.dll",
                                     "C:\\Windows\\System32\\drivers\\etc\\hosts",
                                     "C:\\Windows\\System32\\config\\SOFTWARE"};
+const char* const kVictimFolder = "C:\\Users\\Second\\Documents";
 const char* const kProtectedKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 class Generator {
@@ -260,9 +261,67 @@ bool ListedWithHolders(engine::TSet& list, const std::string& text) {
     return false;
 }
 
+// Gives everything in a profile to its user, as Windows does.
+void GiveToUser(SimMachine& m, const std::string& path, const std::string& sid) {
+    if (m.files.Attributes(path) & platform::kFileAttributeReparsePoint) return;  // the link's target is not theirs
+    if (platform::sim::SimFileSecurity* sec = m.files.SecurityOf(path)) sec->ownerSid = sid;
+    if ((m.files.Attributes(path) & platform::kFileAttributeDirectory) == 0) return;
+    for (const auto& name : m.files.List(path)) GiveToUser(m, path + "\\" + name, sid);
+}
+
+std::string UserSid(size_t i) { return "S-1-5-21-7-7-7-" + std::to_string(1001 + i); }
+
+// A standard user acting on what it owns, at one point of the run or after it: a folder of its
+// product renamed and a junction to the system left in its place, a file held open without
+// delete sharing, a file of its own planted among the product's.
+struct Attacker {
+    SimMachine& m;
+    const World& w;
+    std::mt19937 rng;
+    int attacks = 0;
+    std::vector<std::string> moved;  // what the user took away itself, upper case
+
+    bool Moved(const std::string& upperPath) const {
+        for (const std::string& f : moved)
+            if (upperPath == f || upperPath.rfind(f + "\\", 0) == 0) return true;
+        return false;
+    }
+
+    std::string RandomUserFolder() {
+        const size_t u = rng() % w.users.size();
+        std::string folder = "C:\\Users\\" + w.users[u] + "\\AppData\\Roaming\\" + w.products[rng() % w.products.size()];
+        while ((m.files.Attributes(folder) & platform::kFileAttributeDirectory) && rng() % 2) {
+            std::vector<std::string> names = m.files.List(folder);
+            if (names.empty()) break;
+            folder += "\\" + names[rng() % names.size()];
+        }
+        return folder;
+    }
+    void Act() {
+        const std::string target = RandomUserFolder();
+        const std::string sid = UserSid(target.find("\\Second\\") != std::string::npos ? 1 : 0);
+        switch (rng() % 3) {
+            case 0:
+                if (m.files.UserRename(sid, target, target + ".old") == 0) {
+                    ++attacks;
+                    moved.push_back(Upper(target));
+                    (void)m.files.UserCreateLink(sid, target, rng() % 2 ? "C:\\Windows\\System32" : kVictimFolder, true);
+                }
+                break;
+            case 1: {
+                platform::FileHandle held = 0;
+                if (m.files.UserOpen(sid, target, platform::kGenericRead, platform::kFileShareRead, held) == 0) ++attacks;
+                break;
+            }
+            default:
+                if (m.files.UserCreateFile(sid, target + "\\mine.txt", "mine") == 0) ++attacks;
+        }
+    }
+};
+
 TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
     int deletedKeys = 0, deletedValues = 0, queued = 0, protectedObjects = 0, links = 0, protectedEntries = 0,
-        inherited = 0;
+        inherited = 0, attacks = 0;
     for (uint32_t seed = 1; seed <= 150; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         SimMachine m;
@@ -280,10 +339,19 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
         std::map<std::string, std::string> systemBefore;
         for (const std::string& p : {std::string("C:\\Windows\\System32"), std::string(kSystemFiles[0]),
                                      std::string(kSystemFiles[1]), std::string(kSystemFiles[2])})
-            systemBefore[p] =
-                m.files.SecurityOf(p)->sddl + "/" + std::to_string(m.files.SecurityOf(p)->deniedAccess);
+            systemBefore[p] = m.files.SecurityOf(p)->sddl + "/" + m.files.SecurityOf(p)->ownerSid;
         m.files.CreateFile(lists_test::kConfigPath, w.config);
+        m.files.CreateFile(std::string(kVictimFolder) + "\\letter.doc", "victim");
+        for (size_t u = 0; u < w.users.size(); ++u) GiveToUser(m, "C:\\Users\\" + w.users[u], UserSid(u));
+        for (const std::string& f : {std::string(kVictimFolder), std::string(kVictimFolder) + "\\letter.doc"})
+            systemBefore[f] = m.files.SecurityOf(f)->sddl + "/" + m.files.SecurityOf(f)->ownerSid;
         Snapshot before = Take(m, w);
+        Attacker attacker{m, w, std::mt19937(seed * 7919), 0, {}};
+        const int attackAt = 1 + static_cast<int>(attacker.rng() % 4000);
+        int calls = 0;
+        m.faults.SetHook([&](const std::string&) {
+            if (++calls == attackAt) attacker.Act();
+        });
 
         detect::CDetector detector(m.platform());
         engine::CNuke nuke(m.platform());
@@ -313,9 +381,16 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
         EXPECT_EQ(0u, nuke.CleanupFiles());
         EXPECT_EQ(0u, nuke.CleanupRegValues());
         EXPECT_EQ(0u, nuke.CleanupRegKeys());
-        for (const auto& p : m.files.PendingDeletes()) {
+        m.faults.SetHook(nullptr);
+        // Between the run and the restart.
+        for (int i = 0; i < 3; ++i) attacker.Act();
+        attacks += attacker.attacks;
+        // The restart deletes names only inside the run's staging folder, and that folder.
+        const std::vector<std::string> pending = m.files.PendingDeletes();
+        for (const auto& p : pending) {
             ++queued;
-            EXPECT_TRUE(nuke.fileList.Contains(p.c_str())) << p;
+            EXPECT_EQ(0u, p.rfind(pending.back(), 0)) << p;
+            EXPECT_EQ(0u, p.rfind("C:\\$SweepTool.Staging.", 0)) << p;
             // Nothing of the system is reached, and no protected folder goes whole.
             EXPECT_NE(Upper(p).rfind("C:\\WINDOWS", 0), 0u) << p;
             for (const char* folder : {"C:\\", "C:", "C:\\PROGRAM FILES (X86)", "C:\\USERS",
@@ -326,9 +401,7 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
         Snapshot after = Take(m, w);
         for (const auto& [path, acl] : systemBefore) {
             ASSERT_TRUE(m.files.Exists(path)) << path;
-            EXPECT_EQ(acl, m.files.SecurityOf(path)->sddl + "/" +
-                               std::to_string(m.files.SecurityOf(path)->deniedAccess))
-                << path;
+            EXPECT_EQ(acl, m.files.SecurityOf(path)->sddl + "/" + m.files.SecurityOf(path)->ownerSid) << path;
         }
         EXPECT_TRUE(m.registry.ValueExists(kProtectedKey, "Shell", View::K64));
         EXPECT_TRUE(m.registry.ValueExists(kProtectedKey, "Shell", View::K32));
@@ -360,7 +433,7 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
         for (const auto& [path, acl] : before.files) {
             bool holder = false;
             for (const auto& f : w.ignoreFiles) holder = holder || Upper(f).rfind(path + "\\", 0) == 0;
-            if (!Covers(w.ignoreFiles, path) && !holder) continue;
+            if ((!Covers(w.ignoreFiles, path) && !holder) || attacker.Moved(path)) continue;
             auto it = after.files.find(path);
             ASSERT_NE(after.files.end(), it) << path;
             EXPECT_EQ(acl, it->second) << path;
@@ -372,6 +445,7 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
     EXPECT_GT(links, 50);
     EXPECT_GT(protectedEntries, 50);
     EXPECT_GT(inherited, 500);
+    EXPECT_GT(attacks, 150);
     RecordProperty("deletedKeys", deletedKeys);
     RecordProperty("deletedValues", deletedValues);
 }

@@ -1,6 +1,7 @@
 // The working lists: keys expanded into their subtrees (64-bit view), directories into
 // their contents, what does not exist dropped, and the ignore subtraction, including what
 // keeps an ignored object whole.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -281,6 +282,28 @@ TEST_F(WorkingListsTest, IgnoredFilesKeepTheirDirectoriesAndAccessLists) {
     EXPECT_EQ((Strings{"C:\\PROGRAM FILES\\KELVARIS\\A.DLL", "C:\\PROGRAM FILES\\KELVARIS\\BIN\\B.EXE"}),
               Items(nuke.fileList));
     EXPECT_EQ(sddlBefore, m.files.SecurityOf("C:\\Program Files\\Kelvaris\\Keep")->sddl);
+}
+
+// A user made C:\ProgramData\Kelvaris before the run; the configuration (with --removeall,
+// so no ignore entry speaks) removes it whole. The log others share, the backups of earlier
+// versions beside it and the tool's own folder stay, and so do the folders that hold them.
+TEST_F(WorkingListsTest, TheToolsOwnFilesAndTheFoldersHoldingThemAreKeptWhateverIsConfigured) {
+    m.files.SecurityOf("C:\\ProgramData\\Kelvaris")->ownerSid = "S-1-5-21-7-7-7-1001";
+    m.files.CreateFile("C:\\ProgramData\\Kelvaris\\Backup\\sweeptool-20160101-000000.reg", "old");
+    m.files.CreateFile("C:\\ProgramData\\Kelvaris\\product.dat");
+    m.files.CreateFile("C:\\Windows\\Logs\\SweepTool\\Backup\\sweeptool-20160102-000000.reg", "saved");
+    nuke.removeAll = 1;
+    ASSERT_EQ(0u, nuke.removeFileList.Insert("C:\\PROGRAMDATA\\KELVARIS"));
+    ASSERT_EQ(0u, nuke.removeFileList.Insert("C:\\WINDOWS\\LOGS\\SWEEPTOOL"));
+
+    EXPECT_EQ(0u, nuke.PopulateRemoveFileList());
+    EXPECT_EQ((Strings{"C:\\PROGRAMDATA\\KELVARIS\\PRODUCT.DAT"}), Items(nuke.fileList));
+    std::map<std::string, std::string> kept;
+    for (const engine::KeptObject& k : nuke.kept) kept[k.object] = k.reason;
+    EXPECT_EQ("the tool's own files", kept["C:\\PROGRAMDATA\\KELVARIS\\LOGS\\TOOL\\SWEEPTOOL.LOG"]);
+    EXPECT_EQ("the tool's own files", kept["C:\\PROGRAMDATA\\KELVARIS\\BACKUP"]);
+    EXPECT_EQ("the tool's own files", kept["C:\\WINDOWS\\LOGS\\SWEEPTOOL\\BACKUP\\SWEEPTOOL-20160102-000000.REG"]);
+    EXPECT_EQ("holds the tool's own files", kept["C:\\PROGRAMDATA\\KELVARIS"]);
 }
 
 TEST_F(WorkingListsTest, ExpandListsLogsEveryStepWithItsCounts) {

@@ -17,7 +17,25 @@ void Faults::ClearAll() {
     rules_.clear();
 }
 
+void Faults::SetHook(std::function<void(const std::string& call)> hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hook_ = std::move(hook);
+}
+
 uint32_t Faults::Take(const std::string& call) {
+    thread_local bool inHook = false;
+    if (!inHook) {
+        std::function<void(const std::string&)> hook;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            hook = hook_;
+        }
+        if (hook) {
+            inHook = true;
+            hook(call);
+            inHook = false;
+        }
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     ++calls_[call];
     auto it = rules_.find(call);

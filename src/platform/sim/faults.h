@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -21,6 +22,11 @@ public:
     // with, or 0 to go on.
     uint32_t Take(const std::string& call);
 
+    // Runs `hook` with the call's name at the start of every simulated call from then on
+    // (null: none), except the calls the hook makes itself: a standard user acting between
+    // two calls of a run. The hook runs before the call takes any lock of the machine.
+    void SetHook(std::function<void(const std::string& call)> hook);
+
     // How often `call` was made since the machine was built (or ResetCounts).
     int Calls(const std::string& call) const;
     void ResetCounts();
@@ -34,6 +40,7 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, Rule> rules_;
     std::map<std::string, int> calls_;
+    std::function<void(const std::string&)> hook_;
 };
 
 }  // namespace platform::sim

@@ -30,6 +30,11 @@ constexpr uint32_t kReadRights = kGenericRead | kGenericAll | 0x1;  // FILE_READ
 constexpr uint32_t kWriteRights =
     kGenericWrite | kGenericAll | 0x2 | 0x4;  // FILE_WRITE_DATA, FILE_APPEND_DATA
 constexpr uint32_t kDeleteRights = kDeleteAccess | kGenericAll;
+constexpr uint32_t kExecuteRights = 0x20;  // FILE_EXECUTE, FILE_TRAVERSE on a directory
+// Opens with none of these take no part in sharing: Windows neither checks nor records them.
+constexpr uint32_t kSharedRights = kReadRights | kWriteRights | kDeleteRights | kExecuteRights;
+constexpr uint32_t kErrorInvalidName = 123;
+constexpr uint32_t kErrorWriteProtect = 19;
 
 std::string Fold(const std::string& s) {
     std::string r = s;
@@ -102,6 +107,7 @@ struct SimFileSystem::Node {
     std::map<std::string, std::shared_ptr<Node>> children;  // by folded name
     std::string linkTarget;  // a junction (directory) or symbolic link (file) to this full path
     std::string shortName;   // the 8.3 name, when the volume made one
+    bool deletePending = false;  // goes when its last handle closes; opens fail meanwhile
 
     bool IsLink() const { return !linkTarget.empty(); }
     uint32_t Reported() const {
@@ -201,12 +207,15 @@ SimFileSystem::Lookup SimFileSystem::Resolve(const std::string& path, bool follo
 }
 
 uint32_t SimFileSystem::ShareConflict(const Node* node, uint32_t access, uint32_t share) const {
+    if ((access & kSharedRights) == 0) return 0;
     for (const auto& [h, f] : files_) {
-        if (f->node.get() != node) continue;
-        if ((access & kReadRights) && !(f->share & kFileShareRead)) return kErrorSharingViolation;
+        if (f->node.get() != node || (f->access & kSharedRights) == 0) continue;
+        if ((access & (kReadRights | kExecuteRights)) && !(f->share & kFileShareRead))
+            return kErrorSharingViolation;
         if ((access & kWriteRights) && !(f->share & kFileShareWrite)) return kErrorSharingViolation;
         if ((access & kDeleteRights) && !(f->share & kFileShareDelete)) return kErrorSharingViolation;
-        if ((f->access & kReadRights) && !(share & kFileShareRead)) return kErrorSharingViolation;
+        if ((f->access & (kReadRights | kExecuteRights)) && !(share & kFileShareRead))
+            return kErrorSharingViolation;
         if ((f->access & kWriteRights) && !(share & kFileShareWrite)) return kErrorSharingViolation;
         if ((f->access & kDeleteRights) && !(share & kFileShareDelete)) return kErrorSharingViolation;
     }
@@ -393,8 +402,12 @@ int SimFileSystem::OpenFindHandles() const {
 
 void SimFileSystem::SimulateRestart() {
     std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::shared_ptr<Node>> pendingDeletes;
+    for (const auto& [h, f] : files_)
+        if (f->node->deletePending) pendingDeletes.push_back(f->node);
     files_.clear();
     listings_.clear();
+    for (const auto& node : pendingDeletes) FinishDeleteLocked(node);
     std::vector<SimPendingOperation> queue;
     queue.swap(pending_);
     for (const auto& op : queue) {
@@ -424,7 +437,11 @@ void SimFileSystem::SimulateRestart() {
 
 void SimFileSystem::CloseHandle(FileHandle handle) {
     std::lock_guard<std::mutex> lock(mutex_);
-    files_.erase(handle);
+    auto it = files_.find(handle);
+    if (it == files_.end()) return;
+    std::shared_ptr<Node> node = it->second->node;
+    files_.erase(it);
+    if (node->deletePending && !HasOpenHandles(node.get())) FinishDeleteLocked(node);
 }
 
 FileHandle SimFileSystem::AddHandle(const std::shared_ptr<Node>& node, uint32_t access, uint32_t share) {
@@ -446,6 +463,7 @@ bool SimFileSystem::OpenFileLocked(const std::string& path, uint32_t access, uin
     if (l.error) return Refuse(l.error);
     if (!l.parent) return Refuse(kErrorAccessDenied);  // a drive root
     bool existed = l.node != nullptr;
+    if (existed && l.node->deletePending) return Refuse(kErrorAccessDenied);
     if (existed) {
         Node& n = *l.node;
         if (n.directory) {
@@ -497,6 +515,7 @@ bool SimFileSystem::ReadFile(FileHandle handle, void* buffer, uint32_t toRead, u
     auto it = files_.find(handle);
     if (it == files_.end()) return Refuse(kErrorInvalidHandle);
     OpenFile& f = *it->second;
+    if (f.node->directory) return Refuse(kErrorInvalidFunction);
     if (!(f.access & kReadRights)) return Refuse(kErrorAccessDenied);
     const std::string& data = f.node->contents;
     uint64_t available = f.position < data.size() ? data.size() - f.position : 0;
@@ -513,6 +532,7 @@ bool SimFileSystem::WriteFile(FileHandle handle, const void* data, uint32_t toWr
     auto it = files_.find(handle);
     if (it == files_.end()) return Refuse(kErrorInvalidHandle);
     OpenFile& f = *it->second;
+    if (f.node->directory) return Refuse(kErrorInvalidFunction);  // a directory holds no data
     if (!(f.access & kWriteRights)) return Refuse(kErrorAccessDenied);
     std::string& contents = f.node->contents;
     if (contents.size() < f.position + toWrite) contents.resize(f.position + toWrite, '\0');
@@ -959,5 +979,298 @@ uint32_t SimFileSystem::GetDriveType(const std::string& root) {
     if (it == driveTypes_.end() || drives_.count(d) == 0) return kDriveNoRootDir;
     return it->second;
 }
+
+}  // namespace platform::sim
+
+// --- changes through held handles ---
+
+namespace platform::sim {
+namespace {
+
+// The access-list refusals an open meets, as the rights classes the record keeps.
+bool DeniesOpen(const SimFileSystem::Node& n, uint32_t access);
+
+// "O:BA" or "O:S-1-..." at the start of an SDDL text: the owner it names ("" for none), and
+// the rest of the text in `rest`.
+std::string SplitSddlOwner(const std::string& sddl, std::string& rest) {
+    rest = sddl;
+    if (sddl.compare(0, 2, "O:") != 0) return std::string();
+    size_t end = 2;
+    while (end < sddl.size() && !(sddl[end + 1] == ':' && std::strchr("GDS", sddl[end]) != nullptr)) ++end;
+    std::string owner = sddl.substr(2, end - 2);
+    rest = sddl.substr(end);
+    if (owner == "BA") return kAdministratorsSid;
+    if (owner == "SY") return "S-1-5-18";
+    return owner;
+}
+
+bool IsComponent(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/:") == std::string::npos;
+}
+
+}  // namespace
+
+bool SimFileSystem::Locate(const Node* node, std::shared_ptr<Node>& parent, char& drive) const {
+    std::vector<std::pair<std::shared_ptr<Node>, char>> stack;
+    for (const auto& [letter, root] : drives_) {
+        if (root.get() == node) {
+            parent = nullptr;
+            drive = letter;
+            return true;
+        }
+        stack.emplace_back(root, letter);
+    }
+    while (!stack.empty()) {
+        auto [dir, letter] = stack.back();
+        stack.pop_back();
+        for (const auto& [key, child] : dir->children) {
+            if (child.get() == node) {
+                parent = dir;
+                drive = letter;
+                return true;
+            }
+            if (child->directory && !child->IsLink()) stack.emplace_back(child, letter);
+        }
+    }
+    return false;
+}
+
+void SimFileSystem::FinishDeleteLocked(const std::shared_ptr<Node>& node) {
+    std::shared_ptr<Node> parent;
+    char drive = 0;
+    if (Locate(node.get(), parent, drive) && parent) parent->children.erase(Fold(node->name));
+    node->deletePending = false;
+}
+
+uint32_t SimFileSystem::OpenRelative(FileHandle parent, const std::u16string& wideName, uint32_t access,
+                                     uint32_t shareMode, uint32_t disposition, uint32_t kind, const char* sddl,
+                                     FileHandle& out) {
+    if (uint32_t code = faults_.Take("NtCreateFile")) return code;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::string name = Utf16ToAnsi(wideName);
+    if (disposition < kCreateNew || disposition > kTruncateExisting || kind > kOpenFileOnly)
+        return kErrorInvalidParameter;
+    if (parent == 0) {
+        bool root = name.size() == 3 && name[1] == ':' && IsSeparator(name[2]) &&
+                    std::isalpha(static_cast<unsigned char>(name[0]));
+        if (!root) return kErrorInvalidName;
+        auto drive = drives_.find(static_cast<char>(std::toupper(static_cast<unsigned char>(name[0]))));
+        if (drive == drives_.end()) return kErrorPathNotFound;
+        if (kind == kOpenFileOnly || (disposition != kOpenExisting && disposition != kOpenAlways))
+            return kErrorAccessDenied;
+        out = AddHandle(drive->second, access, shareMode);
+        return 0;
+    }
+    if (!IsComponent(name)) return kErrorInvalidName;
+    auto held = files_.find(parent);
+    if (held == files_.end()) return kErrorInvalidHandle;
+    std::shared_ptr<Node> dir = held->second->node;
+    if (!dir->directory) return kErrorDirectory;
+    if (dir->deletePending) return kErrorAccessDenied;
+    auto found = dir->children.find(Fold(name));
+    std::shared_ptr<Node> node = found == dir->children.end() ? nullptr : found->second;
+    const bool truncates = disposition == kCreateAlways || disposition == kTruncateExisting;
+    if (node) {
+        if (node->deletePending) return kErrorAccessDenied;
+        if (disposition == kCreateNew) return kErrorAlreadyExists;
+        if (kind == kOpenDirectoryOnly && !node->directory) return kErrorDirectory;
+        if (kind == kOpenFileOnly && node->directory) return kErrorAccessDenied;
+        if (node->directory && truncates) return kErrorAccessDenied;
+        if (DeniesOpen(*node, access)) return kErrorAccessDenied;
+        if (!node->directory && (node->attributes & kFileAttributeReadonly) && ((access & kWriteRights) || truncates))
+            return kErrorAccessDenied;
+        if (uint32_t code = ShareConflict(node.get(), access, shareMode)) return code;
+        if (truncates) node->contents.clear();
+    } else {
+        if (disposition == kOpenExisting || disposition == kTruncateExisting) return kErrorFileNotFound;
+        std::shared_ptr<Node> above;
+        char drive = 0;
+        if (Locate(dir.get(), above, drive) && driveTypes_[drive] == kDriveCdrom) return kErrorWriteProtect;
+        node = std::make_shared<Node>();
+        node->name = name;
+        node->directory = kind == kOpenDirectoryOnly;
+        node->attributes = node->directory ? 0u : uint32_t{kFileAttributeArchive};
+        if (sddl != nullptr) node->security.ownerSid = SplitSddlOwner(sddl, node->security.sddl);
+        dir->children[Fold(name)] = node;
+    }
+    out = AddHandle(node, access, shareMode);
+    return 0;
+}
+
+uint32_t SimFileSystem::RenameByHandle(FileHandle file, FileHandle newParent, const std::u16string& wideName) {
+    if (uint32_t code = faults_.Take("NtSetInformationFile")) return code;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::string name = Utf16ToAnsi(wideName);
+    if (!IsComponent(name)) return kErrorInvalidName;
+    auto f = files_.find(file);
+    auto p = files_.find(newParent);
+    if (f == files_.end() || p == files_.end()) return kErrorInvalidHandle;
+    if (!(f->second->access & kDeleteRights)) return kErrorAccessDenied;
+    std::shared_ptr<Node> node = f->second->node;
+    std::shared_ptr<Node> target = p->second->node;
+    if (!target->directory) return kErrorDirectory;
+    if (node->deletePending || target->deletePending) return kErrorAccessDenied;
+    std::shared_ptr<Node> from, above;
+    char fromDrive = 0, toDrive = 0;
+    if (!Locate(node.get(), from, fromDrive) || !from) return kErrorAccessDenied;
+    if (!Locate(target.get(), above, toDrive)) return kErrorPathNotFound;
+    if (fromDrive != toDrive) return kErrorNotSameDevice;
+    // A directory cannot move below itself.
+    for (std::shared_ptr<Node> walk = target; walk;) {
+        if (walk == node) return kErrorAccessDenied;
+        char letter = 0;
+        std::shared_ptr<Node> up;
+        if (!Locate(walk.get(), up, letter)) break;
+        walk = up;
+    }
+    if (target->children.count(Fold(name)) != 0) return kErrorAlreadyExists;
+    from->children.erase(Fold(node->name));
+    node->name = name;
+    target->children[Fold(name)] = node;
+    return 0;
+}
+
+uint32_t SimFileSystem::DeleteByHandle(FileHandle file) {
+    if (uint32_t code = faults_.Take("NtSetInformationFile")) return code;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto f = files_.find(file);
+    if (f == files_.end()) return kErrorInvalidHandle;
+    if (!(f->second->access & kDeleteRights)) return kErrorAccessDenied;
+    Node& node = *f->second->node;
+    if (node.directory && !node.children.empty()) return kErrorDirNotEmpty;
+    if (!node.directory && (node.attributes & kFileAttributeReadonly)) return kErrorAccessDenied;
+    std::shared_ptr<Node> parent;
+    char drive = 0;
+    if (!Locate(&node, parent, drive) || !parent) return kErrorAccessDenied;  // a drive root
+    node.deletePending = true;
+    return 0;
+}
+
+uint32_t SimFileSystem::SetAttributesByHandle(FileHandle file, uint32_t attributes) {
+    if (uint32_t code = faults_.Take("NtSetInformationFile")) return code;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto f = files_.find(file);
+    if (f == files_.end()) return kErrorInvalidHandle;
+    if (!(f->second->access & (kFileWriteAttributes | kGenericWrite | kGenericAll))) return kErrorAccessDenied;
+    f->second->node->attributes = attributes & kSettableAttributes;
+    return 0;
+}
+
+// --- a standard user ---
+
+bool SimFileSystem::UserOwns(const std::string& sid, const Node* node) const {
+    return node != nullptr && !sid.empty() && node->security.ownerSid == sid;
+}
+
+bool SimFileSystem::UserMayCreateIn(const std::string& sid, const Lookup& at) const {
+    if (!at.parent) return false;
+    if (UserOwns(sid, at.parent.get())) return true;
+    for (const std::string& open : openToUsers)
+        if (Resolve(open, true).node == at.parent) return true;
+    return false;
+}
+
+uint32_t SimFileSystem::UserRename(const std::string& sid, const std::string& from, const std::string& to) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lookup src = Resolve(from);
+    if (src.error) return src.error;
+    if (!src.node) return kErrorFileNotFound;
+    if (!src.parent || src.node->deletePending) return kErrorAccessDenied;
+    if (!UserOwns(sid, src.node.get()) && !UserOwns(sid, src.parent.get())) return kErrorAccessDenied;
+    if (uint32_t code =
+            ShareConflict(src.node.get(), kDeleteAccess, kFileShareRead | kFileShareWrite | kFileShareDelete))
+        return code;
+    Lookup dst = Resolve(to);
+    if (dst.error) return dst.error;
+    if (dst.node) return kErrorAlreadyExists;
+    if (dst.drive != src.drive) return kErrorNotSameDevice;
+    if (dst.parent != src.parent && !UserMayCreateIn(sid, dst)) return kErrorAccessDenied;
+    // A folder cannot move below itself.
+    for (std::shared_ptr<Node> walk = dst.parent; walk;) {
+        if (walk == src.node) return kErrorAccessDenied;
+        std::shared_ptr<Node> up;
+        char letter = 0;
+        if (!Locate(walk.get(), up, letter)) break;
+        walk = up;
+    }
+    std::shared_ptr<Node> moving = src.node;
+    src.parent->children.erase(Fold(src.leaf));
+    moving->name = dst.leaf;
+    dst.parent->children[Fold(dst.leaf)] = moving;
+    return 0;
+}
+
+uint32_t SimFileSystem::UserDelete(const std::string& sid, const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lookup l = Resolve(path);
+    if (l.error) return l.error;
+    if (!l.node) return kErrorFileNotFound;
+    if (!l.parent || l.node->deletePending) return kErrorAccessDenied;
+    if (!UserOwns(sid, l.node.get()) && !UserOwns(sid, l.parent.get())) return kErrorAccessDenied;
+    if (l.node->directory && !l.node->children.empty()) return kErrorDirNotEmpty;
+    if (uint32_t code =
+            ShareConflict(l.node.get(), kDeleteAccess, kFileShareRead | kFileShareWrite | kFileShareDelete))
+        return code;
+    l.parent->children.erase(Fold(l.leaf));
+    return 0;
+}
+
+uint32_t SimFileSystem::UserCreateDirectory(const std::string& sid, const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return UserMakeLocked(sid, path, true, std::string());
+}
+
+uint32_t SimFileSystem::UserCreateFile(const std::string& sid, const std::string& path,
+                                       const std::string& contents) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return UserMakeLocked(sid, path, false, std::string(), &contents);
+}
+
+uint32_t SimFileSystem::UserCreateLink(const std::string& sid, const std::string& path, const std::string& target,
+                                       bool directory) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return UserMakeLocked(sid, path, directory, target);
+}
+
+uint32_t SimFileSystem::UserOpen(const std::string& sid, const std::string& path, uint32_t access, uint32_t share,
+                                 FileHandle& out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lookup l = Resolve(path, true);
+    if (l.error) return l.error;
+    if (!l.node) return kErrorFileNotFound;
+    if (l.node->deletePending) return kErrorAccessDenied;
+    if (!UserOwns(sid, l.node.get()) && DeniesOpen(*l.node, access)) return kErrorAccessDenied;
+    if (uint32_t code = ShareConflict(l.node.get(), access, share)) return code;
+    out = AddHandle(l.node, access, share);
+    return 0;
+}
+
+uint32_t SimFileSystem::UserMakeLocked(const std::string& sid, const std::string& path, bool directory,
+                                       const std::string& linkTarget, const std::string* contents) {
+    Lookup l = Resolve(path);
+    if (l.error) return l.error;
+    if (!l.parent) return kErrorAccessDenied;
+    if (l.node) return kErrorAlreadyExists;
+    if (!UserMayCreateIn(sid, l)) return kErrorAccessDenied;
+    auto node = std::make_shared<Node>();
+    node->name = l.leaf;
+    node->security.ownerSid = sid;
+    node->directory = directory;
+    node->attributes = directory ? 0u : uint32_t{kFileAttributeArchive};
+    if (contents != nullptr) node->contents = *contents;
+    node->linkTarget = linkTarget;
+    l.parent->children[Fold(l.leaf)] = node;
+    return 0;
+}
+
+namespace {
+bool DeniesOpen(const SimFileSystem::Node& n, uint32_t access) {
+    uint32_t classes = 0;
+    if (access & (kReadRights | kExecuteRights)) classes |= kGenericRead;
+    if (access & kWriteRights) classes |= kGenericWrite;
+    if (access & kDeleteRights) classes |= kDeleteAccess;
+    return n.Denies(classes);
+}
+}  // namespace
 
 }  // namespace platform::sim

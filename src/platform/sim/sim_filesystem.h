@@ -80,6 +80,26 @@ class SimFileSystem : public IFileSystem {
     std::vector<std::string> PendingDeletes() const;
     int OpenHandles() const;
     int OpenFindHandles() const;
+    // --- a standard user acting on the machine, for tests of what an elevated run leaves
+    // such a user to aim at. The user `sid` may rename or delete what it owns or what lies in
+    // a folder it owns, and create entries in folders it owns and in `openToUsers`; what it
+    // creates is its own. Names pass through links as every name does. Each returns 0 or
+    // what the user would get: 5 without the right, 32 while a handle opened without
+    // FILE_SHARE_DELETE (and with some data access) holds the object, 183 for a taken name,
+    // 3 for a missing folder.
+    std::vector<std::string> openToUsers{"C:\\", "C:\\ProgramData"};
+    uint32_t UserRename(const std::string& sid, const std::string& from, const std::string& to);
+    // A file or an empty folder.
+    uint32_t UserDelete(const std::string& sid, const std::string& path);
+    uint32_t UserCreateDirectory(const std::string& sid, const std::string& path);
+    uint32_t UserCreateFile(const std::string& sid, const std::string& path, const std::string& contents = {});
+    uint32_t UserCreateLink(const std::string& sid, const std::string& path, const std::string& target,
+                            bool directory);
+    // Holds an object open as a program of the user's would (the user may open anything
+    // its access list does not deny). The handle lives until CloseHandle or a restart.
+    uint32_t UserOpen(const std::string& sid, const std::string& path, uint32_t access, uint32_t share,
+                      FileHandle& out);
+
     // A restart: every handle is gone, then the queued operations run in order as the
     // boot-time session manager runs them: a directory is removed only when empty, a
     // read-only file stays, a rename replaces its target only with kMovefileReplaceExisting.
@@ -116,6 +136,11 @@ class SimFileSystem : public IFileSystem {
     bool CopyFileW(const std::u16string& from, const std::u16string& to, bool failIfExists) override;
     uint32_t GetLogicalDriveStrings(uint32_t bufferChars, std::string& out) override;
     uint32_t GetDriveType(const std::string& root) override;
+    uint32_t OpenRelative(FileHandle parent, const std::u16string& name, uint32_t access, uint32_t shareMode,
+                          uint32_t disposition, uint32_t kind, const char* sddl, FileHandle& out) override;
+    uint32_t RenameByHandle(FileHandle file, FileHandle newParent, const std::u16string& newName) override;
+    uint32_t DeleteByHandle(FileHandle file) override;
+    uint32_t SetAttributesByHandle(FileHandle file, uint32_t attributes) override;
 
     struct Node;
 
@@ -140,6 +165,15 @@ class SimFileSystem : public IFileSystem {
     uint32_t CreateDirectoryLocked(const std::string& path, const char* sddl);
     uint32_t FindFirstLocked(const std::string& pattern, FindDataA& data, FindHandle& out);
     uint32_t CopyLocked(const std::string& from, const std::string& to, bool failIfExists);
+    // The folder holding `node` and the drive it is on; false when it is in no tree.
+    bool Locate(const Node* node, std::shared_ptr<Node>& parent, char& drive) const;
+    // Takes a delete-pending object's name away once no handle holds it.
+    void FinishDeleteLocked(const std::shared_ptr<Node>& node);
+    bool UserOwns(const std::string& sid, const Node* node) const;
+    bool UserMayCreateIn(const std::string& sid, const Lookup& at) const;
+    // A directory, a file with `contents`, or with a `linkTarget` a link, owned by `sid`.
+    uint32_t UserMakeLocked(const std::string& sid, const std::string& path, bool directory,
+                            const std::string& linkTarget, const std::string* contents = nullptr);
 
     Faults& faults_;
     SimSystem& system_;

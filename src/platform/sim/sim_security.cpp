@@ -357,7 +357,8 @@ namespace platform::sim {
 
 uint32_t SimSecurity::GetFileSecurityInfo(FileHandle file, uint32_t info, std::string* owner,
                                           std::string* dacl) {
-    if (uint32_t code = faults_.Take("GetSecurityInfo")) return code;
+    // Named apart from the registry's: a test can aim at the files' calls alone.
+    if (uint32_t code = faults_.Take("GetFileSecurityInfo")) return code;
     SimFileSecurity* s = files_.SecurityOfHandle(file);
     if (s == nullptr) return kErrorInvalidHandle;
     return Get(Target{&s->ownerSid, &s->sddl, &s->deniedAccess, false, s}, info, owner, dacl);
@@ -365,7 +366,7 @@ uint32_t SimSecurity::GetFileSecurityInfo(FileHandle file, uint32_t info, std::s
 
 uint32_t SimSecurity::SetFileSecurityInfo(FileHandle file, uint32_t info, const char* owner,
                                           const char* dacl) {
-    if (uint32_t code = faults_.Take("SetSecurityInfo")) return code;
+    if (uint32_t code = faults_.Take("SetFileSecurityInfo")) return code;
     SimFileSecurity* s = files_.SecurityOfHandle(file);
     if (s == nullptr) return kErrorInvalidHandle;
     return Set(Target{&s->ownerSid, &s->sddl, &s->deniedAccess, false, s}, info, owner, dacl);

@@ -1,5 +1,6 @@
 #include "platform/sim/sim_system.h"
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -384,6 +385,26 @@ bool SimSystem::IsWow64Process(bool& wow64) {
     }
     wow64 = is64BitWindows;
     return true;
+}
+
+int32_t SimSystem::CoCreateGuid(uint8_t (&out)[16]) {
+    if (uint32_t code = faults_.Take("CoCreateGuid")) return static_cast<int32_t>(code);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!nextGuids.empty()) {
+        std::vector<uint8_t> next = nextGuids.front();
+        nextGuids.erase(nextGuids.begin());
+        next.resize(16);
+        std::copy(next.begin(), next.end(), out);
+        return 0;
+    }
+    // A 64-bit linear congruential step per half: distinct for every call of a run.
+    for (int half = 0; half < 2; ++half) {
+        guidState_ = guidState_ * 6364136223846793005ULL + 1442695040888963407ULL;
+        for (int i = 0; i < 8; ++i) out[half * 8 + i] = static_cast<uint8_t>(guidState_ >> (8 * i));
+    }
+    out[7] = static_cast<uint8_t>((out[7] & 0x0F) | 0x40);  // version 4: random
+    out[8] = static_cast<uint8_t>((out[8] & 0x3F) | 0x80);  // the standard variant
+    return 0;
 }
 
 }  // namespace platform::sim

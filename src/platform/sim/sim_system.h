@@ -130,6 +130,9 @@ class SimSystem : public ISystem {
     bool HasEntryPoint(const char* module, const char* name) override;
     // Answers is64BitWindows.
     bool IsWow64Process(bool& wow64) override;
+    // The GUIDs a test queued first, then ones from a fixed-seed generator: runs repeat.
+    int32_t CoCreateGuid(uint8_t (&out)[16]) override;
+    std::vector<std::vector<uint8_t>> nextGuids;
 
     // Fails with `code` (and sets the last error) when a fault is planned for `call`.
     bool Fault(const char* call);
@@ -145,6 +148,7 @@ class SimSystem : public ISystem {
     // Open thread tokens and the groups each was opened with.
     std::map<TokenHandle, std::vector<TokenGroup>> threadTokens_;
     TokenHandle nextToken_ = 0x100;
+    uint64_t guidState_ = 0x5EED;
 };
 
 // Converts a count of milliseconds since 2016-01-20 00:00 to a calendar time.

@@ -1,8 +1,14 @@
 #include "platform/win32/win32_filesystem.h"
 
 #include <io.h>
-#include "platform/win32/windows_api.h"
 
+#include "platform/win32/windows_api.h"
+// After windows.h: the NT calls that open and change objects relative to a held directory.
+#include <winternl.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "platform/win32/win32_sddl.h"
@@ -210,5 +216,135 @@ uint32_t Win32FileSystem::GetLogicalDriveStrings(uint32_t bufferChars, std::stri
 }
 
 uint32_t Win32FileSystem::GetDriveType(const std::string& root) { return ::GetDriveTypeA(root.c_str()); }
+
+}  // namespace platform::win32
+
+namespace platform::win32 {
+
+namespace {
+// UNICODE_STRING counts bytes in 16 bits: a longer name would wrap round to a shorter,
+// different one.
+constexpr size_t kMaxNameChars = 0x7FFF;
+
+// One name inside a held directory. Anything that could climb out of it, reach another
+// path or a stream, or be cut short by the kernel is refused before the kernel sees it.
+bool IsOneComponent(const std::u16string& name) {
+    if (name.empty() || name == u"." || name == u"..") return false;
+    for (char16_t c : name)
+        if (c == u'\\' || c == u'/' || c == u':' || c == u'\0') return false;
+    return true;
+}
+
+bool IsDriveRoot(const std::u16string& name) {
+    if (name.size() != 3 || name[1] != u':' || name[2] != u'\\') return false;
+    const char16_t letter = static_cast<char16_t>(name[0] | 0x20);
+    return letter >= u'a' && letter <= u'z';
+}
+
+uint32_t FromStatus(NTSTATUS status) { return NT_SUCCESS(status) ? 0 : ::RtlNtStatusToDosError(status); }
+
+bool NtDisposition(uint32_t disposition, ULONG& out) {
+    switch (disposition) {
+        case kCreateNew:
+            out = FILE_CREATE;
+            return true;
+        case kCreateAlways:
+            out = FILE_OVERWRITE_IF;
+            return true;
+        case kOpenExisting:
+            out = FILE_OPEN;
+            return true;
+        case kOpenAlways:
+            out = FILE_OPEN_IF;
+            return true;
+        case kTruncateExisting:
+            out = FILE_OVERWRITE;
+            return true;
+        default:
+            return false;
+    }
+}
+}  // namespace
+
+uint32_t Win32FileSystem::OpenRelative(FileHandle parent, const std::u16string& name, uint32_t access,
+                                       uint32_t shareMode, uint32_t disposition, uint32_t kind,
+                                       const char* sddl, FileHandle& out) {
+    if (parent == 0 ? !IsDriveRoot(name) : !IsOneComponent(name)) return ERROR_INVALID_NAME;
+    if (name.size() > kMaxNameChars) return ERROR_FILENAME_EXCED_RANGE;
+    ULONG ntDisposition = 0;
+    if (!NtDisposition(disposition, ntDisposition)) return ERROR_INVALID_PARAMETER;
+    // Synchronous I/O, as CreateFileW opens without FILE_FLAG_OVERLAPPED, so that ReadFile
+    // and WriteFile work on the handle; backup intent, as kFileFlagBackupSemantics.
+    ULONG options = FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT;
+    switch (kind) {
+        case kOpenAnyObject:
+            break;
+        case kOpenDirectoryOnly:
+            options |= FILE_DIRECTORY_FILE;
+            break;
+        case kOpenFileOnly:
+            options |= FILE_NON_DIRECTORY_FILE;
+            break;
+        default:
+            return ERROR_INVALID_PARAMETER;
+    }
+    SddlAttributes security;
+    if (!security.Init(sddl)) return ::GetLastError();
+
+    // With no handle, the name is the drive's NT path: "\??\C:\" is its root directory.
+    const std::u16string path = parent == 0 ? u"\\??\\" + name : name;
+    UNICODE_STRING ntName;
+    ntName.Buffer = const_cast<PWSTR>(W(path));
+    ntName.Length = ntName.MaximumLength = static_cast<USHORT>(path.size() * sizeof(wchar_t));
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &ntName, OBJ_CASE_INSENSITIVE, H(parent),
+                               security.get() ? security.get()->lpSecurityDescriptor : nullptr);
+    IO_STATUS_BLOCK io{};
+    HANDLE h = nullptr;
+    const NTSTATUS status =
+        ::NtCreateFile(&h, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, shareMode,
+                       ntDisposition, options, nullptr, 0);
+    if (!NT_SUCCESS(status)) return ::RtlNtStatusToDosError(status);
+    out = reinterpret_cast<FileHandle>(h);
+    return 0;
+}
+
+uint32_t Win32FileSystem::RenameByHandle(FileHandle file, FileHandle newParent,
+                                         const std::u16string& newName) {
+    if (!IsOneComponent(newName)) return ERROR_INVALID_NAME;
+    if (newName.size() > kMaxNameChars) return ERROR_FILENAME_EXCED_RANGE;
+    // Without a directory handle the kernel would read the name beside the object's current
+    // one, wherever that now is.
+    if (newParent == 0) return ERROR_INVALID_HANDLE;
+    const size_t nameBytes = newName.size() * sizeof(wchar_t);
+    // The kernel refuses a buffer shorter than the structure, even for a one-letter name.
+    const size_t size =
+        std::max(sizeof(FILE_RENAME_INFORMATION), offsetof(FILE_RENAME_INFORMATION, FileName) + nameBytes);
+    std::vector<uint64_t> buffer((size + sizeof(uint64_t) - 1) / sizeof(uint64_t), 0);
+    auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = H(newParent);
+    info->FileNameLength = static_cast<ULONG>(nameBytes);
+    std::memcpy(info->FileName, newName.data(), nameBytes);
+    IO_STATUS_BLOCK io{};
+    return FromStatus(
+        ::NtSetInformationFile(H(file), &io, info, static_cast<ULONG>(size), FileRenameInformation));
+}
+
+uint32_t Win32FileSystem::DeleteByHandle(FileHandle file) {
+    FILE_DISPOSITION_INFORMATION info{};
+    info.DoDeleteFile = TRUE;
+    IO_STATUS_BLOCK io{};
+    return FromStatus(::NtSetInformationFile(H(file), &io, &info, sizeof(info), FileDispositionInformation));
+}
+
+uint32_t Win32FileSystem::SetAttributesByHandle(FileHandle file, uint32_t attributes) {
+    // Zero times leave the times as they are; zero attributes would leave the attributes too,
+    // so "none" travels as FILE_ATTRIBUTE_NORMAL, as SetFileAttributes sends it.
+    FILE_BASIC_INFORMATION info{};
+    info.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    IO_STATUS_BLOCK io{};
+    return FromStatus(::NtSetInformationFile(H(file), &io, &info, sizeof(info), FileBasicInformation));
+}
 
 }  // namespace platform::win32

@@ -36,6 +36,11 @@ class Win32FileSystem : public IFileSystem {
     bool CopyFileW(const std::u16string& from, const std::u16string& to, bool failIfExists) override;
     uint32_t GetLogicalDriveStrings(uint32_t bufferChars, std::string& out) override;
     uint32_t GetDriveType(const std::string& root) override;
+    uint32_t OpenRelative(FileHandle parent, const std::u16string& name, uint32_t access, uint32_t shareMode,
+                          uint32_t disposition, uint32_t kind, const char* sddl, FileHandle& out) override;
+    uint32_t RenameByHandle(FileHandle file, FileHandle newParent, const std::u16string& newName) override;
+    uint32_t DeleteByHandle(FileHandle file) override;
+    uint32_t SetAttributesByHandle(FileHandle file, uint32_t attributes) override;
 };
 
 }  // namespace platform::win32

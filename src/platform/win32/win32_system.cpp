@@ -7,6 +7,7 @@
 #include <objbase.h>
 
 #include <cstdlib>
+#include <cstring>
 
 namespace platform::win32 {
 
@@ -190,6 +191,14 @@ int32_t Win32System::CoInitializeEx(uint32_t flags) {
 }
 
 void Win32System::CoUninitialize() { ::CoUninitialize(); }
+
+int32_t Win32System::CoCreateGuid(uint8_t (&out)[16]) {
+    static_assert(sizeof(GUID) == sizeof(out), "a GUID is 16 bytes");
+    GUID guid;
+    const HRESULT result = ::CoCreateGuid(&guid);
+    if (SUCCEEDED(result)) std::memcpy(out, &guid, sizeof(out));
+    return static_cast<int32_t>(result);
+}
 
 namespace {
 using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);

@@ -43,6 +43,7 @@ class Win32System : public ISystem {
     void CoUninitialize() override;
     bool HasEntryPoint(const char* module, const char* name) override;
     bool IsWow64Process(bool& wow64) override;
+    int32_t CoCreateGuid(uint8_t (&out)[16]) override;
 };
 
 }  // namespace platform::win32

@@ -1,0 +1,74 @@
+#include "actions/file_staging.h"
+
+#include <cctype>
+#include <cstdio>
+
+namespace actions {
+
+namespace {
+// Tries at new names before a volume counts as one without a staging folder.
+constexpr int kNameTries = 8;
+}  // namespace
+
+uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::string& path, bool& firstTime) {
+    firstTime = false;
+    drive = static_cast<char>(std::toupper(static_cast<unsigned char>(drive)));
+    auto known = folders_.find(drive);
+    if (known == folders_.end()) {
+        Folder made;
+        const std::string root = std::string(1, drive) + ":\\";
+        platform::FileHandle raw = 0;
+        made.error = os_.fs.OpenRelative(0, std::u16string(root.begin(), root.end()), kHeldFolderAccess,
+                                         kHeldFolderShare, platform::kOpenExisting, platform::kOpenDirectoryOnly,
+                                         nullptr, raw);
+        platform::UniqueFile rootHandle(&os_.fs, raw);
+        for (int i = 0; made.error == 0 && i < kNameTries; ++i) {
+            uint8_t guid[16] = {};
+            if (int32_t hr = os_.sys.CoCreateGuid(guid); hr < 0) {
+                made.error = static_cast<uint32_t>(hr);
+                break;
+            }
+            char hex[33] = {};
+            for (int b = 0; b < 16; ++b) std::snprintf(hex + 2 * b, 3, "%02X", guid[b]);
+            std::string name = std::string(kStagingFolderPrefix) + hex;
+            // Never a folder that was there before: whoever made it may hold it, or may have
+            // made it to be used.
+            made.error = MakeAdministratorsFolder(os_, rootHandle.get(), name, true, 0, made.handle);
+            if (made.error == platform::kErrorAlreadyExists && i + 1 < kNameTries) {
+                made.error = 0;
+                continue;
+            }
+            if (made.error == 0) made.path = root + name;
+            break;
+        }
+        firstTime = true;
+        known = folders_.emplace(drive, std::move(made)).first;
+    }
+    if (known->second.error != 0) return known->second.error;
+    folder = known->second.handle.get();
+    path = known->second.path;
+    return 0;
+}
+
+std::string FileStaging::NextName() {
+    char name[16];
+    std::snprintf(name, sizeof(name), "%08X", ++next_);
+    return name;
+}
+
+std::vector<std::string> FileStaging::Finish(std::vector<std::string>* failed) {
+    held.Release();
+    std::vector<std::string> queued;
+    for (auto& [drive, folder] : folders_) {
+        if (!folder.handle) continue;
+        if (os_.fs.MoveFileExA(folder.path, nullptr, platform::kMovefileDelayUntilReboot))
+            queued.push_back(folder.path);
+        else if (failed != nullptr)
+            failed->push_back(folder.path);
+        folder.handle.reset();
+    }
+    folders_.clear();
+    return queued;
+}
+
+}  // namespace actions

@@ -1,0 +1,56 @@
+// Where the file step puts what it removes until the restart. The restart deletes by name,
+// resolving each name again at boot through whatever links are there then; so only names
+// inside a folder that no standard user can reach are queued: one per volume and run, made
+// fresh at the volume's root under a name nobody can guess, owned by Administrators and
+// open to Administrators and SYSTEM only, and itself queued after everything in it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "actions/acl.h"
+#include "actions/held_path.h"
+#include "platform/platform.h"
+
+namespace actions {
+
+class FileStaging {
+  public:
+    explicit FileStaging(platform::Platform& os) : os_(os), privilege_(os.sys), held(os) {}
+    ~FileStaging() { (void)Finish(); }
+    FileStaging(const FileStaging&) = delete;
+    FileStaging& operator=(const FileStaging&) = delete;
+
+    // The held staging folder of the volume `drive` ('C'), made at its first use; `firstTime`
+    // tells that this call tried to make it. 0, or the error that kept it from being made (asked
+    // again, the same error without a second try).
+    uint32_t FolderFor(char drive, platform::FileHandle& folder, std::string& path, bool& firstTime);
+    // A name not used before in this run's folders.
+    std::string NextName();
+    // Queues every staging folder for deletion at restart (after all that was queued in
+    // it) and lets go of them: the folders queued, and in `failed` those that could not be.
+    std::vector<std::string> Finish(std::vector<std::string>* failed = nullptr);
+
+  private:
+    struct Folder {
+        uint32_t error = 0;
+        platform::UniqueFile handle;
+        std::string path;
+    };
+    platform::Platform& os_;
+    // Objects moved there are given to Administrators; owners that refuse it are overruled.
+    TakeOwnershipPrivilege privilege_;
+    std::map<char, Folder> folders_;
+    uint32_t next_ = 0;
+
+  public:
+    // The folders above the object being removed; kept from one object to the next, which
+    // mostly share them.
+    HeldPath held;
+};
+
+// The prefix of every staging folder's name, which a GUID completes.
+constexpr char kStagingFolderPrefix[] = "$SweepTool.Staging.";
+
+}  // namespace actions

@@ -1,0 +1,85 @@
+#include "actions/tool_folder.h"
+
+#include "actions/acl.h"
+#include "platform/ansi.h"
+
+namespace actions {
+
+namespace {
+
+std::u16string Wide(const std::string& s) {
+    std::u16string out;
+    platform::AnsiToUtf16(s.data(), s.size(), out);
+    return out;
+}
+
+}  // namespace
+
+std::string ToolFolderPath(platform::Platform& os) {
+    std::string windows;
+    if (!os.shell.GetWindowsDirectory(windows) || windows.empty()) return std::string();
+    while (windows.size() > 3 && windows.back() == '\\') windows.pop_back();
+    return windows + "\\Logs\\" + kToolFolderName;
+}
+
+uint32_t ToolFolder::Open(const char* sub) {
+    folder_.reset();
+    top_.reset();
+    path_.clear();
+    const std::string top = ToolFolderPath(os_);
+    if (top.empty()) return platform::kErrorPathNotFound;
+    // Holds the Windows folder; its Logs folder is made if this Windows lacks it, with the
+    // list the Windows folder hands down.
+    const std::string logs = top.substr(0, top.rfind('\\'));
+    if (uint32_t rc = held_.HoldParentsOf(logs)) return rc;
+    platform::FileHandle raw = 0;
+    uint32_t rc = os_.fs.OpenRelative(held_.Parent(), Wide(held_.Leaf()), kHeldFolderAccess, kHeldFolderShare,
+                                      platform::kOpenAlways, platform::kOpenDirectoryOnly, nullptr, raw);
+    if (rc != 0) return rc;
+    platform::UniqueFile logsFolder(&os_.fs, raw);
+    uint32_t attributes = 0;
+    if (!os_.fs.GetFileInformationByHandle(logsFolder.get(), attributes)) return os_.sys.GetLastError();
+    if (attributes & platform::kFileAttributeReparsePoint) return kErrorStoppedOnSymlink;
+    if ((rc = MakeAdministratorsFolder(os_, logsFolder.get(), kToolFolderName, false, 0, top_))) return rc;
+    path_ = top;
+    if (sub == nullptr) {
+        folder_ = std::move(top_);
+        return 0;
+    }
+    if ((rc = MakeAdministratorsFolder(os_, top_.get(), sub, false, 0, folder_))) {
+        path_.clear();
+        return rc;
+    }
+    path_ = top + "\\" + sub;
+    return 0;
+}
+
+uint32_t ToolFolder::CreateFile(const std::string& name, bool fresh, platform::UniqueFile& out) {
+    out.reset();
+    if (!folder_) return platform::kErrorInvalidHandle;
+    platform::FileHandle raw = 0;
+    uint32_t rc = os_.fs.OpenRelative(folder_.get(), Wide(name), platform::kGenericWrite, platform::kFileShareRead,
+                                      fresh ? platform::kCreateNew : platform::kCreateAlways,
+                                      platform::kOpenFileOnly, nullptr, raw);
+    if (rc != 0) return rc;
+    out.reset(&os_.fs, raw);
+    return 0;
+}
+
+uint32_t WriteToolFile(platform::Platform& os, const std::string& name, const std::string& bytes) {
+    ToolFolder folder(os);
+    if (uint32_t rc = folder.Open()) return rc;
+    platform::UniqueFile file;
+    if (uint32_t rc = folder.CreateFile(name, false, file)) return rc;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        uint32_t written = 0;
+        if (!os.fs.WriteFile(file.get(), bytes.data() + done, static_cast<uint32_t>(bytes.size() - done), written))
+            return os.sys.GetLastError();
+        if (written == 0) return platform::kErrorCanNotComplete;
+        done += written;
+    }
+    return 0;
+}
+
+}  // namespace actions

@@ -1,0 +1,47 @@
+// The folder of the tool's own files: the run report, the plan and the registry backups.
+// It lies below the Windows folder's Logs, which standard users cannot write, and is made
+// (or taken over) for Administrators and SYSTEM only: what it holds stays what the tool
+// wrote, so a backup an administrator is told to import is the tool's. Everything in it is
+// made through the folder's held handle, never by a name someone could redirect.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "actions/held_path.h"
+#include "platform/platform.h"
+
+namespace actions {
+
+constexpr char kToolFolderName[] = "SweepTool";
+
+// "<Windows>\Logs\SweepTool", without making anything; empty when the Windows folder is unknown.
+std::string ToolFolderPath(platform::Platform& os);
+
+class ToolFolder {
+  public:
+    explicit ToolFolder(platform::Platform& os) : os_(os), held_(os) {}
+    ToolFolder(const ToolFolder&) = delete;
+    ToolFolder& operator=(const ToolFolder&) = delete;
+
+    // Holds the folder (and, with `sub`, the folder of that name in it), each made or taken
+    // over for Administrators. 0, or the Windows error that stopped it (681 for a link).
+    uint32_t Open(const char* sub = nullptr);
+    // The held folder's path; empty until Open succeeded.
+    const std::string& path() const { return path_; }
+    // Makes the file `name` in the held folder, for writing: a new one only with `fresh`
+    // (183 when the name is taken), otherwise replacing one of that name.
+    uint32_t CreateFile(const std::string& name, bool fresh, platform::UniqueFile& out);
+
+  private:
+    platform::Platform& os_;
+    HeldPath held_;
+    platform::UniqueFile top_;     // the tool's folder
+    platform::UniqueFile folder_;  // the folder files are made in: top_'s or `sub`'s
+    std::string path_;
+};
+
+// Writes `bytes` to the file `name` in the tool's folder, replacing it. 0 or the error.
+uint32_t WriteToolFile(platform::Platform& os, const std::string& name, const std::string& bytes);
+
+}  // namespace actions
