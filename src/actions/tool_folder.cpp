@@ -58,9 +58,22 @@ uint32_t ToolFolder::CreateFile(const std::string& name, bool fresh, platform::U
     out.reset();
     if (!folder_) return platform::kErrorInvalidHandle;
     platform::FileHandle raw = 0;
+    if (!fresh) {
+        // What bears the name goes first, a link as itself: the new file is the tool's own,
+        // with the folder's list, and nobody's link or leftover is written through.
+        uint32_t rc = os_.fs.OpenRelative(folder_.get(), Wide(name), platform::kDeleteAccess,
+                                          platform::kFileShareRead | platform::kFileShareWrite |
+                                              platform::kFileShareDelete,
+                                          platform::kOpenExisting, platform::kOpenAnyObject, nullptr, raw);
+        if (rc == 0) {
+            platform::UniqueFile old(&os_.fs, raw);
+            if ((rc = os_.fs.DeleteByHandle(old.get())) != 0) return rc;
+        } else if (rc != platform::kErrorFileNotFound) {
+            return rc;
+        }
+    }
     uint32_t rc = os_.fs.OpenRelative(folder_.get(), Wide(name), platform::kGenericWrite, platform::kFileShareRead,
-                                      fresh ? platform::kCreateNew : platform::kCreateAlways,
-                                      platform::kOpenFileOnly, nullptr, raw);
+                                      platform::kCreateNew, platform::kOpenFileOnly, nullptr, raw);
     if (rc != 0) return rc;
     out.reset(&os_.fs, raw);
     return 0;

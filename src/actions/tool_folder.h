@@ -30,7 +30,8 @@ class ToolFolder {
     // The held folder's path; empty until Open succeeded.
     const std::string& path() const { return path_; }
     // Makes the file `name` in the held folder, for writing: a new one only with `fresh`
-    // (183 when the name is taken), otherwise replacing one of that name.
+    // (183 when the name is taken), otherwise one that replaces whatever bears the name, a
+    // link included (the link goes, never what it points to).
     uint32_t CreateFile(const std::string& name, bool fresh, platform::UniqueFile& out);
 
   private:

@@ -2,6 +2,11 @@
 // C:\Tools with a configuration that names nothing present.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
 #include "platform/sim/sim_machine.h"
 
 namespace apptest {
@@ -33,6 +38,19 @@ inline int TurnOns(const platform::sim::SimMachine& machine) {
     int ons = 0;
     for (bool enabled : machine.com.firewall.puts) ons += enabled ? 1 : 0;
     return ons;
+}
+
+// The file step moves what it removes into a staging folder at the volume's root and queues
+// only the names in there, the folder itself after them. The queued names in that folder, in
+// queue order; a failure for anything queued elsewhere.
+inline std::vector<std::string> QueuedInStaging(const platform::sim::SimMachine& machine) {
+    std::vector<std::string> queued = machine.files.PendingDeletes();
+    if (queued.empty()) return queued;
+    const std::string folder = queued.back();
+    queued.pop_back();
+    EXPECT_EQ(folder.rfind("C:\\$SweepTool.Staging.", 0), 0u) << folder;
+    for (const std::string& path : queued) EXPECT_EQ(path.rfind(folder + "\\", 0), 0u) << path;
+    return queued;
 }
 
 }  // namespace apptest

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -167,6 +170,29 @@ bool Below(const std::string& object, const std::string& top) {
     return object == top || object.rfind(top + "\\", 0) == 0;
 }
 
+// Every file and folder on the machine's C: drive, upper case, the tool's log and own folders
+// left out; links as themselves.
+std::set<std::string> FileTree(SimMachine& m) {
+    std::set<std::string> all;
+    std::function<void(const std::string&)> walk = [&](const std::string& folder) {
+        for (const std::string& name : m.files.List(folder)) {
+            if (name == "." || name == "..") continue;
+            const std::string path = (folder.back() == '\\' ? folder : folder + "\\") + name;
+            const std::string upper = apptest::snapshot_detail::Upper(path);
+            if (Below(upper, apptest::snapshot_detail::Upper(apptest::kToolLogFolder)) ||
+                Below(upper, apptest::snapshot_detail::Upper(apptest::kToolFolder)))
+                continue;
+            all.insert(upper);
+            const uint32_t attributes = m.files.Attributes(path);
+            if ((attributes & platform::kFileAttributeDirectory) &&
+                !(attributes & platform::kFileAttributeReparsePoint))
+                walk(path);
+        }
+    };
+    walk("C:\\");
+    return all;
+}
+
 std::string KeptReason(const engine::CNuke& engine, const std::string& object) {
     for (const auto& k : engine.kept)
         if (k.object == object) return k.reason;
@@ -202,15 +228,27 @@ TEST_F(PreviewTest, ChangesNothingAndPlansExactlyWhatTheRunThenRemoves) {
     run.Run();
     ASSERT_EQ(run.outcome, app::RunOutcome::Succeeded);
 
-    // Files: what the run queued, less what lies in the folder the preview could not read.
-    std::set<std::string> queued;
-    for (const std::string& p : twin.files.PendingDeletes())
-        if (!Below(p, kLocked)) queued.insert(p);
+    // Files: what the run took from its place (the preview's machine still shows the twin as
+    // it was) is the plan and, besides it, the folder the preview could not read with its file.
+    // Folders go at once; files wait in the staging folder, each queued there, and the restart
+    // empties that folder and takes it too.
+    const std::set<std::string> was = FileTree(m), is = FileTree(twin);
+    std::set<std::string> gone, added;
+    std::set_difference(was.begin(), was.end(), is.begin(), is.end(), std::inserter(gone, gone.end()));
+    std::set_difference(is.begin(), is.end(), was.begin(), was.end(), std::inserter(added, added.end()));
     const auto files = SectionLines(plan, "Files and folders to delete at restart");
-    EXPECT_EQ(std::set<std::string>(files.begin(), files.end()), queued);
+    std::set<std::string> plannedFiles{kLocked, std::string(kLocked) + "\\SECRET.DAT"};
+    for (const std::string& f : files) plannedFiles.insert(apptest::snapshot_detail::Upper(f));
+    EXPECT_EQ(gone, plannedFiles);
     EXPECT_EQ(result.files, files.size());
-    EXPECT_EQ(twin.files.PendingDeletes().size(), files.size() + 2) << "the locked folder and its file";
-    EXPECT_TRUE(queued.count("C:\\USERS\\OTHER\\APPDATA\\ROAMING\\KELVARIS DEMO\\SETTINGS.INI"));
+    EXPECT_TRUE(gone.count("C:\\USERS\\OTHER\\APPDATA\\ROAMING\\KELVARIS DEMO\\SETTINGS.INI"));
+    const std::vector<std::string> staged = apptest::QueuedInStaging(twin);
+    ASSERT_FALSE(staged.empty());
+    const std::string staging = staged[0].substr(0, staged[0].rfind('\\'));
+    for (const std::string& a : added) EXPECT_TRUE(Below(a, apptest::snapshot_detail::Upper(staging))) << a;
+    EXPECT_EQ(staged.size(), twin.files.List(staging).size());
+    twin.files.SimulateRestart();
+    EXPECT_FALSE(twin.files.Exists(staging));
 
     // Registry: what the run worked through, each gone from the view the plan names.
     std::set<std::string> runKeys;

@@ -12,7 +12,6 @@
 #include "app/console_output.h"
 #include "engine/list_init.h"
 #include "engine/log_capture.h"
-#include "logging/file_access.h"
 
 namespace {
 
@@ -20,9 +19,14 @@ using Json = nlohmann::json;
 
 constexpr char kShellFolders[] =
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-constexpr char kFolder[] = "C:\\ProgramData\\Kelvaris\\Logs\\tool";
-constexpr char kReport[] = "C:\\ProgramData\\Kelvaris\\Logs\\tool\\sweeptool.report.json";
-constexpr char kPlan[] = "C:\\ProgramData\\Kelvaris\\Logs\\tool\\sweeptool.plan.txt";
+constexpr char kLogFolder[] = "C:\\ProgramData\\Kelvaris\\Logs\\tool";
+// The tool's own folder, which holds the report and the plan; the log stays in its own.
+constexpr char kFolder[] = "C:\\Windows\\Logs\\SweepTool";
+constexpr char kReport[] = "C:\\Windows\\Logs\\SweepTool\\sweeptool.report.json";
+constexpr char kPlan[] = "C:\\Windows\\Logs\\SweepTool\\sweeptool.plan.txt";
+// Administrators and SYSTEM only, as the simulated machine stores it.
+constexpr char kAdministratorsOnly[] = "D:P(A;OICI;0x1F01FF;;;S-1-5-32-544)(A;OICI;0x1F01FF;;;S-1-5-18)";
+constexpr char kUser[] = "S-1-5-21-1000-1000-1000-1001";
 constexpr char kAppKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\KV Test";
 
 // One file in a folder, one value and one key with a value of its own.
@@ -162,17 +166,24 @@ TEST_F(RunReportTest, RunsThatNeverReachTheSequenceStillReport) {
         EXPECT_EQ(r["version"], engine::VersionText());
         for (const Json& s : r["steps"]) EXPECT_EQ(s["ran"], false);
         // The refusal stays silent: the report is no log.
-        EXPECT_FALSE(m.files.Exists(std::string(kFolder) + "\\sweeptool.log"));
+        EXPECT_FALSE(m.files.Exists(std::string(kLogFolder) + "\\sweeptool.log"));
         (void)m.registry.DeleteKey(platform::kHkeyLocalMachine,
                                    "SOFTWARE\\Kelvaris Corporation\\Kelvaris Shell Client");
     }
     {
+        // Only Administrators and SYSTEM may write to the tool's folder: the earlier report stays.
         SCOPED_TRACE("not an administrator");
+        enginetest::LogCapture log(m);
+        const std::string earlier = m.files.Contents(kReport);
+        const auto groups = m.system.tokenGroups;
         m.system.tokenGroups.clear();
         EXPECT_EQ(RunApp({"--NOGUI"}), 5u);
-        Json r = Report();
-        EXPECT_EQ(r["outcome"], "not administrator");
-        EXPECT_EQ(r["exitMeaning"], "not run as an elevated administrator");
+        EXPECT_EQ(m.files.Contents(kReport), earlier);
+        EXPECT_TRUE(
+            log.Has("*E: CScourApp::WriteRunReport: could not write 'sweeptool.report.json' to the tool's "
+                    "folder, error "))
+            << log.Text();
+        m.system.tokenGroups = groups;
     }
     {
         SCOPED_TRACE("cancelled in the dialog");
@@ -220,18 +231,20 @@ TEST_F(RunReportTest, TextOutsideAsciiArrivesAsUtf8) {
 }
 
 TEST_F(RunReportTest, AReportThatCannotBeWrittenIsAnErrorRecordAndNothingElse) {
-    {
-        SCOPED_TRACE("the log's folder is a link");
-        m.files.CreateDirectories("C:\\Elsewhere");
-        ASSERT_TRUE(m.files.CreateLink("C:\\ProgramData\\Kelvaris", "C:\\Elsewhere", true));
+    m.files.CreateDirectories("C:\\Elsewhere");
+    for (const char* folder : {"C:\\Windows\\Logs", kFolder}) {
+        SCOPED_TRACE(std::string(folder) + " is a link");
+        (void)m.files.Remove(folder);
+        ASSERT_TRUE(m.files.CreateLink(folder, "C:\\Elsewhere", true));
         enginetest::LogCapture log(m);
         EXPECT_EQ(RunApp({"--NOGUI", "--noreboot"}), 3010u);
         EXPECT_TRUE(m.files.List("C:\\Elsewhere").empty());
         EXPECT_TRUE(
-            log.Has("*E: CScourApp::WriteRunReport: could not write 'sweeptool.report.json' beside the "
-                    "log, error 4395"))
+            log.Has("*E: CScourApp::WriteRunReport: could not write 'sweeptool.report.json' to the tool's "
+                    "folder, error 0681"))
             << log.Text();
-        ASSERT_TRUE(m.files.Remove("C:\\ProgramData\\Kelvaris"));
+        ASSERT_TRUE(m.files.Remove(folder));
+        ASSERT_TRUE(m.files.CreateDirectories("C:\\Windows\\Logs"));
     }
     {
         SCOPED_TRACE("the report's own name is a link");
@@ -239,27 +252,38 @@ TEST_F(RunReportTest, AReportThatCannotBeWrittenIsAnErrorRecordAndNothingElse) {
         ASSERT_TRUE(m.files.CreateLink(kReport, "C:\\Windows\\win.ini", false));
         EXPECT_EQ(RunApp({"--NOGUI", "--noreboot"}), 3010u);
         EXPECT_EQ(m.files.Contents("C:\\Windows\\win.ini"), "keep");
-        EXPECT_NE(m.files.Attributes(kReport) & platform::kFileAttributeReparsePoint, 0u);
+        // The link goes; the report takes its name.
+        EXPECT_EQ(m.files.Attributes(kReport) & platform::kFileAttributeReparsePoint, 0u);
+        EXPECT_FALSE(m.files.Contents(kReport).empty());
         ASSERT_TRUE(m.files.Remove(kReport));
     }
     {
-        SCOPED_TRACE("no common application data folder");
-        (void)m.registry.DeleteKey(platform::kHkeyLocalMachine,
-                                   "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders");
+        SCOPED_TRACE("no Windows folder");
+        m.faults.Fail("GetWindowsDirectoryA", platform::kErrorNotEnoughMemory, -1);
+        enginetest::LogCapture log(m);
         EXPECT_EQ(RunApp({"--NOGUI", "--noreboot"}), 3010u);
         EXPECT_FALSE(m.files.Exists(kReport));
+        EXPECT_TRUE(
+            log.Has("*E: CScourApp::WriteRunReport: could not write 'sweeptool.report.json' to the tool's "
+                    "folder, error 0003"))
+            << log.Text();
     }
 }
 
-TEST_F(RunReportTest, AnEarlierReportIsReplacedAndTheFoldersGetTheLogsAccessList) {
+TEST_F(RunReportTest, AnEarlierReportIsReplacedAndTheFolderIsTakenOverForAdministrators) {
     EXPECT_EQ(RunApp({"--NOGUI"}), 1641u);
     EXPECT_EQ(Report()["exitCode"], 1641);
-    EXPECT_EQ(m.files.SecurityOf(kFolder)->sddl, KvQmrLogging::kLogFolderSddl);
-    EXPECT_EQ(m.files.SecurityOf(kReport)->sddl, KvQmrLogging::kLogFolderSddl);
-    EXPECT_NE(m.files.SecurityOf("C:\\ProgramData\\Kelvaris")->sddl, KvQmrLogging::kLogFolderSddl);
-    m.system.tokenGroups.clear();
-    EXPECT_EQ(RunApp({"--NOGUI"}), 5u);
-    EXPECT_EQ(Report()["exitCode"], 5);
+    EXPECT_EQ(m.files.SecurityOf(kFolder)->ownerSid, "S-1-5-32-544");
+    EXPECT_EQ(m.files.SecurityOf(kFolder)->sddl, kAdministratorsOnly);
+    EXPECT_EQ(m.files.SecurityOf(kReport)->sddl, "") << "the folder's, inherited";
+    EXPECT_NE(m.files.SecurityOf("C:\\Windows\\Logs")->sddl, kAdministratorsOnly);
+    // A folder of that name someone else made and opened up is taken back.
+    m.files.SecurityOf(kFolder)->ownerSid = kUser;
+    m.files.SecurityOf(kFolder)->sddl = "D:(A;OICI;0x1F01FF;;;S-1-1-0)";
+    EXPECT_EQ(RunApp({"--NOGUI", "--noreboot"}), 3010u);
+    EXPECT_EQ(Report()["exitCode"], 3010);
+    EXPECT_EQ(m.files.SecurityOf(kFolder)->ownerSid, "S-1-5-32-544");
+    EXPECT_EQ(m.files.SecurityOf(kFolder)->sddl, kAdministratorsOnly);
 }
 
 // --check and --preview: the text on the console and in the plan file, the report's sections.
@@ -363,7 +387,7 @@ TEST_F(CheckPreviewTest, WithoutAParentConsoleNothingIsPrintedAndTheRestGoesOn) 
     EXPECT_EQ(Report()["exitCode"], code);
 }
 
-TEST_F(CheckPreviewTest, ThePlanFileIsRewrittenAndRefusedThroughALink) {
+TEST_F(CheckPreviewTest, ThePlanFileIsRewrittenAndALinkAtItsNameIsReplacedNotFollowed) {
     m.files.CreateFile(kPlan, "\xEF\xBB\xBFold plan that was much longer than the new one\r\n");
     RunApp({"--check"});
     EXPECT_EQ(PlanText(), ConsoleText());
@@ -373,9 +397,9 @@ TEST_F(CheckPreviewTest, ThePlanFileIsRewrittenAndRefusedThroughALink) {
     enginetest::LogCapture log(m);
     RunApp({"--check"});
     EXPECT_EQ(m.files.Contents("C:\\Windows\\win.ini"), "keep");
-    EXPECT_TRUE(
-        log.Has("*E: CScourApp::WritePlan: could not write 'sweeptool.plan.txt' beside the log, error 4395"))
-        << log.Text();
+    EXPECT_EQ(0u, m.files.Attributes(kPlan) & platform::kFileAttributeReparsePoint);
+    EXPECT_NE(std::string::npos, PlanText().find("no problems"));
+    EXPECT_FALSE(log.Has("*E: CScourApp::WritePlan:")) << log.Text();
 }
 
 TEST(ConsoleText, LineEndsAndEncodings) {

@@ -226,7 +226,10 @@ TEST_F(ScourAppDialogTest, LaterAfterTheRunGivesTheRunsOwnCode) {
                   3010u);
         EXPECT_TRUE(m.system.shutdowns.empty());
         EXPECT_EQ(apptest::TurnOns(m), 1);
-        EXPECT_EQ(m.files.PendingDeletes(), std::vector<std::string>{"C:\\KV\\X.TXT"});
+        EXPECT_FALSE(m.files.Exists("C:\\KV\\x.txt"));
+        std::vector<std::string> queued;
+        for (const std::string& path : apptest::QueuedInStaging(m)) queued.push_back(m.files.Contents(path));
+        EXPECT_EQ(queued, std::vector<std::string>{"x"});
     }
     {
         SCOPED_TRACE("a failing step");

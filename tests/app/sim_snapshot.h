@@ -1,7 +1,8 @@
 // The whole state of a simulated machine as one canonical text: two machines built alike
 // give the same text, and any change a program makes to one shows as a differing line.
-// Left out: the tool's own log folder (every run, a preview too, writes its log), the
-// virtual clock, and what was only read (installer queries, debugger output).
+// Left out: the tool's log folder and its own folder (every run, a preview too, writes its
+// log, and the report and plan go to its own folder), the virtual clock, and what was only
+// read (installer queries, debugger output).
 #pragma once
 
 #include <cstdio>
@@ -99,11 +100,13 @@ inline std::string ProtocolLine(const platform::ProtocolInfo& e) {
 
 }  // namespace snapshot_detail
 
-// The log folder of the tool on a simulated machine.
+// The log folder of the tool on a simulated machine, and the tool's own folder.
 constexpr char kToolLogFolder[] = "C:\\ProgramData\\Kelvaris\\Logs";
+constexpr char kToolFolder[] = "C:\\Windows\\Logs\\SweepTool";
 
 inline std::string SimSnapshot(platform::sim::SimMachine& m,
-                               const std::vector<std::string>& skippedFolders = {kToolLogFolder}) {
+                               const std::vector<std::string>& skippedFolders = {kToolLogFolder,
+                                                                                 kToolFolder}) {
     using namespace snapshot_detail;
     std::string out;
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/app_machine.h"
 #include "app/cleaner.h"
@@ -74,12 +75,12 @@ TEST_F(BlockedRun, RemoveAllOfAProductInItsOwnFolderTakesThatFolderOnly) {
     m.registry.SetString(kAgent, "InstallPath", "C:\\Program Files\\Kelvaris\\Suite\\");
     EXPECT_EQ(3010u, Run(1));
     EXPECT_FALSE(m.registry.Exists(kSettings, platform::sim::View::K64));
-    bool suiteQueued = false;
-    for (const std::string& path : m.files.PendingDeletes()) {
-        EXPECT_EQ(std::string::npos, path.find("OTHER")) << path;
-        suiteQueued = suiteQueued || path == "C:\\PROGRAM FILES\\KELVARIS\\SUITE\\SUITE.EXE";
-    }
-    EXPECT_TRUE(suiteQueued);
+    EXPECT_TRUE(m.files.Exists("C:\\Program Files\\Other\\other.exe"));
+    EXPECT_FALSE(m.files.Exists("C:\\Program Files\\Kelvaris\\Suite"));
+    EXPECT_TRUE(m.files.Exists("C:\\Program Files\\Kelvaris"));
+    const std::vector<std::string> queued = apptest::QueuedInStaging(m);
+    ASSERT_EQ(1u, queued.size()) << "suite.exe";
+    EXPECT_EQ("MZ", m.files.Contents(queued[0]));
 }
 
 }  // namespace
