@@ -83,7 +83,7 @@ files|file|gone|desktop: Kelvaris Demo.lnk|C:\\users\\%USER%\\Desktop\\Kelvaris 
 files|file|kept|desktop: Other Vendor App.lnk|C:\\users\\%USER%\\Desktop\\Other Vendor App.lnk
 files|file|gone|start menu: Programs\\Kelvaris Demo|$DEMO_PROGRAMS\\Kelvaris Demo
 files|file|kept|start menu: Programs\\Other Vendor App|$DEMO_PROGRAMS\\Other Vendor App
-files|file|gone|ProgramData\\KvDemoCache (holds kvdemo.id)|C:\\ProgramData\\KvDemoCache
+files|file|kept|ProgramData\\KvDemoCache (marker owned by a user)|C:\\ProgramData\\KvDemoCache
 files|file|kept|ProgramData\\OtherCache|C:\\ProgramData\\OtherCache
 EOF
 }

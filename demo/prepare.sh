@@ -60,6 +60,8 @@ for u in "$user" Second; do
     put "$c/users/$u/AppData/Roaming/Kelvaris Demo/History/today.log"
 done
 put "$c/users/Second/AppData/Roaming/Kelvaris Demo/Quarantine/held.bin"
+# A marker counts only when it and its folder belong to the machine's own accounts; Wine owns
+# every file as its user, so the demo shows the refusal.
 put "$c/ProgramData/KvDemoCache/kvdemo.id"
 put "$c/ProgramData/KvDemoCache/cache.bin"
 put "$c/ProgramData/OtherCache/kvdemo.txt"
@@ -153,11 +155,6 @@ wine sc start OtherVendorSvc >/dev/null 2>&1
 for p in 'Kelvaris Demo\kvtray.exe' 'Kelvaris Demo\Bin\kvnotify.exe' 'Other Vendor\othertray.exe'; do
     wine cmd /c start "" "C:\\Program Files (x86)\\$p" >/dev/null 2>&1
 done
-
-# The product's installer runs as SYSTEM or an administrator, whose files belong to
-# Administrators: only such a marker and folder speak for the product.
-wine "$programs/set_owner.exe" 'C:\ProgramData\KvDemoCache' 'C:\ProgramData\KvDemoCache\kvdemo.id' ||
-    echo "note: could not give C:\ProgramData\KvDemoCache to Administrators"
 
 deny="$programs/deny_key_delete.exe"
 if [ -f "$deny" ]; then

@@ -156,7 +156,8 @@ paste -d'|' <(demo_inventory) "$work/before" "$work/after" "$work/restart" >"$wo
 # The restart resolves each queued name again; only names inside the run's staging folders,
 # which no standard user can reach, are queued.
 only_staged_names() {
-    [ -s "$work/pending-after" ] && ! grep -qiv '^C:\\\$SweepTool\.Staging\.' "$work/pending-after"
+    [ -s "$work/pending-after" ] || return 1
+    ! grep -iv '^C:\\\$SweepTool\.Staging\.' "$work/pending-after" | sed 's/^/  queued elsewhere: /' | grep .
 }
 e2e_check "only names inside staging folders are queued for the restart" only_staged_names
 while IFS='|' read -r group kind expect label a b before after restart; do

@@ -50,9 +50,11 @@ uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::s
     return 0;
 }
 
+// Never a name that begins with a digit: "\0" separates the entries of a REG_MULTI_SZ as
+// reg.exe prints it, and support engineers read PendingFileRenameOperations that way.
 std::string FileStaging::NextName() {
     char name[16];
-    std::snprintf(name, sizeof(name), "%08X", ++next_);
+    std::snprintf(name, sizeof(name), "S%08X", ++next_);
     return name;
 }
 

@@ -25,7 +25,7 @@ TEST_F(FileRemovalTest, FilesAreStagedDirectoriesGoAtOnceAndOnlyStagedNamesAreQu
     ASSERT_EQ(3u, queued.size());
     const std::string folder = queued[2];
     EXPECT_EQ(0u, folder.rfind("C:\\$SweepTool.Staging.", 0)) << folder;
-    EXPECT_THAT(queued, ElementsAre(folder + "\\00000001", folder + "\\00000002", folder));
+    EXPECT_THAT(queued, ElementsAre(folder + "\\S00000001", folder + "\\S00000002", folder));
     EXPECT_EQ("b", m.files.Contents(queued[0]));
     EXPECT_EQ(0u, m.files.Attributes(queued[0]) & platform::kFileAttributeReadonly);
     EXPECT_EQ("S-1-5-32-544", m.files.SecurityOf(folder)->ownerSid);

@@ -85,7 +85,8 @@ e2e_equal "LATER after a successful run ends with 3010" 3010 "$(exit_of later)"
 text=$(iconv -f UTF-16LE -t UTF-8 "$log" 2>/dev/null | tr -d '\r')
 e2e_check "the log shows the run" grep -qF "InitRemoveFileList was successful with '1' items" <<<"$text"
 pending=$(wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null | tr -d '\r')
-e2e_check "the configured file is queued for deletion" grep -qiF 'C:\SweepDlg\victim.txt' <<<"$pending"
+e2e_check "the configured file left its folder during the run" test ! -e "$c/SweepDlg/victim.txt"
+e2e_check "a name in the staging folder is queued for deletion" grep -qiF 'C:\$SweepTool.Staging.' <<<"$pending"
 
 # --- 3: START, then RESTART with --noreboot: the restart step runs but asks for no restart,
 # so the run ends with the code that says a restart is still needed.
@@ -100,8 +101,10 @@ e2e_check "RESTART closed the dialog" test -z "$(window)"
 
 # --- 4: START, then RESTART for real. Wine's ExitWindowsEx restarts the Wine machine and ends
 # its programs, the tool's command wrapper among them, so no exit code can be read; the
-# restart shows in what it does: the file the runs queued is deleted.
-e2e_check "before the restart: the queued file is still there" test -e "$c/SweepDlg/victim.txt"
+# restart shows in what it does: the staging folder the first run left, with the file in it,
+# is deleted.
+staging() { compgen -G "$c/\$SweepTool.Staging.*" >/dev/null; }
+e2e_check "before the restart: the first run's staging folder is still there" staging
 launch restart
 wait_window
 layout
@@ -110,10 +113,10 @@ e2e_check "third run: RESTART appears" wait_finished
 click $((left_x + 80)) $((button_y + 20))
 restarted() {
     for _ in $(seq 1 60); do
-        [ ! -e "$c/SweepDlg/victim.txt" ] && return 0
+        staging || return 0
         sleep 1
     done
     return 1
 }
-e2e_check "RESTART restarted the machine: the queued file is gone" restarted
+e2e_check "RESTART restarted the machine: the staging folder is gone" restarted
 e2e_summary

@@ -159,12 +159,13 @@ for r in "CNuke::MsiUninstall: MsiUninstall calling KvMsi api using command '/un
     e2e_check "log: $r" logged "$r"
 done
 
-# The restart carries out the queued deletion of the half-removed product's cached package.
+# The half-removed product's cached package leaves its folder during the run; a name in the
+# staging folder is queued, which the restart carries out.
 pending=$(wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null | tr -d '\r')
-e2e_check "queued: the half-removed product's cached package" grep -qiF -- "$legacy_package" <<<"$pending"
-grep -qiF -- "$legacy_package" <<<"$pending" || echo "cached package '$legacy_package', pending: $pending"
+e2e_check "moved out: the half-removed product's cached package" test ! -e "$(unix_path "$legacy_package")"
+e2e_check "queued: a name in the staging folder" grep -qiF -- 'C:\$SweepTool.Staging.' <<<"$pending"
 wine_restart
-e2e_check "gone after the restart: the half-removed product's cached package" test ! -e "$(unix_path "$legacy_package")"
+e2e_check "gone after the restart: the staging folder" bash -c "! compgen -G '$c/\$SweepTool.Staging.*' >/dev/null"
 e2e_check "intact after the restart: the other publisher's cached package" test -e "$(unix_path "$bridge_package")"
 e2e_check "intact after the restart: the other publisher's files" test -d "$pf/Kelvaris Bridge by Other"
 [ -n "${E2E_KEEP_LOG:-}" ] && cp "$log" "$E2E_KEEP_LOG"

@@ -53,18 +53,17 @@ e2e_check "kept: another vendor's Run value" \
     value_in 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run' OtherTray 32
 e2e_check "kept: unlisted 32-bit key Kelvaris Shared" key_in 'HKLM\SOFTWARE\Kelvaris Shared' 32
 
-# Files: queued, not yet gone.
-pending=$(wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null | tr -d '\r')
-queued() { grep -qiF -- "$1" <<<"$pending"; }
-for p in 'C:\PROGRAM FILES (X86)\KELVARIS DEMO\README.TXT' 'C:\PROGRAM FILES (X86)\KELVARIS DEMO\BIN\PLUGINS\SCANNER.DLL' \
-    'C:\PROGRAM FILES (X86)\KELVARIS DEMO TOOLS' "C:\\USERS\\$user\\APPDATA\\ROAMING\\KELVARIS DEMO\\SETTINGS.INI" \
-    'C:\USERS\SECOND\APPDATA\ROAMING\KELVARIS DEMO\HISTORY\TODAY.LOG' 'C:\PROGRAMDATA\KVDEMOCACHE'; do
-    e2e_check "queued for deletion: $p" queued "$p"
+# Files leave their folders during the run for the volume's staging folder; only names in it
+# are queued for the restart.
+pending=$(wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' |
+    sed -n 's/.*REG_MULTI_SZ *//p' | sed 's/\\0/\n/g' | sed 's/^\\??\\//' | grep -v '^$')
+only_staged() { [ -n "$pending" ] && ! grep -qiv '^C:\\\$SweepTool\.Staging\.' <<<"$pending"; }
+e2e_check "only names inside the staging folder are queued" only_staged
+for p in "$pf/Kelvaris Demo/readme.txt" "$pf/Kelvaris Demo/Bin/Plugins/scanner.dll" "$pf/Kelvaris Demo Tools" \
+    "$c/users/$user/AppData/Roaming/Kelvaris Demo/settings.ini" \
+    "$c/users/Second/AppData/Roaming/Kelvaris Demo/History/today.log"; do
+    e2e_check "left its folder during the run: ${p#"$c"/}" absent "$p"
 done
-for p in 'LICENSE.KEY' 'QUARANTINE' 'OTHER VENDOR' 'OTHERCACHE'; do
-    e2e_check "not queued: $p" not queued "$p"
-done
-e2e_check "files stay until the restart" present "$pf/Kelvaris Demo/demo.exe"
 
 # The log.
 log="$c/ProgramData/Kelvaris/Logs/tool/sweeptool.log"
@@ -75,6 +74,7 @@ e2e_check "log: the version record" logged_re 'Binary version: [0-9]+\.[0-9]+\.[
 for r in "InitRemoveFileList was successful with '" "InitRemoveRegKeyList was successful with '" \
     "PopulateRemoveRegList was successful with '" "PopulateRemoveFileList was successful with '" \
     "MoveFileEx for 'C:\\PROGRAM FILES (X86)\\KELVARIS DEMO\\README.TXT' was successful" \
+    "holds 'C:\\PROGRAMDATA\\KVDEMOCACHE\\KVDEMO.ID', but it or the folder is not owned by Administrators, SYSTEM or TrustedInstaller" \
     "Deleting registry key 'HKEY_CURRENT_USER\\SOFTWARE\\KELVARIS DEMO' was successful" \
     "ExcludeIgnoreList: object 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS DEMO\\SHARED' excluded"; do
     e2e_check "log: $r" logged "$r"
@@ -83,12 +83,12 @@ done
 # The restart carries out the queued deletions.
 wine_restart
 for p in "$pf/Kelvaris Demo/demo.exe" "$pf/Kelvaris Demo/readme.txt" "$pf/Kelvaris Demo/Bin" "$pf/Kelvaris Demo Tools" \
-    "$c/users/$user/AppData/Roaming/Kelvaris Demo" "$c/users/Second/AppData/Roaming/Kelvaris Demo/settings.ini" \
-    "$c/ProgramData/KvDemoCache"; do
+    "$c/users/$user/AppData/Roaming/Kelvaris Demo" "$c/users/Second/AppData/Roaming/Kelvaris Demo/settings.ini"; do
     e2e_check "gone after the restart: ${p#"$c"/}" absent "$p"
 done
 for p in "$pf/Kelvaris Demo/Licenses/license.key" "$c/users/Second/AppData/Roaming/Kelvaris Demo/Quarantine/held.bin" \
-    "$pf/Other Vendor/app.exe" "$c/ProgramData/OtherCache/kvdemo.txt" "$log"; do
+    "$pf/Other Vendor/app.exe" "$c/ProgramData/OtherCache/kvdemo.txt" "$log" \
+    "$c/ProgramData/KvDemoCache/kvdemo.id"; do
     e2e_check "intact after the restart: ${p#"$c"/}" present "$p"
 done
 [ -n "${E2E_KEEP_LOG:-}" ] && cp "$log" "$E2E_KEEP_LOG"
