@@ -15,12 +15,15 @@
 
 #include "actions/registry_backup.h"
 #include "platform/win32/win32_machine.h"
+#include "windows/under_wine.h"
 
 namespace {
 
-bool UnderWine() {
-    HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+// Where the tool keeps its backups: the Windows folder's Logs\SweepTool\Backup.
+std::string BackupFolder() {
+    char windows[MAX_PATH];
+    ::GetWindowsDirectoryA(windows, MAX_PATH);
+    return std::string(windows) + "\\Logs\\SweepTool\\Backup";
 }
 
 std::string Hex(const BYTE* data, DWORD size) {
@@ -150,7 +153,8 @@ TEST_F(RegistryBackupWine, RegImportInTheSixtyFourBitViewPutsBothViewsBackExactl
     EXPECT_EQ(0u, backup.SaveKey(platform::kHkeyClassesRoot, clsid_, false));
     file_ = backup.path();
     ASSERT_FALSE(file_.empty());
-    EXPECT_EQ(0u, file_.find("C:\\ProgramData\\Kelvaris\\Backup\\sweeptool-")) << file_;
+    EXPECT_EQ(0, ::_strnicmp(file_.c_str(), (BackupFolder() + "\\sweeptool-").c_str(), BackupFolder().size() + 11))
+        << file_;
     Cleanup();
     ASSERT_EQ("", Snapshot(HKEY_LOCAL_MACHINE, key, 0));
     ASSERT_EQ("", Snapshot(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY));
@@ -184,7 +188,7 @@ TEST_F(RegistryBackupWine, FolderAndFileAreForAdministratorsAndSystemOnly) {
     actions::RegistryBackup backup(m_.platform());
     ASSERT_EQ(0u, backup.SaveValue(platform::kHkeyLocalMachine, key_, "V", false));
     file_ = backup.path();
-    for (const std::string& object : {std::string("C:\\ProgramData\\Kelvaris\\Backup"), file_}) {
+    for (const std::string& object : {BackupFolder(), file_}) {
         std::wstring wide(object.begin(), object.end());
         HANDLE h = ::CreateFileW(wide.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);

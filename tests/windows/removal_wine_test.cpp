@@ -155,7 +155,10 @@ TEST_F(RemovalWine, KeysAndValuesOnlyIn64BitViewAreDeletedThere) {
     EXPECT_FALSE(Exists(platform::kHkeyLocalMachine, sub_, platform::kKeyWow64_64Key));
 }
 
-TEST_F(RemovalWine, RemovePathQueuesAReadOnlyFileForTheRestart) {
+// The file leaves its folder for the volume's staging folder at once, loses its read-only
+// attribute there (a restart leaves a read-only file in place), and only the staged name and
+// then the staging folder are queued.
+TEST_F(RemovalWine, RemovePathStagesAReadOnlyFileAndQueuesOnlyItsStagedName) {
     char temp[MAX_PATH];
     ASSERT_GT(::GetTempPathA(MAX_PATH, temp), 0u);
     std::string path = std::string(temp) + name_ + ".tmp";
@@ -165,23 +168,35 @@ TEST_F(RemovalWine, RemovePathQueuesAReadOnlyFileForTheRestart) {
     ::CloseHandle(h);
 
     EXPECT_EQ(1u, nuke_.DropFileAcl(path.c_str()));
-    nuke_.RemovePath(path.c_str());
+    EXPECT_TRUE(nuke_.RemovePath(path.c_str()));
 
-    EXPECT_EQ(0u, ::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(path.c_str()));
     HKEY sm = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
               ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
                               KEY_QUERY_VALUE, &sm));
-    char data[65536];
-    DWORD size = sizeof data;
+    std::vector<char> data(1 << 20);
+    DWORD size = static_cast<DWORD>(data.size());
     DWORD type = 0;
     LSTATUS rc = ::RegQueryValueExA(sm, "PendingFileRenameOperations", nullptr, &type,
-                                    reinterpret_cast<BYTE*>(data), &size);
+                                    reinterpret_cast<BYTE*>(data.data()), &size);
     ::RegCloseKey(sm);
     ASSERT_EQ(ERROR_SUCCESS, rc);
-    std::string ops(data, size);
-    EXPECT_NE(std::string::npos, ops.find(name_ + ".tmp")) << "queued deletions do not name the file";
-    ::DeleteFileA(path.c_str());
+    std::vector<std::string> staged;
+    for (size_t at = 0; at < size;) {
+        std::string entry(&data[at]);
+        at += entry.size() + 1;
+        EXPECT_EQ(std::string::npos, entry.find(name_)) << "queued by its own name: " << entry;
+        if (entry.find("$SweepTool.Staging.") != std::string::npos) staged.push_back(entry.substr(4));  // "\??\"
+    }
+    ASSERT_GE(staged.size(), 2u);
+    const std::string file = staged[staged.size() - 2], folder = staged.back();
+    EXPECT_EQ(0u, file.rfind(folder + "\\", 0)) << file;
+    DWORD attributes = ::GetFileAttributesA(file.c_str());
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes) << file;
+    EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_READONLY);
+    ::DeleteFileA(file.c_str());
+    ::RemoveDirectoryA(folder.c_str());
 }
 
 }  // namespace
