@@ -242,6 +242,15 @@ std::string FindLinkOnPath(platform::Platform& os, const char* path) {
     return std::string();
 }
 
+uint32_t CheckSingleName(platform::Platform& os, platform::FileHandle file) {
+    uint32_t links = 0;
+    if (!os.fs.GetFileLinkCount(file, links)) {
+        uint32_t error = os.sys.GetLastError();
+        return error != kErrorSuccess ? error : platform::kErrorInvalidFunction;
+    }
+    return links > 1 ? kErrorHardLinked : kErrorSuccess;
+}
+
 namespace {
 
 // Rewrites the list of the object `path` names through its own handle, opened inside its
@@ -253,6 +262,11 @@ uint32_t RewriteHeld(platform::Platform& os, const char* path, const char* dacl,
     if (uint32_t rc = held.HoldParentsOf(path)) return rc;
     platform::UniqueFile file;
     uint32_t rc = kErrorAccessDenied;
+    {
+        platform::UniqueFile probe;
+        if ((rc = held.Open(0, probe)) != kErrorSuccess || (rc = CheckSingleName(os, probe.get())) != kErrorSuccess)
+            return rc;
+    }
     if (!takeOwner) {
         rc = held.Open(platform::kReadControl | platform::kWriteDac, file);
         if (rc == kErrorSuccess) rc = os.sec.SetFileSecurityInfo(file.get(), kFullControlAcl, nullptr, dacl);

@@ -64,6 +64,14 @@ uint32_t DropRegKeyAcl64bit(platform::Platform& os, platform::RegKey root, const
 // link (junction, symbolic link, mount point).
 constexpr uint32_t kErrorStoppedOnSymlink = 681;
 
+// ERROR_TOO_MANY_LINKS, given for a file with more than one name (hard links): its access
+// list and owner belong to every name, and a standard user may have made the other one.
+constexpr uint32_t kErrorHardLinked = 1142;
+
+// Whether the file `file` holds has one name only: 0, kErrorHardLinked, or the error of
+// asking.
+uint32_t CheckSingleName(platform::Platform& os, platform::FileHandle file);
+
 // The one record (level 3) of a link met by a file operation: the operation's tag, then the
 // link's path.
 constexpr char kLinkNotFollowedRecord[] = "%s: '%s' is a link, not followed";

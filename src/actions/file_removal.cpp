@@ -97,9 +97,11 @@ uint32_t CNuke::StagePath(actions::FileStaging& staging, const char* path, std::
         (void)os_.fs.RenameByHandle(object.get(), staging.held.Parent(), back);
         return rc != 0 ? rc : platform::kErrorInvalidFunction;
     }
-    // Whoever owned it could otherwise open its list up again until the restart.
-    (void)os_.sec.SetFileSecurityInfo(object.get(), platform::kOwnerSecurityInformation, platform::kAdministratorsSid,
-                                      nullptr);
+    // Whoever owned it could otherwise open its list up again until the restart; the owner of
+    // a file with other names is theirs as well, and stays.
+    if (actions::CheckSingleName(os_, object.get()) == 0)
+        (void)os_.sec.SetFileSecurityInfo(object.get(), platform::kOwnerSecurityInformation,
+                                          platform::kAdministratorsSid, nullptr);
     return kStaged;
 }
 
@@ -208,6 +210,8 @@ uint32_t CNuke::DropFileAcl(const char* path) {
     // The whole list is replaced and no longer inherited; the group stays.
     rc = actions::SetFileDaclWithoutFollowing(os_, path, dacl.c_str());
     if (rc == actions::kErrorStoppedOnSymlink) EngineLog(3, actions::kLinkNotFollowedRecord, kTag, path);
+    if (rc == actions::kErrorHardLinked)
+        EngineLog(3, "%s: '%s' has other names (hard links): its access list is left as it is", kTag, path);
     return rc == platform::kErrorSuccess ? 1 : 0;
 }
 

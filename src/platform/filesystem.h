@@ -123,6 +123,8 @@ class IFileSystem {
     // GetFileInformationByHandle, of which only dwFileAttributes is read: the attributes of
     // the object the handle holds, not of whatever now bears its name.
     virtual bool GetFileInformationByHandle(FileHandle handle, uint32_t& attributes) = 0;
+    // The same call's nNumberOfLinks: how many names (hard links) the object has.
+    virtual bool GetFileLinkCount(FileHandle handle, uint32_t& links) = 0;
 
     // GetFileAttributesA/W: kInvalidFileAttributes on failure.
     virtual uint32_t GetFileAttributesA(const std::string& path) = 0;

@@ -273,7 +273,7 @@ std::string UserSid(size_t i) { return "S-1-5-21-7-7-7-" + std::to_string(1001 +
 
 // A standard user acting on what it owns, at one point of the run or after it: a folder of its
 // product renamed and a junction to the system left in its place, a file held open without
-// delete sharing, a file of its own planted among the product's.
+// delete sharing, a hard link to a system file, a file of its own planted among the product's.
 struct Attacker {
     SimMachine& m;
     const World& w;
@@ -300,7 +300,7 @@ struct Attacker {
     void Act() {
         const std::string target = RandomUserFolder();
         const std::string sid = UserSid(target.find("\\Second\\") != std::string::npos ? 1 : 0);
-        switch (rng() % 3) {
+        switch (rng() % 4) {
             case 0:
                 if (m.files.UserRename(sid, target, target + ".old") == 0) {
                     ++attacks;
@@ -313,6 +313,10 @@ struct Attacker {
                 if (m.files.UserOpen(sid, target, platform::kGenericRead, platform::kFileShareRead, held) == 0) ++attacks;
                 break;
             }
+            case 2:
+                // A second name for a system file, whose list and owner every name shares.
+                if (m.files.UserCreateHardLink(sid, target + "\\kernel32.dll", kSystemFiles[0]) == 0) ++attacks;
+                break;
             default:
                 if (m.files.UserCreateFile(sid, target + "\\mine.txt", "mine") == 0) ++attacks;
         }

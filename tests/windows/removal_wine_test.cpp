@@ -199,4 +199,19 @@ TEST_F(RemovalWine, RemovePathStagesAReadOnlyFileAndQueuesOnlyItsStagedName) {
     ::RemoveDirectoryA(folder.c_str());
 }
 
+// A file with a second name shares its list with it: the list is left as it is.
+TEST_F(RemovalWine, AFileWithASecondNameKeepsItsAccessList) {
+    char temp[MAX_PATH];
+    ASSERT_GT(::GetTempPathA(MAX_PATH, temp), 0u);
+    const std::string path = std::string(temp) + name_ + ".one", other = std::string(temp) + name_ + ".two";
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    ::CloseHandle(h);
+    ASSERT_TRUE(::CreateHardLinkA(other.c_str(), path.c_str(), nullptr)) << ::GetLastError();
+    EXPECT_EQ(0u, nuke_.DropFileAcl(path.c_str()));
+    ::DeleteFileA(other.c_str());
+    EXPECT_EQ(1u, nuke_.DropFileAcl(path.c_str()));
+    ::DeleteFileA(path.c_str());
+}
+
 }  // namespace

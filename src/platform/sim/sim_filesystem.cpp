@@ -131,6 +131,7 @@ struct SimFileSystem::Lookup {
 
 struct SimFileSystem::OpenFile {
     std::shared_ptr<Node> node;
+    std::weak_ptr<Node> openedIn;  // the folder of the name it was opened by, when known
     uint32_t access = 0;
     uint32_t share = 0;
     uint64_t position = 0;
@@ -569,6 +570,25 @@ bool SimFileSystem::GetFileSizeEx(FileHandle handle, uint64_t& size) {
     auto it = files_.find(handle);
     if (it == files_.end()) return Refuse(kErrorInvalidHandle);
     size = it->second->node->contents.size();
+    return true;
+}
+
+bool SimFileSystem::GetFileLinkCount(FileHandle handle, uint32_t& links) {
+    if (Fail("GetFileInformationByHandle")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = files_.find(handle);
+    if (it == files_.end()) return Refuse(kErrorInvalidHandle);
+    links = 0;
+    std::vector<std::shared_ptr<Node>> stack;
+    for (const auto& [letter, root] : drives_) stack.push_back(root);
+    while (!stack.empty()) {
+        std::shared_ptr<Node> dir = stack.back();
+        stack.pop_back();
+        for (const auto& [key, child] : dir->children) {
+            if (child == it->second->node) ++links;
+            if (child->directory && !child->IsLink()) stack.push_back(child);
+        }
+    }
     return true;
 }
 
@@ -1035,10 +1055,31 @@ bool SimFileSystem::Locate(const Node* node, std::shared_ptr<Node>& parent, char
     return false;
 }
 
+bool SimFileSystem::LocateOpened(const OpenFile& f, std::shared_ptr<Node>& parent, char& drive) const {
+    std::shared_ptr<Node> in = f.openedIn.lock();
+    if (in) {
+        auto it = in->children.find(Fold(f.node->name));
+        if (it != in->children.end() && it->second == f.node) {
+            std::shared_ptr<Node> above;
+            if (!Locate(in.get(), above, drive)) return false;
+            parent = in;
+            return true;
+        }
+    }
+    return Locate(f.node.get(), parent, drive);
+}
+
 void SimFileSystem::FinishDeleteLocked(const std::shared_ptr<Node>& node) {
     std::shared_ptr<Node> parent;
     char drive = 0;
-    if (Locate(node.get(), parent, drive) && parent) parent->children.erase(Fold(node->name));
+    auto known = pendingFolder_.find(node.get());
+    if (known != pendingFolder_.end()) {
+        parent = known->second.lock();
+        pendingFolder_.erase(known);
+    } else if (!Locate(node.get(), parent, drive)) {
+        parent = nullptr;
+    }
+    if (parent) parent->children.erase(Fold(node->name));
     node->deletePending = false;
 }
 
@@ -1094,6 +1135,7 @@ uint32_t SimFileSystem::OpenRelative(FileHandle parent, const std::u16string& wi
         dir->children[Fold(name)] = node;
     }
     out = AddHandle(node, access, shareMode);
+    files_[out]->openedIn = dir;
     return 0;
 }
 
@@ -1112,7 +1154,7 @@ uint32_t SimFileSystem::RenameByHandle(FileHandle file, FileHandle newParent, co
     if (node->deletePending || target->deletePending) return kErrorAccessDenied;
     std::shared_ptr<Node> from, above;
     char fromDrive = 0, toDrive = 0;
-    if (!Locate(node.get(), from, fromDrive) || !from) return kErrorAccessDenied;
+    if (!LocateOpened(*f->second, from, fromDrive) || !from) return kErrorAccessDenied;
     if (!Locate(target.get(), above, toDrive)) return kErrorPathNotFound;
     if (fromDrive != toDrive) return kErrorNotSameDevice;
     // A directory cannot move below itself.
@@ -1141,8 +1183,9 @@ uint32_t SimFileSystem::DeleteByHandle(FileHandle file) {
     if (!node.directory && (node.attributes & kFileAttributeReadonly)) return kErrorAccessDenied;
     std::shared_ptr<Node> parent;
     char drive = 0;
-    if (!Locate(&node, parent, drive) || !parent) return kErrorAccessDenied;  // a drive root
+    if (!LocateOpened(*f->second, parent, drive) || !parent) return kErrorAccessDenied;  // a drive root
     node.deletePending = true;
+    pendingFolder_[&node] = parent;
     return 0;
 }
 
@@ -1230,6 +1273,23 @@ uint32_t SimFileSystem::UserCreateLink(const std::string& sid, const std::string
                                        bool directory) {
     std::lock_guard<std::mutex> lock(mutex_);
     return UserMakeLocked(sid, path, directory, target);
+}
+
+uint32_t SimFileSystem::UserCreateHardLink(const std::string& sid, const std::string& path,
+                                           const std::string& target) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lookup t = Resolve(target, true);
+    if (t.error) return t.error;
+    if (!t.node) return kErrorFileNotFound;
+    if (t.node->directory) return kErrorAccessDenied;
+    Lookup l = Resolve(path);
+    if (l.error) return l.error;
+    if (!l.parent) return kErrorAccessDenied;
+    if (l.node) return kErrorAlreadyExists;
+    if (Fold(l.leaf) != Fold(t.node->name)) return kErrorInvalidParameter;
+    if (!UserMayCreateIn(sid, l)) return kErrorAccessDenied;
+    l.parent->children[Fold(l.leaf)] = t.node;
+    return 0;
 }
 
 uint32_t SimFileSystem::UserOpen(const std::string& sid, const std::string& path, uint32_t access, uint32_t share,

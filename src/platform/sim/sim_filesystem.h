@@ -95,6 +95,9 @@ class SimFileSystem : public IFileSystem {
     uint32_t UserCreateFile(const std::string& sid, const std::string& path, const std::string& contents = {});
     uint32_t UserCreateLink(const std::string& sid, const std::string& path, const std::string& target,
                             bool directory);
+    // A second name for the file `target` (followed through links), which must end in the
+    // same name: the file stays its owner's, and every name reaches the one object.
+    uint32_t UserCreateHardLink(const std::string& sid, const std::string& path, const std::string& target);
     // Holds an object open as a program of the user's would (the user may open anything
     // its access list does not deny). The handle lives until CloseHandle or a restart.
     uint32_t UserOpen(const std::string& sid, const std::string& path, uint32_t access, uint32_t share,
@@ -115,6 +118,7 @@ class SimFileSystem : public IFileSystem {
                           uint64_t& newPosition) override;
     bool GetFileSizeEx(FileHandle handle, uint64_t& size) override;
     bool GetFileInformationByHandle(FileHandle handle, uint32_t& attributes) override;
+    bool GetFileLinkCount(FileHandle handle, uint32_t& links) override;
     uint32_t GetFileAttributesA(const std::string& path) override;
     uint32_t GetFileAttributesW(const std::u16string& path) override;
     bool SetFileAttributesA(const std::string& path, uint32_t attributes) override;
@@ -167,6 +171,9 @@ class SimFileSystem : public IFileSystem {
     uint32_t CopyLocked(const std::string& from, const std::string& to, bool failIfExists);
     // The folder holding `node` and the drive it is on; false when it is in no tree.
     bool Locate(const Node* node, std::shared_ptr<Node>& parent, char& drive) const;
+    // The folder of the name the handle was opened by (a file with several names is moved or
+    // deleted by that one), else Locate's answer.
+    bool LocateOpened(const OpenFile& f, std::shared_ptr<Node>& parent, char& drive) const;
     // Takes a delete-pending object's name away once no handle holds it.
     void FinishDeleteLocked(const std::shared_ptr<Node>& node);
     bool UserOwns(const std::string& sid, const Node* node) const;
@@ -181,6 +188,8 @@ class SimFileSystem : public IFileSystem {
     std::map<char, std::shared_ptr<Node>> drives_;
     std::map<char, uint32_t> driveTypes_;  // GetDriveType of each drive, by upper-case letter
     std::map<FileHandle, std::unique_ptr<OpenFile>> files_;
+    // The folder whose name for a delete-pending object goes when its last handle closes.
+    std::map<const Node*, std::weak_ptr<Node>> pendingFolder_;
     std::map<FindHandle, std::unique_ptr<Listing>> listings_;
     std::vector<SimPendingOperation> pending_;
     FileHandle nextHandle_ = 0x1000;

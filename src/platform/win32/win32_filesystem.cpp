@@ -54,6 +54,13 @@ bool Win32FileSystem::GetFileInformationByHandle(FileHandle handle, uint32_t& at
     return true;
 }
 
+bool Win32FileSystem::GetFileLinkCount(FileHandle handle, uint32_t& links) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(H(handle), &info)) return false;
+    links = info.nNumberOfLinks;
+    return true;
+}
+
 bool Win32FileSystem::ReadFile(FileHandle handle, void* buffer, uint32_t toRead, uint32_t& read) {
     DWORD n = 0;
     BOOL ok = ::ReadFile(H(handle), buffer, toRead, &n, nullptr);
