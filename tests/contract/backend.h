@@ -23,6 +23,14 @@ public:
 // A fresh backend for one test: on the sim a new machine, on win32 the real one.
 Backend& GetBackend();
 
+// The real backend under Wine, for the marks where Wine knowingly differs from Windows.
+inline bool UnderWine() {
+    return !GetBackend().IsSim() && GetBackend().os().sys.HasEntryPoint("ntdll", "wine_get_version");
+}
+
+// Removes a file or a tree through the interface under test; used before and after a test.
+void RemoveTree(platform::IFileSystem& fs, const std::string& path);
+
 }  // namespace contract
 
 // Marks a check that the sim and Wine knowingly answer differently.

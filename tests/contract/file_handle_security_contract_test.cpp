@@ -55,9 +55,6 @@ class FileHandleSecurityContract : public ::testing::Test {
         return aces;
     }
 
-    bool UnderWine() {
-        return !contract::GetBackend().IsSim() && os().sys.HasEntryPoint("ntdll", "wine_get_version");
-    }
 
     std::string root;
 };
@@ -105,7 +102,7 @@ TEST_F(FileHandleSecurityContract, AListForTheMachinesAccountsIsSetOnTheHandleAn
         EXPECT_EQ(dacl, named);
         bool isProtected = false;
         std::vector<AceText> aces = Aces(dacl, isProtected);
-        if (UnderWine()) {
+        if (contract::UnderWine()) {
             // Wine accepts the list but keeps none on a file system without extended
             // attributes: it answers one made from the Unix mode bits.
             EXPECT_FALSE(isProtected) << "Wine now keeps file access lists: drop this mark. " << dacl;

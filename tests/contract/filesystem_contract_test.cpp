@@ -19,6 +19,8 @@ using namespace platform;
 
 namespace {
 
+using contract::RemoveTree;
+
 constexpr uint32_t kSentinel = 0xdeadbeef;
 constexpr uint32_t kShareAll = kFileShareRead | kFileShareWrite | kFileShareDelete;
 
@@ -26,28 +28,6 @@ std::u16string W(const std::string& s) {
     std::u16string out;
     AnsiToUtf16(s.data(), s.size(), out);
     return out;
-}
-
-// Removes a tree through the interface under test; used before and after each test.
-void RemoveTree(IFileSystem& fs, const std::string& path) {
-    uint32_t attributes = fs.GetFileAttributesA(path);
-    if (attributes == kInvalidFileAttributes) return;
-    (void)fs.SetFileAttributesA(path, kFileAttributeNormal);
-    if (!(attributes & kFileAttributeDirectory)) {
-        (void)fs.DeleteFileA(path);
-        return;
-    }
-    std::vector<std::string> names;
-    FindDataA data;
-    FindHandle h = 0;
-    if (fs.FindFirstFileA(path + "\\*", data, h)) {
-        UniqueFind listing(&fs, h);
-        do {
-            if (data.name != "." && data.name != "..") names.push_back(data.name);
-        } while (fs.FindNextFileA(listing.get(), data));
-    }
-    for (const auto& name : names) RemoveTree(fs, path + "\\" + name);
-    (void)fs.RemoveDirectoryA(path);
 }
 
 class FileSystemContract : public ::testing::Test {
@@ -439,3 +419,28 @@ TEST_F(FileSystemContract, ReadWholeFileSharesWithWriters) {
 }
 
 }  // namespace
+
+namespace contract {
+
+void RemoveTree(platform::IFileSystem& fs, const std::string& path) {
+    uint32_t attributes = fs.GetFileAttributesA(path);
+    if (attributes == platform::kInvalidFileAttributes) return;
+    (void)fs.SetFileAttributesA(path, platform::kFileAttributeNormal);
+    if (!(attributes & platform::kFileAttributeDirectory)) {
+        (void)fs.DeleteFileA(path);
+        return;
+    }
+    std::vector<std::string> names;
+    platform::FindDataA data;
+    platform::FindHandle h = 0;
+    if (fs.FindFirstFileA(path + "\\*", data, h)) {
+        platform::UniqueFind listing(&fs, h);
+        do {
+            if (data.name != "." && data.name != "..") names.push_back(data.name);
+        } while (fs.FindNextFileA(listing.get(), data));
+    }
+    for (const auto& name : names) RemoveTree(fs, path + "\\" + name);
+    (void)fs.RemoveDirectoryA(path);
+}
+
+}  // namespace contract

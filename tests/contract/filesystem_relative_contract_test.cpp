@@ -10,36 +10,19 @@
 #include "contract/backend.h"
 #include "platform/acl_text.h"
 #include "platform/platform.h"
-#ifndef _WIN32
-#include "platform/sim/sim_machine.h"
-#endif
 
 namespace {
 
 using namespace platform;
+using contract::RemoveTree;
+using contract::UnderWine;
 
 constexpr uint32_t kShareAll = kFileShareRead | kFileShareWrite | kFileShareDelete;
 constexpr uint32_t kShareNoDelete = kFileShareRead | kFileShareWrite;
 constexpr uint32_t kHold = kFileTraverse | kFileListDirectory;
-constexpr uint32_t kErrorNotSameDevice = 17, kErrorInvalidName = 123, kErrorDirectory = 267;
+constexpr uint32_t kErrorInvalidName = 123, kErrorDirectory = 267;
 
 std::u16string W(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
-
-void RemoveTree(IFileSystem& fs, const std::string& path) {
-    (void)fs.SetFileAttributesA(path, kFileAttributeNormal);
-    if (fs.DeleteFileA(path) || fs.RemoveDirectoryA(path)) return;
-    std::vector<std::string> names;
-    FindDataA d;
-    FindHandle h = 0;
-    if (fs.FindFirstFileA(path + "\\*", d, h)) {
-        UniqueFind listing(&fs, h);
-        do
-            if (d.name != "." && d.name != "..") names.push_back(d.name);
-        while (fs.FindNextFileA(h, d));
-    }
-    for (const auto& n : names) RemoveTree(fs, path + "\\" + n);
-    (void)fs.RemoveDirectoryA(path);
-}
 
 uint32_t Open(IFileSystem& fs, FileHandle parent, const std::string& name, uint32_t access, uint32_t share,
               uint32_t disposition, uint32_t kind, UniqueFile& out, const char* sddl = nullptr) {
@@ -81,9 +64,6 @@ class RelativeContract : public ::testing::Test {
     ISystem& sys() { return contract::GetBackend().os().sys; }
     std::string P(const std::string& rel) const { return "C:\\" + name + (rel.empty() ? "" : "\\" + rel); }
     bool Exists(const std::string& rel) { return fs().GetFileAttributesA(P(rel)) != kInvalidFileAttributes; }
-    bool UnderWine() {
-        return !contract::GetBackend().IsSim() && sys().HasEntryPoint("ntdll", "wine_get_version");
-    }
 
     std::string name;
     UniqueFile top;
@@ -222,20 +202,5 @@ TEST(RelativeContractGuid, EachGuidIsNewAndOfTheRandomVersion) {
     }
 }
 
-#ifndef _WIN32
-// Wine's drives are folders of one Unix file system: a second volume is the sim's to show.
-TEST(SimRelative, ARenameByHandleStaysOnItsVolume) {
-    sim::SimMachine m;
-    m.files.AddDrive('D');
-    ASSERT_TRUE(m.files.CreateDirectoryA("C:\\y", nullptr));
-    UniqueFile c, d, y;
-    ASSERT_EQ(0u, Hold(m.files, 0, "C:\\", c));
-    ASSERT_EQ(0u, Hold(m.files, 0, "D:\\", d));
-    ASSERT_EQ(0u,
-              Open(m.files, c.get(), "y", kDeleteAccess, kShareAll, kOpenExisting, kOpenDirectoryOnly, y));
-    EXPECT_EQ(kErrorNotSameDevice, m.files.RenameByHandle(y.get(), d.get(), u"y"));
-    EXPECT_NE(kInvalidFileAttributes, m.files.GetFileAttributesA("C:\\y"));
-}
-#endif
 
 }  // namespace
