@@ -64,10 +64,12 @@ snapshot() {
     done
     wine reg export HKCU "$(winepath -w "$to.hkcu.reg")" /y >/dev/null 2>&1
     iconv -f UTF-16LE -t UTF-8 "$to.hkcu.reg" >"$to.hkcu"
-    # Every file with its size, attributes and time, but the log folder and the tool's own
-    # folder (below the Windows folder's Logs) that the preview writes to.
-    (cd "$c" && find . \( -path ./ProgramData/Kelvaris/Logs -o -ipath ./windows/logs \) -prune -o \
-        -printf '%p %s %m %T@\n' | sort) >"$to.files"
+    # Every file with its size, attributes and time, and every folder, but the log's folders
+    # (the preview is the first to log here) and the tool's own folder below the Windows
+    # folder's Logs, which the preview writes to. A folder's time is left out: it moves when
+    # those are made, and its entries are listed anyway.
+    (cd "$c" && find . \( -path ./ProgramData/Kelvaris -o -ipath ./windows/logs \) -prune -o \
+        -type d -printf '%p %m\n' -o -printf '%p %s %m %T@\n' | sort) >"$to.files"
 }
 snapshot "$work/before"
 out=$(console_of --preview)
