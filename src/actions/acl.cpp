@@ -264,7 +264,8 @@ uint32_t RewriteHeld(platform::Platform& os, const char* path, const char* dacl,
     uint32_t rc = kErrorAccessDenied;
     {
         platform::UniqueFile probe;
-        if ((rc = held.Open(0, probe)) != kErrorSuccess || (rc = CheckSingleName(os, probe.get())) != kErrorSuccess)
+        if ((rc = held.Open(0, probe)) != kErrorSuccess ||
+            (rc = CheckSingleName(os, probe.get())) != kErrorSuccess)
             return rc;
     }
     if (!takeOwner) {

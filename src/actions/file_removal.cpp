@@ -5,10 +5,10 @@
 
 #include "actions/acl.h"
 #include "actions/file_staging.h"
-#include "platform/ansi.h"
 #include "engine/cnuke.h"
 #include "engine/engine_log.h"
 #include "expand/path_helpers.h"
+#include "platform/ansi.h"
 
 namespace engine {
 
@@ -42,10 +42,11 @@ uint32_t CNuke::CleanupFiles() {
     staging_ = nullptr;
     std::vector<std::string> failed;
     for (const std::string& folder : staging.Finish(&failed))
-        EngineLog(5, "%s: Staging folder '%s' is queued for deletion at restart", kCleanupTag, folder.c_str());
+        EngineLog(5, "%s: Staging folder '%s' is queued for deletion at restart", kCleanupTag,
+                  folder.c_str());
     for (const std::string& folder : failed)
-        EngineLog(2, "%s: Staging folder '%s' could not be queued for deletion at restart (%04d)", kCleanupTag,
-                  folder.c_str(), static_cast<int>(os_.sys.GetLastError()));
+        EngineLog(2, "%s: Staging folder '%s' could not be queued for deletion at restart (%04d)",
+                  kCleanupTag, folder.c_str(), static_cast<int>(os_.sys.GetLastError()));
     counts.filesListed = static_cast<uint32_t>(count);
     EngineLog(5, "%s: CleanupFiles was successful with '%d' deleted values", kCleanupTag, count);
     return 0;
@@ -71,8 +72,10 @@ uint32_t CNuke::StagePath(actions::FileStaging& staging, const char* path, std::
         if (rc != platform::kErrorDirNotEmpty) return rc;
     } else if (attributes & platform::kFileAttributeReadonly) {
         // The deletion at restart leaves a read-only file in place.
-        uint32_t rest = attributes & ~(platform::kFileAttributeReadonly | platform::kFileAttributeReparsePoint);
-        if ((rc = os_.fs.SetAttributesByHandle(object.get(), rest != 0 ? rest : platform::kFileAttributeNormal)))
+        uint32_t rest =
+            attributes & ~(platform::kFileAttributeReadonly | platform::kFileAttributeReparsePoint);
+        if ((rc = os_.fs.SetAttributesByHandle(object.get(),
+                                               rest != 0 ? rest : platform::kFileAttributeNormal)))
             return rc;
     }
     platform::FileHandle folder = 0;
@@ -80,21 +83,21 @@ uint32_t CNuke::StagePath(actions::FileStaging& staging, const char* path, std::
     bool firstTime = false;
     if (uint32_t err = staging.FolderFor(path[0], folder, folderPath, firstTime)) {
         if (firstTime)
-            EngineLog(2, "%s: No staging folder can be made on '%c:' (%04d): files there are kept", kRemoveTag,
-                      path[0], static_cast<int>(err));
+            EngineLog(2, "%s: No staging folder can be made on '%c:' (%04d): files there are kept",
+                      kRemoveTag, path[0], static_cast<int>(err));
         return kNoStaging;
     }
     if (firstTime)
-        EngineLog(4, "%s: Files of this run leave their folders for '%s' and are deleted from there at restart",
+        EngineLog(4,
+                  "%s: Files of this run leave their folders for '%s' and are deleted from there at restart",
                   kRemoveTag, folderPath.c_str());
     const std::string name = staging.NextName();
-    if ((rc = os_.fs.RenameByHandle(object.get(), folder, std::u16string(name.begin(), name.end()))) != 0) return rc;
+    if ((rc = os_.fs.RenameByHandle(object.get(), folder, platform::AnsiToUtf16(name))) != 0) return rc;
     const std::string staged = folderPath + "\\" + name;
     if (!os_.fs.MoveFileExA(staged, nullptr, platform::kMovefileDelayUntilReboot)) {
         rc = os_.sys.GetLastError();
-        std::u16string back;
-        (void)platform::AnsiToUtf16(staging.held.Leaf().data(), staging.held.Leaf().size(), back);
-        (void)os_.fs.RenameByHandle(object.get(), staging.held.Parent(), back);
+        (void)os_.fs.RenameByHandle(object.get(), staging.held.Parent(),
+                                    platform::AnsiToUtf16(staging.held.Leaf()));
         return rc != 0 ? rc : platform::kErrorInvalidFunction;
     }
     // Whoever owned it could otherwise open its list up again until the restart; the owner of
@@ -115,15 +118,17 @@ bool CNuke::QueueInPlace(actions::FileStaging& staging, const char* path) {
         userCanChange = actions::UserCanChange(os_, staging.held.FolderHandle(i), false);
     if (!userCanChange) userCanChange = actions::UserCanChange(os_, object.get(), true);
     if (userCanChange) {
-        EngineLog(2, "%s: '%s' can be neither moved nor deleted, and a standard user could change its path: kept",
-                  kRemoveTag, path);
+        EngineLog(
+            2, "%s: '%s' can be neither moved nor deleted, and a standard user could change its path: kept",
+            kRemoveTag, path);
         return false;
     }
     if (!os_.fs.MoveFileExA(path, nullptr, platform::kMovefileDelayUntilReboot)) {
         EngineLog(2, "%s: MoveFileEx for '%s' FAILED", kRemoveTag, path);
         return false;
     }
-    EngineLog(3, "%s: '%s' is in use and is queued for deletion at restart by its own name", kRemoveTag, path);
+    EngineLog(3, "%s: '%s' is in use and is queued for deletion at restart by its own name", kRemoveTag,
+              path);
     return true;
 }
 
@@ -153,8 +158,9 @@ bool CNuke::RemovePath(const char* path) {
                 removed = false;
                 return true;
             case kNoStaging:
-                EngineLog(2, "%s: '%s' is kept: its volume has no staging folder, and its own name is not queued",
-                          kRemoveTag, path);
+                EngineLog(
+                    2, "%s: '%s' is kept: its volume has no staging folder, and its own name is not queued",
+                    kRemoveTag, path);
                 removed = false;
                 return true;
             case platform::kErrorSharingViolation:
@@ -175,7 +181,8 @@ bool CNuke::RemovePath(const char* path) {
     }
     EngineLog(5, "%s: DropFileAcl for '%s' was successful, trying again MoveFileEx...", kRemoveTag, path);
     link.clear();
-    if (settled(StagePath(staging, path, link), link, "%s: MoveFileEx (2nd try) for '%s' was successful", removed))
+    if (settled(StagePath(staging, path, link), link, "%s: MoveFileEx (2nd try) for '%s' was successful",
+                removed))
         return removed;
     EngineLog(2, "%s: MoveFileEx (2nd try) for '%s' FAILED", kRemoveTag, path);
     return false;

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "platform/ansi.h"
+
 namespace actions {
 
 namespace {
@@ -10,7 +12,8 @@ namespace {
 constexpr int kNameTries = 8;
 }  // namespace
 
-uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::string& path, bool& firstTime) {
+uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::string& path,
+                                bool& firstTime) {
     firstTime = false;
     drive = static_cast<char>(std::toupper(static_cast<unsigned char>(drive)));
     auto known = folders_.find(drive);
@@ -18,9 +21,8 @@ uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::s
         Folder made;
         const std::string root = std::string(1, drive) + ":\\";
         platform::FileHandle raw = 0;
-        made.error = os_.fs.OpenRelative(0, std::u16string(root.begin(), root.end()), kHeldFolderAccess,
-                                         kHeldFolderShare, platform::kOpenExisting, platform::kOpenDirectoryOnly,
-                                         nullptr, raw);
+        made.error = os_.fs.OpenRelative(0, platform::AnsiToUtf16(root), kHeldFolderAccess, kHeldFolderShare,
+                                         platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw);
         platform::UniqueFile rootHandle(&os_.fs, raw);
         for (int i = 0; made.error == 0 && i < kNameTries; ++i) {
             uint8_t guid[16] = {};

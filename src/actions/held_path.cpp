@@ -19,12 +19,6 @@ constexpr uint32_t kFileAppendData = 0x4;
 constexpr char kTrustedInstallerSid[] = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 constexpr char kCreatorOwnerSid[] = "S-1-3-0";
 
-std::u16string Wide(const std::string& s) {
-    std::u16string out;
-    platform::AnsiToUtf16(s.data(), s.size(), out);
-    return out;
-}
-
 std::string Folded(std::string s) {
     if (!s.empty()) platform::AnsiUpperInPlace(&s[0]);
     return s;
@@ -33,7 +27,8 @@ std::string Folded(std::string s) {
 // "C:\A\B\X" as "C:\", "A", "B" and the leaf "X"; false for anything else.
 bool SplitFullPath(const std::string& path, std::vector<std::string>& folders, std::string& leaf) {
     folders.clear();
-    if (path.size() < 4 || path[1] != ':' || path[2] != '\\' || !std::isalpha(static_cast<unsigned char>(path[0])))
+    if (path.size() < 4 || path[1] != ':' || path[2] != '\\' ||
+        !std::isalpha(static_cast<unsigned char>(path[0])))
         return false;
     folders.push_back(path.substr(0, 3));
     size_t start = 3;
@@ -72,7 +67,8 @@ uint32_t HeldPath::HoldParentsOf(const std::string& path, std::string* link) {
         return kErrorInvalidName;
     }
     size_t keep = 0;
-    while (keep < names_.size() && keep < folders.size() && Folded(names_[keep]) == Folded(folders[keep])) ++keep;
+    while (keep < names_.size() && keep < folders.size() && Folded(names_[keep]) == Folded(folders[keep]))
+        ++keep;
     while (held_.size() > keep) held_.pop_back();
     names_.resize(keep);
     leaf_ = leaf;
@@ -81,9 +77,9 @@ uint32_t HeldPath::HoldParentsOf(const std::string& path, std::string* link) {
         walked += i == 0 ? folders[0] : (i == 1 ? "" : "\\") + folders[i];
         if (i < keep) continue;
         platform::FileHandle raw = 0;
-        uint32_t rc = os_.fs.OpenRelative(i == 0 ? 0 : held_.back().get(), Wide(folders[i]), kHeldFolderAccess,
-                                          kHeldFolderShare, platform::kOpenExisting, platform::kOpenDirectoryOnly,
-                                          nullptr, raw);
+        uint32_t rc = os_.fs.OpenRelative(i == 0 ? 0 : held_.back().get(), platform::AnsiToUtf16(folders[i]),
+                                          kHeldFolderAccess, kHeldFolderShare, platform::kOpenExisting,
+                                          platform::kOpenDirectoryOnly, nullptr, raw);
         if (rc != kErrorSuccess) return rc;
         platform::UniqueFile folder(&os_.fs, raw);
         uint32_t attributes = 0;
@@ -106,12 +102,14 @@ uint32_t HeldPath::Open(uint32_t access, platform::UniqueFile& out, uint32_t* at
     if (held_.empty() || leaf_.empty()) return platform::kErrorInvalidHandle;
     platform::FileHandle raw = 0;
     const uint32_t share = platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete;
-    uint32_t rc = os_.fs.OpenRelative(Parent(), Wide(leaf_), access | platform::kFileReadAttributes, share,
-                                      platform::kOpenExisting, platform::kOpenAnyObject, nullptr, raw);
+    uint32_t rc =
+        os_.fs.OpenRelative(Parent(), platform::AnsiToUtf16(leaf_), access | platform::kFileReadAttributes,
+                            share, platform::kOpenExisting, platform::kOpenAnyObject, nullptr, raw);
     if (rc != kErrorSuccess) return rc;
     platform::UniqueFile object(&os_.fs, raw);
     uint32_t found = 0;
-    if (!os_.fs.GetFileInformationByHandle(object.get(), found)) return LastErrorOr(os_, platform::kErrorInvalidFunction);
+    if (!os_.fs.GetFileInformationByHandle(object.get(), found))
+        return LastErrorOr(os_, platform::kErrorInvalidFunction);
     if (found & platform::kFileAttributeReparsePoint) return kErrorStoppedOnSymlink;
     if (attributes != nullptr) *attributes = found;
     out = std::move(object);
@@ -119,20 +117,21 @@ uint32_t HeldPath::Open(uint32_t access, platform::UniqueFile& out, uint32_t* at
 }
 
 bool IsMachineAccount(const std::string& sid) {
-    return platform::EqualSidText(sid, platform::kAdministratorsSid) || platform::EqualSidText(sid, "S-1-5-18") ||
-           platform::EqualSidText(sid, kTrustedInstallerSid);
+    return platform::EqualSidText(sid, platform::kAdministratorsSid) ||
+           platform::EqualSidText(sid, "S-1-5-18") || platform::EqualSidText(sid, kTrustedInstallerSid);
 }
 
 bool UserCanChange(platform::Platform& os, platform::FileHandle object, bool isTarget) {
     std::string owner, dacl;
-    if (os.sec.GetFileSecurityInfo(object, platform::kOwnerSecurityInformation | platform::kDaclSecurityInformation,
+    if (os.sec.GetFileSecurityInfo(object,
+                                   platform::kOwnerSecurityInformation | platform::kDaclSecurityInformation,
                                    &owner, &dacl) != kErrorSuccess)
         return true;
     if (!IsMachineAccount(owner)) return true;
     std::vector<platform::AceText> aces;
     if (dacl.empty() || !platform::ParseDaclText(dacl, aces)) return true;  // no list lets everybody in
-    uint32_t risky = platform::kDeleteAccess | platform::kWriteDac | platform::kWriteOwner | platform::kGenericAll |
-                     kFileDeleteChild;
+    uint32_t risky = platform::kDeleteAccess | platform::kWriteDac | platform::kWriteOwner |
+                     platform::kGenericAll | kFileDeleteChild;
     if (isTarget) risky |= platform::kGenericWrite | kFileWriteData | kFileAppendData;
     for (const platform::AceText& ace : aces) {
         if (ace.type != platform::kAccessAllowedAceType || (ace.flags & platform::kInheritOnlyAce)) continue;
@@ -146,39 +145,42 @@ bool OwnedByMachineAccount(platform::Platform& os, const std::string& path) {
     HeldPath held(os);
     platform::UniqueFile object;
     std::string owner;
-    return held.HoldParentsOf(path) == kErrorSuccess && held.Open(platform::kReadControl, object) == kErrorSuccess &&
+    return held.HoldParentsOf(path) == kErrorSuccess &&
+           held.Open(platform::kReadControl, object) == kErrorSuccess &&
            os.sec.GetFileSecurityInfo(object.get(), platform::kOwnerSecurityInformation, &owner, nullptr) ==
                kErrorSuccess &&
            IsMachineAccount(owner);
 }
 
-uint32_t MakeAdministratorsFolder(platform::Platform& os, platform::FileHandle parent, const std::string& name,
-                                  bool fresh, uint32_t access, platform::UniqueFile& out) {
+uint32_t MakeAdministratorsFolder(platform::Platform& os, platform::FileHandle parent,
+                                  const std::string& name, bool fresh, uint32_t access,
+                                  platform::UniqueFile& out) {
     out.reset();
     const uint32_t want =
         kHeldFolderAccess | platform::kReadControl | platform::kWriteDac | platform::kWriteOwner | access;
     // Another's folder may refuse WRITE_OWNER to all but its owner; the privilege overrides that.
     TakeOwnershipPrivilege privilege(os.sys);
     platform::FileHandle raw = 0;
-    uint32_t rc = os.fs.OpenRelative(parent, Wide(name), want, kHeldFolderShare, platform::kCreateNew,
-                                     platform::kOpenDirectoryOnly, kAdministratorsOnlySddl, raw);
+    uint32_t rc =
+        os.fs.OpenRelative(parent, platform::AnsiToUtf16(name), want, kHeldFolderShare, platform::kCreateNew,
+                           platform::kOpenDirectoryOnly, kAdministratorsOnlySddl, raw);
     if (rc == platform::kErrorAlreadyExists && !fresh)
-        rc = os.fs.OpenRelative(parent, Wide(name), want, kHeldFolderShare, platform::kOpenExisting,
-                                platform::kOpenDirectoryOnly, nullptr, raw);
+        rc = os.fs.OpenRelative(parent, platform::AnsiToUtf16(name), want, kHeldFolderShare,
+                                platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw);
     if (rc != kErrorSuccess) return rc;
     platform::UniqueFile folder(&os.fs, raw);
     uint32_t attributes = 0;
-    if (!os.fs.GetFileInformationByHandle(folder.get(), attributes)) return LastErrorOr(os, platform::kErrorInvalidFunction);
+    if (!os.fs.GetFileInformationByHandle(folder.get(), attributes))
+        return LastErrorOr(os, platform::kErrorInvalidFunction);
     if (attributes & platform::kFileAttributeReparsePoint) return kErrorStoppedOnSymlink;
     // Set again through the handle: a folder taken over needs it, and not every file system
     // keeps the descriptor given at creation.
     const char* list = kAdministratorsOnlySddl + 4;  // the "D:" part
     if ((rc = os.sec.SetFileSecurityInfo(folder.get(), platform::kOwnerSecurityInformation,
                                          platform::kAdministratorsSid, nullptr)) != kErrorSuccess ||
-        (rc = os.sec.SetFileSecurityInfo(folder.get(),
-                                         platform::kDaclSecurityInformation |
-                                             platform::kProtectedDaclSecurityInformation,
-                                         nullptr, list)) != kErrorSuccess)
+        (rc = os.sec.SetFileSecurityInfo(
+             folder.get(), platform::kDaclSecurityInformation | platform::kProtectedDaclSecurityInformation,
+             nullptr, list)) != kErrorSuccess)
         return rc;
     out = std::move(folder);
     return kErrorSuccess;

@@ -70,8 +70,9 @@ bool OwnedByMachineAccount(platform::Platform& os, const std::string& path);
 // `out`. With `fresh`, only a folder made now will do (183 when the name is taken);
 // otherwise one that exists is taken over: owner and list replaced through its handle. 0,
 // 681 for a link at the name, or the first error.
-uint32_t MakeAdministratorsFolder(platform::Platform& os, platform::FileHandle parent, const std::string& name,
-                                  bool fresh, uint32_t access, platform::UniqueFile& out);
+uint32_t MakeAdministratorsFolder(platform::Platform& os, platform::FileHandle parent,
+                                  const std::string& name, bool fresh, uint32_t access,
+                                  platform::UniqueFile& out);
 
 // The list such a folder gets, inherited by all it holds.
 constexpr char kAdministratorsOnlySddl[] = "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";

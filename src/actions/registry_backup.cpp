@@ -1,12 +1,11 @@
 #include "actions/registry_backup.h"
 
-#include "actions/tool_folder.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "actions/acl.h"
+#include "actions/tool_folder.h"
 #include "engine/engine_log.h"
 #include "expand/path_helpers.h"
 #include "logging/file_utils.h"
@@ -452,7 +451,8 @@ uint32_t RegistryBackup::EnsureFile() {
     if (rc == kErrorSuccess) rc = CreateFile(folder);
     if (rc != kErrorSuccess) {
         broken_ = true;
-        std::string where = folder.path().empty() ? ToolFolderPath(os_) + "\\" + kBackupFolderName : folder.path();
+        std::string where =
+            folder.path().empty() ? ToolFolderPath(os_) + "\\" + kBackupFolderName : folder.path();
         EngineLog(2,
                   "%s: The backup of registry entries cannot be made in '%s', error '%d'; they are deleted "
                   "without one",

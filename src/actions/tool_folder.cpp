@@ -5,16 +5,6 @@
 
 namespace actions {
 
-namespace {
-
-std::u16string Wide(const std::string& s) {
-    std::u16string out;
-    platform::AnsiToUtf16(s.data(), s.size(), out);
-    return out;
-}
-
-}  // namespace
-
 std::string ToolFolderPath(platform::Platform& os) {
     std::string windows;
     if (!os.shell.GetWindowsDirectory(windows) || windows.empty()) return std::string();
@@ -33,8 +23,9 @@ uint32_t ToolFolder::Open(const char* sub) {
     const std::string logs = top.substr(0, top.rfind('\\'));
     if (uint32_t rc = held_.HoldParentsOf(logs)) return rc;
     platform::FileHandle raw = 0;
-    uint32_t rc = os_.fs.OpenRelative(held_.Parent(), Wide(held_.Leaf()), kHeldFolderAccess, kHeldFolderShare,
-                                      platform::kOpenAlways, platform::kOpenDirectoryOnly, nullptr, raw);
+    uint32_t rc = os_.fs.OpenRelative(held_.Parent(), platform::AnsiToUtf16(held_.Leaf()), kHeldFolderAccess,
+                                      kHeldFolderShare, platform::kOpenAlways, platform::kOpenDirectoryOnly,
+                                      nullptr, raw);
     if (rc != 0) return rc;
     platform::UniqueFile logsFolder(&os_.fs, raw);
     uint32_t attributes = 0;
@@ -61,10 +52,10 @@ uint32_t ToolFolder::CreateFile(const std::string& name, bool fresh, platform::U
     if (!fresh) {
         // What bears the name goes first, a link as itself: the new file is the tool's own,
         // with the folder's list, and nobody's link or leftover is written through.
-        uint32_t rc = os_.fs.OpenRelative(folder_.get(), Wide(name), platform::kDeleteAccess,
-                                          platform::kFileShareRead | platform::kFileShareWrite |
-                                              platform::kFileShareDelete,
-                                          platform::kOpenExisting, platform::kOpenAnyObject, nullptr, raw);
+        uint32_t rc = os_.fs.OpenRelative(
+            folder_.get(), platform::AnsiToUtf16(name), platform::kDeleteAccess,
+            platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
+            platform::kOpenExisting, platform::kOpenAnyObject, nullptr, raw);
         if (rc == 0) {
             platform::UniqueFile old(&os_.fs, raw);
             if ((rc = os_.fs.DeleteByHandle(old.get())) != 0) return rc;
@@ -72,8 +63,9 @@ uint32_t ToolFolder::CreateFile(const std::string& name, bool fresh, platform::U
             return rc;
         }
     }
-    uint32_t rc = os_.fs.OpenRelative(folder_.get(), Wide(name), platform::kGenericWrite, platform::kFileShareRead,
-                                      platform::kCreateNew, platform::kOpenFileOnly, nullptr, raw);
+    uint32_t rc = os_.fs.OpenRelative(folder_.get(), platform::AnsiToUtf16(name), platform::kGenericWrite,
+                                      platform::kFileShareRead, platform::kCreateNew, platform::kOpenFileOnly,
+                                      nullptr, raw);
     if (rc != 0) return rc;
     out.reset(&os_.fs, raw);
     return 0;
@@ -87,7 +79,8 @@ uint32_t WriteToolFile(platform::Platform& os, const std::string& name, const st
     size_t done = 0;
     while (done < bytes.size()) {
         uint32_t written = 0;
-        if (!os.fs.WriteFile(file.get(), bytes.data() + done, static_cast<uint32_t>(bytes.size() - done), written))
+        if (!os.fs.WriteFile(file.get(), bytes.data() + done, static_cast<uint32_t>(bytes.size() - done),
+                             written))
             return os.sys.GetLastError();
         if (written == 0) return platform::kErrorCanNotComplete;
         done += written;

@@ -267,7 +267,7 @@ void WriteRunReport(platform::Platform& os, const RunRecord& record, const Clean
 
 void WritePlanFile(platform::Platform& os, const std::string& ansiText) {
     uint32_t code = actions::WriteToolFile(os, platform::Utf16ToAnsi(kPlanFileName),
-                                          kUtf8Mark + AnsiToUtf8(WithCrLf(ansiText)));
+                                           kUtf8Mark + AnsiToUtf8(WithCrLf(ansiText)));
     if (code != 0) LogWriteFailure(kPlanTag, kPlanFileName, code);
 }
 

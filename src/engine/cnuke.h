@@ -15,7 +15,7 @@
 namespace actions {
 class FileStaging;
 class RegistryBackup;
-}
+}  // namespace actions
 namespace detect {
 class CDetector;
 }

@@ -230,10 +230,11 @@ uint32_t CNuke::MatchDirectoryContents(TSet& list, char* data) {
             for (const std::string& marker : markers)
                 if (foreign == nullptr && !actions::OwnedByMachineAccount(os_, marker)) foreign = &marker;
             if (foreign != nullptr) {
-                EngineLog(3,
-                          "%s: '%s' holds '%s', but it or the folder is not owned by Administrators, SYSTEM or "
-                          "TrustedInstaller: not selected",
-                          kTag, directory, foreign->c_str());
+                EngineLog(
+                    3,
+                    "%s: '%s' holds '%s', but it or the folder is not owned by Administrators, SYSTEM or "
+                    "TrustedInstaller: not selected",
+                    kTag, directory, foreign->c_str());
                 continue;
             }
             if (const char* reason = Protected().FolderReason(directory)) {

@@ -7,12 +7,12 @@
 
 #include "actions/acl.h"
 #include "actions/tool_folder.h"
-#include "logging/log_settings.h"
 #include "engine/cnuke.h"
 #include "engine/engine_log.h"
 #include "expand/handlers_internal.h"
 #include "expand/path_helpers.h"
 #include "expand/protected_locations.h"
+#include "logging/log_settings.h"
 #include "platform/ansi.h"
 #include "platform/common.h"
 
@@ -93,7 +93,8 @@ void Keep(std::vector<KeptObject>* kept, const char* object, const char* reason)
 
 // Removes from `list` every object that holds, below itself, one of `excluded`: a key or
 // directory removed whole would take the excluded object with it.
-void DropHolders(TSet& list, TSet& excluded, std::vector<KeptObject>* kept, const char* reason = kKeptHolder) {
+void DropHolders(TSet& list, TSet& excluded, std::vector<KeptObject>* kept,
+                 const char* reason = kKeptHolder) {
     std::unordered_set<std::string> holders;
     const char* s = nullptr;
     for (uint32_t r = excluded.First(&s); r == 0; r = excluded.Next(&s)) {
@@ -395,8 +396,9 @@ static void ExcludeOwnFiles(Platform& os, TSet& list, std::vector<KeptObject>* k
         std::string text = Upper(s);
         bool mine = false;
         for (const std::string& folder : folders)
-            mine = mine || text == folder || (text.size() > folder.size() && text.compare(0, folder.size(), folder) == 0 &&
-                                              text[folder.size()] == '\\');
+            mine = mine || text == folder ||
+                   (text.size() > folder.size() && text.compare(0, folder.size(), folder) == 0 &&
+                    text[folder.size()] == '\\');
         if (!mine) {
             r = list.Next(&s);
             continue;

@@ -17,7 +17,9 @@ bool FileUtilsWin32::FileDelete(const std::u16string& path) {
     // Another process still has the file open. It stays: a deletion queued for the restart
     // would be carried out by name in a folder everyone may write, where by then the name
     // could lead anywhere.
-    DebugTrace(os_.sys, u"kv_qmr_log!FileUtilsWin32::FileDelete(): DeleteFile '%s' failed with Win32 error: %lu; the file is left\n",
+    DebugTrace(os_.sys,
+               u"kv_qmr_log!FileUtilsWin32::FileDelete(): DeleteFile '%s' failed with Win32 error: %lu; the "
+               u"file is left\n",
                path.c_str(), static_cast<unsigned long>(os_.sys.GetLastError()));
     return false;
 }

@@ -13,6 +13,13 @@ int AnsiCompareNoCase(const char* a, const char* b);
 void AnsiUpperInPlace(char* text);
 // As MultiByteToWideChar(CP_ACP); false when the text cannot be converted.
 bool AnsiToUtf16(const char* text, size_t length, std::u16string& out);
+// The same, for names known to convert (they were read from the system or built of ASCII):
+// empty when one does not.
+inline std::u16string AnsiToUtf16(const std::string& text) {
+    std::u16string out;
+    if (!AnsiToUtf16(text.data(), text.size(), out)) out.clear();
+    return out;
+}
 // As WideCharToMultiByte(CP_ACP), unmappable characters as '?'.
 std::string Utf16ToAnsi(const std::u16string& text);
 

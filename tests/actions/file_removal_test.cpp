@@ -29,9 +29,11 @@ TEST_F(FileRemovalTest, FilesAreStagedDirectoriesGoAtOnceAndOnlyStagedNamesAreQu
     EXPECT_EQ("b", m.files.Contents(queued[0]));
     EXPECT_EQ(0u, m.files.Attributes(queued[0]) & platform::kFileAttributeReadonly);
     EXPECT_EQ("S-1-5-32-544", m.files.SecurityOf(folder)->ownerSid);
-    EXPECT_EQ("D:P(A;OICI;0x1F01FF;;;S-1-5-32-544)(A;OICI;0x1F01FF;;;S-1-5-18)", m.files.SecurityOf(folder)->sddl);
+    EXPECT_EQ("D:P(A;OICI;0x1F01FF;;;S-1-5-32-544)(A;OICI;0x1F01FF;;;S-1-5-18)",
+              m.files.SecurityOf(folder)->sddl);
     for (const char* path : {"C:\\KV\\SUB\\B.TXT", "C:\\KV\\SUB", "C:\\KV\\A.TXT", "C:\\KV"})
-        EXPECT_TRUE(Logged(5, std::string("CNuke::RemovePath: MoveFileEx for '") + path + "' was successful")) << path;
+        EXPECT_TRUE(Logged(5, std::string("CNuke::RemovePath: MoveFileEx for '") + path + "' was successful"))
+            << path;
     EXPECT_TRUE(Logged(4, "CNuke::RemovePath: Files of this run leave their folders for '" + folder +
                               "' and are deleted from there at restart"));
     EXPECT_TRUE(Logged(5, "CNuke::CleanupFiles: CleanupFiles was successful with '4' deleted values"));
@@ -79,7 +81,8 @@ TEST_F(FileRemovalTest, ReadOnlyFileBehindALockedListIsStillGoneAfterRestart) {
 TEST_F(FileRemovalTest, FailuresAfterTheAccessChangeAreErrorsAndNeverStopTheWalk) {
     m.files.CreateFile("C:\\KV\\A.DLL");
     m.files.CreateFile("C:\\KV\\B.DLL");
-    for (const char* f : {"C:\\KV\\A.DLL", "C:\\KV\\B.DLL"}) m.files.SecurityOf(f)->deniedAccess = platform::kDeleteAccess;
+    for (const char* f : {"C:\\KV\\A.DLL", "C:\\KV\\B.DLL"})
+        m.files.SecurityOf(f)->deniedAccess = platform::kDeleteAccess;
     // B (walked first): the access change fails, so there is no second try. A: the second try
     // fails too, at the move, and the file stays where it was.
     m.faults.Fail("SetEntriesInAclW", platform::kErrorNotEnoughMemory);
@@ -144,10 +147,11 @@ TEST_F(FileRemovalTest, AUserSwappingItsFolderForAJunctionReachesNothingOfTheSys
     m.files.CreateFile(folder + "\\kernel32.dll", "mine");
     m.files.CreateFile(folder + "\\kv.ini", "mine");
     for (const std::string& p : {std::string("C:\\Users\\Bob"), std::string("C:\\Users\\Bob\\AppData"),
-                                 std::string("C:\\Users\\Bob\\AppData\\Roaming"), folder, folder + "\\kernel32.dll",
-                                 folder + "\\kv.ini"})
+                                 std::string("C:\\Users\\Bob\\AppData\\Roaming"), folder,
+                                 folder + "\\kernel32.dll", folder + "\\kv.ini"})
         m.files.SecurityOf(p)->ownerSid = bob;
-    m.files.SecurityOf(folder + "\\kernel32.dll")->deniedAccess = platform::kDeleteAccess;  // forces a rewrite
+    m.files.SecurityOf(folder + "\\kernel32.dll")->deniedAccess =
+        platform::kDeleteAccess;  // forces a rewrite
     auto swap = [&]() {
         if (m.files.UserRename(bob, folder, folder + ".old") != 0) return false;
         return m.files.UserCreateLink(bob, folder, "C:\\Windows\\System32", true) == 0;
@@ -164,8 +168,9 @@ TEST_F(FileRemovalTest, AUserSwappingItsFolderForAJunctionReachesNothingOfTheSys
     EXPECT_FALSE(swappedDuringRun);  // the held folders cannot be renamed
     EXPECT_EQ("", m.files.SecurityOf(kernel32)->sddl);
     EXPECT_EQ(platform::kDeleteAccess, m.files.SecurityOf(kernel32)->deniedAccess);
-    EXPECT_TRUE(Logged(5, "CNuke::RemovePath: MoveFileEx (2nd try) for "
-                          "'C:\\USERS\\BOB\\APPDATA\\ROAMING\\KELVARIS\\KERNEL32.DLL' was successful"));
+    EXPECT_TRUE(Logged(5,
+                       "CNuke::RemovePath: MoveFileEx (2nd try) for "
+                       "'C:\\USERS\\BOB\\APPDATA\\ROAMING\\KELVARIS\\KERNEL32.DLL' was successful"));
     ASSERT_TRUE(swap());
     m.files.SimulateRestart();
     EXPECT_EQ("k", m.files.Contents(kernel32));

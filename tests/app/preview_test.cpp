@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <iterator>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -173,23 +173,14 @@ bool Below(const std::string& object, const std::string& top) {
 // Every file and folder on the machine's C: drive, upper case, the tool's log and own folders
 // left out; links as themselves.
 std::set<std::string> FileTree(SimMachine& m) {
+    std::string lines;
+    for (const std::string& name : m.files.List("C:\\"))
+        apptest::snapshot_detail::RenderFile(m, "C:\\" + name,
+                                             {apptest::kToolLogFolder, apptest::kToolFolder}, lines);
     std::set<std::string> all;
-    std::function<void(const std::string&)> walk = [&](const std::string& folder) {
-        for (const std::string& name : m.files.List(folder)) {
-            if (name == "." || name == "..") continue;
-            const std::string path = (folder.back() == '\\' ? folder : folder + "\\") + name;
-            const std::string upper = apptest::snapshot_detail::Upper(path);
-            if (Below(upper, apptest::snapshot_detail::Upper(apptest::kToolLogFolder)) ||
-                Below(upper, apptest::snapshot_detail::Upper(apptest::kToolFolder)))
-                continue;
-            all.insert(upper);
-            const uint32_t attributes = m.files.Attributes(path);
-            if ((attributes & platform::kFileAttributeDirectory) &&
-                !(attributes & platform::kFileAttributeReparsePoint))
-                walk(path);
-        }
-    };
-    walk("C:\\");
+    std::istringstream in(lines);
+    for (std::string line; std::getline(in, line);)  // "file <path> attributes=..."
+        all.insert(apptest::snapshot_detail::Upper(line.substr(5, line.find(" attributes=") - 5)));
     return all;
 }
 

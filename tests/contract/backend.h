@@ -9,7 +9,7 @@
 namespace contract {
 
 class Backend {
-public:
+  public:
     virtual ~Backend() = default;
     virtual platform::Platform& os() = 0;
     virtual bool IsSim() const = 0;
@@ -35,17 +35,17 @@ void RemoveTree(platform::IFileSystem& fs, const std::string& path);
 
 // Marks a check that the sim and Wine knowingly answer differently.
 // (The switch keeps an "else" after the macro from binding to its hidden "if".)
-#define CONTRACT_SKIP_ON_SIM(reason)            \
-    switch (0)                                  \
-    case 0:                                     \
-    default:                                    \
+#define CONTRACT_SKIP_ON_SIM(reason)             \
+    switch (0)                                   \
+    case 0:                                      \
+    default:                                     \
         if (!::contract::GetBackend().IsSim()) { \
-        } else                                  \
+        } else                                   \
             GTEST_SKIP() << (reason)
 #define CONTRACT_SKIP_ON_WIN32(reason)          \
     switch (0)                                  \
     case 0:                                     \
     default:                                    \
-        if (::contract::GetBackend().IsSim()) {  \
+        if (::contract::GetBackend().IsSim()) { \
         } else                                  \
             GTEST_SKIP() << (reason)

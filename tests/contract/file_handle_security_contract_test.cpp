@@ -55,7 +55,6 @@ class FileHandleSecurityContract : public ::testing::Test {
         return aces;
     }
 
-
     std::string root;
 };
 

@@ -421,9 +421,10 @@ TEST_F(InstallerGatheringTest, AnUpgradeCodeSharedWithAnotherPublishersProductKe
     nuke.RemoveUpgradeCodeDirectlyFromRegistry(kMakerUpgrade.c_str());
     EXPECT_TRUE(m.registry.ValueExists(current, Packed(kOtherCode), View::K64));
     EXPECT_TRUE(m.registry.ValueExists(classes, Packed(kOtherCode), View::K64));
-    EXPECT_TRUE(Logged(4, "CNuke::RemoveUpgradeCodeDirectlyFromRegistry: RemoveUpgradeCodeDirectlyFromRegistry: '" +
-                              std::string("HKEY_CLASSES_ROOT\\Installer\\UpgradeCodes\\") + u +
-                              "' also names product '" + Packed(kOtherCode) + "' of another publisher, kept"));
+    EXPECT_TRUE(
+        Logged(4, "CNuke::RemoveUpgradeCodeDirectlyFromRegistry: RemoveUpgradeCodeDirectlyFromRegistry: '" +
+                      std::string("HKEY_CLASSES_ROOT\\Installer\\UpgradeCodes\\") + u +
+                      "' also names product '" + Packed(kOtherCode) + "' of another publisher, kept"));
 }
 
 TEST_F(InstallerGatheringTest, UpgradeCodeThatIsNoBracedGuidTouchesNothing) {

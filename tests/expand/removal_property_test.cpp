@@ -263,7 +263,8 @@ bool ListedWithHolders(engine::TSet& list, const std::string& text) {
 
 // Gives everything in a profile to its user, as Windows does.
 void GiveToUser(SimMachine& m, const std::string& path, const std::string& sid) {
-    if (m.files.Attributes(path) & platform::kFileAttributeReparsePoint) return;  // the link's target is not theirs
+    if (m.files.Attributes(path) & platform::kFileAttributeReparsePoint)
+        return;  // the link's target is not theirs
     if (platform::sim::SimFileSecurity* sec = m.files.SecurityOf(path)) sec->ownerSid = sid;
     if ((m.files.Attributes(path) & platform::kFileAttributeDirectory) == 0) return;
     for (const auto& name : m.files.List(path)) GiveToUser(m, path + "\\" + name, sid);
@@ -289,7 +290,8 @@ struct Attacker {
 
     std::string RandomUserFolder() {
         const size_t u = rng() % w.users.size();
-        std::string folder = "C:\\Users\\" + w.users[u] + "\\AppData\\Roaming\\" + w.products[rng() % w.products.size()];
+        std::string folder =
+            "C:\\Users\\" + w.users[u] + "\\AppData\\Roaming\\" + w.products[rng() % w.products.size()];
         while ((m.files.Attributes(folder) & platform::kFileAttributeDirectory) && rng() % 2) {
             std::vector<std::string> names = m.files.List(folder);
             if (names.empty()) break;
@@ -305,17 +307,21 @@ struct Attacker {
                 if (m.files.UserRename(sid, target, target + ".old") == 0) {
                     ++attacks;
                     moved.push_back(Upper(target));
-                    (void)m.files.UserCreateLink(sid, target, rng() % 2 ? "C:\\Windows\\System32" : kVictimFolder, true);
+                    (void)m.files.UserCreateLink(sid, target,
+                                                 rng() % 2 ? "C:\\Windows\\System32" : kVictimFolder, true);
                 }
                 break;
             case 1: {
                 platform::FileHandle held = 0;
-                if (m.files.UserOpen(sid, target, platform::kGenericRead, platform::kFileShareRead, held) == 0) ++attacks;
+                if (m.files.UserOpen(sid, target, platform::kGenericRead, platform::kFileShareRead, held) ==
+                    0)
+                    ++attacks;
                 break;
             }
             case 2:
                 // A second name for a system file, whose list and owner every name shares.
-                if (m.files.UserCreateHardLink(sid, target + "\\kernel32.dll", kSystemFiles[0]) == 0) ++attacks;
+                if (m.files.UserCreateHardLink(sid, target + "\\kernel32.dll", kSystemFiles[0]) == 0)
+                    ++attacks;
                 break;
             default:
                 if (m.files.UserCreateFile(sid, target + "\\mine.txt", "mine") == 0) ++attacks;

@@ -302,7 +302,8 @@ TEST_F(WorkingListsTest, TheToolsOwnFilesAndTheFoldersHoldingThemAreKeptWhatever
     for (const engine::KeptObject& k : nuke.kept) kept[k.object] = k.reason;
     EXPECT_EQ("the tool's own files", kept["C:\\PROGRAMDATA\\KELVARIS\\LOGS\\TOOL\\SWEEPTOOL.LOG"]);
     EXPECT_EQ("the tool's own files", kept["C:\\PROGRAMDATA\\KELVARIS\\BACKUP"]);
-    EXPECT_EQ("the tool's own files", kept["C:\\WINDOWS\\LOGS\\SWEEPTOOL\\BACKUP\\SWEEPTOOL-20160102-000000.REG"]);
+    EXPECT_EQ("the tool's own files",
+              kept["C:\\WINDOWS\\LOGS\\SWEEPTOOL\\BACKUP\\SWEEPTOOL-20160102-000000.REG"]);
     EXPECT_EQ("holds the tool's own files", kept["C:\\PROGRAMDATA\\KELVARIS"]);
 }
 

@@ -70,7 +70,7 @@ void Cleanup(Platform& os, const std::string& user) {
 }
 
 class HandlersOnWine : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(os.shell.GetUserName(user));
         Cleanup(os, user);

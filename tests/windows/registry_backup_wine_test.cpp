@@ -153,7 +153,8 @@ TEST_F(RegistryBackupWine, RegImportInTheSixtyFourBitViewPutsBothViewsBackExactl
     EXPECT_EQ(0u, backup.SaveKey(platform::kHkeyClassesRoot, clsid_, false));
     file_ = backup.path();
     ASSERT_FALSE(file_.empty());
-    EXPECT_EQ(0, ::_strnicmp(file_.c_str(), (BackupFolder() + "\\sweeptool-").c_str(), BackupFolder().size() + 11))
+    EXPECT_EQ(
+        0, ::_strnicmp(file_.c_str(), (BackupFolder() + "\\sweeptool-").c_str(), BackupFolder().size() + 11))
         << file_;
     Cleanup();
     ASSERT_EQ("", Snapshot(HKEY_LOCAL_MACHINE, key, 0));

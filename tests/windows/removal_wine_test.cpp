@@ -187,7 +187,8 @@ TEST_F(RemovalWine, RemovePathStagesAReadOnlyFileAndQueuesOnlyItsStagedName) {
         std::string entry(&data[at]);
         at += entry.size() + 1;
         EXPECT_EQ(std::string::npos, entry.find(name_)) << "queued by its own name: " << entry;
-        if (entry.find("$SweepTool.Staging.") != std::string::npos) staged.push_back(entry.substr(4));  // "\??\"
+        if (entry.find("$SweepTool.Staging.") != std::string::npos)
+            staged.push_back(entry.substr(4));  // "\??\"
     }
     ASSERT_GE(staged.size(), 2u);
     const std::string file = staged[staged.size() - 2], folder = staged.back();

@@ -11,7 +11,7 @@
 namespace platform::sim {
 
 class Faults {
-public:
+  public:
     // The next `times` calls of `call` (after `skip` calls that succeed) fail with `code`.
     // times < 0: every call from then on fails.
     void Fail(const std::string& call, uint32_t code, int times = 1, int skip = 0);
@@ -31,7 +31,7 @@ public:
     int Calls(const std::string& call) const;
     void ResetCounts();
 
-private:
+  private:
     struct Rule {
         uint32_t code = 0;
         int times = 0;

@@ -105,8 +105,8 @@ struct SimFileSystem::Node {
     std::string contents;
     SimFileSecurity security;
     std::map<std::string, std::shared_ptr<Node>> children;  // by folded name
-    std::string linkTarget;  // a junction (directory) or symbolic link (file) to this full path
-    std::string shortName;   // the 8.3 name, when the volume made one
+    std::string linkTarget;      // a junction (directory) or symbolic link (file) to this full path
+    std::string shortName;       // the 8.3 name, when the volume made one
     bool deletePending = false;  // goes when its last handle closes; opens fail meanwhile
 
     bool IsLink() const { return !linkTarget.empty(); }
@@ -1084,8 +1084,8 @@ void SimFileSystem::FinishDeleteLocked(const std::shared_ptr<Node>& node) {
 }
 
 uint32_t SimFileSystem::OpenRelative(FileHandle parent, const std::u16string& wideName, uint32_t access,
-                                     uint32_t shareMode, uint32_t disposition, uint32_t kind, const char* sddl,
-                                     FileHandle& out) {
+                                     uint32_t shareMode, uint32_t disposition, uint32_t kind,
+                                     const char* sddl, FileHandle& out) {
     if (uint32_t code = faults_.Take("NtCreateFile")) return code;
     std::lock_guard<std::mutex> lock(mutex_);
     const std::string name = Utf16ToAnsi(wideName);
@@ -1118,7 +1118,8 @@ uint32_t SimFileSystem::OpenRelative(FileHandle parent, const std::u16string& wi
         if (kind == kOpenFileOnly && node->directory) return kErrorAccessDenied;
         if (node->directory && truncates) return kErrorAccessDenied;
         if (DeniesOpen(*node, access)) return kErrorAccessDenied;
-        if (!node->directory && (node->attributes & kFileAttributeReadonly) && ((access & kWriteRights) || truncates))
+        if (!node->directory && (node->attributes & kFileAttributeReadonly) &&
+            ((access & kWriteRights) || truncates))
             return kErrorAccessDenied;
         if (uint32_t code = ShareConflict(node.get(), access, shareMode)) return code;
         if (truncates) node->contents.clear();
@@ -1139,7 +1140,8 @@ uint32_t SimFileSystem::OpenRelative(FileHandle parent, const std::u16string& wi
     return 0;
 }
 
-uint32_t SimFileSystem::RenameByHandle(FileHandle file, FileHandle newParent, const std::u16string& wideName) {
+uint32_t SimFileSystem::RenameByHandle(FileHandle file, FileHandle newParent,
+                                       const std::u16string& wideName) {
     if (uint32_t code = faults_.Take("NtSetInformationFile")) return code;
     std::lock_guard<std::mutex> lock(mutex_);
     const std::string name = Utf16ToAnsi(wideName);
@@ -1157,14 +1159,7 @@ uint32_t SimFileSystem::RenameByHandle(FileHandle file, FileHandle newParent, co
     if (!LocateOpened(*f->second, from, fromDrive) || !from) return kErrorAccessDenied;
     if (!Locate(target.get(), above, toDrive)) return kErrorPathNotFound;
     if (fromDrive != toDrive) return kErrorNotSameDevice;
-    // A directory cannot move below itself.
-    for (std::shared_ptr<Node> walk = target; walk;) {
-        if (walk == node) return kErrorAccessDenied;
-        char letter = 0;
-        std::shared_ptr<Node> up;
-        if (!Locate(walk.get(), up, letter)) break;
-        walk = up;
-    }
+    if (Within(target, node.get())) return kErrorAccessDenied;  // a directory cannot move below itself
     if (target->children.count(Fold(name)) != 0) return kErrorAlreadyExists;
     from->children.erase(Fold(node->name));
     node->name = name;
@@ -1194,7 +1189,8 @@ uint32_t SimFileSystem::SetAttributesByHandle(FileHandle file, uint32_t attribut
     std::lock_guard<std::mutex> lock(mutex_);
     auto f = files_.find(file);
     if (f == files_.end()) return kErrorInvalidHandle;
-    if (!(f->second->access & (kFileWriteAttributes | kGenericWrite | kGenericAll))) return kErrorAccessDenied;
+    if (!(f->second->access & (kFileWriteAttributes | kGenericWrite | kGenericAll)))
+        return kErrorAccessDenied;
     f->second->node->attributes = attributes & kSettableAttributes;
     return 0;
 }
@@ -1213,29 +1209,36 @@ bool SimFileSystem::UserMayCreateIn(const std::string& sid, const Lookup& at) co
     return false;
 }
 
-uint32_t SimFileSystem::UserRename(const std::string& sid, const std::string& from, const std::string& to) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Lookup src = Resolve(from);
-    if (src.error) return src.error;
-    if (!src.node) return kErrorFileNotFound;
-    if (!src.parent || src.node->deletePending) return kErrorAccessDenied;
-    if (!UserOwns(sid, src.node.get()) && !UserOwns(sid, src.parent.get())) return kErrorAccessDenied;
-    if (uint32_t code =
-            ShareConflict(src.node.get(), kDeleteAccess, kFileShareRead | kFileShareWrite | kFileShareDelete))
-        return code;
-    Lookup dst = Resolve(to);
-    if (dst.error) return dst.error;
-    if (dst.node) return kErrorAlreadyExists;
-    if (dst.drive != src.drive) return kErrorNotSameDevice;
-    if (dst.parent != src.parent && !UserMayCreateIn(sid, dst)) return kErrorAccessDenied;
-    // A folder cannot move below itself.
-    for (std::shared_ptr<Node> walk = dst.parent; walk;) {
-        if (walk == src.node) return kErrorAccessDenied;
+bool SimFileSystem::Within(const std::shared_ptr<Node>& inner, const Node* outer) const {
+    for (std::shared_ptr<Node> walk = inner; walk;) {
+        if (walk.get() == outer) return true;
         std::shared_ptr<Node> up;
         char letter = 0;
         if (!Locate(walk.get(), up, letter)) break;
         walk = up;
     }
+    return false;
+}
+
+uint32_t SimFileSystem::UserMayTake(const std::string& sid, const std::string& path, Lookup& out) const {
+    out = Resolve(path);
+    if (out.error) return out.error;
+    if (!out.node) return kErrorFileNotFound;
+    if (!out.parent || out.node->deletePending) return kErrorAccessDenied;
+    if (!UserOwns(sid, out.node.get()) && !UserOwns(sid, out.parent.get())) return kErrorAccessDenied;
+    return ShareConflict(out.node.get(), kDeleteAccess, kFileShareRead | kFileShareWrite | kFileShareDelete);
+}
+
+uint32_t SimFileSystem::UserRename(const std::string& sid, const std::string& from, const std::string& to) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lookup src;
+    if (uint32_t code = UserMayTake(sid, from, src)) return code;
+    Lookup dst = Resolve(to);
+    if (dst.error) return dst.error;
+    if (dst.node) return kErrorAlreadyExists;
+    if (dst.drive != src.drive) return kErrorNotSameDevice;
+    if (dst.parent != src.parent && !UserMayCreateIn(sid, dst)) return kErrorAccessDenied;
+    if (Within(dst.parent, src.node.get())) return kErrorAccessDenied;  // a folder cannot move below itself
     std::shared_ptr<Node> moving = src.node;
     src.parent->children.erase(Fold(src.leaf));
     moving->name = dst.leaf;
@@ -1245,15 +1248,9 @@ uint32_t SimFileSystem::UserRename(const std::string& sid, const std::string& fr
 
 uint32_t SimFileSystem::UserDelete(const std::string& sid, const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Lookup l = Resolve(path);
-    if (l.error) return l.error;
-    if (!l.node) return kErrorFileNotFound;
-    if (!l.parent || l.node->deletePending) return kErrorAccessDenied;
-    if (!UserOwns(sid, l.node.get()) && !UserOwns(sid, l.parent.get())) return kErrorAccessDenied;
+    Lookup l;
+    if (uint32_t code = UserMayTake(sid, path, l)) return code;
     if (l.node->directory && !l.node->children.empty()) return kErrorDirNotEmpty;
-    if (uint32_t code =
-            ShareConflict(l.node.get(), kDeleteAccess, kFileShareRead | kFileShareWrite | kFileShareDelete))
-        return code;
     l.parent->children.erase(Fold(l.leaf));
     return 0;
 }
@@ -1269,8 +1266,8 @@ uint32_t SimFileSystem::UserCreateFile(const std::string& sid, const std::string
     return UserMakeLocked(sid, path, false, std::string(), &contents);
 }
 
-uint32_t SimFileSystem::UserCreateLink(const std::string& sid, const std::string& path, const std::string& target,
-                                       bool directory) {
+uint32_t SimFileSystem::UserCreateLink(const std::string& sid, const std::string& path,
+                                       const std::string& target, bool directory) {
     std::lock_guard<std::mutex> lock(mutex_);
     return UserMakeLocked(sid, path, directory, target);
 }
@@ -1292,8 +1289,8 @@ uint32_t SimFileSystem::UserCreateHardLink(const std::string& sid, const std::st
     return 0;
 }
 
-uint32_t SimFileSystem::UserOpen(const std::string& sid, const std::string& path, uint32_t access, uint32_t share,
-                                 FileHandle& out) {
+uint32_t SimFileSystem::UserOpen(const std::string& sid, const std::string& path, uint32_t access,
+                                 uint32_t share, FileHandle& out) {
     std::lock_guard<std::mutex> lock(mutex_);
     Lookup l = Resolve(path, true);
     if (l.error) return l.error;

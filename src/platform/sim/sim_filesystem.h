@@ -92,7 +92,8 @@ class SimFileSystem : public IFileSystem {
     // A file or an empty folder.
     uint32_t UserDelete(const std::string& sid, const std::string& path);
     uint32_t UserCreateDirectory(const std::string& sid, const std::string& path);
-    uint32_t UserCreateFile(const std::string& sid, const std::string& path, const std::string& contents = {});
+    uint32_t UserCreateFile(const std::string& sid, const std::string& path,
+                            const std::string& contents = {});
     uint32_t UserCreateLink(const std::string& sid, const std::string& path, const std::string& target,
                             bool directory);
     // A second name for the file `target` (followed through links), which must end in the
@@ -178,6 +179,10 @@ class SimFileSystem : public IFileSystem {
     void FinishDeleteLocked(const std::shared_ptr<Node>& node);
     bool UserOwns(const std::string& sid, const Node* node) const;
     bool UserMayCreateIn(const std::string& sid, const Lookup& at) const;
+    // Resolves `path` for the user to rename or delete: 0 when it may, else its error.
+    uint32_t UserMayTake(const std::string& sid, const std::string& path, Lookup& out) const;
+    // Whether `inner` is `outer` or lies below it.
+    bool Within(const std::shared_ptr<Node>& inner, const Node* outer) const;
     // A directory, a file with `contents`, or with a `linkTarget` a link, owned by `sid`.
     uint32_t UserMakeLocked(const std::string& sid, const std::string& path, bool directory,
                             const std::string& linkTarget, const std::string* contents = nullptr);

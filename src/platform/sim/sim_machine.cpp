@@ -14,7 +14,8 @@ SimMachine::SimMachine()
       installer(faults, system, registry, files),
       winsock(faults, system),
       com(faults, system),
-      platform_{system, registry, files, services, processes, security, sync, shell, installer, winsock, com} {
+      platform_{system, registry, files,     services, processes, security,
+                sync,   shell,    installer, winsock,  com} {
     // Every Windows has its folder and the Logs folder in it, which standard users cannot write.
     files.CreateDirectories(shell.windowsDirectory + "\\Logs");
 }
