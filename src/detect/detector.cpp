@@ -94,26 +94,6 @@ std::string NormalizedEnvironment(ISystem& sys, const char16_t* name) {
 
 bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
-// The components of "X:\A\B" after the drive: {"A", "B"}.
-std::vector<std::string> Components(const std::string& root) {
-    std::vector<std::string> parts;
-    size_t start = 3;
-    while (start <= root.size()) {
-        size_t end = root.find('\\', start);
-        if (end == std::string::npos) end = root.size();
-        parts.push_back(root.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
-// A component that Windows reads as some other name than it shows ("..", "A." or "A " for
-// "A", a stream of a folder such as "A::$INDEX_ALLOCATION"), or a pattern.
-bool IsAmbiguousComponent(const std::string& part) {
-    if (part.empty() || part.back() == '.' || part.back() == ' ') return true;
-    return part.find_first_of(":*?\"<>|") != std::string::npos;
-}
-
 }  // namespace
 
 CDetector::CDetector(platform::Platform& os) : os_(os) {}
@@ -328,23 +308,11 @@ bool CDetector::IsUnsafeRoot(const std::string& root) {
 
     // Every spelling of a folder must meet the rules below in its plain long form: "..",
     // trailing dots and blanks and streams are refused; 8.3 names are looked up.
-    std::string plain = root.substr(0, 2);
-    for (const std::string& part : Components(root)) {
-        if (IsAmbiguousComponent(part)) return true;
-        std::string next = plain + "\\" + part;
-        if (part.find('~') != std::string::npos) {
-            FindDataA data;
-            FindHandle raw = 0;
-            if (os_.fs.FindFirstFileA(next, data, raw)) {
-                UniqueFind find(&os_.fs, raw);
-                std::string name = data.name;
-                if (!name.empty()) AnsiUpperInPlace(&name[0]);
-                if (IsAmbiguousComponent(name)) return true;
-                next = plain + "\\" + name;
-            }
-        }
-        plain = next;
-    }
+    for (const std::string& part : expand::PathComponents(root))
+        if (expand::IsAmbiguousComponent(part)) return true;
+    const std::string plain = expand::LongFormPath(os_, root);
+    for (const std::string& part : expand::PathComponents(plain))
+        if (expand::IsAmbiguousComponent(part)) return true;
 
     if (Contains(plain, "DOCUMENTS AND SETTINGS")) return true;
     if (Contains(plain, "\\USERS\\")) return true;

@@ -299,6 +299,43 @@ bool RegistryEntryExists(platform::IRegistry& reg, const char* text, bool isValu
     return rc == 0 || rc == platform::kErrorMoreData;
 }
 
+std::vector<std::string> PathComponents(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 3;
+    while (start < path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos) end = path.size();
+        parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+bool IsAmbiguousComponent(const std::string& part) {
+    if (part.empty() || part.back() == '.' || part.back() == ' ') return true;
+    return part.find_first_of(":*?\"<>|") != std::string::npos;
+}
+
+std::string LongFormPath(platform::Platform& os, const std::string& path) {
+    if (path.size() < 3 || path[1] != ':' || path[2] != '\\') return path;
+    std::string plain = path.substr(0, 2);
+    for (const std::string& part : PathComponents(path)) {
+        std::string next = plain + "\\" + part;
+        if (part.find('~') != std::string::npos && part.find_first_of(":*?\"<>|") == std::string::npos) {
+            platform::FindDataA data;
+            platform::FindHandle raw = 0;
+            if (os.fs.FindFirstFileA(next, data, raw)) {
+                platform::UniqueFind find(&os.fs, raw);
+                std::string name = data.name;
+                if (!name.empty()) platform::AnsiUpperInPlace(&name[0]);
+                next = plain + "\\" + name;
+            }
+        }
+        plain = next;
+    }
+    return plain;
+}
+
 }  // namespace expand
 
 namespace engine {

@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
+#include "platform/platform.h"
 #include "platform/registry.h"
 
 namespace expand {
@@ -85,5 +87,19 @@ size_t FindPathComponent(const std::string& path, const std::string& name);
 // opened counts as present when `deniedKeyIsPresent`.
 bool RegistryEntryExists(platform::IRegistry& reg, const char* text, bool isValue, uint32_t view,
                          bool deniedKeyIsPresent);
+
+// The parts of "X:\A\B" after the drive: {"A", "B"} (a trailing "\" adds no part).
+std::vector<std::string> PathComponents(const std::string& path);
+
+// A part that Windows reads as some other name than it shows ("A." or "A " for "A", a
+// stream of a folder such as "A::$INDEX_ALLOCATION"), or a pattern.
+bool IsAmbiguousComponent(const std::string& part);
+
+// `path` ("X:\...") with every part that holds a "~" and names something that exists
+// replaced, from the drive down, by the long name the file system gives it, upper case:
+// the 8.3 spelling of a folder ("C:\PROGRA~1") is another name of that same folder, which
+// a table of folders must meet in its long form. Parts with a pattern or a stream are
+// left as written.
+std::string LongFormPath(platform::Platform& os, const std::string& path);
 
 }  // namespace expand

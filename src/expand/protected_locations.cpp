@@ -318,11 +318,30 @@ void ProtectedLocations::Resolve() {
     for (const std::string& h : holders) folders_.emplace(h, kHolder);
 }
 
+// `path` without the stream part of any component ("A::$INDEX_ALLOCATION" is the folder A
+// itself): what is left names the object the stream belongs to.
+static std::string WithoutStreams(const char* path) {
+    const size_t driveColon =
+        std::strncmp(path, "\\\\?\\", 4) == 0 || std::strncmp(path, "\\\\.\\", 4) == 0 ? 5 : 1;
+    std::string out;
+    bool inStream = false;
+    for (size_t i = 0; path[i] != '\0'; ++i) {
+        const char ch = path[i];
+        if (ch == '\\' || ch == '/')
+            inStream = false;
+        else if (ch == ':' && i != driveColon)
+            inStream = true;
+        if (!inStream) out += ch;
+    }
+    return out;
+}
+
 const char* ProtectedLocations::FolderReason(const char* path) {
     if (path == nullptr) return nullptr;
-    std::string canonical = Canonical(path);
+    std::string canonical = Canonical(WithoutStreams(path).c_str());
     if (IsDriveRoot(canonical)) return Refused(path, kDriveRoot);
     if (canonical.empty()) return nullptr;
+    canonical = LongFormPath(os_, canonical);
     if (!resolved_) Resolve();
     auto it = folders_.find(canonical);
     return it != folders_.end() ? Refused(path, it->second.c_str()) : nullptr;

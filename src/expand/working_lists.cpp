@@ -308,6 +308,14 @@ uint32_t WorkingListBuilder::FileTree(const char* path) {
                   kFileTreeTag, text);
         return kErrorInvalidParameter;
     }
+    // A stream is some file's or folder's content under another name, never a product object.
+    if (std::strchr(text + 2, ':') != nullptr) {
+        EngineLog(3, "%s: AddFileTree: '%s' names a stream, not listed", kFileTreeTag, text);
+        return kErrorInvalidName;
+    }
+    // Listed, checked and removed under its long name, the one every table knows it by.
+    const std::string longForm = expand::LongFormPath(os_, text);
+    if (longForm.size() < sizeof(text)) std::strcpy(text, longForm.c_str());
 
     uint32_t attributes = os_.fs.GetFileAttributesA(text);
     if (attributes == kInvalidFileAttributes) return os_.sys.GetLastError();

@@ -161,6 +161,16 @@ bool SimFileSystem::Refuse(uint32_t code) {
     return false;
 }
 
+// A name in a folder is its long name or, as on a volume that makes them, its 8.3 name.
+std::shared_ptr<SimFileSystem::Node> SimFileSystem::Child(const Node& dir, const std::string& name) {
+    auto it = dir.children.find(Fold(name));
+    if (it != dir.children.end()) return it->second;
+    if (name.find('~') == std::string::npos) return nullptr;
+    for (const auto& [folded, child] : dir.children)
+        if (!child->shortName.empty() && Fold(child->shortName) == Fold(name)) return child;
+    return nullptr;
+}
+
 SimFileSystem::Lookup SimFileSystem::Resolve(const std::string& path, bool followLast, int depth) const {
     Lookup r;
     std::vector<std::string> parts;
@@ -179,8 +189,7 @@ SimFileSystem::Lookup SimFileSystem::Resolve(const std::string& path, bool follo
     }
     std::shared_ptr<Node> dir = drive->second;
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        auto it = dir->children.find(Fold(parts[i]));
-        std::shared_ptr<Node> next = it == dir->children.end() ? nullptr : it->second;
+        std::shared_ptr<Node> next = Child(*dir, parts[i]);
         if (next && next->IsLink()) {
             // A link inside a name is always passed through, as the object manager does.
             if (depth >= kMaxLinkDepth) {
@@ -198,8 +207,7 @@ SimFileSystem::Lookup SimFileSystem::Resolve(const std::string& path, bool follo
     }
     r.parent = dir;
     r.leaf = parts.back();
-    auto it = dir->children.find(Fold(r.leaf));
-    if (it != dir->children.end()) r.node = it->second;
+    r.node = Child(*dir, r.leaf);
     if (followLast && r.node && r.node->IsLink()) {
         if (depth >= kMaxLinkDepth) return Lookup{kErrorCantResolveFilename, nullptr, nullptr, {}, r.drive};
         return Resolve(r.node->linkTarget, true, depth + 1);

@@ -156,6 +156,7 @@ class SimFileSystem : public IFileSystem {
 
     bool Fail(const char* call);
     bool Refuse(uint32_t code);
+    static std::shared_ptr<Node> Child(const Node& dir, const std::string& name);
     // Links inside the path are passed through; one at its end only with `followLast`.
     Lookup Resolve(const std::string& path, bool followLast = false, int depth = 0) const;
     uint32_t ShareConflict(const Node* node, uint32_t access, uint32_t share) const;
