@@ -121,24 +121,28 @@ bool IsMachineAccount(const std::string& sid) {
            platform::EqualSidText(sid, "S-1-5-18") || platform::EqualSidText(sid, kTrustedInstallerSid);
 }
 
+bool GrantsStandardUser(const std::string& owner, const std::string& dacl, uint32_t rights) {
+    if (!IsMachineAccount(owner)) return true;
+    std::vector<platform::AceText> aces;
+    if (dacl.empty() || !platform::ParseDaclText(dacl, aces)) return true;  // no list lets everybody in
+    rights |= platform::kGenericAll;
+    for (const platform::AceText& ace : aces) {
+        if (ace.type != platform::kAccessAllowedAceType || (ace.flags & platform::kInheritOnlyAce)) continue;
+        if (IsMachineAccount(ace.sid) || platform::EqualSidText(ace.sid, kCreatorOwnerSid)) continue;
+        if (ace.mask & rights) return true;
+    }
+    return false;
+}
+
 bool UserCanChange(platform::Platform& os, platform::FileHandle object, bool isTarget) {
     std::string owner, dacl;
     if (os.sec.GetFileSecurityInfo(object,
                                    platform::kOwnerSecurityInformation | platform::kDaclSecurityInformation,
                                    &owner, &dacl) != kErrorSuccess)
         return true;
-    if (!IsMachineAccount(owner)) return true;
-    std::vector<platform::AceText> aces;
-    if (dacl.empty() || !platform::ParseDaclText(dacl, aces)) return true;  // no list lets everybody in
-    uint32_t risky = platform::kDeleteAccess | platform::kWriteDac | platform::kWriteOwner |
-                     platform::kGenericAll | kFileDeleteChild;
+    uint32_t risky = platform::kDeleteAccess | platform::kWriteDac | platform::kWriteOwner | kFileDeleteChild;
     if (isTarget) risky |= platform::kGenericWrite | kFileWriteData | kFileAppendData;
-    for (const platform::AceText& ace : aces) {
-        if (ace.type != platform::kAccessAllowedAceType || (ace.flags & platform::kInheritOnlyAce)) continue;
-        if (IsMachineAccount(ace.sid) || platform::EqualSidText(ace.sid, kCreatorOwnerSid)) continue;
-        if (ace.mask & risky) return true;
-    }
-    return false;
+    return GrantsStandardUser(owner, dacl, risky);
 }
 
 bool OwnedByMachineAccount(platform::Platform& os, const std::string& path) {

@@ -55,6 +55,11 @@ constexpr uint32_t kHeldFolderShare = platform::kFileShareRead | platform::kFile
 // The accounts a standard user cannot act as.
 bool IsMachineAccount(const std::string& sid);
 
+// Whether the owner or an entry of the access list (DACL text) that applies to the object
+// itself lets someone who is not Administrators, SYSTEM or TrustedInstaller use one of
+// `rights` (GENERIC_ALL always counts); true for no list or one that cannot be read.
+bool GrantsStandardUser(const std::string& owner, const std::string& dacl, uint32_t rights);
+
 // Whether a standard user could change what the name of an object leads to: own it, delete
 // or rename it (DELETE, a folder's FILE_DELETE_CHILD), rewrite its access list or owner, or
 // (the object itself, `isTarget`) write it. Reads the owner and access list on `object`,

@@ -6,6 +6,7 @@
 #include "detect/detector.h"
 #include "engine/cnuke.h"
 #include "engine/engine_log.h"
+#include "expand/registry_trust.h"
 #include "platform/common.h"
 
 namespace engine {
@@ -76,6 +77,8 @@ void CNuke::ReadRegistryForRemovalRetry() {
     platform::UniqueRegKey key(&os_.reg, raw);
     retryKeyFound = 1;
     if (detector != nullptr && !detector->productName.empty()) return;
+    // The name it holds goes into every file entry, as the detected one would.
+    if (!expand::MachineWroteKey(os_, platform::kHkeyLocalMachine, kMarkerKey, key.get(), kTag)) return;
 
     // One byte more than the value may fill, so that data stored without a terminator
     // still ends inside the buffer.

@@ -6,6 +6,7 @@
 
 #include "engine/engine_log.h"
 #include "expand/path_helpers.h"
+#include "expand/registry_trust.h"
 #include "platform/ansi.h"
 
 namespace detect {
@@ -130,6 +131,8 @@ bool CDetector::RetrieveAuAProductName() {
         return false;
     }
     UniqueRegKey key(&os_.reg, raw);
+    // The name goes into every file entry of the run: only the machine may have written it.
+    if (!expand::MachineWroteKey(os_, kHkeyLocalMachine, kAgentKey, key.get(), kTag)) return false;
     std::string name;
     if (!ReadFixedText(os_.reg, key.get(), "ProductName", kNameBufferBytes, name)) {
         EngineLog(3, "%s: RetrieveAuAProductName: RegQueryValueEx failed for 'ProductName'", kTag);
@@ -149,6 +152,8 @@ void CDetector::RetrievePLXProductName() {
             kTag);
     } else {
         UniqueRegKey key(&os_.reg, raw);
+        // The number chooses the key the name is read from.
+        if (!expand::MachineWroteKey(os_, kHkeyLocalMachine, kPlxKey, key.get(), kTag)) return;
         uint32_t number = 0;
         uint32_t type = kRegNone;
         uint32_t size = sizeof(number);
@@ -172,6 +177,7 @@ void CDetector::RetrievePLXProductName() {
         return;
     }
     UniqueRegKey key(&os_.reg, raw);
+    if (!expand::MachineWroteKey(os_, kHkeyLocalMachine, productKey.c_str(), key.get(), kTag)) return;
     std::string name;
     if (!ReadFixedText(os_.reg, key.get(), "ProductName", kNameBufferBytes, name)) {
         EngineLog(3, "%s: RetrievePLXProductName: RegQueryValueEx failed for 'ProductName'", kTag);
@@ -273,14 +279,18 @@ bool CDetector::ReadAuAInstallPath() {
     RegKey raw = 0;
     if (os_.reg.OpenKeyEx(kHkeyLocalMachine, kAgentKey, kKeyRead, raw) != 0) return false;
     UniqueRegKey key(&os_.reg, raw);
-    return ReadWholeText(os_.reg, key.get(), "InstallPath", rootInstallPath);
+    // The root folder is taken whole with --removeall: only the machine may have named it.
+    return expand::MachineWroteKey(os_, kHkeyLocalMachine, kAgentKey, key.get(), "CDetector::ReadAuAInstallPath") &&
+           ReadWholeText(os_.reg, key.get(), "InstallPath", rootInstallPath);
 }
 
 bool CDetector::ReadInstallationRootDirectory() {
     RegKey raw = 0;
     if (os_.reg.OpenKeyEx(kHkeyLocalMachine, kVendorKey, kKeyRead, raw) != 0) return false;
     UniqueRegKey key(&os_.reg, raw);
-    return ReadWholeText(os_.reg, key.get(), "InstallationRootDirectory", rootInstallPath);
+    return expand::MachineWroteKey(os_, kHkeyLocalMachine, kVendorKey, key.get(),
+                                   "CDetector::ReadInstallationRootDirectory") &&
+           ReadWholeText(os_.reg, key.get(), "InstallationRootDirectory", rootInstallPath);
 }
 
 uint32_t CDetector::CheckInstallationPath() {

@@ -11,7 +11,9 @@
 #include "expand/handlers_internal.h"
 #include "expand/path_helpers.h"
 #include "expand/protected_locations.h"
+#include "expand/registry_trust.h"
 #include "platform/ansi.h"
+#include "platform/environment_text.h"
 
 namespace engine {
 
@@ -43,29 +45,37 @@ struct ParsedRegText {
     const char* ValueName() const { return last != nullptr ? last : ""; }
 };
 
-// The string content of a value read with SHGetValueA (the default view). kNotString for
-// data that is not a string; 0 with an empty text for a value that is missing or empty.
+// The string content of a value, as SHGetValueA gives it: REG_EXPAND_SZ data expanded, in
+// the default view. kNotString for data that is not a string; 0 with an empty text for a
+// value that is missing or empty. `emptyString` (when given) tells an existing empty string
+// from a missing value. With `keyOut`, the key is opened with READ_CONTROL as well and handed
+// back, so that who could have written the value is judged on the key it was read from.
 constexpr uint32_t kNotString = kErrorInvalidData;
 
-// `emptyString` (when given) tells an existing empty REG_SZ value from a missing one.
-uint32_t ReadStringValue(IRegistry& reg, const ParsedRegText& value, std::string& out, uint32_t* sizeAfter,
-                         bool* emptyString = nullptr) {
+uint32_t ReadStringValue(Platform& os, const ParsedRegText& value, std::string& out, uint32_t* sizeAfter,
+                         bool* emptyString = nullptr, UniqueRegKey* keyOut = nullptr) {
     out.clear();
     if (emptyString != nullptr) *emptyString = false;
+    RegKey raw = 0;
+    const uint32_t access = kKeyQueryValue | (keyOut != nullptr ? kReadControl : 0u);
+    if (os.reg.OpenKeyEx(value.root, value.KeyPath(), access, raw) != 0) return 0;
+    UniqueRegKey key(&os.reg, raw);
     uint32_t type = 0, size = 0;
-    if (reg.SHGetValue(value.root, value.KeyPath(), value.ValueName(), &type, nullptr, &size) != 0) return 0;
+    if (os.reg.QueryValueEx(key.get(), value.ValueName(), &type, nullptr, &size) != 0) return 0;
+    const bool text = type == kRegSz || type == kRegExpandSz;
     if (size == 0) {
-        if (emptyString != nullptr) *emptyString = type == kRegSz;
+        if (emptyString != nullptr) *emptyString = text;
         return 0;
     }
-    if (type != kRegSz) return kNotString;
+    if (!text) return kNotString;
     std::vector<char> buffer(size + 1u, '\0');
-    uint32_t code =
-        reg.SHGetValue(value.root, value.KeyPath(), value.ValueName(), &type, buffer.data(), &size);
+    uint32_t code = os.reg.QueryValueEx(key.get(), value.ValueName(), &type, buffer.data(), &size);
     if (sizeAfter != nullptr) *sizeAfter = size;
     if (code != 0) return code;
     out = buffer.data();
+    if (type == kRegExpandSz) out = ExpandEnvironmentText(os.sys, out);
     if (emptyString != nullptr) *emptyString = out.empty();
+    if (keyOut != nullptr) *keyOut = std::move(key);
     return 0;
 }
 
@@ -83,6 +93,45 @@ static uint32_t InsertKey(CNuke& nuke, TSet& list, const char* tag, const char* 
     return list.Insert(text);
 }
 
+// Whether the text of a BY_REFERENCE value may go into `list`. A value of a key a standard
+// user can change names nothing; one of a user's own hive names only files inside that
+// user's profile and keys of that same hive: it must not reach what the user could not.
+static bool ValueMayName(CNuke& nuke, Platform& os, const ParsedRegText& value, RegKey key, const TSet& list,
+                         const std::string& content) {
+    static const char* const kTag = "CNuke::ListRegValueData";
+    std::string keyText = value.rootName != nullptr ? value.rootName : "";
+    if (value.keyPath != nullptr) keyText += std::string("\\") + value.keyPath;
+    switch (expand::WritersOfKey(os, value.root, value.keyPath, key)) {
+        case expand::KeyWriters::kMachine:
+            return true;
+        case expand::KeyWriters::kAnyone:
+            expand::LogKeyNotTrusted(kTag, keyText);
+            return false;
+        case expand::KeyWriters::kOneUser:
+            break;
+    }
+    const char* why = "a user's own hive names only that user's files and keys";
+    if (&list == &nuke.fileList || &list == &nuke.removeFileList || &list == &nuke.ignoreFileList) {
+        if (expand::IsInsideFolder(os, content, expand::HiveProfile(os, value.root, value.keyPath))) return true;
+        why = "it lies outside that user's profile";
+    } else if (&list == &nuke.regKeyList || &list == &nuke.removeRegKeyList || &list == &nuke.ignoreRegKeyList ||
+               &list == &nuke.regValueList || &list == &nuke.removeRegValueList ||
+               &list == &nuke.ignoreRegValueList) {
+        ParsedRegText named;
+        const auto hive = [](const char* path) {
+            std::string p = path != nullptr ? path : "";
+            return p.substr(0, p.find('\\'));
+        };
+        if (named.Parse(content.c_str()) == 0 && named.root == value.root &&
+            (value.root != kHkeyUsers ||
+             AnsiCompareNoCase(hive(named.keyPath).c_str(), hive(value.keyPath).c_str()) == 0))
+            return true;
+        why = "it lies outside that user's hive";
+    }
+    EngineLog(3, "%s: '%s' from '%s' is not used: %s", kTag, content.c_str(), keyText.c_str(), why);
+    return false;
+}
+
 uint32_t CNuke::ListRegValueData(TSet& list, char* data) {
     ParsedRegText value;
     if (uint32_t code = value.Parse(data)) return code;
@@ -90,7 +139,8 @@ uint32_t CNuke::ListRegValueData(TSet& list, char* data) {
 
     std::string content;
     uint32_t size = 0;
-    uint32_t code = ReadStringValue(os_.reg, value, content, &size);
+    UniqueRegKey key;
+    uint32_t code = ReadStringValue(os_, value, content, &size, nullptr, &key);
     if (code == kNotString) return code;
     if (code != 0) {
         EngineLog(2, "%s: ListRegValueData: SHGetValue failed len=%d", "CNuke::ListRegValueData",
@@ -98,6 +148,7 @@ uint32_t CNuke::ListRegValueData(TSet& list, char* data) {
         return code;
     }
     if (content.empty()) return 0;
+    if (!ValueMayName(*this, os_, value, key.get(), list, content)) return 0;
     // The registry key section takes the value's text as a key to remove whole.
     if (&list == &removeRegKeyList) return InsertKey(*this, list, "CNuke::ListRegValueData", content.c_str());
     return list.Insert(content.c_str());
@@ -178,7 +229,7 @@ uint32_t CNuke::MatchRegValueData(TSet& list, char* data) {
         if (uint32_t code = value.Parse(candidate)) return code;
         std::string content;
         bool emptyString = false;
-        if (uint32_t code = ReadStringValue(os_.reg, value, content, nullptr, &emptyString)) return code;
+        if (uint32_t code = ReadStringValue(os_, value, content, nullptr, &emptyString)) return code;
         // A missing value matches nothing; an empty string is still a string, which "*" matches.
         if (content.empty() && !emptyString) continue;
         if (!expand::MatchWildcard(content.c_str(), dataPattern)) continue;
@@ -292,6 +343,12 @@ void get_google_plugin_dir(platform::Platform& os, std::string& out) {
     uint32_t size = kMaxPathBuffer;
     if (os.reg.QueryValueEx(key.get(), "plugin_dir", nullptr, buffer, &size) != 0) {
         engine::EngineLog(3, "%s: RegQueryValue FAILED", "get_google_plugin_dir");
+        return;
+    }
+    // The user's own value: it may name a folder of that user's, nothing else.
+    if (!IsInsideFolder(os, buffer, HiveProfile(os, kHkeyCurrentUser, nullptr))) {
+        engine::EngineLog(3, "%s: '%s' from 'HKEY_CURRENT_USER\\SOFTWARE\\Google\\Google Desktop' is not used: %s",
+                          "get_google_plugin_dir", buffer, "it lies outside that user's profile");
         return;
     }
     out = buffer;

@@ -13,6 +13,7 @@
 #include "expand/handlers_internal.h"
 #include "expand/installer_guid.h"
 #include "expand/path_helpers.h"
+#include "expand/registry_trust.h"
 #include "platform/ansi.h"
 
 namespace engine {
@@ -467,7 +468,10 @@ void CNuke::ProductBasedMSIRemoval() {
         (void)GatherS1518ComponentKeys(packed);
 
         std::string package;
-        uint32_t read = ReadPropertyText(os_.reg, properties.get(), "LocalPackage", package);
+        // The file named goes at the restart: only the machine may have named it.
+        uint32_t read = expand::MachineWroteKey(os_, kHkeyLocalMachine, propertiesPath.c_str(), properties.get(), kTag)
+                            ? ReadPropertyText(os_.reg, properties.get(), "LocalPackage", package)
+                            : kErrorAccessDenied;
         // An empty value names no file.
         if (read == 0 && package.empty()) read = kErrorInvalidData;
         if (read == 0) {

@@ -3,11 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/cnuke.h"
 #include "engine/engine_log.h"
 #include "platform/ansi.h"
 #include "platform/common.h"
+#include "platform/environment_text.h"
 
 namespace expand {
 
@@ -297,6 +299,21 @@ bool RegistryEntryExists(platform::IRegistry& reg, const char* text, bool isValu
     const uint32_t rc =
         reg.QueryValueEx(handle.get(), defaultValue ? nullptr : valueName.c_str(), &type, nullptr, &size);
     return rc == 0 || rc == platform::kErrorMoreData;
+}
+
+std::string RegistryString(platform::Platform& os, platform::RegKey root, const char* keyPath, const char* name) {
+    platform::RegKey raw = 0;
+    if (os.reg.OpenKeyEx(root, keyPath, platform::kKeyRead | platform::kKeyWow64_64Key, raw) != 0) return {};
+    platform::UniqueRegKey key(&os.reg, raw);
+    uint32_t type = 0, size = 0;
+    if (os.reg.QueryValueEx(key.get(), name, &type, nullptr, &size) != 0 || size == 0 || size > 32768 ||
+        (type != platform::kRegSz && type != platform::kRegExpandSz)) {
+        return {};
+    }
+    std::vector<char> buffer(size + 1u, '\0');
+    if (os.reg.QueryValueEx(key.get(), name, &type, buffer.data(), &size) != 0) return {};
+    std::string value = buffer.data();
+    return type == platform::kRegExpandSz ? platform::ExpandEnvironmentText(os.sys, value) : value;
 }
 
 std::vector<std::string> PathComponents(const std::string& path) {

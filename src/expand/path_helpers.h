@@ -88,6 +88,9 @@ size_t FindPathComponent(const std::string& path, const std::string& name);
 bool RegistryEntryExists(platform::IRegistry& reg, const char* text, bool isValue, uint32_t view,
                          bool deniedKeyIsPresent);
 
+// A string value (REG_SZ or REG_EXPAND_SZ, expanded) in the 64-bit view; empty when missing.
+std::string RegistryString(platform::Platform& os, platform::RegKey root, const char* keyPath, const char* name);
+
 // The parts of "X:\A\B" after the drive: {"A", "B"} (a trailing "\" adds no part).
 std::vector<std::string> PathComponents(const std::string& path);
 

@@ -111,22 +111,6 @@ std::string Environment(Platform& os, const char16_t* name) {
     return Utf16ToAnsi(value);
 }
 
-// A string value (REG_SZ or REG_EXPAND_SZ, expanded) in the 64-bit view; empty when missing.
-std::string RegistryString(Platform& os, RegKey root, const char* keyPath, const char* name) {
-    RegKey raw = 0;
-    if (os.reg.OpenKeyEx(root, keyPath, kKeyRead | kKeyWow64_64Key, raw) != 0) return {};
-    UniqueRegKey key(&os.reg, raw);
-    uint32_t type = 0, size = 0;
-    if (os.reg.QueryValueEx(key.get(), name, &type, nullptr, &size) != 0 || size == 0 || size > 32768 ||
-        (type != kRegSz && type != kRegExpandSz)) {
-        return {};
-    }
-    std::vector<char> buffer(size + 1u, '\0');
-    if (os.reg.QueryValueEx(key.get(), name, &type, buffer.data(), &size) != 0) return {};
-    std::string value = buffer.data();
-    return type == kRegExpandSz ? platform::ExpandEnvironmentText(os.sys, value) : value;
-}
-
 // The names of the directories directly inside `folder` ("." and ".." left out).
 std::vector<std::string> Subfolders(Platform& os, const std::string& folder) {
     std::vector<std::string> names;

@@ -139,30 +139,34 @@ TEST_F(MacroHandlers, EachMacroResolvesItsFolder) {
     machine.shell.folders[kCsidlSystem] = "C:\\Windows\\SysWOW64";
     machine.registry.SetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
                                "ProgramFilesDir", "C:\\Program Files", View::K64);
+    machine.system.environment[u"USERPROFILE"] = u"C:\\Users\\Tester";
     machine.registry.SetString("HKEY_CURRENT_USER\\SOFTWARE\\Google\\Google Desktop", "plugin_dir",
-                               "C:\\Gadgets", View::K64);
+                               "C:\\Users\\Tester\\Gadgets", View::K64);
     struct Case {
         const char* data;
-        const char* expected;
+        Strings expected;
     } cases[] = {
-        {"%COMMON_APPDATA%\\KELVARIS", "C:\\PROGRAMDATA\\KELVARIS"},
+        {"%COMMON_APPDATA%\\KELVARIS", {"C:\\PROGRAMDATA\\KELVARIS"}},
         {"%COMMON_PROGRAMS%\\KELVARIS",
-         "C:\\PROGRAMDATA\\MICROSOFT\\WINDOWS\\START MENU\\PROGRAMS\\KELVARIS"},
-        {"%COMMON_STARTMENU%\\KELVARIS", "C:\\PROGRAMDATA\\MICROSOFT\\WINDOWS\\START MENU\\KELVARIS"},
+         {"C:\\PROGRAMDATA\\MICROSOFT\\WINDOWS\\START MENU\\PROGRAMS\\KELVARIS"}},
+        {"%COMMON_STARTMENU%\\KELVARIS", {"C:\\PROGRAMDATA\\MICROSOFT\\WINDOWS\\START MENU\\KELVARIS"}},
         {"%COMMON_STARTUP%\\K.LNK",
-         "C:\\PROGRAMDATA\\MICROSOFT\\WINDOWS\\START MENU\\PROGRAMS\\STARTUP\\K.LNK"},
-        {"%PROGRAM_FILES%\\KELVARIS", "C:\\PROGRAM FILES (X86)\\KELVARIS"},
-        {"%PROGRAM_FILES_64%\\KELVARIS", "C:\\PROGRAM FILES\\KELVARIS"},
-        {"%SYSTEM%\\KV.DLL", "C:\\WINDOWS\\SYSWOW64\\KV.DLL"},
-        {"%WINDOWS%\\KV.INI", "C:\\WINDOWS\\KV.INI"},
-        {"%GOOGLE_GADGETS%\\KV", "C:\\GADGETS\\KV"},
-        {"%ALTSTARTUP%\\KV.LNK", "%ALTSTARTUP%\\KV.LNK"},  // no such folder since Windows Vista
+         {"C:\\PROGRAMDATA\\MICROSOFT\\WINDOWS\\START MENU\\PROGRAMS\\STARTUP\\K.LNK"}},
+        {"%PROGRAM_FILES%\\KELVARIS", {"C:\\PROGRAM FILES (X86)\\KELVARIS"}},
+        {"%PROGRAM_FILES_64%\\KELVARIS", {"C:\\PROGRAM FILES\\KELVARIS"}},
+        {"%SYSTEM%\\KV.DLL", {"C:\\WINDOWS\\SYSWOW64\\KV.DLL"}},
+        {"%WINDOWS%\\KV.INI", {"C:\\WINDOWS\\KV.INI"}},
+        // A folder in one profile stands for the same folder in every profile.
+        {"%GOOGLE_GADGETS%\\KV",
+         {"C:\\USERS\\ALICE\\GADGETS\\KV", "C:\\USERS\\BOB\\GADGETS\\KV", "C:\\USERS\\PUBLIC\\GADGETS\\KV",
+          "C:\\USERS\\TESTER\\GADGETS\\KV"}},
+        {"%ALTSTARTUP%\\KV.LNK", {"%ALTSTARTUP%\\KV.LNK"}},  // no such folder since Windows Vista
     };
     for (const Case& c : cases) {
         engine::TSet out;
         handlers_test::Data d(c.data);
         EXPECT_EQ(nuke.ExpandFileMacro(out, d.get()), 0u) << c.data;
-        EXPECT_EQ(handlers_test::Items(out), Strings{c.expected}) << c.data;
+        EXPECT_EQ(handlers_test::Items(out), c.expected) << c.data;
     }
 }
 

@@ -59,7 +59,7 @@ TEST_F(RegistryHandlers, ValueByReferenceListsTheStringItHolds) {
 }
 
 TEST_F(RegistryHandlers, ValueByReferenceReportsAFailedRead) {
-    machine.faults.Fail("SHGetValueA", kErrorAccessDenied, 1, 1);  // the size query succeeds
+    machine.faults.Fail("RegQueryValueExA", kErrorAccessDenied, 1, 1);  // the size query succeeds
     EXPECT_EQ(Handle(&CNuke::ListRegValueData, "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\INSTALLDIR"),
               kErrorAccessDenied);
     EXPECT_TRUE(Listed().empty());
@@ -190,9 +190,16 @@ TEST(GooglePluginDir, ReadFromTheUsersKeyOrLeftEmpty) {
     t.machine.registry.CreatePath(key, View::K64);
     expand::get_google_plugin_dir(t.machine.platform(), dir);
     EXPECT_EQ(dir, "");
-    t.machine.registry.SetString(key, "plugin_dir", "C:\\Gadgets", View::K64);
+    t.machine.system.environment[u"USERPROFILE"] = u"C:\\Users\\Tester";
+    t.machine.registry.SetString(key, "plugin_dir", "C:\\Users\\Tester\\Gadgets", View::K64);
     expand::get_google_plugin_dir(t.machine.platform(), dir);
-    EXPECT_EQ(dir, "C:\\Gadgets");
+    EXPECT_EQ(dir, "C:\\Users\\Tester\\Gadgets");
+    // The user's own key names a folder of that user's only.
+    for (const char* outside : {"C:\\Gadgets", "C:\\Users\\Tester\\..\\Other", "C:\\Users\\Tester2"}) {
+        t.machine.registry.SetString(key, "plugin_dir", outside, View::K64);
+        expand::get_google_plugin_dir(t.machine.platform(), dir);
+        EXPECT_EQ(dir, "") << outside;
+    }
     t.machine.registry.SetString(key, "plugin_dir", "C:\\" + std::string(300, 'G'), View::K64);
     expand::get_google_plugin_dir(t.machine.platform(), dir);
     EXPECT_EQ(dir, "");

@@ -28,7 +28,8 @@ enum class View { K32, K64 };
 // rights refused to everyone (DELETE, KEY_SET_VALUE, ...) until the access list is rewritten.
 struct SimKeySecurity {
     std::string ownerSid = "S-1-5-32-544";
-    std::string sddl;
+    // As machine keys have it: Administrators and SYSTEM may do anything, Users only read.
+    std::string sddl = "D:(A;CI;0xf003f;;;S-1-5-32-544)(A;CI;0xf003f;;;S-1-5-18)(A;CI;0x20019;;;S-1-5-32-545)";
     uint32_t deniedAccess = 0;
 };
 
