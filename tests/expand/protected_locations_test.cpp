@@ -31,6 +31,12 @@ class ProtectedTable : public ::testing::Test {
             "NT\\CurrentVersion\\ProfileList\\S-1-5-21-7-1002",
             "ProfileImagePath", "%ProfileDrive%\\Profiles\\Bob", View::K64, platform::kRegExpandSz);
         m.system.environment[u"ProfileDrive"] = u"D:";
+        for (const char* d : {"C:\\Program Files\\Common Files", "C:\\Program Files (x86)"}) {
+            ASSERT_TRUE(m.files.CreateDirectories(d));
+        }
+        m.files.SetShortName("C:\\Program Files", "PROGRA~1");
+        m.files.SetShortName("C:\\Program Files\\Common Files", "COMMON~1");
+        m.files.SetShortName("C:\\Program Files (x86)", "PROGRA~2");
     }
     SimMachine m;
     expand::ProtectedLocations table{m.platform()};
@@ -42,7 +48,9 @@ TEST_F(ProtectedTable, MachineFoldersAreProtectedInEverySpelling) {
           "C:\\Windows\\SysWOW64", "C:\\Windows\\System32\\..", "\\\\?\\C:\\Windows", "C:\\Program Files",
           "C:\\PROGRAM FILES (X86)\\", "C:\\Program Files\\Common Files",
           "C:\\Program Files (x86)\\Common Files", "C:\\ProgramData", "C:\\Users",
-          "C:\\Program Files (x86)\\Kelvaris\\..", "C:\\Windows\\.\\System32"}) {
+          "C:\\Program Files (x86)\\Kelvaris\\..", "C:\\Windows\\.\\System32", "C:\\PROGRA~1\\COMMON~1",
+          "C:\\Program Files::$INDEX_ALLOCATION\\Common Files", "C:\\Windows\\System32::$INDEX_ALLOCATION",
+          "\\\\?\\C:\\PROGRA~2"}) {
         EXPECT_NE(nullptr, table.FolderReason(p)) << p;
     }
     EXPECT_STREQ("root of a drive", table.FolderReason("C:\\"));

@@ -140,6 +140,9 @@ TEST_F(WorkingListsTest, FileTreeDropsWhatDoesNotExistAndRefusesPathsBeyondAFold
         {"KELVARIS", true},
         {"\\WINDOWS", true},
         {"", true},
+        // A stream is another name of what it belongs to: here the folder that holds system32.
+        {"C:\\PROGRAM FILES\\KELVARIS\\A.DLL:X", false},
+        {"C:\\WINDOWS::$INDEX_ALLOCATION\\SYSTEM32", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
@@ -149,6 +152,13 @@ TEST_F(WorkingListsTest, FileTreeDropsWhatDoesNotExistAndRefusesPathsBeyondAFold
     }
     EXPECT_TRUE(nuke.fileList.IsEmpty());
     EXPECT_EQ(7, Logged("is not a full path below a drive's root, not listed"));
+    EXPECT_EQ(2, Logged("names a stream, not listed"));
+
+    // An 8.3 name is listed, checked and removed in its long form.
+    m.files.SetShortName("C:\\Program Files", "PROGRA~1");
+    m.files.SetShortName("C:\\Program Files\\Kelvaris", "KELVAR~1");
+    EXPECT_EQ(0u, nuke.AddFileTree("C:\\PROGRA~1\\KELVAR~1\\A.DLL"));
+    EXPECT_TRUE(nuke.fileList.Contains("C:\\PROGRAM FILES\\KELVARIS\\A.DLL"));
 }
 
 TEST_F(WorkingListsTest, FileTreeSkipsChildrenTooLongForAPath) {
