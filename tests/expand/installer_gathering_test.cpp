@@ -280,6 +280,17 @@ TEST_F(InstallerGatheringTest, ProductWithoutCachedPackageStillHasItsKeysListed)
                        "retrieve failed with error '2'..."));
 }
 
+TEST_F(InstallerGatheringTest, ACachedPackageNamedInAKeyAStandardUserCanWriteIsNotListed) {
+    RegisterMaker();
+    const std::string properties = kHklm + kProducts + "\\" + Packed(kMakerCode) + "\\InstallProperties";
+    m.registry.SecurityOf(properties, View::K64)->sddl += "(A;;0x2;;;S-1-5-32-545)";
+    nuke.ProductBasedMSIRemoval();
+    EXPECT_EQ(MakerKeys().size(), nuke.removeRegKeyList.Count());
+    EXPECT_TRUE(nuke.fileList.IsEmpty());
+    EXPECT_TRUE(Logged(3, "CNuke::ProductBasedMSIRemoval: values of '" + properties +
+                              "' are not used: a standard user can change that key"));
+}
+
 TEST_F(InstallerGatheringTest, WithoutMakerProductsOnlyFoldersAndCachesAddAndWithoutTheAreaNothingRuns) {
     Register({kOtherCode, kOtherUpgrade, "Kelvari Ltd", "C:\\x.msi", {}});
     m.registry.SetString(kHklm + kFolders, "C:\\Kelvaris\\", "", View::K64);

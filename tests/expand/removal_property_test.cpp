@@ -1,7 +1,8 @@
 // Over many generated machines and configurations: the run deletes or queues only what its
 // working lists hold; nothing an ignore entry covers, no directory kept because it holds
 // such an object, nothing reached through a link a user planted, and no protected location
-// is listed whole, deleted, queued or has its access list changed.
+// is listed whole, deleted, queued or has its access list changed; nothing a value of a key a
+// standard user can write names is touched.
 #include <algorithm>
 #include <map>
 #include <random>
@@ -68,7 +69,7 @@ struct World {
     // What the configuration ignores, as written in it.
     std::vector<std::string> ignoreKeys, ignoreValues, ignoreFiles;
     std::string config;
-    int links = 0, protectedEntries = 0, inherited = 0;
+    int links = 0, protectedEntries = 0, inherited = 0, steered = 0;
 };
 
 // What no run may change: system files a planted link points at, and keys that are
@@ -111,6 +112,13 @@ class Generator {
             if (Chance(20)) {
                 const std::string& k = keys[Pick(static_cast<int>(keys.size()))];
                 m.registry.SecurityOf(k, View::K64)->deniedAccess = platform::kDelete;
+            }
+            // A key that Users may write, whose value names what a user wants gone.
+            if (mode != 2 && Chance(30)) {
+                m.registry.SetString(root, "Target", Chance(50) ? kVictimFolder : kSystemFiles[Pick(3)], View::K32);
+                m.registry.SecurityOf(root, View::K32)->sddl += "(A;;0x2;;;S-1-5-32-545)";
+                s.file += "remove=REG_VALUE,BY_REFERENCE," + root + "\\Target\n";
+                ++w.steered;
             }
             if (Chance(80)) s.regKey += "remove=REG_KEY,BY_VALUE," + root + "\n";
             for (const auto& k : keys)
@@ -331,7 +339,7 @@ struct Attacker {
 
 TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
     int deletedKeys = 0, deletedValues = 0, queued = 0, protectedObjects = 0, links = 0, protectedEntries = 0,
-        inherited = 0, attacks = 0;
+        inherited = 0, attacks = 0, steered = 0;
     for (uint32_t seed = 1; seed <= 150; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         SimMachine m;
@@ -346,6 +354,7 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
         links += w.links;
         protectedEntries += w.protectedEntries;
         inherited += w.inherited;
+        steered += w.steered;
         std::map<std::string, std::string> systemBefore;
         for (const std::string& p : {std::string("C:\\Windows\\System32"), std::string(kSystemFiles[0]),
                                      std::string(kSystemFiles[1]), std::string(kSystemFiles[2])})
@@ -456,6 +465,7 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
     EXPECT_GT(protectedEntries, 50);
     EXPECT_GT(inherited, 500);
     EXPECT_GT(attacks, 150);
+    EXPECT_GT(steered, 50);
     RecordProperty("deletedKeys", deletedKeys);
     RecordProperty("deletedValues", deletedValues);
 }
