@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # A configuration that names protected locations themselves — the program-files folder, the
-# drive root, the user's roaming folder, a registry value holding the x86 program-files
-# folder, HKLM\SOFTWARE\Microsoft and the user's Software key — next to a product folder and
-# key below them. Under Wine with the real sweeptool.exe --NOGUI --noreboot and a restart:
+# drive root, the user's roaming folder, registry values holding the x86 program-files folder
+# (also by its 8.3 name and as a stream), HKLM\SOFTWARE\Microsoft and the user's Software
+# key — next to a product folder and key below them. Under Wine with the real sweeptool.exe --NOGUI --noreboot and a restart:
 # the protected locations and everything else in them stay, the product's own entries go.
 set -uo pipefail
 build=${1:?build folder with sweeptool.exe}
@@ -22,6 +22,10 @@ put "$c/keep.txt"
 put "$c/users/$user/AppData/Roaming/OtherApp/settings.ini"
 # REG_VALUE entries read the default (32-bit) view, REG_KEY entries find keys in the 64-bit one.
 wine reg add 'HKLM\SOFTWARE\Kelvaris Probe Paths' /v InstallDir /t REG_SZ /d 'C:\Program Files (x86)' /f /reg:32 >/dev/null 2>&1
+# The same folder by its 8.3 name and as a stream of itself: each spelling is that folder.
+short=$(wine cmd /c 'dir /x C:\' 2>/dev/null | tr -d '\r' | sed -n 's/.*<DIR> *\([^ ]*~[^ ]*\) *Program Files (x86)$/\1/p')
+wine reg add 'HKLM\SOFTWARE\Kelvaris Probe Paths' /v ShortDir /t REG_SZ /d "C:\\$short" /f /reg:32 >/dev/null 2>&1
+wine reg add 'HKLM\SOFTWARE\Kelvaris Probe Paths' /v StreamDir /t REG_SZ /d 'C:\Program Files (x86)::$INDEX_ALLOCATION' /f /reg:32 >/dev/null 2>&1
 wine reg add 'HKLM\SOFTWARE\Kelvaris Probe' /v Version /t REG_SZ /d 1 /f /reg:64 >/dev/null 2>&1
 wine reg add 'HKCU\Software\OtherApp' /v Keep /t REG_SZ /d 1 /f >/dev/null 2>&1
 
@@ -41,9 +45,12 @@ remove=FILE_NAME_EXPAND,BY_VALUE,%PROGRAM_FILES%
 remove=FILE_NAME,BY_VALUE,C:\
 remove=FILE_NAME_EXPAND,BY_VALUE,%APPDATA%
 remove=REG_VALUE,BY_REFERENCE,HKEY_LOCAL_MACHINE\SOFTWARE\Kelvaris Probe Paths\InstallDir
+remove=REG_VALUE,BY_REFERENCE,HKEY_LOCAL_MACHINE\SOFTWARE\Kelvaris Probe Paths\ShortDir
+remove=REG_VALUE,BY_REFERENCE,HKEY_LOCAL_MACHINE\SOFTWARE\Kelvaris Probe Paths\StreamDir
 remove=FILE_NAME_EXPAND,BY_VALUE,%PROGRAM_FILES%\Kelvaris Probe
 CFG
 
+e2e_check "Wine gives Program Files (x86) an 8.3 name ($short)" test -n "$short"
 code=$(wine_exit_code 'C:\Tools\sweeptool.exe' --NOGUI --noreboot)
 e2e_equal "the run goes through (3010: restart needed)" 3010 "$code"
 
@@ -57,7 +64,8 @@ e2e_check "removed: the product's key below SOFTWARE" not key_in 'HKLM\SOFTWARE\
 log="$c/ProgramData/Kelvaris/Logs/tool/sweeptool.log"
 text=$(iconv -f UTF-16LE -t UTF-8 "$log" 2>/dev/null | tr -d '\r')
 refusals=$(grep -c 'is a protected location' <<<"$text")
-e2e_check "log: a level-2 refusal per protected entry (got $refusals)" test "$refusals" -ge 6
+e2e_check "log: a level-2 refusal per protected entry, the 8.3 name $short too (got $refusals)" test "$refusals" -ge 7
+e2e_check "log: the stream of Program Files (x86) is not listed" grep -q '\.W: .*names a stream, not listed' <<<"$text"
 e2e_check "log: refusals are errors (level 2)" grep -q '\*E: .*is a protected location' <<<"$text"
 
 wine_restart
