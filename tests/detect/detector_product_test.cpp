@@ -103,41 +103,34 @@ TEST_F(ProductName, UnreadableValuesLeaveTheirFieldEmpty) {
     EXPECT_EQ("Aurel", Detect());
 }
 
-// A name that a standard user could have written would aim the run at another product's
-// folders; a root would aim --removeall at any folder. Only the grants that apply to the key
-// itself count: Users' inherit-only read is every machine key's.
+// A name or root a standard user could have written would aim the run at any folder. Only
+// grants that apply to the key itself count: Users' inherit-only read is every machine key's.
 TEST_F(ProductName, AKeyAStandardUserCanChangeNamesNoProductAndNoRoot) {
-    const std::string user = "S-1-5-21-7-7-7-1001";
-    const std::string machine = "D:(A;CI;0xf003f;;;S-1-5-32-544)(A;CI;0xf003f;;;S-1-5-18)";
-    struct Case {
-        std::string owner, sddl;
-        bool trusted;
-    } cases[] = {
-        {"S-1-5-32-544", machine + "(A;CIIO;0x80000000;;;S-1-5-32-545)(A;;0x20019;;;S-1-1-0)", true},
-        {user, machine, false},
-        {"S-1-5-32-544", machine + "(A;;0x2;;;" + user + ")", false},          // set value
-        {"S-1-5-32-544", machine + "(A;CI;0x4;;;S-1-5-32-545)", false},        // create subkey
-        {"S-1-5-32-544", machine + "(A;;0x40000;;;S-1-1-0)", false},           // WRITE_DAC
-        {"S-1-5-18", machine + "(A;;0x10000000;;;S-1-5-11)", false},           // GENERIC_ALL
-        {"S-1-5-32-544", "", false},                                           // no list at all
+    const std::string admins = "D:(A;CI;0xf003f;;;S-1-5-32-544)";
+    const std::pair<std::string, std::string> cases[] = {
+        {"S-1-5-32-544", admins + "(A;CIIO;0x80000000;;;S-1-5-32-545)"},  // trusted
+        {"S-1-5-21-7-1001", admins},                                       // a user's own key
+        {"S-1-5-32-544", admins + "(A;;0x2;;;S-1-5-21-7-1001)"},          // set value
+        {"S-1-5-18", admins + "(A;CI;0x40004;;;S-1-5-32-545)"},           // subkeys, WRITE_DAC
+        {"S-1-5-32-544", ""},                                              // no list at all
     };
     m.registry.SetString(kAgent, "ProductName", "Windows Defender");
     m.registry.SetString(kAgent, "InstallPath", "C:\\Program Files (x86)\\Windows Defender");
-    for (const Case& c : cases) {
-        m.registry.SecurityOf(kAgent)->ownerSid = c.owner;
-        m.registry.SecurityOf(kAgent)->sddl = c.sddl;
+    for (const auto& [owner, sddl] : cases) {
+        const bool trusted = &owner == &cases[0].first;
+        *m.registry.SecurityOf(kAgent) = {owner, sddl, 0};
         const size_t before = Records().size();
         detect::CDetector d(m.platform());
         d.RetrieveProductName();
         d.CheckInstallationPath();
-        EXPECT_EQ(d.productName, c.trusted ? "Windows Defender" : "") << c.sddl;
-        EXPECT_EQ(d.rootInstallPath, c.trusted ? "C:\\PROGRAM FILES (X86)\\WINDOWS DEFENDER" : "") << c.sddl;
-        const std::string refused =
-            "3 CDetector::RetrieveAuAProductName: values of 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\\Aurel "
-            "Agent' are not used: a standard user can change that key";
+        EXPECT_EQ(d.productName, trusted ? "Windows Defender" : "") << sddl;
+        EXPECT_EQ(d.rootInstallPath.empty(), !trusted) << sddl;
         const Lines records = Records();
-        EXPECT_EQ(std::count(records.begin() + static_cast<long>(before), records.end(), refused), c.trusted ? 0 : 1)
-            << c.sddl;
+        EXPECT_EQ(std::count(records.begin() + static_cast<long>(before), records.end(),
+                             "3 CDetector::RetrieveAuAProductName: values of 'HKEY_LOCAL_MACHINE\\SOFTWARE\\"
+                             "Kelvaris\\Aurel Agent' are not used: a standard user can change that key"),
+                  trusted ? 0 : 1)
+            << sddl;
     }
 }
 
