@@ -12,6 +12,7 @@
 #include "expand/path_helpers.h"
 #include "expand/protected_locations.h"
 #include "platform/ansi.h"
+#include "platform/registry_links.h"
 
 namespace engine {
 
@@ -117,7 +118,7 @@ static uint32_t ExpandRegWildcard(CNuke& nuke, IRegistry& reg, TSet& list, char*
 
     RegKey raw = 0;
     uint32_t access = keys ? (kKeyRead | kKeyWow64_64Key) : kKeyRead;
-    if (reg.OpenKeyEx(pattern.root, pattern.KeyPath(), access, raw) != 0) {
+    if (OpenKeyWithoutFollowing(reg, pattern.root, pattern.KeyPath(), access, raw) != 0) {
         // Listed as written; the working lists hold on to it and removal reports it missing.
         return insert(data);
     }
@@ -222,7 +223,8 @@ uint32_t CNuke::MatchRegKeyValueData(TSet& list, char* data) {
         // Keys that cannot be opened, and values that are missing, not strings or
         // unreadable, simply do not match. An empty string is compared as the empty text.
         RegKey raw = 0;
-        if (os_.reg.OpenKeyEx(keyText.root, subKey, kKeyAllAccess | kKeyWow64_64Key, raw) != 0) continue;
+        if (OpenKeyWithoutFollowing(os_.reg, keyText.root, subKey, kKeyAllAccess | kKeyWow64_64Key, raw) != 0)
+            continue;
         UniqueRegKey key(&os_.reg, raw);
         const char* name = !nameInKey.empty() ? nameInKey.c_str() : nullptr;
         uint32_t type = 0, size = 0;

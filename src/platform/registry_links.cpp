@@ -1,0 +1,123 @@
+#include "platform/registry_links.h"
+
+#include <algorithm>
+
+#include "platform/ansi.h"
+#include "platform/common.h"
+
+namespace platform {
+
+namespace {
+
+constexpr uint32_t kViewFlags = kKeyWow64_64Key | kKeyWow64_32Key;
+// Deeper than the registry lets keys nest.
+constexpr int kMaxDepth = 512;
+constexpr uint32_t kKeyNameBuffer = 256;
+
+bool SameName(const std::string& a, const char* b) { return AnsiCompareNoCase(a.c_str(), b) == 0; }
+
+std::vector<std::string> Parts(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t pos = 0;
+    while (pos <= path.size()) {
+        size_t end = path.find('\\', pos);
+        if (end == std::string::npos) end = path.size();
+        if (end > pos) parts.push_back(path.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return parts;
+}
+
+uint32_t DeleteOpened(IRegistry& reg, RegKey key, uint32_t view, const std::string& at,
+                      std::vector<std::string>* links, int depth) {
+    if (IsLinkKey(reg, key)) {
+        if (links != nullptr) links->push_back(at);
+        return reg.DeleteOpenKey(key);
+    }
+    if (depth > kMaxDepth) return kErrorInvalidData;
+    // Each subkey deleted moves the next one to the front.
+    for (;;) {
+        char name[kKeyNameBuffer];
+        uint32_t length = sizeof name;
+        uint32_t rc = reg.EnumKeyEx(key, 0, name, &length);
+        if (rc == kErrorNoMoreItems) break;
+        if (rc != kErrorSuccess) return rc;
+        const std::string child(name, length);
+        RegKey raw = 0;
+        rc = reg.OpenKeyExOptions(key, child, kRegOptionOpenLink, kKeyRead | kDelete | view, raw);
+        if (rc != kErrorSuccess) return rc;
+        UniqueRegKey opened(&reg, raw);
+        if ((rc = DeleteOpened(reg, opened.get(), view, at + "\\" + child, links, depth + 1)) != kErrorSuccess)
+            return rc;
+    }
+    return reg.DeleteOpenKey(key);
+}
+
+}  // namespace
+
+bool IsLinkKey(IRegistry& reg, RegKey key) {
+    uint32_t type = kRegNone;
+    uint32_t size = 0;
+    uint32_t rc = reg.QueryValueEx(key, "SymbolicLinkValue", &type, nullptr, &size);
+    return (rc == kErrorSuccess || rc == kErrorMoreData) && type == kRegLink;
+}
+
+uint32_t OpenKeyWithoutFollowing(IRegistry& reg, RegKey parent, const std::string& path, uint32_t access,
+                                 RegKey& out, bool* isLink) {
+    if (isLink != nullptr) *isLink = false;
+    std::vector<std::string> parts = Parts(path);
+    if (parts.empty()) return reg.OpenKeyExOptions(parent, path, kRegOptionOpenLink, access, out);
+    size_t head = 1;
+    if (parts.size() > 1 && SameName(parts[0], "SOFTWARE") &&
+        (SameName(parts[1], "WOW6432Node") || SameName(parts[1], "Classes")))
+        head = 2;
+    const uint32_t view = access & kViewFlags;
+    UniqueRegKey at;
+    RegKey from = parent;
+    size_t i = 0;
+    while (i < parts.size()) {
+        std::string name = parts[i];
+        const size_t take = i == 0 ? std::min(head, parts.size()) : 1;
+        for (size_t j = 1; j < take; ++j) name += "\\" + parts[i + j];
+        i += take;
+        const bool last = i == parts.size();
+        RegKey raw = 0;
+        if (last) {
+            // Asked with KEY_QUERY_VALUE as well, to tell a link. A key that refuses that is
+            // opened as asked and counts as none: the handle is the key itself in any case.
+            uint32_t rc = reg.OpenKeyExOptions(from, name, kRegOptionOpenLink, access | kKeyQueryValue, raw);
+            const bool asked = rc == kErrorSuccess;
+            if (rc == kErrorAccessDenied && !(access & kKeyQueryValue))
+                rc = reg.OpenKeyExOptions(from, name, kRegOptionOpenLink, access, raw);
+            if (rc != kErrorSuccess) return rc;
+            UniqueRegKey opened(&reg, raw);
+            const bool link = asked && IsLinkKey(reg, opened.get());
+            if (link && isLink == nullptr) return kErrorKeyIsLink;
+            if (isLink != nullptr) *isLink = link;
+            out = opened.release();
+            return kErrorSuccess;
+        }
+        uint32_t rc = reg.OpenKeyExOptions(from, name, kRegOptionOpenLink, kKeyQueryValue | view, raw);
+        // A key on the way that may not be read is still passed: opened as itself, a link
+        // there has no subkeys to lead anywhere.
+        const bool asked = rc == kErrorSuccess;
+        if (rc == kErrorAccessDenied) rc = reg.OpenKeyExOptions(from, name, kRegOptionOpenLink, view, raw);
+        if (rc != kErrorSuccess) return rc;
+        at.reset(&reg, raw);
+        if (asked && IsLinkKey(reg, at.get())) return kErrorKeyIsLink;
+        from = at.get();
+    }
+    return kErrorFileNotFound;
+}
+
+uint32_t DeleteTreeWithoutFollowing(IRegistry& reg, RegKey parent, const std::string& path, uint32_t view,
+                                    std::vector<std::string>* links) {
+    RegKey raw = 0;
+    bool isLink = false;
+    if (uint32_t rc = OpenKeyWithoutFollowing(reg, parent, path, kKeyRead | kDelete | view, raw, &isLink))
+        return rc;
+    UniqueRegKey key(&reg, raw);
+    return DeleteOpened(reg, key.get(), view, path, links, 0);
+}
+
+}  // namespace platform
