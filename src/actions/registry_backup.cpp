@@ -183,10 +183,16 @@ std::string SpelledAsStored(platform::IRegistry& reg, platform::RegKey root, con
                     break;
                 }
             }
-            // Opened as itself: a link has no subkeys, and the name keeps its given spelling.
-            if (reg.OpenKeyExOptions(from, name, platform::kRegOptionOpenLink, platform::kKeyEnumerateSubKeys | view,
+            // Opened as itself; below a link the names keep their given spelling, since a
+            // name opened there would run on to its target.
+            if (reg.OpenKeyExOptions(from, name, platform::kRegOptionOpenLink,
+                                     platform::kKeyEnumerateSubKeys | platform::kKeyQueryValue | view,
                                      raw) != kErrorSuccess)
                 raw = 0;
+            if (raw != 0 && platform::IsLinkKey(reg, raw)) {
+                reg.CloseKey(raw);
+                raw = 0;
+            }
         }
         parent.reset(&reg, raw);
         spelled += (spelled.empty() ? "" : "\\") + name;

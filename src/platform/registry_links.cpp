@@ -97,14 +97,12 @@ uint32_t OpenKeyWithoutFollowing(IRegistry& reg, RegKey parent, const std::strin
             out = opened.release();
             return kErrorSuccess;
         }
-        uint32_t rc = reg.OpenKeyExOptions(from, name, kRegOptionOpenLink, kKeyQueryValue | view, raw);
-        // A key on the way that may not be read is still passed: opened as itself, a link
-        // there has no subkeys to lead anywhere.
-        const bool asked = rc == kErrorSuccess;
-        if (rc == kErrorAccessDenied) rc = reg.OpenKeyExOptions(from, name, kRegOptionOpenLink, view, raw);
-        if (rc != kErrorSuccess) return rc;
+        // A name opened relative to a link runs on through it, even from a handle of the link
+        // itself: a key on the way that cannot be asked is not passed.
+        if (uint32_t rc = reg.OpenKeyExOptions(from, name, kRegOptionOpenLink, kKeyQueryValue | view, raw))
+            return rc;
         at.reset(&reg, raw);
-        if (asked && IsLinkKey(reg, at.get())) return kErrorKeyIsLink;
+        if (IsLinkKey(reg, at.get())) return kErrorKeyIsLink;
         from = at.get();
     }
     return kErrorFileNotFound;

@@ -1,8 +1,9 @@
 // Opening and deleting keys without ever passing through a registry link. A link key
 // (made with REG_OPTION_CREATE_LINK) sends every name that runs through it to its target,
 // wherever that is; a standard user may plant one in a key of theirs. Each part of a path
-// is opened here with REG_OPTION_OPEN_LINK, relative to the part before it: a link opened
-// that way is the link itself, which has no subkeys, so no name reaches past it.
+// is opened here with REG_OPTION_OPEN_LINK, relative to the part before it, and checked
+// before a name is opened below it: a name runs on through a link even when opened relative
+// to a handle of the link itself.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +25,7 @@ bool IsLinkKey(IRegistry& reg, RegKey key);
 // Opens `path` below `parent` part by part, each part with kRegOptionOpenLink and the view
 // flags of `access`. The first part (with WOW6432Node or Classes when it is SOFTWARE) is
 // opened as one: keys of the system, which the view may redirect. 0 with `out` open; 681
-// when a part before the last is a link; for the last part, with `isLink` null a link gives
+// when a part before the last is a link, 5 when one may not be asked; for the last part, with `isLink` null a link gives
 // 681, with `isLink` the link itself is opened and *isLink says so. Else the error of the open.
 [[nodiscard]] uint32_t OpenKeyWithoutFollowing(IRegistry& reg, RegKey parent, const std::string& path,
                                                uint32_t access, RegKey& out, bool* isLink = nullptr);

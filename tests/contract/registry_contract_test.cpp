@@ -452,15 +452,16 @@ TEST_F(RegistryContract, LinksAreFollowedUnlessOpenedAsThemselves) {
         SetString(target.get(), "Kept", "x");
     }
     RegKey raw = 0;
-    ASSERT_EQ(0u, reg().CreateKeyEx(software.get(), link, kRegOptionCreateLink, native, raw, nullptr));
-    {
+    auto plant = [&] {
+        ASSERT_EQ(0u, reg().CreateKeyEx(software.get(), link, kRegOptionCreateLink, native, raw, nullptr));
         UniqueRegKey made(&reg(), raw);
         std::u16string to = u"\\Registry\\Machine\\SOFTWARE\\SweepToolTest\\";
         for (char c : name_ + "\\Target") to += static_cast<char16_t>(c);
         EXPECT_EQ(kErrorAccessDenied, reg().SetValueEx(made.get(), "Other", kRegSz, "x", 2));
         ASSERT_EQ(0u, reg().SetValueExW(made.get(), u"SymbolicLinkValue", kRegLink, to.data(),
                                         static_cast<uint32_t>(to.size() * sizeof(char16_t))));
-    }
+    };
+    plant();
     EXPECT_EQ(kErrorAlreadyExists, reg().CreateKeyEx(software.get(), link, kRegOptionCreateLink, native, raw,
                                                      nullptr));
 
@@ -481,7 +482,8 @@ TEST_F(RegistryContract, LinksAreFollowedUnlessOpenedAsThemselves) {
         EXPECT_EQ(1u, values);
         EXPECT_EQ(kErrorFileNotFound, Read(self.get(), "Kept", type, data));
         EXPECT_TRUE(IsLinkKey(reg(), self.get()));
-        EXPECT_EQ(kErrorFileNotFound, OpenStatus(self.get(), "Sub", native));
+        // A name below it runs on to the target, from the link's own handle too.
+        EXPECT_EQ(0u, OpenStatus(self.get(), "Sub", native));
     }
     EXPECT_EQ(std::vector<std::string>{"Link"}, SubKeys(Open(software.get(), tree, native).get()));
     EXPECT_EQ(kErrorKeyIsLink, OpenKeyWithoutFollowing(reg(), software.get(), link + "\\Sub", native, raw));
@@ -495,6 +497,14 @@ TEST_F(RegistryContract, LinksAreFollowedUnlessOpenedAsThemselves) {
     EXPECT_EQ(kErrorFileNotFound, OpenStatus(software.get(), tree, native));
     EXPECT_EQ(0u, Read(Open(software.get(), base + "\\Target", native).get(), "Kept", type, data));
     EXPECT_EQ(0u, OpenStatus(software.get(), base + "\\Target\\Sub", native));
+
+    // The shell's tree deletion follows a link below it: the target goes whole, the link
+    // stays, and deleting it by name, which follows it again, finds nothing.
+    plant();
+    EXPECT_EQ(kErrorFileNotFound, reg().SHDeleteKey(software.get(), tree));
+    EXPECT_EQ(kErrorFileNotFound, OpenStatus(software.get(), base + "\\Target", native));
+    EXPECT_EQ(0u, DeleteTreeWithoutFollowing(reg(), software.get(), tree, kKeyWow64_64Key));
+    EXPECT_EQ(kErrorFileNotFound, OpenStatus(software.get(), tree, native));
 }
 
 TEST_F(RegistryContract, ShellHelpersOpenTheSubkeyThemselves) {

@@ -179,6 +179,9 @@ uint32_t SimRegistry::Walk(const NodePtr& start, const std::string& subKey, bool
     if (created != nullptr) *created = false;
     if (!subKey.empty() && subKey[0] == '\\') return kErrorBadPathname;
     NodePtr cur = start;
+    // A name below a link runs on through it, even from a handle of the link itself.
+    if (cur->link && subKey.find_first_not_of('\\') != std::string::npos)
+        if (uint32_t rc = FollowLink(start, hops, cur)) return rc;
     bool redirected = false;
     size_t pos = 0;
     while (pos < subKey.size()) {
@@ -320,6 +323,15 @@ uint32_t SimRegistry::DeleteChildren(const NodePtr& node) {
     std::vector<NodePtr> children;
     for (const auto& entry : node->children) children.push_back(entry.second);
     for (const NodePtr& child : children) {
+        if (child->link) {
+            // The shell opens a subkey by name, so a link takes it to the target, which goes
+            // whole; the link stays, since deleting it by name follows it again.
+            NodePtr target;
+            if (uint32_t rc = FollowLink(child, 0, target)) return rc;
+            if (uint32_t rc = DeleteChildren(target)) return rc;
+            if (uint32_t rc = DeleteNode(target)) return rc;
+            return kErrorFileNotFound;
+        }
         if (uint32_t rc = DeleteChildren(child)) return rc;
         if (uint32_t rc = DeleteNode(child)) return rc;
     }
