@@ -259,8 +259,8 @@ class TreeReader {
             if (rc != kErrorSuccess) return rc;
             std::string childName(child, length);
             platform::RegKey raw = 0;
-            rc = reg_.OpenKeyExOptions(key, childName, platform::kRegOptionOpenLink, platform::kKeyRead | view_,
-                                       raw);
+            rc = reg_.OpenKeyExOptions(key, childName, platform::kRegOptionOpenLink,
+                                       platform::kKeyRead | view_, raw);
             if (rc == kErrorSuccess) {
                 platform::UniqueRegKey opened(&reg_, raw);
                 if (platform::IsLinkKey(reg_, opened.get())) continue;
@@ -392,7 +392,8 @@ uint32_t RegistryBackup::SaveValue(platform::RegKey root, const std::string& key
         // A value that is not there needs no saving, and its key is not even opened for it.
         uint32_t size = 0;
         platform::RegKey probe = 0;
-        uint32_t found = platform::OpenKeyWithoutFollowing(os_.reg, root, path, platform::kKeyQueryValue, probe);
+        uint32_t found =
+            platform::OpenKeyWithoutFollowing(os_.reg, root, path, platform::kKeyQueryValue, probe);
         if (found == kErrorSuccess) {
             found = os_.reg.QueryValueEx(probe, valueName.c_str(), nullptr, nullptr, &size);
             os_.reg.CloseKey(probe);

@@ -280,7 +280,8 @@ class DefaultViewTree {
         for (const std::string& k : c.keys)
             kept |= DeleteUncovered(path + "\\" + k, text + "\\" + k, depth + 1);
         platform::RegKey raw = 0;
-        if (platform::OpenKeyWithoutFollowing(reg_, root_, path, platform::kKeyAllAccess, raw) != kErrorSuccess)
+        if (platform::OpenKeyWithoutFollowing(reg_, root_, path, platform::kKeyAllAccess, raw) !=
+            kErrorSuccess)
             return true;
         platform::UniqueRegKey key(&reg_, raw);
         for (const std::string& v : c.values) {

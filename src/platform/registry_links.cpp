@@ -28,29 +28,36 @@ std::vector<std::string> Parts(const std::string& path) {
     return parts;
 }
 
-uint32_t DeleteOpened(IRegistry& reg, RegKey key, uint32_t view, const std::string& at,
-                      std::vector<std::string>* links, int depth) {
-    if (IsLinkKey(reg, key)) {
-        if (links != nullptr) links->push_back(at);
-        return reg.DeleteOpenKey(key);
+// Deletes `name` below `parent` with everything below it. Each key is read through one
+// handle and deleted through another opened for DELETE alone, both as itself: a key
+// swapped for a link in between is then the link, which goes itself.
+uint32_t DeleteKeyBelow(IRegistry& reg, RegKey parent, const std::string& name, uint32_t view,
+                        const std::string& at, std::vector<std::string>* links, int depth) {
+    RegKey raw = 0;
+    if (uint32_t rc = reg.OpenKeyExOptions(parent, name, kRegOptionOpenLink, kKeyRead | view, raw)) return rc;
+    {
+        UniqueRegKey key(&reg, raw);
+        if (IsLinkKey(reg, key.get())) {
+            if (links != nullptr) links->push_back(at);
+        } else {
+            if (depth > kMaxDepth) return kErrorInvalidData;
+            // Each subkey deleted moves the next one to the front.
+            for (;;) {
+                char child[kKeyNameBuffer];
+                uint32_t length = sizeof child;
+                uint32_t rc = reg.EnumKeyEx(key.get(), 0, child, &length);
+                if (rc == kErrorNoMoreItems) break;
+                if (rc != kErrorSuccess) return rc;
+                const std::string childName(child, length);
+                if ((rc = DeleteKeyBelow(reg, key.get(), childName, view, at + "\\" + childName, links,
+                                         depth + 1)) != kErrorSuccess)
+                    return rc;
+            }
+        }
     }
-    if (depth > kMaxDepth) return kErrorInvalidData;
-    // Each subkey deleted moves the next one to the front.
-    for (;;) {
-        char name[kKeyNameBuffer];
-        uint32_t length = sizeof name;
-        uint32_t rc = reg.EnumKeyEx(key, 0, name, &length);
-        if (rc == kErrorNoMoreItems) break;
-        if (rc != kErrorSuccess) return rc;
-        const std::string child(name, length);
-        RegKey raw = 0;
-        rc = reg.OpenKeyExOptions(key, child, kRegOptionOpenLink, kKeyRead | kDelete | view, raw);
-        if (rc != kErrorSuccess) return rc;
-        UniqueRegKey opened(&reg, raw);
-        if ((rc = DeleteOpened(reg, opened.get(), view, at + "\\" + child, links, depth + 1)) != kErrorSuccess)
-            return rc;
-    }
-    return reg.DeleteOpenKey(key);
+    if (uint32_t rc = reg.OpenKeyExOptions(parent, name, kRegOptionOpenLink, kDelete | view, raw)) return rc;
+    UniqueRegKey doomed(&reg, raw);
+    return reg.DeleteOpenKey(doomed.get());
 }
 
 }  // namespace
@@ -110,12 +117,22 @@ uint32_t OpenKeyWithoutFollowing(IRegistry& reg, RegKey parent, const std::strin
 
 uint32_t DeleteTreeWithoutFollowing(IRegistry& reg, RegKey parent, const std::string& path, uint32_t view,
                                     std::vector<std::string>* links) {
-    RegKey raw = 0;
-    bool isLink = false;
-    if (uint32_t rc = OpenKeyWithoutFollowing(reg, parent, path, kKeyRead | kDelete | view, raw, &isLink))
-        return rc;
-    UniqueRegKey key(&reg, raw);
-    return DeleteOpened(reg, key.get(), view, path, links, 0);
+    std::string trimmed = path;
+    while (!trimmed.empty() && trimmed.back() == '\\') trimmed.pop_back();
+    const size_t cut = trimmed.rfind('\\');
+    if (trimmed.empty()) return kErrorInvalidParameter;
+    UniqueRegKey above;
+    RegKey from = parent;
+    if (cut != std::string::npos) {
+        RegKey raw = 0;
+        if (uint32_t rc =
+                OpenKeyWithoutFollowing(reg, parent, trimmed.substr(0, cut), kKeyQueryValue | view, raw))
+            return rc;
+        above.reset(&reg, raw);
+        from = raw;
+    }
+    const std::string name = cut == std::string::npos ? trimmed : trimmed.substr(cut + 1);
+    return DeleteKeyBelow(reg, from, name, view, path, links, 0);
 }
 
 }  // namespace platform

@@ -88,7 +88,8 @@ TEST_F(RegistryRemovalTest, MissingValueIsAnErrorInBothViewsAndOn32BitWindows) {
     old.system.is64BitWindows = false;
     engine::CNuke oldNuke(old.platform());
     EXPECT_FALSE(oldNuke.DeleteRegistryValue(platform::kHkeyLocalMachine, "SOFTWARE\\KELVARIS", "V", "OLD"));
-    EXPECT_TRUE(Logged(5, "CNuke::DeleteRegistryValue: Registry value 'OLD' is missing already, nothing to delete..."));
+    EXPECT_TRUE(Logged(
+        5, "CNuke::DeleteRegistryValue: Registry value 'OLD' is missing already, nothing to delete..."));
 }
 
 TEST_F(RegistryRemovalTest, AccessDeniedValueGetsOneAccessListRewriteAndOneRetry) {

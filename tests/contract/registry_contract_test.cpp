@@ -462,8 +462,8 @@ TEST_F(RegistryContract, LinksAreFollowedUnlessOpenedAsThemselves) {
                                         static_cast<uint32_t>(to.size() * sizeof(char16_t))));
     };
     plant();
-    EXPECT_EQ(kErrorAlreadyExists, reg().CreateKeyEx(software.get(), link, kRegOptionCreateLink, native, raw,
-                                                     nullptr));
+    EXPECT_EQ(kErrorAlreadyExists,
+              reg().CreateKeyEx(software.get(), link, kRegOptionCreateLink, native, raw, nullptr));
 
     // Followed: the target's value and subkey, through the link and past it, open-link or not.
     uint32_t type = 0;

@@ -364,7 +364,8 @@ class KeyLinkPlanter {
         for (const char* t : kTargets) EXPECT_EQ(before_[t], State(t)) << t;
         if (!nuke.registryBackup || nuke.registryBackup->path().empty()) return;
         const std::string saved = Upper(Narrow(m_.files.Contents(nuke.registryBackup->path())));
-        for (const char* name : {"LINKVICTIM", "CURRENTVERSION\\RUN]"}) EXPECT_EQ(std::string::npos, saved.find(name));
+        for (const char* name : {"LINKVICTIM", "CURRENTVERSION\\RUN]"})
+            EXPECT_EQ(std::string::npos, saved.find(name));
     }
 
     int planted = 0;
@@ -380,7 +381,8 @@ class KeyLinkPlanter {
         std::string state;
         for (const std::string& k : s.keys) {
             const platform::sim::SimKeySecurity* sec = m_.registry.SecurityOf(TextOf(k), View::K64);
-            state += k + "/" + sec->ownerSid + "/" + sec->sddl + "/" + std::to_string(sec->deniedAccess) + ";";
+            state +=
+                k + "/" + sec->ownerSid + "/" + sec->sddl + "/" + std::to_string(sec->deniedAccess) + ";";
         }
         for (const std::string& v : s.values) state += v + ";";
         return state;

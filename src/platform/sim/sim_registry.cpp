@@ -208,7 +208,8 @@ uint32_t SimRegistry::Walk(const NodePtr& start, const std::string& subKey, bool
         if (it != cur->children.end()) {
             next = it->second;
             if (created != nullptr) *created = false;
-            const bool lastPart = pos >= subKey.size() || subKey.find_first_not_of('\\', pos) == std::string::npos;
+            const bool lastPart =
+                pos >= subKey.size() || subKey.find_first_not_of('\\', pos) == std::string::npos;
             if (next->link && !(openLink && lastPart)) {
                 NodePtr target;
                 if (uint32_t rc = FollowLink(next, hops, target)) return rc;
@@ -266,7 +267,8 @@ SimRegistry::NodePtr SimRegistry::FindPath(const std::string& path, View view) c
     if (!root) return nullptr;
     std::string rest = slash == std::string::npos ? std::string() : path.substr(slash + 1);
     NodePtr node;
-    if (Walk(root, rest, view == View::K64, false, node, nullptr, false, true) != kErrorSuccess) return nullptr;
+    if (Walk(root, rest, view == View::K64, false, node, nullptr, false, true) != kErrorSuccess)
+        return nullptr;
     return node;
 }
 
@@ -452,10 +454,11 @@ std::string SimRegistry::PathOfHandle(RegKey key) const {
 }
 
 uint32_t SimRegistry::UserCreateLinkKey(const std::string& path, const std::string& target, View view) {
-    static const std::pair<const char*, const char*> kNative[] = {{"HKEY_LOCAL_MACHINE", "\\Registry\\Machine"},
-                                                                  {"HKLM", "\\Registry\\Machine"},
-                                                                  {"HKEY_USERS", "\\Registry\\User"},
-                                                                  {"HKU", "\\Registry\\User"}};
+    static const std::pair<const char*, const char*> kNative[] = {
+        {"HKEY_LOCAL_MACHINE", "\\Registry\\Machine"},
+        {"HKLM", "\\Registry\\Machine"},
+        {"HKEY_USERS", "\\Registry\\User"},
+        {"HKU", "\\Registry\\User"}};
     const size_t slash = target.find('\\');
     std::string native;
     for (const auto& [name, prefix] : kNative)
@@ -519,7 +522,8 @@ uint32_t SimRegistry::CreateKey(RegKey parent, const std::string& subKey, uint32
     NodePtr node;
     bool created = false;
     const bool makeLink = (options & kRegOptionCreateLink) != 0;
-    if (uint32_t rc = Walk(start, subKey, (access & kKeyWow64_64Key) != 0, true, node, &created, false, makeLink))
+    if (uint32_t rc =
+            Walk(start, subKey, (access & kKeyWow64_64Key) != 0, true, node, &created, false, makeLink))
         return rc;
     if (makeLink) {
         if (!created) return kErrorAlreadyExists;

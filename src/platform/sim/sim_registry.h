@@ -153,8 +153,8 @@ class SimRegistry : public IRegistry {
     RegKey NewHandle(const NodePtr& node, uint32_t access);
     uint32_t OpenKey(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out,
                      bool openLink = false);
-    uint32_t CreateKey(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access, RegKey& out,
-                       uint32_t* disposition);
+    uint32_t CreateKey(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,
+                       RegKey& out, uint32_t* disposition);
     uint32_t StoreData(RegKey key, const std::string& name, uint32_t type, std::vector<uint8_t> data);
     uint32_t DeleteValueIn(RegKey key, const std::string& name);
     uint32_t DeleteKeyIn(RegKey parent, const std::string& subKey, bool view64);

@@ -25,9 +25,11 @@ int main(int argc, char** argv) {
     }
     // The target without a terminator: one would become part of the name.
     std::wstring target;
-    for (const char* p = argv[3]; *p != '\0'; ++p) target += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    code = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
-                          static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+    for (const char* p = argv[3]; *p != '\0'; ++p)
+        target += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    code =
+        RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
+                       static_cast<DWORD>(target.size() * sizeof(wchar_t)));
     RegCloseKey(key);
     if (code != ERROR_SUCCESS) std::fprintf(stderr, "RegSetValueExW failed: %ld\n", code);
     return static_cast<int>(code);
