@@ -352,9 +352,9 @@ class KeyLinkPlanter {
         const bool user = rng_() % 3 == 0;
         std::string key = (user ? "HKEY_CURRENT_USER\\Software\\" : "HKEY_LOCAL_MACHINE\\SOFTWARE\\") + p;
         const View view = user ? View::K32 : View::K64;
-        if (!m_.registry.Exists(key, view)) return;
         for (std::vector<std::string> subs; !(subs = m_.registry.KeysUnder(key, view)).empty() && rng_() % 2;)
             key += "\\" + subs[rng_() % subs.size()];
+        if (!m_.registry.Exists(key, view)) return;
         const char* target = kTargets[rng_() % (sizeof kTargets / sizeof *kTargets)];
         if (m_.registry.UserCreateLinkKey(key + "\\Evil", target, view) == 0) ++planted;
     }
@@ -363,7 +363,8 @@ class KeyLinkPlanter {
     void Check(engine::CNuke& nuke) {
         for (const char* t : kTargets) EXPECT_EQ(before_[t], State(t)) << t;
         if (!nuke.registryBackup || nuke.registryBackup->path().empty()) return;
-        const std::string saved = Upper(Narrow(m_.files.Contents(nuke.registryBackup->path())));
+        std::string saved = m_.files.Contents(nuke.registryBackup->path());  // UTF-16: drop the zeros
+        saved = Upper(saved.erase(std::remove(saved.begin(), saved.end(), '\0') - saved.begin()));
         for (const char* name : {"LINKVICTIM", "CURRENTVERSION\\RUN]"})
             EXPECT_EQ(std::string::npos, saved.find(name));
     }
@@ -386,11 +387,6 @@ class KeyLinkPlanter {
         }
         for (const std::string& v : s.values) state += v + ";";
         return state;
-    }
-    static std::string Narrow(const std::string& utf16) {
-        std::string out;
-        for (size_t i = 0; i + 1 < utf16.size(); i += 2) out += utf16[i];
-        return out;
     }
 
     SimMachine& m_;

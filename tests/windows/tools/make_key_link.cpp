@@ -5,24 +5,17 @@
 // code: 0, or the Windows error of the call that failed. (The reg command cannot make links.)
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 int main(int argc, char** argv) {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: make_key_link HKLM|HKCU <subkey> <native target> [64]\n");
-        return ERROR_INVALID_PARAMETER;
-    }
+    if (argc < 4) return ERROR_INVALID_PARAMETER;
     HKEY root = std::strcmp(argv[1], "HKCU") == 0 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
     REGSAM view = argc > 4 && std::strcmp(argv[4], "64") == 0 ? KEY_WOW64_64KEY : 0;
     HKEY key = nullptr;
     LONG code = RegCreateKeyExA(root, argv[2], 0, nullptr, REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | view,
                                 nullptr, &key, nullptr);
-    if (code != ERROR_SUCCESS) {
-        std::fprintf(stderr, "RegCreateKeyExA failed: %ld\n", code);
-        return static_cast<int>(code);
-    }
+    if (code != ERROR_SUCCESS) return static_cast<int>(code);
     // The target without a terminator: one would become part of the name.
     std::wstring target;
     for (const char* p = argv[3]; *p != '\0'; ++p)
@@ -31,6 +24,5 @@ int main(int argc, char** argv) {
         RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
                        static_cast<DWORD>(target.size() * sizeof(wchar_t)));
     RegCloseKey(key);
-    if (code != ERROR_SUCCESS) std::fprintf(stderr, "RegSetValueExW failed: %ld\n", code);
     return static_cast<int>(code);
 }
