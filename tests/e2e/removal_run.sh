@@ -30,7 +30,6 @@ wine "$build/programs/make_key_link.exe" HKLM 'SOFTWARE\Kelvaris Demo\Components
     '\Registry\Machine\SOFTWARE\LinkVictim' 64 >/dev/null 2>&1
 e2e_check "planted: a link below a listed key leads to another key" \
     value_in 'HKLM\SOFTWARE\Kelvaris Demo\Components\Evil\Deep' Data 64
-
 code=$(wine_exit_code 'C:\Tools\sweeptool.exe' --NOGUI --noreboot)
 e2e_equal "the run goes through (3010: restart needed)" 3010 "$code"
 
@@ -59,8 +58,7 @@ e2e_check "kept: another vendor's uninstall entry" \
 e2e_check "kept: another vendor's Run value" \
     value_in 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run' OtherTray 32
 e2e_check "kept: unlisted 32-bit key Kelvaris Shared" key_in 'HKLM\SOFTWARE\Kelvaris Shared' 32
-e2e_check "kept: the key the planted link led to, with its subkey and value" \
-    value_in 'HKLM\SOFTWARE\LinkVictim\Deep' Data 64
+e2e_check "kept: the key the planted link led to, with its subkey" value_in 'HKLM\SOFTWARE\LinkVictim\Deep' Data 64
 saved() { find "$c" -iname 'sweeptool-*.reg' -exec cat {} + 2>/dev/null | iconv -f UTF-16LE -t UTF-8 | grep -qiF -- "$1"; }
 e2e_check "backup: the listed key is saved" saved 'Kelvaris Demo\Components'
 e2e_check "backup: nothing read through the link" not saved LinkVictim

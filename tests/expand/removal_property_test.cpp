@@ -333,9 +333,8 @@ struct Attacker {
     }
 };
 
-// Registry links a standard user plants below the product's keys, before and during the
-// run, pointing at keys outside the plan: a key of its own victim, the protected key, a key
-// of the user hive. Nothing reached through them is deleted, backed up or rewritten.
+// Registry links a user plants below the product's keys, before and during the run, pointing
+// outside the plan. Nothing reached through them is deleted, backed up or rewritten.
 class KeyLinkPlanter {
   public:
     KeyLinkPlanter(SimMachine& m, const World& w, uint32_t seed) : m_(m), w_(w), rng_(seed) {
@@ -346,7 +345,6 @@ class KeyLinkPlanter {
         for (const char* t : kTargets) before_[t] = State(t);
     }
 
-    // One link in a random key of a random product; each key holds at most one.
     void Plant() {
         const std::string& p = w_.products[rng_() % w_.products.size()];
         const bool user = rng_() % 3 == 0;
@@ -359,7 +357,6 @@ class KeyLinkPlanter {
         if (m_.registry.UserCreateLinkKey(key + "\\Evil", target, view) == 0) ++planted;
     }
 
-    // The targets as they were, and nothing of them in the backup.
     void Check(engine::CNuke& nuke) {
         for (const char* t : kTargets) EXPECT_EQ(before_[t], State(t)) << t;
         if (!nuke.registryBackup || nuke.registryBackup->path().empty()) return;
@@ -382,8 +379,7 @@ class KeyLinkPlanter {
         std::string state;
         for (const std::string& k : s.keys) {
             const platform::sim::SimKeySecurity* sec = m_.registry.SecurityOf(TextOf(k), View::K64);
-            state +=
-                k + "/" + sec->ownerSid + "/" + sec->sddl + "/" + std::to_string(sec->deniedAccess) + ";";
+            state += k + sec->ownerSid + sec->sddl + std::to_string(sec->deniedAccess) + ";";
         }
         for (const std::string& v : s.values) state += v + ";";
         return state;

@@ -1,8 +1,5 @@
-// Plants a registry link, as a user could below a key of theirs, for the end-to-end run:
-//   make_key_link HKLM|HKCU <subkey> <native target> [64]
-// creates <subkey> as a link key whose SymbolicLinkValue names <native target>
-// ("\Registry\Machine\SOFTWARE\X"). With "64" the key is made in the 64-bit view. Exit
-// code: 0, or the Windows error of the call that failed. (The reg command cannot make links.)
+// make_key_link HKLM|HKCU <subkey> <native target ("\Registry\Machine\X")> [64]: plants a
+// registry link, which the reg command cannot make. Exit code: 0 or the Windows error.
 #include <windows.h>
 
 #include <cstring>
