@@ -7,6 +7,7 @@
 #include "actions/held_path.h"
 #include "platform/acl_text.h"
 #include "platform/ansi.h"
+#include "platform/registry_links.h"
 
 namespace actions {
 
@@ -130,53 +131,33 @@ uint32_t BuildAccountDacl(std::string* newDacl, const std::string* oldDacl, cons
     return kErrorSuccess;
 }
 
-uint32_t DropRegKeyAcl(platform::Platform& os, platform::RegKey root, const char* keyPath) {
-    std::string sid;
-    if (uint32_t rc = CurrentUserSid(os, sid)) return rc;
-    char name[kObjectNameBuffer];
-    if (uint32_t rc = FormatRegKeyObjectName(root, keyPath, name, sizeof name)) return rc;
+namespace {
 
-    std::string oldDacl;
-    if (uint32_t rc = os.sec.GetNamedSecurityInfoA(name, platform::kSeRegistryKey,
-                                                   platform::kDaclSecurityInformation, nullptr, &oldDacl))
-        return rc;
-    std::string newDacl;
-    if (uint32_t rc =
-            BuildAccountDacl(&newDacl, &oldDacl, sid.c_str(), platform::kGenericAll, false, true, true))
-        return rc;
-    uint32_t rc = os.sec.SetNamedSecurityInfoA(name, platform::kSeRegistryKey, kFullControlAcl, nullptr,
-                                               newDacl.c_str());
-    if (rc != kErrorAccessDenied) return rc;
-    // The owner may always rewrite the access list.
-    TakeOwnershipPrivilege privilege(os.sys);
-    if (os.sec.SetNamedSecurityInfoA(name, platform::kSeRegistryKey, platform::kOwnerSecurityInformation,
-                                     sid.c_str(), nullptr) != kErrorSuccess)
-        return rc;
-    return os.sec.SetNamedSecurityInfoA(name, platform::kSeRegistryKey, kFullControlAcl, nullptr,
-                                        newDacl.c_str());
+// Opens `keyPath` below `root` as itself, never through a link: the access list and owner
+// rewritten are those of the key the run meant, whatever a user planted on the way.
+uint32_t OpenKeyItself(platform::Platform& os, platform::RegKey root, const char* keyPath, uint32_t access,
+                       platform::RegKey& out) {
+    return platform::OpenKeyWithoutFollowing(os.reg, root, keyPath != nullptr ? keyPath : "", access, out);
 }
 
-uint32_t DropRegKeyAcl64bit(platform::Platform& os, platform::RegKey root, const char* keyPath) {
+uint32_t DropRegKeyAclIn(platform::Platform& os, platform::RegKey root, const char* keyPath, uint32_t view) {
     std::string sid;
     if (uint32_t rc = CurrentUserSid(os, sid)) return rc;
-    const char* subKey = keyPath != nullptr ? keyPath : "";
     bool owned = false;
     auto takeOwnership = [&]() {
         TakeOwnershipPrivilege privilege(os.sys);
         platform::RegKey h = 0;
-        if (os.reg.OpenKeyEx(root, subKey, platform::kWriteOwner | platform::kKeyWow64_64Key, h) !=
-            kErrorSuccess)
-            return false;
+        if (OpenKeyItself(os, root, keyPath, platform::kWriteOwner | view, h) != kErrorSuccess) return false;
         platform::UniqueRegKey key(&os.reg, h);
         owned = os.sec.SetSecurityInfo(key.get(), platform::kOwnerSecurityInformation, sid.c_str(),
                                        nullptr) == kErrorSuccess;
         return owned;
     };
 
-    const uint32_t access = platform::kReadControl | platform::kWriteDac | platform::kKeyWow64_64Key;
+    const uint32_t access = platform::kReadControl | platform::kWriteDac | view;
     platform::RegKey h = 0;
-    uint32_t rc = os.reg.OpenKeyEx(root, subKey, access, h);
-    if (rc == kErrorAccessDenied && takeOwnership()) rc = os.reg.OpenKeyEx(root, subKey, access, h);
+    uint32_t rc = OpenKeyItself(os, root, keyPath, access, h);
+    if (rc == kErrorAccessDenied && takeOwnership()) rc = OpenKeyItself(os, root, keyPath, access, h);
     if (rc != kErrorSuccess) return rc;
     platform::UniqueRegKey key(&os.reg, h);
 
@@ -192,6 +173,19 @@ uint32_t DropRegKeyAcl64bit(platform::Platform& os, platform::RegKey root, const
     if (rc == kErrorAccessDenied && !owned && takeOwnership())
         rc = os.sec.SetSecurityInfo(key.get(), kFullControlAcl, nullptr, newDacl.c_str());
     return rc;
+}
+
+}  // namespace
+
+uint32_t DropRegKeyAcl(platform::Platform& os, platform::RegKey root, const char* keyPath) {
+    // Only the roots an access-control name exists for, as before.
+    char name[kObjectNameBuffer];
+    if (uint32_t rc = FormatRegKeyObjectName(root, keyPath, name, sizeof name)) return rc;
+    return DropRegKeyAclIn(os, root, keyPath, 0);
+}
+
+uint32_t DropRegKeyAcl64bit(platform::Platform& os, platform::RegKey root, const char* keyPath) {
+    return DropRegKeyAclIn(os, root, keyPath, platform::kKeyWow64_64Key);
 }
 
 uint32_t OpenWithoutFollowing(platform::Platform& os, const char* path, uint32_t access,

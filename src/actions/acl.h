@@ -50,9 +50,10 @@ constexpr size_t kObjectNameBuffer = 8192;
                                         uint32_t mask, bool replace, bool addThisObject, bool addInheritable);
 
 // Grants the current user full control of a key, named in the process's default view,
-// taking ownership of it first when the access list may not be rewritten. 0, 1 when the
-// user name cannot be read, 2 for a root other than HKCR, HKCU, HKLM and HKU, or the first
-// Windows error met.
+// taking ownership of it first when the access list may not be rewritten. The key is
+// opened part by part as itself, never through a registry link: 681 when a link lies on
+// the way or is the key (nothing changed). 0, 1 when the user name cannot be read, 2 for a
+// root other than HKCR, HKCU, HKLM and HKU, or the first Windows error met.
 uint32_t DropRegKeyAcl(platform::Platform& os, platform::RegKey root, const char* keyPath);
 
 // The same for a key of the 64-bit view (`keyPath` below `root`, which may also be an open

@@ -12,6 +12,7 @@
 #include "logging/log_settings.h"
 #include "platform/acl_text.h"
 #include "platform/ansi.h"
+#include "platform/registry_links.h"
 
 namespace actions {
 
@@ -182,8 +183,16 @@ std::string SpelledAsStored(platform::IRegistry& reg, platform::RegKey root, con
                     break;
                 }
             }
-            if (reg.OpenKeyEx(from, name, platform::kKeyEnumerateSubKeys | view, raw) != kErrorSuccess)
+            // Opened as itself; below a link the names keep their given spelling, since a
+            // name opened there would run on to its target.
+            if (reg.OpenKeyExOptions(from, name, platform::kRegOptionOpenLink,
+                                     platform::kKeyEnumerateSubKeys | platform::kKeyQueryValue | view,
+                                     raw) != kErrorSuccess)
                 raw = 0;
+            if (raw != 0 && platform::IsLinkKey(reg, raw)) {
+                reg.CloseKey(raw);
+                raw = 0;
+            }
         }
         parent.reset(&reg, raw);
         spelled += (spelled.empty() ? "" : "\\") + name;
@@ -197,11 +206,12 @@ class TreeReader {
         : reg_(reg), view_(view64 ? uint32_t{platform::kKeyWow64_64Key} : 0u) {}
 
     // Reads the key and, when `subtree`, every key below it, depth first, into `out`. A key
-    // below the top one that cannot be read is left out; its error is the result.
+    // below the top one that cannot be read is left out; its error is the result. A link is
+    // never read through: the key itself being one gives 681, one below is left out.
     uint32_t Read(platform::RegKey root, const std::string& path, const std::string& name, bool subtree,
                   std::vector<SavedKey>& out) {
         platform::RegKey raw = 0;
-        uint32_t rc = reg_.OpenKeyEx(root, path, platform::kKeyRead | view_, raw);
+        uint32_t rc = platform::OpenKeyWithoutFollowing(reg_, root, path, platform::kKeyRead | view_, raw);
         if (rc != kErrorSuccess) return rc;
         platform::UniqueRegKey key(&reg_, raw);
         return ReadOpen(key.get(), name, subtree, 0, out);
@@ -249,9 +259,11 @@ class TreeReader {
             if (rc != kErrorSuccess) return rc;
             std::string childName(child, length);
             platform::RegKey raw = 0;
-            rc = reg_.OpenKeyEx(key, childName, platform::kKeyRead | view_, raw);
+            rc = reg_.OpenKeyExOptions(key, childName, platform::kRegOptionOpenLink,
+                                       platform::kKeyRead | view_, raw);
             if (rc == kErrorSuccess) {
                 platform::UniqueRegKey opened(&reg_, raw);
+                if (platform::IsLinkKey(reg_, opened.get())) continue;
                 rc = ReadOpen(opened.get(), name + "\\" + childName, true, depth + 1, out);
             }
             if (rc != kErrorSuccess && result == kErrorSuccess) result = rc;
@@ -359,7 +371,7 @@ uint32_t RegistryBackup::SaveKey(platform::RegKey root, const std::string& keyPa
     }
     std::vector<SavedKey> keys;
     uint32_t rc = TreeReader(os_.reg, view64).Read(root, path, name, true, keys);
-    if (rc == kErrorFileNotFound && keys.empty()) return rc;
+    if ((rc == kErrorFileNotFound || rc == platform::kErrorKeyIsLink) && keys.empty()) return rc;
     if (rc == kErrorAccessDenied && mayRetry) return rc;
     uint32_t written = keys.empty() ? kErrorSuccess : Write(keys, name);
     if (rc != kErrorSuccess) Report(rc, name);
@@ -379,15 +391,22 @@ uint32_t RegistryBackup::SaveValue(platform::RegKey root, const std::string& key
     if (!view64) {
         // A value that is not there needs no saving, and its key is not even opened for it.
         uint32_t size = 0;
-        uint32_t found = os_.reg.SHGetValue(root, path, valueName, nullptr, nullptr, &size);
-        if (found == kErrorFileNotFound || (found == kErrorAccessDenied && mayRetry)) return found;
+        platform::RegKey probe = 0;
+        uint32_t found =
+            platform::OpenKeyWithoutFollowing(os_.reg, root, path, platform::kKeyQueryValue, probe);
+        if (found == kErrorSuccess) {
+            found = os_.reg.QueryValueEx(probe, valueName.c_str(), nullptr, nullptr, &size);
+            os_.reg.CloseKey(probe);
+        }
+        if (found == kErrorFileNotFound || found == platform::kErrorKeyIsLink ||
+            (found == kErrorAccessDenied && mayRetry))
+            return found;
     }
     path = SpelledAsStored(os_.reg, root, path, view);
     std::string name = RealKeyName(root, path, !view64 && Redirected());
     std::string object = name + "\\" + valueName;
     platform::RegKey raw = 0;
-    uint32_t rc = os_.reg.OpenKeyEx(
-        root, path, platform::kKeyRead | (view64 ? uint32_t{platform::kKeyWow64_64Key} : 0u), raw);
+    uint32_t rc = platform::OpenKeyWithoutFollowing(os_.reg, root, path, platform::kKeyRead | view, raw);
     std::vector<SavedKey> keys{SavedKey{name, {}}};
     if (rc == kErrorSuccess) {
         platform::UniqueRegKey key(&os_.reg, raw);
@@ -405,7 +424,7 @@ uint32_t RegistryBackup::SaveValue(platform::RegKey root, const std::string& key
             }
         }
     }
-    if (rc == kErrorFileNotFound) return rc;
+    if (rc == kErrorFileNotFound || rc == platform::kErrorKeyIsLink) return rc;
     if (rc == kErrorAccessDenied && mayRetry) return rc;
     if (rc != kErrorSuccess) {
         Report(rc, object);

@@ -58,7 +58,9 @@ class RegistryBackup {
     // 0 when saved; 2 when the key is missing, which needs no saving and is not logged; 5
     // (nothing written, nothing logged) when an access list refuses the reading and
     // `mayRetry`, for a caller that opens the list up and saves again; any other failure
-    // is logged once at level 2 and returned. Never changes the registry.
+    // is logged once at level 2 and returned; 681 (nothing written, nothing logged) when the
+    // key is a registry link, which is never read through, nor is one below it. Never
+    // changes the registry.
     uint32_t SaveKey(platform::RegKey root, const std::string& keyPath, bool view64, bool mayRetry = false);
     // The same for one value of that key ("" is the default value), written under its key's header.
     uint32_t SaveValue(platform::RegKey root, const std::string& keyPath, const std::string& name,

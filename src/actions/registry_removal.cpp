@@ -14,6 +14,7 @@
 #include "expand/path_helpers.h"
 #include "expand/protected_locations.h"
 #include "platform/ansi.h"
+#include "platform/registry_links.h"
 
 namespace engine {
 
@@ -188,7 +189,8 @@ struct KeyContents {
 bool ReadContents(platform::IRegistry& reg, platform::RegKey root, const std::string& path,
                   KeyContents& out) {
     platform::RegKey raw = 0;
-    if (reg.OpenKeyEx(root, path, platform::kKeyRead, raw) != kErrorSuccess) return false;
+    if (platform::OpenKeyWithoutFollowing(reg, root, path, platform::kKeyRead, raw) != kErrorSuccess)
+        return false;
     platform::UniqueRegKey key(&reg, raw);
     char name[256];
     for (uint32_t i = 0;; ++i) {
@@ -205,6 +207,22 @@ bool ReadContents(platform::IRegistry& reg, platform::RegKey root, const std::st
         out.values.emplace_back(valueName.data(), length);
     }
     return true;
+}
+
+// The one record of a link met where a key was to be deleted or read.
+void LogLink(const char* tag, const std::string& text) {
+    EngineLog(3, actions::kLinkNotFollowedRecord, tag, text.c_str());
+}
+
+// Deletes the value `name` of the key `path` below `root` through a handle of that key
+// itself: a link on the way gives 681 and deletes nothing. 2 when the key or value is missing.
+uint32_t DeleteValueWithoutFollowing(platform::IRegistry& reg, platform::RegKey root, const std::string& path,
+                                     const char* name, uint32_t view) {
+    platform::RegKey raw = 0;
+    if (uint32_t rc = platform::OpenKeyWithoutFollowing(reg, root, path, platform::kKeySetValue | view, raw))
+        return rc;
+    platform::UniqueRegKey key(&reg, raw);
+    return reg.DeleteValue(key.get(), name);
 }
 
 // A value's text as the lists write it: a backslash in its name travels as "---".
@@ -248,13 +266,23 @@ class DefaultViewTree {
     // covers, and the key itself when nothing was kept in it. True when something was kept.
     bool DeleteUncovered(const std::string& path, const std::string& text, int depth = 0) {
         if (keys_.Covers(text)) return true;
+        if (IsLink(path)) {
+            // The link goes itself; what it points to is not the product's.
+            LogLink(kTag, text);
+            uint32_t rc = platform::DeleteTreeWithoutFollowing(reg_, root_, path, 0);
+            if (rc == kErrorSuccess || rc == kErrorFileNotFound) return false;
+            nuke_.LogErrorCode(rc, "Deleting registry key", text.c_str());
+            return true;
+        }
         KeyContents c;
         if (depth > kMaxDepth || !ReadContents(reg_, root_, path, c)) return true;
         bool kept = false;
         for (const std::string& k : c.keys)
             kept |= DeleteUncovered(path + "\\" + k, text + "\\" + k, depth + 1);
         platform::RegKey raw = 0;
-        if (reg_.OpenKeyEx(root_, path, platform::kKeyAllAccess, raw) != kErrorSuccess) return true;
+        if (platform::OpenKeyWithoutFollowing(reg_, root_, path, platform::kKeyAllAccess, raw) !=
+            kErrorSuccess)
+            return true;
         platform::UniqueRegKey key(&reg_, raw);
         for (const std::string& v : c.values) {
             if (values_.Covers(ValueText(text, v))) {
@@ -271,7 +299,7 @@ class DefaultViewTree {
         key.reset();
         if (kept) return true;
         SaveBefore save(backup_, root_, path, nullptr, false);
-        uint32_t rc = reg_.DeleteKey(root_, path);
+        uint32_t rc = platform::DeleteTreeWithoutFollowing(reg_, root_, path, 0);
         if (rc != kErrorSuccess && rc != kErrorFileNotFound) {
             nuke_.LogErrorCode(rc, "Deleting registry key", text.c_str());
             return true;
@@ -280,8 +308,20 @@ class DefaultViewTree {
     }
 
   private:
+    static constexpr const char* kTag = "CNuke::DeleteRegistryKey";
     // Deeper than the registry allows keys to nest.
     static constexpr int kMaxDepth = 512;
+
+    bool IsLink(const std::string& path) {
+        platform::RegKey raw = 0;
+        bool link = false;
+        if (platform::OpenKeyWithoutFollowing(reg_, root_, path, platform::kKeyQueryValue, raw, &link) !=
+            kErrorSuccess)
+            return false;
+        reg_.CloseKey(raw);
+        return link;
+    }
+
     engine::CNuke& nuke_;
     platform::IRegistry& reg_;
     platform::RegKey root_;
@@ -330,12 +370,16 @@ bool CNuke::DeleteRegistryValue(platform::RegKey root, const char* keyPath, cons
     uint32_t rc = kErrorSuccess;
     {
         SaveBefore save(BackupOf(*this, os_), root, key, name, false);
-        rc = os_.reg.SHDeleteValue(root, key, name);
+        rc = DeleteValueWithoutFollowing(os_.reg, root, key, name, 0);
         if (rc == kErrorAccessDenied) {
             (void)actions::DropRegKeyAcl(os_, root, key);
             save.AccessOpened();
-            rc = os_.reg.SHDeleteValue(root, key, name);
+            rc = DeleteValueWithoutFollowing(os_.reg, root, key, name, 0);
         }
+    }
+    if (rc == platform::kErrorKeyIsLink) {
+        LogLink(kTag, display);
+        return false;
     }
     if (rc == kErrorSuccess) {
         EngineLog(5, "%s: Deleting registry value '%s' was successful", kTag, display);
@@ -366,7 +410,11 @@ uint32_t CNuke::DeleteRegistryValue64bit(platform::RegKey root, const char* keyP
     Display(display, key, name);
 
     platform::RegKey h = 0;
-    uint32_t rc = os_.reg.OpenKeyEx(root, key, kAllAccess64, h);
+    uint32_t rc = platform::OpenKeyWithoutFollowing(os_.reg, root, key, kAllAccess64, h);
+    if (rc == platform::kErrorKeyIsLink) {
+        LogLink(kTag, key);
+        return rc;
+    }
     if (rc != kErrorSuccess) {
         LogErrorCode(rc, "Opening registry key", key);
         return rc;
@@ -380,7 +428,7 @@ uint32_t CNuke::DeleteRegistryValue64bit(platform::RegKey root, const char* keyP
             save.AccessOpened();
             // A handle keeps the access it was opened with; the retry needs one opened under the new list.
             platform::RegKey again = 0;
-            if (os_.reg.OpenKeyEx(root, key, kAllAccess64, again) == kErrorSuccess)
+            if (platform::OpenKeyWithoutFollowing(os_.reg, root, key, kAllAccess64, again) == kErrorSuccess)
                 opened.reset(&os_.reg, again);
             rc = os_.reg.DeleteValue(opened.get(), name);
         }
@@ -451,15 +499,23 @@ bool CNuke::DeleteRegistryKey(const char* entry) {
         return true;
     }
 
+    // The tree is walked here, never by a helper that follows the links below it: a link
+    // goes itself, and what it points to stays.
     uint32_t rc = kErrorSuccess;
+    std::vector<std::string> links;
     {
         SaveBefore save(backup, e.root, full, nullptr, false);
-        rc = os_.reg.SHDeleteKey(e.root, full);
+        rc = platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links);
         if (rc == kErrorAccessDenied) {
             (void)actions::DropRegKeyAcl(os_, e.root, full);
             save.AccessOpened();
-            rc = os_.reg.SHDeleteKey(e.root, full);
+            rc = platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links);
         }
+    }
+    for (const std::string& link : links) LogLink(kTag, std::string(rootText) + "\\" + link);
+    if (rc == platform::kErrorKeyIsLink) {
+        LogLink(kTag, display);
+        return false;
     }
     if (rc == kErrorSuccess) {
         EngineLog(5, "%s: Deleting registry key '%s' was successful", kTag, display);
@@ -496,27 +552,29 @@ uint32_t CNuke::DeleteRegistryKey64bit(const char* entry) {
     char full[expand::kRegTextBuffer];
     if (!expand::JoinPath(full, sizeof full, {parentPath, name})) return platform::kErrorInvalidData;
 
+    // One key, not a tree: a key that still has subkeys stays. It is deleted through its own
+    // handle, so that a link goes itself and what it points to stays.
+    const uint32_t access = platform::kDelete | platform::kKeyQueryValue | platform::kKeyWow64_64Key;
     platform::UniqueRegKey opened;
-    platform::RegKey parent = e.root;
-    if (*parentPath != '\0') {
+    auto deleteKey = [&]() {
         platform::RegKey h = 0;
-        uint32_t rc = os_.reg.OpenKeyEx(e.root, parentPath, kAllAccess64, h);
-        if (rc != kErrorSuccess) {
-            LogErrorCode(rc, "Opening registry key", parentPath);
-            return rc;
-        }
+        bool link = false;
+        uint32_t err = platform::OpenKeyWithoutFollowing(os_.reg, e.root, full, access, h, &link);
+        if (err != kErrorSuccess) return err;
         opened.reset(&os_.reg, h);
-        parent = h;
-    }
-    // One key, not a tree: a key that still has subkeys stays.
+        if (link) LogLink(kTag, entry);
+        err = os_.reg.DeleteOpenKey(h);
+        opened.reset();
+        return err;
+    };
     uint32_t rc = kErrorSuccess;
     {
         SaveBefore save(BackupOf(*this, os_), e.root, full, nullptr, true);
-        rc = os_.reg.DeleteKeyEx(parent, name, platform::kKeyWow64_64Key);
+        rc = deleteKey();
         if (rc == kErrorAccessDenied) {
             (void)actions::DropRegKeyAcl64bit(os_, e.root, full);
             save.AccessOpened();
-            rc = os_.reg.DeleteKeyEx(parent, name, platform::kKeyWow64_64Key);
+            rc = deleteKey();
         }
     }
     opened.reset();

@@ -14,6 +14,7 @@
 #include "expand/registry_trust.h"
 #include "platform/ansi.h"
 #include "platform/environment_text.h"
+#include "platform/registry_links.h"
 
 namespace engine {
 
@@ -58,7 +59,7 @@ uint32_t ReadStringValue(Platform& os, const ParsedRegText& value, std::string& 
     if (emptyString != nullptr) *emptyString = false;
     RegKey raw = 0;
     const uint32_t access = kKeyQueryValue | (keyOut != nullptr ? kReadControl : 0u);
-    if (os.reg.OpenKeyEx(value.root, value.KeyPath(), access, raw) != 0) return 0;
+    if (OpenKeyWithoutFollowing(os.reg, value.root, value.KeyPath(), access, raw) != 0) return 0;
     UniqueRegKey key(&os.reg, raw);
     uint32_t type = 0, size = 0;
     if (os.reg.QueryValueEx(key.get(), value.ValueName(), &type, nullptr, &size) != 0) return 0;
@@ -168,7 +169,7 @@ static uint32_t ExpandRegWildcard(CNuke& nuke, IRegistry& reg, TSet& list, char*
 
     RegKey raw = 0;
     uint32_t access = keys ? (kKeyRead | kKeyWow64_64Key) : kKeyRead;
-    if (reg.OpenKeyEx(pattern.root, pattern.KeyPath(), access, raw) != 0) {
+    if (OpenKeyWithoutFollowing(reg, pattern.root, pattern.KeyPath(), access, raw) != 0) {
         // Listed as written; the working lists hold on to it and removal reports it missing.
         return insert(data);
     }
@@ -273,7 +274,8 @@ uint32_t CNuke::MatchRegKeyValueData(TSet& list, char* data) {
         // Keys that cannot be opened, and values that are missing, not strings or
         // unreadable, simply do not match. An empty string is compared as the empty text.
         RegKey raw = 0;
-        if (os_.reg.OpenKeyEx(keyText.root, subKey, kKeyAllAccess | kKeyWow64_64Key, raw) != 0) continue;
+        if (OpenKeyWithoutFollowing(os_.reg, keyText.root, subKey, kKeyAllAccess | kKeyWow64_64Key, raw) != 0)
+            continue;
         UniqueRegKey key(&os_.reg, raw);
         const char* name = !nameInKey.empty() ? nameInKey.c_str() : nullptr;
         uint32_t type = 0, size = 0;

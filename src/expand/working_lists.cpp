@@ -15,6 +15,7 @@
 #include "logging/log_settings.h"
 #include "platform/ansi.h"
 #include "platform/common.h"
+#include "platform/registry_links.h"
 
 namespace engine {
 
@@ -222,8 +223,14 @@ uint32_t WorkingListBuilder::KeyTree(const char* keyText) {
         return kErrorAccessDenied;
     }
 
+    // Every key is opened as itself, part by part: a link is never entered, and a link on
+    // the way keeps what lies past it out of the lists.
     RegKey raw = 0;
-    uint32_t code = os_.reg.OpenKeyEx(root, fullPath, kKeyAllAccess | kKeyWow64_64Key, raw);
+    bool isLink = false;
+    auto open = [&](uint32_t access) {
+        return OpenKeyWithoutFollowing(os_.reg, root, fullPath, access | kKeyWow64_64Key, raw, &isLink);
+    };
+    uint32_t code = open(kKeyAllAccess);
     if (code == kErrorAccessDenied) {
         if (ignoreKeys_.Covers(prefix.c_str())) {
             // Ignored: its access list stays as it is. Listed only so that the subtraction
@@ -234,7 +241,7 @@ uint32_t WorkingListBuilder::KeyTree(const char* keyText) {
         if (nuke_.previewOnly) {
             // A preview rewrites no access list: it lists what it may read, as the run would
             // after opening the key up, and keeps out what it may not.
-            code = os_.reg.OpenKeyEx(root, fullPath, kKeyRead | kKeyWow64_64Key, raw);
+            code = open(kKeyRead);
             if (code != 0) {
                 Keep(&nuke_.kept, prefix.c_str(), kKeptUnreadable);
                 return code;
@@ -242,13 +249,23 @@ uint32_t WorkingListBuilder::KeyTree(const char* keyText) {
         } else {
             // The key was opened in the 64-bit view; its access list is rewritten in that view.
             (void)actions::DropRegKeyAcl64bit(os_, root, fullPath);
-            code = os_.reg.OpenKeyEx(root, fullPath, kKeyAllAccess | kKeyWow64_64Key, raw);
+            code = open(kKeyAllAccess);
         }
+    }
+    if (code == kErrorKeyIsLink) {
+        EngineLog(3, actions::kLinkNotFollowedRecord, kKeyTreeTag, prefix.c_str());
+        Keep(&nuke_.kept, prefix.c_str(), kKeptLink);
+        return code;
     }
     if (code != 0) return code;
     UniqueRegKey key(&os_.reg, raw);
 
     if (uint32_t inserted = nuke_.regKeyList.Insert(prefix.c_str())) return inserted;
+    if (isLink) {
+        // Listed to go itself, by its own handle; what it points to is never read.
+        EngineLog(3, actions::kLinkNotFollowedRecord, kKeyTreeTag, prefix.c_str());
+        return 0;
+    }
 
     char keyName[kKeyNameBuffer];
     for (uint32_t index = 0;; ++index) {

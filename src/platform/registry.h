@@ -39,6 +39,8 @@ enum : uint32_t {
 
 enum : uint32_t {
     kRegOptionNonVolatile = 0,
+    kRegOptionCreateLink = 2,
+    kRegOptionOpenLink = 8,
     kRegCreatedNewKey = 1,
     kRegOpenedExistingKey = 2,
 };
@@ -49,6 +51,7 @@ enum : uint32_t {
     kRegExpandSz = 2,
     kRegBinary = 3,
     kRegDword = 4,
+    kRegLink = 6,
     kRegMultiSz = 7,
     kRegQword = 11,
 };
@@ -62,11 +65,22 @@ class IRegistry {
 
     virtual void CloseKey(RegKey key) = 0;
 
-    // RegCreateKeyExA (no class, no security attributes). disposition may be null.
+    // RegCreateKeyExA (no class, no security attributes). disposition may be null. With
+    // kRegOptionCreateLink the new key is a link, which points where the REG_LINK value
+    // "SymbolicLinkValue" set on it says: a native name ("\Registry\Machine\...") in UTF-16.
     virtual uint32_t CreateKeyEx(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,
                                  RegKey& out, uint32_t* disposition) = 0;
     // RegOpenKeyExA.
     virtual uint32_t OpenKeyEx(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out) = 0;
+    // RegOpenKeyExA with its options: with kRegOptionOpenLink a link that the last part of
+    // `subKey` names is opened itself, not the key it points to. A link met before the last
+    // part is followed whatever the options.
+    virtual uint32_t OpenKeyExOptions(RegKey parent, const std::string& subKey, uint32_t options,
+                                      uint32_t access, RegKey& out) = 0;
+    // NtDeleteKey: deletes the key an open handle refers to (opened with DELETE); a link
+    // opened with kRegOptionOpenLink goes itself, what it points to stays. 5 while the key
+    // has subkeys.
+    virtual uint32_t DeleteOpenKey(RegKey key) = 0;
     // RegSetValueExA; a null name is the default value.
     virtual uint32_t SetValueEx(RegKey key, const char* name, uint32_t type, const void* data,
                                 uint32_t size) = 0;

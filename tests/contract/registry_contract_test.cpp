@@ -9,6 +9,7 @@
 
 #include "contract/backend.h"
 #include "platform/platform.h"
+#include "platform/registry_links.h"
 
 using namespace platform;
 
@@ -39,6 +40,8 @@ class RegistryContract : public ::testing::Test {
     // Removes this case's keys from HKCU and from both views of HKLM, and the shared
     // parents when no other case uses them.
     void Clean() {
+        // Links first, as themselves: the shell helper would follow them.
+        (void)DeleteTreeWithoutFollowing(reg(), kHkeyLocalMachine, lm_, kKeyWow64_64Key);
         (void)reg().SHDeleteKey(kHkeyCurrentUser, cu_);
         (void)reg().SHDeleteKey(kHkeyLocalMachine, lm_);
         (void)reg().SHDeleteKey(kHkeyClassesRoot, "SweepToolTest_" + name_);
@@ -435,6 +438,64 @@ TEST_F(RegistryContract, SHDeleteKeyRemovesAWholeTreeInTheParentsView) {
     EXPECT_EQ(0u, reg().SHDeleteKey(nativeSoftware.get(), "SweepToolTest\\" + name_ + "\\T"));
     EXPECT_EQ(kErrorFileNotFound, OpenStatus(kHkeyLocalMachine, lm_ + "\\T", kKeyRead | kKeyWow64_64Key));
     EXPECT_EQ(0u, OpenStatus(kHkeyLocalMachine, lm_ + "\\T\\Deep"));
+}
+
+// A link key sends names to its target; opened with REG_OPTION_OPEN_LINK it is itself, and
+// the tree deletion that opens every key that way takes the link, never what it points to.
+TEST_F(RegistryContract, LinksAreFollowedUnlessOpenedAsThemselves) {
+    auto software = Open(kHkeyLocalMachine, "SOFTWARE", kKeyAllAccess | kKeyWow64_64Key);
+    const std::string base = "SweepToolTest\\" + name_, tree = base + "\\Tree", link = tree + "\\Link";
+    const uint32_t native = kKeyAllAccess | kKeyWow64_64Key;
+    { auto k = Create(software.get(), base + "\\Target\\Sub", native); }
+    SetString(Open(software.get(), base + "\\Target", native).get(), "Kept", "x");
+    RegKey raw = 0;
+    auto plant = [&] {
+        ASSERT_EQ(0u, reg().CreateKeyEx(software.get(), link, kRegOptionCreateLink, native, raw, nullptr));
+        UniqueRegKey made(&reg(), raw);
+        std::u16string to = u"\\Registry\\Machine\\SOFTWARE\\SweepToolTest\\";
+        for (char c : name_ + "\\Target") to += static_cast<char16_t>(c);
+        ASSERT_EQ(0u, reg().SetValueExW(made.get(), u"SymbolicLinkValue", kRegLink, to.data(),
+                                        static_cast<uint32_t>(to.size() * sizeof(char16_t))));
+    };
+    plant();
+
+    // Followed: the target's value and subkey, through the link and past it, open-link or not.
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+    EXPECT_EQ(0u, Read(Open(software.get(), link, native).get(), "Kept", type, data));
+    ASSERT_EQ(0u, reg().OpenKeyExOptions(software.get(), link + "\\Sub", kRegOptionOpenLink, native, raw));
+    reg().CloseKey(raw);
+    // Opened as itself: its one value, no subkeys; its parent lists it by name.
+    ASSERT_EQ(0u, reg().OpenKeyExOptions(software.get(), link, kRegOptionOpenLink, native, raw));
+    {
+        UniqueRegKey self(&reg(), raw);
+        uint32_t subKeys = kSentinel, values = kSentinel;
+        EXPECT_EQ(0u, reg().QueryInfoKey(self.get(), &subKeys, nullptr, &values, nullptr, nullptr));
+        EXPECT_EQ(0u, subKeys);
+        EXPECT_EQ(1u, values);
+        EXPECT_TRUE(IsLinkKey(reg(), self.get()));
+        // A name below it runs on to the target, from the link's own handle too.
+        EXPECT_EQ(0u, OpenStatus(self.get(), "Sub", native));
+    }
+    EXPECT_EQ(std::vector<std::string>{"Link"}, SubKeys(Open(software.get(), tree, native).get()));
+    EXPECT_EQ(kErrorKeyIsLink, OpenKeyWithoutFollowing(reg(), software.get(), link + "\\Sub", native, raw));
+    // A deletion by name follows the link: the target, which has a subkey, refuses.
+    EXPECT_EQ(kErrorAccessDenied, reg().DeleteKeyEx(software.get(), link, kKeyWow64_64Key));
+
+    std::vector<std::string> links;
+    EXPECT_EQ(0u, DeleteTreeWithoutFollowing(reg(), software.get(), tree, kKeyWow64_64Key, &links));
+    EXPECT_EQ(std::vector<std::string>{link}, links);
+    EXPECT_EQ(kErrorFileNotFound, OpenStatus(software.get(), tree, native));
+    EXPECT_EQ(0u, Read(Open(software.get(), base + "\\Target", native).get(), "Kept", type, data));
+    EXPECT_EQ(0u, OpenStatus(software.get(), base + "\\Target\\Sub", native));
+
+    // The shell's tree deletion follows a link below it: the target goes whole, the link
+    // stays, and deleting it by name, which follows it again, finds nothing.
+    plant();
+    EXPECT_EQ(kErrorFileNotFound, reg().SHDeleteKey(software.get(), tree));
+    EXPECT_EQ(kErrorFileNotFound, OpenStatus(software.get(), base + "\\Target", native));
+    EXPECT_EQ(0u, DeleteTreeWithoutFollowing(reg(), software.get(), tree, kKeyWow64_64Key));
+    EXPECT_EQ(kErrorFileNotFound, OpenStatus(software.get(), tree, native));
 }
 
 TEST_F(RegistryContract, ShellHelpersOpenTheSubkeyThemselves) {

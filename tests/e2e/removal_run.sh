@@ -24,6 +24,12 @@ present() { [ -e "$1" ]; }
 not() { ! "$@"; }
 absent() { [ ! -e "$1" ]; }
 
+# A registry link a user planted in a listed key, pointing at a key outside the plan.
+wine reg add 'HKLM\SOFTWARE\LinkVictim\Deep' /v Data /d victim /f /reg:64 >/dev/null 2>&1
+wine "$build/programs/make_key_link.exe" HKLM 'SOFTWARE\Kelvaris Demo\Components\Evil' \
+    '\Registry\Machine\SOFTWARE\LinkVictim' 64 >/dev/null 2>&1
+e2e_check "planted: a link below a listed key leads to another key" \
+    value_in 'HKLM\SOFTWARE\Kelvaris Demo\Components\Evil\Deep' Data 64
 code=$(wine_exit_code 'C:\Tools\sweeptool.exe' --NOGUI --noreboot)
 e2e_equal "the run goes through (3010: restart needed)" 3010 "$code"
 
@@ -52,6 +58,10 @@ e2e_check "kept: another vendor's uninstall entry" \
 e2e_check "kept: another vendor's Run value" \
     value_in 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run' OtherTray 32
 e2e_check "kept: unlisted 32-bit key Kelvaris Shared" key_in 'HKLM\SOFTWARE\Kelvaris Shared' 32
+e2e_check "kept: the key the planted link led to, with its subkey" value_in 'HKLM\SOFTWARE\LinkVictim\Deep' Data 64
+saved() { find "$c" -iname 'sweeptool-*.reg' -exec cat {} + 2>/dev/null | iconv -f UTF-16LE -t UTF-8 | grep -qiF -- "$1"; }
+e2e_check "backup: the listed key is saved" saved 'Kelvaris Demo\Components'
+e2e_check "backup: nothing read through the link" not saved LinkVictim
 
 # Files leave their folders during the run for the volume's staging folder; only names in it
 # are queued for the restart.
@@ -76,7 +86,8 @@ for r in "InitRemoveFileList was successful with '" "InitRemoveRegKeyList was su
     "MoveFileEx for 'C:\\PROGRAM FILES (X86)\\KELVARIS DEMO\\README.TXT' was successful" \
     "holds 'C:\\PROGRAMDATA\\KVDEMOCACHE\\KVDEMO.ID', but it or the folder is not owned by Administrators, SYSTEM or TrustedInstaller" \
     "Deleting registry key 'HKEY_CURRENT_USER\\SOFTWARE\\KELVARIS DEMO' was successful" \
-    "ExcludeIgnoreList: object 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS DEMO\\SHARED' excluded"; do
+    "ExcludeIgnoreList: object 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS DEMO\\SHARED' excluded" \
+    "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS DEMO\\COMPONENTS\\EVIL' is a link, not followed"; do
     e2e_check "log: $r" logged "$r"
 done
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "actions/registry_backup.h"
 #include "expand/lists_fixture.h"
 #include "platform/ansi.h"
 
@@ -43,6 +44,9 @@ void WalkKeys(const SimMachine& m, const std::string& path, View view, const std
               Snapshot& out) {
     if (!m.registry.Exists(path, view)) return;
     out.keys.insert(tag + "|" + Upper(path));
+    // A link's one value is where it points, not data of the product.
+    const platform::sim::SimRegValue* target = m.registry.GetValue(path, "SymbolicLinkValue", view);
+    if (target != nullptr && target->type == platform::kRegLink) return;
     for (const auto& name : m.registry.ValuesUnder(path, view)) {
         std::string escaped;
         for (char c : Upper(name)) escaped += c == '\\' ? std::string("---") : std::string(1, c);
@@ -337,9 +341,67 @@ struct Attacker {
     }
 };
 
+// Registry links a user plants below the product's keys, before and during the run, pointing
+// outside the plan. Nothing reached through them is deleted, backed up or rewritten.
+class KeyLinkPlanter {
+  public:
+    KeyLinkPlanter(SimMachine& m, const World& w, uint32_t seed) : m_(m), w_(w), rng_(seed) {
+        m_.registry.SetString(kVictim, "Data", "victim", View::K64);
+        m_.registry.SetString(std::string(kVictim) + "\\Deep", "More", "victim", View::K64);
+        m_.registry.SetString(kUserVictim, "Data", "victim");
+        m_.registry.SecurityOf(kVictim, View::K64)->deniedAccess = platform::kDelete;
+        for (const char* t : kTargets) before_[t] = State(t);
+    }
+
+    void Plant() {
+        const std::string& p = w_.products[rng_() % w_.products.size()];
+        const bool user = rng_() % 3 == 0;
+        std::string key = (user ? "HKEY_CURRENT_USER\\Software\\" : "HKEY_LOCAL_MACHINE\\SOFTWARE\\") + p;
+        const View view = user ? View::K32 : View::K64;
+        for (std::vector<std::string> subs; !(subs = m_.registry.KeysUnder(key, view)).empty() && rng_() % 2;)
+            key += "\\" + subs[rng_() % subs.size()];
+        if (!m_.registry.Exists(key, view)) return;
+        const char* target = kTargets[rng_() % (sizeof kTargets / sizeof *kTargets)];
+        if (m_.registry.UserCreateLinkKey(key + "\\Evil", target, view) == 0) ++planted;
+    }
+
+    void Check(engine::CNuke& nuke) {
+        for (const char* t : kTargets) EXPECT_EQ(before_[t], State(t)) << t;
+        if (!nuke.registryBackup || nuke.registryBackup->path().empty()) return;
+        std::string saved = m_.files.Contents(nuke.registryBackup->path());  // UTF-16: drop the zeros
+        saved = Upper(saved.erase(std::remove(saved.begin(), saved.end(), '\0') - saved.begin()));
+        for (const char* name : {"LINKVICTIM", "CURRENTVERSION\\RUN]"})
+            EXPECT_EQ(std::string::npos, saved.find(name));
+    }
+
+    int planted = 0;
+
+  private:
+    static constexpr const char* kVictim = "HKEY_LOCAL_MACHINE\\SOFTWARE\\LinkVictim";
+    static constexpr const char* kUserVictim = "HKEY_USERS\\.DEFAULT\\Software\\LinkVictim";
+    static constexpr const char* kTargets[] = {kVictim, kUserVictim, kProtectedKey};
+
+    std::string State(const std::string& target) {
+        Snapshot s;
+        WalkKeys(m_, target, View::K64, "", s);
+        std::string state;
+        for (const std::string& k : s.keys) {
+            const platform::sim::SimKeySecurity* sec = m_.registry.SecurityOf(TextOf(k), View::K64);
+            state += k + sec->ownerSid + sec->sddl + std::to_string(sec->deniedAccess) + ";";
+        }
+        for (const std::string& v : s.values) state += v + ";";
+        return state;
+    }
+
+    SimMachine& m_;
+    const World& w_;
+    std::mt19937 rng_;
+    std::map<std::string, std::string> before_;
+};
+
 TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
     int deletedKeys = 0, deletedValues = 0, queued = 0, protectedObjects = 0, links = 0, protectedEntries = 0,
-        inherited = 0, attacks = 0, steered = 0;
+        inherited = 0, attacks = 0, steered = 0, keyLinkCount = 0;
     for (uint32_t seed = 1; seed <= 150; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         SimMachine m;
@@ -364,12 +426,16 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
         for (size_t u = 0; u < w.users.size(); ++u) GiveToUser(m, "C:\\Users\\" + w.users[u], UserSid(u));
         for (const std::string& f : {std::string(kVictimFolder), std::string(kVictimFolder) + "\\letter.doc"})
             systemBefore[f] = m.files.SecurityOf(f)->sddl + "/" + m.files.SecurityOf(f)->ownerSid;
+        KeyLinkPlanter keyLinks(m, w, seed * 104729);
+        for (int i = 0; i < 2; ++i) keyLinks.Plant();
         Snapshot before = Take(m, w);
         Attacker attacker{m, w, std::mt19937(seed * 7919), 0, {}};
         const int attackAt = 1 + static_cast<int>(attacker.rng() % 4000);
+        const int linkAt = 1 + static_cast<int>(attacker.rng() % 4000);
         int calls = 0;
         m.faults.SetHook([&](const std::string&) {
             if (++calls == attackAt) attacker.Act();
+            if (calls == linkAt) keyLinks.Plant();
         });
 
         detect::CDetector detector(m.platform());
@@ -417,6 +483,8 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
                 EXPECT_NE(Upper(p), folder);
         }
         m.files.SimulateRestart();
+        keyLinks.Check(nuke);
+        keyLinkCount += keyLinks.planted;
         Snapshot after = Take(m, w);
         for (const auto& [path, acl] : systemBefore) {
             ASSERT_TRUE(m.files.Exists(path)) << path;
@@ -466,6 +534,7 @@ TEST(RemovalPropertyTest, RunTouchesOnlyListedObjectsAndNothingIgnored) {
     EXPECT_GT(inherited, 500);
     EXPECT_GT(attacks, 150);
     EXPECT_GT(steered, 50);
+    EXPECT_GT(keyLinkCount, 150);
     RecordProperty("deletedKeys", deletedKeys);
     RecordProperty("deletedValues", deletedValues);
 }

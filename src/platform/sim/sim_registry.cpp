@@ -175,10 +175,13 @@ uint32_t SimRegistry::Resolve(RegKey key, NodePtr& node, uint32_t& access) const
 }
 
 uint32_t SimRegistry::Walk(const NodePtr& start, const std::string& subKey, bool view64, bool create,
-                           NodePtr& out, bool* created, bool arrange) const {
+                           NodePtr& out, bool* created, bool arrange, bool openLink, int hops) const {
     if (created != nullptr) *created = false;
     if (!subKey.empty() && subKey[0] == '\\') return kErrorBadPathname;
     NodePtr cur = start;
+    // A name below a link runs on through it, even from a handle of the link itself.
+    if (cur->link && subKey.find_first_not_of('\\') != std::string::npos)
+        if (uint32_t rc = FollowLink(start, hops, cur)) return rc;
     bool redirected = false;
     size_t pos = 0;
     while (pos < subKey.size()) {
@@ -205,6 +208,13 @@ uint32_t SimRegistry::Walk(const NodePtr& start, const std::string& subKey, bool
         if (it != cur->children.end()) {
             next = it->second;
             if (created != nullptr) *created = false;
+            const bool lastPart =
+                pos >= subKey.size() || subKey.find_first_not_of('\\', pos) == std::string::npos;
+            if (next->link && !(openLink && lastPart)) {
+                NodePtr target;
+                if (uint32_t rc = FollowLink(next, hops, target)) return rc;
+                next = target;
+            }
         } else {
             if (!create) return kErrorFileNotFound;
             if (!arrange && (cur->security.deniedAccess & kKeyCreateSubKey)) return kErrorAccessDenied;
@@ -231,13 +241,34 @@ uint32_t SimRegistry::Walk(const NodePtr& start, const std::string& subKey, bool
     return kErrorSuccess;
 }
 
+uint32_t SimRegistry::FollowLink(const NodePtr& link, int hops, NodePtr& out) const {
+    constexpr int kMaxHops = 16;
+    if (hops >= kMaxHops) return kErrorFilenameExcedRange;
+    const SimRegValue* v = FindValue(*link, "SymbolicLinkValue");
+    if (v == nullptr || v->type != kRegLink) return kErrorFileNotFound;
+    std::u16string wide(v->data.size() / sizeof(char16_t), u'\0');
+    if (!wide.empty()) std::memcpy(&wide[0], v->data.data(), wide.size() * sizeof(char16_t));
+    const std::string target = Utf16ToAnsi(wide);
+    static const std::pair<const char*, RegKey> kNative[] = {{"\\Registry\\Machine", kHkeyLocalMachine},
+                                                             {"\\Registry\\User", kHkeyUsers}};
+    for (const auto& [prefix, root] : kNative) {
+        const size_t n = std::strlen(prefix);
+        if (target.size() < n || !SameName(target.substr(0, n), prefix)) continue;
+        if (target.size() > n && target[n] != '\\') continue;
+        const std::string rest = target.size() > n ? target.substr(n + 1) : std::string();
+        return Walk(RootNode(root), rest, true, false, out, nullptr, false, false, hops + 1);
+    }
+    return kErrorFileNotFound;
+}
+
 SimRegistry::NodePtr SimRegistry::FindPath(const std::string& path, View view) const {
     size_t slash = path.find('\\');
     NodePtr root = RootByName(path.substr(0, slash));
     if (!root) return nullptr;
     std::string rest = slash == std::string::npos ? std::string() : path.substr(slash + 1);
     NodePtr node;
-    if (Walk(root, rest, view == View::K64, false, node, nullptr) != kErrorSuccess) return nullptr;
+    if (Walk(root, rest, view == View::K64, false, node, nullptr, false, true) != kErrorSuccess)
+        return nullptr;
     return node;
 }
 
@@ -247,7 +278,7 @@ SimRegistry::NodePtr SimRegistry::MakePath(const std::string& path, View view) {
     if (!root) return nullptr;
     std::string rest = slash == std::string::npos ? std::string() : path.substr(slash + 1);
     NodePtr node;
-    if (Walk(root, rest, view == View::K64, true, node, nullptr, true) != kErrorSuccess) return nullptr;
+    if (Walk(root, rest, view == View::K64, true, node, nullptr, true, true) != kErrorSuccess) return nullptr;
     return node;
 }
 
@@ -294,6 +325,15 @@ uint32_t SimRegistry::DeleteChildren(const NodePtr& node) {
     std::vector<NodePtr> children;
     for (const auto& entry : node->children) children.push_back(entry.second);
     for (const NodePtr& child : children) {
+        if (child->link) {
+            // The shell opens a subkey by name, so a link takes it to the target, which goes
+            // whole; the link stays, since deleting it by name follows it again.
+            NodePtr target;
+            if (uint32_t rc = FollowLink(child, 0, target)) return rc;
+            if (uint32_t rc = DeleteChildren(target)) return rc;
+            if (uint32_t rc = DeleteNode(target)) return rc;
+            return kErrorFileNotFound;
+        }
         if (uint32_t rc = DeleteChildren(child)) return rc;
         if (uint32_t rc = DeleteNode(child)) return rc;
     }
@@ -413,6 +453,38 @@ std::string SimRegistry::PathOfHandle(RegKey key) const {
     return Resolve(key, node, access) == kErrorSuccess ? FullPath(node.get()) : std::string();
 }
 
+uint32_t SimRegistry::UserCreateLinkKey(const std::string& path, const std::string& target, View view) {
+    static const std::pair<const char*, const char*> kNative[] = {
+        {"HKEY_LOCAL_MACHINE", "\\Registry\\Machine"},
+        {"HKLM", "\\Registry\\Machine"},
+        {"HKEY_USERS", "\\Registry\\User"},
+        {"HKU", "\\Registry\\User"}};
+    const size_t slash = target.find('\\');
+    std::string native;
+    for (const auto& [name, prefix] : kNative)
+        if (SameName(target.substr(0, slash), name))
+            native = prefix + (slash == std::string::npos ? std::string() : target.substr(slash));
+    const size_t last = path.rfind('\\');
+    if (native.empty() || last == std::string::npos) return kErrorInvalidParameter;
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    NodePtr parent = MakePath(path.substr(0, last), view);
+    if (!parent) return kErrorInvalidParameter;
+    const std::string name = path.substr(last + 1);
+    if (parent->children.count(name) != 0) return kErrorAlreadyExists;
+    auto node = std::make_shared<SimKeyNode>();
+    node->name = name;
+    node->parent = parent.get();
+    node->link = true;
+    node->security.ownerSid = "S-1-5-21-1000";
+    std::u16string wide = AnsiToUtf16(native);
+    SimRegValue& v = StoreValue(*node, "SymbolicLinkValue");
+    v.type = kRegLink;
+    v.data.resize(wide.size() * sizeof(char16_t));
+    std::memcpy(v.data.data(), wide.data(), v.data.size());
+    parent->children[name] = node;
+    return kErrorSuccess;
+}
+
 int SimRegistry::OpenHandles() const {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     return static_cast<int>(handles_.size());
@@ -426,21 +498,21 @@ void SimRegistry::CloseKey(RegKey key) {
     handles_.erase(key);
 }
 
-uint32_t SimRegistry::CreateKeyEx(RegKey parent, const std::string& subKey, uint32_t, uint32_t access,
+uint32_t SimRegistry::CreateKeyEx(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,
                                   RegKey& out, uint32_t* disposition) {
     if (uint32_t code = faults_.Take("RegCreateKeyExA")) return code;
     if (subKey.size() > kMaxAnsiKeyPath) return kErrorMoreData;
-    return CreateKey(parent, subKey, access, out, disposition);
+    return CreateKey(parent, subKey, options, access, out, disposition);
 }
 
-uint32_t SimRegistry::CreateKeyExW(RegKey parent, const std::u16string& subKey, uint32_t, uint32_t access,
-                                   RegKey& out, uint32_t* disposition) {
+uint32_t SimRegistry::CreateKeyExW(RegKey parent, const std::u16string& subKey, uint32_t options,
+                                   uint32_t access, RegKey& out, uint32_t* disposition) {
     if (uint32_t code = faults_.Take("RegCreateKeyExW")) return code;
-    return CreateKey(parent, Utf16ToAnsi(subKey), access, out, disposition);
+    return CreateKey(parent, Utf16ToAnsi(subKey), options, access, out, disposition);
 }
 
-uint32_t SimRegistry::CreateKey(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out,
-                                uint32_t* disposition) {
+uint32_t SimRegistry::CreateKey(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,
+                                RegKey& out, uint32_t* disposition) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     // Nothing can be created below the 9x dynamic-data root on NT.
     if (parent == kHkeyDynData) return kErrorInvalidHandle;
@@ -449,7 +521,14 @@ uint32_t SimRegistry::CreateKey(RegKey parent, const std::string& subKey, uint32
     if (uint32_t rc = Resolve(parent, start, parentAccess)) return rc;
     NodePtr node;
     bool created = false;
-    if (uint32_t rc = Walk(start, subKey, (access & kKeyWow64_64Key) != 0, true, node, &created)) return rc;
+    const bool makeLink = (options & kRegOptionCreateLink) != 0;
+    if (uint32_t rc =
+            Walk(start, subKey, (access & kKeyWow64_64Key) != 0, true, node, &created, false, makeLink))
+        return rc;
+    if (makeLink) {
+        if (!created) return kErrorAlreadyExists;
+        node->link = true;
+    }
     uint32_t granted = MapAccess(access, node->security.deniedAccess);
     if (granted & node->security.deniedAccess) return kErrorAccessDenied;
     out = NewHandle(node, granted);
@@ -468,7 +547,28 @@ uint32_t SimRegistry::OpenKeyExW(RegKey parent, const std::u16string& subKey, ui
     return OpenKey(parent, Utf16ToAnsi(subKey), access, out);
 }
 
-uint32_t SimRegistry::OpenKey(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out) {
+uint32_t SimRegistry::OpenKeyExOptions(RegKey parent, const std::string& subKey, uint32_t options,
+                                       uint32_t access, RegKey& out) {
+    if (uint32_t code = faults_.Take("RegOpenKeyExA")) return code;
+    if (subKey.size() > kMaxAnsiKeyPath) return kErrorMoreData;
+    return OpenKey(parent, subKey, access, out, (options & kRegOptionOpenLink) != 0);
+}
+
+uint32_t SimRegistry::DeleteOpenKey(RegKey key) {
+    if (uint32_t code = faults_.Take("NtDeleteKey")) return code;
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (RootNode(key)) return kErrorInvalidHandle;
+    NodePtr node;
+    uint32_t access = 0;
+    if (uint32_t rc = Resolve(key, node, access)) return rc;
+    if (!(access & kDelete) || node->predefined || !node->children.empty()) return kErrorAccessDenied;
+    node->deleted = true;
+    node->parent->children.erase(node->name);
+    return kErrorSuccess;
+}
+
+uint32_t SimRegistry::OpenKey(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out,
+                              bool openLink) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     NodePtr start;
     uint32_t parentAccess = 0;
@@ -479,7 +579,9 @@ uint32_t SimRegistry::OpenKey(RegKey parent, const std::string& subKey, uint32_t
         return kErrorSuccess;
     }
     NodePtr node;
-    if (uint32_t rc = Walk(start, subKey, (access & kKeyWow64_64Key) != 0, false, node, nullptr)) return rc;
+    if (uint32_t rc =
+            Walk(start, subKey, (access & kKeyWow64_64Key) != 0, false, node, nullptr, false, openLink))
+        return rc;
     uint32_t granted = MapAccess(access, node->security.deniedAccess);
     if (granted & node->security.deniedAccess) return kErrorAccessDenied;
     out = NewHandle(node, granted);
@@ -519,6 +621,8 @@ uint32_t SimRegistry::StoreData(RegKey key, const std::string& name, uint32_t ty
     if (uint32_t rc = Resolve(key, node, access)) return rc;
     if (!(access & kKeySetValue)) return kErrorAccessDenied;
     if (name.size() > kMaxValueNameLength) return kErrorInvalidParameter;
+    // A link holds its target and nothing else.
+    if (node->link && !(type == kRegLink && SameName(name, "SymbolicLinkValue"))) return kErrorAccessDenied;
     if (const SimRegValue* old = FindValue(*node, name); old != nullptr && (old->deniedAccess & kKeySetValue))
         return kErrorAccessDenied;
     SimRegValue& v = StoreValue(*node, name);

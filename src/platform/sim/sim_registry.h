@@ -54,6 +54,7 @@ struct SimKeyNode {
     bool deleted = false;
     bool redirectedFor32 = false;  // the 32-bit view of 64-bit Windows goes into WOW6432Node
     bool predefined = false;       // a root key, which cannot be deleted
+    bool link = false;             // made with REG_OPTION_CREATE_LINK: names lead to its target
 };
 
 class SimRegistry : public IRegistry {
@@ -89,11 +90,18 @@ class SimRegistry : public IRegistry {
     std::string PathOfHandle(RegKey key) const;
     // Handles opened and not yet closed (predefined roots do not count).
     int OpenHandles() const;
+    // A standard user planting a link key at `path` (missing keys above it are made) that
+    // points at `target`, a key of HKEY_LOCAL_MACHINE or HKEY_USERS in the native view,
+    // which need not exist. 0, 183 when `path` exists, 87 for another root.
+    uint32_t UserCreateLinkKey(const std::string& path, const std::string& target, View view = View::K32);
 
     void CloseKey(RegKey key) override;
     uint32_t CreateKeyEx(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,
                          RegKey& out, uint32_t* disposition) override;
     uint32_t OpenKeyEx(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out) override;
+    uint32_t OpenKeyExOptions(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,
+                              RegKey& out) override;
+    uint32_t DeleteOpenKey(RegKey key) override;
     uint32_t SetValueEx(RegKey key, const char* name, uint32_t type, const void* data,
                         uint32_t size) override;
     uint32_t DeleteKey(RegKey parent, const std::string& subKey) override;
@@ -136,14 +144,18 @@ class SimRegistry : public IRegistry {
     uint32_t Resolve(RegKey key, NodePtr& node, uint32_t& access) const;
     // Walks `subKey` from `start` in the given view; creates missing keys when `create`.
     // `arrange`: a test helper, which access lists do not hold back.
+    // A link met on the way is followed, the last part's only without `openLink`.
     uint32_t Walk(const NodePtr& start, const std::string& subKey, bool view64, bool create, NodePtr& out,
-                  bool* created, bool arrange = false) const;
+                  bool* created, bool arrange = false, bool openLink = false, int hops = 0) const;
+    // The key a link points to: 2 when it points nowhere, 206 past a chain of 16.
+    uint32_t FollowLink(const NodePtr& link, int hops, NodePtr& out) const;
     NodePtr FindPath(const std::string& path, View view) const;
     NodePtr MakePath(const std::string& path, View view);
     RegKey NewHandle(const NodePtr& node, uint32_t access);
-    uint32_t OpenKey(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out);
-    uint32_t CreateKey(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out,
-                       uint32_t* disposition);
+    uint32_t OpenKey(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out,
+                     bool openLink = false);
+    uint32_t CreateKey(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,
+                       RegKey& out, uint32_t* disposition);
     uint32_t StoreData(RegKey key, const std::string& name, uint32_t type, std::vector<uint8_t> data);
     uint32_t DeleteValueIn(RegKey key, const std::string& name);
     uint32_t DeleteKeyIn(RegKey parent, const std::string& subKey, bool view64);

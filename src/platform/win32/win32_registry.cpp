@@ -30,6 +30,29 @@ RegDeleteKeyExAFn DeleteKeyExEntry() {
     }();
     return entry;
 }
+using NtDeleteKeyFn = LONG(WINAPI*)(HANDLE);
+using RtlNtStatusToDosErrorFn = ULONG(WINAPI*)(LONG);
+
+// Deleting a key by its handle is the one way to delete a link itself: the named deletions
+// open the key they delete and so follow a link. ntdll is in every process.
+NtDeleteKeyFn NtDeleteKeyEntry() {
+    static const NtDeleteKeyFn entry = [] {
+        HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+        FARPROC proc = ntdll != nullptr ? ::GetProcAddress(ntdll, "NtDeleteKey") : nullptr;
+        return reinterpret_cast<NtDeleteKeyFn>(reinterpret_cast<void*>(proc));
+    }();
+    return entry;
+}
+
+uint32_t DosError(LONG status) {
+    static const RtlNtStatusToDosErrorFn entry = [] {
+        HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+        FARPROC proc = ntdll != nullptr ? ::GetProcAddress(ntdll, "RtlNtStatusToDosError") : nullptr;
+        return reinterpret_cast<RtlNtStatusToDosErrorFn>(reinterpret_cast<void*>(proc));
+    }();
+    if (status == 0) return ERROR_SUCCESS;
+    return entry != nullptr ? static_cast<uint32_t>(entry(status)) : ERROR_ACCESS_DENIED;
+}
 }  // namespace
 
 void Win32Registry::CloseKey(RegKey key) { ::RegCloseKey(Hk(key)); }
@@ -52,6 +75,20 @@ uint32_t Win32Registry::OpenKeyEx(RegKey parent, const std::string& subKey, uint
     LSTATUS rc = ::RegOpenKeyExA(Hk(parent), subKey.c_str(), 0, access, &h);
     if (rc == ERROR_SUCCESS) out = reinterpret_cast<RegKey>(h);
     return Status(rc);
+}
+
+uint32_t Win32Registry::OpenKeyExOptions(RegKey parent, const std::string& subKey, uint32_t options,
+                                         uint32_t access, RegKey& out) {
+    HKEY h = nullptr;
+    LSTATUS rc = ::RegOpenKeyExA(Hk(parent), subKey.c_str(), options, access, &h);
+    if (rc == ERROR_SUCCESS) out = reinterpret_cast<RegKey>(h);
+    return Status(rc);
+}
+
+uint32_t Win32Registry::DeleteOpenKey(RegKey key) {
+    NtDeleteKeyFn entry = NtDeleteKeyEntry();
+    if (entry == nullptr) return ERROR_CALL_NOT_IMPLEMENTED;
+    return DosError(entry(reinterpret_cast<HANDLE>(key)));
 }
 
 uint32_t Win32Registry::SetValueEx(RegKey key, const char* name, uint32_t type, const void* data,

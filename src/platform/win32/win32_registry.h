@@ -10,6 +10,9 @@ class Win32Registry : public IRegistry {
     uint32_t CreateKeyEx(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,
                          RegKey& out, uint32_t* disposition) override;
     uint32_t OpenKeyEx(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out) override;
+    uint32_t OpenKeyExOptions(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,
+                              RegKey& out) override;
+    uint32_t DeleteOpenKey(RegKey key) override;
     uint32_t SetValueEx(RegKey key, const char* name, uint32_t type, const void* data,
                         uint32_t size) override;
     uint32_t DeleteKey(RegKey parent, const std::string& subKey) override;

@@ -1,0 +1,138 @@
+#include "platform/registry_links.h"
+
+#include <algorithm>
+
+#include "platform/ansi.h"
+#include "platform/common.h"
+
+namespace platform {
+
+namespace {
+
+constexpr uint32_t kViewFlags = kKeyWow64_64Key | kKeyWow64_32Key;
+// Deeper than the registry lets keys nest.
+constexpr int kMaxDepth = 512;
+constexpr uint32_t kKeyNameBuffer = 256;
+
+bool SameName(const std::string& a, const char* b) { return AnsiCompareNoCase(a.c_str(), b) == 0; }
+
+std::vector<std::string> Parts(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t pos = 0;
+    while (pos <= path.size()) {
+        size_t end = path.find('\\', pos);
+        if (end == std::string::npos) end = path.size();
+        if (end > pos) parts.push_back(path.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return parts;
+}
+
+// Deletes `name` below `parent` with everything below it. Each key is read through one
+// handle and deleted through another opened for DELETE alone, both as itself: a key
+// swapped for a link in between is then the link, which goes itself.
+uint32_t DeleteKeyBelow(IRegistry& reg, RegKey parent, const std::string& name, uint32_t view,
+                        const std::string& at, std::vector<std::string>* links, int depth) {
+    RegKey raw = 0;
+    if (uint32_t rc = reg.OpenKeyExOptions(parent, name, kRegOptionOpenLink, kKeyRead | view, raw)) return rc;
+    {
+        UniqueRegKey key(&reg, raw);
+        if (IsLinkKey(reg, key.get())) {
+            if (links != nullptr) links->push_back(at);
+        } else {
+            if (depth > kMaxDepth) return kErrorInvalidData;
+            // Each subkey deleted moves the next one to the front.
+            for (;;) {
+                char child[kKeyNameBuffer];
+                uint32_t length = sizeof child;
+                uint32_t rc = reg.EnumKeyEx(key.get(), 0, child, &length);
+                if (rc == kErrorNoMoreItems) break;
+                if (rc != kErrorSuccess) return rc;
+                const std::string childName(child, length);
+                if ((rc = DeleteKeyBelow(reg, key.get(), childName, view, at + "\\" + childName, links,
+                                         depth + 1)) != kErrorSuccess)
+                    return rc;
+            }
+        }
+    }
+    if (uint32_t rc = reg.OpenKeyExOptions(parent, name, kRegOptionOpenLink, kDelete | view, raw)) return rc;
+    UniqueRegKey doomed(&reg, raw);
+    return reg.DeleteOpenKey(doomed.get());
+}
+
+}  // namespace
+
+bool IsLinkKey(IRegistry& reg, RegKey key) {
+    uint32_t type = kRegNone;
+    uint32_t size = 0;
+    uint32_t rc = reg.QueryValueEx(key, "SymbolicLinkValue", &type, nullptr, &size);
+    return (rc == kErrorSuccess || rc == kErrorMoreData) && type == kRegLink;
+}
+
+uint32_t OpenKeyWithoutFollowing(IRegistry& reg, RegKey parent, const std::string& path, uint32_t access,
+                                 RegKey& out, bool* isLink) {
+    if (isLink != nullptr) *isLink = false;
+    std::vector<std::string> parts = Parts(path);
+    if (parts.empty()) return reg.OpenKeyExOptions(parent, path, kRegOptionOpenLink, access, out);
+    size_t head = 1;
+    if (parts.size() > 1 && SameName(parts[0], "SOFTWARE") &&
+        (SameName(parts[1], "WOW6432Node") || SameName(parts[1], "Classes")))
+        head = 2;
+    const uint32_t view = access & kViewFlags;
+    UniqueRegKey at;
+    RegKey from = parent;
+    size_t i = 0;
+    while (i < parts.size()) {
+        std::string name = parts[i];
+        const size_t take = i == 0 ? std::min(head, parts.size()) : 1;
+        for (size_t j = 1; j < take; ++j) name += "\\" + parts[i + j];
+        i += take;
+        const bool last = i == parts.size();
+        RegKey raw = 0;
+        if (last) {
+            // Asked with KEY_QUERY_VALUE as well, to tell a link. A key that refuses that is
+            // opened as asked and counts as none: the handle is the key itself in any case.
+            uint32_t rc = reg.OpenKeyExOptions(from, name, kRegOptionOpenLink, access | kKeyQueryValue, raw);
+            const bool asked = rc == kErrorSuccess;
+            if (rc == kErrorAccessDenied && !(access & kKeyQueryValue))
+                rc = reg.OpenKeyExOptions(from, name, kRegOptionOpenLink, access, raw);
+            if (rc != kErrorSuccess) return rc;
+            UniqueRegKey opened(&reg, raw);
+            const bool link = asked && IsLinkKey(reg, opened.get());
+            if (link && isLink == nullptr) return kErrorKeyIsLink;
+            if (isLink != nullptr) *isLink = link;
+            out = opened.release();
+            return kErrorSuccess;
+        }
+        // A name opened relative to a link runs on through it, even from a handle of the link
+        // itself: a key on the way that cannot be asked is not passed.
+        if (uint32_t rc = reg.OpenKeyExOptions(from, name, kRegOptionOpenLink, kKeyQueryValue | view, raw))
+            return rc;
+        at.reset(&reg, raw);
+        if (IsLinkKey(reg, at.get())) return kErrorKeyIsLink;
+        from = at.get();
+    }
+    return kErrorFileNotFound;
+}
+
+uint32_t DeleteTreeWithoutFollowing(IRegistry& reg, RegKey parent, const std::string& path, uint32_t view,
+                                    std::vector<std::string>* links) {
+    std::string trimmed = path;
+    while (!trimmed.empty() && trimmed.back() == '\\') trimmed.pop_back();
+    const size_t cut = trimmed.rfind('\\');
+    if (trimmed.empty()) return kErrorInvalidParameter;
+    UniqueRegKey above;
+    RegKey from = parent;
+    if (cut != std::string::npos) {
+        RegKey raw = 0;
+        if (uint32_t rc =
+                OpenKeyWithoutFollowing(reg, parent, trimmed.substr(0, cut), kKeyQueryValue | view, raw))
+            return rc;
+        above.reset(&reg, raw);
+        from = raw;
+    }
+    const std::string name = cut == std::string::npos ? trimmed : trimmed.substr(cut + 1);
+    return DeleteKeyBelow(reg, from, name, view, path, links, 0);
+}
+
+}  // namespace platform

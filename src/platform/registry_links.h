@@ -1,0 +1,42 @@
+// Opening and deleting keys without ever passing through a registry link. A link key
+// (made with REG_OPTION_CREATE_LINK) sends every name that runs through it to its target,
+// wherever that is; a standard user may plant one in a key of theirs. Each part of a path
+// is opened here with REG_OPTION_OPEN_LINK, relative to the part before it, and checked
+// before a name is opened below it: a name runs on through a link even when opened relative
+// to a handle of the link itself.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+
+namespace platform {
+
+// ERROR_STOPPED_ON_SYMLINK: a link stands where a key was expected.
+constexpr uint32_t kErrorKeyIsLink = 681;
+
+// Whether `key`, opened with kRegOptionOpenLink and KEY_QUERY_VALUE, is a link: it holds the
+// REG_LINK value "SymbolicLinkValue". An ordinary key may carry such a value too; it counts
+// as a link, and is left alone rather than entered.
+bool IsLinkKey(IRegistry& reg, RegKey key);
+
+// Opens `path` below `parent` part by part, each part with kRegOptionOpenLink and the view
+// flags of `access`. The first part (with WOW6432Node or Classes when it is SOFTWARE) is
+// opened as one: keys of the system, which the view may redirect. 0 with `out` open; 681
+// when a part before the last is a link, 5 when one may not be asked to tell. For the last
+// part, with `isLink` null a link gives 681; with `isLink` the link itself is opened and
+// *isLink says so. Else the error of the open.
+[[nodiscard]] uint32_t OpenKeyWithoutFollowing(IRegistry& reg, RegKey parent, const std::string& path,
+                                               uint32_t access, RegKey& out, bool* isLink = nullptr);
+
+// Deletes the key `path` below `parent` with everything below it, never through a link: a
+// link met there, or named by `path`, is deleted itself by its handle, and what it points
+// to stays. `view` is KEY_WOW64_64KEY or 0. The path of each link deleted, relative to
+// `parent`, is added to `links` when given. 0; 2 when the key is missing; 681 when a link
+// lies on the way to it; else the first error, after deleting what could go before it.
+[[nodiscard]] uint32_t DeleteTreeWithoutFollowing(IRegistry& reg, RegKey parent, const std::string& path,
+                                                  uint32_t view, std::vector<std::string>* links = nullptr);
+
+}  // namespace platform
