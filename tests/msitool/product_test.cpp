@@ -90,6 +90,9 @@ TEST_F(ProductTest, PlainRemovalNeedsNoPackage) {
 }
 
 TEST_F(ProductTest, AFailedRemovalGoesThroughACopyOfTheCachedPackageWhichIsDeletedAfterwards) {
+    // A package planted where the copy used to go, under the name it used to have.
+    m.files.CreateFile(TempCopy(), "planted");
+    std::string folder;
     for (uint32_t packageResult : {0u, 1603u}) {
         m.installer.calls.clear();
         Add(1, "1.0").configureResult = 1603;
@@ -99,9 +102,18 @@ TEST_F(ProductTest, AFailedRemovalGoesThroughACopyOfTheCachedPackageWhichIsDelet
 
         EXPECT_EQ(packageResult == 0, product.Uninstall());
         EXPECT_EQ(packageResult != 0, m.installer.IsInstalled(Code(1)));
-        ASSERT_THAT(Calls("MsiInstallProductW"), ElementsAre(TempCopy()));
+        const std::vector<std::string> given = Calls("MsiInstallProductW");
+        ASSERT_EQ(1u, given.size());
+        // "<temp>\SweepTool.Package.<32 hex digits>\product.msi", a new folder each time.
+        const std::string prefix = m.files.TempDirectory() + "\\SweepTool.Package.";
+        ASSERT_EQ(prefix.size() + 32 + 12, given[0].size()) << given[0];
+        EXPECT_EQ(prefix, given[0].substr(0, prefix.size()));
+        EXPECT_EQ("\\product.msi", given[0].substr(prefix.size() + 32));
+        EXPECT_NE(folder, given[0].substr(0, prefix.size() + 32));
+        folder = given[0].substr(0, prefix.size() + 32);
         EXPECT_EQ("REMOVE=ALL REBOOT=ReallySuppress", m.installer.calls.back().commandLine);
-        EXPECT_FALSE(m.files.Exists(TempCopy()));
+        EXPECT_FALSE(m.files.Exists(folder));
+        EXPECT_EQ("planted", m.files.Contents(TempCopy()));
     }
 }
 
@@ -121,9 +133,11 @@ TEST_F(ProductTest, EachStepOfThePackageRemovalCanFailItWithoutLeavingACopy) {
     struct Case {
         const char* call;
         int skip;
+        uint32_t code = 1605;
     } const cases[] = {{"MsiGetProductInfoW", 0},
                        {"MsiGetProductInfoW", 1},
                        {"GetTempPathW", 0},
+                       {"CoCreateGuid", 0, 0x80004005u},
                        {"CopyFileW", 0},
                        {"MsiInstallProductW", 0}};
     for (const Case& c : cases) {
@@ -131,11 +145,13 @@ TEST_F(ProductTest, EachStepOfThePackageRemovalCanFailItWithoutLeavingACopy) {
         Add(1, "1.0").configureResult = 1603;
         ASSERT_TRUE(m.installer.Install(added.back()));
         msitool::Product product(m.platform(), W(Code(1)));
-        m.faults.Fail(c.call, 1605, 1, c.skip);
+        m.faults.Fail(c.call, c.code, 1, c.skip);
 
         EXPECT_FALSE(product.Uninstall()) << c.call << c.skip;
         EXPECT_TRUE(m.installer.IsInstalled(Code(1))) << c.call << c.skip;
         EXPECT_FALSE(m.files.Exists(TempCopy())) << c.call << c.skip;
+        // The copy's folder goes with it.
+        EXPECT_TRUE(m.files.List(m.files.TempDirectory()).empty()) << c.call << c.skip;
         m.faults.ClearAll();
     }
 }
@@ -160,8 +176,8 @@ TEST_F(ProductTest, TheTemporaryCopyIsMadeOnlyWhenItsWholePathFits) {
         msitool::Product product(m.platform(), W(Code(1)));
         m.faults.ResetCounts();
 
-        EXPECT_EQ(folder == 244, product.Uninstall()) << folder;
-        EXPECT_EQ(folder == 244 ? 1 : 0, m.faults.Calls("CopyFileW")) << folder;
+        EXPECT_EQ(folder == 193, product.Uninstall()) << folder;
+        EXPECT_EQ(folder == 193 ? 1 : 0, m.faults.Calls("CopyFileW")) << folder;
     }
 }
 
