@@ -24,8 +24,14 @@ uint32_t FindProgramToStart(platform::Platform& os, const std::string& entry, st
         return 0;
     }
     if (entry.empty() || entry.find_first_of("\\/:") != std::string::npos) return platform::kErrorFileNotFound;
+    // The Windows folder as System32's parent: on a terminal server GetWindowsDirectory may
+    // give a program a private one in the user's profile.
     std::string windows;
-    if (!os.shell.GetWindowsDirectory(windows) || !IsFullPath(windows)) return platform::kErrorFileNotFound;
+    if (!os.shell.GetSystemDirectory(windows)) return platform::kErrorFileNotFound;
+    while (!windows.empty() && IsSeparator(windows.back())) windows.pop_back();
+    const size_t cut = windows.find_last_of("\\/");
+    windows.resize(cut == std::string::npos ? 0 : cut);
+    if (!IsFullPath(windows + "\\")) return platform::kErrorFileNotFound;
     for (std::string dir : {windows, windows.substr(0, 3)}) {
         if (!IsSeparator(dir.back())) dir += '\\';
         const std::string candidate = dir + entry;

@@ -11,7 +11,7 @@
 namespace actions {
 
 // `entry` as written when it is a full path ("X:\..." or "\\server\share\..."); a bare file
-// name only as found in the Windows folder, then in the root of the system drive. 0 with
+// name only as found in the Windows folder (System32's parent), then in the root of the system drive. 0 with
 // `program` set; 206 for a name of MAX_PATH characters or more; 2 for a bare name found
 // in neither place and for a relative name with a folder part, which is never started.
 uint32_t FindProgramToStart(platform::Platform& os, const std::string& entry, std::string& program);

@@ -11,6 +11,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::MatchesRegex;
 
 class ProductTest : public MsiToolTest {
   protected:
@@ -90,8 +91,7 @@ TEST_F(ProductTest, PlainRemovalNeedsNoPackage) {
 }
 
 TEST_F(ProductTest, AFailedRemovalGoesThroughACopyOfTheCachedPackageWhichIsDeletedAfterwards) {
-    // A package planted where the copy used to go, under the name it used to have.
-    m.files.CreateFile(TempCopy(), "planted");
+    m.files.CreateFile(TempCopy(), "planted");  // where the copy went once, by the same name
     std::string folder;
     for (uint32_t packageResult : {0u, 1603u}) {
         m.installer.calls.clear();
@@ -103,14 +103,11 @@ TEST_F(ProductTest, AFailedRemovalGoesThroughACopyOfTheCachedPackageWhichIsDelet
         EXPECT_EQ(packageResult == 0, product.Uninstall());
         EXPECT_EQ(packageResult != 0, m.installer.IsInstalled(Code(1)));
         const std::vector<std::string> given = Calls("MsiInstallProductW");
-        ASSERT_EQ(1u, given.size());
         // "<temp>\SweepTool.Package.<32 hex digits>\product.msi", a new folder each time.
-        const std::string prefix = m.files.TempDirectory() + "\\SweepTool.Package.";
-        ASSERT_EQ(prefix.size() + 32 + 12, given[0].size()) << given[0];
-        EXPECT_EQ(prefix, given[0].substr(0, prefix.size()));
-        EXPECT_EQ("\\product.msi", given[0].substr(prefix.size() + 32));
-        EXPECT_NE(folder, given[0].substr(0, prefix.size() + 32));
-        folder = given[0].substr(0, prefix.size() + 32);
+        ASSERT_THAT(given, ElementsAre(MatchesRegex(".*\\\\SweepTool\\.Package\\.[0-9A-F]{32}\\\\product\\.msi")));
+        EXPECT_EQ(0u, given[0].find(m.files.TempDirectory() + "\\"));
+        EXPECT_NE(folder, given[0].substr(0, given[0].rfind('\\')));
+        folder = given[0].substr(0, given[0].rfind('\\'));
         EXPECT_EQ("REMOVE=ALL REBOOT=ReallySuppress", m.installer.calls.back().commandLine);
         EXPECT_FALSE(m.files.Exists(folder));
         EXPECT_EQ("planted", m.files.Contents(TempCopy()));
