@@ -21,7 +21,8 @@ uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::s
         platform::UniqueFile rootHandle(&os_.fs, raw);
         std::string name;
         if (made.error == 0)
-            made.error = MakeFreshAdministratorsFolder(os_, rootHandle.get(), kStagingFolderPrefix, 0, made.handle, name);
+            made.error = MakeFreshAdministratorsFolder(os_, rootHandle.get(), kStagingFolderPrefix, 0,
+                                                       made.handle, name);
         if (made.error == 0) made.path = root + name;
         firstTime = true;
         known = folders_.emplace(drive, std::move(made)).first;

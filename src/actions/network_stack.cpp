@@ -38,12 +38,14 @@ uint32_t CNuke::RemoveKVLsp64() {
     // PATH may be a standard user's, and this process is elevated. Without it nothing runs.
     std::string module;
     const size_t cut = os_.sys.GetModuleFileName(module) == 0 ? module.find_last_of('\\') : std::string::npos;
-    const std::string remover = cut == std::string::npos ? std::string() : module.substr(0, cut + 1) + kRemoverName;
+    const std::string remover =
+        cut == std::string::npos ? std::string() : module.substr(0, cut + 1) + kRemoverName;
     platform::ProcessHandle raw = 0;
     uint32_t processId = 0;
     if (remover.empty() || remover.size() >= platform::kMaxPath ||
         !os_.proc.CreateProcessHidden(platform::AnsiToUtf16(remover),
-                                      platform::AnsiToUtf16("\"" + remover + "\" uninstall"), raw, processId)) {
+                                      platform::AnsiToUtf16("\"" + remover + "\" uninstall"), raw,
+                                      processId)) {
         EngineLog(3, "%s: Calling instkvps_x64 failed!", kTag);
         return 0;
     }

@@ -23,7 +23,8 @@ uint32_t FindProgramToStart(platform::Platform& os, const std::string& entry, st
         program = entry;
         return 0;
     }
-    if (entry.empty() || entry.find_first_of("\\/:") != std::string::npos) return platform::kErrorFileNotFound;
+    if (entry.empty() || entry.find_first_of("\\/:") != std::string::npos)
+        return platform::kErrorFileNotFound;
     // The Windows folder as System32's parent: on a terminal server GetWindowsDirectory may
     // give a program a private one in the user's profile.
     std::string windows;
@@ -37,7 +38,8 @@ uint32_t FindProgramToStart(platform::Platform& os, const std::string& entry, st
         const std::string candidate = dir + entry;
         if (candidate.size() >= platform::kMaxPath) continue;
         const uint32_t attributes = os.fs.GetFileAttributesA(candidate);
-        if (attributes == platform::kInvalidFileAttributes || (attributes & platform::kFileAttributeDirectory))
+        if (attributes == platform::kInvalidFileAttributes ||
+            (attributes & platform::kFileAttributeDirectory))
             continue;
         program = candidate;
         return 0;

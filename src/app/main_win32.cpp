@@ -1,7 +1,9 @@
 // Process entry of sweeptool.exe: the real machine, the application object, the exit code.
+// clang-format off
 #include <windows.h>
 // Right after windows.h: it takes back the mapping macros that would rename the seam's methods.
 #include "platform/win32/system_library.h"
+// clang-format on
 
 #include "app/scour_app.h"
 #include "logging/log.h"

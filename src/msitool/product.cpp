@@ -5,8 +5,8 @@
 
 #include "actions/held_path.h"
 #include "msitool/reg_spec.h"
-#include "platform/ansi.h"
 #include "msitool/wide_text.h"
+#include "platform/ansi.h"
 
 namespace msitool {
 namespace {

@@ -215,8 +215,8 @@ TEST_F(ResetLspStackTest, AMissingOrRefusedRemoverIsLoggedAndThe32BitCatalogueIs
     // Removers elsewhere on the search, where a standard user may have put them.
     m.system.currentDirectory = "C:\\Users\\u\\Downloads";
     m.system.environment[u"PATH"] = u"C:\\UserTools";
-    for (const char* planted : {"C:\\Users\\u\\Downloads\\instkvps_x64.exe", "C:\\UserTools\\instkvps_x64.exe",
-                                "C:\\Windows\\system32\\instkvps_x64.exe"})
+    for (const char* planted : {"C:\\Users\\u\\Downloads\\instkvps_x64.exe",
+                                "C:\\UserTools\\instkvps_x64.exe", "C:\\Windows\\system32\\instkvps_x64.exe"})
         m.processes.AddProgram(planted, nullptr);
     for (uint32_t fault : {0u, uint32_t{platform::kErrorAccessDenied}}) {
         SCOPED_TRACE(fault);

@@ -167,7 +167,8 @@ TEST_F(ProcessesHiddenContract, AMissingProgramFailsWithFileNotFound) {
 
 TEST_F(ProcessesHiddenContract, AnApplicationNameIsStartedAsWrittenAndNeverSearchedFor) {
     // The command line's first word names a program the search would find.
-    const std::string bare = backend().UniqueName("sweepapp"), dir = "C:\\" + backend().UniqueName("Sweep app");
+    const std::string bare = backend().UniqueName("sweepapp"),
+                      dir = "C:\\" + backend().UniqueName("Sweep app");
     Program(exeDir + "\\" + bare + ".exe");
     ASSERT_TRUE(os().fs.CreateDirectoryA(dir, nullptr)) << os().sys.GetLastError();
     dirs.push_back(dir);

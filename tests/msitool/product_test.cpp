@@ -104,7 +104,8 @@ TEST_F(ProductTest, AFailedRemovalGoesThroughACopyOfTheCachedPackageWhichIsDelet
         EXPECT_EQ(packageResult != 0, m.installer.IsInstalled(Code(1)));
         const std::vector<std::string> given = Calls("MsiInstallProductW");
         // "<temp>\SweepTool.Package.<32 hex digits>\product.msi", a new folder each time.
-        ASSERT_THAT(given, ElementsAre(MatchesRegex(".*\\\\SweepTool\\.Package\\.[0-9A-F]{32}\\\\product\\.msi")));
+        ASSERT_THAT(given,
+                    ElementsAre(MatchesRegex(".*\\\\SweepTool\\.Package\\.[0-9A-F]{32}\\\\product\\.msi")));
         EXPECT_EQ(0u, given[0].find(m.files.TempDirectory() + "\\"));
         EXPECT_NE(folder, given[0].substr(0, given[0].rfind('\\')));
         folder = given[0].substr(0, given[0].rfind('\\'));
@@ -131,12 +132,9 @@ TEST_F(ProductTest, EachStepOfThePackageRemovalCanFailItWithoutLeavingACopy) {
         const char* call;
         int skip;
         uint32_t code = 1605;
-    } const cases[] = {{"MsiGetProductInfoW", 0},
-                       {"MsiGetProductInfoW", 1},
-                       {"GetTempPathW", 0},
-                       {"CoCreateGuid", 0, 0x80004005u},
-                       {"CopyFileW", 0},
-                       {"MsiInstallProductW", 0}};
+    } const cases[] = {{"MsiGetProductInfoW", 0}, {"MsiGetProductInfoW", 1},
+                       {"GetTempPathW", 0},       {"CoCreateGuid", 0, 0x80004005u},
+                       {"CopyFileW", 0},          {"MsiInstallProductW", 0}};
     for (const Case& c : cases) {
         m.installer.calls.clear();
         Add(1, "1.0").configureResult = 1603;

@@ -24,7 +24,8 @@ Loaded Load(const wchar_t* name) {
             loaded.module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         }
     }
-    if (loaded.module == nullptr) loaded.error = ::GetLastError() != 0 ? ::GetLastError() : ERROR_MOD_NOT_FOUND;
+    if (loaded.module == nullptr)
+        loaded.error = ::GetLastError() != 0 ? ::GetLastError() : ERROR_MOD_NOT_FOUND;
     return loaded;
 }
 

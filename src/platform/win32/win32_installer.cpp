@@ -40,7 +40,7 @@ uint32_t Win32Installer::GetProductInfo(const std::u16string& productCode, const
     const auto call = MSI_CALL(MsiGetProductInfoW);
     if (call == nullptr) return ::GetLastError();
     UINT rc = call(W(productCode), W(property), reinterpret_cast<wchar_t*>(buffer),
-                                   chars != nullptr ? &size : nullptr);
+                   chars != nullptr ? &size : nullptr);
     if (chars != nullptr) *chars = size;
     return rc;
 }

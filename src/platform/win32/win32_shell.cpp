@@ -11,9 +11,9 @@
 #undef GetUserName
 #include <winver.h>
 
-#include "platform/win32/system_library.h"
-
 #include <vector>
+
+#include "platform/win32/system_library.h"
 
 namespace platform::win32 {
 
