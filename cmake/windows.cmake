@@ -21,7 +21,9 @@ target_compile_options(sweep_win32 PRIVATE ${SWEEP_WARNINGS})
 # The core calls the backend's free functions (the ANSI code page), the backend calls the
 # core's: a cycle of static libraries, which CMake resolves by repeating them on the link line.
 target_link_libraries(sweep_core PUBLIC sweep_win32)
-set(SWEEP_WIN32_LIBS advapi32 shlwapi shell32 user32 kernel32 version ole32 oleaut32 uuid ws2_32 psapi msi gdi32 comctl32 ntdll)
+# Only libraries Windows always takes from System32 (KnownDLLs, ntdll) and the common
+# controls the manifest binds: msi and version are loaded at run time (system_library.h).
+set(SWEEP_WIN32_LIBS advapi32 shlwapi shell32 user32 kernel32 ole32 oleaut32 uuid ws2_32 psapi gdi32 comctl32 ntdll)
 target_link_libraries(sweep_win32 PUBLIC ${SWEEP_WIN32_LIBS})
 
 file(GLOB SWEEP_UI_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/ui/*.cpp)

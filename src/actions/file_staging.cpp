@@ -7,11 +7,6 @@
 
 namespace actions {
 
-namespace {
-// Tries at new names before a volume counts as one without a staging folder.
-constexpr int kNameTries = 8;
-}  // namespace
-
 uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::string& path,
                                 bool& firstTime) {
     firstTime = false;
@@ -24,25 +19,11 @@ uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::s
         made.error = os_.fs.OpenRelative(0, platform::AnsiToUtf16(root), kHeldFolderAccess, kHeldFolderShare,
                                          platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw);
         platform::UniqueFile rootHandle(&os_.fs, raw);
-        for (int i = 0; made.error == 0 && i < kNameTries; ++i) {
-            uint8_t guid[16] = {};
-            if (int32_t hr = os_.sys.CoCreateGuid(guid); hr < 0) {
-                made.error = static_cast<uint32_t>(hr);
-                break;
-            }
-            char hex[33] = {};
-            for (int b = 0; b < 16; ++b) std::snprintf(hex + 2 * b, 3, "%02X", guid[b]);
-            std::string name = std::string(kStagingFolderPrefix) + hex;
-            // Never a folder that was there before: whoever made it may hold it, or may have
-            // made it to be used.
-            made.error = MakeAdministratorsFolder(os_, rootHandle.get(), name, true, 0, made.handle);
-            if (made.error == platform::kErrorAlreadyExists && i + 1 < kNameTries) {
-                made.error = 0;
-                continue;
-            }
-            if (made.error == 0) made.path = root + name;
-            break;
-        }
+        std::string name;
+        if (made.error == 0)
+            made.error = MakeFreshAdministratorsFolder(os_, rootHandle.get(), kStagingFolderPrefix, 0,
+                                                       made.handle, name);
+        if (made.error == 0) made.path = root + name;
         firstTime = true;
         known = folders_.emplace(drive, std::move(made)).first;
     }

@@ -1,6 +1,7 @@
 #include "actions/held_path.h"
 
 #include <cctype>
+#include <cstdio>
 
 #include "actions/acl.h"
 #include "platform/acl_text.h"
@@ -188,6 +189,25 @@ uint32_t MakeAdministratorsFolder(platform::Platform& os, platform::FileHandle p
         return rc;
     out = std::move(folder);
     return kErrorSuccess;
+}
+
+uint32_t MakeFreshAdministratorsFolder(platform::Platform& os, platform::FileHandle parent,
+                                       const std::string& prefix, uint32_t access, platform::UniqueFile& out,
+                                       std::string& name) {
+    constexpr int kNameTries = 8;
+    uint32_t rc = kErrorSuccess;
+    for (int i = 0; i < kNameTries; ++i) {
+        uint8_t guid[16] = {};
+        if (int32_t hr = os.sys.CoCreateGuid(guid); hr < 0) return static_cast<uint32_t>(hr);
+        char hex[33] = {};
+        for (int b = 0; b < 16; ++b) std::snprintf(hex + 2 * b, 3, "%02X", guid[b]);
+        // Never a folder that was there before: whoever made it may hold it, or may have
+        // made it to be used.
+        rc = MakeAdministratorsFolder(os, parent, prefix + hex, true, access, out);
+        if (rc == kErrorSuccess) name = prefix + hex;
+        if (rc != platform::kErrorAlreadyExists) break;
+    }
+    return rc;
 }
 
 }  // namespace actions

@@ -79,6 +79,14 @@ uint32_t MakeAdministratorsFolder(platform::Platform& os, platform::FileHandle p
                                   const std::string& name, bool fresh, uint32_t access,
                                   platform::UniqueFile& out);
 
+// The same, fresh, named `prefix` and the 32 hex digits of a new GUID, so that nobody can
+// make it first or guess where its contents will be; a name that is taken is tried again
+// with another GUID, a few times. 0 with `name` set, or the error (the HRESULT of a failed
+// CoCreateGuid).
+uint32_t MakeFreshAdministratorsFolder(platform::Platform& os, platform::FileHandle parent,
+                                       const std::string& prefix, uint32_t access, platform::UniqueFile& out,
+                                       std::string& name);
+
 // The list such a folder gets, inherited by all it holds.
 constexpr char kAdministratorsOnlySddl[] = "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 

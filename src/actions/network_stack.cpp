@@ -1,11 +1,11 @@
 // The Winsock layered providers of both catalogues: this process's own, and on 64-bit
 // Windows the 64-bit one through the maker's 64-bit remover.
-#include <array>
 #include <string>
 
 #include "actions/protocol_catalog.h"
 #include "engine/cnuke.h"
 #include "engine/engine_log.h"
+#include "platform/ansi.h"
 
 namespace engine {
 
@@ -13,9 +13,7 @@ namespace {
 
 constexpr int kLspPasses = 5;
 constexpr uint32_t kRemoverWaitMs = 60000;
-// The command line's buffer, in wide characters, terminator included.
-constexpr size_t kCommandChars = 260;
-constexpr char16_t kRemoverCommand[] = u"instkvps_x64.exe uninstall";
+constexpr char kRemoverName[] = "instkvps_x64.exe";
 
 }  // namespace
 
@@ -36,14 +34,18 @@ uint32_t CNuke::RemoveKVLsp64() {
     static const char kTag[] = "CNuke::RemoveKVLsp64";
     EngineLog(5, "%s: Calling UnInstall function from the installation utility.", kTag);
 
-    std::array<char16_t, kCommandChars> buffer{};
-    for (size_t i = 0; i + 1 < buffer.size() && kRemoverCommand[i] != u'\0'; ++i)
-        buffer[i] = kRemoverCommand[i];
-    const std::u16string commandLine(buffer.data());
-
+    // Only the remover beside the tool, never one found by a search: the current folder and
+    // PATH may be a standard user's, and this process is elevated. Without it nothing runs.
+    std::string module;
+    const size_t cut = os_.sys.GetModuleFileName(module) == 0 ? module.find_last_of('\\') : std::string::npos;
+    const std::string remover =
+        cut == std::string::npos ? std::string() : module.substr(0, cut + 1) + kRemoverName;
     platform::ProcessHandle raw = 0;
     uint32_t processId = 0;
-    if (!os_.proc.CreateProcessHidden(commandLine, raw, processId)) {
+    if (remover.empty() || remover.size() >= platform::kMaxPath ||
+        !os_.proc.CreateProcessHidden(platform::AnsiToUtf16(remover),
+                                      platform::AnsiToUtf16("\"" + remover + "\" uninstall"), raw,
+                                      processId)) {
         EngineLog(3, "%s: Calling instkvps_x64 failed!", kTag);
         return 0;
     }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "actions/program_search.h"
 #include "engine/cnuke.h"
 #include "engine/engine_log.h"
 #include "expand/handlers_internal.h"
@@ -131,18 +132,14 @@ uint32_t CNuke::StopNTServices() {
 
 uint32_t CNuke::StartNTProcesses() {
     static const char* const kTag = "CNuke::StartNTProcesses";
-    static const std::vector<std::string> kSearchFirst = {"C:\\windows", "C:\\"};
     const char* entry = nullptr;
     for (uint32_t rc = startProcessList.First(&entry); rc == 0; rc = startProcessList.Next(&entry)) {
         EngineLog(5, "%s: Starting process '%s'...", kTag, entry);
-        // The search works in a MAX_PATH buffer: a longer name could only be cut into
-        // the name of some other program.
-        if (std::strlen(entry) >= expand::kMaxPathBuffer) {
-            LogErrorCode(platform::kErrorFilenameExcedRange, "Starting of process", entry);
+        std::string program;
+        if (uint32_t code = actions::FindProgramToStart(os_, entry, program)) {
+            LogErrorCode(code, "Starting of process", entry);
             continue;
         }
-        std::string program = entry;
-        if (!os_.proc.PathFindOnPath(program, kSearchFirst)) program = entry;
         uint32_t processId = 0;
         if (!os_.proc.CreateProcess(program, processId)) {
             LogErrorCode(os_.sys.GetLastError(), "Starting of process", entry);

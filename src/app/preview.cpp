@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "actions/builtin_upgrade_codes.h"
+#include "actions/program_search.h"
 #include "actions/protocol_catalog.h"
 #include "actions/security_center.h"
 #include "app/cleaner.h"
@@ -380,12 +381,12 @@ void Preview::RegistryKeys() {
 
 void Preview::Programs() {
     plan_.Section("Programs to start");
-    static const std::vector<std::string> kSearchFirst = {"C:\\windows", "C:\\"};
     const char* entry = nullptr;
     for (uint32_t r = engine_.startProcessList.First(&entry); r == 0;
          r = engine_.startProcessList.Next(&entry)) {
-        std::string program = entry;
-        if (program.size() < expand::kMaxPathBuffer && os_.proc.PathFindOnPath(program, kSearchFirst))
+        std::string program;
+        if (actions::FindProgramToStart(os_, entry, program) == 0 &&
+            os_.fs.GetFileAttributesA(program) != platform::kInvalidFileAttributes)
             plan_.Line(Format("%s (found as %s)", entry, program.c_str()));
         else
             plan_.Line(Format("%s (not found: starting it will fail)", entry));

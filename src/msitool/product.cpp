@@ -3,8 +3,10 @@
 #include <new>
 #include <vector>
 
+#include "actions/held_path.h"
 #include "msitool/reg_spec.h"
 #include "msitool/wide_text.h"
+#include "platform/ansi.h"
 
 namespace msitool {
 namespace {
@@ -21,6 +23,9 @@ bool ScanVersion(const std::u16string& text, int count, int32_t (&numbers)[4]) {
     }
     return true;
 }
+
+// The start of the name of the folder the cached package is copied into.
+constexpr char kCopyFolderPrefix[] = "SweepTool.Package.";
 
 // A package name is a plain file name: anything that could lead the temporary copy, and
 // its deletion, out of the temporary folder is refused.
@@ -112,14 +117,31 @@ bool Product::UninstallFromCachedPackage() {
     if (length == 0 || length >= kPathChars || tempPath.empty() || tempPath.size() >= kPathChars)
         return false;
     if (tempPath.back() != u'\\') tempPath.push_back(u'\\');
-    // A name cut to fit would be another file: give up instead.
-    if (tempPath.size() + packageName.size() >= kPathChars) return false;
-    std::u16string copyPath = tempPath + packageName;
 
-    if (!os_.fs.CopyFileW(localPackage, copyPath, false)) return false;
-    uint32_t rc = os_.msi.InstallProduct(copyPath, kRemoveAllCommandLine);
-    (void)os_.fs.DeleteFileW(copyPath);
-    return rc == platform::kErrorSuccess;
+    // The temporary folder of a run as SYSTEM is one where users make files: the copy goes
+    // into a new folder of its own there, with an unguessable name and only Administrators
+    // and SYSTEM let in, held so that nobody can rename it meanwhile.
+    const std::string tempFolder = platform::Utf16ToAnsi(tempPath);
+    if (platform::AnsiToUtf16(tempFolder) != tempPath) return false;
+    actions::HeldPath held(os_);
+    if (held.HoldParentsOf(tempFolder + kCopyFolderPrefix) != 0) return false;
+    platform::UniqueFile folder;
+    std::string folderName;
+    if (actions::MakeFreshAdministratorsFolder(os_, held.Parent(), kCopyFolderPrefix, platform::kDeleteAccess,
+                                               folder, folderName) != 0)
+        return false;
+    const std::u16string folderPath = tempPath + platform::AnsiToUtf16(folderName);
+    // A name cut to fit would be another file: give up instead.
+    bool removed = false;
+    if (folderPath.size() + 1 + packageName.size() < kPathChars) {
+        const std::u16string copyPath = folderPath + u"\\" + packageName;
+        if (os_.fs.CopyFileW(localPackage, copyPath, true)) {
+            removed = os_.msi.InstallProduct(copyPath, kRemoveAllCommandLine) == platform::kErrorSuccess;
+            (void)os_.fs.DeleteFileW(copyPath);
+        }
+    }
+    (void)os_.fs.DeleteByHandle(folder.get());
+    return removed;
 }
 
 bool Product::IsMakersProduct() const {

@@ -80,14 +80,16 @@ public:
     // False with the last error; `processId` receives the new process's id.
     virtual bool CreateProcess(const std::string& applicationName, uint32_t& processId) = 0;
 
-    // CreateProcessW(no application name, a writable copy of `commandLine`, no security
-    // attributes, handles inherited, NORMAL_PRIORITY_CLASS, the caller's environment and
-    // current directory, STARTUPINFOW with STARTF_USESHOWWINDOW and SW_HIDE). The program
-    // is found by CreateProcess's own search: the caller's executable folder first, then
-    // the current folder, the system folders and PATH. The thread handle is closed at once;
-    // `process` is the process handle (PROCESS_ALL_ACCESS). False with the last error.
-    virtual bool CreateProcessHidden(const std::u16string& commandLine, ProcessHandle& process,
-                                     uint32_t& processId) = 0;
+    // CreateProcessW(`applicationName`, a writable copy of `commandLine`, no security
+    // attributes, no inherited handles, NORMAL_PRIORITY_CLASS, the caller's environment and
+    // current directory, STARTUPINFOW with STARTF_USESHOWWINDOW and SW_HIDE). The application
+    // name is taken as written, never searched for (a relative one from the current folder);
+    // an empty one is no application name, and the program is found by CreateProcess's own
+    // search of the command line: the caller's executable folder first, then the current
+    // folder, the system folders and PATH. The thread handle is closed at once; `process` is
+    // the process handle (PROCESS_ALL_ACCESS). False with the last error.
+    virtual bool CreateProcessHidden(const std::u16string& applicationName, const std::u16string& commandLine,
+                                     ProcessHandle& process, uint32_t& processId) = 0;
 
     // EnumProcesses into a buffer of `bufferBytes` bytes: the ids that fit in `ids`,
     // `bytesReturned` the bytes they take (equal to the buffer size when it may have been

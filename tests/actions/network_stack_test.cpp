@@ -176,7 +176,7 @@ TEST_F(ResetLspStackTest, On64BitWindowsTheRemoverCleansThe64BitCatalogueFirst) 
     EXPECT_EQ(nuke.ResetLspStack(), 0u);
 
     ASSERT_EQ(m.processes.startedHidden.size(), 1u);
-    EXPECT_EQ(m.processes.startedHidden[0].commandLine, u"instkvps_x64.exe uninstall");
+    EXPECT_EQ(m.processes.startedHidden[0].commandLine, u"\"C:\\Tools\\instkvps_x64.exe\" uninstall");
     EXPECT_EQ(m.processes.startedHidden[0].imagePath, kRemover);
     EXPECT_EQ(Ids(m.winsock.catalog64), base);
     EXPECT_EQ(Ids(m.winsock.catalog32), base);
@@ -212,6 +212,12 @@ TEST_F(ResetLspStackTest, TheRemoversExitCodeIsLoggedWhateverItIs) {
 }
 
 TEST_F(ResetLspStackTest, AMissingOrRefusedRemoverIsLoggedAndThe32BitCatalogueIsStillReset) {
+    // Removers elsewhere on the search, where a standard user may have put them.
+    m.system.currentDirectory = "C:\\Users\\u\\Downloads";
+    m.system.environment[u"PATH"] = u"C:\\UserTools";
+    for (const char* planted : {"C:\\Users\\u\\Downloads\\instkvps_x64.exe",
+                                "C:\\UserTools\\instkvps_x64.exe", "C:\\Windows\\system32\\instkvps_x64.exe"})
+        m.processes.AddProgram(planted, nullptr);
     for (uint32_t fault : {0u, uint32_t{platform::kErrorAccessDenied}}) {
         SCOPED_TRACE(fault);
         if (fault != 0) {

@@ -204,16 +204,23 @@ TEST_F(StartProcessesTest, AFullPathIsStartedAsWritten) {
                                                     "successfully"}));
 }
 
-TEST_F(StartProcessesTest, ABareNameIsLookedForInTheWindowsFolderThenTheRootBeforeTheSearchPath) {
+TEST_F(StartProcessesTest, ABareNameIsLookedForInTheWindowsFolderThenTheRootAndNowhereElse) {
     m.files.CreateFile("C:\\after.exe", "MZ");
     m.files.CreateFile("C:\\windows\\after.exe", "MZ");
     m.files.CreateFile("C:\\other.exe", "MZ");
     m.files.CreateFile("C:\\Windows\\System32\\other.exe", "MZ");
-    List(nuke.startProcessList, {"AFTER.EXE", "OTHER.EXE"});
+    // Where a standard user may put programs: the search path, the current folder.
+    m.system.currentDirectory = "C:\\Users\\u";
+    m.system.environment[u"PATH"] = u"C:\\UserTools";
+    for (const char* planted : {"C:\\UserTools\\planted.exe", "C:\\Users\\u\\here.exe", "C:\\Users\\u\\sub\\x.exe",
+                                "C:\\Windows\\System32\\system.exe"})
+        m.files.CreateFile(planted, "MZ");
+    List(nuke.startProcessList, {"AFTER.EXE", "OTHER.EXE", "PLANTED.EXE", "HERE.EXE", "SUB\\X.EXE", "SYSTEM.EXE"});
     EXPECT_EQ(nuke.StartNTProcesses(), 0u);
-    ASSERT_EQ(m.processes.started.size(), 2u);
-    EXPECT_EQ(m.processes.started[0], "C:\\windows\\AFTER.EXE");
-    EXPECT_EQ(m.processes.started[1], "C:\\OTHER.EXE");
+    EXPECT_EQ(m.processes.started, (std::vector<std::string>{"C:\\Windows\\AFTER.EXE", "C:\\OTHER.EXE"}));
+    for (const char* name : {"PLANTED.EXE", "HERE.EXE", "SUB\\X.EXE", "SYSTEM.EXE"})
+        EXPECT_TRUE(Logged(3, std::string("CNuke::LogErrorCode: Starting of process '") + name +
+                                  "' reported \"file\" not found"));
 }
 
 TEST_F(StartProcessesTest, AProgramThatCannotBeFoundGivesOneWarningAndNoSuccess) {

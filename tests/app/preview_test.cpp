@@ -43,6 +43,8 @@ constexpr char kDemoConfig[] =
     "remove=SERVICE_NAME,BY_VALUE,KvGoneSvc\r\n"
     "[process 1]\r\n"
     "stop=PROCESS_NAME,BY_VALUE,kvtray.exe\r\n"
+    "start=FILE_NAME,BY_VALUE,C:\\Tools\\kvnext.exe\r\n"
+    "start=FILE_NAME,BY_VALUE,kvafter.exe\r\n"
     "[registry value 1]\r\n"
     "remove=REG_VALUE,BY_VALUE,HKEY_LOCAL_"
     "MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\KelvarisDemo\r\n"
@@ -66,6 +68,11 @@ void BuildDemoMachine(SimMachine& m) {
     apptest::InstallTool(m);
     apptest::UseWindows10(m);
     m.files.CreateFile("C:\\Tools\\sweeptool.cfg", kDemoConfig);
+    // A follow-up program given by its full path, and one by a bare name that only the
+    // search path, a standard user's folder, holds: that one is never started.
+    m.files.CreateFile("C:\\Tools\\kvnext.exe", "MZ");
+    m.files.CreateFile("C:\\UserTools\\kvafter.exe", "MZ");
+    m.system.environment[u"PATH"] = u"C:\\UserTools";
     auto& reg = m.registry;
     reg.SetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\\Aurel Agent", "ProductName", "Kelvaris Demo");
     reg.SetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\\Aurel Agent", "InstallPath", kProgramFolder);
@@ -282,6 +289,10 @@ TEST_F(PreviewTest, ChangesNothingAndPlansExactlyWhatTheRunThenRemoves) {
     EXPECT_EQ(SectionLines(plan, "Services to stop and delete"),
               std::vector<std::string>{"KVDEMOSVC (running)"});
     EXPECT_EQ(twin.services.removed, std::vector<std::string>{"KvDemoSvc"});
+    EXPECT_EQ(SectionLines(plan, "Programs to start"),
+              (std::vector<std::string>{"C:\\TOOLS\\KVNEXT.EXE (found as C:\\TOOLS\\KVNEXT.EXE)",
+                                        "KVAFTER.EXE (not found: starting it will fail)"}));
+    EXPECT_EQ(twin.processes.started, std::vector<std::string>{"C:\\TOOLS\\KVNEXT.EXE"});
     std::set<std::string> ended;
     for (const auto& e : twin.processes.exited)
         if (e.terminated) ended.insert(e.exeFile + " (process " + std::to_string(e.processId) + ")");

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "contract/backend.h"
+#include "msitool/product.h"
 #include "platform/platform.h"
 
 #ifdef _WIN32
@@ -419,6 +420,19 @@ TEST_F(InstallerContract, UninstallThroughACopyOfTheCachedPackage) {
     uint32_t end = kSentinel;
     EXPECT_TRUE(Related(kOne.upgradeCode, &end).empty());
     EXPECT_EQ(kErrorNoMoreItems, end);
+}
+
+// The tool's own way: through a copy in a folder made for it, gone afterwards.
+TEST_F(InstallerContract, TheToolsCopyOfTheCachedPackageGoesThroughAFolderOfItsOwn) {
+    Install(kOne);
+    EXPECT_TRUE(msitool::Product(backend().os(), W(kOne.productCode)).UninstallFromCachedPackage());
+    EXPECT_EQ(kErrorUnknownProduct, InfoStatus(kOne, u"VersionString"));
+    std::u16string temp;
+    ASSERT_NE(0u, fs().GetTempPathW(260, temp));
+    FindDataW data;
+    FindHandle find = 0;
+    EXPECT_FALSE(fs().FindFirstFileW(temp + u"SweepTool.Package.*", data, find));
+    if (find != 0) fs().FindClose(find);
 }
 
 TEST_F(InstallerContract, PackageThatIsNotThere) {

@@ -89,10 +89,11 @@ class ProcessesHiddenContract : public ::testing::Test {
 #endif
     }
 
-    UniqueProcess Start(const std::string& commandLine, uint32_t* id = nullptr) {
+    UniqueProcess Start(const std::string& commandLine, uint32_t* id = nullptr,
+                        const std::string& application = std::string()) {
         ProcessHandle raw = kHandleSentinel;
         uint32_t processId = kSentinel;
-        EXPECT_TRUE(os().proc.CreateProcessHidden(W(commandLine), raw, processId))
+        EXPECT_TRUE(os().proc.CreateProcessHidden(W(application), W(commandLine), raw, processId))
             << commandLine << ": " << os().sys.GetLastError();
         if (raw == kHandleSentinel) return UniqueProcess();
         EXPECT_NE(kSentinel, processId);
@@ -153,7 +154,7 @@ TEST_F(ProcessesHiddenContract, AMissingProgramFailsWithFileNotFound) {
                                     "\"C:\\" + backend().UniqueName("SweepNoDir") + "\\x.exe\""}) {
         ProcessHandle raw = kHandleSentinel;
         uint32_t id = kSentinel;
-        EXPECT_FALSE(os().proc.CreateProcessHidden(W(line), raw, id)) << line;
+        EXPECT_FALSE(os().proc.CreateProcessHidden(u"", W(line), raw, id)) << line;
         const uint32_t error = os().sys.GetLastError();
         // Wine, and the sim with it, answers 2 for a folder that does not exist too;
         // Windows may answer 3 there.
@@ -162,6 +163,23 @@ TEST_F(ProcessesHiddenContract, AMissingProgramFailsWithFileNotFound) {
         EXPECT_EQ(kHandleSentinel, raw);
         EXPECT_EQ(kSentinel, id);
     }
+}
+
+TEST_F(ProcessesHiddenContract, AnApplicationNameIsStartedAsWrittenAndNeverSearchedFor) {
+    // The command line's first word names a program the search would find.
+    const std::string bare = backend().UniqueName("sweepapp"),
+                      dir = "C:\\" + backend().UniqueName("Sweep app");
+    Program(exeDir + "\\" + bare + ".exe");
+    ASSERT_TRUE(os().fs.CreateDirectoryA(dir, nullptr)) << os().sys.GetLastError();
+    dirs.push_back(dir);
+    ProcessHandle raw = kHandleSentinel;
+    uint32_t id = kSentinel;
+    EXPECT_FALSE(os().proc.CreateProcessHidden(W(dir + "\\" + bare + ".exe"), W(bare + " x"), raw, id));
+    EXPECT_EQ(uint32_t{kErrorFileNotFound}, os().sys.GetLastError());
+    EXPECT_EQ(kHandleSentinel, raw);
+    Program(dir + "\\other.exe");
+    first = Start(bare + " x", &id, dir + "\\other.exe");
+    EXPECT_TRUE(SameText("other.exe", ImageName(id))) << ImageName(id);
 }
 
 #ifndef _WIN32
@@ -182,7 +200,7 @@ TEST_F(SimHiddenStartTest, TheExecutableFolderComesBeforeTheCurrentAndSystemFold
     });
     ProcessHandle h = 0;
     uint32_t id = 0;
-    ASSERT_TRUE(proc.CreateProcessHidden(u"HELPER.exe now", h, id));
+    ASSERT_TRUE(proc.CreateProcessHidden(u"", u"HELPER.exe now", h, id));
     UniqueProcess p(&proc, h);
     ASSERT_EQ(1u, m.processes.startedHidden.size());
     // The folder the search found it in, the name as it was asked for.
@@ -203,12 +221,12 @@ TEST_F(SimHiddenStartTest, AnUnquotedNameWithBlanksIsTriedAtEachBlankInTurn) {
     m.processes.AddProgram("C:\\Program Files\\Kv\\run.exe", nullptr);
     ProcessHandle h = 0;
     uint32_t id = 0;
-    ASSERT_TRUE(proc.CreateProcessHidden(u"C:\\Program Files\\Kv\\run.exe -x", h, id));
+    ASSERT_TRUE(proc.CreateProcessHidden(u"", u"C:\\Program Files\\Kv\\run.exe -x", h, id));
     UniqueProcess p(&proc, h);
     EXPECT_EQ("C:\\Program Files\\Kv\\run.exe", m.processes.startedHidden.at(0).imagePath);
     // The shorter name wins when it names a program.
     m.processes.AddProgram("C:\\Program.exe", nullptr);
-    ASSERT_TRUE(proc.CreateProcessHidden(u"C:\\Program Files\\Kv\\run.exe -x", h, id));
+    ASSERT_TRUE(proc.CreateProcessHidden(u"", u"C:\\Program Files\\Kv\\run.exe -x", h, id));
     UniqueProcess q(&proc, h);
     EXPECT_EQ("C:\\Program.exe", m.processes.startedHidden.at(1).imagePath);
 }

@@ -11,6 +11,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::MatchesRegex;
 
 class ProductTest : public MsiToolTest {
   protected:
@@ -90,6 +91,8 @@ TEST_F(ProductTest, PlainRemovalNeedsNoPackage) {
 }
 
 TEST_F(ProductTest, AFailedRemovalGoesThroughACopyOfTheCachedPackageWhichIsDeletedAfterwards) {
+    m.files.CreateFile(TempCopy(), "planted");  // where the copy went once, by the same name
+    std::string folder;
     for (uint32_t packageResult : {0u, 1603u}) {
         m.installer.calls.clear();
         Add(1, "1.0").configureResult = 1603;
@@ -99,9 +102,16 @@ TEST_F(ProductTest, AFailedRemovalGoesThroughACopyOfTheCachedPackageWhichIsDelet
 
         EXPECT_EQ(packageResult == 0, product.Uninstall());
         EXPECT_EQ(packageResult != 0, m.installer.IsInstalled(Code(1)));
-        ASSERT_THAT(Calls("MsiInstallProductW"), ElementsAre(TempCopy()));
+        const std::vector<std::string> given = Calls("MsiInstallProductW");
+        // "<temp>\SweepTool.Package.<32 hex digits>\product.msi", a new folder each time.
+        ASSERT_THAT(given,
+                    ElementsAre(MatchesRegex(".*\\\\SweepTool\\.Package\\.[0-9A-F]{32}\\\\product\\.msi")));
+        EXPECT_EQ(0u, given[0].find(m.files.TempDirectory() + "\\"));
+        EXPECT_NE(folder, given[0].substr(0, given[0].rfind('\\')));
+        folder = given[0].substr(0, given[0].rfind('\\'));
         EXPECT_EQ("REMOVE=ALL REBOOT=ReallySuppress", m.installer.calls.back().commandLine);
-        EXPECT_FALSE(m.files.Exists(TempCopy()));
+        EXPECT_FALSE(m.files.Exists(folder));
+        EXPECT_EQ("planted", m.files.Contents(TempCopy()));
     }
 }
 
@@ -121,21 +131,22 @@ TEST_F(ProductTest, EachStepOfThePackageRemovalCanFailItWithoutLeavingACopy) {
     struct Case {
         const char* call;
         int skip;
-    } const cases[] = {{"MsiGetProductInfoW", 0},
-                       {"MsiGetProductInfoW", 1},
-                       {"GetTempPathW", 0},
-                       {"CopyFileW", 0},
-                       {"MsiInstallProductW", 0}};
+        uint32_t code = 1605;
+    } const cases[] = {{"MsiGetProductInfoW", 0}, {"MsiGetProductInfoW", 1},
+                       {"GetTempPathW", 0},       {"CoCreateGuid", 0, 0x80004005u},
+                       {"CopyFileW", 0},          {"MsiInstallProductW", 0}};
     for (const Case& c : cases) {
         m.installer.calls.clear();
         Add(1, "1.0").configureResult = 1603;
         ASSERT_TRUE(m.installer.Install(added.back()));
         msitool::Product product(m.platform(), W(Code(1)));
-        m.faults.Fail(c.call, 1605, 1, c.skip);
+        m.faults.Fail(c.call, c.code, 1, c.skip);
 
         EXPECT_FALSE(product.Uninstall()) << c.call << c.skip;
         EXPECT_TRUE(m.installer.IsInstalled(Code(1))) << c.call << c.skip;
         EXPECT_FALSE(m.files.Exists(TempCopy())) << c.call << c.skip;
+        // The copy's folder goes with it.
+        EXPECT_TRUE(m.files.List(m.files.TempDirectory()).empty()) << c.call << c.skip;
         m.faults.ClearAll();
     }
 }
@@ -160,8 +171,8 @@ TEST_F(ProductTest, TheTemporaryCopyIsMadeOnlyWhenItsWholePathFits) {
         msitool::Product product(m.platform(), W(Code(1)));
         m.faults.ResetCounts();
 
-        EXPECT_EQ(folder == 244, product.Uninstall()) << folder;
-        EXPECT_EQ(folder == 244 ? 1 : 0, m.faults.Calls("CopyFileW")) << folder;
+        EXPECT_EQ(folder == 193, product.Uninstall()) << folder;
+        EXPECT_EQ(folder == 193 ? 1 : 0, m.faults.Calls("CopyFileW")) << folder;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "actions/protocol_catalog.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/win32_winsock.h"
 
 namespace {
@@ -26,6 +27,8 @@ bool IsUninstall(const char* arg) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Winsock loads its providers' libraries by name: from System32 only.
+    platform::win32::LimitLibrarySearchToSystem32();
     if (argc != 2 || !IsUninstall(argv[1])) {
         std::fputs(
             "usage: instkvps_x64 uninstall\n"

@@ -306,13 +306,11 @@ bool SimProcesses::PathFindOnPath(std::string& path, const std::vector<std::stri
     return Refuse(kErrorFileNotFound);
 }
 
-bool SimProcesses::CreateProcess(const std::string& applicationName, uint32_t& processId) {
-    if (system_.Fault("CreateProcessA")) return false;
+bool SimProcesses::ApplicationImage(const std::string& applicationName, std::string& full) {
     if (applicationName.empty()) return Refuse(kErrorFileNotFound);
     // No search path: a relative name is taken from the current directory (or, with a
     // leading separator, from the root of its drive).
     const std::string& here = system_.currentDirectory;
-    std::string full;
     const std::string& name = applicationName;
     if (name.size() >= 2 && IsSeparator(name[0]) && IsSeparator(name[1]))
         full = name;  // a network path: the simulated machine has none
@@ -337,7 +335,13 @@ bool SimProcesses::CreateProcess(const std::string& applicationName, uint32_t& p
     // stands for a program.
     const std::string contents = files_.Contents(full);
     if (!contents.empty() && contents.compare(0, 2, "MZ") != 0) return Refuse(kErrorBadExeFormat);
+    return true;
+}
 
+bool SimProcesses::CreateProcess(const std::string& applicationName, uint32_t& processId) {
+    if (system_.Fault("CreateProcessA")) return false;
+    std::string full;
+    if (!ApplicationImage(applicationName, full)) return false;
     processId = Add(FileNamePart(full), 0, system_.processId).processId;
     started.push_back(applicationName);
     return true;
@@ -419,14 +423,17 @@ bool SimProcesses::FindProgram(const std::string& commandLine, std::string& imag
     return Refuse(kErrorFileNotFound);
 }
 
-bool SimProcesses::CreateProcessHidden(const std::u16string& commandLine, ProcessHandle& process,
+bool SimProcesses::CreateProcessHidden(const std::u16string& applicationName,
+                                       const std::u16string& commandLine, ProcessHandle& process,
                                        uint32_t& processId) {
     if (system_.Fault("CreateProcessW")) return false;
     // CreateProcessW takes at most 32767 characters, terminator included.
     if (commandLine.size() >= 32767) return Refuse(kErrorInvalidParameter);
     Reap();
     std::string image;
-    if (!FindProgram(Utf16ToAnsi(commandLine), image)) return false;
+    if (applicationName.empty() ? !FindProgram(Utf16ToAnsi(commandLine), image)
+                                : !ApplicationImage(Utf16ToAnsi(applicationName), image))
+        return false;
 
     SimProgramRun run{kStillActive, SimProcess::kNeverEnds};
     auto behaviour = programs_.find(UpperCase(image));

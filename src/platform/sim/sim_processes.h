@@ -106,8 +106,8 @@ class SimProcesses : public IProcesses {
                                     uint32_t milliseconds) override;
     bool PathFindOnPath(std::string& path, const std::vector<std::string>& otherDirs) override;
     bool CreateProcess(const std::string& applicationName, uint32_t& processId) override;
-    bool CreateProcessHidden(const std::u16string& commandLine, ProcessHandle& process,
-                             uint32_t& processId) override;
+    bool CreateProcessHidden(const std::u16string& applicationName, const std::u16string& commandLine,
+                             ProcessHandle& process, uint32_t& processId) override;
     bool EnumProcesses(uint32_t bufferBytes, std::vector<uint32_t>& ids, uint32_t& bytesReturned) override;
     bool EnumProcessModulesFirst(ProcessHandle process, ModuleHandle& module) override;
     bool GetModuleFileNameEx(ProcessHandle process, ModuleHandle module, uint32_t bufferChars,
@@ -135,6 +135,9 @@ class SimProcesses : public IProcesses {
     // The path as the standard search would try it, or empty when it would not fit.
     std::string Candidate(const std::string& dir, const std::string& name) const;
     bool Exists(const std::string& path) const;
+    // CreateProcess's reading of an application name, never searched for: the program file
+    // it starts, or false with the last error.
+    bool ApplicationImage(const std::string& applicationName, std::string& full);
     // CreateProcessW's reading of a command line without an application name: the program
     // file it starts, or false with the last error.
     bool FindProgram(const std::string& commandLine, std::string& image);

@@ -115,7 +115,8 @@ bool Win32Processes::CreateProcess(const std::string& applicationName, uint32_t&
     return true;
 }
 
-bool Win32Processes::CreateProcessHidden(const std::u16string& commandLine, ProcessHandle& process,
+bool Win32Processes::CreateProcessHidden(const std::u16string& applicationName,
+                                         const std::u16string& commandLine, ProcessHandle& process,
                                          uint32_t& processId) {
     // CreateProcessW may write into the command line, and takes at most 32767 characters,
     // terminator included.
@@ -130,8 +131,9 @@ bool Win32Processes::CreateProcessHidden(const std::u16string& commandLine, Proc
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
-                          nullptr, &startup, &info))
+    const std::wstring application(applicationName.begin(), applicationName.end());
+    if (!::CreateProcessW(application.empty() ? nullptr : application.c_str(), line.data(), nullptr, nullptr,
+                          FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &info))
         return false;
     // Only the process is waited for.
     ::CloseHandle(info.hThread);

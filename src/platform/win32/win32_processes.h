@@ -18,8 +18,8 @@ class Win32Processes : public IProcesses {
                                     uint32_t milliseconds) override;
     bool PathFindOnPath(std::string& path, const std::vector<std::string>& otherDirs) override;
     bool CreateProcess(const std::string& applicationName, uint32_t& processId) override;
-    bool CreateProcessHidden(const std::u16string& commandLine, ProcessHandle& process,
-                             uint32_t& processId) override;
+    bool CreateProcessHidden(const std::u16string& applicationName, const std::u16string& commandLine,
+                             ProcessHandle& process, uint32_t& processId) override;
     bool EnumProcesses(uint32_t bufferBytes, std::vector<uint32_t>& ids, uint32_t& bytesReturned) override;
     bool EnumProcessModulesFirst(ProcessHandle process, ModuleHandle& module) override;
     bool GetModuleFileNameEx(ProcessHandle process, ModuleHandle module, uint32_t bufferChars,

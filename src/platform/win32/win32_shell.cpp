@@ -13,6 +13,8 @@
 
 #include <vector>
 
+#include "platform/win32/system_library.h"
+
 namespace platform::win32 {
 
 namespace {
@@ -55,14 +57,21 @@ bool Win32Shell::GetUserName(std::string& out) {
 }
 
 uint32_t Win32Shell::GetFileVersion(const std::string& path, FileVersion& out) {
+    // version.dll is no KnownDLL: see system_library.h.
+    const auto sizeOf = SystemFunction<decltype(&::GetFileVersionInfoSizeA)>(SystemLibrary::kVersion,
+                                                                             "GetFileVersionInfoSizeA");
+    const auto infoOf =
+        SystemFunction<decltype(&::GetFileVersionInfoA)>(SystemLibrary::kVersion, "GetFileVersionInfoA");
+    const auto query = SystemFunction<decltype(&::VerQueryValueA)>(SystemLibrary::kVersion, "VerQueryValueA");
+    if (sizeOf == nullptr || infoOf == nullptr || query == nullptr) return ::GetLastError();
     DWORD ignored = 0;
-    DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    DWORD size = sizeOf(path.c_str(), &ignored);
     if (size == 0) return ::GetLastError();
     std::vector<char> block(size);
-    if (!::GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return ::GetLastError();
+    if (!infoOf(path.c_str(), 0, size, block.data())) return ::GetLastError();
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length) || info == nullptr ||
+    if (!query(block.data(), "\\", reinterpret_cast<void**>(&info), &length) || info == nullptr ||
         length < sizeof(VS_FIXEDFILEINFO)) {
         DWORD code = ::GetLastError();
         return code != 0 ? code : kErrorResourceTypeNotFound;

@@ -1,0 +1,19 @@
+// Where a program named by the configuration is started from. The run is elevated, so the
+// program must come from a place a standard user cannot write: never the search path or
+// the folder the tool was started from, which the user may own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace actions {
+
+// `entry` as written when it is a full path ("X:\..." or "\\server\share\..."); a bare file
+// name only as found in the Windows folder (System32's parent), then in the root of the system drive. 0 with
+// `program` set; 206 for a name of MAX_PATH characters or more; 2 for a bare name found
+// in neither place and for a relative name with a folder part, which is never started.
+uint32_t FindProgramToStart(platform::Platform& os, const std::string& entry, std::string& program);
+
+}  // namespace actions
