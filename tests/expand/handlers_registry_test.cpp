@@ -67,49 +67,35 @@ TEST_F(RegistryHandlers, ValueByReferenceIsFollowedOnlyWhereNoOtherUserCouldHave
     machine.registry.SetString(
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-9",
         "ProfileImagePath", "C:\\Users\\Alice", View::K64);
-    machine.registry.SetString(kKv, "Drivers", "C:\\Windows\\System32\\drivers", View::K32);
     machine.registry.SecurityOf(kKv)->sddl += "(A;;0x2;;;S-1-5-32-545)";
-    const std::pair<const char*, const char*> values[] = {
-        {"Inside", "C:\\Users\\Tester\\AppData\\Kv"}, {"Outside", "C:\\Windows"},
-        {"Climb", "C:\\Users\\Tester\\..\\Alice"},
-        {"OwnKey", "HKEY_CURRENT_USER\\Software\\Kv\\Old"}, {"MachineKey", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Victim"},
-        {"Service", "kvagent"},
-    };
-    for (const auto& [name, data] : values) {
-        machine.registry.SetString("HKEY_CURRENT_USER\\Software\\Kv", name, data);
-        machine.registry.SetString("HKEY_USERS\\S-1-5-21-9\\Software\\Kv", name, data);
-    }
-    machine.registry.SetString("HKEY_USERS\\S-1-5-21-9\\Software\\Kv", "Alices", "C:\\Users\\Alice\\Kv");
-    machine.registry.SetString("HKEY_USERS\\S-1-5-21-9\\Software\\Kv", "OtherHive",
-                               "HKEY_USERS\\S-1-5-21-8\\Software\\Kv");
+    const char* const hkcu = "HKEY_CURRENT_USER\\Software\\Kv";
+    const char* const hku = "HKEY_USERS\\S-1-5-21-9\\Software\\Kv";
     struct Case {
-        const char* value;
+        const char *key, *data;
         engine::TSet CNuke::*list;
         bool listed;
     } cases[] = {
-        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\DRIVERS", &CNuke::fileList, false},
-        {"HKEY_CURRENT_USER\\SOFTWARE\\KV\\INSIDE", &CNuke::fileList, true},
-        {"HKEY_CURRENT_USER\\SOFTWARE\\KV\\OUTSIDE", &CNuke::fileList, false},
-        {"HKEY_CURRENT_USER\\SOFTWARE\\KV\\CLIMB", &CNuke::fileList, false},
-        {"HKEY_CURRENT_USER\\SOFTWARE\\KV\\OWNKEY", &CNuke::removeRegKeyList, true},
-        {"HKEY_CURRENT_USER\\SOFTWARE\\KV\\MACHINEKEY", &CNuke::removeRegKeyList, false},
-        {"HKEY_CURRENT_USER\\SOFTWARE\\KV\\SERVICE", &CNuke::serviceList, false},
-        {"HKEY_USERS\\S-1-5-21-9\\SOFTWARE\\KV\\ALICES", &CNuke::fileList, true},
-        {"HKEY_USERS\\S-1-5-21-9\\SOFTWARE\\KV\\INSIDE", &CNuke::fileList, false},  // Tester's profile
-        {"HKEY_USERS\\S-1-5-21-9\\SOFTWARE\\KV\\OTHERHIVE", &CNuke::removeRegKeyList, false},
+        {kKv, "C:\\Windows\\System32\\drivers", &CNuke::fileList, false},
+        {hkcu, "C:\\Users\\Tester\\AppData\\Kv", &CNuke::fileList, true},
+        {hkcu, "C:\\Windows", &CNuke::fileList, false},
+        {hkcu, "C:\\Users\\Tester\\..\\Alice", &CNuke::fileList, false},
+        {hkcu, "HKEY_CURRENT_USER\\Software\\Kv\\Old", &CNuke::removeRegKeyList, true},
+        {hkcu, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Victim", &CNuke::removeRegKeyList, false},
+        {hkcu, "kvagent", &CNuke::serviceList, false},
+        {hku, "C:\\Users\\Alice\\Kv", &CNuke::fileList, true},
+        {hku, "C:\\Users\\Tester\\Kv", &CNuke::fileList, false},  // another user's profile
+        {hku, "HKEY_USERS\\S-1-5-21-8\\Software\\Kv", &CNuke::removeRegKeyList, false},
     };
     for (const Case& c : cases) {
+        machine.registry.SetString(c.key, "Target", c.data);
         engine::TSet& list = nuke.*c.list;
         for (const char* item = nullptr; list.First(&item) == 0;) list.RemoveCurrent(&item);
-        handlers_test::Data d(c.value);
+        handlers_test::Data d((std::string(c.key) + "\\Target").c_str());
         const size_t before = log.Text().size();
-        EXPECT_EQ(nuke.ListRegValueData(list, d.get()), 0u) << c.value;
-        EXPECT_EQ(handlers_test::Items(list).size(), c.listed ? 1u : 0u) << c.value;
-        EXPECT_EQ(log.Text().find(".W: CNuke::ListRegValueData:", before) != std::string::npos, !c.listed)
-            << c.value << log.Text();
+        EXPECT_EQ(nuke.ListRegValueData(list, d.get()), 0u) << c.data;
+        EXPECT_EQ(handlers_test::Items(list).size(), c.listed ? 1u : 0u) << c.data;
+        EXPECT_EQ(log.Text().find(".W: CNuke::ListRegValueData:", before) != std::string::npos, !c.listed) << c.data;
     }
-    EXPECT_TRUE(log.Has("CNuke::ListRegValueData: values of 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS' are not used: "
-                        "a standard user can change that key"));
 }
 
 TEST_F(RegistryHandlers, ValueByReferenceReportsAFailedRead) {
