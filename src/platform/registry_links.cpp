@@ -86,9 +86,24 @@ uint32_t OpenKeyWithoutFollowing(IRegistry& reg, RegKey parent, const std::strin
         std::string name = parts[i];
         const size_t take = i == 0 ? std::min(head, parts.size()) : 1;
         for (size_t j = 1; j < take; ++j) name += "\\" + parts[i + j];
+        const bool head = i == 0 && (parent == kHkeyLocalMachine || take == 2);
         i += take;
         const bool last = i == parts.size();
         RegKey raw = 0;
+        if (head) {
+            // The system's own keys, which only administrators may change, or the links the
+            // system makes itself: the 32-bit view reaches SOFTWARE\Classes through one, and a
+            // user's SOFTWARE\Classes is one to that user's classes hive.
+            if (uint32_t rc = reg.OpenKeyExOptions(from, name, 0, last ? access : (kKeyQueryValue | view), raw))
+                return rc;
+            if (last) {
+                out = raw;
+                return kErrorSuccess;
+            }
+            at.reset(&reg, raw);
+            from = at.get();
+            continue;
+        }
         if (last) {
             // Asked with KEY_QUERY_VALUE as well, to tell a link. A key that refuses that is
             // opened as asked and counts as none: the handle is the key itself in any case.

@@ -24,7 +24,9 @@ bool IsLinkKey(IRegistry& reg, RegKey key);
 
 // Opens `path` below `parent` part by part, each part with kRegOptionOpenLink and the view
 // flags of `access`. The first part (with WOW6432Node or Classes when it is SOFTWARE) is
-// opened as one: keys of the system, which the view may redirect. 0 with `out` open; 681
+// opened as one, following the links the system itself puts there (the 32-bit view's
+// SOFTWARE\Classes, a user's Software\Classes), when it lies below HKEY_LOCAL_MACHINE,
+// which only administrators change, or is such a pair. 0 with `out` open; 681
 // when a part before the last is a link, 5 when one may not be asked to tell. For the last
 // part, with `isLink` null a link gives 681; with `isLink` the link itself is opened and
 // *isLink says so. Else the error of the open.

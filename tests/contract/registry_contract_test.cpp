@@ -496,6 +496,12 @@ TEST_F(RegistryContract, LinksAreFollowedUnlessOpenedAsThemselves) {
     EXPECT_EQ(kErrorFileNotFound, OpenStatus(software.get(), base + "\\Target", native));
     EXPECT_EQ(0u, DeleteTreeWithoutFollowing(reg(), software.get(), tree, kKeyWow64_64Key));
     EXPECT_EQ(kErrorFileNotFound, OpenStatus(software.get(), tree, native));
+
+    // The links the system makes itself are passed: the default view's classes.
+    { auto k = Create(kHkeyLocalMachine, "SOFTWARE\\Classes\\SweepToolTest" + name_, kKeyAllAccess); }
+    EXPECT_EQ(0u, OpenKeyWithoutFollowing(reg(), kHkeyLocalMachine, "SOFTWARE\\Classes\\SweepToolTest" + name_, kKeyRead, raw));
+    reg().CloseKey(raw);
+    EXPECT_EQ(0u, DeleteTreeWithoutFollowing(reg(), kHkeyLocalMachine, "SOFTWARE\\Classes\\SweepToolTest" + name_, 0));
 }
 
 TEST_F(RegistryContract, ShellHelpersOpenTheSubkeyThemselves) {

@@ -20,7 +20,7 @@ TEST(HandlerLogs, RegistryReadFailuresAreRecordedWithTheirTag) {
     enginetest::LogCapture log(t.machine);
 
     t.machine.registry.SetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris", "InstallDir", "C:\\KV");
-    t.machine.faults.Fail("RegQueryValueExA", kErrorAccessDenied, 1, 3);
+    t.machine.faults.Fail("RegQueryValueExA", kErrorAccessDenied, 1, 2);
     EXPECT_EQ(t.Handle(&CNuke::ListRegValueData, "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\INSTALLDIR"),
               kErrorAccessDenied);
     EXPECT_TRUE(log.Has("CNuke::ListRegValueData: ListRegValueData: SHGetValue failed len=")) << log.Text();
