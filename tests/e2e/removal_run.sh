@@ -59,7 +59,9 @@ e2e_check "kept: another vendor's Run value" \
     value_in 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run' OtherTray 32
 e2e_check "kept: unlisted 32-bit key Kelvaris Shared" key_in 'HKLM\SOFTWARE\Kelvaris Shared' 32
 e2e_check "kept: the key the planted link led to, with its subkey" value_in 'HKLM\SOFTWARE\LinkVictim\Deep' Data 64
-saved() { find "$c" -iname 'sweeptool-*.reg' -exec cat {} + 2>/dev/null | iconv -f UTF-16LE -t UTF-8 | grep -qiF -- "$1"; }
+# grep reads all its input: with -q it would stop early, and under pipefail the writer's broken pipe
+# would fail the check whatever it found.
+saved() { find "$c" -iname 'sweeptool-*.reg' -exec cat {} + 2>/dev/null | iconv -f UTF-16LE -t UTF-8 | grep -iF -- "$1" >/dev/null; }
 e2e_check "backup: the listed key is saved" saved 'Kelvaris Demo\Components'
 e2e_check "backup: nothing read through the link" not saved LinkVictim
 
