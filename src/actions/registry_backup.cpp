@@ -43,17 +43,6 @@ constexpr size_t kWrapColumn = 76;
 
 bool SameName(const std::string& a, const char* b) { return platform::AnsiCompareNoCase(a.c_str(), b) == 0; }
 
-std::vector<std::string> Components(const std::string& path) {
-    std::vector<std::string> parts;
-    size_t pos = 0;
-    while (pos <= path.size()) {
-        size_t end = path.find('\\', pos);
-        if (end == std::string::npos) end = path.size();
-        if (end > pos) parts.push_back(path.substr(pos, end - pos));
-        pos = end + 1;
-    }
-    return parts;
-}
 
 // COM's class keys that the 32-bit view keeps in a WOW6432Node beside them; the rest of a
 // classes key is shared by both views.
@@ -168,7 +157,7 @@ std::string SpelledAsStored(platform::IRegistry& reg, platform::RegKey root, con
                             uint32_t view) {
     std::string spelled;
     platform::UniqueRegKey parent(&reg, 0);
-    for (const std::string& part : Components(path)) {
+    for (const std::string& part : platform::KeyPathParts(path)) {
         std::string name = part;
         platform::RegKey raw = 0;
         const bool open = spelled.empty() ? true : parent.get() != 0;
@@ -288,7 +277,7 @@ std::string TrimSlashes(const std::string& path) {
 std::string RealKeyName(platform::RegKey root, const std::string& keyPath, bool redirected) {
     const char* rootName = RootName(root);
     if (rootName == nullptr) return std::string();
-    std::vector<std::string> parts = Components(keyPath);
+    std::vector<std::string> parts = platform::KeyPathParts(keyPath);
     if (redirected) {
         auto is = [&parts](size_t i, const char* name) {
             return i < parts.size() && SameName(parts[i], name);

@@ -16,17 +16,6 @@ constexpr uint32_t kKeyNameBuffer = 256;
 
 bool SameName(const std::string& a, const char* b) { return AnsiCompareNoCase(a.c_str(), b) == 0; }
 
-std::vector<std::string> Parts(const std::string& path) {
-    std::vector<std::string> parts;
-    size_t pos = 0;
-    while (pos <= path.size()) {
-        size_t end = path.find('\\', pos);
-        if (end == std::string::npos) end = path.size();
-        if (end > pos) parts.push_back(path.substr(pos, end - pos));
-        pos = end + 1;
-    }
-    return parts;
-}
 
 // Deletes `name` below `parent` with everything below it. Each key is read through one
 // handle and deleted through another opened for DELETE alone, both as itself: a key
@@ -62,6 +51,18 @@ uint32_t DeleteKeyBelow(IRegistry& reg, RegKey parent, const std::string& name, 
 
 }  // namespace
 
+std::vector<std::string> KeyPathParts(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t pos = 0;
+    while (pos <= path.size()) {
+        size_t end = path.find('\\', pos);
+        if (end == std::string::npos) end = path.size();
+        if (end > pos) parts.push_back(path.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return parts;
+}
+
 bool IsLinkKey(IRegistry& reg, RegKey key) {
     uint32_t type = kRegNone;
     uint32_t size = 0;
@@ -72,7 +73,7 @@ bool IsLinkKey(IRegistry& reg, RegKey key) {
 uint32_t OpenKeyWithoutFollowing(IRegistry& reg, RegKey parent, const std::string& path, uint32_t access,
                                  RegKey& out, bool* isLink) {
     if (isLink != nullptr) *isLink = false;
-    std::vector<std::string> parts = Parts(path);
+    std::vector<std::string> parts = KeyPathParts(path);
     if (parts.empty()) return reg.OpenKeyExOptions(parent, path, kRegOptionOpenLink, access, out);
     size_t head = 1;
     if (parts.size() > 1 && SameName(parts[0], "SOFTWARE") &&

@@ -17,6 +17,9 @@ namespace platform {
 // ERROR_STOPPED_ON_SYMLINK: a link stands where a key was expected.
 constexpr uint32_t kErrorKeyIsLink = 681;
 
+// The names of a key path ("A\\B\\C": A, B, C), empty parts left out.
+std::vector<std::string> KeyPathParts(const std::string& path);
+
 // Whether `key`, opened with kRegOptionOpenLink and KEY_QUERY_VALUE, is a link: it holds the
 // REG_LINK value "SymbolicLinkValue". An ordinary key may carry such a value too; it counts
 // as a link, and is left alone rather than entered.
