@@ -6,8 +6,8 @@
 #include "actions/acl.h"
 #include "actions/file_staging.h"
 #include "engine/cnuke.h"
-#include "engine/engine_log.h"
 #include "expand/path_helpers.h"
+#include "logging/engine_log.h"
 #include "platform/ansi.h"
 
 namespace engine {

@@ -1,6 +1,6 @@
 #include "actions/firewall.h"
 
-#include "engine/engine_log.h"
+#include "logging/engine_log.h"
 
 namespace actions {
 

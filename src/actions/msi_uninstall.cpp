@@ -6,7 +6,7 @@
 
 #include "actions/builtin_upgrade_codes.h"
 #include "engine/cnuke.h"
-#include "engine/engine_log.h"
+#include "logging/engine_log.h"
 
 namespace engine {
 

@@ -4,7 +4,7 @@
 
 #include "actions/protocol_catalog.h"
 #include "engine/cnuke.h"
-#include "engine/engine_log.h"
+#include "logging/engine_log.h"
 #include "platform/ansi.h"
 
 namespace engine {

@@ -6,8 +6,8 @@
 
 #include "actions/acl.h"
 #include "actions/tool_folder.h"
-#include "engine/engine_log.h"
 #include "expand/path_helpers.h"
+#include "logging/engine_log.h"
 #include "logging/file_utils.h"
 #include "logging/log_settings.h"
 #include "platform/acl_text.h"

@@ -10,9 +10,9 @@
 #include "actions/acl.h"
 #include "actions/registry_backup.h"
 #include "engine/cnuke.h"
-#include "engine/engine_log.h"
 #include "expand/path_helpers.h"
 #include "expand/protected_locations.h"
+#include "logging/engine_log.h"
 #include "platform/ansi.h"
 #include "platform/registry_links.h"
 
@@ -27,7 +27,7 @@ using platform::kErrorSuccess;
 // The run's backup, made at its first deletion; a preview deletes nothing and makes none.
 actions::RegistryBackup* BackupOf(CNuke& nuke, platform::Platform& os) {
     if (nuke.previewOnly) return nullptr;
-    if (!nuke.registryBackup) nuke.registryBackup = std::make_unique<actions::RegistryBackup>(os);
+    if (!nuke.registryBackup) nuke.registryBackup = std::make_shared<actions::RegistryBackup>(os);
     return nuke.registryBackup.get();
 }
 

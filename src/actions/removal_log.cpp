@@ -1,6 +1,6 @@
 // Records that the removal steps share: a failure worded by its error code, and a list dump.
 #include "engine/cnuke.h"
-#include "engine/engine_log.h"
+#include "logging/engine_log.h"
 
 namespace engine {
 

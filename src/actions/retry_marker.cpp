@@ -5,8 +5,8 @@
 
 #include "detect/detector.h"
 #include "engine/cnuke.h"
-#include "engine/engine_log.h"
 #include "expand/registry_trust.h"
+#include "logging/engine_log.h"
 #include "platform/common.h"
 
 namespace engine {

@@ -7,9 +7,9 @@
 
 #include "actions/program_search.h"
 #include "engine/cnuke.h"
-#include "engine/engine_log.h"
 #include "expand/handlers_internal.h"
 #include "expand/path_helpers.h"
+#include "logging/engine_log.h"
 
 namespace engine {
 

@@ -1,7 +1,7 @@
 #include "app/cleaner.h"
 
-#include "engine/engine_log.h"
 #include "expand/os_checks.h"
+#include "logging/engine_log.h"
 
 namespace app {
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/engine_log.h"
 #include "expand/path_helpers.h"
 #include "expand/registry_trust.h"
+#include "logging/engine_log.h"
 #include "platform/ansi.h"
 
 namespace detect {

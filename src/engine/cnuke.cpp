@@ -1,6 +1,5 @@
 #include "engine/cnuke.h"
 
-#include "actions/registry_backup.h"
 #include "expand/protected_locations.h"
 #include "msitool/msi_tool.h"
 

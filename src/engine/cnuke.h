@@ -299,7 +299,9 @@ class CNuke {
     // What the expansion kept although a remove entry reached it, in the order it was met.
     std::vector<KeptObject> kept;
     // Where the registry deletions are saved before they happen; created at the first one.
-    std::unique_ptr<actions::RegistryBackup> registryBackup;
+    // The registry step makes it and knows its type; the engine only keeps it for the run
+    // (shared, so that its deleter comes from where it was made).
+    std::shared_ptr<actions::RegistryBackup> registryBackup;
 
   protected:
     platform::Platform& os_;

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "engine/cnuke.h"
-#include "engine/engine_log.h"
 #include "expand/path_helpers.h"
+#include "logging/engine_log.h"
 #include "platform/common.h"
 
 namespace engine {

@@ -10,9 +10,9 @@
 
 #include "detect/detector.h"
 #include "engine/cnuke.h"
-#include "engine/engine_log.h"
 #include "expand/path_helpers.h"
 #include "expand/protected_locations.h"
+#include "logging/engine_log.h"
 #include "logging/log.h"
 #include "platform/common.h"
 

@@ -7,11 +7,11 @@
 #include "actions/acl.h"
 #include "actions/held_path.h"
 #include "engine/cnuke.h"
-#include "engine/engine_log.h"
 #include "expand/folder_macros.h"
 #include "expand/handlers_internal.h"
 #include "expand/path_helpers.h"
 #include "expand/protected_locations.h"
+#include "logging/engine_log.h"
 #include "platform/ansi.h"
 
 namespace engine {

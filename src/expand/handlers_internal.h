@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/engine_log.h"
+#include "logging/engine_log.h"
 
 namespace expand::detail {
 

@@ -9,11 +9,11 @@
 #include <string>
 
 #include "engine/cnuke.h"
-#include "engine/engine_log.h"
 #include "expand/handlers_internal.h"
 #include "expand/installer_guid.h"
 #include "expand/path_helpers.h"
 #include "expand/registry_trust.h"
+#include "logging/engine_log.h"
 #include "platform/ansi.h"
 
 namespace engine {

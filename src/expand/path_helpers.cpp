@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engine/cnuke.h"
-#include "engine/engine_log.h"
+#include "logging/engine_log.h"
 #include "platform/ansi.h"
 #include "platform/common.h"
 #include "platform/environment_text.h"

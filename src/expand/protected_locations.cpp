@@ -5,9 +5,9 @@
 
 #include <cstring>
 
-#include "engine/engine_log.h"
 #include "expand/folder_macros.h"
 #include "expand/path_helpers.h"
+#include "logging/engine_log.h"
 #include "platform/ansi.h"
 #include "platform/environment_text.h"
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "actions/held_path.h"
-#include "engine/engine_log.h"
 #include "expand/path_helpers.h"
+#include "logging/engine_log.h"
 #include "platform/ansi.h"
 
 namespace expand {

@@ -5,7 +5,7 @@
 
 #include <exception>
 
-#include "engine/engine_log.h"
+#include "logging/engine_log.h"
 #include "ui/resource.h"
 
 namespace ui {

@@ -1,5 +1,7 @@
-// The engine's one way into the process-wide log, so that every record of the engine and
-// its helpers goes through the same call (level, printf format beginning "%s: ", tag).
+// The program's one way into the process-wide log, so that every record of the engine, the
+// detector, the dialog and their helpers goes through the same call (level, printf format
+// beginning "%s: ", tag). It lives with the logger so that every subsystem can reach it
+// without including anything above itself.
 #pragma once
 
 #include <cstdint>
