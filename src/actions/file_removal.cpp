@@ -22,6 +22,7 @@ enum : uint32_t {
     kStaged = 0,
     kGone = 0xE0000001,       // nothing by that name any more
     kNoStaging = 0xE0000002,  // its volume has no staging folder
+    kNotEmpty = 0xE0000003,   // a directory that still holds what this run keeps or queued in place
 };
 
 }  // namespace
@@ -30,6 +31,21 @@ uint32_t CNuke::CleanupFiles() {
     int count = 0;
     const char* path = nullptr;
     actions::FileStaging staging(os_);
+    // A run that was ended in its file step left files in its staging folder that were never
+    // queued; this run finishes that before it makes its own.
+    if (!previewOnly)
+        for (const auto& left : staging.QueueLeftovers()) {
+            if (left.notOurs)
+                EngineLog(3, "%s: '%s' is not a staging folder of this tool: a standard user can change it; left alone",
+                          kCleanupTag, left.path.c_str());
+            else if (left.error != 0)
+                EngineLog(2, "%s: Staging folder '%s' left by an ended run: %d names queued for deletion at restart, "
+                          "some could not be (%04d)",
+                          kCleanupTag, left.path.c_str(), left.queued, static_cast<int>(left.error));
+            else
+                EngineLog(3, "%s: Staging folder '%s' left by an ended run: %d names queued for deletion at restart",
+                          kCleanupTag, left.path.c_str(), left.queued);
+        }
     staging_ = &staging;
     // Largest first: a directory's contents leave ahead of it, so it is empty when its turn comes.
     for (uint32_t rc = fileList.Last(&path); rc == 0; rc = fileList.Previous(&path)) {
@@ -68,8 +84,10 @@ uint32_t CNuke::StagePath(actions::FileStaging& staging, const char* path, std::
     if (rc == actions::kErrorStoppedOnSymlink) link = path;
     if (rc != 0) return rc;
     if (attributes & platform::kFileAttributeDirectory) {
+        // A directory is never moved whole: what it still holds would go into the staging
+        // folder with it, where the restart cannot delete it, and the folder would stay.
         rc = os_.fs.DeleteByHandle(object.get());
-        if (rc != platform::kErrorDirNotEmpty) return rc;
+        return rc == platform::kErrorDirNotEmpty ? kNotEmpty : rc;
     } else if (attributes & platform::kFileAttributeReadonly) {
         // The deletion at restart leaves a read-only file in place.
         uint32_t rest =
@@ -110,13 +128,19 @@ uint32_t CNuke::StagePath(actions::FileStaging& staging, const char* path, std::
 
 // An object that can be neither moved nor deleted now is queued by its own name, but only
 // when nobody but the machine's own accounts could change what that name leads to at boot.
-bool CNuke::QueueInPlace(actions::FileStaging& staging, const char* path) {
+// A directory that is not empty goes the same way, after what it holds; where its path is
+// not safe to queue, it stays with what it holds.
+bool CNuke::QueueInPlace(actions::FileStaging& staging, const char* path, bool notEmpty) {
     bool userCanChange = staging.held.Folders().empty();
     platform::UniqueFile object;
     if (!userCanChange && staging.held.Open(platform::kReadControl, object) != 0) userCanChange = true;
     for (size_t i = 0; !userCanChange && i < staging.held.Folders().size(); ++i)
         userCanChange = actions::UserCanChange(os_, staging.held.FolderHandle(i), false);
     if (!userCanChange) userCanChange = actions::UserCanChange(os_, object.get(), true);
+    if (userCanChange && notEmpty) {
+        EngineLog(3, "%s: '%s' still holds what is not removed: kept", kRemoveTag, path);
+        return false;
+    }
     if (userCanChange) {
         EngineLog(
             2, "%s: '%s' can be neither moved nor deleted, and a standard user could change its path: kept",
@@ -127,8 +151,12 @@ bool CNuke::QueueInPlace(actions::FileStaging& staging, const char* path) {
         EngineLog(2, "%s: MoveFileEx for '%s' FAILED", kRemoveTag, path);
         return false;
     }
-    EngineLog(3, "%s: '%s' is in use and is queued for deletion at restart by its own name", kRemoveTag,
-              path);
+    if (notEmpty)
+        EngineLog(4, "%s: '%s' is not empty yet and is queued for deletion at restart by its own name",
+                  kRemoveTag, path);
+    else
+        EngineLog(3, "%s: '%s' is in use and is queued for deletion at restart by its own name", kRemoveTag,
+                  path);
     return true;
 }
 
@@ -164,7 +192,10 @@ bool CNuke::RemovePath(const char* path) {
                 removed = false;
                 return true;
             case platform::kErrorSharingViolation:
-                removed = QueueInPlace(staging, path);
+                removed = QueueInPlace(staging, path, false);
+                return true;
+            case kNotEmpty:
+                removed = QueueInPlace(staging, path, true);
                 return true;
             default:
                 return false;

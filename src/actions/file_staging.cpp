@@ -41,6 +41,87 @@ std::string FileStaging::NextName() {
     return name;
 }
 
+namespace {
+
+bool IsStagingName(const std::string& name) {
+    const size_t prefix = sizeof(kStagingFolderPrefix) - 1;
+    if (name.size() != prefix + 32 || name.compare(0, prefix, kStagingFolderPrefix) != 0) return false;
+    for (size_t i = prefix; i < name.size(); ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
+    return true;
+}
+
+// Queues what `folder` holds, depth first, then nothing else; counts what was queued and
+// keeps the first error.
+void QueueContents(platform::Platform& os, const std::string& folder, FileStaging::Leftover& out) {
+    platform::FindDataA data;
+    platform::FindHandle find = 0;
+    if (!os.fs.FindFirstFileA(folder + "\\*", data, find)) return;
+    platform::UniqueFind closer(&os.fs, find);
+    do {
+        if (data.name == "." || data.name == "..") continue;
+        const std::string path = folder + "\\" + data.name;
+        const bool directory = (data.attributes & platform::kFileAttributeDirectory) != 0 &&
+                               (data.attributes & platform::kFileAttributeReparsePoint) == 0;
+        if (directory) QueueContents(os, path, out);
+        if (os.fs.MoveFileExA(path, nullptr, platform::kMovefileDelayUntilReboot))
+            ++out.queued;
+        else if (out.error == 0)
+            out.error = os.sys.GetLastError();
+    } while (os.fs.FindNextFileA(find, data));
+}
+
+}  // namespace
+
+std::vector<FileStaging::Leftover> FileStaging::QueueLeftovers() {
+    std::vector<Leftover> found;
+    std::string drives;
+    if (os_.fs.GetLogicalDriveStrings(1024, drives) == 0) return found;
+    for (size_t at = 0; at < drives.size() && drives[at] != '\0'; at = drives.find('\0', at) + 1) {
+        const std::string root = drives.substr(at, 3);  // "C:\\"
+        if (root.size() != 3 || os_.fs.GetDriveType(root) != platform::kDriveFixed) continue;
+        platform::FileHandle raw = 0;
+        if (os_.fs.OpenRelative(0, platform::AnsiToUtf16(root), kHeldFolderAccess, kHeldFolderShare,
+                                platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw) != 0)
+            continue;
+        platform::UniqueFile rootHandle(&os_.fs, raw);
+        std::vector<std::string> names;
+        platform::FindDataA data;
+        platform::FindHandle find = 0;
+        if (os_.fs.FindFirstFileA(root + kStagingFolderPrefix + "*", data, find)) {
+            platform::UniqueFind closer(&os_.fs, find);
+            do {
+                if (IsStagingName(data.name)) names.push_back(data.name);
+            } while (os_.fs.FindNextFileA(find, data));
+        }
+        for (const std::string& name : names) {
+            Leftover left;
+            left.path = root + name;
+            // Held without letting anyone rename or delete it until its names are queued;
+            // a link of that name is opened as itself and is never ours.
+            raw = 0;
+            uint32_t rc = os_.fs.OpenRelative(rootHandle.get(), platform::AnsiToUtf16(name),
+                                              kHeldFolderAccess | platform::kReadControl, kHeldFolderShare,
+                                              platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw);
+            platform::UniqueFile folder(&os_.fs, raw);
+            uint32_t attributes = 0;
+            if (rc != 0 || !os_.fs.GetFileInformationByHandle(folder.get(), attributes) ||
+                (attributes & platform::kFileAttributeReparsePoint) != 0 || UserCanChange(os_, folder.get(), true)) {
+                left.notOurs = true;
+                found.push_back(left);
+                continue;
+            }
+            QueueContents(os_, left.path, left);
+            if (os_.fs.MoveFileExA(left.path, nullptr, platform::kMovefileDelayUntilReboot))
+                ++left.queued;
+            else if (left.error == 0)
+                left.error = os_.sys.GetLastError();
+            found.push_back(left);
+        }
+    }
+    return found;
+}
+
 std::vector<std::string> FileStaging::Finish(std::vector<std::string>* failed) {
     held.Release();
     std::vector<std::string> queued;

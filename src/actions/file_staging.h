@@ -32,6 +32,20 @@ class FileStaging {
     // it) and lets go of them: the folders queued, and in `failed` those that could not be.
     std::vector<std::string> Finish(std::vector<std::string>* failed = nullptr);
 
+    // A staging folder that an earlier run left when it was ended before its end: what it
+    // holds was never queued, or the folder was not.
+    struct Leftover {
+        std::string path;
+        int queued = 0;         // names inside it queued for deletion at restart
+        uint32_t error = 0;     // the first queueing that failed, or 0
+        bool notOurs = false;   // a standard user could change it: left alone
+    };
+    // Finds the staging folders at the roots of the fixed volumes and queues everything in
+    // them, then each folder itself, for deletion at restart. Only a folder that no standard
+    // user can change is taken, through a handle held until its names are queued; one a
+    // user could have made or changed is reported and left as it is.
+    std::vector<Leftover> QueueLeftovers();
+
   private:
     struct Folder {
         uint32_t error = 0;

@@ -164,7 +164,9 @@ bool CScourApp::RegisterSafeBootInstaller() {
     safeBootKey = key;
     platform::RegKey raw = 0;
     uint32_t disposition = 0;
-    uint32_t code = os_.reg.CreateKeyEx(platform::kHkeyLocalMachine, key, platform::kRegOptionNonVolatile,
+    // Volatile: a run that is ended before its exit (a time-out, a power cut) cannot leave the
+    // installer registered for safe mode beyond the next restart.
+    uint32_t code = os_.reg.CreateKeyEx(platform::kHkeyLocalMachine, key, platform::kRegOptionVolatile,
                                         platform::kKeyAllAccess, raw, &disposition);
     // Only a key this run created is deleted at exit, even when a later step fails: a
     // registration an administrator made keeps the installer available in safe mode. A
@@ -172,8 +174,17 @@ bool CScourApp::RegisterSafeBootInstaller() {
     if (code == 0 && disposition == platform::kRegCreatedNewKey) safeBootKeyCreated = true;
     if (code != 0 || raw == 0) return false;
     platform::UniqueRegKey handle(&os_.reg, raw);
+    // The mark tells a later run of this boot that a run which was ended made the key, so
+    // that it goes at that run's exit instead of staying until the restart.
+    if (!safeBootKeyCreated &&
+        os_.reg.QueryValueEx(handle.get(), kSafeBootMarkValue, nullptr, nullptr, nullptr) == 0)
+        safeBootKeyCreated = true;
     static const char kService[] = "Service";
-    return os_.reg.SetValueEx(handle.get(), nullptr, platform::kRegSz, kService, sizeof(kService)) == 0;
+    if (os_.reg.SetValueEx(handle.get(), nullptr, platform::kRegSz, kService, sizeof(kService)) != 0) return false;
+    static const char kMark[] = "1";
+    if (safeBootKeyCreated)
+        (void)os_.reg.SetValueEx(handle.get(), kSafeBootMarkValue, platform::kRegSz, kMark, sizeof(kMark));
+    return true;
 }
 
 bool CScourApp::StartInstallerService() {

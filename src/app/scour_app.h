@@ -14,6 +14,8 @@ namespace app {
 
 constexpr char kSafeBootMinimalKey[] = "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Minimal\\MSIServer";
 constexpr char kSafeBootNetworkKey[] = "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network\\MSIServer";
+// The value that marks a safe-mode registration as the tool's own.
+constexpr char kSafeBootMarkValue[] = "RegisteredBySweepTool";
 constexpr char kUsageCaption[] = "Usage";
 constexpr char kUsageFormat[] =
     "Usage:\n%s [switch]\n--NOGUI to hide the user interface\n--help to see this message\n";

@@ -232,7 +232,7 @@ class CNuke {
     // was deleted) and goes at restart, else why not; `link` gets where a link was met.
     uint32_t StagePath(actions::FileStaging& staging, const char* path, std::string& link);
     // The last resort for an object in use: its own name queued, if that is safe.
-    bool QueueInPlace(actions::FileStaging& staging, const char* path);
+    bool QueueInPlace(actions::FileStaging& staging, const char* path, bool notEmpty);
     // Replaces the access list of a file or directory, through a handle that does not
     // follow links, by one that gives Administrators and SYSTEM full control, inherited
     // below it: 1 when it was set, else 0 (also for a link).

@@ -18,6 +18,7 @@ enum : uint32_t {
     kErrorInvalidData = 13,
     kErrorOutOfMemory = 14,
     kErrorNoMoreFiles = 18,
+    kErrorNotReady = 21,
     kErrorSharingViolation = 32,
     kErrorNotSupported = 50,
     kErrorFileExists = 80,

@@ -39,6 +39,7 @@ enum : uint32_t {
 
 enum : uint32_t {
     kRegOptionNonVolatile = 0,
+    kRegOptionVolatile = 1,  // kept in memory only: gone at the next restart
     kRegOptionCreateLink = 2,
     kRegOptionOpenLink = 8,
     kRegCreatedNewKey = 1,

@@ -104,9 +104,12 @@ inline std::string ProtocolLine(const platform::ProtocolInfo& e) {
 constexpr char kToolLogFolder[] = "C:\\ProgramData\\Kelvaris\\Logs";
 constexpr char kToolFolder[] = "C:\\Windows\\Logs\\SweepTool";
 
+// `history`: also what was done to reach the state (service controls and starts, installer
+// calls, firewall switches, programs started), which two ways to one state may differ in.
 inline std::string SimSnapshot(platform::sim::SimMachine& m,
                                const std::vector<std::string>& skippedFolders = {kToolLogFolder,
-                                                                                 kToolFolder}) {
+                                                                                 kToolFolder},
+                               bool history = true) {
     using namespace snapshot_detail;
     std::string out;
 
@@ -127,34 +130,36 @@ inline std::string SimSnapshot(platform::sim::SimMachine& m,
     for (const auto& entry : m.services.All()) {
         const auto& s = entry.second;
         out += "service " + s.name + " state=" + Number(static_cast<int>(s.state)) +
-               " deleted=" + Number(s.deleted) + " disabled=" + Number(s.disabled) +
-               " starts=" + Number(s.starts) + " controls=" + Number(s.controls) +
-               " start=" + Number(s.startType) + " path=" + s.binaryPath + "\n";
+               " deleted=" + Number(s.deleted) + " disabled=" + Number(s.disabled);
+        if (history) out += " starts=" + Number(s.starts) + " controls=" + Number(s.controls);
+        out += " start=" + Number(s.startType) + " path=" + s.binaryPath + "\n";
     }
     for (const std::string& name : m.services.removed) out += "service removed " + name + "\n";
 
     for (const auto& p : m.processes.table)
         out += "process " + Number(p.processId) + " " + p.exeFile + " image=" + p.imagePath +
                " terminated=" + Number(p.terminated) + "\n";
-    for (const auto& e : m.processes.exited)
-        out += "process exited " + Number(e.processId) + " " + e.exeFile + "\n";
-    for (const auto& s : m.processes.started) out += "process started " + s + "\n";
-    for (const auto& s : m.processes.startedHidden) out += "process started hidden " + s.imagePath + "\n";
+    if (history) {
+        for (const auto& e : m.processes.exited) out += "process exited " + Number(e.processId) + " " + e.exeFile + "\n";
+        for (const auto& s : m.processes.started) out += "process started " + s + "\n";
+        for (const auto& s : m.processes.startedHidden) out += "process started hidden " + s.imagePath + "\n";
+    }
 
     for (const std::string& code : m.installer.ProductCodes())
         out += "product " + code + " installed=" + Number(m.installer.IsInstalled(code)) + "\n";
-    for (const auto& c : m.installer.calls) out += "installer call " + c.call + " " + c.target + "\n";
+    if (history)
+        for (const auto& c : m.installer.calls) out += "installer call " + c.call + " " + c.target + "\n";
 
     out += "catalogue32\n";
     for (const auto& e : m.winsock.catalog32.entries) out += ProtocolLine(e);
-    out += "  deinstalls=" + Number(m.winsock.catalog32.deinstallCalls.size()) + "\n";
+    if (history) out += "  deinstalls=" + Number(m.winsock.catalog32.deinstallCalls.size()) + "\n";
     out += "catalogue64\n";
     for (const auto& e : m.winsock.catalog64.entries) out += ProtocolLine(e);
-    out += "  deinstalls=" + Number(m.winsock.catalog64.deinstallCalls.size()) + "\n";
+    if (history) out += "  deinstalls=" + Number(m.winsock.catalog64.deinstallCalls.size()) + "\n";
 
-    out += "firewall installed=" + Number(m.com.firewall.installed) +
-           " enabled=" + Number(m.com.firewall.enabled) + " puts=" + Number(m.com.firewall.puts.size()) +
-           "\n";
+    out += "firewall installed=" + Number(m.com.firewall.installed) + " enabled=" + Number(m.com.firewall.enabled);
+    if (history) out += " puts=" + Number(m.com.firewall.puts.size());
+    out += "\n";
     for (const std::string& ns : m.com.Namespaces()) {
         out += "wmi " + ns + "\n";
         for (const std::string& instance : m.com.Instances(ns)) out += "  instance " + instance + "\n";
@@ -163,7 +168,7 @@ inline std::string SimSnapshot(platform::sim::SimMachine& m,
     const auto* marker =
         m.registry.GetValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris ClearoutTool", "ApplicationName");
     out += std::string("retry marker ") + (marker != nullptr ? Hex(marker->data) : "absent") + "\n";
-    out += "shutdowns " + Number(m.system.shutdowns.size()) + "\n";
+    if (history) out += "shutdowns " + Number(m.system.shutdowns.size()) + "\n";
     return out;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/sim/faults.h"
 
+#include "platform/common.h"
+
 namespace platform::sim {
 
 void Faults::Fail(const std::string& call, uint32_t code, int times, int skip) {
@@ -22,7 +24,62 @@ void Faults::SetHook(std::function<void(const std::string& call)> hook) {
     hook_ = std::move(hook);
 }
 
-uint32_t Faults::Take(const std::string& call) {
+bool Faults::IsChanging(const std::string& call) {
+    static const std::set<std::string> kChanging = {
+        // registry
+        "RegCreateKeyExA", "RegCreateKeyExW", "RegSetValueExA", "RegSetValueExW", "RegDeleteKeyA",
+        "RegDeleteKeyExA", "NtDeleteKey", "RegDeleteValueA", "RegDeleteValueW", "SHDeleteKeyA",
+        "SHDeleteValueA",
+        // files (a file opened for writing counts where it is opened)
+        "WriteFile", "SetFileAttributesA", "DeleteFileA", "DeleteFileW", "MoveFileExA", "MoveFileExW",
+        "CreateDirectoryA", "CreateDirectoryW", "RemoveDirectoryA", "CopyFileW", "NtSetInformationFile",
+        // access lists and owners
+        "SetNamedSecurityInfoA", "SetSecurityInfo", "SetFileSecurityInfo",
+        // services and processes
+        "StartServiceA", "ControlService", "DeleteService", "CreateServiceA", "TerminateProcess",
+        "CreateProcessA", "CreateProcessW",
+        // installer, network, Security Center, firewall, restart
+        "MsiConfigureProductExW", "MsiInstallProductW", "WSCDeinstallProvider", "WSCDeinstallProvider (64-bit)",
+        "IWbemServices::DeleteInstance", "INetFwProfile::put_FirewallEnabled",
+        "ExitWindowsEx", "InitiateSystemShutdownExA",
+    };
+    return kChanging.count(call) != 0;
+}
+
+void Faults::CutAtChange(int k) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cutAt_ = k > 0 ? k : 0;
+    changes_ = 0;
+    cut_ = false;
+}
+
+void Faults::Restore() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cutAt_ = 0;
+    cut_ = false;
+}
+
+bool Faults::IsCut() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return cut_;
+}
+
+int Faults::Changes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return changes_;
+}
+
+uint32_t Faults::Take(const std::string& call) { return TakeImpl(call, IsChanging(call)); }
+
+uint32_t Faults::TakeChange(const std::string& call) { return TakeImpl(call, true); }
+
+int32_t Faults::TakeHr(const std::string& call) {
+    uint32_t code = Take(call);
+    if (code == kErrorNotReady && IsCut()) return static_cast<int32_t>(0x80070000u | kErrorNotReady);
+    return static_cast<int32_t>(code);
+}
+
+uint32_t Faults::TakeImpl(const std::string& call, bool changes) {
     thread_local bool inHook = false;
     if (!inHook) {
         std::function<void(const std::string&)> hook;
@@ -38,6 +95,11 @@ uint32_t Faults::Take(const std::string& call) {
     }
     std::lock_guard<std::mutex> lock(mutex_);
     ++calls_[call];
+    if (cut_) return kErrorNotReady;
+    if (changes && ++changes_ == cutAt_) {
+        cut_ = true;
+        return kErrorNotReady;
+    }
     auto it = rules_.find(call);
     if (it == rules_.end()) return 0;
     Rule& rule = it->second;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 namespace platform::sim {
@@ -27,6 +28,25 @@ class Faults {
     // two calls of a run. The hook runs before the call takes any lock of the machine.
     void SetHook(std::function<void(const std::string& call)> hook);
 
+    // Power lost at the machine's `k`-th call that changes it (k >= 1): that call and every
+    // call after it, whatever it is, do nothing and fail with kErrorNotReady, and what the
+    // calls before it did stays, as on a machine that was switched off or a process that was
+    // ended. k <= 0 takes the cut away. The count of changing calls starts afresh.
+    void CutAtChange(int k);
+    // Power back: calls act again (what a cut left stays as it was).
+    void Restore();
+    bool IsCut() const;
+    // Changing calls made since the machine was built (or since CutAtChange), a cut one included.
+    int Changes() const;
+    // The names of the calls that change the machine whatever their arguments; a call whose
+    // arguments decide (a file opened for writing) says so itself with TakeChange.
+    static bool IsChanging(const std::string& call);
+    // Take for a call that changes the machine this time.
+    uint32_t TakeChange(const std::string& call);
+    // Take for a call that answers with an HRESULT: a cut machine's calls fail as
+    // HRESULT_FROM_WIN32(ERROR_NOT_READY), not with a positive (successful) code.
+    int32_t TakeHr(const std::string& call);
+
     // How often `call` was made since the machine was built (or ResetCounts).
     int Calls(const std::string& call) const;
     void ResetCounts();
@@ -41,6 +61,11 @@ class Faults {
     std::map<std::string, Rule> rules_;
     std::map<std::string, int> calls_;
     std::function<void(const std::string&)> hook_;
+    int cutAt_ = 0;
+    int changes_ = 0;
+    bool cut_ = false;
+
+    uint32_t TakeImpl(const std::string& call, bool changes);
 };
 
 }  // namespace platform::sim

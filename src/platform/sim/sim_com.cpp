@@ -89,7 +89,7 @@ bool SimCom::Find(ComObject handle, Kind kind, Object* out) {
 }
 
 // Counts the call and answers a planned fault.
-int32_t SimCom::Begin(const char* call) { return static_cast<int32_t>(faults_.Take(call)); }
+int32_t SimCom::Begin(const char* call) { return faults_.TakeHr(call); }
 
 void SimCom::Release(ComObject object) {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -513,7 +513,12 @@ bool SimFileSystem::OpenFileLocked(const std::string& path, uint32_t access, uin
 bool SimFileSystem::CreateFileW(const std::u16string& path, uint32_t access, uint32_t shareMode,
                                 const char* sddl, uint32_t disposition, uint32_t flagsAndAttributes,
                                 FileHandle& out) {
-    if (Fail("CreateFileW")) return false;
+    // Only an open that may make or empty a file changes the machine.
+    const bool changes = disposition != kOpenExisting;
+    if (uint32_t code = changes ? faults_.TakeChange("CreateFileW") : faults_.Take("CreateFileW")) {
+        system_.SetLastError(code);
+        return false;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     return OpenFileLocked(Utf16ToAnsi(path), access, shareMode, sddl, disposition, flagsAndAttributes, out);
 }
@@ -1094,7 +1099,8 @@ void SimFileSystem::FinishDeleteLocked(const std::shared_ptr<Node>& node) {
 uint32_t SimFileSystem::OpenRelative(FileHandle parent, const std::u16string& wideName, uint32_t access,
                                      uint32_t shareMode, uint32_t disposition, uint32_t kind,
                                      const char* sddl, FileHandle& out) {
-    if (uint32_t code = faults_.Take("NtCreateFile")) return code;
+    if (uint32_t code = disposition != kOpenExisting ? faults_.TakeChange("NtCreateFile") : faults_.Take("NtCreateFile"))
+        return code;
     std::lock_guard<std::mutex> lock(mutex_);
     const std::string name = Utf16ToAnsi(wideName);
     if (disposition < kCreateNew || disposition > kTruncateExisting || kind > kOpenFileOnly)

@@ -39,6 +39,13 @@ public:
 
     Platform& platform() { return platform_; }
 
+    // A restart as far as what the tool leaves for it: the queued file operations are
+    // carried out and the volatile keys are gone.
+    void SimulateRestart() {
+        files.SimulateRestart();
+        registry.SimulateRestart();
+    }
+
 private:
     Platform platform_;
 };

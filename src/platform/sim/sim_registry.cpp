@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <iterator>
 
 #include "platform/ansi.h"
@@ -312,6 +313,23 @@ RegKey SimRegistry::NewHandle(const NodePtr& node, uint32_t access) {
     return key;
 }
 
+void SimRegistry::SimulateRestart() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::function<void(const NodePtr&)> drop = [&drop](const NodePtr& node) {
+        for (auto it = node->children.begin(); it != node->children.end();) {
+            if (it->second->isVolatile) {
+                it->second->deleted = true;
+                it = node->children.erase(it);
+            } else {
+                drop(it->second);
+                ++it;
+            }
+        }
+    };
+    for (const NodePtr& root : {hkcr_, hkcu_, hklm_, hku_, hkcc_})
+        if (root) drop(root);
+}
+
 uint32_t SimRegistry::DeleteNode(const NodePtr& node) {
     if (node->predefined || !node->children.empty()) return kErrorAccessDenied;
     if (node->security.deniedAccess & kDelete) return kErrorAccessDenied;
@@ -529,6 +547,7 @@ uint32_t SimRegistry::CreateKey(RegKey parent, const std::string& subKey, uint32
         if (!created) return kErrorAlreadyExists;
         node->link = true;
     }
+    if (created && (options & kRegOptionVolatile) != 0) node->isVolatile = true;
     uint32_t granted = MapAccess(access, node->security.deniedAccess);
     if (granted & node->security.deniedAccess) return kErrorAccessDenied;
     out = NewHandle(node, granted);

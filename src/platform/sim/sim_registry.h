@@ -55,6 +55,7 @@ struct SimKeyNode {
     bool redirectedFor32 = false;  // the 32-bit view of 64-bit Windows goes into WOW6432Node
     bool predefined = false;       // a root key, which cannot be deleted
     bool link = false;             // made with REG_OPTION_CREATE_LINK: names lead to its target
+    bool isVolatile = false;       // made with REG_OPTION_VOLATILE: gone at the restart
 };
 
 class SimRegistry : public IRegistry {
@@ -94,6 +95,8 @@ class SimRegistry : public IRegistry {
     // points at `target`, a key of HKEY_LOCAL_MACHINE or HKEY_USERS in the native view,
     // which need not exist. 0, 183 when `path` exists, 87 for another root.
     uint32_t UserCreateLinkKey(const std::string& path, const std::string& target, View view = View::K32);
+    // The registry's part of a restart: volatile keys are gone, with everything below them.
+    void SimulateRestart();
 
     void CloseKey(RegKey key) override;
     uint32_t CreateKeyEx(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,

@@ -353,12 +353,12 @@ int32_t EnterCom(bool apartment) {
 }  // namespace
 
 int32_t SimSystem::CoInitialize() {
-    if (uint32_t code = faults_.Take("CoInitialize")) return static_cast<int32_t>(code);
+    if (int32_t hr = faults_.TakeHr("CoInitialize")) return hr;
     return EnterCom(true);
 }
 
 int32_t SimSystem::CoInitializeEx(uint32_t flags) {
-    if (uint32_t code = faults_.Take("CoInitializeEx")) return static_cast<int32_t>(code);
+    if (int32_t hr = faults_.TakeHr("CoInitializeEx")) return hr;
     return EnterCom((flags & kCoinitApartmentThreaded) != 0);
 }
 
@@ -388,7 +388,7 @@ bool SimSystem::IsWow64Process(bool& wow64) {
 }
 
 int32_t SimSystem::CoCreateGuid(uint8_t (&out)[16]) {
-    if (uint32_t code = faults_.Take("CoCreateGuid")) return static_cast<int32_t>(code);
+    if (int32_t hr = faults_.TakeHr("CoCreateGuid")) return hr;
     std::lock_guard<std::mutex> lock(mutex_);
     if (!nextGuids.empty()) {
         std::vector<uint8_t> next = nextGuids.front();
