@@ -282,31 +282,30 @@ TEST_F(InstallerGatheringTest, ProductWithoutCachedPackageStillHasItsKeysListed)
 }
 
 TEST_F(InstallerGatheringTest, OnlyAFileDirectlyInTheInstallersCacheFolderIsListedAsThePackage) {
+    const std::string in = "C:\\Windows\\Installer\\",
+                      notListed =
+                          "CNuke::ProductBasedMSIRemoval: "
+                          "ProductBasedMSIRemoval: value 'LocalPackage' of '" +
+                          kHklm + kProducts + "\\" + Packed(kMakerCode) +
+                          "\\InstallProperties' names no file in 'C:\\WINDOWS\\INSTALLER', not listed: '";
     m.files.AddDrive('D');
-    for (const char* f : {"C:\\Windows\\Installer\\x.msi", "C:\\Windows\\Installer\\Sub\\x.msi",
-                          "C:\\Windows\\x.msi", "D:\\Windows\\Installer\\x.msi"})
+    for (const std::string& f :
+         {in + "x.msi", in + "Sub\\x.msi", in + "Folder\\y", "D" + in.substr(1) + "x.msi"})
         m.files.CreateFile(f);
-    m.files.CreateDirectories("C:\\Windows\\Installer\\Folder");
     ASSERT_TRUE(m.files.SetShortName("C:\\Windows\\Installer", "INSTAL~1"));
-    const std::pair<std::string, size_t> rows[] = {
-        {"c:/windows//INSTAL~1\\x.msi", 1},       {"C:\\Windows\\Installer\\Sub\\x.msi", 0},
-        {"C:\\Windows\\Installer\\..\\x.msi", 0}, {"C:\\Windows\\Installer\\Folder", 0},
-        {"D:\\Windows\\Installer\\x.msi", 0},     {"C:\\Windows\\Installer\\x.msi:s", 0},
-        {"C:\\Windows\\Installer\\gone.msi", 0}};
+    const std::pair<std::string, size_t> rows[] = {{"c:/windows//INSTAL~1\\x.msi", 1},
+                                                   {in + "Sub\\x.msi", 0},
+                                                   {in + "..\\Installer\\x.msi", 0},
+                                                   {in + "Folder", 0},
+                                                   {"D" + in.substr(1) + "x.msi", 0},
+                                                   {in + "x.msi:s", 0},
+                                                   {in + "gone.msi", 0}};
     for (const auto& row : rows) {
         engine::CNuke fresh(m.platform());
         Register({kMakerCode, kMakerUpgrade, "Kelvaris", row.first.c_str(), {}});
         fresh.ProductBasedMSIRemoval();
         EXPECT_EQ(row.second, fresh.fileList.Count()) << row.first;
-        EXPECT_EQ(row.second == 0,
-                  Logged(3,
-                         "CNuke::ProductBasedMSIRemoval: ProductBasedMSIRemoval: value "
-                         "'LocalPackage' of '" +
-                             kHklm + kProducts + "\\" + Packed(kMakerCode) +
-                             "\\InstallProperties' names no file in 'C:\\WINDOWS\\INSTALLER', "
-                             "not listed: '" +
-                             row.first + "'"))
-            << row.first;
+        EXPECT_EQ(row.second == 0, Logged(3, notListed + row.first + "'")) << row.first;
     }
 }
 
