@@ -184,8 +184,8 @@ class CNuke {
     uint32_t GatherClassesInstallerProductsKey(const char* packedProductCode);
     uint32_t GatherInstallerFolderValues();
     uint32_t GatherMUICaches();
-    // A product registered for the local system account whose publisher is not the maker's:
-    // what a maker-name or shared-component match finds of it is never listed.
+    // A product registered for the local system account whose publisher, read, is not the
+    // maker's: what a maker-name or shared-component match finds of it is never listed.
     bool IsOtherPublishersProduct(const char* packedProductCode);
     // Deletes the upgrade-code registrations of one braced upgrade code, then checks with
     // the installer that no related product is left.
@@ -200,7 +200,7 @@ class CNuke {
     // administrator check). Tests put a fake here; by default the tool in this process.
     std::function<uint32_t(const std::u16string&, bool)> msiTool;
     // Calls msiTool with the command for one upgrade code, and counts the related products
-    // that it took off.
+    // that it took off. Only an exception of the tool itself reaches the caller.
     uint32_t UninstallThroughTool(const char* code, const std::u16string& command);
 
     // --- the removal-retry marker (actions/retry_marker.cpp) ---

@@ -31,9 +31,13 @@ uint32_t Faults::Take(const std::string& call) {
             hook = hook_;
         }
         if (hook) {
+            // A hook may throw (a fault the test raises as an exception): the flag is reset
+            // all the same, or no hook would run on this thread again.
+            struct Reset {
+                ~Reset() { inHook = false; }
+            } reset;
             inHook = true;
             hook(call);
-            inHook = false;
         }
     }
     std::lock_guard<std::mutex> lock(mutex_);
