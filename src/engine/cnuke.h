@@ -66,7 +66,8 @@ struct RunCounts {
 };
 
 // An object that a remove entry reached and the expansion kept, with the reason in words
-// ("ignored", "holds an ignored object", "protected location", "a link", "unreadable").
+// ("ignored", "holds an ignored object", "protected location", "a link", "unreadable",
+// "only in the 32-bit view; <its WOW6432Node path> would reach it").
 struct KeptObject {
     std::string object;
     std::string reason;
@@ -294,7 +295,8 @@ class CNuke {
     // --- what the run did, and how it may act ---
     RunCounts counts;
     // A preview decides everything a run would and changes nothing on the machine: no access
-    // list is rewritten (what cannot be read is kept as "unreadable"), no marker is written.
+    // list is rewritten (what cannot be read is kept as "unreadable"), no marker is written,
+    // and the log is not opened.
     bool previewOnly = false;
     // What the expansion kept although a remove entry reached it, in the order it was met.
     std::vector<KeptObject> kept;

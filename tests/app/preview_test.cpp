@@ -142,6 +142,9 @@ void BuildDemoMachine(SimMachine& m) {
                   "kvtray");
     reg.SetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "Other", "x");
     reg.SetString("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "KvUser", "kvtray");
+    m.system.environment[u"ProgramData"] = u"C:\\ProgramData";  // a full log: opening it rotates it
+    for (const char* log : {"sweeptool.log", "sweeptool.1.log", "sweeptool.2.log"})
+        fs.CreateFile(std::string("C:\\ProgramData\\Kelvaris\\Logs\\tool\\") + log, std::string(200000, 'x'));
 }
 
 // The lines of one section of a plan, without their indent.
@@ -207,16 +210,18 @@ class PreviewTest : public ::testing::Test {
 TEST_F(PreviewTest, ChangesNothingAndPlansExactlyWhatTheRunThenRemoves) {
     apptest::ToolMachine twin;
     BuildDemoMachine(twin);
-    const std::string before = apptest::SimSnapshot(m);
-    ASSERT_EQ(before, apptest::SimSnapshot(twin));
+    const std::string before = apptest::SimSnapshot(m, {});
+    ASSERT_EQ(before, apptest::SimSnapshot(twin, {}));
 
     app::Cleaner preview(m.platform());
     preview.autoRestart = 1;
     preview.noReboot = 1;
+    KvQmrLogging::ResetForTests(&m.platform());  // bound as the program binds it
     const app::PreviewResult result = app::RunPreview(preview);
+    KvQmrLogging::ResetForTests(nullptr);
     EXPECT_EQ(result.code, 0u) << result.plan;
     if (std::getenv("PREVIEW_DUMP")) std::printf("%s", result.plan.c_str());
-    EXPECT_EQ(apptest::SimSnapshot(m), before);
+    EXPECT_EQ(apptest::SimSnapshot(m, {}), before);
     EXPECT_TRUE(m.installer.calls.empty());
     EXPECT_TRUE(m.system.sleeps.empty());
     const std::string& plan = result.plan;
