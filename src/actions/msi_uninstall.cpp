@@ -1,6 +1,8 @@
 // The first removal step: every upgrade code of the working list, then the built-in ones,
 // handed to the installer tool as the command a user could type.
 #include <cstdio>
+#include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,24 +36,43 @@ bool BuildUninstallCommand(const char* code, std::u16string& wide, std::string& 
 }
 
 // How many products the installer relates to the upgrade code (those it lists before an
-// enumeration error).
-uint32_t RelatedProductCount(platform::Platform& os, const char* code) {
-    const std::u16string wide = Widen(code);
-    uint32_t count = 0;
-    std::u16string product;
-    // More related products than this is no installation but a damaged database.
-    constexpr uint32_t kMaxRelated = 4096;
-    while (count < kMaxRelated && os.msi.EnumRelatedProducts(wide, count, product) == 0) ++count;
-    return count;
+// enumeration error); nothing when the counting itself fails. It only feeds the run's
+// totals, so its failure must never pass for a failure of the tool.
+std::optional<uint32_t> RelatedProductCount(platform::Platform& os, const char* code) noexcept {
+    try {
+        const std::u16string wide = Widen(code);
+        uint32_t count = 0;
+        std::u16string product;
+        // More related products than this is no installation but a damaged database.
+        constexpr uint32_t kMaxRelated = 4096;
+        while (count < kMaxRelated && os.msi.EnumRelatedProducts(wide, count, product) == 0) ++count;
+        return count;
+    } catch (...) {
+        return std::nullopt;
+    }
 }
 
 }  // namespace
 
 uint32_t CNuke::UninstallThroughTool(const char* code, const std::u16string& command) {
-    const uint32_t before = RelatedProductCount(os_, code);
-    const uint32_t value = msiTool(command, true);
-    const uint32_t after = RelatedProductCount(os_, code);
-    if (after < before) counts.productsUninstalled += before - after;
+    // Counted outside the guard around the tool: only the tool's own exception goes on to
+    // the caller, which retries it; what a crashed call took off is still counted.
+    const std::optional<uint32_t> before = RelatedProductCount(os_, code);
+    uint32_t value = 0;
+    std::exception_ptr crash;
+    try {
+        value = msiTool(command, true);
+    } catch (...) {
+        crash = std::current_exception();
+    }
+    const std::optional<uint32_t> after = RelatedProductCount(os_, code);
+    if (!before || !after) {
+        EngineLog(3, "%s: related products of upgrade code '%s' could not be counted",
+                  "CNuke::UninstallThroughTool", code);
+    } else if (*after < *before) {
+        counts.productsUninstalled += *before - *after;
+    }
+    if (crash) std::rethrow_exception(crash);
     return value;
 }
 

@@ -151,7 +151,6 @@ class Preview {
     PlanWriter plan_;
     PreviewResult result_;
     std::vector<PlannedProduct> products_;
-    std::vector<std::string> keptProducts_;
 };
 
 PreviewResult Preview::Refused(const std::string& why) {
@@ -185,12 +184,6 @@ void Preview::ProductsOfUpgradeCode(const char* code, const char* source) {
         const std::string publisher = ProductProperty(os_.msi, product, u"Publisher");
         std::string line =
             Format("%s %s (%s) %s", name.c_str(), version.c_str(), publisher.c_str(), productCode.c_str());
-        // The installer tool leaves another vendor's product under the same upgrade code.
-        if (!IsMakersPublisher(publisher)) {
-            keptProducts_.push_back(line + ": another publisher");
-            products_.push_back({packed, std::string()});
-            continue;
-        }
         products_.push_back({packed, line + " - " + source + " " + code});
         ++result_.products;
     }
@@ -419,10 +412,6 @@ void Preview::Kept() {
     plan_.Section("Kept, with the reason");
     for (const engine::KeptObject& k : engine_.kept) {
         plan_.Line(k.object + ": " + k.reason);
-        ++result_.kept;
-    }
-    for (const std::string& line : keptProducts_) {
-        plan_.Line(line);
         ++result_.kept;
     }
     plan_.EndSection();

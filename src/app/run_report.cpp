@@ -130,7 +130,8 @@ Json Steps(const Cleaner& cleaner, uint32_t& failedSteps) {
 Json CheckSection(const engine::ConfigCheckResult& check) {
     Json problems = Json::array();
     for (const engine::ConfigProblem& p : check.problems) {
-        problems.push_back(Json{{"section", AnsiToUtf8(p.section)},
+        problems.push_back(Json{{"severity", p.severity == engine::Severity::kError ? "error" : "warning"},
+                                {"section", AnsiToUtf8(p.section)},
                                 {"line", p.line},
                                 {"text", AnsiToUtf8(p.text)},
                                 {"message", AnsiToUtf8(p.message)}});
@@ -138,6 +139,8 @@ Json CheckSection(const engine::ConfigCheckResult& check) {
     return Json{{"code", check.code},
                 {"file", AnsiToUtf8(check.path)},
                 {"problemCount", check.problems.size()},
+                {"errorCount", check.Count(engine::Severity::kError)},
+                {"warningCount", check.Count(engine::Severity::kWarning)},
                 {"problems", problems}};
 }
 
@@ -209,7 +212,7 @@ std::string LocalTimestamp(platform::ISystem& sys) {
 std::string ExitCodeMeaning(RunMode mode, uint32_t code) {
     switch (code) {
         case 0:
-            if (mode == RunMode::Check) return "the configuration has no problems";
+            if (mode == RunMode::Check) return "the configuration has no errors (warnings may be listed)";
             if (mode == RunMode::Preview) return "the preview found nothing that would stop a run";
             return "the usage box was shown; nothing was done";
         case platform::kErrorSuccessRebootInitiated:

@@ -35,7 +35,7 @@ struct ParsedOptions {
 // Applies the arguments after the program name to the cleaner's options, left to right;
 // an argument that is no option (or --help) asks for the usage box. --check and --preview
 // take the place of the run whatever else is given: with both, the check comes first and
-// the preview follows only when the check finds no problem.
+// the preview follows only when the check finds no error (warnings do not stop it).
 ParsedOptions ApplyCommandLine(const std::vector<std::string>& arguments, Cleaner& cleaner);
 // The usage box text for the program path as typed.
 std::string UsageText(const std::string& programPath);

@@ -66,7 +66,8 @@ struct RunCounts {
 };
 
 // An object that a remove entry reached and the expansion kept, with the reason in words
-// ("ignored", "holds an ignored object", "protected location", "a link", "unreadable").
+// ("ignored", "holds an ignored object", "protected location", "a link", "unreadable",
+// "only in the 32-bit view; <its WOW6432Node path> would reach it").
 struct KeptObject {
     std::string object;
     std::string reason;
@@ -184,8 +185,8 @@ class CNuke {
     uint32_t GatherClassesInstallerProductsKey(const char* packedProductCode);
     uint32_t GatherInstallerFolderValues();
     uint32_t GatherMUICaches();
-    // A product registered for the local system account whose publisher is not the maker's:
-    // what a maker-name or shared-component match finds of it is never listed.
+    // A product registered for the local system account whose publisher, read, is not the
+    // maker's: what a maker-name or shared-component match finds of it is never listed.
     bool IsOtherPublishersProduct(const char* packedProductCode);
     // Deletes the upgrade-code registrations of one braced upgrade code, then checks with
     // the installer that no related product is left.
@@ -200,7 +201,7 @@ class CNuke {
     // administrator check). Tests put a fake here; by default the tool in this process.
     std::function<uint32_t(const std::u16string&, bool)> msiTool;
     // Calls msiTool with the command for one upgrade code, and counts the related products
-    // that it took off.
+    // that it took off. Only an exception of the tool itself reaches the caller.
     uint32_t UninstallThroughTool(const char* code, const std::u16string& command);
 
     // --- the removal-retry marker (actions/retry_marker.cpp) ---
@@ -294,7 +295,8 @@ class CNuke {
     // --- what the run did, and how it may act ---
     RunCounts counts;
     // A preview decides everything a run would and changes nothing on the machine: no access
-    // list is rewritten (what cannot be read is kept as "unreadable"), no marker is written.
+    // list is rewritten (what cannot be read is kept as "unreadable"), no marker is written,
+    // and the log is not opened.
     bool previewOnly = false;
     // What the expansion kept although a remove entry reached it, in the order it was met.
     std::vector<KeptObject> kept;

@@ -25,6 +25,9 @@ namespace {
 
 using platform::Platform;
 
+constexpr Severity kError = Severity::kError;
+constexpr Severity kWarn = Severity::kWarning;
+
 enum SectionId : int { kMsi, kService, kProcess, kRegValue, kRegKey, kFile, kSectionCount };
 // The lines before the first header, and those below a header the reader never looks for.
 constexpr int kBeforeFirstSection = -1;
@@ -290,11 +293,14 @@ class Checker {
     void Run(const std::string& bytes);
 
   private:
-    void Add(uint32_t line, const std::string& section, const std::string& text, const std::string& message) {
-        problems_.push_back(ConfigProblem{section, line, text, message});
+    void Add(Severity severity, uint32_t line, const std::string& section, const std::string& text,
+             const std::string& message) {
+        problems_.push_back(ConfigProblem{severity, section, line, text, message});
         flawed_.insert(line);
     }
-    void AddOn(const Entry& e, const std::string& message) { Add(e.line, e.section, e.text, message); }
+    void AddOn(Severity severity, const Entry& e, const std::string& message) {
+        Add(severity, e.line, e.section, e.text, message);
+    }
 
     void Line(uint32_t number, const std::string& seen);
     void HeaderLine(uint32_t number, const std::string& seen);
@@ -338,19 +344,19 @@ void Checker::Run(const std::string& bytes) {
         // The reader sees a line up to its first zero byte, as a C string.
         std::string seen = text.substr(0, text.find('\0'));
         if (number == 1 && seen.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-            Add(number, "", seen,
+            Add(kWarn, number, "", seen,
                 "the file begins with a UTF-8 byte order mark, which becomes part of this line; save the "
                 "file "
                 "as ANSI text");
         }
         if (seen.size() != text.size() && !zeroByteReported) {
             zeroByteReported = true;
-            Add(number, section_ >= 0 ? sectionText_ : "", seen,
+            Add(kWarn, number, section_ >= 0 ? sectionText_ : "", seen,
                 "the line holds a zero byte and is read only up to it; save the file as ANSI text, not "
                 "Unicode");
         }
         if (len > kMaxConfigLine) {
-            Add(number, section_ >= 0 ? sectionText_ : "", text,
+            Add(kError, number, section_ >= 0 ? sectionText_ : "", text,
                 "line of " + std::to_string(len) + " characters, longer than " +
                     std::to_string(kMaxConfigLine) + "; the run stops here with 1610");
             continue;
@@ -359,13 +365,14 @@ void Checker::Run(const std::string& bytes) {
     }
     if (end < bytes.size() && bytes.find_first_not_of(" \t\r\n\x1a", end) != std::string::npos) {
         uint32_t line = static_cast<uint32_t>(std::count(bytes.begin(), bytes.begin() + end, '\n')) + 1;
-        Add(line, section_ >= 0 ? sectionText_ : "", "",
+        Add(kWarn, line, section_ >= 0 ? sectionText_ : "", "",
             "end-of-file character (Ctrl-Z); nothing after it is read");
     }
 
     for (int s = 0; s < kSectionCount; ++s) {
         if (headerLine_[s] == 0)
-            Add(0, Header(s), "", "section missing; the run stops with 1610 (an empty section is enough)");
+            Add(kError, 0, Header(s), "",
+                "section missing; the run stops with 1610 (an empty section is enough)");
     }
     CheckIgnoresReached();
     std::stable_sort(problems_.begin(), problems_.end(),
@@ -378,7 +385,7 @@ void Checker::HeaderLine(uint32_t number, const std::string& seen) {
         if (!StartsWithNoCase(seen, header)) continue;
         std::string written = seen.substr(0, header.size());
         if (headerLine_[s] != 0) {
-            Add(number, written, seen,
+            Add(kWarn, number, written, seen,
                 "section repeated (first on line " + std::to_string(headerLine_[s]) +
                     "); only the first one is read, the lines below this one never are");
             section_ = kUnreadSection;
@@ -396,7 +403,7 @@ void Checker::HeaderLine(uint32_t number, const std::string& seen) {
         if (StartsWithNoCase(seen, std::string("[") + kSections[s].name + " "))
             message = "only section number 1 is read; the lines below this header never are";
     }
-    Add(number, written, seen, message);
+    Add(kWarn, number, written, seen, message);
     section_ = kUnreadSection;
 }
 
@@ -410,7 +417,7 @@ void Checker::Line(uint32_t number, const std::string& seen) {
     if (lead > 0 && seen[lead] == '[') {
         for (int s = 0; s < kSectionCount; ++s) {
             if (StartsWithNoCase(seen.substr(lead), Header(s))) {
-                Add(number, section_ >= 0 ? sectionText_ : "", seen,
+                Add(kWarn, number, section_ >= 0 ? sectionText_ : "", seen,
                     "blank before the section header; it is not taken as a header");
                 return;
             }
@@ -429,7 +436,7 @@ void Checker::Line(uint32_t number, const std::string& seen) {
     const std::string word = seen.substr(lead, wordEnd - lead);
 
     if (section_ == kBeforeFirstSection) {
-        Add(number, "", seen, "entry before the first section header; it is never read");
+        Add(kWarn, number, "", seen, "entry before the first section header; it is never read");
         return;
     }
     const SectionRule& rule = kSections[section_];
@@ -438,17 +445,17 @@ void Checker::Line(uint32_t number, const std::string& seen) {
         if (EqualNoCase(word, rule.keys[k].name)) key = k;
     if (key < 0) {
         std::string reads = section_ == kProcess ? "stop= and start=" : kRemoveAndIgnore;
-        Add(number, sectionText_, seen,
+        Add(kWarn, number, sectionText_, seen,
             "key " + Quoted(word) + " is not read in this section (it reads " + reads +
                 "); the line is skipped");
         return;
     }
     if (lead > 0) {
-        Add(number, sectionText_, seen, "blank before the key; the line is skipped");
+        Add(kWarn, number, sectionText_, seen, "blank before the key; the line is skipped");
         return;
     }
     if (equals != wordEnd) {
-        Add(number, sectionText_, seen, "blank between the key and '='; the line is skipped");
+        Add(kWarn, number, sectionText_, seen, "blank between the key and '='; the line is skipped");
         return;
     }
     Entry e;
@@ -466,9 +473,9 @@ void Checker::EntryLine(Entry& e, const std::string& afterKey) {
     if (type < 0) {
         size_t comma = afterKey.find(',');
         if (comma == std::string::npos)
-            AddOn(e, "not an entry of the form TYPE,KIND,data" + stops1610);
+            AddOn(kError, e, "not an entry of the form TYPE,KIND,data" + stops1610);
         else
-            AddOn(e, "unknown type " + Quoted(afterKey.substr(0, comma)) + stops1610);
+            AddOn(kError, e, "unknown type " + Quoted(afterKey.substr(0, comma)) + stops1610);
         return;
     }
     std::string rest = afterKey.substr(std::strlen(kTypeNames[type]) + 1);
@@ -476,16 +483,16 @@ void Checker::EntryLine(Entry& e, const std::string& afterKey) {
     if (kind < 0) {
         size_t comma = rest.find(',');
         if (comma == std::string::npos)
-            AddOn(e, "no kind after the type (TYPE,KIND,data)" + stops1610);
+            AddOn(kError, e, "no kind after the type (TYPE,KIND,data)" + stops1610);
         else
-            AddOn(e, "unknown kind " + Quoted(rest.substr(0, comma)) + stops1610);
+            AddOn(kError, e, "unknown kind " + Quoted(rest.substr(0, comma)) + stops1610);
         return;
     }
     e.type = static_cast<uint32_t>(type);
     e.kind = static_cast<uint32_t>(kind);
     const std::string pair = std::string(kTypeNames[type]) + "," + kKindNames[kind];
     if (!IsSupportedPair(e.type, e.kind)) {
-        AddOn(e, pair + " is not a supported type and kind pair" + stops1610);
+        AddOn(kError, e, pair + " is not a supported type and kind pair" + stops1610);
         return;
     }
     const KeyRule& key =
@@ -493,8 +500,9 @@ void Checker::EntryLine(Entry& e, const std::string& afterKey) {
     if (!TypeFits(e.sectionId, e.role, e.type, e.kind)) {
         std::string where =
             e.sectionId == kProcess ? std::string(key.name) + "= takes " : "this section takes ";
-        AddOn(e, "a " + std::string(kTypeNames[type]) + " entry does not belong here (" + where + key.takes +
-                     ")");
+        AddOn(
+            kWarn, e,
+            "a " + std::string(kTypeNames[type]) + " entry does not belong here (" + where + key.takes + ")");
         e.open = true;
     }
 
@@ -502,7 +510,7 @@ void Checker::EntryLine(Entry& e, const std::string& afterKey) {
     const std::string normalized = Normalized(data);
     std::string identity = std::to_string(e.sectionId) + "|" + key.name + "|" + pair + "|" + normalized;
     auto first = seenEntries_.emplace(identity, e.line);
-    if (!first.second) AddOn(e, "repeats line " + std::to_string(first.first->second));
+    if (!first.second) AddOn(kWarn, e, "repeats line " + std::to_string(first.first->second));
 
     CheckData(e, normalized);
     entries_.push_back(e);
@@ -512,12 +520,16 @@ void Checker::CheckData(Entry& e, const std::string& data) {
     const std::string stops13 = "; the run stops here with 13";
     const bool registry = e.type == kTypeRegValue || e.type == kTypeRegKey;
     if (data.empty()) {
-        // Ignoring is a substring test, and every text holds the empty one.
-        const char* effect = registry ? "; the run stops here with 13"
+        // The handlers that need a key, a macro or a folder pattern refuse an empty text.
+        const char* stops = registry || (e.type == kTypeFileName && e.kind == kKindByDataMatch)
+                                ? "; the run stops here with 13"
+                            : e.type == kTypeFileNameExpand ? "; the run stops here with 1610"
+                                                            : nullptr;
+        const char* effect = stops != nullptr ? stops
                              : e.role == Role::kIgnore
-                                 ? "; an empty ignore text keeps every object of its section"
+                                 ? "; an empty ignore text names nothing and is not used"
                                  : "";
-        AddOn(e, std::string("no data after the type and kind") + effect);
+        AddOn(stops != nullptr ? kError : kWarn, e, std::string("no data after the type and kind") + effect);
         e.open = e.role == Role::kIgnore;
         return;
     }
@@ -528,19 +540,25 @@ void Checker::CheckData(Entry& e, const std::string& data) {
                 bool dash = i == 9 || i == 14 || i == 19 || i == 24;
                 ok = dash ? data[i] == '-' : std::isxdigit(static_cast<unsigned char>(data[i])) != 0;
             }
+            // The installer step splits its command at blanks: a code holding one makes the
+            // command invalid, and the run stops there.
+            const bool stops =
+                e.sectionId == kMsi && e.role == Role::kRemove && data.find(' ') != std::string::npos;
             if (!ok)
-                AddOn(e,
-                      "malformed upgrade code; write it as a braced GUID, "
-                      "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}");
+                AddOn(stops ? kError : kWarn, e,
+                      std::string("malformed upgrade code; write it as a braced GUID, "
+                                  "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}") +
+                          (stops ? "; the run stops at the uninstall with 160" : ""));
             e.forms.push_back(data);
             return;
         }
         case kTypeServiceName:
         case kTypeProcessName:
             if (data.find('\\') != std::string::npos) {
-                AddOn(e, e.type == kTypeServiceName
-                             ? "a service name holds no backslash; this line finds nothing"
-                             : "a process is matched by its file name alone; a path finds nothing");
+                AddOn(kWarn, e,
+                      e.type == kTypeServiceName
+                          ? "a service name holds no backslash; this line finds nothing"
+                          : "a process is matched by its file name alone; a path finds nothing");
             }
             e.forms.push_back(data);
             return;
@@ -564,7 +582,7 @@ void Checker::CheckData(Entry& e, const std::string& data) {
             const size_t wanted = e.type == kTypeRegValue ? 2 : 3;
             if (fields.size() < wanted) {
                 AddOn(
-                    e,
+                    kError, e,
                     e.type == kTypeRegValue
                         ? "needs two quoted fields, \"<key>\\<value name pattern>\",\"<data pattern>\"" +
                               stops13
@@ -573,10 +591,11 @@ void Checker::CheckData(Entry& e, const std::string& data) {
                 return;
             }
             if (fields.size() > wanted)
-                AddOn(e, std::string("the fields after the ") + (wanted == 2 ? "second" : "third") +
-                             " are never used");
+                AddOn(kWarn, e,
+                      std::string("the fields after the ") + (wanted == 2 ? "second" : "third") +
+                          " are never used");
             if (e.type == kTypeRegKey && HasWildcards(fields[1]))
-                AddOn(e, "wildcard in the value name field" + stops13);
+                AddOn(kError, e, "wildcard in the value name field" + stops13);
             CheckRegistryText(e, fields[0], e.type == kTypeRegValue);
             e.forms.push_back(fields[0]);
             if (e.type == kTypeRegKey && e.role == Role::kRemove && e.sectionId == kRegKey &&
@@ -592,7 +611,7 @@ void Checker::CheckData(Entry& e, const std::string& data) {
                 bool named = false;
                 for (size_t i = 1; i < fields.size(); ++i) named = named || !fields[i].empty();
                 if (fields[0].empty() || !named) {
-                    AddOn(e,
+                    AddOn(kError, e,
                           "needs a quoted folder pattern and at least one quoted name, "
                           "\"<folder>\",\"<name>\"" +
                               stops13);
@@ -631,26 +650,27 @@ void Checker::CheckRegistryText(Entry& e, const std::string& text, bool isValue)
                 message = "registry root " + Quoted(std::string(alias[0], std::strlen(alias[0]) - 1)) +
                           " must be written in full, " + alias[1] + "\\ (this line finds nothing)";
         }
-        AddOn(e, message);
+        AddOn(kWarn, e, message);
     }
     // The handlers refuse a wildcard anywhere but in the last part (key name or value name).
     if (keyPath != nullptr && HasWildcards(keyPath))
-        AddOn(e, std::string("wildcard before the last part of the registry ") + (isValue ? "value" : "key") +
-                     " path; the run stops here with 13");
+        AddOn(kError, e,
+              std::string("wildcard before the last part of the registry ") + (isValue ? "value" : "key") +
+                  " path; the run stops here with 13");
 }
 
 void Checker::CheckFilePath(Entry& e, const std::string& path, bool removes) {
     std::vector<std::string> parts = Components(path);
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         if (HasWildcards(parts[i])) {
-            AddOn(e, "wildcard before the last part of the path; it matches nothing");
+            AddOn(kWarn, e, "wildcard before the last part of the path; it matches nothing");
             break;
         }
     }
     // An ignore text may be any part of a path (ignoring is a substring test), and start=
     // looks a bare program name up on the search path; a folder to remove must be complete.
     if (removes && !IsFullPath(path))
-        AddOn(e,
+        AddOn(kWarn, e,
               "not a full path (drive letter and folders); it would be taken from the tool's current folder");
 }
 
@@ -663,19 +683,20 @@ void Checker::CheckMacroEntry(Entry& e, const std::string& data, const std::stri
     }
     if (macro == nullptr || data.compare(0, std::strlen(macro->name), macro->name) != 0) {
         std::string effect = macro == nullptr ? "; the run stops here with 1610" : "";
+        const Severity severity = macro == nullptr ? kError : kWarn;
         if (!leading.empty() && (macro == nullptr || leading != macro->name))
-            AddOn(e, "unknown folder macro " + Quoted(leading) + effect);
+            AddOn(severity, e, "unknown folder macro " + Quoted(leading) + effect);
         else if (macro == nullptr)
-            AddOn(e, "no folder macro at the start of the path" + effect);
+            AddOn(severity, e, "no folder macro at the start of the path" + effect);
         else
-            AddOn(e, "the folder macro " + Quoted(macro->name) + " must begin the path");
+            AddOn(kWarn, e, "the folder macro " + Quoted(macro->name) + " must begin the path");
         // With a macro further on, the handler goes on with a path cut at the wrong place.
         e.open = macro != nullptr;
         return;
     }
     const bool byValue = e.kind == kKindByValue;
     if (!byValue && macro->folder == expand::MacroFolder::kGoogleGadgets)
-        AddOn(e, "%GOOGLE_GADGETS% names no folder in BY_DATA_MATCH entries; this line finds nothing");
+        AddOn(kWarn, e, "%GOOGLE_GADGETS% names no folder in BY_DATA_MATCH entries; this line finds nothing");
 
     const std::string rest = firstField.substr(std::min(firstField.size(), std::strlen(macro->name)));
     CheckFilePath(e, rest, false);
@@ -700,7 +721,8 @@ void Checker::CheckProtected(Entry& e, const std::string& path, bool isKey) {
     expand::ProtectedLocations& table = engine_.Protected();
     const char* reason = isKey ? table.KeyReason(path.c_str()) : table.FolderReason(path.c_str());
     if (reason != nullptr)
-        AddOn(e, std::string("names a protected location (") + reason + "); the tool never removes it");
+        AddOn(kWarn, e,
+              std::string("names a protected location (") + reason + "); the tool never removes it");
 }
 
 bool Checker::Reached(const Entry& ignore) {
@@ -773,7 +795,7 @@ void Checker::CheckIgnoresReached() {
                                ? "no remove line of this section reaches this path"
                                : "no remove line of [registry key 1] or [registry value 1] "
                                  "reaches this registry entry";
-        Add(e.line, e.section, e.text, std::string(what) + ", so the ignore line keeps nothing");
+        Add(kWarn, e.line, e.section, e.text, std::string(what) + ", so the ignore line keeps nothing");
     }
 }
 
@@ -789,8 +811,14 @@ ConfigCheckResult CheckConfiguration(CNuke& engine) {
     if (result.code != 0) return result;
 
     Checker(engine, result.problems).Run(bytes);
-    result.code = result.problems.empty() ? 0u : static_cast<uint32_t>(platform::kErrorBadConfiguration);
+    // Only what would stop a run fails the check: a deployment goes on with warnings.
+    result.code = result.Count(kError) == 0 ? 0u : static_cast<uint32_t>(platform::kErrorBadConfiguration);
     return result;
+}
+
+size_t ConfigCheckResult::Count(Severity severity) const {
+    return static_cast<size_t>(std::count_if(problems.begin(), problems.end(),
+                                             [&](const ConfigProblem& p) { return p.severity == severity; }));
 }
 
 namespace {
@@ -808,16 +836,18 @@ std::string FormatCheckResult(const ConfigCheckResult& result) {
     for (const ConfigProblem& p : result.problems) {
         std::string where = p.line != 0 ? "line " + std::to_string(p.line) : "";
         if (!p.section.empty()) where += (where.empty() ? "" : " ") + p.section;
-        out += where.empty() ? p.message : where + ": " + p.message;
+        const std::string message = (p.severity == kWarn ? "warning: " : "") + p.message;
+        out += where.empty() ? message : where + ": " + message;
         if (p.line != 0 && !p.text.empty()) out += ": " + Shown(p.text);
         out += "\n";
     }
     out += result.path.empty() ? std::string("configuration file") : result.path;
-    if (result.code == 0) {
+    const size_t errors = result.Count(kError), warnings = result.Count(kWarn);
+    if (result.code == 0 && result.problems.empty()) {
         out += ": no problems\n";
-    } else if (result.code == platform::kErrorBadConfiguration && !result.problems.empty()) {
-        size_t n = result.problems.size();
-        out += ": " + std::to_string(n) + (n == 1 ? " problem\n" : " problems\n");
+    } else if (result.code == 0 || result.code == platform::kErrorBadConfiguration) {
+        out += ": " + std::to_string(errors) + (errors == 1 ? " error, " : " errors, ") +
+               std::to_string(warnings) + (warnings == 1 ? " warning\n" : " warnings\n");
     } else {
         out += ": cannot be read (error " + std::to_string(result.code) + ")\n";
     }

@@ -10,7 +10,12 @@ namespace engine {
 
 class CNuke;
 
+// An error stops a real run (the reader refuses the line, or the run fails on what it names);
+// a warning is a line the run takes, but not the way it seems to say.
+enum class Severity { kError, kWarning };
+
 struct ConfigProblem {
+    Severity severity = Severity::kError;
     std::string section;  // the header as written ("[file 1]"); empty for the whole file
     uint32_t line = 0;    // counted from 1; 0 for a problem of the whole file
     std::string text;     // the line as it stands, without its line end
@@ -18,15 +23,18 @@ struct ConfigProblem {
 };
 
 struct ConfigCheckResult {
-    uint32_t code = 0;     // 0 clean, 1610 with problems, else the error that kept the file unread
-    std::string path;      // the file checked
+    uint32_t code =
+        0;  // 0 without errors (warnings allowed), 1610 with errors, else the error that kept the file unread
+    std::string path;                     // the file checked
     std::vector<ConfigProblem> problems;  // in line order
+    size_t Count(Severity severity) const;
 };
 
 // Reads the file that engine.InitConfigFile finds and checks every line.
 ConfigCheckResult CheckConfiguration(CNuke& engine);
 
-// The result as text, one problem per line, ending with a one-line verdict.
+// The result as text, one problem per line (warnings marked as such), ending with a one-line
+// verdict that counts errors and warnings.
 std::string FormatCheckResult(const ConfigCheckResult& result);
 
 }  // namespace engine

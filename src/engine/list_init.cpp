@@ -97,7 +97,7 @@ bool IsSafeNameComponent(const char* name) {
     return !onlyDots;
 }
 
-void LogVersionBanner(platform::Platform& os) {
+void ReadVersionText(platform::Platform& os) {
     std::string module;
     platform::FileVersion version;
     std::snprintf(versionText, sizeof(versionText), "%s", kNoVersion);
@@ -110,6 +110,10 @@ void LogVersionBanner(platform::Platform& os) {
             static_cast<int>(version.fileVersionLS & 0xFFFF),
             (version.fileFlags & platform::kVsFfDebug) != 0 ? " DEBUG" : "");
     }
+}
+
+void LogVersionBanner(platform::Platform& os) {
+    ReadVersionText(os);
     KvQmrLogging::LogInitA("tool", "sweeptool", 4, 0);
     KvQmrLogging::LogWriteA(4, "Binary version: %s, compilation time: %s %s", versionText, __DATE__,
                             __TIME__);
@@ -125,7 +129,12 @@ uint32_t CNuke::InitializeLists(uint32_t removeAllOption, uint32_t forceMsiOptio
             if (k.reason == kReason && k.object == object) return;
         kept.push_back(KeptObject{object, kReason});
     });
-    LogVersionBanner(os_);
+    // A preview changes nothing, the log included: opening it makes its folders and may rotate
+    // it, deleting the oldest generation. Its records are dropped, as before any opening.
+    if (previewOnly)
+        ReadVersionText(os_);
+    else
+        LogVersionBanner(os_);
 
     uint32_t code = InitConfigFile();
     if (code != 0) {

@@ -6,8 +6,11 @@
 namespace engine {
 
 // The executable's file version ("1.0.0.1", "1.0.0.1 DEBUG"), or "NO_VERSION" until
-// LogVersionBanner has read it.
+// ReadVersionText (or LogVersionBanner) has read it.
 const char* VersionText();
+
+// Reads the executable's version resource for VersionText, without touching the log.
+void ReadVersionText(platform::Platform& os);
 
 // Reads the executable's version resource, opens the log ("tool", "sweeptool", level 4)
 // and writes the version record with the compilation date and time.

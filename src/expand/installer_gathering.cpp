@@ -125,6 +125,33 @@ uint32_t ReadPropertyText(IRegistry& reg, RegKey key, const char* name, std::str
     return 0;
 }
 
+// The installer's package cache, "%SystemRoot%\INSTALLER", upper case and in long form as
+// IsInsideFolder compares; empty when the system folder is unknown. The Windows folder is
+// System32's parent: GetWindowsDirectory may answer a private folder on a terminal server.
+std::string InstallerCacheFolder(Platform& os) {
+    std::string folder;
+    if (!os.shell.GetSystemDirectory(folder) || folder.size() < 3) return {};
+    expand::NormalizePath(&folder[0]);
+    folder.resize(std::strlen(folder.c_str()));
+    const size_t cut = folder.rfind('\\');
+    if (cut == std::string::npos || cut < 2 || folder[1] != ':') return {};
+    return expand::LongFormPath(os, folder.substr(0, cut) + "\\INSTALLER");
+}
+
+// A cached package is deleted at the restart, and its access list opened before that:
+// only a file directly in the cache folder qualifies, never a folder, a file elsewhere, a
+// way out with "..", a stream or another name of something else.
+bool IsCachedPackagePath(Platform& os, const std::string& path, const std::string& cacheFolder) {
+    if (!expand::IsInsideFolder(os, path, cacheFolder)) return false;
+    std::string plain = path;
+    expand::NormalizePath(&plain[0]);
+    plain = expand::LongFormPath(os, plain.c_str());
+    const std::string leaf = plain.substr(cacheFolder.size() + 1);
+    if (leaf.find('\\') != std::string::npos || expand::IsAmbiguousComponent(leaf)) return false;
+    const uint32_t attributes = os.fs.GetFileAttributesA(plain);
+    return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) == 0;
+}
+
 // The packed code of a product of another publisher named by a value of HKLM\`keyPath`
 // (64-bit view), or an empty text when there is none or the key cannot be read.
 std::string OtherPublishersProductIn(CNuke& nuke, IRegistry& reg, const char* keyPath) {
@@ -421,12 +448,13 @@ bool CNuke::IsOtherPublishersProduct(const char* packedProductCode) {
     RegKey raw = 0;
     if (os_.reg.OpenKeyEx(kHkeyLocalMachine, product, kReadAccess, raw) != 0) return false;
     UniqueRegKey productKey(&os_.reg, raw);
-    // A registered product whose publisher cannot be read is left alone, as the product
-    // scan leaves it alone: nothing says it is the maker's.
-    if (os_.reg.OpenKeyEx(productKey.get(), "InstallProperties", kReadAccess, raw) != 0) return true;
+    // Only a publisher read makes a product another's: one whose properties are gone is
+    // most often the maker's own, half removed, and its registrations would block the next
+    // installation.
+    if (os_.reg.OpenKeyEx(productKey.get(), "InstallProperties", kReadAccess, raw) != 0) return false;
     UniqueRegKey properties(&os_.reg, raw);
     std::string publisher;
-    if (ReadPropertyText(os_.reg, properties.get(), "Publisher", publisher) != 0) return true;
+    if (ReadPropertyText(os_.reg, properties.get(), "Publisher", publisher) != 0) return false;
     return !ContainsLower(publisher, kMakerNameLower);
 }
 
@@ -436,6 +464,7 @@ void CNuke::ProductBasedMSIRemoval() {
     std::unique_ptr<char[]> name;
     uint32_t maxSubKey = 0;
     if (OpenForSubkeyWalk(os_.reg, kHkeyLocalMachine, kProductsArea, kTag, products, name, maxSubKey)) return;
+    const std::string cacheFolder = InstallerCacheFolder(os_);
 
     for (uint32_t index = 0;; ++index) {
         uint32_t length = maxSubKey;
@@ -469,20 +498,26 @@ void CNuke::ProductBasedMSIRemoval() {
 
         std::string package;
         // The file named goes at the restart: only the machine may have named it.
-        uint32_t read = expand::MachineWroteKey(os_, kHkeyLocalMachine, propertiesPath.c_str(), properties.get(), kTag)
-                            ? ReadPropertyText(os_.reg, properties.get(), "LocalPackage", package)
-                            : kErrorAccessDenied;
+        uint32_t read =
+            expand::MachineWroteKey(os_, kHkeyLocalMachine, propertiesPath.c_str(), properties.get(), kTag)
+                ? ReadPropertyText(os_.reg, properties.get(), "LocalPackage", package)
+                : kErrorAccessDenied;
         // An empty value names no file.
         if (read == 0 && package.empty()) read = kErrorInvalidData;
-        if (read == 0) {
-            EngineLog(4, "%s: ProductBasedMSIRemoval: adding local cache MSI package '%s' for deletion...",
-                      kTag, package.c_str());
-            (void)fileList.Insert(package.c_str());
-        } else {
+        if (read != 0) {
             EngineLog(
                 3,
                 "%s: ProductBasedMSIRemoval: local cache MSI package '%s' retrieve failed with error '%d'...",
                 kTag, "", static_cast<int>(read));
+        } else if (!IsCachedPackagePath(os_, package, cacheFolder)) {
+            EngineLog(3,
+                      "%s: ProductBasedMSIRemoval: value 'LocalPackage' of '%s\\%s' names no file in '%s', "
+                      "not listed: '%s'",
+                      kTag, kRootMachine, propertiesPath.c_str(), cacheFolder.c_str(), package.c_str());
+        } else {
+            EngineLog(4, "%s: ProductBasedMSIRemoval: adding local cache MSI package '%s' for deletion...",
+                      kTag, package.c_str());
+            (void)fileList.Insert(package.c_str());
         }
     }
     products.reset();

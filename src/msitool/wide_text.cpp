@@ -23,16 +23,6 @@ bool EqualsNoCase(const std::u16string& a, const std::u16string& b) {
     return true;
 }
 
-bool ContainsNoCase(const std::u16string& text, const std::u16string& needle) {
-    if (needle.size() > text.size()) return false;
-    for (size_t start = 0; start + needle.size() <= text.size(); ++start) {
-        size_t i = 0;
-        while (i < needle.size() && FoldAscii(text[start + i]) == FoldAscii(needle[i])) ++i;
-        if (i == needle.size()) return true;
-    }
-    return false;
-}
-
 std::u16string TrimBlanks(const std::u16string& text) {
     size_t begin = 0;
     while (begin < text.size() && IsBlank(text[begin])) ++begin;

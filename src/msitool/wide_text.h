@@ -10,8 +10,6 @@ namespace msitool {
 
 // Whole-text comparison, ASCII letters folded (the tool's switches and names are ASCII).
 bool EqualsNoCase(const std::u16string& a, const std::u16string& b);
-// Whether `needle` occurs in `text`, ASCII letters folded.
-bool ContainsNoCase(const std::u16string& text, const std::u16string& needle);
 // The text without leading and trailing blanks (space and tab).
 std::u16string TrimBlanks(const std::u16string& text);
 // The text without trailing blanks.

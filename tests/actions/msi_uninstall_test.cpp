@@ -12,6 +12,7 @@
 
 namespace {
 
+using removal_testing::Record;
 using removal_testing::RemovalTest;
 
 std::string Narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
@@ -127,10 +128,28 @@ TEST_F(MsiUninstallTest, BuiltInCodesThatThrowArePausedOnlyAfterASuccessfulRetry
     EXPECT_EQ(nuke.MsiUninstall(), 0u);
     EXPECT_EQ(commands.size(), 18u);
     EXPECT_EQ(m.system.sleeps, std::vector<uint32_t>(15, 5000));
+    int removals = 0;  // the registrations go only after a first call that returned
+    for (const Record& r : Records())
+        removals += r.level == 4 && r.message.find(": removing upgradecode") != std::string::npos;
+    EXPECT_EQ(removals, 14);
     EXPECT_TRUE(Logged(3, "CNuke::HCMSIUninstall: HCMSIUninstall crashed..."));
     EXPECT_TRUE(Logged(5, "CNuke::HCMSIUninstall: Trying again the HCMSIUninstall uninstall..."));
     EXPECT_TRUE(Logged(
         2, "CNuke::HCMSIUninstall: HCMSIUninstall crashed two times in row, trying next MsiUninstall"));
+}
+
+TEST_F(MsiUninstallTest, AFailureToCountTheRelatedProductsIsNoCrashOfTheTool) {
+    const char* code = "{A0000000-0000-0000-0000-000000000000}";
+    List(nuke.msiUpgradeCodeList, {code});
+    int left = 1;
+    m.faults.SetHook([&](const std::string& call) {
+        if (call == "MsiEnumRelatedProductsW" && left-- > 0) throw std::runtime_error("count failure");
+    });
+    EXPECT_EQ(nuke.MsiUninstall(), 0u);
+    EXPECT_EQ(commands.size(), 17u);
+    EXPECT_FALSE(Logged(3, "CNuke::MsiUninstall: MsiUninstall crashed..."));
+    EXPECT_TRUE(Logged(3, "CNuke::UninstallThroughTool: related products of upgrade code '" +
+                              std::string(code) + "' could not be counted"));
 }
 
 TEST_F(MsiUninstallTest, NothingHappensOffTheNtPlatform) {

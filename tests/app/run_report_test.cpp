@@ -358,6 +358,11 @@ TEST_F(CheckPreviewTest, WithBothTheCheckComesFirstAndAProblemStopsThePreview) {
     EXPECT_EQ(r["exitMeaning"], "the configuration file was not found beside the executable");
     EXPECT_NE(ConsoleText().find("No preview: the configuration has problems.\r\n"), std::string::npos);
     EXPECT_EQ(ConsoleText(), PlanText());
+    Configure();  // a repeated line only warns: the preview goes on
+    m.files.CreateFile("C:\\Tools\\sweeptool.cfg",
+                       std::string(kConfig) + "remove=FILE_NAME,BY_VALUE,C:\\KV\r\n");
+    EXPECT_EQ(RunApp({"--preview", "--check"}), 0u);
+    EXPECT_NE(PlanText().find("0 errors, 1 warning\r\nPreview of a removal run: what"), std::string::npos);
 }
 
 TEST_F(CheckPreviewTest, OutputSentToAFileOrPipeGetsUtf8BytesAndNoConsoleIsTaken) {

@@ -63,6 +63,8 @@ TEST_F(Conflicts, ShellClientKeyAloneBlocks) {
     EXPECT_TRUE(d.shellClientProcess.empty());
     EXPECT_EQ(1u, d.CheckConflictingProducts());
     EXPECT_EQ(1u, d.removalBlocked);
+    m.registry.SecurityOf(kShellClient, View::K32)->deniedAccess = platform::kKeyRead;  // there all the same
+    EXPECT_EQ(1u, Verdict());
 }
 
 TEST_F(Conflicts, AShellClientProcessBlocksAndTheLastOneFoundIsKept) {

@@ -2,7 +2,9 @@
 # The product taken off for real under Wine: packages built with wixl and installed by the
 # real msiexec (two versions under an upgrade code of the configuration, one under a
 # built-in upgrade code, a half-removed one whose files are gone but whose registrations
-# stay, and another publisher's product whose upgrade code the configuration also names),
+# stay, beside an older one whose properties are gone, a customised edition that another
+# publisher distributes under an upgrade code of the configuration, and a bystander of
+# another publisher under an upgrade code of its own),
 # a running service of the product, two running instances of a listed process and a
 # follow-up program. Then sweeptool.exe --NOGUI --noreboot, and a restart of the machine.
 set -uo pipefail
@@ -20,12 +22,15 @@ tools="$build/programs"
 UC='{4D1F2C3B-8A7E-4B6C-9D10-2E3F4A5B6C7D}'      # named in the configuration
 BUILTIN='{245AD883-64A7-46AF-A384-9A507E395957}' # one of the built-in codes
 UOLD='{5E6F7A8B-9C0D-4E1F-A2B3-C4D5E6F7A8B9}'    # the half-removed product's
-UOTHER='{6A7B8C9D-0E1F-4A2B-B3C4-D5E6F7A8B9C0}'  # another publisher's, named in the configuration too
+UOTHER='{6A7B8C9D-0E1F-4A2B-B3C4-D5E6F7A8B9C0}'  # the customised edition's, named in the configuration too
+UBYST='{8B9C0D1E-2F3A-4B5C-8D6E-7F8A9B0C1D2E}'   # the bystander's, not named
 P1='{1F6B2A10-3C4D-4E5F-8A9B-0C1D2E3F4A01}'      # KvSuite 1.0
 P2='{1F6B2A10-3C4D-4E5F-8A9B-0C1D2E3F4A02}'      # KvSuite 2.0
 P3='{1F6B2A10-3C4D-4E5F-8A9B-0C1D2E3F4A03}'      # KvAgent
 P4='{1F6B2A10-3C4D-4E5F-8A9B-0C1D2E3F4A04}'      # KvLegacy, half removed
-P5='{7A8B9C0D-1E2F-4A3B-9C4D-5E6F7A8B9C05}'      # another publisher's
+P5='{7A8B9C0D-1E2F-4A3B-9C4D-5E6F7A8B9C05}'      # KvSuite ISP Edition, another publisher's
+P6='{7A8B9C0D-1E2F-4A3B-9C4D-5E6F7A8B9C06}'      # the bystander
+P7='{1F6B2A10-3C4D-4E5F-8A9B-0C1D2E3F4A07}'      # KvLegacyTool, its properties gone
 MAKER='Kelvaris Corporation'
 
 # The packed form the installer's registry keys use.
@@ -42,8 +47,10 @@ bash "$mk" "$c/pkgs/suite1.msi" KvSuite "$P1" "$UC" 1.0.0 "$MAKER" >/dev/null
 bash "$mk" "$c/pkgs/suite2.msi" KvSuite "$P2" "$UC" 2.0.0 "$MAKER" >/dev/null
 bash "$mk" "$c/pkgs/agent.msi" KvAgent "$P3" "$BUILTIN" 3.1.0 "$MAKER" >/dev/null
 bash "$mk" "$c/pkgs/legacy.msi" KvLegacy "$P4" "$UOLD" 0.9.0 "$MAKER" >/dev/null
-bash "$mk" "$c/pkgs/bridge.msi" "Kelvaris Bridge by Other" "$P5" "$UOTHER" 1.2.0 "Other Vendor Inc" >/dev/null
-for p in suite1 suite2 agent legacy bridge; do
+bash "$mk" "$c/pkgs/legacytool.msi" KvLegacyTool "$P7" "$UOLD" 0.8.0 "$MAKER" >/dev/null
+bash "$mk" "$c/pkgs/isp.msi" "KvSuite ISP Edition" "$P5" "$UOTHER" 2.0.1 "Norvane Telecom" >/dev/null
+bash "$mk" "$c/pkgs/bridge.msi" "Kelvaris Bridge by Other" "$P6" "$UBYST" 1.2.0 "Other Vendor Inc" >/dev/null
+for p in suite1 suite2 agent legacy legacytool isp bridge; do
     wine msiexec /i "C:\\pkgs\\$p.msi" /qn >/dev/null 2>&1
 done
 wineserver -w
@@ -56,7 +63,8 @@ unix_path() { local p=${1#[Cc]:\\}; echo "$c/${p//\\//}"; }
 # The half-removed product: its files go, its registrations and cached package stay.
 legacy_package=$(q info "$P4" LocalPackage)
 rm -rf "$pf/KvLegacy"
-bridge_package=$(q info "$P5" LocalPackage)
+wine reg delete "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\$(packed "$P7")\\InstallProperties" /f /reg:64 >/dev/null 2>&1
+bridge_package=$(q info "$P6" LocalPackage)
 
 # A running service of the product, two running tray processes, a follow-up program.
 cp "$tools/kvsvc.exe" "$c/Tools/svc/kvsvc.exe"
@@ -103,7 +111,9 @@ echo "timing: whole run $(awk "BEGIN { printf \"%.1f\", $end - $start }") s, of 
 # The installer knows none of the maker's products any more.
 e2e_equal "gone: both versions under the configured code" "" "$(q related "$UC")"
 e2e_equal "gone: the product under the built-in code" "" "$(q related "$BUILTIN")"
-for p in "$P1" "$P2" "$P3" "$P4"; do
+e2e_equal "gone: the customised edition under the configured code" "" "$(q related "$UOTHER")"
+e2e_check "gone: the customised edition's files" test ! -e "$pf/KvSuite ISP Edition"
+for p in "$P1" "$P2" "$P3" "$P4" "$P5"; do
     e2e_equal "unknown to the installer: $p" "ERROR 1605" "$(q info "$p" VersionString)"
 done
 e2e_check "gone: KvSuite's files" test ! -e "$pf/KvSuite"
@@ -126,13 +136,13 @@ for p in "$P1" "$P2" "$P3" "$P4"; do
     e2e_check "gone: every component registration of $p" not grep -qi "$(packed "$p")" <<<"$components"
 done
 
-# Another publisher's product keeps everything, although its upgrade code was listed and
-# its folder and components hold the maker's name.
-e2e_equal "kept: the other publisher's product" "$P5" "$(q related "$UOTHER")"
-e2e_equal "kept: its publisher" "Other Vendor Inc" "$(q info "$P5" Publisher)"
+# The bystander of another publisher keeps everything, although its folder and components
+# hold the maker's name.
+e2e_equal "kept: the other publisher's product" "$P6" "$(q related "$UBYST")"
+e2e_equal "kept: its publisher" "Other Vendor Inc" "$(q info "$P6" Publisher)"
 e2e_check "kept: its files" test -d "$pf/Kelvaris Bridge by Other"
-e2e_check "kept: its component registrations" grep -qi "$(packed "$P5")" <<<"$components"
-e2e_check "kept: its UpgradeCodes registration" key_in "$inst\\UpgradeCodes\\$(packed "$UOTHER")"
+e2e_check "kept: its component registrations" grep -qi "$(packed "$P6")" <<<"$components"
+e2e_check "kept: its UpgradeCodes registration" key_in "$inst\\UpgradeCodes\\$(packed "$UBYST")"
 
 # Service, processes, follow-up program.
 e2e_check "gone: the service's registration" not key_in 'HKLM\System\CurrentControlSet\Services\KvSweepSvc'

@@ -64,13 +64,13 @@ snapshot() {
     done
     wine reg export HKCU "$(winepath -w "$to.hkcu.reg")" /y >/dev/null 2>&1
     iconv -f UTF-16LE -t UTF-8 "$to.hkcu.reg" >"$to.hkcu"
-    # Every file with its size, attributes and time, and every folder, but the log's folders
-    # (the preview is the first to log here) and the tool's own folder below the Windows
-    # folder's Logs, which the preview writes to. A folder's time is left out: it moves when
-    # those are made, and its entries are listed anyway.
-    (cd "$c" && find . \( -path ./ProgramData/Kelvaris -o -ipath ./windows/logs \) -prune -o \
+    # Every file with its size, attributes and time, and every folder (not its time), the log's
+    # included, but the plan and the report the preview writes.
+    (cd "$c" && find . \( -ipath ./windows/logs/sweeptool/sweeptool.plan.txt -o -ipath ./windows/logs/sweeptool/sweeptool.report.json \) -prune -o \
         -type d -printf '%p %m\n' -o -printf '%p %s %m %T@\n' | sort) >"$to.files"
 }
+# A full log with its older generations: opening it would rotate it and delete the oldest.
+mkdir -p "$logs" && for g in "" .1 .2; do head -c 300000 /dev/zero >"$logs/sweeptool$g.log"; done
 snapshot "$work/before"
 out=$(console_of --preview)
 snapshot "$work/after"
@@ -87,6 +87,7 @@ done
 e2e_check "the plan is also in sweeptool.plan.txt in the tool's folder" \
     bash -c "python3 -c 'import sys; sys.stdout.write(open(sys.argv[1], encoding=\"utf-8-sig\").read())' '$(tool_file sweeptool.plan.txt)' | tr -d '\r' | grep -qiF 'KvDemoSvc'"
 e2e_equal "--preview leaves a report (mode preview, exit code 0)" "preview 0" "$(json 'd["mode"], d["exitCode"]' | tr -d "(),'")"
+rm -f "$logs"/sweeptool*.log
 
 # --- The real run, its backup and its report.
 keys64=('HKLM\SOFTWARE\Kelvaris Demo' 'HKLM\SOFTWARE\Kelvaris Demo Agent' 'HKCU\Software\Kelvaris Demo'

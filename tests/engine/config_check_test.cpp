@@ -141,7 +141,22 @@ TEST_F(ConfigCheckTest, ReportsEveryProblemWithItsSectionAndLine) {
     EXPECT_NE(std::string::npos, report.find("[process 1]: section missing"));
     EXPECT_NE(std::string::npos, report.find(": " + overlong.substr(0, 60) + "...\n"));
     EXPECT_EQ(std::string::npos, report.find(overlong));
-    EXPECT_NE(std::string::npos, report.find("\nC:\\Tools\\sweeptool.cfg: 23 problems\n"));
+    EXPECT_NE(std::string::npos, report.find("line 9 [service 1]: warning: repeats line 8: "));
+    EXPECT_NE(std::string::npos, report.find("\nC:\\Tools\\sweeptool.cfg: 9 errors, 14 warnings\n"));
+    // Each line alone (below the headers before it) is an error exactly when a real run stops.
+    std::vector<std::string> alone = {"[file 1]\nremove=FILE_NAME_EXPAND,BY_VALUE,",
+                                      "[file 1]\nremove=FILE_NAME,BY_VALUE,",
+                                      "[msi upgradecode 1]\nremove=GUID,BY_VALUE,{4D1F2C3B 8A7E}"};
+    alone.insert(alone.end(), lines.begin(), lines.end());
+    std::string headers;
+    for (const std::string& line : alone) {
+        ConfigCheckResult one = Check(headers + line + "\n" + AllSections());
+        engine::CNuke reader(m.platform());
+        uint32_t stop = reader.InitializeLists(0, 1);
+        if (stop == 0 && reader.ExpandLists() == 0) stop = reader.MsiUninstall();
+        EXPECT_EQ(one.code != 0, stop != 0) << line << "\n" << engine::FormatCheckResult(one);
+        if (line.back() == ']') headers += line + "\n";
+    }
 }
 
 TEST_F(ConfigCheckTest, RealisticFilesHaveNoProblems) {
@@ -258,7 +273,7 @@ TEST_F(ConfigCheckTest, ReadsLinesAsTheReaderDoes) {
     std::string wide;
     for (char c : AllSections()) wide += std::string(1, c) + '\0';
     std::string report = engine::FormatCheckResult(Check(wide));
-    EXPECT_NE(std::string::npos, report.find("line 1: the line holds a zero byte")) << report;
+    EXPECT_NE(std::string::npos, report.find("line 1: warning: the line holds a zero byte")) << report;
     EXPECT_NE(std::string::npos, report.find("[file 1]: section missing")) << report;
 }
 
@@ -301,7 +316,7 @@ TEST_F(ConfigCheckTest, ChangesNothingOnTheMachine) {
     SnapshotFiles(m, "C:", before);
     ASSERT_GT(before.size(), 8u);
 
-    EXPECT_EQ(1610u, engine::CheckConfiguration(nuke).code);
+    EXPECT_EQ(0u, engine::CheckConfiguration(nuke).code);  // a protected location only warns
 
     for (const char* root : {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_USERS", "HKEY_CLASSES_ROOT"})
         Snapshot(m, root, after);

@@ -98,6 +98,7 @@ class InstallerGatheringTest : public RemovalTest {
             m.registry.SetString(kHklm + kComponents + "\\" + Packed(c.first), p, c.second, View::K64);
     }
     void RegisterMaker(const char* localPackage = "C:\\Windows\\Installer\\1a2b.msi") {
+        if (localPackage) m.files.CreateFile(localPackage);
         Register({kMakerCode,
                   kMakerUpgrade,
                   "KELVARIS Corp.",
@@ -280,6 +281,34 @@ TEST_F(InstallerGatheringTest, ProductWithoutCachedPackageStillHasItsKeysListed)
                        "retrieve failed with error '2'..."));
 }
 
+TEST_F(InstallerGatheringTest, OnlyAFileDirectlyInTheInstallersCacheFolderIsListedAsThePackage) {
+    const std::string in = "C:\\Windows\\Installer\\",
+                      notListed =
+                          "CNuke::ProductBasedMSIRemoval: "
+                          "ProductBasedMSIRemoval: value 'LocalPackage' of '" +
+                          kHklm + kProducts + "\\" + Packed(kMakerCode) +
+                          "\\InstallProperties' names no file in 'C:\\WINDOWS\\INSTALLER', not listed: '";
+    m.files.AddDrive('D');
+    for (const std::string& f :
+         {in + "x.msi", in + "Sub\\x.msi", in + "Folder\\y", "D" + in.substr(1) + "x.msi"})
+        m.files.CreateFile(f);
+    ASSERT_TRUE(m.files.SetShortName("C:\\Windows\\Installer", "INSTAL~1"));
+    const std::pair<std::string, size_t> rows[] = {{"c:/windows//INSTAL~1\\x.msi", 1},
+                                                   {in + "Sub\\x.msi", 0},
+                                                   {in + "..\\Installer\\x.msi", 0},
+                                                   {in + "Folder", 0},
+                                                   {"D" + in.substr(1) + "x.msi", 0},
+                                                   {in + "x.msi:s", 0},
+                                                   {in + "gone.msi", 0}};
+    for (const auto& row : rows) {
+        engine::CNuke fresh(m.platform());
+        Register({kMakerCode, kMakerUpgrade, "Kelvaris", row.first.c_str(), {}});
+        fresh.ProductBasedMSIRemoval();
+        EXPECT_EQ(row.second, fresh.fileList.Count()) << row.first;
+        EXPECT_EQ(row.second == 0, Logged(3, notListed + row.first + "'")) << row.first;
+    }
+}
+
 TEST_F(InstallerGatheringTest, ACachedPackageNamedInAKeyAStandardUserCanWriteIsNotListed) {
     RegisterMaker();
     const std::string properties = kHklm + kProducts + "\\" + Packed(kMakerCode) + "\\InstallProperties";
@@ -374,6 +403,11 @@ TEST_F(InstallerGatheringTest, ComponentsSharedWithAnotherPublishersProductAreLe
     EXPECT_FALSE(nuke.IsOtherPublishersProduct(Packed(kMakerCode).c_str()));
     EXPECT_FALSE(nuke.IsOtherPublishersProduct(Packed(kOtherUpgrade).c_str()));  // not registered
     EXPECT_FALSE(nuke.IsOtherPublishersProduct("X"));
+    // Half removed, its publisher or all its properties gone: most likely the maker's own.
+    Register({kMakerComponent, kOtherUpgrade, nullptr, nullptr, {}});
+    EXPECT_FALSE(nuke.IsOtherPublishersProduct(Packed(kMakerComponent).c_str()));
+    DeleteKey64(platform::kHkeyLocalMachine, kProducts + "\\" + Packed(kOtherCode), "InstallProperties");
+    EXPECT_FALSE(nuke.IsOtherPublishersProduct(Packed(kOtherCode).c_str()));
 }
 
 // --- upgrade codes deleted directly ---

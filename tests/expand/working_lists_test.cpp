@@ -53,6 +53,7 @@ TEST_F(WorkingListsTest, KeyTreeListsTheSubtreeAndValuesOfTheSixtyFourBitView) {
 
 TEST_F(WorkingListsTest, KeyTreeListsNothingForKeysItCannotReachOrMustNotTake) {
     m.registry.CreatePath("HKEY_LOCAL_MACHINE\\SOFTWARE\\OnlyIn32", View::K32);
+    m.registry.CreatePath("HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Kv", View::K64);
     struct Case {
         const char* text;
         uint32_t code;
@@ -71,6 +72,18 @@ TEST_F(WorkingListsTest, KeyTreeListsNothingForKeysItCannotReachOrMustNotTake) {
         EXPECT_EQ(c.code, nuke.AddRegKeyTree(c.text));
     }
     EXPECT_TRUE(nuke.regKeyList.IsEmpty());
+    const std::string wow = "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\ONLYIN32";
+    EXPECT_EQ(
+        1, Logged(".W: CNuke::AddRegKeyTree: AddRegKeyTree: 'HKEY_LOCAL_MACHINE\\SOFTWARE\\ONLYIN32' exists "
+                  "only in the 32-bit view, not listed; '" +
+                  wow + "' would reach it"));
+    EXPECT_EQ(nuke.kept.back().reason, "only in the 32-bit view; " + wow + " would reach it");
+    // In both views it is listed and not told; on 32-bit Windows a WOW6432Node key is any key.
+    m.registry.CreatePath("HKEY_LOCAL_MACHINE\\SOFTWARE\\OnlyIn32", View::K64);
+    EXPECT_EQ(0u, nuke.AddRegKeyTree("HKEY_LOCAL_MACHINE\\SOFTWARE\\OnlyIn32"));
+    m.system.is64BitWindows = false;
+    EXPECT_EQ(platform::kErrorFileNotFound, nuke.AddRegKeyTree("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kv"));
+    EXPECT_EQ(1, Logged("only in the 32-bit view"));
     EXPECT_TRUE(nuke.regValueList.IsEmpty());
     EXPECT_EQ(0, m.registry.OpenHandles());
 }

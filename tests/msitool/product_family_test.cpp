@@ -58,34 +58,35 @@ TEST_F(ProductFamilyTest, EqualVersionsKeepTheirEnumerationOrder) {
         for (const auto& p : family.Products())
             if (N(p->GetVersionString()) == version) expected.push_back(N(p->GetProductCode()));
     ASSERT_EQ(40u, expected.size());
+    EXPECT_EQ(W(expected[0]), family.Newest()->GetProductCode());
 
     family.UninstallAll();
     EXPECT_THAT(Uninstalls(), ElementsAreArray(expected));
 }
 
-TEST_F(ProductFamilyTest, ProductsNotRemovedOrNotTheMakersStayInTheList) {
+TEST_F(ProductFamilyTest, ProductsNotRemovedStayInTheListWhateverThePublisherOfTheOthers) {
     Add(1, "1.0").configureResult = 1603;
     added.back().packageRemoveResult = 1603;
-    Add(2, "2.0").publisher = "Other Vendor Inc.";
+    Add(2, "2.0").publisher = "Other Vendor Inc.";  // a customised edition under the maker's code
     Add(3, "3.0").publisher = "KELVARIS Software GmbH";
     Add(4, "4.0");
     InstallAll();
     msitool::ProductFamily family(m.platform(), W(kUpgrade));
 
-    EXPECT_EQ(2u, family.UninstallAll());
-    EXPECT_THAT(Uninstalls(), ElementsAre(Code(4), Code(3), Code(1)));
-    EXPECT_THAT(Codes(family), ElementsAre(Code(2), Code(1)));
-    EXPECT_TRUE(m.installer.IsInstalled(Code(2)));
+    EXPECT_EQ(3u, family.UninstallAll());
+    EXPECT_THAT(Uninstalls(), ElementsAre(Code(4), Code(3), Code(2), Code(1)));
+    EXPECT_THAT(Codes(family), ElementsAre(Code(1)));
+    EXPECT_FALSE(m.installer.IsInstalled(Code(2)));
     EXPECT_TRUE(m.installer.IsInstalled(Code(1)));
 }
 
-TEST_F(ProductFamilyTest, AnUnreadablePublisherIsNotTheMakers) {
+TEST_F(ProductFamilyTest, AnUnreadablePublisherDoesNotKeepAProduct) {
     Add(1, "1.0");
     InstallAll();
     msitool::ProductFamily family(m.platform(), W(kUpgrade));
     m.faults.Fail("MsiGetProductInfoW", platform::kErrorUnknownProperty);
-    EXPECT_EQ(0u, family.UninstallAll());
-    EXPECT_TRUE(m.installer.IsInstalled(Code(1)));
+    EXPECT_EQ(1u, family.UninstallAll());
+    EXPECT_FALSE(m.installer.IsInstalled(Code(1)));
 }
 
 TEST_F(ProductFamilyTest, AnEmptyFamilyLeavesTheInstallerAlone) {

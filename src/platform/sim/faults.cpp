@@ -88,9 +88,13 @@ uint32_t Faults::TakeImpl(const std::string& call, bool changes) {
             hook = hook_;
         }
         if (hook) {
+            // A hook may throw (a fault the test raises as an exception): the flag is reset
+            // all the same, or no hook would run on this thread again.
+            struct Reset {
+                ~Reset() { inHook = false; }
+            } reset;
             inHook = true;
             hook(call);
-            inHook = false;
         }
     }
     std::lock_guard<std::mutex> lock(mutex_);
