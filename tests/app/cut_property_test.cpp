@@ -23,20 +23,18 @@ constexpr char kBackupFolder[] = "C:\\Windows\\Logs\\SweepTool\\Backup";
 
 // The machine of `seed`: the tool in C:\Tools beside a configuration that removes a
 // generated product; every third one in safe mode with networking.
-removal_gen::World Build(SimMachine& m, uint32_t seed) {
+void Build(SimMachine& m, uint32_t seed) {
     apptest::InstallTool(m);
     apptest::UseWindows10(m);
-    lists_test::BindLog(m);
-    m.registry.SetDword("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\\QMR\\Logging", "LogLevel", 4);
     for (const char* f : removal_gen::kSystemFiles) m.files.CreateFile(f, "system");
     removal_gen::Generator gen(seed);
-    removal_gen::World w = gen.Build(m);
-    m.files.CreateFile("C:\\Tools\\sweeptool.cfg", w.config);
+    m.files.CreateFile("C:\\Tools\\sweeptool.cfg", gen.Build(m).config);
+    lists_test::BindLog(m);
+    m.registry.SetDword("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\\QMR\\Logging", "LogLevel", 4);
     m.system.arguments = {"sweeptool", "--NOGUI", "--noreboot"};
-    m.services.Add("msiserver");
+    if (m.services.Find("msiserver") == nullptr) m.services.Add("msiserver");
     if (seed % 3 == 0) m.system.metrics[platform::kSmCleanBoot] = 2;
     KvQmrLogging::ResetForTests(nullptr);
-    return w;
 }
 
 // One process of the tool from its start to its end, without a restart of its own. What a

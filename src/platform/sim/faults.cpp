@@ -69,6 +69,13 @@ int Faults::Changes() const {
     return changes_;
 }
 
+namespace {
+thread_local int withinOneCall = 0;
+}
+
+Faults::WithinOneCall::WithinOneCall() { ++withinOneCall; }
+Faults::WithinOneCall::~WithinOneCall() { --withinOneCall; }
+
 uint32_t Faults::Take(const std::string& call) { return TakeImpl(call, IsChanging(call)); }
 
 uint32_t Faults::TakeChange(const std::string& call) { return TakeImpl(call, true); }
@@ -99,8 +106,8 @@ uint32_t Faults::TakeImpl(const std::string& call, bool changes) {
     }
     std::lock_guard<std::mutex> lock(mutex_);
     ++calls_[call];
-    if (cut_) return kErrorNotReady;
-    if (changes && ++changes_ == cutAt_) {
+    if (cut_ && withinOneCall == 0) return kErrorNotReady;
+    if (changes && withinOneCall == 0 && ++changes_ == cutAt_) {
         cut_ = true;
         return kErrorNotReady;
     }

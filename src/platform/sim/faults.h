@@ -41,6 +41,17 @@ class Faults {
     // The names of the calls that change the machine whatever their arguments; a call whose
     // arguments decide (a file opened for writing) says so itself with TakeChange.
     static bool IsChanging(const std::string& call);
+    // The calls a simulated service makes on its own behalf while one call of the program
+    // runs (the installer's work inside an uninstall) are that call's: a cut takes the
+    // whole call or none of it.
+    class WithinOneCall {
+      public:
+        WithinOneCall();
+        ~WithinOneCall();
+        WithinOneCall(const WithinOneCall&) = delete;
+        WithinOneCall& operator=(const WithinOneCall&) = delete;
+    };
+
     // Take for a call that changes the machine this time.
     uint32_t TakeChange(const std::string& call);
     // Take for a call that answers with an HRESULT: a cut machine's calls fail as

@@ -603,6 +603,7 @@ uint32_t SimInstaller::ConfigureProductEx(const std::u16string& productCode, int
     const std::string code = Utf16ToAnsi(productCode);
     const uint32_t level = uiLevel;
     uint32_t result = faults_.Take("MsiConfigureProductExW");
+    Faults::WithinOneCall installerWork;
     if (result == 0) {
         if (!IsGuidText(code) || installState < 1 || installState > kInstallStateDefault)
             result = kErrorInvalidParameter;
@@ -621,6 +622,7 @@ uint32_t SimInstaller::InstallProduct(const std::u16string& packagePath, const s
     const std::string properties = Utf16ToAnsi(commandLine);
     const uint32_t level = uiLevel;
     uint32_t result = faults_.Take("MsiInstallProductW");
+    Faults::WithinOneCall installerWork;
     if (result == 0) {
         uint32_t attributes = files_.Attributes(path);
         std::string code;
