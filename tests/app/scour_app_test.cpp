@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "app/app_machine.h"
+#include "app/dialog_run.h"
+#include "logging/log.h"
+#include "platform/ansi.h"
 
 namespace {
 
@@ -305,6 +308,46 @@ TEST_F(ScourAppDialogTest, NoRunBehindTheDialogIsNoSuccess) {
               }),
               1603u);
     EXPECT_EQ(apptest::TurnOns(m), 1);  // only the restart button's own firewall step
+}
+
+// The dialog's run as the window drives it, its worker started through the machine.
+TEST_F(ScourAppDialogTest, AWorkerThatCannotStartLeavesLaterOnlyAndIsLoggedOnce) {
+    const std::string record =
+        "*E: UIDialog::OnStart: the worker thread could not be started (error 0008); nothing was run";
+    struct Case {
+        bool startFails;
+        uint32_t exitCode;
+    };
+    for (const Case& c : {Case{true, 1603u}, Case{false, 3010u}}) {
+        SCOPED_TRACE(c.startFails ? "no worker" : "worker");
+        Args({});
+        NameOneFile();
+        m.system.debugOutput.clear();
+        if (c.startFails) m.faults.Fail("_beginthreadex", platform::kErrorNotEnoughMemory);
+        // Bound, not opened: only a run opens the log.
+        m.registry.SetDword("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\\QMR\\Logging", "DebugOutputLogging", 1);
+        KvQmrLogging::ResetForTests(&m.platform());
+        int finished = 0;
+        bool restartOffered = !c.startFails;
+        EXPECT_EQ(RunWithDialog([&](app::Cleaner& cleaner) {
+                      app::DialogRun run(
+                          m.platform(), [&cleaner] { cleaner.Run(); }, [&] { ++finished; });
+                      EXPECT_EQ(run.Start(), !c.startFails);
+                      EXPECT_EQ(run.state(), app::DialogRun::State::Finished);
+                      restartOffered = run.OffersRestart();
+                      EXPECT_FALSE(run.Start());  // the run comes once
+                      return app::DialogResult::Later;
+                  }),
+                  c.exitCode);
+        KvQmrLogging::ResetForTests(nullptr);
+        EXPECT_EQ(finished, 1);
+        EXPECT_EQ(restartOffered, !c.startFails);
+        EXPECT_EQ(m.files.Exists("C:\\KV\\x.txt"), c.startFails);
+        int logged = 0;
+        for (const std::u16string& line : m.system.debugOutput)
+            logged += platform::Utf16ToAnsi(line).find(record) != std::string::npos;
+        EXPECT_EQ(logged, c.startFails ? 1 : 0);
+    }
 }
 
 }  // namespace

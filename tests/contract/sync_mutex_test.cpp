@@ -25,6 +25,18 @@ class SyncContract : public ::testing::Test {
     }
 };
 
+TEST_F(SyncContract, AThreadRunsItsProcedureAndItsHandleSignalsItsEnd) {
+    int ran = 0;
+    SyncHandle thread = kSentinel;
+    auto procedure = [](void* count) -> uint32_t {
+        return static_cast<uint32_t>(++*static_cast<int*>(count));
+    };
+    ASSERT_TRUE(sync().BeginThread(procedure, &ran, thread)) << sys().GetLastError();
+    UniqueSync owner(&sync(), thread);
+    EXPECT_EQ(kWaitObject0, sync().WaitForSingleObject(thread, 10000));
+    EXPECT_EQ(1, ran);
+}
+
 TEST_F(SyncContract, CreateOpenWaitRelease) {
     std::u16string name = UniqueMutexName();
     SyncHandle first = kSentinel;
