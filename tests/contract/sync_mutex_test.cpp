@@ -28,10 +28,8 @@ class SyncContract : public ::testing::Test {
 TEST_F(SyncContract, AThreadRunsItsProcedureAndItsHandleSignalsItsEnd) {
     int ran = 0;
     SyncHandle thread = kSentinel;
-    auto procedure = [](void* count) -> uint32_t {
-        return static_cast<uint32_t>(++*static_cast<int*>(count));
-    };
-    ASSERT_TRUE(sync().BeginThread(procedure, &ran, thread)) << sys().GetLastError();
+    ASSERT_TRUE(sync().BeginThread([](void* n) { return static_cast<uint32_t>(++*static_cast<int*>(n)); },
+                                   &ran, thread));
     UniqueSync owner(&sync(), thread);
     EXPECT_EQ(kWaitObject0, sync().WaitForSingleObject(thread, 10000));
     EXPECT_EQ(1, ran);

@@ -1,8 +1,7 @@
 // The registry backup on the real machine: a tree in each registry view (and a COM class
 // key that the 32-bit view keeps apart) is saved with the real class, deleted, and put back
 // by "reg import <file> /reg:64"; what comes back is compared with what was there, read
-// with the wide calls so that nothing the ANSI calls convert can hide a difference, text
-// outside the ANSI code page included.
+// with the wide calls so that nothing the ANSI calls convert can hide a difference.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -133,10 +132,9 @@ class RegistryBackupWine : public ::testing::Test {
             std::wstring(path.begin(), path.end()) + L"\\\u0395\u03bb\u03bb\u03ac\u03b4\u03b1 \u4e2d\u6587";
         ASSERT_EQ(0, ::RegCreateKeyExW(root, wide.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &k,
                                        nullptr));
-        const std::wstring m(mark.begin(), mark.end());
         for (const auto& [name, type, data] :
              {std::tuple<std::wstring, DWORD, std::wstring>{L"\u0418\u043c\u044f", REG_SZ,
-                                                            L"\u039a\u03b1\u03bb\u03ae \u65e5\u672c " + m},
+                                                            L"\u039a\u03b1\u03bb\u03ae \u65e5\u672c"},
               {L"\u041f\u0443\u0442\u044c", REG_EXPAND_SZ, L"%ProgramFiles%\\\u041a\u0435\u043b"},
               {L"\u0421\u043f\u0438\u0441\u043e\u043a", REG_MULTI_SZ, std::wstring(L"\u03b1\0\u4e2d\0", 4)}})
             EXPECT_EQ(0,
