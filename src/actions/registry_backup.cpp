@@ -31,7 +31,8 @@ constexpr char kSaveTag[] = "RegistryBackup::Save";
 constexpr uint32_t kErrorNoUnicodeTranslation = 1113;
 // Names longer than these are not registry names.
 constexpr uint32_t kValueNameBuffer = 16384;
-constexpr uint32_t kKeyNameBuffer = 512;  // 255 characters, each up to two ANSI bytes
+constexpr uint32_t kKeyNameBuffer = 512;      // 255 characters, each up to two ANSI bytes
+constexpr uint32_t kWideKeyNameBuffer = 256;  // 255 UTF-16 units and the terminator
 // Far beyond any value a product stores; a larger one is reported, not read.
 constexpr uint32_t kMaxValueData = 16u * 1024 * 1024;
 // Deeper than the registry allows keys to nest.
@@ -72,9 +73,17 @@ std::u16string Widen(const std::string& text) {
     return out;
 }
 
-std::u16string Quoted(const std::string& text) {
+std::string Narrow(const std::u16string& text) { return platform::Utf16ToAnsi(text); }
+
+// A name the registry keeps that an ANSI text names: only one the code page can spell.
+bool SameWideName(const std::u16string& name, const std::string& ansi) {
+    const std::string narrow = Narrow(name);
+    return platform::AnsiToUtf16(narrow) == name && SameName(narrow, ansi.c_str());
+}
+
+std::u16string Quoted(const std::u16string& text) {
     std::u16string out = u"\"";
-    for (char16_t c : Widen(text)) {
+    for (char16_t c : text) {
         if (c == u'\\' || c == u'"') out.push_back(u'\\');
         out.push_back(c);
     }
@@ -97,32 +106,29 @@ void AppendHexBytes(std::u16string& line, const uint8_t* bytes, size_t count, st
     }
 }
 
-// String data as the UTF-16 bytes Windows stores for it.
-std::vector<uint8_t> Utf16Bytes(const std::vector<uint8_t>& ansi) {
-    std::u16string wide = Widen(std::string(ansi.begin(), ansi.end()));
-    std::vector<uint8_t> bytes;
-    bytes.reserve(wide.size() * 2);
-    for (char16_t c : wide) {
-        bytes.push_back(static_cast<uint8_t>(c & 0xFF));
-        bytes.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    return bytes;
+// UTF-16 string data as text; false when the bytes are no whole UTF-16 units.
+bool Utf16Text(const std::vector<uint8_t>& data, std::u16string& text) {
+    if (data.size() % 2 != 0) return false;
+    text.clear();
+    for (size_t i = 0; i < data.size(); i += 2)
+        text.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
+    return true;
 }
 
 // A REG_SZ that the quoted form gives back exactly: one terminator, at the end, and no
 // character the line format cannot carry.
-bool PlainString(const std::vector<uint8_t>& data) {
-    if (data.empty() || data.back() != 0) return false;
-    for (size_t i = 0; i + 1 < data.size(); ++i)
-        if (data[i] == 0 || data[i] == '\r' || data[i] == '\n') return false;
-    return true;
+bool PlainString(const std::vector<uint8_t>& data, std::u16string& text) {
+    if (!Utf16Text(data, text) || text.empty() || text.back() != 0) return false;
+    text.pop_back();
+    return text.find_first_of(std::u16string(u"\r\n\0", 3)) == std::u16string::npos;
 }
 
 std::u16string FormatValue(const SavedValue& v) {
     std::u16string line = v.name.empty() ? u"@" : Quoted(v.name);
     line.push_back(u'=');
-    if (v.type == platform::kRegSz && PlainString(v.data)) {
-        line += Quoted(std::string(v.data.begin(), v.data.end() - 1));
+    std::u16string text;
+    if (v.type == platform::kRegSz && PlainString(v.data, text)) {
+        line += Quoted(text);
         return line + u"\r\n";
     }
     if (v.type == platform::kRegDword && v.data.size() == 4) {
@@ -132,9 +138,7 @@ std::u16string FormatValue(const SavedValue& v) {
         std::snprintf(text, sizeof text, "dword:%08x", static_cast<unsigned>(value));
         return line + Widen(text) + u"\r\n";
     }
-    std::vector<uint8_t> bytes = v.data;
-    if (v.type == platform::kRegSz || v.type == platform::kRegExpandSz || v.type == platform::kRegMultiSz)
-        bytes = Utf16Bytes(v.data);
+    const std::vector<uint8_t>& bytes = v.data;
     if (v.type == platform::kRegBinary) {
         line += u"hex:";
     } else {
@@ -197,7 +201,7 @@ class TreeReader {
     // Reads the key and, when `subtree`, every key below it, depth first, into `out`. A key
     // below the top one that cannot be read is left out; its error is the result. A link is
     // never read through: the key itself being one gives 681, one below is left out.
-    uint32_t Read(platform::RegKey root, const std::string& path, const std::string& name, bool subtree,
+    uint32_t Read(platform::RegKey root, const std::string& path, const std::u16string& name, bool subtree,
                   std::vector<SavedKey>& out) {
         platform::RegKey raw = 0;
         uint32_t rc = platform::OpenKeyWithoutFollowing(reg_, root, path, platform::kKeyRead | view_, raw);
@@ -211,13 +215,13 @@ class TreeReader {
         uint32_t rc = reg.QueryInfoKey(key, nullptr, nullptr, nullptr, nullptr, &maxData);
         if (rc != kErrorSuccess) return rc;
         if (maxData > kMaxValueData) return platform::kErrorNotEnoughMemory;
-        std::vector<char> name(kValueNameBuffer);
-        std::vector<uint8_t> data(maxData + 1);
+        std::vector<char16_t> name(kValueNameBuffer);
+        std::vector<uint8_t> data(maxData + 2);
         for (uint32_t i = 0;;) {
             uint32_t nameLength = kValueNameBuffer;
             uint32_t size = static_cast<uint32_t>(data.size());
             uint32_t type = 0;
-            rc = reg.EnumValue(key, i, name.data(), &nameLength, &type, data.data(), &size);
+            rc = reg.EnumValueW(key, i, name.data(), &nameLength, &type, data.data(), &size);
             if (rc == platform::kErrorNoMoreItems) return kErrorSuccess;
             if (rc == platform::kErrorMoreData && size > data.size() && size <= kMaxValueData) {
                 data.resize(size);  // the value grew since the key was queried
@@ -225,35 +229,35 @@ class TreeReader {
             }
             if (rc != kErrorSuccess) return rc;
             if (size > data.size()) return platform::kErrorInvalidData;
-            out.push_back(SavedValue{std::string(name.data(), nameLength), type,
+            out.push_back(SavedValue{std::u16string(name.data(), nameLength), type,
                                      std::vector<uint8_t>(data.begin(), data.begin() + size)});
             ++i;
         }
     }
 
   private:
-    uint32_t ReadOpen(platform::RegKey key, const std::string& name, bool subtree, int depth,
+    uint32_t ReadOpen(platform::RegKey key, const std::u16string& name, bool subtree, int depth,
                       std::vector<SavedKey>& out) {
         out.push_back(SavedKey{name, {}});
         size_t at = out.size() - 1;
         uint32_t rc = ReadValues(reg_, key, out[at].values);
         if (rc != kErrorSuccess || !subtree) return rc;
         if (depth >= kMaxDepth) return platform::kErrorInvalidData;
-        char child[kKeyNameBuffer];
+        char16_t child[kWideKeyNameBuffer];
         uint32_t result = kErrorSuccess;
         for (uint32_t i = 0;; ++i) {
-            uint32_t length = sizeof child;
-            rc = reg_.EnumKeyEx(key, i, child, &length);
+            uint32_t length = kWideKeyNameBuffer;
+            rc = reg_.EnumKeyExW(key, i, child, &length);
             if (rc == platform::kErrorNoMoreItems) break;
             if (rc != kErrorSuccess) return rc;
-            std::string childName(child, length);
+            std::u16string childName(child, length);
             platform::RegKey raw = 0;
-            rc = reg_.OpenKeyExOptions(key, childName, platform::kRegOptionOpenLink,
-                                       platform::kKeyRead | view_, raw);
+            rc = reg_.OpenKeyExOptionsW(key, childName, platform::kRegOptionOpenLink,
+                                        platform::kKeyRead | view_, raw);
             if (rc == kErrorSuccess) {
                 platform::UniqueRegKey opened(&reg_, raw);
                 if (platform::IsLinkKey(reg_, opened.get())) continue;
-                rc = ReadOpen(opened.get(), name + "\\" + childName, true, depth + 1, out);
+                rc = ReadOpen(opened.get(), name + u"\\" + childName, true, depth + 1, out);
             }
             if (rc != kErrorSuccess && result == kErrorSuccess) result = rc;
         }
@@ -264,7 +268,7 @@ class TreeReader {
     uint32_t view_;
 };
 
-bool HasLineBreak(const std::string& name) { return name.find_first_of("\r\n") != std::string::npos; }
+bool HasLineBreak(const std::u16string& name) { return name.find_first_of(u"\r\n") != std::u16string::npos; }
 
 std::string TrimSlashes(const std::string& path) {
     size_t end = path.size();
@@ -318,13 +322,13 @@ std::u16string FormatSections(const std::vector<SavedKey>& keys, std::vector<std
         // A line break inside a name would end the line that names it: such an entry cannot
         // be written in this format at all.
         if (HasLineBreak(key.name)) {
-            if (left != nullptr) left->push_back(key.name);
+            if (left != nullptr) left->push_back(Narrow(key.name));
             continue;
         }
-        out += u"[" + Widen(key.name) + u"]\r\n";
+        out += u"[" + key.name + u"]\r\n";
         for (const SavedValue& v : key.values) {
             if (HasLineBreak(v.name)) {
-                if (left != nullptr) left->push_back(key.name + "\\" + v.name);
+                if (left != nullptr) left->push_back(Narrow(key.name + u"\\" + v.name));
                 continue;
             }
             out += FormatValue(v);
@@ -359,7 +363,7 @@ uint32_t RegistryBackup::SaveKey(platform::RegKey root, const std::string& keyPa
         return platform::kErrorInvalidParameter;
     }
     std::vector<SavedKey> keys;
-    uint32_t rc = TreeReader(os_.reg, view64).Read(root, path, name, true, keys);
+    uint32_t rc = TreeReader(os_.reg, view64).Read(root, path, Widen(name), true, keys);
     if ((rc == kErrorFileNotFound || rc == platform::kErrorKeyIsLink) && keys.empty()) return rc;
     if (rc == kErrorAccessDenied && mayRetry) return rc;
     uint32_t written = keys.empty() ? kErrorSuccess : Write(keys, name);
@@ -396,7 +400,7 @@ uint32_t RegistryBackup::SaveValue(platform::RegKey root, const std::string& key
     std::string object = name + "\\" + valueName;
     platform::RegKey raw = 0;
     uint32_t rc = platform::OpenKeyWithoutFollowing(os_.reg, root, path, platform::kKeyRead | view, raw);
-    std::vector<SavedKey> keys{SavedKey{name, {}}};
+    std::vector<SavedKey> keys{SavedKey{Widen(name), {}}};
     if (rc == kErrorSuccess) {
         platform::UniqueRegKey key(&os_.reg, raw);
         std::vector<SavedValue> all;
@@ -405,7 +409,7 @@ uint32_t RegistryBackup::SaveValue(platform::RegKey root, const std::string& key
         if (rc == kErrorSuccess) {
             rc = kErrorFileNotFound;
             for (SavedValue& v : all) {
-                if (platform::AnsiCompareNoCase(v.name.c_str(), valueName.c_str()) == 0) {
+                if (SameWideName(v.name, valueName)) {
                     keys[0].values.push_back(std::move(v));
                     rc = kErrorSuccess;
                     break;

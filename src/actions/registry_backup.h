@@ -19,10 +19,11 @@ constexpr char kBackupFolderName[] = "Backup";
 constexpr char kBackupSddl[] = "D:P(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)";
 constexpr char kBackupFileHeader[] = "Windows Registry Editor Version 5.00";
 
-// One value as the ANSI registry calls read it: string data in the ANSI code page, with
-// its terminator when it was stored with one.
+// One value as the registry keeps it, read with the UTF-16 calls so that no character
+// is lost to the ANSI code page: string data in UTF-16, with its terminator when it was
+// stored with one.
 struct SavedValue {
-    std::string name;  // "" is the default value
+    std::u16string name;  // empty for the default value
     uint32_t type = 0;
     std::vector<uint8_t> data;
 };
@@ -30,7 +31,7 @@ struct SavedValue {
 // One key's own values; `name` is the key's full name as the file writes it
 // ("HKEY_LOCAL_MACHINE\SOFTWARE\WOW6432Node\X").
 struct SavedKey {
-    std::string name;
+    std::u16string name;
     std::vector<SavedValue> values;
 };
 
@@ -41,9 +42,8 @@ struct SavedKey {
 std::string RealKeyName(platform::RegKey root, const std::string& keyPath, bool redirected);
 
 // The sections of `keys`, each its header, its values and a blank line, with CR LF line
-// ends; names and string data are converted from the ANSI code page. A key or value whose
-// name holds a line break cannot be written in the format: it is left out and its full name
-// added to `left` (when given).
+// ends. A key or value whose name holds a line break cannot be written in the format: it is
+// left out and its full name, in the ANSI code page, added to `left` (when given).
 std::u16string FormatSections(const std::vector<SavedKey>& keys, std::vector<std::string>* left = nullptr);
 
 class RegistryBackup {

@@ -19,7 +19,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     {
         app::CScourApp application(machine.platform());
         application.runDialog = [instance](app::Cleaner& cleaner) {
-            return ui::RunMainDialog(instance, cleaner);
+            return ui::RunMainDialog(instance, machine.platform(), cleaner);
         };
         (void)application.InitInstance();
         exitCode = application.exitCode;

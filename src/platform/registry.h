@@ -133,6 +133,14 @@ class IRegistry {
     virtual uint32_t SetValueExW(RegKey key, const char16_t* name, uint32_t type, const void* data,
                                  uint32_t size) = 0;
     virtual uint32_t DeleteValueW(RegKey key, const char16_t* name) = 0;
+    // RegOpenKeyExW with its options, as OpenKeyExOptions.
+    virtual uint32_t OpenKeyExOptionsW(RegKey parent, const std::u16string& subKey, uint32_t options,
+                                       uint32_t access, RegKey& out) = 0;
+    // RegEnumKeyExW and RegEnumValueW: as their A forms, with lengths in UTF-16 units and
+    // names and string data as the registry keeps them, whatever the ANSI code page holds.
+    virtual uint32_t EnumKeyExW(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength) = 0;
+    virtual uint32_t EnumValueW(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength,
+                                uint32_t* type, void* data, uint32_t* dataSize) = 0;
 };
 
 using UniqueRegKey = UniqueIn<IRegistry, RegKey, &IRegistry::CloseKey>;

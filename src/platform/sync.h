@@ -8,8 +8,11 @@
 
 namespace platform {
 
-// A mutex handle of this seam; 0 is "no handle".
+// A mutex or thread handle of this seam; 0 is "no handle".
 using SyncHandle = uintptr_t;
+
+// What a thread of this seam runs; its result is the thread's exit code.
+using ThreadProcedure = uint32_t (*)(void* argument);
 
 enum : uint32_t {
     kWaitObject0 = 0,
@@ -46,6 +49,10 @@ class ISync {
     // WaitForSingleObject: kWaitObject0, kWaitAbandoned, kWaitTimeout or kWaitFailed.
     virtual uint32_t WaitForSingleObject(SyncHandle handle, uint32_t milliseconds) = 0;
     virtual bool ReleaseMutex(SyncHandle handle) = 0;
+    // _beginthreadex: runs `procedure(argument)` on a new thread of the C runtime; the handle
+    // is signalled when it has ended (WaitForSingleObject) and is closed with CloseHandle.
+    // False when no thread could be made, with the last error saying why.
+    virtual bool BeginThread(ThreadProcedure procedure, void* argument, SyncHandle& out) = 0;
 };
 
 using UniqueSync = UniqueIn<ISync, SyncHandle, &ISync::CloseHandle>;

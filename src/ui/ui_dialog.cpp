@@ -1,11 +1,9 @@
 #include "ui/ui_dialog.h"
 
 #include <commctrl.h>
-#include <process.h>
 
 #include <exception>
 
-#include "logging/engine_log.h"
 #include "ui/resource.h"
 
 namespace ui {
@@ -60,30 +58,31 @@ void ShowAndEnable(HWND control, bool on) {
 
 }  // namespace
 
-UIDialog::UIDialog(HINSTANCE instance)
+UIDialog::UIDialog(HINSTANCE instance, platform::Platform& os)
     : ModalDialog(instance, IDD_SWEEPTOOL),
       bigIcon_(LoadIconSized(instance, SM_CXICON, SM_CYICON)),
-      smallIcon_(LoadIconSized(instance, SM_CXSMICON, SM_CYSMICON)) {}
+      smallIcon_(LoadIconSized(instance, SM_CXSMICON, SM_CYSMICON)),
+      os_(os) {}
 
 UIDialog::~UIDialog() {
     // The worker uses this object and the cleaner: it must be gone before either.
-    if (worker_) WaitForSingleObject(worker_.get(), INFINITE);
+    run_.reset();
     spinner_.Stop();
 }
 
 app::DialogResult UIDialog::Run(app::Cleaner& runCleaner) {
     cleaner = &runCleaner;
+    run_ = std::make_unique<app::DialogRun>(
+        os_, [this] { RunCleaner(); }, [this] { OnRunFinished(); });
     INT_PTR ended = DoModal(nullptr);
     // Every close path waits for the worker (see OnCloseRequest); its end is still waited
     // for here, since it touches the dialog's controls after the finished buttons appear.
-    if (worker_) {
-        WaitForSingleObject(worker_.get(), INFINITE);
-        worker_.reset();
-    }
+    run_->Wait();
     spinner_.Stop();
     if (ended == -1) return app::DialogResult::NotShown;
     if (ended == IDOK) return app::DialogResult::Restart;
-    return state_ == State::Ready ? app::DialogResult::CancelledBeforeStart : app::DialogResult::Later;
+    return run_->state() == app::DialogRun::State::Ready ? app::DialogResult::CancelledBeforeStart
+                                                         : app::DialogResult::Later;
 }
 
 BOOL UIDialog::OnInitDialog() {
@@ -233,18 +232,11 @@ void UIDialog::PaintBox(HDC dc, COLORREF colour, const RECT& box) {
 
 void UIDialog::OnStart() {
     // START is hidden at once, but a second click may already be queued.
-    if (state_ != State::Ready) return;
-    state_ = State::Running;
+    if (run_->state() != app::DialogRun::State::Ready) return;
     ShowRunningState();
-    uintptr_t thread = _beginthreadex(nullptr, 0, &UIDialog::WorkerThread, this, 0, nullptr);
-    if (thread == 0) {
-        engine::EngineLog(2, "%s: the worker thread could not be started (error %04d); nothing was run",
-                          "UIDialog::OnStart", static_cast<int>(GetLastError()));
-        // Otherwise the dialog would turn its spinner for ever with no way out.
-        OnRunFinished();
-        return;
-    }
-    worker_.reset(reinterpret_cast<HANDLE>(thread));
+    // A worker that cannot start finishes the run at once (OnRunFinished): otherwise the
+    // dialog would turn its spinner for ever with no way out.
+    (void)run_->Start();
 }
 
 void UIDialog::ShowRunningState() {
@@ -260,13 +252,6 @@ void UIDialog::ShowRunningState() {
     InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
-unsigned __stdcall UIDialog::WorkerThread(void* self) {
-    auto* dialog = static_cast<UIDialog*>(self);
-    dialog->RunCleaner();
-    dialog->OnRunFinished();
-    return 1;
-}
-
 void UIDialog::RunCleaner() {
     if (cleaner != nullptr) cleaner->Run();
 }
@@ -274,47 +259,47 @@ void UIDialog::RunCleaner() {
 void UIDialog::OnRunFinished() {
     spinner_.Stop();
     ShowWindow(spinner_.hwnd(), SW_HIDE);
-    // Before the buttons show, so that their first click counts.
-    state_ = State::Finished;
     ShowFinishedButtons();
-    PostMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(restart_.hwnd()), TRUE);
+    HWND first = run_->OffersRestart() ? restart_.hwnd() : later_.hwnd();
+    PostMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
     SetWindowPos(hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
     SetForegroundWindow(hwnd());
 }
 
 void UIDialog::ShowFinishedButtons() {
-    ShowAndEnable(restart_.hwnd(), true);
+    // Nothing ran when the worker could not start: there is nothing to restart for.
+    ShowAndEnable(restart_.hwnd(), run_->OffersRestart());
     ShowAndEnable(later_.hwnd(), true);
     statePicture_.SetPicture(instance(), IDB_STATE_FINISHED);
     InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
 void UIDialog::OnRestart() {
-    if (state_ != State::Finished) return;
+    if (!run_->OffersRestart()) return;
     if (cleaner != nullptr) cleaner->Restart();
     EndDialog(IDOK);
 }
 
 void UIDialog::OnLater() {
-    if (state_ != State::Finished) return;
+    if (run_->state() != app::DialogRun::State::Finished) return;
     EndDialog(IDCANCEL);
 }
 
 void UIDialog::OnCancelButton() {
-    if (state_ != State::Ready) return;
+    if (run_->state() != app::DialogRun::State::Ready) return;
     EndDialog(IDCANCEL);
 }
 
 void UIDialog::OnCloseRequest() {
     // While the worker runs the dialog must stay: the cleaner it uses is the application's
     // and is destroyed as soon as the dialog returns.
-    switch (state_.load()) {
-        case State::Ready:
+    switch (run_->state()) {
+        case app::DialogRun::State::Ready:
             OnCancelButton();
             break;
-        case State::Running:
+        case app::DialogRun::State::Running:
             break;
-        case State::Finished:
+        case app::DialogRun::State::Finished:
             OnLater();
             break;
     }
@@ -337,14 +322,14 @@ SIZE UIDialog::SizeOf(HWND control) const {
     return SIZE{box.right - box.left, box.bottom - box.top};
 }
 
-app::DialogResult RunMainDialog(HINSTANCE instance, app::Cleaner& cleaner) {
+app::DialogResult RunMainDialog(HINSTANCE instance, platform::Platform& os, app::Cleaner& cleaner) {
     static const bool initialised = [] {
         INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
         return InitCommonControlsEx(&controls) != FALSE;
     }();
     (void)initialised;
     try {
-        UIDialog dialog(instance);
+        UIDialog dialog(instance, os);
         return dialog.Run(cleaner);
     } catch (const std::exception&) {
         // The spinner's event could not be made: there is no dialog to show.

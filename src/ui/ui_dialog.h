@@ -4,8 +4,9 @@
 
 #include <windows.h>
 
-#include <atomic>
+#include <memory>
 
+#include "app/dialog_run.h"
 #include "app/scour_app.h"
 #include "ui/modal_dialog.h"
 #include "ui/picture_button.h"
@@ -17,9 +18,7 @@ namespace ui {
 
 class UIDialog : public ModalDialog {
   public:
-    enum class State { Ready, Running, Finished };
-
-    explicit UIDialog(HINSTANCE instance);
+    UIDialog(HINSTANCE instance, platform::Platform& os);
     ~UIDialog() override;
 
     // Runs the dialog modally for `cleaner`, which must outlive the call; how it ended.
@@ -35,7 +34,6 @@ class UIDialog : public ModalDialog {
     virtual void RunCleaner();
 
   private:
-    static unsigned __stdcall WorkerThread(void* self);
     void PaintBox(HDC dc, COLORREF colour, const RECT& box);
     void OnStart();
     void ShowRunningState();
@@ -62,12 +60,13 @@ class UIDialog : public ModalDialog {
     PictureStatic statePicture_;
     PictureStatic footer_;
     WProgress spinner_;
-    UniqueHandle worker_;
-    std::atomic<State> state_{State::Ready};
+    platform::Platform& os_;
+    // Made by Run; it goes first, waiting for the worker, which uses the controls above.
+    std::unique_ptr<app::DialogRun> run_;
 };
 
 // The application's dialog runner: the dialog for `cleaner`, or NotShown when it cannot
 // be created.
-app::DialogResult RunMainDialog(HINSTANCE instance, app::Cleaner& cleaner);
+app::DialogResult RunMainDialog(HINSTANCE instance, platform::Platform& os, app::Cleaner& cleaner);
 
 }  // namespace ui

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <tuple>
 
 #include "actions/reg_file_reader.h"
 #include "actions/removal_fixture.h"
@@ -34,6 +35,7 @@ std::string Dump(platform::sim::SimRegistry& reg, const std::string& path, View 
     std::string out = "[" + relative + "]\n";
     for (const std::string& name : reg.ValuesUnder(path, view)) {
         const platform::sim::SimRegValue* v = reg.GetValue(path, name, view);
+        if (v == nullptr) return out + "  '" + name + "' listed but not found\n";
         char head[32];
         std::snprintf(head, sizeof head, " type=%x data=", static_cast<unsigned>(v->type));
         out += "  '" + name + "'" + head;
@@ -141,6 +143,18 @@ TEST_F(RegistryBackupTest, KeysAreNamedAsTheRegistrySpellsThemNotAsTheListWrites
 
 TEST_F(RegistryBackupTest, FileSpellsValuesAsTheRegistryEditorDoes) {
     PlantTree(kKey, View::K32);
+    // Text the ANSI code page cannot hold, in a key name, a value name and each string type.
+    platform::RegKey raw = 0;
+    ASSERT_EQ(0u,
+              m.registry.CreateKeyExW(platform::kHkeyLocalMachine, u"SOFTWARE\\KELVARIS\\\u0395\u03bb \u4e2d",
+                                      0, platform::kKeyAllAccess, raw, nullptr));
+    platform::UniqueRegKey greek(&m.registry, raw);
+    for (const auto& [name, type, data] :
+         {std::tuple<std::u16string, uint32_t, std::u16string>{u"\u0418\u043c\u044f", platform::kRegSz,
+                                                               u"\u039a\u03b1 \u65e5"},
+          {u"\u0421\u043f", platform::kRegMultiSz, std::u16string(u"\u03b1\0\u03b2\0", 4)}})
+        ASSERT_EQ(0u, m.registry.SetValueExW(greek.get(), name.c_str(), type, data.c_str(),
+                                             static_cast<uint32_t>(data.size() + 1) * 2));
     actions::RegistryBackup backup(m.platform());
     ASSERT_EQ(0u, backup.SaveKey(platform::kHkeyLocalMachine, "SOFTWARE\\KELVARIS", false));
 
@@ -175,6 +189,9 @@ TEST_F(RegistryBackupTest, FileSpellsValuesAsTheRegistryEditorDoes) {
     EXPECT_EQ(text.size() - 4, text.rfind("\r\n\r\n"));
     // Names and data leave the ANSI code page as the characters they stand for.
     EXPECT_NE(std::u16string::npos, wide.find(u"\"Caf\u00e9\"=\"na\u00efve\""));
+    EXPECT_NE(std::u16string::npos, wide.find(u"\\\u0395\u03bb \u4e2d]\r\n"));
+    EXPECT_NE(std::u16string::npos, wide.find(u"\r\n\"\u0418\u043c\u044f\"=\"\u039a\u03b1 \u65e5\"\r\n"));
+    EXPECT_NE(std::u16string::npos, wide.find(u"\"\u0421\u043f\"=hex(7):b1,03,00,00,b2,03,00,00,00,00\r\n"));
 }
 
 TEST_F(RegistryBackupTest, ValuesAloneGoUnderTheirKeysHeader) {
@@ -272,15 +289,18 @@ TEST_F(RegistryBackupTest, RunSavesWhatItDeletesOnceInAFileOnlyAdministratorsMay
     // Administrators and SYSTEM only, not inherited from the folders above.
     std::vector<platform::AceText> aces;
     bool isProtected = false;
+    ASSERT_NE(nullptr, m.files.SecurityOf(kFolder));
     ASSERT_TRUE(platform::ParseDaclText(m.files.SecurityOf(kFolder)->sddl, aces, &isProtected));
     EXPECT_TRUE(isProtected);
     ASSERT_EQ(2u, aces.size());
     EXPECT_EQ("S-1-5-32-544", aces[0].sid);
     EXPECT_EQ("S-1-5-18", aces[1].sid);
+    ASSERT_NE(nullptr, m.files.SecurityOf(path));
     EXPECT_EQ("", m.files.SecurityOf(path)->sddl);  // the folder's, inherited
 
     reg_file_testing::Import(ReadBackup(), m.registry);
     EXPECT_EQ(tree, Dump(m.registry, kKey, View::K32));
+    ASSERT_NE(nullptr, m.registry.GetValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Only64", "V", View::K64));
     EXPECT_EQ("64",
               std::string(reinterpret_cast<const char*>(
                   m.registry.GetValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Only64", "V", View::K64)->data.data())));
@@ -300,12 +320,14 @@ TEST_F(RegistryBackupTest, ANameInUseGetsANumberAndARunThatDeletesNothingMakesNo
 
     m.registry.SetString(kKey, "V", "1");
     EXPECT_TRUE(nuke.DeleteRegistryKey(kKey));
+    ASSERT_NE(nullptr, nuke.registryBackup);
     EXPECT_EQ(std::string(kFolder) + "\\sweeptool-20160121-070501-2.reg", nuke.registryBackup->path());
     EXPECT_EQ("older", m.files.Contents(std::string(kFolder) + "\\sweeptool-20160121-070501.reg"));
 }
 
 TEST_F(RegistryBackupTest, FolderThatSomeoneMadeBeforeGetsTheClosedListAllTheSame) {
     ASSERT_TRUE(m.files.CreateDirectories(kFolder));
+    ASSERT_NE(nullptr, m.files.SecurityOf(kFolder));
     m.files.SecurityOf(kFolder)->sddl = "D:(A;OICI;0x10000000;;;S-1-1-0)";
     // Made by a standard user, who as its owner could open the list up again at any time.
     m.files.SecurityOf(kFolder)->ownerSid = "S-1-5-21-1004336348-1177238915-682003330-1001";
@@ -317,11 +339,13 @@ TEST_F(RegistryBackupTest, FolderThatSomeoneMadeBeforeGetsTheClosedListAllTheSam
     EXPECT_TRUE(isProtected);
     for (const platform::AceText& ace : aces) EXPECT_NE("S-1-1-0", ace.sid);
     EXPECT_EQ(platform::kAdministratorsSid, m.files.SecurityOf(kFolder)->ownerSid);
+    ASSERT_NE(nullptr, nuke.registryBackup);
     EXPECT_FALSE(nuke.registryBackup->path().empty());
 }
 
 TEST_F(RegistryBackupTest, KeyThatRefusesReadingIsSavedOnceItsAccessListIsOpenedUp) {
     m.registry.SetString(kKey + std::string("\\Licence"), "Code", "ABCD-1234");
+    ASSERT_NE(nullptr, m.registry.SecurityOf(kKey));
     m.registry.SecurityOf(kKey)->deniedAccess =
         platform::kKeyQueryValue | platform::kKeyEnumerateSubKeys | platform::kDelete;
     EXPECT_TRUE(nuke.DeleteRegistryKey(kKey));
@@ -351,6 +375,7 @@ TEST_F(RegistryBackupTest, LinkInPlaceOfTheFolderGivesNoBackupOneErrorAndTheSame
     run(m, nuke);
 
     EXPECT_THAT(m.files.List("C:\\Elsewhere"), IsEmpty());
+    ASSERT_NE(nullptr, nuke.registryBackup);
     EXPECT_TRUE(nuke.registryBackup->path().empty());
     std::vector<std::string> errors, others;
     for (const std::string& message : Messages())
@@ -374,8 +399,9 @@ TEST_F(RegistryBackupTest, LinkInPlaceOfTheFolderGivesNoBackupOneErrorAndTheSame
     for (const std::string& message : Messages())
         if (message.find("CNuke::RegistryBackup: ") == std::string::npos) cleanOthers.push_back(message);
     EXPECT_EQ(others, cleanOthers);
-    EXPECT_FALSE(cleanNuke.registryBackup->path().empty());
+    const bool cleanSaved = cleanNuke.registryBackup != nullptr && !cleanNuke.registryBackup->path().empty();
     KvQmrLogging::ResetForTests(nullptr);
+    EXPECT_TRUE(cleanSaved);
 }
 
 TEST_F(RegistryBackupTest, FolderThatCannotBeFoundIsReportedOnceAndTheDeletionsGoAhead) {

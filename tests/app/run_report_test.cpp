@@ -136,6 +136,18 @@ TEST_F(RunReportTest, ASuccessfulRunReportsEveryStepAndWhatItTookOff) {
     EXPECT_FALSE(m.files.Exists(kPlan));
 }
 
+TEST_F(RunReportTest, TheErrorsTotalCountsTheFailedObjectsOfEveryStep) {
+    Configure();
+    m.faults.Fail("NtDeleteKey", platform::kErrorAccessDenied, -1);
+    m.faults.Fail("RegDeleteValueA", platform::kErrorAccessDenied, -1);
+    EXPECT_EQ(RunApp({"--NOGUI", "--noreboot"}), 3010u);
+    Json r = Report();
+    const Json& keysFailed = Step(r, "CNuke::CleanupRegKeys")["counts"]["keysFailed"];
+    const Json& valuesFailed = Step(r, "CNuke::CleanupRegValues")["counts"]["valuesFailed"];
+    EXPECT_EQ(keysFailed, 1);
+    EXPECT_EQ(r["errors"], keysFailed.get<int>() + valuesFailed.get<int>());
+}
+
 TEST_F(RunReportTest, AFailedStepIsNamedAndTheStepsAfterItDidNotRun) {
     (void)m.files.DeleteFileA("C:\\Tools\\sweeptool.cfg");
     EXPECT_EQ(RunApp({"--NOGUI"}), 2u);

@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "app/app_machine.h"
+#include "app/dialog_run.h"
+#include "logging/log.h"
+#include "platform/ansi.h"
 
 namespace {
 
@@ -305,6 +308,40 @@ TEST_F(ScourAppDialogTest, NoRunBehindTheDialogIsNoSuccess) {
               }),
               1603u);
     EXPECT_EQ(apptest::TurnOns(m), 1);  // only the restart button's own firewall step
+}
+
+// The dialog's run as the window drives it, its worker started through the machine.
+TEST_F(ScourAppDialogTest, AWorkerThatCannotStartLeavesLaterOnlyAndIsLoggedOnce) {
+    const std::string record =
+        "*E: UIDialog::OnStart: the worker thread could not be started (error 0008); nothing was run";
+    m.registry.SetDword("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\\QMR\\Logging", "DebugOutputLogging", 1);
+    for (bool fails : {true, false}) {
+        SCOPED_TRACE(fails ? "no worker" : "worker");
+        Args({});
+        NameOneFile();
+        m.system.debugOutput.clear();
+        if (fails) m.faults.Fail("_beginthreadex", platform::kErrorNotEnoughMemory);
+        KvQmrLogging::ResetForTests(&m.platform());  // bound, not opened: only a run opens the log
+        int finished = 0;
+        bool restartOffered = fails;
+        EXPECT_EQ(RunWithDialog([&](app::Cleaner& cleaner) {
+                      app::DialogRun run(
+                          m.platform(), [&cleaner] { cleaner.Run(); }, [&] { ++finished; });
+                      EXPECT_EQ(run.Start(), !fails);
+                      EXPECT_EQ(run.state(), app::DialogRun::State::Finished);
+                      restartOffered = run.OffersRestart();
+                      return app::DialogResult::Later;
+                  }),
+                  fails ? 1603u : 3010u);
+        KvQmrLogging::ResetForTests(nullptr);
+        EXPECT_EQ(finished, 1);
+        EXPECT_EQ(restartOffered, !fails);
+        EXPECT_EQ(m.files.Exists("C:\\KV\\x.txt"), fails);
+        std::string text;
+        for (const std::u16string& line : m.system.debugOutput) text += platform::Utf16ToAnsi(line);
+        EXPECT_EQ(text.find(record) != std::string::npos, fails);
+        EXPECT_EQ(text.find(record), text.rfind(record));
+    }
 }
 
 }  // namespace

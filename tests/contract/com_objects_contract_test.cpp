@@ -170,7 +170,11 @@ TEST(SimComObjects, TheFirewallRecordsEachAcceptedSwitchAndCanBeMissing) {
         manager = kSentinelObject;
         EXPECT_EQ(kRegdbEClassNotReg, com.CreateFirewallManager(manager));
         EXPECT_EQ(0u, manager);
+        ComObject late = 0;
+        ASSERT_EQ(kSOk, com.CreateWbemLocator(late));
         m.system.CoUninitialize();
+        com.Release(late);  // after COM has left the thread
+        EXPECT_EQ(3, m.com.misuses);
     });
     worker.join();
     EXPECT_EQ(m.com.firewall.puts, (std::vector<bool>{false, true}));

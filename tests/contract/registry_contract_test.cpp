@@ -633,6 +633,26 @@ TEST_F(RegistryContract, AnsiReadsSeeWhatWideWrote) {
     EXPECT_EQ(0u, reg().DeleteValueW(key.get(), u"SystemComponent"));
     EXPECT_EQ(kErrorFileNotFound, reg().DeleteValueW(key.get(), u"SystemComponent"));
     EXPECT_EQ(kErrorFileNotFound, Read(key.get(), "SystemComponent", type, data));
+
+    // Names and text outside the ANSI code page come back whole through the wide calls.
+    const std::u16string greek = u"\u0395\u03bb\u4e2d", cyrillic = u"\u0418\u043c\u044f";
+    ASSERT_EQ(0u, reg().CreateKeyExW(key.get(), greek, kRegOptionNonVolatile, kKeyAllAccess, raw, nullptr));
+    UniqueRegKey sub(&reg(), raw);
+    ASSERT_EQ(0u, reg().SetValueExW(sub.get(), cyrillic.c_str(), kRegSz, greek.c_str(), 8));
+    char16_t name[8] = {};
+    uint32_t length = 8;
+    ASSERT_EQ(0u, reg().EnumKeyExW(key.get(), 0, name, &length));
+    EXPECT_EQ(greek, std::u16string(name, length));
+    uint32_t size = 8;
+    char16_t read[4] = {};
+    length = 8;
+    ASSERT_EQ(0u, reg().EnumValueW(sub.get(), 0, name, &length, &type, read, &size));
+    EXPECT_EQ(cyrillic, std::u16string(name, length));
+    EXPECT_EQ(kRegSz, type);
+    EXPECT_EQ(greek, std::u16string(read, 3));
+    ASSERT_EQ(0u, reg().OpenKeyExOptionsW(key.get(), greek, 0, kDelete, raw));
+    EXPECT_EQ(0u, reg().DeleteOpenKey(raw));
+    reg().CloseKey(raw);
 }
 
 }  // namespace

@@ -25,6 +25,16 @@ class SyncContract : public ::testing::Test {
     }
 };
 
+TEST_F(SyncContract, AThreadRunsItsProcedureAndItsHandleSignalsItsEnd) {
+    int ran = 0;
+    SyncHandle thread = kSentinel;
+    ASSERT_TRUE(sync().BeginThread([](void* n) { return static_cast<uint32_t>(++*static_cast<int*>(n)); },
+                                   &ran, thread));
+    UniqueSync owner(&sync(), thread);
+    EXPECT_EQ(kWaitObject0, sync().WaitForSingleObject(thread, 10000));
+    EXPECT_EQ(1, ran);
+}
+
 TEST_F(SyncContract, CreateOpenWaitRelease) {
     std::u16string name = UniqueMutexName();
     SyncHandle first = kSentinel;

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "actions/registry_backup.h"
@@ -126,6 +127,20 @@ class RegistryBackupWine : public ::testing::Test {
         Set(k, "Leaf", REG_SZ, mark + '\0');
         ::RegCloseKey(k);
         ::RegCloseKey(Create(root, path + "\\EmptyKey", view));
+        // Text outside the ANSI code page: in a key name, in value names and in each string type.
+        const std::wstring wide =
+            std::wstring(path.begin(), path.end()) + L"\\\u0395\u03bb\u03bb\u03ac\u03b4\u03b1 \u4e2d\u6587";
+        ASSERT_EQ(0, ::RegCreateKeyExW(root, wide.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &k,
+                                       nullptr));
+        for (const auto& [name, type, data] :
+             {std::tuple<std::wstring, DWORD, std::wstring>{L"\u0418\u043c\u044f", REG_SZ,
+                                                            L"\u039a\u03b1\u03bb\u03ae \u65e5\u672c"},
+              {L"\u041f\u0443\u0442\u044c", REG_EXPAND_SZ, L"%ProgramFiles%\\\u041a\u0435\u043b"},
+              {L"\u0421\u043f\u0438\u0441\u043e\u043a", REG_MULTI_SZ, std::wstring(L"\u03b1\0\u4e2d\0", 4)}})
+            EXPECT_EQ(0,
+                      ::RegSetValueExW(k, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                                       static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))));
+        ::RegCloseKey(k);
     }
 
     platform::win32::Win32Machine m_;

@@ -94,6 +94,9 @@ int32_t SimCom::Begin(const char* call) { return faults_.TakeHr(call); }
 void SimCom::Release(ComObject object) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (objects_.erase(object) == 0) ++misuses;
+    // The object's apartment is gone with COM: the release would reach freed memory.
+    else if (system_.ComInitDepth() == 0)
+        ++misuses;
 }
 
 int32_t SimCom::CreateFirewallManager(ComObject& manager) {

@@ -50,8 +50,8 @@ class SimCom : public ICom {
     std::vector<std::string> Namespaces() const;
     // Objects handed out and not yet released.
     int OpenObjects() const;
-    // Releases of objects that were not open, and calls on them or on an object of the
-    // wrong kind (each would be a crash on Windows).
+    // Releases of objects that were not open or on a thread that COM has left, and calls
+    // on them or on an object of the wrong kind (each would be a crash on Windows).
     int misuses = 0;
 
     void Release(ComObject object) override;

@@ -83,6 +83,20 @@ bool WidenStringData(const std::vector<uint8_t>& data, std::vector<uint8_t>& out
     return true;
 }
 
+bool FitsCodePage(const std::u16string& text) { return AnsiToUtf16(Utf16ToAnsi(text)) == text; }
+
+// A name as the W functions read it.
+std::u16string WideOf(const std::string& name, const std::u16string& wide) {
+    return wide.empty() ? AnsiToUtf16(name) : wide;
+}
+
+uint32_t CopyWideName(const std::u16string& text, char16_t* name, uint32_t* length) {
+    if (text.size() >= *length) return kErrorMoreData;
+    std::memcpy(name, text.c_str(), (text.size() + 1) * sizeof(char16_t));
+    *length = static_cast<uint32_t>(text.size());
+    return kErrorSuccess;
+}
+
 }  // namespace
 
 bool SimNameLess::operator()(const std::string& a, const std::string& b) const {
@@ -526,7 +540,25 @@ uint32_t SimRegistry::CreateKeyEx(RegKey parent, const std::string& subKey, uint
 uint32_t SimRegistry::CreateKeyExW(RegKey parent, const std::u16string& subKey, uint32_t options,
                                    uint32_t access, RegKey& out, uint32_t* disposition) {
     if (uint32_t code = faults_.Take("RegCreateKeyExW")) return code;
-    return CreateKey(parent, Utf16ToAnsi(subKey), options, access, out, disposition);
+    if (uint32_t rc = CreateKey(parent, Utf16ToAnsi(subKey), options, access, out, disposition)) return rc;
+    // The names the code page cannot hold keep their own spelling, from the last part up
+    // for as long as the parts are the keys' own (redirection puts in keys of its own).
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    NodePtr node;
+    uint32_t granted = 0;
+    if (Resolve(out, node, granted) != kErrorSuccess) return kErrorSuccess;
+    size_t end = subKey.size();
+    for (SimKeyNode* at = node.get(); at != nullptr && end > 0 && !at->predefined; at = at->parent) {
+        while (end > 0 && subKey[end - 1] == u'\\') --end;
+        if (end == 0) break;
+        size_t start = subKey.rfind(u'\\', end - 1);
+        start = start == std::u16string::npos ? 0 : start + 1;
+        const std::u16string part = subKey.substr(start, end - start);
+        if (!SameName(at->name, Utf16ToAnsi(part))) break;
+        if (!FitsCodePage(part) && at->wideName.empty()) at->wideName = part;
+        end = start;
+    }
+    return kErrorSuccess;
 }
 
 uint32_t SimRegistry::CreateKey(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,
@@ -621,19 +653,23 @@ uint32_t SimRegistry::SetValueExW(RegKey key, const char16_t* name, uint32_t typ
     if (data == nullptr && size != 0) return kErrorNoAccess;
     const auto* bytes = static_cast<const uint8_t*>(data);
     std::vector<uint8_t> stored(bytes, bytes + size);
+    std::vector<uint8_t> wideData;
     if (IsStringType(type)) {
         // Kept as an A caller reads it; characters outside the code page become '?', as
         // RegQueryValueExA would show them.
         std::u16string wide(size / sizeof(char16_t), u'\0');
         if (!wide.empty()) std::memcpy(&wide[0], bytes, wide.size() * sizeof(char16_t));
         std::string narrow = Utf16ToAnsi(wide);
+        if (!FitsCodePage(wide)) wideData = stored;
         stored.assign(narrow.begin(), narrow.end());
     }
-    return StoreData(key, name != nullptr ? Utf16ToAnsi(name) : std::string(), type, std::move(stored));
+    const std::u16string wideName = name != nullptr ? std::u16string(name) : std::u16string();
+    return StoreData(key, Utf16ToAnsi(wideName), type, std::move(stored),
+                     FitsCodePage(wideName) ? std::u16string() : wideName, std::move(wideData));
 }
 
-uint32_t SimRegistry::StoreData(RegKey key, const std::string& name, uint32_t type,
-                                std::vector<uint8_t> data) {
+uint32_t SimRegistry::StoreData(RegKey key, const std::string& name, uint32_t type, std::vector<uint8_t> data,
+                                const std::u16string& wideName, std::vector<uint8_t> wideData) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     NodePtr node;
     uint32_t access = 0;
@@ -647,6 +683,8 @@ uint32_t SimRegistry::StoreData(RegKey key, const std::string& name, uint32_t ty
     SimRegValue& v = StoreValue(*node, name);
     v.type = type;
     v.data = std::move(data);
+    v.wideData = std::move(wideData);
+    if (!wideName.empty()) v.wideName = wideName;
     return kErrorSuccess;
 }
 
@@ -690,6 +728,7 @@ uint32_t SimRegistry::QueryValueExW(RegKey key, const char16_t* name, uint32_t* 
         return rc;
     if (type != nullptr) *type = v->type;
     if (!IsStringType(v->type)) return CopyOut(v->data, data, size);
+    if (!v->wideData.empty()) return CopyOut(v->wideData, data, size);
     std::vector<uint8_t> wide;
     if (!WidenStringData(v->data, wide)) return kErrorInvalidData;
     return CopyOut(wide, data, size);
@@ -742,6 +781,53 @@ uint32_t SimRegistry::EnumValue(RegKey key, uint32_t index, char* name, uint32_t
     if (!dataFits) return kErrorMoreData;
     if (uint32_t rc = CopyName(v.name, name, nameLength)) return rc;
     if (data != nullptr && needed != 0) std::memcpy(data, v.data.data(), needed);
+    return kErrorSuccess;
+}
+
+uint32_t SimRegistry::OpenKeyExOptionsW(RegKey parent, const std::u16string& subKey, uint32_t options,
+                                        uint32_t access, RegKey& out) {
+    if (uint32_t code = faults_.Take("RegOpenKeyExW")) return code;
+    return OpenKey(parent, Utf16ToAnsi(subKey), access, out, (options & kRegOptionOpenLink) != 0);
+}
+
+uint32_t SimRegistry::EnumKeyExW(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength) {
+    if (uint32_t code = faults_.Take("RegEnumKeyExW")) return code;
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    NodePtr node;
+    uint32_t access = 0;
+    if (uint32_t rc = Resolve(key, node, access)) return rc;
+    if (!(access & kKeyEnumerateSubKeys)) return kErrorAccessDenied;
+    if (name == nullptr || nameLength == nullptr) return kErrorInvalidParameter;
+    if (index >= node->children.size()) return kErrorNoMoreItems;
+    auto it = node->children.begin();
+    std::advance(it, index);
+    return CopyWideName(WideOf(it->second->name, it->second->wideName), name, nameLength);
+}
+
+uint32_t SimRegistry::EnumValueW(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength,
+                                 uint32_t* type, void* data, uint32_t* dataSize) {
+    if (uint32_t code = faults_.Take("RegEnumValueW")) return code;
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    NodePtr node;
+    uint32_t access = 0;
+    if (uint32_t rc = Resolve(key, node, access)) return rc;
+    if (!(access & kKeyQueryValue)) return kErrorAccessDenied;
+    if (name == nullptr || nameLength == nullptr || (data != nullptr && dataSize == nullptr))
+        return kErrorInvalidParameter;
+    if (index >= node->values.size()) return kErrorNoMoreItems;
+    const SimRegValue& v = node->values[index];
+    std::vector<uint8_t> bytes = v.data;
+    if (IsStringType(v.type) && !v.wideData.empty())
+        bytes = v.wideData;
+    else if (IsStringType(v.type) && !WidenStringData(v.data, bytes))
+        return kErrorInvalidData;
+    if (type != nullptr) *type = v.type;
+    const uint32_t needed = static_cast<uint32_t>(bytes.size());
+    const bool dataFits = data == nullptr || *dataSize >= needed;
+    if (dataSize != nullptr) *dataSize = needed;
+    if (!dataFits) return kErrorMoreData;
+    if (uint32_t rc = CopyWideName(WideOf(v.name, v.wideName), name, nameLength)) return rc;
+    if (data != nullptr && needed != 0) std::memcpy(data, bytes.data(), needed);
     return kErrorSuccess;
 }
 

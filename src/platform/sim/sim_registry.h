@@ -33,11 +33,17 @@ struct SimKeySecurity {
     uint32_t deniedAccess = 0;
 };
 
+// Names and string data are kept as a caller of the A functions reads them. Text that the
+// code page cannot hold, written through the W functions, is kept as well in its UTF-16
+// form, which the W functions read; the A functions see its '?' form, and two names that
+// differ only outside the code page are one name here.
 struct SimRegValue {
     std::string name;  // as first written; "" is the default value
     uint32_t type = kRegNone;
-    std::vector<uint8_t> data;  // as a caller of the A functions reads it
-    uint32_t deniedAccess = 0;  // KEY_SET_VALUE / DELETE / KEY_QUERY_VALUE refused for this value
+    std::vector<uint8_t> data;      // as a caller of the A functions reads it
+    std::u16string wideName;        // empty unless the code page cannot hold the name
+    std::vector<uint8_t> wideData;  // UTF-16 bytes; empty unless the code page cannot hold the text
+    uint32_t deniedAccess = 0;      // KEY_SET_VALUE / DELETE / KEY_QUERY_VALUE refused for this value
 };
 
 // Orders names as the registry enumerates them: without regard to case, folded to lower case.
@@ -47,6 +53,7 @@ struct SimNameLess {
 
 struct SimKeyNode {
     std::string name;
+    std::u16string wideName;  // empty unless the code page cannot hold the name
     SimKeyNode* parent = nullptr;
     std::map<std::string, std::shared_ptr<SimKeyNode>, SimNameLess> children;
     std::vector<SimRegValue> values;  // sorted by SimNameLess
@@ -129,6 +136,11 @@ class SimRegistry : public IRegistry {
     uint32_t SetValueExW(RegKey key, const char16_t* name, uint32_t type, const void* data,
                          uint32_t size) override;
     uint32_t DeleteValueW(RegKey key, const char16_t* name) override;
+    uint32_t OpenKeyExOptionsW(RegKey parent, const std::u16string& subKey, uint32_t options, uint32_t access,
+                               RegKey& out) override;
+    uint32_t EnumKeyExW(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength) override;
+    uint32_t EnumValueW(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength, uint32_t* type,
+                        void* data, uint32_t* dataSize) override;
 
     // False stands for an advapi32 without RegDeleteKeyExA (32-bit Windows XP): DeleteKeyEx gives 120.
     bool hasDeleteKeyEx = true;
@@ -159,7 +171,8 @@ class SimRegistry : public IRegistry {
                      bool openLink = false);
     uint32_t CreateKey(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,
                        RegKey& out, uint32_t* disposition);
-    uint32_t StoreData(RegKey key, const std::string& name, uint32_t type, std::vector<uint8_t> data);
+    uint32_t StoreData(RegKey key, const std::string& name, uint32_t type, std::vector<uint8_t> data,
+                       const std::u16string& wideName = {}, std::vector<uint8_t> wideData = {});
     uint32_t DeleteValueIn(RegKey key, const std::string& name);
     uint32_t DeleteKeyIn(RegKey parent, const std::string& subKey, bool view64);
     // The value a query names, after the checks every query makes.

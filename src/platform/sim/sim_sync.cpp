@@ -176,11 +176,12 @@ uint32_t SimSync::OwnerOf(const std::u16string& name) const {
 
 int SimSync::OpenHandles() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return static_cast<int>(handles_.size());
+    return static_cast<int>(handles_.size() + threads_.size());
 }
 
 void SimSync::CloseHandle(SyncHandle handle) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (threads_.erase(handle) != 0) return;
     auto it = handles_.find(handle);
     if (it == handles_.end()) return;
     std::shared_ptr<Mutex> m = it->second;
@@ -259,6 +260,7 @@ uint32_t SimSync::WaitForSingleObject(SyncHandle handle, uint32_t milliseconds) 
     if (Fail("WaitForSingleObject")) return kWaitFailed;
     uint32_t tid = system_.GetCurrentThreadId();
     std::unique_lock<std::mutex> lock(mutex_);
+    if (threads_.count(handle) != 0) return kWaitObject0;  // it has ended
     auto it = handles_.find(handle);
     if (it == handles_.end()) {
         system_.SetLastError(kErrorInvalidHandle);
@@ -307,6 +309,16 @@ bool SimSync::ReleaseMutex(SyncHandle handle) {
         m.owner = 0;
         changed_.notify_all();
     }
+    return true;
+}
+
+bool SimSync::BeginThread(ThreadProcedure procedure, void* argument, SyncHandle& out) {
+    if (Fail("_beginthreadex")) return false;
+    const uint32_t exitCode = procedure(argument);
+    std::lock_guard<std::mutex> lock(mutex_);
+    out = next_;
+    next_ += 4;
+    threads_[out] = exitCode;
     return true;
 }
 

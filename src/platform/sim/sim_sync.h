@@ -47,6 +47,9 @@ class SimSync : public ISync {
                     SyncHandle& out) override;
     uint32_t WaitForSingleObject(SyncHandle handle, uint32_t milliseconds) override;
     bool ReleaseMutex(SyncHandle handle) override;
+    // The procedure runs to its end on the calling thread before the call returns: the
+    // handle is one of a thread that has already ended. Fault "_beginthreadex".
+    bool BeginThread(ThreadProcedure procedure, void* argument, SyncHandle& out) override;
 
     struct Mutex;
 
@@ -61,6 +64,7 @@ class SimSync : public ISync {
     std::condition_variable changed_;
     std::map<std::u16string, std::shared_ptr<Mutex>> named_;
     std::map<SyncHandle, std::shared_ptr<Mutex>> handles_;
+    std::map<SyncHandle, uint32_t> threads_;  // ended threads' handles and exit codes
     SyncHandle next_ = 0x2000;
 };
 

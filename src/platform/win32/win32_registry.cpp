@@ -185,4 +185,24 @@ uint32_t Win32Registry::DeleteValueW(RegKey key, const char16_t* name) {
     return Status(::RegDeleteValueW(Hk(key), reinterpret_cast<const wchar_t*>(name)));
 }
 
+uint32_t Win32Registry::OpenKeyExOptionsW(RegKey parent, const std::u16string& subKey, uint32_t options,
+                                          uint32_t access, RegKey& out) {
+    HKEY h = nullptr;
+    LSTATUS rc =
+        ::RegOpenKeyExW(Hk(parent), reinterpret_cast<const wchar_t*>(subKey.c_str()), options, access, &h);
+    if (rc == ERROR_SUCCESS) out = reinterpret_cast<RegKey>(h);
+    return Status(rc);
+}
+
+uint32_t Win32Registry::EnumKeyExW(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength) {
+    return Status(::RegEnumKeyExW(Hk(key), index, reinterpret_cast<wchar_t*>(name), Dw(nameLength), nullptr,
+                                  nullptr, nullptr, nullptr));
+}
+
+uint32_t Win32Registry::EnumValueW(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength,
+                                   uint32_t* type, void* data, uint32_t* dataSize) {
+    return Status(::RegEnumValueW(Hk(key), index, reinterpret_cast<wchar_t*>(name), Dw(nameLength), nullptr,
+                                  Dw(type), static_cast<BYTE*>(data), Dw(dataSize)));
+}
+
 }  // namespace platform::win32

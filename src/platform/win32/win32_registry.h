@@ -37,6 +37,11 @@ class Win32Registry : public IRegistry {
     uint32_t SetValueExW(RegKey key, const char16_t* name, uint32_t type, const void* data,
                          uint32_t size) override;
     uint32_t DeleteValueW(RegKey key, const char16_t* name) override;
+    uint32_t OpenKeyExOptionsW(RegKey parent, const std::u16string& subKey, uint32_t options, uint32_t access,
+                               RegKey& out) override;
+    uint32_t EnumKeyExW(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength) override;
+    uint32_t EnumValueW(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength, uint32_t* type,
+                        void* data, uint32_t* dataSize) override;
 };
 
 }  // namespace platform::win32

@@ -13,6 +13,7 @@ class Win32Sync : public ISync {
                     SyncHandle& out) override;
     uint32_t WaitForSingleObject(SyncHandle handle, uint32_t milliseconds) override;
     bool ReleaseMutex(SyncHandle handle) override;
+    bool BeginThread(ThreadProcedure procedure, void* argument, SyncHandle& out) override;
 };
 
 }  // namespace platform::win32
