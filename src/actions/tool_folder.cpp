@@ -45,6 +45,17 @@ uint32_t ToolFolder::Open(const char* sub) {
     return 0;
 }
 
+uint32_t ToolFolder::HoldExclusive(const std::string& name, platform::UniqueFile& out) {
+    out.reset();
+    if (!folder_) return platform::kErrorInvalidHandle;
+    platform::FileHandle raw = 0;
+    uint32_t rc = os_.fs.OpenRelative(folder_.get(), platform::AnsiToUtf16(name), platform::kGenericRead, 0,
+                                      platform::kOpenAlways, platform::kOpenFileOnly, nullptr, raw);
+    if (rc != 0) return rc;
+    out.reset(&os_.fs, raw);
+    return 0;
+}
+
 uint32_t ToolFolder::CreateFile(const std::string& name, bool fresh, platform::UniqueFile& out) {
     out.reset();
     if (!folder_) return platform::kErrorInvalidHandle;

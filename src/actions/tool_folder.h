@@ -33,6 +33,10 @@ class ToolFolder {
     // (183 when the name is taken), otherwise one that replaces whatever bears the name, a
     // link included (the link goes, never what it points to).
     uint32_t CreateFile(const std::string& name, bool fresh, platform::UniqueFile& out);
+    // Holds the file `name` in the held folder, made if missing, open with no sharing: any
+    // other try to open it fails with 32 (ERROR_SHARING_VIOLATION) until `out` is closed,
+    // which Windows does when the process ends, however it ends.
+    uint32_t HoldExclusive(const std::string& name, platform::UniqueFile& out);
 
   private:
     platform::Platform& os_;

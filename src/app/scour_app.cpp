@@ -104,6 +104,15 @@ bool CScourApp::InitInstance() {
         exitCode = 0;
         return false;
     }
+    // One run at a time: a second start while a run, a preview or the dialog holds the lock
+    // ends at once and changes nothing, not even the log the first one writes, with the
+    // installer's "another installation is in progress", which deployment systems retry. A
+    // check alone changes nothing and may run beside them. Without the tool's folder (no
+    // administrator rights) there is no lock, and the run refuses as it always did.
+    if ((!parsed.check || parsed.preview) && TakeRunLock() == platform::kErrorSharingViolation) {
+        exitCode = platform::kErrorInstallAlreadyRunning;
+        return false;
+    }
     record.arguments = arguments;
     record.options = parsed;
     if (parsed.check || parsed.preview)
@@ -151,6 +160,12 @@ uint32_t CScourApp::CheckAndPreview(Cleaner& cleaner, const ParsedOptions& parse
     (void)PrintToConsole(os_.sys, text);
     WritePlanFile(os_, text);
     return code;
+}
+
+uint32_t CScourApp::TakeRunLock() {
+    runLockFolder_ = std::make_unique<actions::ToolFolder>(os_);
+    uint32_t rc = runLockFolder_->Open();
+    return rc != 0 ? rc : runLockFolder_->HoldExclusive(kRunLockFileName, runLock_);
 }
 
 bool CScourApp::RegisterSafeBootInstaller() {

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "actions/tool_folder.h"
 #include "app/cleaner.h"
 #include "platform/platform.h"
 
@@ -16,6 +18,8 @@ constexpr char kSafeBootMinimalKey[] = "SYSTEM\\CurrentControlSet\\Control\\Safe
 constexpr char kSafeBootNetworkKey[] = "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network\\MSIServer";
 // The value that marks a safe-mode registration as the tool's own.
 constexpr char kSafeBootMarkValue[] = "RegisteredBySweepTool";
+// The file in the tool's own folder that a run, a preview and the dialog hold open, unshared.
+constexpr char kRunLockFileName[] = "sweeptool.lock";
 constexpr char kUsageCaption[] = "Usage";
 constexpr char kUsageFormat[] =
     "Usage:\n%s [switch]\n--NOGUI to hide the user interface\n--help to see this message\n";
@@ -82,8 +86,13 @@ class CScourApp {
     uint32_t RunCleanup(Cleaner& cleaner, const ParsedOptions& parsed);
     // --check and --preview: the text goes to the console and the plan file; the exit code.
     uint32_t CheckAndPreview(Cleaner& cleaner, const ParsedOptions& parsed, RunRecord& record);
+    // Takes the machine-wide lock of a run for this object's life: 0, 32 when another
+    // process holds it, or the error that kept the tool's folder from being opened.
+    uint32_t TakeRunLock();
 
     platform::Platform& os_;
+    std::unique_ptr<actions::ToolFolder> runLockFolder_;
+    platform::UniqueFile runLock_;
 };
 
 }  // namespace app

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/app_machine.h"
+#include "app/sim_snapshot.h"
 #include "app/dialog_run.h"
 #include "logging/log.h"
 #include "platform/ansi.h"
@@ -61,6 +62,27 @@ TEST_F(ScourAppTest, HelpShowsTheUsageBoxAndChangesNothing) {
     EXPECT_EQ(m.services.Find("msiserver")->starts, 0);
     EXPECT_EQ(apptest::TurnOns(m), 0);
     EXPECT_TRUE(m.system.shutdowns.empty());
+}
+
+TEST_F(ScourAppTest, ASecondStartWhileTheLockIsHeldEndsWith1618AndChangesNothing) {
+    actions::ToolFolder folder(m.platform());
+    ASSERT_EQ(0u, folder.Open());
+    platform::UniqueFile held;
+    ASSERT_EQ(0u, folder.HoldExclusive(app::kRunLockFileName, held));
+    const std::string before = apptest::SimSnapshot(m, {});  // the log and the tool's folder too
+    for (const auto& [args, code] : std::vector<std::pair<std::vector<std::string>, uint32_t>>{
+             {{"--NOGUI"}, 1618u}, {{}, 1618u}, {{"--preview"}, 1618u}, {{"--check", "--preview"}, 1618u},
+             {{"--check"}, 0u}}) {
+        SCOPED_TRACE(args.empty() ? "dialog" : args.back());
+        Args(args);
+        EXPECT_EQ(RunApp(), code);
+        if (code == 1618u) {
+            EXPECT_EQ(before, apptest::SimSnapshot(m, {}));
+        }
+    }
+    held.reset();  // the first run ended, however it ended
+    Args({"--NOGUI", "--noreboot"});
+    EXPECT_EQ(RunApp(), 3010u);
 }
 
 TEST_F(ScourAppTest, NormalBootTouchesNeitherRegistryNorInstallerService) {

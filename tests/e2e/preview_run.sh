@@ -65,8 +65,8 @@ snapshot() {
     wine reg export HKCU "$(winepath -w "$to.hkcu.reg")" /y >/dev/null 2>&1
     iconv -f UTF-16LE -t UTF-8 "$to.hkcu.reg" >"$to.hkcu"
     # Every file with its size, attributes and time, and every folder (not its time), the log's
-    # included, but the plan and the report the preview writes.
-    (cd "$c" && find . \( -ipath ./windows/logs/sweeptool/sweeptool.plan.txt -o -ipath ./windows/logs/sweeptool/sweeptool.report.json \) -prune -o \
+    # included, but the plan and the report the preview writes and the lock it holds.
+    (cd "$c" && find . \( -ipath ./windows/logs/sweeptool/sweeptool.plan.txt -o -ipath ./windows/logs/sweeptool/sweeptool.report.json -o -ipath ./windows/logs/sweeptool/sweeptool.lock \) -prune -o \
         -type d -printf '%p %m\n' -o -printf '%p %s %m %T@\n' | sort) >"$to.files"
 }
 # A full log with its older generations: opening it would rotate it and delete the oldest.
