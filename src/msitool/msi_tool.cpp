@@ -20,12 +20,13 @@ uint32_t MsiToolExecute(platform::Platform& os, const CommandLine& commandLine, 
     if (commandLine.upgradeCode.empty()) return platform::kErrorSuccess;
 
     // What the family managed is not passed on: a product left installed is not a failure
-    // of the command.
+    // of the command. Only a busy installer is, so that the run ends with a code to retry.
     ProductFamily family(os, commandLine.upgradeCode);
     if (commandLine.hideOldAddRemoves) {
         (void)family.HideOldAddRemoves();
     } else if (commandLine.uninstall) {
         (void)family.UninstallAll();
+        if (family.installerBusy) return platform::kErrorInstallAlreadyRunning;
     }
     return platform::kErrorSuccess;
 }

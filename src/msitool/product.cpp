@@ -102,6 +102,11 @@ bool Product::Uninstall() {
     uint32_t rc = os_.msi.ConfigureProductEx(productCode, platform::kInstallLevelMaximum,
                                              platform::kInstallStateAbsent, kRemoveAllCommandLine);
     if (rc == platform::kErrorSuccess) return true;
+    // The cached package would meet the same busy installer.
+    if (rc == platform::kErrorInstallAlreadyRunning) {
+        installerBusy = true;
+        return false;
+    }
     return UninstallFromCachedPackage();
 }
 

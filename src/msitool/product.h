@@ -42,6 +42,9 @@ class Product {
     virtual bool GetVersion(int32_t& major, int32_t& minor, int32_t& build, int32_t& revision) const;
     virtual bool UninstallFromCachedPackage();
 
+    // The installer answered an uninstall with 1618: another installation was in progress.
+    bool installerBusy = false;
+
   private:
     // A property that fits in `bufferChars` with its terminator; false otherwise, so that
     // a cut value is never used.

@@ -60,7 +60,10 @@ uint32_t ProductFamily::UninstallAll() {
         // The upgrade code is the maker's own exact identifier: whoever a product names as
         // its publisher (a customised edition names its distributor), it belongs to the family.
         for (auto& product : products) {
-            if (!product->Uninstall()) continue;
+            if (!product->Uninstall()) {
+                installerBusy = installerBusy || product->installerBusy;
+                continue;
+            }
             product.reset();
             ++removed;
         }

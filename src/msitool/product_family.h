@@ -25,6 +25,8 @@ class ProductFamily {
     // Uninstalls every product of the family, newest first, with the installer's own user
     // interface off; the number removed. Those removed leave the list, the others stay.
     virtual uint32_t UninstallAll();
+    // One of the uninstalls met another installation in progress (1618).
+    bool installerBusy = false;
 
     // The product with the highest version, the earliest of equals; null for no product.
     Product* Newest() const;

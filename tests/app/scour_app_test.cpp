@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/app_machine.h"
+#include "app/demo_machine.h"
 #include "app/sim_snapshot.h"
 #include "app/dialog_run.h"
 #include "logging/log.h"
@@ -198,6 +199,17 @@ TEST_F(ScourAppTest, ExitCodesFollowTheInstallerConventions) {
         app::CScourApp application(machine.platform());
         application.InitInstance();
         EXPECT_EQ(application.exitCode, 5u);
+    }
+    {
+        SCOPED_TRACE("the installer busy with another installation, for a configured upgrade code");
+        platform::sim::SimMachine machine;
+        apptest::BuildDemoMachine(machine);
+        machine.system.arguments = {"sweeptool", "--NOGUI"};
+        machine.faults.Fail("MsiConfigureProductExW", platform::kErrorInstallAlreadyRunning, -1);
+        app::CScourApp application(machine.platform());
+        application.InitInstance();
+        EXPECT_EQ(application.exitCode, 1618u);
+        EXPECT_TRUE(machine.system.shutdowns.empty());
     }
 }
 
