@@ -56,6 +56,54 @@ uint32_t ToolFolder::HoldExclusive(const std::string& name, platform::UniqueFile
     return 0;
 }
 
+uint32_t ToolFolder::ReadFile(const std::string& name, size_t limit, std::string& bytes) {
+    bytes.clear();
+    if (!folder_) return platform::kErrorInvalidHandle;
+    platform::FileHandle raw = 0;
+    uint32_t rc = os_.fs.OpenRelative(folder_.get(), platform::AnsiToUtf16(name), platform::kGenericRead,
+                                      platform::kFileShareRead, platform::kOpenExisting, platform::kOpenFileOnly,
+                                      nullptr, raw);
+    if (rc != 0) return rc;
+    platform::UniqueFile file(&os_.fs, raw);
+    uint64_t size = 0;
+    if (!os_.fs.GetFileSizeEx(file.get(), size)) return os_.sys.GetLastError();
+    if (size > limit) return platform::kErrorNotEnoughMemory;
+    bytes.resize(static_cast<size_t>(size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        uint32_t read = 0;
+        if (!os_.fs.ReadFile(file.get(), &bytes[done], static_cast<uint32_t>(bytes.size() - done), read))
+            return os_.sys.GetLastError();
+        if (read == 0) break;
+        done += read;
+    }
+    bytes.resize(done);
+    return 0;
+}
+
+uint32_t ToolFolder::Rename(const std::string& from, const std::string& to) {
+    if (!folder_) return platform::kErrorInvalidHandle;
+    platform::FileHandle raw = 0;
+    uint32_t rc = os_.fs.OpenRelative(folder_.get(), platform::AnsiToUtf16(from), platform::kDeleteAccess,
+                                      platform::kFileShareRead, platform::kOpenExisting, platform::kOpenFileOnly,
+                                      nullptr, raw);
+    if (rc != 0) return rc;
+    platform::UniqueFile file(&os_.fs, raw);
+    return os_.fs.RenameByHandle(file.get(), folder_.get(), platform::AnsiToUtf16(to));
+}
+
+uint32_t ToolFolder::Delete(const std::string& name) {
+    if (!folder_) return platform::kErrorInvalidHandle;
+    platform::FileHandle raw = 0;
+    uint32_t rc = os_.fs.OpenRelative(folder_.get(), platform::AnsiToUtf16(name), platform::kDeleteAccess,
+                                      platform::kFileShareRead | platform::kFileShareDelete,
+                                      platform::kOpenExisting, platform::kOpenAnyObject, nullptr, raw);
+    if (rc == platform::kErrorFileNotFound) return 0;
+    if (rc != 0) return rc;
+    platform::UniqueFile file(&os_.fs, raw);
+    return os_.fs.DeleteByHandle(file.get());
+}
+
 uint32_t ToolFolder::CreateFile(const std::string& name, bool fresh, platform::UniqueFile& out) {
     out.reset();
     if (!folder_) return platform::kErrorInvalidHandle;
@@ -82,21 +130,25 @@ uint32_t ToolFolder::CreateFile(const std::string& name, bool fresh, platform::U
     return 0;
 }
 
-uint32_t WriteToolFile(platform::Platform& os, const std::string& name, const std::string& bytes) {
-    ToolFolder folder(os);
-    if (uint32_t rc = folder.Open()) return rc;
+uint32_t ToolFolder::Write(const std::string& name, const std::string& bytes) {
     platform::UniqueFile file;
-    if (uint32_t rc = folder.CreateFile(name, false, file)) return rc;
+    if (uint32_t rc = CreateFile(name, false, file)) return rc;
     size_t done = 0;
     while (done < bytes.size()) {
         uint32_t written = 0;
-        if (!os.fs.WriteFile(file.get(), bytes.data() + done, static_cast<uint32_t>(bytes.size() - done),
-                             written))
-            return os.sys.GetLastError();
+        if (!os_.fs.WriteFile(file.get(), bytes.data() + done, static_cast<uint32_t>(bytes.size() - done),
+                              written))
+            return os_.sys.GetLastError();
         if (written == 0) return platform::kErrorCanNotComplete;
         done += written;
     }
     return 0;
+}
+
+uint32_t WriteToolFile(platform::Platform& os, const std::string& name, const std::string& bytes) {
+    ToolFolder folder(os);
+    if (uint32_t rc = folder.Open()) return rc;
+    return folder.Write(name, bytes);
 }
 
 }  // namespace actions

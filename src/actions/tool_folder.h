@@ -37,6 +37,15 @@ class ToolFolder {
     // other try to open it fails with 32 (ERROR_SHARING_VIOLATION) until `out` is closed,
     // which Windows does when the process ends, however it ends.
     uint32_t HoldExclusive(const std::string& name, platform::UniqueFile& out);
+    // The whole file `name` of the held folder, at most `limit` bytes (8, not enough
+    // memory, beyond it). 2 when there is no such file.
+    uint32_t ReadFile(const std::string& name, size_t limit, std::string& bytes);
+    // Writes `bytes` to the file `name` of the held folder, replacing it. 0 or the error.
+    uint32_t Write(const std::string& name, const std::string& bytes);
+    // Gives the file `from` the name `to` (which must be free), or deletes the file `name`
+    // (0 when it is not there), in the held folder.
+    uint32_t Rename(const std::string& from, const std::string& to);
+    uint32_t Delete(const std::string& name);
 
   private:
     platform::Platform& os_;

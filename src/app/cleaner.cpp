@@ -77,7 +77,11 @@ void Cleaner::Run() {
 uint32_t Cleaner::PrepareLists() {
     uint32_t code = engine.InitializeLists(removeAll, forceMsi);
     if (code != 0) return code;
-    return engine.ExpandLists();
+    if ((code = engine.ExpandLists()) != 0) return code;
+    engine.TakeUpUnfinishedRun();
+    // Kept before anything is changed, until the sequence has gone through.
+    if (!engine.previewOnly) engine.RecordUnfinishedRun();
+    return 0;
 }
 
 uint32_t Cleaner::RunSequence() {
@@ -100,6 +104,7 @@ uint32_t Cleaner::RunSequence() {
         if (code != 0) return code;
         code = step(s.name, (engine.*s.run)());
     }
+    if (code == 0) engine.ForgetUnfinishedRun();
     if (code == 0 && autoRestart == 1) {
         (void)step("Cleaner::Restart", 0);
         Restart();

@@ -234,6 +234,12 @@ class CNuke {
     uint32_t StagePath(actions::FileStaging& staging, const char* path, std::string& link);
     // The last resort for an object in use: its own name queued, if that is safe.
     bool QueueInPlace(actions::FileStaging& staging, const char* path, bool notEmpty);
+    // A run that was ended before the end of its sequence may have taken the evidence that
+    // listed an object; the lists it was working through are kept in the tool's folder until
+    // the sequence has gone through, and the next run takes them up again.
+    void TakeUpUnfinishedRun();
+    void RecordUnfinishedRun();
+    void ForgetUnfinishedRun();
     // Replaces the access list of a file or directory, through a handle that does not
     // follow links, by one that gives Administrators and SYSTEM full control, inherited
     // below it: 1 when it was set, else 0 (also for a link).

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/app_machine.h"
+#include "app/demo_machine.h"
 #include "app/scour_app.h"
 #include "app/sim_snapshot.h"
 #include "expand/removal_generator.h"
@@ -21,19 +22,24 @@ using platform::sim::SimMachine;
 
 constexpr char kBackupFolder[] = "C:\\Windows\\Logs\\SweepTool\\Backup";
 
-// The machine of `seed`: the tool in C:\Tools beside a configuration that removes a
-// generated product; every third one in safe mode with networking.
-void Build(SimMachine& m, uint32_t seed) {
-    apptest::InstallTool(m);
-    apptest::UseWindows10(m);
-    for (const char* f : removal_gen::kSystemFiles) m.files.CreateFile(f, "system");
-    removal_gen::Generator gen(seed);
-    m.files.CreateFile("C:\\Tools\\sweeptool.cfg", gen.Build(m).config);
+// The machine of case `c`: the tool in C:\Tools beside a configuration that removes the demo
+// product (cases 0 and 1: installer products, a service, processes, a layered provider) or
+// a generated product (seed c - 1); every third case in safe mode with networking.
+void Build(SimMachine& m, uint32_t c) {
+    if (c < 2) {
+        apptest::BuildDemoMachine(m);
+    } else {
+        apptest::InstallTool(m);
+        apptest::UseWindows10(m);
+        for (const char* f : removal_gen::kSystemFiles) m.files.CreateFile(f, "system");
+        removal_gen::Generator gen(c - 1);
+        m.files.CreateFile("C:\\Tools\\sweeptool.cfg", gen.Build(m).config);
+    }
     lists_test::BindLog(m);
     m.registry.SetDword("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris\\QMR\\Logging", "LogLevel", 4);
     m.system.arguments = {"sweeptool", "--NOGUI", "--noreboot"};
     if (m.services.Find("msiserver") == nullptr) m.services.Add("msiserver");
-    if (seed % 3 == 0) m.system.metrics[platform::kSmCleanBoot] = 2;
+    if (c % 3 == 1) m.system.metrics[platform::kSmCleanBoot] = 2;
     KvQmrLogging::ResetForTests(nullptr);
 }
 
@@ -108,8 +114,8 @@ std::vector<std::string> DeletedKeys(const std::string& before, const std::strin
 
 TEST(CutPropertyTest, ACutRunFinishedByASecondRunLeavesWhatOneRunLeaves) {
     int cuts = 0, seeds = 0;
-    for (uint32_t seed = 1; seed <= 6; ++seed) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
+    for (uint32_t seed = 0; seed <= 7; ++seed) {
+        SCOPED_TRACE("case " + std::to_string(seed));
         SimMachine reference;
         Build(reference, seed);
         const std::string before = State(reference);

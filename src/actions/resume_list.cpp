@@ -1,0 +1,127 @@
+// What a run is about to remove, kept in the tool's own folder until the run has gone
+// through its sequence. A run that is ended on the way (a time-out, a power cut) may
+// already have taken the evidence that listed an object: the value that named a folder,
+// the publisher that made a product the maker's. The next run takes those objects up from
+// here, so that it finishes what the first began.
+#include <string>
+
+#include "actions/tool_folder.h"
+#include "engine/cnuke.h"
+#include "expand/protected_locations.h"
+#include "logging/engine_log.h"
+
+namespace engine {
+
+namespace {
+
+constexpr const char* kTag = "CNuke::ResumeList";
+constexpr char kResumeFile[] = "sweeptool.resume.txt";
+// Written in full first, then given the name above: a list is complete or not there.
+constexpr char kResumeNewFile[] = "sweeptool.resume.new";
+constexpr char kHeader[] = "SweepTool resume list 1";
+constexpr char kEnd[] = "end";
+constexpr size_t kMaxResumeBytes = 64u << 20;
+
+enum class Kind { Key, Value, File };
+struct Section {
+    const char* title;
+    TSet CNuke::*list;
+    TSet CNuke::*ignore;
+    Kind kind;
+};
+const Section kSections[] = {
+    {"[registry key]", &CNuke::regKeyList, &CNuke::ignoreRegKeyList, Kind::Key},
+    {"[registry value]", &CNuke::regValueList, &CNuke::ignoreRegValueList, Kind::Value},
+    {"[file]", &CNuke::fileList, &CNuke::ignoreFileList, Kind::File},
+};
+
+// The lines of a complete list (header first, end last), without their line ends; empty
+// for anything else.
+std::vector<std::string> CompleteLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) return {};  // cut inside its last line
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        at = end + 1;
+    }
+    if (lines.size() < 2 || lines.front() != kHeader || lines.back() != kEnd) return {};
+    return lines;
+}
+
+}  // namespace
+
+void CNuke::TakeUpUnfinishedRun() {
+    // Without the folder there is nothing to take up, and a preview must not make it.
+    const std::string path = actions::ToolFolderPath(os_);
+    if (path.empty() || os_.fs.GetFileAttributesA(path) == platform::kInvalidFileAttributes) return;
+    actions::ToolFolder folder(os_);
+    if (folder.Open() != 0) return;
+    int added = 0;
+    for (const char* name : {kResumeFile, kResumeNewFile}) {
+        std::string text;
+        if (folder.ReadFile(name, kMaxResumeBytes, text) != 0) continue;
+        const std::vector<std::string> lines = CompleteLines(text);
+        if (lines.empty()) {
+            EngineLog(3, "%s: '%s\\%s' is incomplete and is not used", kTag, folder.path().c_str(), name);
+            continue;
+        }
+        const Section* section = nullptr;
+        for (size_t i = 1; i + 1 < lines.size(); ++i) {
+            const std::string& line = lines[i];
+            bool title = false;
+            for (const Section& s : kSections)
+                if (line == s.title) section = &s, title = true;
+            if (title || section == nullptr || line.empty() || (this->*section->list).Contains(line.c_str()))
+                continue;
+            // Listed by a run of this tool, but what is protected now stays so.
+            const char* reason = nullptr;
+            if (section->kind == Kind::File)
+                reason = Protected().FolderReason(line.c_str());
+            else if (section->kind == Kind::Key)
+                reason = Protected().KeyReason(line.c_str());
+            else if (line.rfind('\\') != std::string::npos)
+                reason = Protected().KeyReason(line.substr(0, line.rfind('\\')).c_str());
+            if (reason != nullptr) {
+                expand::LogProtectedRefusal(kTag, line.c_str(), reason);
+                continue;
+            }
+            if ((this->*section->list).Insert(line.c_str()) == 0) ++added;
+        }
+    }
+    if (added == 0) return;
+    // What the configuration ignores now is left, as for every other entry.
+    for (const Section& s : kSections) (void)ExcludeIgnoreList(this->*s.list, this->*s.ignore);
+    EngineLog(3, "%s: %d objects listed by a run that did not finish are taken up again", kTag, added);
+}
+
+void CNuke::RecordUnfinishedRun() {
+    actions::ToolFolder folder(os_);
+    if (folder.Open() != 0) return;
+    std::string text = std::string(kHeader) + "\r\n";
+    for (const Section& s : kSections) {
+        text += std::string(s.title) + "\r\n";
+        const char* item = nullptr;
+        for (uint32_t r = (this->*s.list).First(&item); r == 0; r = (this->*s.list).Next(&item))
+            text += std::string(item) + "\r\n";
+    }
+    text += std::string(kEnd) + "\r\n";
+    uint32_t rc = folder.Write(kResumeNewFile, text);
+    // The complete new list replaces the old one; until it has its name, both are read.
+    if (rc == 0) rc = folder.Delete(kResumeFile);
+    if (rc == 0) rc = folder.Rename(kResumeNewFile, kResumeFile);
+    if (rc != 0)
+        EngineLog(3, "%s: what this run removes could not be kept for a run after it (%04d)", kTag,
+                  static_cast<int>(rc));
+}
+
+void CNuke::ForgetUnfinishedRun() {
+    actions::ToolFolder folder(os_);
+    if (folder.Open() != 0) return;
+    (void)folder.Delete(kResumeNewFile);
+    (void)folder.Delete(kResumeFile);
+}
+
+}  // namespace engine
