@@ -34,7 +34,7 @@ uint32_t CNuke::CleanupFiles() {
     // A run that was ended in its file step left files in its staging folder that were never
     // queued; this run finishes that before it makes its own.
     if (!previewOnly)
-        for (const auto& left : staging.QueueLeftovers()) {
+        for (const auto& left : staging.QueueLeftovers(StagingFoldersMade())) {
             if (left.notOurs)
                 EngineLog(3, "%s: '%s' is not a staging folder of this tool: a standard user can change it; left alone",
                           kCleanupTag, left.path.c_str());
@@ -46,6 +46,7 @@ uint32_t CNuke::CleanupFiles() {
                 EngineLog(3, "%s: Staging folder '%s' left by an ended run: %d names queued for deletion at restart",
                           kCleanupTag, left.path.c_str(), left.queued);
         }
+    if (!previewOnly) staging.onMade = [this](const std::string& made) { RecordStagingFolder(made); };
     staging_ = &staging;
     // Largest first: a directory's contents leave ahead of it, so it is empty when its turn comes.
     for (uint32_t rc = fileList.Last(&path); rc == 0; rc = fileList.Previous(&path)) {

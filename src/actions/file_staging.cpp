@@ -1,5 +1,6 @@
 #include "actions/file_staging.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -24,6 +25,9 @@ uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::s
             made.error = MakeFreshAdministratorsFolder(os_, rootHandle.get(), kStagingFolderPrefix, 0,
                                                        made.handle, name);
         if (made.error == 0) made.path = root + name;
+        std::string identity;
+        if (made.error == 0 && onMade && os_.fs.GetFileIdentity(made.handle.get(), identity))
+            onMade(made.path + " " + identity);
         firstTime = true;
         known = folders_.emplace(drive, std::move(made)).first;
     }
@@ -73,7 +77,7 @@ void QueueContents(platform::Platform& os, const std::string& folder, FileStagin
 
 }  // namespace
 
-std::vector<FileStaging::Leftover> FileStaging::QueueLeftovers() {
+std::vector<FileStaging::Leftover> FileStaging::QueueLeftovers(const std::vector<std::string>& made) {
     std::vector<Leftover> found;
     std::string drives;
     if (os_.fs.GetLogicalDriveStrings(1024, drives) == 0) return found;
@@ -105,8 +109,14 @@ std::vector<FileStaging::Leftover> FileStaging::QueueLeftovers() {
                                               platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw);
             platform::UniqueFile folder(&os_.fs, raw);
             uint32_t attributes = 0;
+            std::string identity;
+            const auto madeByARun = [&] {
+                return os_.fs.GetFileIdentity(folder.get(), identity) &&
+                       std::find(made.begin(), made.end(), left.path + " " + identity) != made.end();
+            };
             if (rc != 0 || !os_.fs.GetFileInformationByHandle(folder.get(), attributes) ||
-                (attributes & platform::kFileAttributeReparsePoint) != 0 || UserCanChange(os_, folder.get(), true)) {
+                (attributes & platform::kFileAttributeReparsePoint) != 0 ||
+                (UserCanChange(os_, folder.get(), true) && !madeByARun())) {
                 left.notOurs = true;
                 found.push_back(left);
                 continue;

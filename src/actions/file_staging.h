@@ -6,8 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "actions/acl.h"
 #include "actions/held_path.h"
@@ -42,9 +44,15 @@ class FileStaging {
     };
     // Finds the staging folders at the roots of the fixed volumes and queues everything in
     // them, then each folder itself, for deletion at restart. Only a folder that no standard
-    // user can change is taken, through a handle held until its names are queued; one a
-    // user could have made or changed is reported and left as it is.
-    std::vector<Leftover> QueueLeftovers();
+    // user can change is taken, or one that `made` names ("<path> <identity>", kept where no
+    // standard user can write) as the very object a run made, through a handle held until its
+    // names are queued; one a user could have made or changed is reported and left as it is.
+    // A file system that keeps no access lists (Wine's) can prove a folder ours only so.
+    std::vector<Leftover> QueueLeftovers(const std::vector<std::string>& made = {});
+
+    // Told of each staging folder this run makes, before anything is moved into it:
+    // "<path> <identity>" for QueueLeftovers of a later run.
+    std::function<void(const std::string&)> onMade;
 
   private:
     struct Folder {

@@ -19,6 +19,10 @@ constexpr char kResumeFile[] = "sweeptool.resume.txt";
 // Written in full first, then given the name above: a list is complete or not there.
 constexpr char kResumeNewFile[] = "sweeptool.resume.new";
 constexpr char kHeader[] = "SweepTool resume list 1";
+// The staging folders a run made, kept with the same care as the list.
+constexpr char kStagingFile[] = "sweeptool.staging.txt";
+constexpr char kStagingNewFile[] = "sweeptool.staging.new";
+constexpr char kStagingHeader[] = "SweepTool staging folders 1";
 constexpr char kEnd[] = "end";
 constexpr size_t kMaxResumeBytes = 64u << 20;
 
@@ -37,7 +41,7 @@ const Section kSections[] = {
 
 // The lines of a complete list (header first, end last), without their line ends; empty
 // for anything else.
-std::vector<std::string> CompleteLines(const std::string& text) {
+std::vector<std::string> CompleteLines(const std::string& text, const char* header = kHeader) {
     std::vector<std::string> lines;
     for (size_t at = 0; at < text.size();) {
         size_t end = text.find('\n', at);
@@ -47,7 +51,7 @@ std::vector<std::string> CompleteLines(const std::string& text) {
         lines.push_back(line);
         at = end + 1;
     }
-    if (lines.size() < 2 || lines.front() != kHeader || lines.back() != kEnd) return {};
+    if (lines.size() < 2 || lines.front() != header || lines.back() != kEnd) return {};
     return lines;
 }
 
@@ -97,6 +101,19 @@ void CNuke::TakeUpUnfinishedRun() {
     EngineLog(3, "%s: %d objects listed by a run that did not finish are taken up again", kTag, added);
 }
 
+namespace {
+
+// Writes `text` in full as `fresh`, then gives it the name `file`: until it has that name,
+// both are read.
+uint32_t Replace(actions::ToolFolder& folder, const char* file, const char* fresh, const std::string& text) {
+    uint32_t rc = folder.Write(fresh, text);
+    if (rc == 0) rc = folder.Delete(file);
+    if (rc == 0) rc = folder.Rename(fresh, file);
+    return rc;
+}
+
+}  // namespace
+
 void CNuke::RecordUnfinishedRun() {
     actions::ToolFolder folder(os_);
     if (folder.Open() != 0) return;
@@ -108,20 +125,44 @@ void CNuke::RecordUnfinishedRun() {
             text += std::string(item) + "\r\n";
     }
     text += std::string(kEnd) + "\r\n";
-    uint32_t rc = folder.Write(kResumeNewFile, text);
-    // The complete new list replaces the old one; until it has its name, both are read.
-    if (rc == 0) rc = folder.Delete(kResumeFile);
-    if (rc == 0) rc = folder.Rename(kResumeNewFile, kResumeFile);
-    if (rc != 0)
+    if (uint32_t rc = Replace(folder, kResumeFile, kResumeNewFile, text))
         EngineLog(3, "%s: what this run removes could not be kept for a run after it (%04d)", kTag,
                   static_cast<int>(rc));
+}
+
+std::vector<std::string> CNuke::StagingFoldersMade() {
+    std::vector<std::string> made;
+    const std::string path = actions::ToolFolderPath(os_);
+    if (path.empty() || os_.fs.GetFileAttributesA(path) == platform::kInvalidFileAttributes) return made;
+    actions::ToolFolder folder(os_);
+    if (folder.Open() != 0) return made;
+    for (const char* name : {kStagingFile, kStagingNewFile}) {
+        std::string text;
+        if (folder.ReadFile(name, kMaxResumeBytes, text) != 0) continue;
+        const std::vector<std::string> lines = CompleteLines(text, kStagingHeader);
+        if (lines.size() > 2) made.insert(made.end(), lines.begin() + 1, lines.end() - 1);
+    }
+    return made;
+}
+
+void CNuke::RecordStagingFolder(const std::string& made) {
+    std::vector<std::string> all = StagingFoldersMade();
+    all.push_back(made);
+    std::string text = std::string(kStagingHeader) + "\r\n";
+    for (const std::string& line : all) text += line + "\r\n";
+    text += std::string(kEnd) + "\r\n";
+    actions::ToolFolder folder(os_);
+    uint32_t rc = folder.Open();
+    if (rc == 0) rc = Replace(folder, kStagingFile, kStagingNewFile, text);
+    if (rc != 0)
+        EngineLog(3, "%s: staging folder '%s' could not be kept for a run after it (%04d)", kTag,
+                  made.substr(0, made.find(' ')).c_str(), static_cast<int>(rc));
 }
 
 void CNuke::ForgetUnfinishedRun() {
     actions::ToolFolder folder(os_);
     if (folder.Open() != 0) return;
-    (void)folder.Delete(kResumeNewFile);
-    (void)folder.Delete(kResumeFile);
+    for (const char* name : {kResumeNewFile, kResumeFile, kStagingNewFile, kStagingFile}) (void)folder.Delete(name);
 }
 
 }  // namespace engine

@@ -240,6 +240,10 @@ class CNuke {
     void TakeUpUnfinishedRun();
     void RecordUnfinishedRun();
     void ForgetUnfinishedRun();
+    // The staging folders runs made and have not seen through ("<path> <identity>"), and the
+    // record of one more, written before anything is moved into it.
+    std::vector<std::string> StagingFoldersMade();
+    void RecordStagingFolder(const std::string& made);
     // Replaces the access list of a file or directory, through a handle that does not
     // follow links, by one that gives Administrators and SYSTEM full control, inherited
     // below it: 1 when it was set, else 0 (also for a link).

@@ -125,6 +125,9 @@ class IFileSystem {
     virtual bool GetFileInformationByHandle(FileHandle handle, uint32_t& attributes) = 0;
     // The same call's nNumberOfLinks: how many names (hard links) the object has.
     virtual bool GetFileLinkCount(FileHandle handle, uint32_t& links) = 0;
+    // The same call's volume serial number and file index, as "VVVVVVVV-IIIIIIIIIIIIIIII":
+    // what tells the object from every other of the machine for as long as it exists.
+    virtual bool GetFileIdentity(FileHandle handle, std::string& identity) = 0;
 
     // GetFileAttributesA/W: kInvalidFileAttributes on failure.
     virtual uint32_t GetFileAttributesA(const std::string& path) = 0;

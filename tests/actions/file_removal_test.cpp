@@ -1,4 +1,5 @@
 #include <gmock/gmock.h>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "actions/removal_fixture.h"
@@ -39,6 +40,53 @@ TEST_F(FileRemovalTest, FilesAreStagedDirectoriesGoAtOnceAndOnlyStagedNamesAreQu
     EXPECT_TRUE(Logged(5, "CNuke::CleanupFiles: CleanupFiles was successful with '4' deleted values"));
     m.files.SimulateRestart();
     EXPECT_FALSE(m.files.Exists(folder));
+}
+
+// A file step cut after its first file leaves its staging folder unqueued. The next run takes
+// it up when the tool's folder names it as the very object a run made, even where its access
+// list cannot tell (Wine reports every object as the user's); a folder made in its place under
+// the same name is left alone.
+TEST_F(FileRemovalTest, AStagingFolderACutRunLeftIsTakenUpOnlyAsTheObjectThatRunMade) {
+    for (bool replaced : {false, true}) {
+        SCOPED_TRACE(replaced ? "made again by a user" : "as the cut run left it");
+        m.files.CreateFile("C:\\KV\\A.TXT", "a");
+        m.files.CreateFile("C:\\KV\\B.TXT", "b");
+        const std::vector<std::string> there = m.files.List("C:\\");
+        // Cut once a new staging folder holds the first file.
+        const auto made = [&] {
+            for (const std::string& name : m.files.List("C:\\"))
+                if (name.rfind("$SweepTool.Staging.", 0) == 0 && std::count(there.begin(), there.end(), name) == 0)
+                    return "C:\\" + name;
+            return std::string();
+        };
+        m.faults.SetHook([&](const std::string&) {
+            if (!m.faults.IsCut() && !made().empty() && !m.files.List(made()).empty()) m.faults.CutAtChange(1);
+        });
+        engine::CNuke cut{m.platform()};
+        List(cut.fileList, {"C:\\KV", "C:\\KV\\A.TXT", "C:\\KV\\B.TXT"});
+        (void)cut.CleanupFiles();
+        m.faults.SetHook(nullptr);
+        m.faults.Restore();
+        const std::string left = made();
+        ASSERT_FALSE(left.empty());
+        if (replaced) {
+            for (const std::string& name : m.files.List(left)) ASSERT_TRUE(m.files.Remove(left + "\\" + name));
+            ASSERT_TRUE(m.files.Remove(left));
+            ASSERT_TRUE(m.files.CreateDirectories(left));
+        }
+        m.files.SecurityOf(left)->ownerSid = "S-1-5-21-1-2-3-1001";
+
+        engine::CNuke next{m.platform()};
+        List(next.fileList, {"C:\\KV", "C:\\KV\\A.TXT", "C:\\KV\\B.TXT"});
+        (void)next.CleanupFiles();
+        const std::vector<std::string> queued = m.files.PendingDeletes();
+        EXPECT_EQ(!replaced, std::count(queued.begin(), queued.end(), left) == 1);
+        EXPECT_EQ(!replaced, Logged(3, "CNuke::CleanupFiles: Staging folder '" + left +
+                                           "' left by an ended run: 2 names queued for deletion at restart"));
+        EXPECT_EQ(replaced, Logged(3, "CNuke::CleanupFiles: '" + left +
+                                          "' is not a staging folder of this tool: a standard user can change it; left alone"));
+        EXPECT_FALSE(m.files.Exists("C:\\KV"));
+    }
 }
 
 TEST_F(FileRemovalTest, AccessDeniedPathGetsAnOpenListAndOneRetry) {
@@ -86,7 +134,8 @@ TEST_F(FileRemovalTest, FailuresAfterTheAccessChangeAreErrorsAndNeverStopTheWalk
     // B (walked first): the access change fails, so there is no second try. A: the second try
     // fails too, at the move, and the file stays where it was.
     m.faults.Fail("SetEntriesInAclW", platform::kErrorNotEnoughMemory);
-    m.faults.Fail("NtSetInformationFile", platform::kErrorAccessDenied);
+    // The first such call names the staging folder's record in the tool's folder.
+    m.faults.Fail("NtSetInformationFile", platform::kErrorAccessDenied, 1, 1);
     List(nuke.fileList, {"C:\\KV\\A.DLL", "C:\\KV\\B.DLL"});
 
     EXPECT_EQ(0u, nuke.CleanupFiles());

@@ -1,6 +1,7 @@
 #include "platform/sim/sim_filesystem.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstring>
 
@@ -108,6 +109,13 @@ struct SimFileSystem::Node {
     std::string linkTarget;      // a junction (directory) or symbolic link (file) to this full path
     std::string shortName;       // the 8.3 name, when the volume made one
     bool deletePending = false;  // goes when its last handle closes; opens fail meanwhile
+    // The file index: never the same for two objects, as a volume's file references are not.
+    uint64_t index = NextIndex();
+
+    static uint64_t NextIndex() {
+        static std::atomic<uint64_t> last{0};
+        return ++last;
+    }
 
     bool IsLink() const { return !linkTarget.empty(); }
     uint32_t Reported() const {
@@ -611,6 +619,17 @@ bool SimFileSystem::GetFileInformationByHandle(FileHandle handle, uint32_t& attr
     auto it = files_.find(handle);
     if (it == files_.end()) return Refuse(kErrorInvalidHandle);
     attributes = it->second->node->Reported();
+    return true;
+}
+
+bool SimFileSystem::GetFileIdentity(FileHandle handle, std::string& identity) {
+    if (Fail("GetFileInformationByHandle")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = files_.find(handle);
+    if (it == files_.end()) return Refuse(kErrorInvalidHandle);
+    char text[32];
+    std::snprintf(text, sizeof(text), "0000C0DE-%016llX", static_cast<unsigned long long>(it->second->node->index));
+    identity = text;
     return true;
 }
 

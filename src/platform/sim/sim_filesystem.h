@@ -119,6 +119,7 @@ class SimFileSystem : public IFileSystem {
                           uint64_t& newPosition) override;
     bool GetFileSizeEx(FileHandle handle, uint64_t& size) override;
     bool GetFileInformationByHandle(FileHandle handle, uint32_t& attributes) override;
+    bool GetFileIdentity(FileHandle handle, std::string& identity) override;
     bool GetFileLinkCount(FileHandle handle, uint32_t& links) override;
     uint32_t GetFileAttributesA(const std::string& path) override;
     uint32_t GetFileAttributesW(const std::u16string& path) override;

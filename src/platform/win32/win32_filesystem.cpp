@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -51,6 +52,16 @@ bool Win32FileSystem::GetFileInformationByHandle(FileHandle handle, uint32_t& at
     BY_HANDLE_FILE_INFORMATION info;
     if (!::GetFileInformationByHandle(H(handle), &info)) return false;
     attributes = info.dwFileAttributes;
+    return true;
+}
+
+bool Win32FileSystem::GetFileIdentity(FileHandle handle, std::string& identity) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(H(handle), &info)) return false;
+    char text[32];
+    std::snprintf(text, sizeof(text), "%08lX-%08lX%08lX", static_cast<unsigned long>(info.dwVolumeSerialNumber),
+                  static_cast<unsigned long>(info.nFileIndexHigh), static_cast<unsigned long>(info.nFileIndexLow));
+    identity = text;
     return true;
 }
 
