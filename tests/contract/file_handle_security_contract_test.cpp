@@ -79,6 +79,17 @@ TEST_F(FileHandleSecurityContract, ADirectoryOpensAsItselfOnlyWithBackupSemantic
     attributes = kSentinel;
     ASSERT_TRUE(os().fs.GetFileInformationByHandle(file.get(), attributes));
     EXPECT_EQ(0u, attributes & (kFileAttributeDirectory | kFileAttributeReparsePoint));
+
+    // The identity tells the object itself: the same through another handle, another's not.
+    ASSERT_TRUE(os().fs.CreateFileW(W(root), kReadControl, kShareAll, nullptr, kOpenExisting, kNoFollow, h));
+    UniqueFile again(&os().fs, h);
+    std::string a, b, c;
+    ASSERT_TRUE(os().fs.GetFileIdentity(directory.get(), a));
+    ASSERT_TRUE(os().fs.GetFileIdentity(again.get(), b));
+    ASSERT_TRUE(os().fs.GetFileIdentity(file.get(), c));
+    EXPECT_EQ(25u, a.size()) << a;
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a, c);
 }
 
 TEST_F(FileHandleSecurityContract, AListForTheMachinesAccountsIsSetOnTheHandleAndReadBack) {
