@@ -28,8 +28,8 @@ release_run 2
 e2e_equal "the second release run, in another build folder, succeeds" 0 "$?"
 tail -n 8 "$work/release1.log"
 (cd "$work" && echo test-password >pass && o="-x509 -newkey rsa:2048 -nodes -days 2" &&
-    openssl req $o -subj /CN=Root -keyout ca.key -out ca.pem && openssl req $o -subj /CN=Signer \
-        -CA ca.pem -CAkey ca.key -addext extendedKeyUsage=codeSigning -keyout cs.key -out cs.pem &&
+    openssl req $o -subj /CN=Root -keyout ca.key -out ca.pem && openssl req $o -subj /CN=Signer -CA ca.pem \
+        -CAkey ca.key -addext basicConstraints=CA:FALSE -addext extendedKeyUsage=codeSigning -keyout cs.key -out cs.pem &&
     openssl pkcs12 -export -inkey cs.key -in cs.pem -passout file:pass -out cs.pfx) >"$work/pki.log" 2>&1
 SIGN_PFX=$work/cs.pfx SIGN_PASSWORD_FILE=$work/pass "$here/scripts/release" --reuse --build "$work/build2" \
     --out "$work/outs" >"$work/releases.log" 2>&1
@@ -66,6 +66,7 @@ e2e_check "every file carries the commit's time, no extra fields, no folder entr
 e2e_check "sha256sum -c passes inside the unpacked folders, signed too" bash -c "
     (cd '$d1' && sha256sum --quiet -c SHA256SUMS) && cd '$ds' && sha256sum --quiet -c SHA256SUMS"
 unsigned_is() { # but for the header's checksum and the padding before the signature
+    rm -f "$work/removed.exe" # osslsigncode writes no file over another
     osslsigncode remove-signature -in "$1" -out "$work/removed.exe" >/dev/null && python3 -c 'import sys
 def body(path):
     d = open(path, "rb").read(); at = int.from_bytes(d[60:64], "little") + 88
