@@ -66,12 +66,11 @@ e2e_check "every file carries the commit's time, no extra fields, no folder entr
 e2e_check "sha256sum -c passes inside the unpacked folders, signed too" bash -c "
     (cd '$d1' && sha256sum --quiet -c SHA256SUMS) && cd '$ds' && sha256sum --quiet -c SHA256SUMS"
 unsigned_is() { # but for the header's checksum and the padding before the signature
-    rm -f "$work/removed.exe" # osslsigncode writes no file over another
-    osslsigncode remove-signature -in "$1" -out "$work/removed.exe" >/dev/null && python3 -c 'import sys
+    osslsigncode remove-signature -in "$1" -out "$work/${1##*/}" >/dev/null && python3 -c 'import sys
 def body(path):
     d = open(path, "rb").read(); at = int.from_bytes(d[60:64], "little") + 88
     return (d[:at] + d[at + 4:]).rstrip(b"\0")
-sys.exit(body(sys.argv[1]) != body(sys.argv[2]))' "$work/removed.exe" "$2"
+sys.exit(body(sys.argv[1]) != body(sys.argv[2]))' "$work/${1##*/}" "$2"
 }
 verifies() { osslsigncode verify -CAfile "$work/ca.pem" -in "$1" >/dev/null 2>&1; }
 for exe in sweeptool.exe instkvps_x64.exe; do
