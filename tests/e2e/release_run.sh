@@ -2,7 +2,7 @@
 # scripts/release: two runs from clean build folders give the same bytes; the zip holds the
 # five files in one folder, with checksums that hold; the executables are stripped, static
 # and carry the version; and the released tool, beside the sample configuration, runs
-# through under Wine.
+# through under Wine; so does a release signed by a throw-away authority, which verifies.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 . "$here/scripts/lib/wine.sh"
@@ -27,6 +27,13 @@ e2e_equal "the first release run succeeds" 0 "$?"
 release_run 2
 e2e_equal "the second release run, in another build folder, succeeds" 0 "$?"
 tail -n 8 "$work/release1.log"
+(cd "$work" && echo test-password >pass && o="-x509 -newkey rsa:2048 -nodes -days 2" &&
+    openssl req $o -subj /CN=Root -keyout ca.key -out ca.pem && openssl req $o -subj /CN=Signer -CA ca.pem \
+        -CAkey ca.key -addext basicConstraints=CA:FALSE -addext extendedKeyUsage=codeSigning -keyout cs.key -out cs.pem &&
+    openssl pkcs12 -export -inkey cs.key -in cs.pem -passout file:pass -out cs.pfx) >"$work/pki.log" 2>&1
+SIGN_PFX=$work/cs.pfx SIGN_PASSWORD_FILE=$work/pass "$here/scripts/release" --reuse --build "$work/build2" \
+    --out "$work/outs" >"$work/releases.log" 2>&1
+e2e_equal "a release signed with a test certificate, on the second run's build, succeeds" 0 "$?"
 
 zip1=$work/out1/$name.zip
 zip2=$work/out2/$name.zip
@@ -34,6 +41,7 @@ e2e_check "the two zips are byte-identical" cmp -s "$zip1" "$zip2"
 mkdir -p "$work/unzip1" "$work/unzip2"
 unzip -q "$zip1" -d "$work/unzip1" 2>/dev/null
 unzip -q "$zip2" -d "$work/unzip2" 2>/dev/null
+ds=$work/unzips/$name && unzip -q "$work/outs/$name.zip" -d "$work/unzips" 2>/dev/null
 d1=$work/unzip1/$name
 d2=$work/unzip2/$name
 for exe in sweeptool.exe instkvps_x64.exe; do
@@ -55,7 +63,22 @@ for info in zipfile.ZipFile(sys.argv[1]).infolist():
 PY
 }
 e2e_check "every file carries the commit's time, no extra fields, no folder entries" zip_stamps_fixed "$zip1"
-e2e_check "sha256sum -c passes inside the unpacked folder" bash -c "cd '$d1' && sha256sum --quiet -c SHA256SUMS"
+e2e_check "sha256sum -c passes inside the unpacked folders, signed too" bash -c "
+    (cd '$d1' && sha256sum --quiet -c SHA256SUMS) && cd '$ds' && sha256sum --quiet -c SHA256SUMS"
+unsigned_is() { # but for the header's checksum and the padding before the signature
+    osslsigncode remove-signature -in "$1" -out "$work/${1##*/}" >/dev/null && python3 -c 'import sys
+def body(path):
+    d = open(path, "rb").read(); at = int.from_bytes(d[60:64], "little") + 88
+    return (d[:at] + d[at + 4:]).rstrip(b"\0")
+sys.exit(body(sys.argv[1]) != body(sys.argv[2]))' "$work/${1##*/}" "$2"
+}
+verifies() { osslsigncode verify -CAfile "$work/ca.pem" -in "$1" >/dev/null 2>&1; }
+for exe in sweeptool.exe instkvps_x64.exe; do
+    e2e_check "signed $exe verifies against the test authority" verifies "$ds/$exe"
+    e2e_check "signed $exe without its signature is the unsigned one" unsigned_is "$ds/$exe" "$d1/$exe"
+done
+python3 -c 'd = bytearray(open(0, "rb").read()); d[len(d) // 2] ^= 1; open(1, "wb").write(d)' <"$ds/sweeptool.exe" >"$work/flip.exe"
+e2e_equal "one flipped byte fails the verification" 1 "$(verifies "$work/flip.exe"; echo $?)"
 e2e_check "SHA256SUMS names the four other files" bash -c "
     [ \"\$(awk '{ print \$2 }' '$d1/SHA256SUMS' | tr '\n' ' ')\" = 'sweeptool.exe instkvps_x64.exe sweeptool.cfg EXIT-CODES.txt ' ]"
 e2e_check "EXIT-CODES.txt is the README's table as plain text" bash -c "
@@ -145,4 +168,6 @@ e2e_check "after the restart, the tool's own log is still there" [ -f "$log" ]
 rm -f "$tools/sweeptool.cfg"
 code=$(wine_exit_code 'C:\Tools\sweeptool.exe' --NOGUI --noreboot)
 e2e_equal "the released tool without a configuration ends with 2" 2 "$code"
+mkdir -p "$(wine_c Signed)" && cp "$ds"/* "$(wine_c Signed)/"
+e2e_equal "the signed tool's --check of the sample configuration gives 0" 0 "$(wine_exit_code 'C:\Signed\sweeptool.exe' --check)"
 e2e_summary
