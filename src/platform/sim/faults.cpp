@@ -76,6 +76,8 @@ thread_local int withinOneCall = 0;
 Faults::WithinOneCall::WithinOneCall() { ++withinOneCall; }
 Faults::WithinOneCall::~WithinOneCall() { --withinOneCall; }
 
+bool Faults::ServiceAtWork() { return withinOneCall > 0; }
+
 uint32_t Faults::Take(const std::string& call) { return TakeImpl(call, IsChanging(call)); }
 
 uint32_t Faults::TakeChange(const std::string& call) { return TakeImpl(call, true); }

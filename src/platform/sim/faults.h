@@ -51,6 +51,8 @@ class Faults {
         WithinOneCall(const WithinOneCall&) = delete;
         WithinOneCall& operator=(const WithinOneCall&) = delete;
     };
+    // Whether such a service is at work on this thread now.
+    static bool ServiceAtWork();
 
     // Take for a call that changes the machine this time.
     uint32_t TakeChange(const std::string& call);
