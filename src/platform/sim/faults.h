@@ -8,6 +8,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 
 namespace platform::sim {
 
@@ -72,7 +73,7 @@ class Faults {
     };
     mutable std::mutex mutex_;
     std::map<std::string, Rule> rules_;
-    std::map<std::string, int> calls_;
+    std::unordered_map<std::string, int> calls_;  // counted at every call: kept unordered for speed
     std::function<void(const std::string&)> hook_;
     int cutAt_ = 0;
     int changes_ = 0;
