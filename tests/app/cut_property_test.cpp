@@ -88,7 +88,9 @@ void RunTool(SimMachine& m) {
     (void)m.sync.AbandonOwned();
 }
 
-std::string State(SimMachine& m) { return apptest::SimSnapshot(m, {apptest::kToolLogFolder, apptest::kToolFolder}, false); }
+std::string State(SimMachine& m) {
+    return apptest::SimSnapshot(m, {apptest::kToolLogFolder, apptest::kToolFolder}, false);
+}
 
 std::multiset<std::string> Lines(const std::string& text) {
     std::multiset<std::string> out;
@@ -126,7 +128,8 @@ std::string Narrow(const std::string& bytes) {
     std::string text;
     text.reserve(bytes.size() / 2);
     for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        const unsigned unit = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;
+        const unsigned unit = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1])
+                                                                         << 8;
         text += unit < 0x80 ? static_cast<char>(unit) : '?';
     }
     return Upper(text);
@@ -207,7 +210,8 @@ class BackupWatch {
         seen_.push_back(std::move(e));
     }
 
-    static bool Saved(const std::map<std::string, std::string>& texts, const Deletion& d, const std::string* value) {
+    static bool Saved(const std::map<std::string, std::string>& texts, const Deletion& d,
+                      const std::string* value) {
         std::vector<std::string> headers{"[" + d.key + "]\r\n"};
         const std::string classes = "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES\\";
         if (d.key.compare(0, classes.size(), classes) == 0)
@@ -253,7 +257,8 @@ std::vector<std::string> DeletedKeys(const std::string& before, const std::strin
         std::string line = before.substr(at, end - at);
         // An empty WOW6432Node is not shown (Windows always has one), so it is never gone.
         const bool wow = line.size() > 12 && line.compare(line.size() - 12, 12, "\\WOW6432Node") == 0;
-        if (!wow && after.find(line + " ") == std::string::npos && after.find(line + "\n") == std::string::npos)
+        if (!wow && after.find(line + " ") == std::string::npos &&
+            after.find(line + "\n") == std::string::npos)
             gone.push_back(line.substr(4));
         at = end;
     }
@@ -267,7 +272,8 @@ std::vector<int> CutPoints(const Machine& c, int changes, int index) {
     } else {
         for (int k = 1; k <= std::min(changes, 12); ++k) points.insert(k);
         for (int64_t i = 0; i < c.spread; ++i)
-            points.insert(1 + static_cast<int>((2 * i + (c.offset ? 1 : 0)) * (changes - 1) / (2 * c.spread)));
+            points.insert(1 +
+                          static_cast<int>((2 * i + (c.offset ? 1 : 0)) * (changes - 1) / (2 * c.spread)));
         points.insert(changes);
     }
     std::vector<int> mine;
@@ -319,7 +325,8 @@ TEST_P(CutPropertyTest, ACutRunFinishedByASecondRunLeavesWhatOneRunLeaves) {
         deletions += watch.Deletions();
         if (HasFailure()) return;
     }
-    EXPECT_GE(points.size() * c.shards, static_cast<size_t>(std::min(changes, c.spread == 0 ? changes : c.spread)));
+    EXPECT_GE(points.size() * c.shards,
+              static_cast<size_t>(std::min(changes, c.spread == 0 ? changes : c.spread)));
     EXPECT_GT(deletions, 0);
 }
 
