@@ -365,7 +365,12 @@ uint32_t RegistryBackup::SaveKey(platform::RegKey root, const std::string& keyPa
     std::vector<SavedKey> keys;
     uint32_t rc = TreeReader(os_.reg, view64).Read(root, path, Widen(name), true, keys);
     if ((rc == kErrorFileNotFound || rc == platform::kErrorKeyIsLink) && keys.empty()) return rc;
-    if (rc == kErrorAccessDenied && mayRetry) return rc;
+    if (rc == kErrorAccessDenied && mayRetry) {
+        // A key below refused: the deletion, which goes in the order of the reading, takes
+        // the keys read before it ahead of the retry, so they are written now.
+        if (!keys.empty()) (void)Write(keys, name);
+        return rc;
+    }
     uint32_t written = keys.empty() ? kErrorSuccess : Write(keys, name);
     if (rc != kErrorSuccess) Report(rc, name);
     return rc != kErrorSuccess ? rc : written;

@@ -56,8 +56,9 @@ class RegistryBackup {
     // Saves the key `keyPath` below `root` with every value and subkey below it, as the
     // view reads it (`view64`: KEY_WOW64_64KEY, else the process's default view). Result:
     // 0 when saved; 2 when the key is missing, which needs no saving and is not logged; 5
-    // (nothing written, nothing logged) when an access list refuses the reading and
-    // `mayRetry`, for a caller that opens the list up and saves again; any other failure
+    // (nothing logged) when an access list refuses the reading and `mayRetry`, for a caller
+    // that opens the list up and saves again: nothing is written when the key itself
+    // refused, what could be read when a key below it did; any other failure
     // is logged once at level 2 and returned; 681 (nothing written, nothing logged) when the
     // key is a registry link, which is never read through, nor is one below it. Never
     // changes the registry.

@@ -358,6 +358,19 @@ TEST_F(RegistryBackupTest, KeyThatRefusesReadingIsSavedOnceItsAccessListIsOpened
     for (const Record& r : Records()) EXPECT_NE(2, r.level) << r.message;
 }
 
+TEST_F(RegistryBackupTest, KeysDeletedBeforeOneBelowRefusesReadingAreInTheBackup) {
+    m.registry.SetString(kKey + std::string("\\Alpha"), "Code", "ABCD-1234");
+    m.registry.SetString(kKey + std::string("\\Zulu"), "Id", "7");
+    m.registry.SecurityOf(kKey + std::string("\\Zulu"))->deniedAccess = platform::kKeyRead;
+    (void)nuke.DeleteRegistryKey(kKey);
+    ASSERT_FALSE(m.registry.Exists(kKey + std::string("\\Alpha")));
+    RegFile file = ReadBackup();
+    bool saved = false;
+    for (const auto& key : file.keys)
+        if (key.name == std::string(kReal32) + "\\Alpha") saved = key.values.size() == 1;
+    EXPECT_TRUE(saved);
+}
+
 TEST_F(RegistryBackupTest, LinkInPlaceOfTheFolderGivesNoBackupOneErrorAndTheSameDeletions) {
     auto run = [this](platform::sim::SimMachine& machine, engine::CNuke& engine) {
         machine.registry.SetString(kKey, "V", "1");

@@ -133,6 +133,23 @@ TEST_F(RegistryContract, CreateReportsNewOrExistingAndNamesIgnoreCase) {
     EXPECT_EQ(kSentinel, out);
 }
 
+TEST_F(RegistryContract, OnlyVolatileKeysGoBelowAVolatileKey) {
+    { auto base = Create(kHkeyCurrentUser, cu_); }
+    RegKey raw = 0;
+    // The keys made on the way take the call's options as well.
+    ASSERT_EQ(0u, reg().CreateKeyEx(kHkeyCurrentUser, cu_ + "\\Session\\Inner", kRegOptionVolatile,
+                                    kKeyAllAccess, raw, nullptr));
+    reg().CloseKey(raw);
+    EXPECT_EQ(1021u, reg().CreateKeyEx(kHkeyCurrentUser, cu_ + "\\Session\\Stable\\Deeper",
+                                       kRegOptionNonVolatile, kKeyAllAccess, raw, nullptr));
+    EXPECT_EQ(kErrorFileNotFound, OpenStatus(kHkeyCurrentUser, cu_ + "\\Session\\Stable"));
+    uint32_t disposition = kSentinel;
+    ASSERT_EQ(0u, reg().CreateKeyEx(kHkeyCurrentUser, cu_ + "\\Session", kRegOptionNonVolatile, kKeyAllAccess,
+                                    raw, &disposition));
+    reg().CloseKey(raw);
+    EXPECT_EQ(kRegOpenedExistingKey, disposition);
+}
+
 TEST_F(RegistryContract, OpeningNothingBelowARootGivesTheRootBack) {
     RegKey out = kSentinel;
     ASSERT_EQ(0u, reg().OpenKeyEx(kHkeyCurrentUser, "", kKeyRead, out));

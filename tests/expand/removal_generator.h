@@ -35,7 +35,10 @@ const char* const kProtectedKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Wind
 
 class Generator {
   public:
-    explicit Generator(uint32_t seed) : rng_(seed) {}
+    // `scale` widens every product's trees: up to that many times the keys, values, files
+    // and folders at each level, under as many more names. 1 gives the machines the seeds
+    // always gave.
+    explicit Generator(uint32_t seed, int scale = 1) : rng_(seed), scale_(scale < 1 ? 1 : scale) {}
 
     World Build(SimMachine& m) {
         World w;
@@ -167,34 +170,35 @@ class Generator {
         for (char c : name) out += c == '\\' ? std::string("---") : std::string(1, c);
         return out;
     }
-    std::string Name(const char* stem) { return std::string(stem) + std::to_string(Pick(6)); }
+    std::string Name(const char* stem) { return std::string(stem) + std::to_string(Pick(6 * scale_)); }
 
     void BuildKeys(const std::string& key, int depth, std::vector<std::string>& keys,
                    std::vector<std::string>& values) {
         keys.push_back(key);
-        int nValues = Pick(4);
+        int nValues = Pick(3 * scale_ + 1);
         for (int i = 0; i < nValues; ++i) {
             int kind = Pick(6);
             std::string name = kind == 0 ? "" : kind == 1 ? "Sub\\Name" + std::to_string(i) : Name("Val");
             values.push_back(key + "|" + name);
         }
         if (depth >= 3) return;
-        int nKeys = Pick(4);
+        int nKeys = Pick(3 * scale_ + 1);
         for (int i = 0; i < nKeys; ++i)
             BuildKeys(key + "\\" + Name(i % 2 ? "Key" : "Common"), depth + 1, keys, values);
     }
 
     void BuildFiles(const std::string& dir, int depth, std::vector<std::string>& paths) {
         paths.push_back(dir + "\\");
-        int nFiles = Pick(4);
+        int nFiles = Pick(3 * scale_ + 1);
         for (int i = 0; i < nFiles; ++i) paths.push_back(dir + "\\" + Name("file") + ".dat");
         if (depth >= 2) return;
-        int nDirs = Pick(3);
+        int nDirs = Pick(2 * scale_ + 1);
         for (int i = 0; i < nDirs; ++i)
             BuildFiles(dir + "\\" + Name(i % 2 ? "Dir" : "Common"), depth + 1, paths);
     }
 
     std::mt19937 rng_;
+    int scale_;
 };
 
 }  // namespace removal_gen

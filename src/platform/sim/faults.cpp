@@ -1,5 +1,7 @@
 #include "platform/sim/faults.h"
 
+#include <unordered_set>
+
 #include "platform/common.h"
 
 namespace platform::sim {
@@ -25,7 +27,7 @@ void Faults::SetHook(std::function<void(const std::string& call)> hook) {
 }
 
 bool Faults::IsChanging(const std::string& call) {
-    static const std::set<std::string> kChanging = {
+    static const std::unordered_set<std::string> kChanging = {
         // registry
         "RegCreateKeyExA", "RegCreateKeyExW", "RegSetValueExA", "RegSetValueExW", "RegDeleteKeyA",
         "RegDeleteKeyExA", "NtDeleteKey", "RegDeleteValueA", "RegDeleteValueW", "SHDeleteKeyA",
@@ -75,6 +77,8 @@ thread_local int withinOneCall = 0;
 
 Faults::WithinOneCall::WithinOneCall() { ++withinOneCall; }
 Faults::WithinOneCall::~WithinOneCall() { --withinOneCall; }
+
+bool Faults::ServiceAtWork() { return withinOneCall > 0; }
 
 uint32_t Faults::Take(const std::string& call) { return TakeImpl(call, IsChanging(call)); }
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 
 namespace platform::sim {
 
@@ -51,6 +52,8 @@ class Faults {
         WithinOneCall(const WithinOneCall&) = delete;
         WithinOneCall& operator=(const WithinOneCall&) = delete;
     };
+    // Whether such a service is at work on this thread now.
+    static bool ServiceAtWork();
 
     // Take for a call that changes the machine this time.
     uint32_t TakeChange(const std::string& call);
@@ -70,7 +73,7 @@ class Faults {
     };
     mutable std::mutex mutex_;
     std::map<std::string, Rule> rules_;
-    std::map<std::string, int> calls_;
+    std::unordered_map<std::string, int> calls_;  // counted at every call: kept unordered for speed
     std::function<void(const std::string&)> hook_;
     int cutAt_ = 0;
     int changes_ = 0;

@@ -315,6 +315,12 @@ std::string SimFileSystem::Contents(const std::string& path) const {
     return l.node ? l.node->contents : std::string();
 }
 
+uint64_t SimFileSystem::Size(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Lookup l = Resolve(path);
+    return l.node ? l.node->contents.size() : 0;
+}
+
 uint32_t SimFileSystem::Attributes(const std::string& path) const {
     std::lock_guard<std::mutex> lock(mutex_);
     Lookup l = Resolve(path);

@@ -46,6 +46,8 @@ class SimFileSystem : public IFileSystem {
     bool CreateDirectories(const std::string& path);
     bool Exists(const std::string& path) const;
     std::string Contents(const std::string& path) const;
+    // The bytes a file holds, which are on the disk as soon as WriteFile returns.
+    uint64_t Size(const std::string& path) const;
     // Deletes a file or an empty directory whatever its attributes, access list or open
     // handles; false when it is missing or a directory with entries.
     bool Remove(const std::string& path);

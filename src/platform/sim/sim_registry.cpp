@@ -20,6 +20,7 @@ constexpr uint32_t kMaximumAllowed = 0x02000000;
 
 constexpr uint32_t kErrorBadPathname = 161;
 constexpr uint32_t kErrorNoAccess = 998;
+constexpr uint32_t kErrorChildMustBeVolatile = 1021;
 
 // The A functions convert a key path into a buffer of 260 characters and report 234 beyond it.
 constexpr size_t kMaxAnsiKeyPath = 260;
@@ -190,7 +191,8 @@ uint32_t SimRegistry::Resolve(RegKey key, NodePtr& node, uint32_t& access) const
 }
 
 uint32_t SimRegistry::Walk(const NodePtr& start, const std::string& subKey, bool view64, bool create,
-                           NodePtr& out, bool* created, bool arrange, bool openLink, int hops) const {
+                           NodePtr& out, bool* created, bool arrange, bool openLink, int hops,
+                           bool makeVolatile) const {
     if (created != nullptr) *created = false;
     if (!subKey.empty() && subKey[0] == '\\') return kErrorBadPathname;
     NodePtr cur = start;
@@ -233,9 +235,13 @@ uint32_t SimRegistry::Walk(const NodePtr& start, const std::string& subKey, bool
         } else {
             if (!create) return kErrorFileNotFound;
             if (!arrange && (cur->security.deniedAccess & kKeyCreateSubKey)) return kErrorAccessDenied;
+            // Every missing key on the path is made with the options of the call, so a
+            // stable key below a volatile one fails before anything is made.
+            if (!arrange && cur->isVolatile && !makeVolatile) return kErrorChildMustBeVolatile;
             next = std::make_shared<SimKeyNode>();
             next->name = part;
             next->parent = cur.get();
+            next->isVolatile = makeVolatile;
             cur->children[part] = next;
             if (created != nullptr) *created = true;
         }
@@ -347,9 +353,26 @@ void SimRegistry::SimulateRestart() {
 uint32_t SimRegistry::DeleteNode(const NodePtr& node) {
     if (node->predefined || !node->children.empty()) return kErrorAccessDenied;
     if (node->security.deniedAccess & kDelete) return kErrorAccessDenied;
+    Unlink(node);
+    return kErrorSuccess;
+}
+
+void SimRegistry::Unlink(const NodePtr& node) {
     node->deleted = true;
     node->parent->children.erase(node->name);
-    return kErrorSuccess;
+    std::vector<std::string> values;
+    for (const SimRegValue& v : node->values) values.push_back(v.name);
+    Report(*node, true, std::move(values));
+}
+
+void SimRegistry::Report(const SimKeyNode& node, bool wholeKey, std::vector<std::string> values) const {
+    if (!onDelete) return;
+    SimRegDeletion d;
+    d.key = FullPath(&node);
+    d.wholeKey = wholeKey;
+    d.values = std::move(values);
+    d.byService = Faults::ServiceAtWork();
+    onDelete(d);
 }
 
 uint32_t SimRegistry::DeleteChildren(const NodePtr& node) {
@@ -391,7 +414,9 @@ uint32_t SimRegistry::EraseValue(SimKeyNode& node, const std::string& name) {
     for (auto it = node.values.begin(); it != node.values.end(); ++it) {
         if (!SameName(it->name, name)) continue;
         if (it->deniedAccess & (kKeySetValue | kDelete)) return kErrorAccessDenied;
+        std::string stored = it->name;
         node.values.erase(it);
+        Report(node, false, {std::move(stored)});
         return kErrorSuccess;
     }
     return kErrorFileNotFound;
@@ -572,14 +597,13 @@ uint32_t SimRegistry::CreateKey(RegKey parent, const std::string& subKey, uint32
     NodePtr node;
     bool created = false;
     const bool makeLink = (options & kRegOptionCreateLink) != 0;
-    if (uint32_t rc =
-            Walk(start, subKey, (access & kKeyWow64_64Key) != 0, true, node, &created, false, makeLink))
+    if (uint32_t rc = Walk(start, subKey, (access & kKeyWow64_64Key) != 0, true, node, &created, false,
+                           makeLink, 0, (options & kRegOptionVolatile) != 0))
         return rc;
     if (makeLink) {
         if (!created) return kErrorAlreadyExists;
         node->link = true;
     }
-    if (created && (options & kRegOptionVolatile) != 0) node->isVolatile = true;
     uint32_t granted = MapAccess(access, node->security.deniedAccess);
     if (granted & node->security.deniedAccess) return kErrorAccessDenied;
     out = NewHandle(node, granted);
@@ -613,8 +637,7 @@ uint32_t SimRegistry::DeleteOpenKey(RegKey key) {
     uint32_t access = 0;
     if (uint32_t rc = Resolve(key, node, access)) return rc;
     if (!(access & kDelete) || node->predefined || !node->children.empty()) return kErrorAccessDenied;
-    node->deleted = true;
-    node->parent->children.erase(node->name);
+    Unlink(node);
     return kErrorSuccess;
 }
 

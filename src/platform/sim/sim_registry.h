@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -63,6 +64,14 @@ struct SimKeyNode {
     bool predefined = false;       // a root key, which cannot be deleted
     bool link = false;             // made with REG_OPTION_CREATE_LINK: names lead to its target
     bool isVolatile = false;       // made with REG_OPTION_VOLATILE: gone at the restart
+};
+
+// One deletion a call made, as the registry held the entry at that moment.
+struct SimRegDeletion {
+    std::string key;  // full path after redirection ("HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\X")
+    bool wholeKey = false;            // the key went, and its values with it
+    std::vector<std::string> values;  // the values that went, as stored; "" is the default value
+    bool byService = false;           // a simulated service's own work inside one call (an uninstall)
 };
 
 class SimRegistry : public IRegistry {
@@ -142,6 +151,10 @@ class SimRegistry : public IRegistry {
     uint32_t EnumValueW(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength, uint32_t* type,
                         void* data, uint32_t* dataSize) override;
 
+    // Runs after each key or value a call deleted, before the call returns and under the
+    // registry's lock: it may look at the rest of the machine, not at the registry.
+    std::function<void(const SimRegDeletion&)> onDelete;
+
     // False stands for an advapi32 without RegDeleteKeyExA (32-bit Windows XP): DeleteKeyEx gives 120.
     bool hasDeleteKeyEx = true;
 
@@ -160,8 +173,11 @@ class SimRegistry : public IRegistry {
     // Walks `subKey` from `start` in the given view; creates missing keys when `create`.
     // `arrange`: a test helper, which access lists do not hold back.
     // A link met on the way is followed, the last part's only without `openLink`.
+    // Keys it creates are volatile with `makeVolatile`; below a volatile key only such keys
+    // can be made (1021).
     uint32_t Walk(const NodePtr& start, const std::string& subKey, bool view64, bool create, NodePtr& out,
-                  bool* created, bool arrange = false, bool openLink = false, int hops = 0) const;
+                  bool* created, bool arrange = false, bool openLink = false, int hops = 0,
+                  bool makeVolatile = false) const;
     // The key a link points to: 2 when it points nowhere, 206 past a chain of 16.
     uint32_t FollowLink(const NodePtr& link, int hops, NodePtr& out) const;
     NodePtr FindPath(const std::string& path, View view) const;
@@ -179,9 +195,12 @@ class SimRegistry : public IRegistry {
     uint32_t FindQueried(RegKey key, const std::string& name, const void* data, const uint32_t* size,
                          const SimRegValue*& out);
     uint32_t DeleteNode(const NodePtr& node);
+    // Takes a childless key out of the tree and reports it.
+    void Unlink(const NodePtr& node);
     // Deletes every key below `node`, depth first; stops at the first key that cannot go.
     uint32_t DeleteChildren(const NodePtr& node);
-    static uint32_t EraseValue(SimKeyNode& node, const std::string& name);
+    uint32_t EraseValue(SimKeyNode& node, const std::string& name);
+    void Report(const SimKeyNode& node, bool wholeKey, std::vector<std::string> values) const;
     static SimRegValue& StoreValue(SimKeyNode& node, const std::string& name);
     // Opens `subKey` below `parent` in the default view for a shlwapi helper and checks `needed` against its
     // access list.
