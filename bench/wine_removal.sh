@@ -102,12 +102,6 @@ done
 
 # Milliseconds since the epoch of a log record "YYYY-MM-DD HH:MM:SS.mmm [....] ...".
 stamp_ms() { date -d "${1:0:23}" +%s%3N; }
-# The stamp of the first record that holds one of the texts (an extended pattern).
-first_ms() {
-    local line
-    line=$(grep -m1 -E -- "$2" "$1") || return 1
-    stamp_ms "$line"
-}
 
 run_tool() {
     export WINEPREFIX=$1
@@ -119,22 +113,31 @@ run_tool() {
     wineserver -w
 }
 
-# The tool's phases in milliseconds, from its log: lists, files, values, keys, whole.
+# The tool's phases in milliseconds, from its log: lists, files, values, keys, whole. The
+# tool as shipped logs no record where its file, value and key steps end; a step ends at the
+# next step's first record (the first object's first try), and the key step at its last
+# record. Each boundary is thus late or early by about one object's time.
 tool_phases() {
-    local log=$1 start lists fstart fend vend kend first last
+    local log=$1 s l fs fe ve ke first last
+    read -r s l fs fe ve ke < <(awk '
+        function at() { return $1 "T" $2 }
+        /InitializeLists: Config file found/ && !s { s = at() }
+        /PopulateRemoveFileList was successful/ && !l { l = at() }
+        /Files of this run leave their folders for/ && !fs { fs = at(); next }
+        fs && !fe && /CNuke::(DeleteRegistryValue|DeleteRegistryKey|CleanupReg)|RegistryBackup::/ { fe = at() }
+        fe && !ve && /CNuke::(DeleteRegistryKey|CleanupRegKeys)/ { ve = at() }
+        ve && /CNuke::(DeleteRegistryKey|CleanupRegKeys)/ { ke = at() }
+        END { print (s ? s : "-"), (l ? l : "-"), (fs ? fs : "-"), (fe ? fe : "-"), (ve ? ve : "-"), (ke ? ke : "-") }
+    ' "$log")
     first=$(stamp_ms "$(head -n 1 "$log")")
     last=$(stamp_ms "$(tail -n 1 "$log")")
-    start=$(first_ms "$log" 'InitializeLists: Config file found') &&
-        lists=$(first_ms "$log" 'PopulateRemoveFileList was successful') &&
-        fstart=$(first_ms "$log" 'Files of this run leave their folders for') &&
-        fend=$(first_ms "$log" 'CleanupFiles (was successful|encountered)') &&
-        vend=$(first_ms "$log" 'CleanupRegValues (was successful|encountered)') &&
-        kend=$(first_ms "$log" 'CleanupRegKeys (was successful|encountered)') ||
-        {
-            echo "- - - - $((last - first))"
-            return
-        }
-    echo "$((lists - start)) $((fend - fstart)) $((vend - fend)) $((kend - vend)) $((last - first))"
+    if [ "$ke" = - ] || [ "$l" = - ]; then
+        echo "- - - - $((last - first))"
+        return
+    fi
+    s=$(stamp_ms "${s/T/ }") l=$(stamp_ms "${l/T/ }") fs=$(stamp_ms "${fs/T/ }")
+    fe=$(stamp_ms "${fe/T/ }") ve=$(stamp_ms "${ve/T/ }") ke=$(stamp_ms "${ke/T/ }")
+    echo "$((l - s)) $((fe - fs)) $((ve - fe)) $((ke - ve)) $((last - first))"
 }
 
 echo "== the empty product"
@@ -150,9 +153,9 @@ for n in "${sizes[@]}"; do
     run_tool "${tool_pfx[$n]}" "$work/tool$n"
     read -r t_lists t_files t_values t_keys t_whole < <(tool_phases "$work/tool$n.log")
     echo "   exit code $(cat "$work/tool$n.code");" \
-        "$(grep -m1 -oE "PopulateRemoveFileList was successful with '[0-9]+'" "$work/tool$n.log" | grep -oE '[0-9]+') files listed," \
-        "$(grep -m1 -oE "CleanupRegValues [a-z ]+ '[0-9]+'" "$work/tool$n.log" | grep -oE '[0-9]+') values," \
-        "$(grep -m1 -oE "CleanupRegKeys [a-z ]+ '[0-9]+'" "$work/tool$n.log" | grep -oE '[0-9]+') keys"
+        "$(grep -m1 -oE "PopulateRemoveFileList was successful with '[0-9]+'" "$work/tool$n.log" | grep -oE '[0-9]+') files and folders," \
+        "$(grep -m1 -oE "PopulateRemoveRegList was successful with '[0-9]+' keys and '[0-9]+' values" "$work/tool$n.log" |
+            grep -oE '[0-9]+' | tr '\n' ' ')(keys, values) listed"
 
     echo "== N = $n: rawfloor.exe"
     export WINEPREFIX=${floor_pfx[$n]}
