@@ -64,6 +64,11 @@ foreach(src ${SWEEP_TEST_PROGRAMS})
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/programs)
 endforeach()
 
+# The raw-call floor the Wine removal benchmark measures the tool against.
+add_executable(rawfloor ${CMAKE_SOURCE_DIR}/bench/wine/rawfloor.c)
+target_link_libraries(rawfloor PRIVATE advapi32 ${SWEEP_STATIC_LINK})
+set_target_properties(rawfloor PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/programs)
+
 # C++ helper programs for the Windows-side tests, built on the product's own libraries
 # (a logging stress writer, for instance): one executable per file.
 file(GLOB SWEEP_TEST_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/windows/tools/*.cpp)
