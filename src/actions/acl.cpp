@@ -249,24 +249,26 @@ namespace {
 
 // Rewrites the list of the object `path` names through its own handle, opened inside its
 // held folders; with `takeOwner`, or when the list may not be rewritten otherwise,
-// Administrators are made the owner first.
-uint32_t RewriteHeld(platform::Platform& os, const char* path, const char* dacl, bool takeOwner) {
+// Administrators are made the owner first. An object with other names is left as it is,
+// whichever handle finds that out first.
+uint32_t RewriteHeld(platform::Platform& os, const char* path, const char* dacl, bool takeOwner,
+                     HeldPath* given) {
     if (path == nullptr || dacl == nullptr) return platform::kErrorInvalidParameter;
-    HeldPath held(os);
+    HeldPath own(os);
+    HeldPath& held = given != nullptr ? *given : own;
     if (uint32_t rc = held.HoldParentsOf(path)) return rc;
     platform::UniqueFile file;
-    uint32_t rc = kErrorAccessDenied;
-    {
-        platform::UniqueFile probe;
-        if ((rc = held.Open(0, probe)) != kErrorSuccess ||
-            (rc = CheckSingleName(os, probe.get())) != kErrorSuccess)
-            return rc;
-    }
     if (!takeOwner) {
-        rc = held.Open(platform::kReadControl | platform::kWriteDac, file);
-        if (rc == kErrorSuccess) rc = os.sec.SetFileSecurityInfo(file.get(), kFullControlAcl, nullptr, dacl);
+        uint32_t rc = held.Open(platform::kReadControl | platform::kWriteDac, file);
+        if (rc == kErrorSuccess && (rc = CheckSingleName(os, file.get())) == kErrorSuccess)
+            rc = os.sec.SetFileSecurityInfo(file.get(), kFullControlAcl, nullptr, dacl);
         if (rc != kErrorAccessDenied) return rc;
         file.reset();
+    }
+    {
+        platform::UniqueFile probe;
+        if (uint32_t rc = held.Open(0, probe)) return rc;
+        if (uint32_t rc = CheckSingleName(os, probe.get())) return rc;
     }
     // The owner may always rewrite the access list.
     {
@@ -283,12 +285,14 @@ uint32_t RewriteHeld(platform::Platform& os, const char* path, const char* dacl,
 
 }  // namespace
 
-uint32_t SetFileDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl) {
-    return RewriteHeld(os, path, dacl, false);
+uint32_t SetFileDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl,
+                                     HeldPath* held) {
+    return RewriteHeld(os, path, dacl, false, held);
 }
 
-uint32_t SetFileOwnerAndDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl) {
-    return RewriteHeld(os, path, dacl, true);
+uint32_t SetFileOwnerAndDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl,
+                                             HeldPath* held) {
+    return RewriteHeld(os, path, dacl, true, held);
 }
 
 }  // namespace actions

@@ -12,6 +12,8 @@
 
 namespace actions {
 
+class HeldPath;
+
 // Keeps SeTakeOwnershipPrivilege enabled while it lives: an administrator holds it, but
 // disabled, and without it an object whose access list refuses WRITE_OWNER cannot be taken.
 class TakeOwnershipPrivilege {
@@ -92,11 +94,15 @@ std::string FindLinkOnPath(platform::Platform& os, const char* path);
 // Replaces the access list of a file or directory by `dacl`, protected from inheritance,
 // through a handle opened inside its held folders (HeldPath), never through a link. When the
 // list may not be rewritten, Administrators are made the owner first. 0, 681 for a link
-// (nothing changed), 87 for a null path or list, or the first Windows error.
-uint32_t SetFileDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl);
+// (nothing changed), 87 for a null path or list, or the first Windows error. A caller that
+// rewrites many objects of one tree passes its own `held`, which keeps the folders the
+// paths share open from one object to the next instead of opening them again for each.
+uint32_t SetFileDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl,
+                                     HeldPath* held = nullptr);
 
 // The same, Administrators made the owner first in any case: an object someone else made
 // stays theirs to reopen (an owner may always rewrite the list) until its owner changes.
-uint32_t SetFileOwnerAndDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl);
+uint32_t SetFileOwnerAndDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl,
+                                             HeldPath* held = nullptr);
 
 }  // namespace actions

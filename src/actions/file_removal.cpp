@@ -220,34 +220,35 @@ bool CNuke::RemovePath(const char* path) {
     return false;
 }
 
-uint32_t CNuke::DropFileAcl(const char* path) {
+uint32_t CNuke::DropFileAcl(const char* path, actions::HeldPath* held) {
     static const char* const kTag = "CNuke::DropFileAcl";
     if (path == nullptr) return 0;
     // Full control for the machine's own accounts only: the object goes at restart, and
-    // until then no ordinary user may write into it.
-    static const uint8_t kNtAuthority[6] = {0, 0, 0, 0, 0, 5};
-    platform::ExplicitAccess administrators;
-    platform::ExplicitAccess system;
-    if (!os_.sec.AllocateAndInitializeSid(kNtAuthority, {32, 544}, administrators.sid) ||
-        !os_.sec.AllocateAndInitializeSid(kNtAuthority, {18}, system.sid))
-        return 0;
-    for (platform::ExplicitAccess* e : {&administrators, &system}) {
-        e->permissions = platform::kGenericAll;
-        e->mode = platform::kSetAccess;
-        e->inheritance = platform::kSubContainersAndObjectsInherit;
-        e->trusteeForm = platform::kTrusteeIsSid;
-    }
-    administrators.trusteeType = platform::kTrusteeIsGroup;
-    system.trusteeType = platform::kTrusteeIsWellKnownGroup;
-
-    std::string dacl;
-    uint32_t rc = os_.sec.SetEntriesInAclW({administrators, system}, std::string(), dacl);
-    if (rc != platform::kErrorSuccess) {
-        EngineLog(3, "%s: DropFileAcl: SetEntriesInAclW failed as %d", kTag, static_cast<int>(rc));
-        return 0;
+    // until then no ordinary user may write into it. The same list for every object.
+    if (machineOnlyDacl_.empty()) {
+        static const uint8_t kNtAuthority[6] = {0, 0, 0, 0, 0, 5};
+        platform::ExplicitAccess administrators;
+        platform::ExplicitAccess system;
+        if (!os_.sec.AllocateAndInitializeSid(kNtAuthority, {32, 544}, administrators.sid) ||
+            !os_.sec.AllocateAndInitializeSid(kNtAuthority, {18}, system.sid))
+            return 0;
+        for (platform::ExplicitAccess* e : {&administrators, &system}) {
+            e->permissions = platform::kGenericAll;
+            e->mode = platform::kSetAccess;
+            e->inheritance = platform::kSubContainersAndObjectsInherit;
+            e->trusteeForm = platform::kTrusteeIsSid;
+        }
+        administrators.trusteeType = platform::kTrusteeIsGroup;
+        system.trusteeType = platform::kTrusteeIsWellKnownGroup;
+        uint32_t rc = os_.sec.SetEntriesInAclW({administrators, system}, std::string(), machineOnlyDacl_);
+        if (rc != platform::kErrorSuccess) {
+            machineOnlyDacl_.clear();
+            EngineLog(3, "%s: DropFileAcl: SetEntriesInAclW failed as %d", kTag, static_cast<int>(rc));
+            return 0;
+        }
     }
     // The whole list is replaced and no longer inherited; the group stays.
-    rc = actions::SetFileDaclWithoutFollowing(os_, path, dacl.c_str());
+    uint32_t rc = actions::SetFileDaclWithoutFollowing(os_, path, machineOnlyDacl_.c_str(), held);
     if (rc == actions::kErrorStoppedOnSymlink) EngineLog(3, actions::kLinkNotFollowedRecord, kTag, path);
     if (rc == actions::kErrorHardLinked)
         EngineLog(3, "%s: '%s' has other names (hard links): its access list is left as it is", kTag, path);

@@ -153,46 +153,6 @@ std::u16string FormatValue(const SavedValue& v) {
 
 // --- reading ---
 
-// The key path as the registry spells it. Registry texts of the lists are upper case, and a
-// key that the import has to create again takes the name the file gives it: each part is
-// looked up among its parent's subkeys. A part that cannot be looked up keeps the spelling
-// it came with.
-std::string SpelledAsStored(platform::IRegistry& reg, platform::RegKey root, const std::string& path,
-                            uint32_t view) {
-    std::string spelled;
-    platform::UniqueRegKey parent(&reg, 0);
-    for (const std::string& part : platform::KeyPathParts(path)) {
-        std::string name = part;
-        platform::RegKey raw = 0;
-        const bool open = spelled.empty() ? true : parent.get() != 0;
-        if (open) {
-            char child[kKeyNameBuffer];
-            const platform::RegKey from = spelled.empty() ? root : parent.get();
-            for (uint32_t i = 0;; ++i) {
-                uint32_t length = sizeof child;
-                if (reg.EnumKeyEx(from, i, child, &length) != kErrorSuccess) break;
-                if (length == part.size() && SameName(part, std::string(child, length).c_str())) {
-                    name.assign(child, length);
-                    break;
-                }
-            }
-            // Opened as itself; below a link the names keep their given spelling, since a
-            // name opened there would run on to its target.
-            if (reg.OpenKeyExOptions(from, name, platform::kRegOptionOpenLink,
-                                     platform::kKeyEnumerateSubKeys | platform::kKeyQueryValue | view,
-                                     raw) != kErrorSuccess)
-                raw = 0;
-            if (raw != 0 && platform::IsLinkKey(reg, raw)) {
-                reg.CloseKey(raw);
-                raw = 0;
-            }
-        }
-        parent.reset(&reg, raw);
-        spelled += (spelled.empty() ? "" : "\\") + name;
-    }
-    return spelled;
-}
-
 class TreeReader {
   public:
     TreeReader(platform::IRegistry& reg, bool view64)
@@ -235,7 +195,6 @@ class TreeReader {
         }
     }
 
-  private:
     uint32_t ReadOpen(platform::RegKey key, const std::u16string& name, bool subtree, int depth,
                       std::vector<SavedKey>& out) {
         out.push_back(SavedKey{name, {}});
@@ -264,6 +223,7 @@ class TreeReader {
         return result;
     }
 
+  private:
     platform::IRegistry& reg_;
     uint32_t view_;
 };
@@ -351,19 +311,87 @@ bool RegistryBackup::Redirected() {
     return wow64_ == 1;
 }
 
+// The key path as the registry spells it. Registry texts of the lists are upper case, and a
+// key that the import has to create again takes the name the file gives it: each part is
+// looked up among its parent's subkeys. A part that cannot be looked up keeps the spelling
+// it came with, and so does every part below a link, since a name opened there would run
+// on to its target.
+std::string RegistryBackup::SpelledAsStored(platform::RegKey root, const std::string& path, uint32_t view) {
+    std::string spelled;
+    for (const std::string& part : platform::KeyPathParts(path)) {
+        const Spellings& below = SpellingsBelow(root, spelled, view);
+        std::string folded = part;
+        platform::AnsiUpperInPlace(&folded[0]);
+        auto found = below.names.find(folded);
+        spelled += (spelled.empty() ? "" : "\\") + (found != below.names.end() ? found->second : part);
+    }
+    return spelled;
+}
+
+const RegistryBackup::Spellings& RegistryBackup::SpellingsBelow(platform::RegKey root, const std::string& spelled,
+                                                                uint32_t view) {
+    std::string id = std::to_string(root) + "|" + std::to_string(view) + "|" + spelled;
+    platform::AnsiUpperInPlace(&id[0]);
+    auto at = spellings_.find(id);
+    if (at != spellings_.end()) return at->second;
+    Spellings& out = spellings_[id];
+    platform::RegKey raw = root;
+    if (!spelled.empty() &&
+        platform::OpenKeyWithoutFollowing(os_.reg, root, spelled,
+                                          platform::kKeyEnumerateSubKeys | platform::kKeyQueryValue | view,
+                                          raw) != kErrorSuccess)
+        return out;
+    platform::UniqueRegKey opened(&os_.reg, spelled.empty() ? 0 : raw);
+    out.readable = true;
+    char child[kKeyNameBuffer];
+    for (uint32_t i = 0;; ++i) {
+        uint32_t length = sizeof child;
+        if (os_.reg.EnumKeyEx(raw, i, child, &length) != kErrorSuccess) break;
+        std::string name(child, length), folded = name;
+        platform::AnsiUpperInPlace(&folded[0]);
+        out.names.emplace(folded, name);
+    }
+    return out;
+}
+
+std::string RegistryBackup::FileName(platform::RegKey root, const std::string& keyPath, bool view64) {
+    const uint32_t view = view64 ? uint32_t{platform::kKeyWow64_64Key} : 0u;
+    return RealKeyName(root, SpelledAsStored(root, TrimSlashes(keyPath), view), !view64 && Redirected());
+}
+
 uint32_t RegistryBackup::SaveKey(platform::RegKey root, const std::string& keyPath, bool view64,
                                  bool mayRetry) {
     if (broken_) return platform::kErrorCanNotComplete;
-    const uint32_t view = view64 ? uint32_t{platform::kKeyWow64_64Key} : 0u;
-    std::string path = SpelledAsStored(os_.reg, root, TrimSlashes(keyPath), view);
-    std::string name = RealKeyName(root, path, !view64 && Redirected());
+    // A key that is not there needs no saving, nor its name spelled.
+    platform::RegKey raw = 0;
+    uint32_t rc = platform::OpenKeyWithoutFollowing(
+        os_.reg, root, TrimSlashes(keyPath), platform::kKeyRead | (view64 ? platform::kKeyWow64_64Key : 0u), raw);
+    if ((rc == kErrorFileNotFound || rc == platform::kErrorKeyIsLink) && RootName(root) != nullptr) return rc;
+    platform::UniqueRegKey key(&os_.reg, rc == kErrorSuccess ? raw : 0);
+    const std::string name = FileName(root, keyPath, view64);
     if (name.empty()) {
         EngineLog(2, "%s: Registry key '%s' cannot be saved, its root has no name in the file, error '%d'",
-                  kTag, path.c_str(), static_cast<int>(platform::kErrorInvalidParameter));
+                  kTag, TrimSlashes(keyPath).c_str(), static_cast<int>(platform::kErrorInvalidParameter));
         return platform::kErrorInvalidParameter;
     }
     std::vector<SavedKey> keys;
-    uint32_t rc = TreeReader(os_.reg, view64).Read(root, path, Widen(name), true, keys);
+    if (rc == kErrorSuccess) rc = TreeReader(os_.reg, view64).ReadOpen(key.get(), Widen(name), true, 0, keys);
+    return SaveRead(rc, keys, name, mayRetry);
+}
+
+uint32_t RegistryBackup::SaveOpenKey(platform::RegKey key, platform::RegKey root, const std::string& keyPath,
+                                     bool view64, bool mayRetry) {
+    if (broken_) return platform::kErrorCanNotComplete;
+    const std::string name = FileName(root, keyPath, view64);
+    if (name.empty()) return platform::kErrorInvalidParameter;
+    std::vector<SavedKey> keys;
+    uint32_t rc = TreeReader(os_.reg, view64).ReadOpen(key, Widen(name), true, 0, keys);
+    return SaveRead(rc, keys, name, mayRetry);
+}
+
+// Writes what a key's reading gave, `rc` its result.
+uint32_t RegistryBackup::SaveRead(uint32_t rc, const std::vector<SavedKey>& keys, const std::string& name,
+                                  bool mayRetry) {
     if ((rc == kErrorFileNotFound || rc == platform::kErrorKeyIsLink) && keys.empty()) return rc;
     if (rc == kErrorAccessDenied && mayRetry) {
         // A key below refused: the deletion, which goes in the order of the reading, takes
@@ -379,55 +407,46 @@ uint32_t RegistryBackup::SaveKey(platform::RegKey root, const std::string& keyPa
 uint32_t RegistryBackup::SaveValue(platform::RegKey root, const std::string& keyPath,
                                    const std::string& valueName, bool view64, bool mayRetry) {
     if (broken_) return platform::kErrorCanNotComplete;
-    const uint32_t view = view64 ? uint32_t{platform::kKeyWow64_64Key} : 0u;
-    std::string path = TrimSlashes(keyPath);
+    const std::string path = TrimSlashes(keyPath);
     if (RealKeyName(root, path, false).empty()) {
         EngineLog(2, "%s: Registry value '%s' cannot be saved, its root has no name in the file, error '%d'",
                   kTag, valueName.c_str(), static_cast<int>(platform::kErrorInvalidParameter));
         return platform::kErrorInvalidParameter;
     }
-    if (!view64) {
-        // A value that is not there needs no saving, and its key is not even opened for it.
-        uint32_t size = 0;
-        platform::RegKey probe = 0;
-        uint32_t found =
-            platform::OpenKeyWithoutFollowing(os_.reg, root, path, platform::kKeyQueryValue, probe);
-        if (found == kErrorSuccess) {
-            found = os_.reg.QueryValueEx(probe, valueName.c_str(), nullptr, nullptr, &size);
-            os_.reg.CloseKey(probe);
-        }
-        if (found == kErrorFileNotFound || found == platform::kErrorKeyIsLink ||
-            (found == kErrorAccessDenied && mayRetry))
-            return found;
-    }
-    path = SpelledAsStored(os_.reg, root, path, view);
-    std::string name = RealKeyName(root, path, !view64 && Redirected());
-    std::string object = name + "\\" + valueName;
     platform::RegKey raw = 0;
-    uint32_t rc = platform::OpenKeyWithoutFollowing(os_.reg, root, path, platform::kKeyRead | view, raw);
-    std::vector<SavedKey> keys{SavedKey{Widen(name), {}}};
-    if (rc == kErrorSuccess) {
-        platform::UniqueRegKey key(&os_.reg, raw);
-        std::vector<SavedValue> all;
-        // Read through the enumeration, as the key's own listing spells the value.
-        rc = TreeReader::ReadValues(os_.reg, key.get(), all);
-        if (rc == kErrorSuccess) {
-            rc = kErrorFileNotFound;
-            for (SavedValue& v : all) {
-                if (SameWideName(v.name, valueName)) {
-                    keys[0].values.push_back(std::move(v));
-                    rc = kErrorSuccess;
-                    break;
-                }
-            }
-        }
-    }
+    uint32_t rc = platform::OpenKeyWithoutFollowing(
+        os_.reg, root, path, platform::kKeyRead | (view64 ? platform::kKeyWow64_64Key : 0u), raw);
     if (rc == kErrorFileNotFound || rc == platform::kErrorKeyIsLink) return rc;
     if (rc == kErrorAccessDenied && mayRetry) return rc;
+    if (rc != kErrorSuccess) {
+        Report(rc, FileName(root, path, view64) + "\\" + valueName);
+        return rc;
+    }
+    platform::UniqueRegKey key(&os_.reg, raw);
+    return SaveOpenValue(key.get(), root, path, valueName, view64, mayRetry);
+}
+
+uint32_t RegistryBackup::SaveOpenValue(platform::RegKey key, platform::RegKey root, const std::string& keyPath,
+                                       const std::string& valueName, bool view64, bool mayRetry) {
+    if (broken_) return platform::kErrorCanNotComplete;
+    std::vector<SavedValue> all;
+    // Read through the enumeration, as the key's own listing spells the value. A value that
+    // is not there needs no saving, nor its key's name spelled.
+    uint32_t rc = TreeReader::ReadValues(os_.reg, key, all);
+    SavedValue* found = nullptr;
+    for (SavedValue& v : all)
+        if (found == nullptr && SameWideName(v.name, valueName)) found = &v;
+    if (rc == kErrorSuccess && found == nullptr) return kErrorFileNotFound;
+    if (rc == kErrorAccessDenied && mayRetry) return rc;
+    const std::string name = FileName(root, keyPath, view64);
+    if (name.empty()) return platform::kErrorInvalidParameter;
+    const std::string object = name + "\\" + valueName;
     if (rc != kErrorSuccess) {
         Report(rc, object);
         return rc;
     }
+    std::vector<SavedKey> keys{SavedKey{Widen(name), {}}};
+    keys[0].values.push_back(std::move(*found));
     return Write(keys, object);
 }
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -66,6 +68,13 @@ class RegistryBackup {
     // The same for one value of that key ("" is the default value), written under its key's header.
     uint32_t SaveValue(platform::RegKey root, const std::string& keyPath, const std::string& name,
                        bool view64, bool mayRetry = false);
+    // SaveKey and SaveValue for a caller that holds the key open as itself already (with
+    // KEY_READ, for the deletion that follows): read through that handle, the key not opened
+    // again. `keyPath` names the key in the file.
+    uint32_t SaveOpenKey(platform::RegKey key, platform::RegKey root, const std::string& keyPath, bool view64,
+                         bool mayRetry = false);
+    uint32_t SaveOpenValue(platform::RegKey key, platform::RegKey root, const std::string& keyPath,
+                           const std::string& name, bool view64, bool mayRetry = false);
     // One level-2 record for a save that a caller gave up on (`valueName` null for a whole
     // key): what a deletion took is not in the file.
     void ReportUnsaved(uint32_t error, platform::RegKey root, const std::string& keyPath,
@@ -82,6 +91,21 @@ class RegistryBackup {
     uint32_t Write(const std::vector<SavedKey>& keys, const std::string& object);
     bool Redirected();
     void Report(uint32_t error, const std::string& object);
+    // The file's name of the key, each part as the registry spells it (SpelledAsStored).
+    std::string FileName(platform::RegKey root, const std::string& keyPath, bool view64);
+    std::string SpelledAsStored(platform::RegKey root, const std::string& path, uint32_t view);
+    uint32_t SaveRead(uint32_t rc, const std::vector<SavedKey>& keys, const std::string& name,
+                      bool mayRetry);
+
+    // The subkeys of one key as the registry spells them, by their upper-case names; read once
+    // per key a run saves below, not once per saved key. `readable`: the key could be opened
+    // as itself (no link on the way to it).
+    struct Spellings {
+        bool readable = false;
+        std::unordered_map<std::string, std::string> names;
+    };
+    const Spellings& SpellingsBelow(platform::RegKey root, const std::string& spelled, uint32_t view);
+    std::map<std::string, Spellings> spellings_;
 
     platform::Platform& os_;
     std::string path_;

@@ -333,9 +333,12 @@ class DefaultViewTree {
 }  // namespace
 
 bool CNuke::IsWow64() {
-    if (!os_.sys.HasEntryPoint("kernel32", "IsWow64Process")) return false;
-    bool wow64 = false;
-    return os_.sys.IsWow64Process(wow64) && wow64;
+    // Asked once: a process does not change its kind, and the answer is wanted per object.
+    if (wow64_ < 0) {
+        bool wow64 = false;
+        wow64_ = os_.sys.HasEntryPoint("kernel32", "IsWow64Process") && os_.sys.IsWow64Process(wow64) && wow64;
+    }
+    return wow64_ == 1;
 }
 
 uint32_t CNuke::CleanupRegValues() {

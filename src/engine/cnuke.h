@@ -14,6 +14,7 @@
 
 namespace actions {
 class FileStaging;
+class HeldPath;
 class RegistryBackup;
 }  // namespace actions
 namespace detect {
@@ -246,8 +247,9 @@ class CNuke {
     void RecordStagingFolder(const std::string& made);
     // Replaces the access list of a file or directory, through a handle that does not
     // follow links, by one that gives Administrators and SYSTEM full control, inherited
-    // below it: 1 when it was set, else 0 (also for a link).
-    uint32_t DropFileAcl(const char* path);
+    // below it: 1 when it was set, else 0 (also for a link). A caller going through many
+    // objects of one tree passes `held`, so that the folders they share are opened once.
+    uint32_t DropFileAcl(const char* path, actions::HeldPath* held = nullptr);
 
     // --- registry removal (actions/registry_removal.cpp) ---
     // Deletes one value in the default view, then in the 64-bit view when it was not
@@ -321,6 +323,8 @@ class CNuke {
   private:
     std::unique_ptr<expand::ProtectedLocations> protected_;
     actions::FileStaging* staging_ = nullptr;  // the file step's, while it runs
+    std::string machineOnlyDacl_;  // DropFileAcl's list, built at its first use
+    int wow64_ = -1;               // IsWow64's answer, unknown until first asked
 };
 
 // The Security Center step of the run sequence (it gives no code and cannot stop it).

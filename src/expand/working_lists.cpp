@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "actions/acl.h"
+#include "actions/held_path.h"
 #include "actions/tool_folder.h"
 #include "engine/cnuke.h"
 #include "expand/handlers_internal.h"
@@ -188,6 +189,8 @@ class WorkingListBuilder {
 
   private:
     void ListDirectory(const std::string& directory);
+    uint32_t KeyAndBelow(RegKey root, const char* rootName, const std::string& fullPath, const std::string& prefix,
+                         RegKey parent, const std::string& name);
     void NoteOnlyIn32BitView(RegKey root, const char* rootName, const char* keyPath, const std::string& text);
     std::vector<std::string> openedToList_;
     std::vector<std::string> unreadable_;
@@ -232,17 +235,27 @@ uint32_t WorkingListBuilder::KeyTree(const char* keyText) {
         LogTooLong(kKeyTreeTag, "Registry key", prefix.c_str());
         return kErrorFilenameExcedRange;
     }
+    return KeyAndBelow(root, rootName, fullPath, prefix, 0, std::string());
+}
+
+// The key `prefix` (`fullPath` below `root`) and everything below it. The listed key is
+// opened from its root, part by part; each key below it by its name inside its parent's
+// handle (`parent`, `name`), which was opened as itself already: no key on the way is
+// looked at twice, and none is passed through a link.
+uint32_t WorkingListBuilder::KeyAndBelow(RegKey root, const char* rootName, const std::string& fullPath,
+                                         const std::string& prefix, RegKey parent, const std::string& name) {
     if (const char* reason = nuke_.Protected().KeyReason(prefix.c_str())) {
         expand::LogProtectedRefusal(kKeyTreeTag, prefix.c_str(), reason);
         return kErrorAccessDenied;
     }
 
-    // Every key is opened as itself, part by part: a link is never entered, and a link on
-    // the way keeps what lies past it out of the lists.
+    // Every key is opened as itself: a link is never entered, and a link on the way keeps
+    // what lies past it out of the lists.
     RegKey raw = 0;
     bool isLink = false;
     auto open = [&](uint32_t access) {
-        return OpenKeyWithoutFollowing(os_.reg, root, fullPath, access | kKeyWow64_64Key, raw, &isLink);
+        return parent != 0 ? OpenKeyWithoutFollowing(os_.reg, parent, name, access | kKeyWow64_64Key, raw, &isLink)
+                           : OpenKeyWithoutFollowing(os_.reg, root, fullPath, access | kKeyWow64_64Key, raw, &isLink);
     };
     uint32_t code = open(kKeyAllAccess);
     if (code == kErrorAccessDenied) {
@@ -262,7 +275,7 @@ uint32_t WorkingListBuilder::KeyTree(const char* keyText) {
             }
         } else {
             // The key was opened in the 64-bit view; its access list is rewritten in that view.
-            (void)actions::DropRegKeyAcl64bit(os_, root, fullPath);
+            (void)actions::DropRegKeyAcl64bit(os_, root, fullPath.c_str());
             code = open(kKeyAllAccess);
         }
     }
@@ -271,7 +284,7 @@ uint32_t WorkingListBuilder::KeyTree(const char* keyText) {
         Keep(&nuke_.kept, prefix.c_str(), kKeptLink);
         return code;
     }
-    if (code == kErrorFileNotFound) NoteOnlyIn32BitView(root, rootName, fullPath, prefix);
+    if (code == kErrorFileNotFound) NoteOnlyIn32BitView(root, rootName, fullPath.c_str(), prefix);
     if (code != 0) return code;
     UniqueRegKey key(&os_.reg, raw);
 
@@ -294,7 +307,16 @@ uint32_t WorkingListBuilder::KeyTree(const char* keyText) {
                 LogTooLong(kKeyTreeTag, "Registry key", child.c_str());
             continue;
         }
-        (void)KeyTree(child.c_str());
+        // Listed as the text names it; a name that the text cannot name as it stands (a "/"
+        // in it reads as a separator) is looked up by that text, as every listed key is.
+        char normalized[kRegTextBuffer];
+        std::strcpy(normalized, child.c_str());
+        expand::NormalizePath(normalized);
+        const std::string childName(keyName, length);
+        if (Upper(child.c_str()) == normalized)
+            (void)KeyAndBelow(root, rootName, fullPath + "\\" + childName, normalized, key.get(), childName);
+        else
+            (void)KeyTree(child.c_str());
     }
 
     uint32_t result = 0;
@@ -575,8 +597,11 @@ uint32_t CNuke::PopulateRemoveFileList() {
             EngineLog(3, "%s: '%s' had its access list rewritten to be listed, and is kept", kFileTreeTag,
                       directory.c_str());
     }
+    // In list order a folder's objects follow one another: the folders above them stay held
+    // from one to the next. They are let go before anything is moved.
+    actions::HeldPath held(os_);
     for (uint32_t r = fileList.First(&s); r == 0; r = fileList.Next(&s))
-        if (!opened.Contains(s)) (void)DropFileAcl(s);
+        if (!opened.Contains(s)) (void)DropFileAcl(s, &held);
     return 0;
 }
 

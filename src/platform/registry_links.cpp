@@ -131,15 +131,58 @@ uint32_t OpenKeyWithoutFollowing(IRegistry& reg, RegKey parent, const std::strin
     return kErrorFileNotFound;
 }
 
+RegKey KeyParents::ParentOf(RegKey root, const std::string& path, uint32_t view, std::string& leaf,
+                            uint32_t& rc) {
+    rc = kErrorSuccess;
+    const std::vector<std::string> parts = KeyPathParts(path);
+    // A key of one or two parts may lie inside the head the walk opens as one: it is not
+    // opened as a name inside its parent.
+    if (parts.size() < 3) return 0;
+    std::string parentPath = parts[0];
+    for (size_t i = 1; i + 1 < parts.size(); ++i) parentPath += "\\" + parts[i];
+    leaf = parts.back();
+    std::string folded = parentPath;
+    AnsiUpperInPlace(&folded[0]);
+    if (!held_ || root != root_ || view != view_ || folded != parent_) {
+        held_.reset();
+        RegKey raw = 0;
+        if ((rc = OpenKeyWithoutFollowing(reg_, root, parentPath, kKeyQueryValue | view, raw)) != kErrorSuccess)
+            return 0;
+        held_.reset(&reg_, raw);
+        root_ = root;
+        view_ = view;
+        parent_ = folded;
+    }
+    return held_.get();
+}
+
+uint32_t KeyParents::Open(RegKey root, const std::string& path, uint32_t access, RegKey& out, bool* isLink) {
+    std::string leaf;
+    uint32_t rc = kErrorSuccess;
+    const RegKey parent = ParentOf(root, path, access & kViewFlags, leaf, rc);
+    if (rc != kErrorSuccess) {
+        if (isLink != nullptr) *isLink = false;
+        return rc;
+    }
+    if (parent == 0) return OpenKeyWithoutFollowing(reg_, root, path, access, out, isLink);
+    return OpenKeyWithoutFollowing(reg_, parent, leaf, access, out, isLink);
+}
+
 uint32_t DeleteTreeWithoutFollowing(IRegistry& reg, RegKey parent, const std::string& path, uint32_t view,
-                                    std::vector<std::string>* links) {
+                                    std::vector<std::string>* links, KeyParents* parents) {
     std::string trimmed = path;
     while (!trimmed.empty() && trimmed.back() == '\\') trimmed.pop_back();
     const size_t cut = trimmed.rfind('\\');
     if (trimmed.empty()) return kErrorInvalidParameter;
     UniqueRegKey above;
     RegKey from = parent;
-    if (cut != std::string::npos) {
+    std::string leaf;
+    uint32_t rc = kErrorSuccess;
+    const RegKey held = parents != nullptr ? parents->ParentOf(parent, trimmed, view, leaf, rc) : 0;
+    if (rc != kErrorSuccess) return rc;
+    if (held != 0) {
+        from = held;
+    } else if (cut != std::string::npos) {
         RegKey raw = 0;
         if (uint32_t rc =
                 OpenKeyWithoutFollowing(reg, parent, trimmed.substr(0, cut), kKeyQueryValue | view, raw))

@@ -36,12 +36,38 @@ bool IsLinkKey(IRegistry& reg, RegKey key);
 [[nodiscard]] uint32_t OpenKeyWithoutFollowing(IRegistry& reg, RegKey parent, const std::string& path,
                                                uint32_t access, RegKey& out, bool* isLink = nullptr);
 
+// OpenKeyWithoutFollowing for many keys that share their parents, as the listed keys of a
+// tree do one after another. The parent of the last key opened stays open, checked once, and
+// the next key below that same parent is opened inside it: one open and one check per key,
+// with the answers the walk from the root gives. A held parent that is deleted or replaced
+// meanwhile stays the object that was checked; nothing is opened through its new name.
+class KeyParents {
+  public:
+    explicit KeyParents(IRegistry& reg) : reg_(reg) {}
+    KeyParents(const KeyParents&) = delete;
+    KeyParents& operator=(const KeyParents&) = delete;
+
+    [[nodiscard]] uint32_t Open(RegKey root, const std::string& path, uint32_t access, RegKey& out,
+                                bool* isLink = nullptr);
+    // The held parent of `path` (opened now if it is another), or 0 with its error in `rc`.
+    RegKey ParentOf(RegKey root, const std::string& path, uint32_t view, std::string& leaf, uint32_t& rc);
+    void Release() { held_.reset(); }
+
+  private:
+    IRegistry& reg_;
+    RegKey root_ = 0;
+    uint32_t view_ = 0;
+    std::string parent_;  // upper case
+    UniqueRegKey held_;
+};
+
 // Deletes the key `path` below `parent` with everything below it, never through a link: a
 // link met there, or named by `path`, is deleted itself by its handle, and what it points
 // to stays. `view` is KEY_WOW64_64KEY or 0. The path of each link deleted, relative to
 // `parent`, is added to `links` when given. 0; 2 when the key is missing; 681 when a link
 // lies on the way to it; else the first error, after deleting what could go before it.
 [[nodiscard]] uint32_t DeleteTreeWithoutFollowing(IRegistry& reg, RegKey parent, const std::string& path,
-                                                  uint32_t view, std::vector<std::string>* links = nullptr);
+                                                  uint32_t view, std::vector<std::string>* links = nullptr,
+                                                  KeyParents* parents = nullptr);
 
 }  // namespace platform

@@ -189,8 +189,10 @@ TEST_F(RegistryRemovalTest, MissingKeyIsSuccessOn32BitWindowsAndAnErrorUnderWow6
                "missing already, nothing to delete..."));
     EXPECT_TRUE(Logged(3, "CNuke::CleanupRegKeys: CleanupRegKeys encountered errors but deleted '1' values"));
 
+    // An engine knows its kind of process from its first question on.
     m.system.is64BitWindows = false;
-    EXPECT_TRUE(nuke.DeleteRegistryKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\NOTHERE"));
+    engine::CNuke on32(m.platform());
+    EXPECT_TRUE(on32.DeleteRegistryKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\NOTHERE"));
     EXPECT_TRUE(
         Logged(5,
                "CNuke::DeleteRegistryKey: Registry key 'HKEY_LOCAL_MACHINE\\SOFTWARE\\NOTHERE' is missing "

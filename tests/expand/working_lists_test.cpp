@@ -82,7 +82,8 @@ TEST_F(WorkingListsTest, KeyTreeListsNothingForKeysItCannotReachOrMustNotTake) {
     m.registry.CreatePath("HKEY_LOCAL_MACHINE\\SOFTWARE\\OnlyIn32", View::K64);
     EXPECT_EQ(0u, nuke.AddRegKeyTree("HKEY_LOCAL_MACHINE\\SOFTWARE\\OnlyIn32"));
     m.system.is64BitWindows = false;
-    EXPECT_EQ(platform::kErrorFileNotFound, nuke.AddRegKeyTree("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kv"));
+    engine::CNuke on32(m.platform());
+    EXPECT_EQ(platform::kErrorFileNotFound, on32.AddRegKeyTree("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kv"));
     EXPECT_EQ(1, Logged("only in the 32-bit view"));
     EXPECT_TRUE(nuke.regValueList.IsEmpty());
     EXPECT_EQ(0, m.registry.OpenHandles());
