@@ -170,10 +170,14 @@ class TreeReader {
         return ReadOpen(key.get(), name, subtree, 0, out);
     }
 
-    static uint32_t ReadValues(platform::IRegistry& reg, platform::RegKey key, std::vector<SavedValue>& out) {
-        uint32_t maxData = 0;
-        uint32_t rc = reg.QueryInfoKey(key, nullptr, nullptr, nullptr, nullptr, &maxData);
+    // The key's values; `subKeys` (when given) gets how many subkeys it had when asked.
+    static uint32_t ReadValues(platform::IRegistry& reg, platform::RegKey key, std::vector<SavedValue>& out,
+                               uint32_t* subKeys = nullptr) {
+        uint32_t maxData = 0, values = 0;
+        uint32_t rc = reg.QueryInfoKey(key, subKeys, nullptr, &values, nullptr, &maxData);
         if (rc != kErrorSuccess) return rc;
+        // Most keys a product leaves hold no value or no subkey: nothing more to ask them.
+        if (values == 0) return kErrorSuccess;
         if (maxData > kMaxValueData) return platform::kErrorNotEnoughMemory;
         std::vector<char16_t> name(kValueNameBuffer);
         std::vector<uint8_t> data(maxData + 2);
@@ -199,8 +203,9 @@ class TreeReader {
                       std::vector<SavedKey>& out) {
         out.push_back(SavedKey{name, {}});
         size_t at = out.size() - 1;
-        uint32_t rc = ReadValues(reg_, key, out[at].values);
-        if (rc != kErrorSuccess || !subtree) return rc;
+        uint32_t subKeys = 0;
+        uint32_t rc = ReadValues(reg_, key, out[at].values, &subKeys);
+        if (rc != kErrorSuccess || !subtree || subKeys == 0) return rc;
         if (depth >= kMaxDepth) return platform::kErrorInvalidData;
         char16_t child[kWideKeyNameBuffer];
         uint32_t result = kErrorSuccess;

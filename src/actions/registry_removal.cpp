@@ -36,15 +36,19 @@ actions::RegistryBackup* BackupOf(CNuke& nuke, platform::Platform& os) {
 // without that, the loss is reported. Nothing here changes whether or how it deletes.
 class SaveBefore {
   public:
+    // `opened`: the key, held open as itself with KEY_READ by the deletion that follows, is
+    // read through that handle rather than opened again.
     SaveBefore(actions::RegistryBackup* backup, platform::RegKey root, std::string keyPath,
-               const char* valueName, bool view64)
+               const char* valueName, bool view64, platform::RegKey opened = 0)
         : backup_(backup),
           root_(root),
           keyPath_(std::move(keyPath)),
           isValue_(valueName != nullptr),
           valueName_(valueName != nullptr ? valueName : ""),
-          view64_(view64) {
+          view64_(view64),
+          opened_(opened) {
         if (backup_ != nullptr) rc_ = Save(true);
+        opened_ = 0;  // a retry reads under the new access list, through a new handle
     }
     SaveBefore(const SaveBefore&) = delete;
     SaveBefore& operator=(const SaveBefore&) = delete;
@@ -62,6 +66,9 @@ class SaveBefore {
 
   private:
     uint32_t Save(bool mayRetry) {
+        if (opened_ != 0)
+            return isValue_ ? backup_->SaveOpenValue(opened_, root_, keyPath_, valueName_, view64_, mayRetry)
+                            : backup_->SaveOpenKey(opened_, root_, keyPath_, view64_, mayRetry);
         return isValue_ ? backup_->SaveValue(root_, keyPath_, valueName_, view64_, mayRetry)
                         : backup_->SaveKey(root_, keyPath_, view64_, mayRetry);
     }
@@ -72,6 +79,7 @@ class SaveBefore {
     bool isValue_;
     std::string valueName_;
     bool view64_;
+    platform::RegKey opened_;
     uint32_t rc_ = kErrorSuccess;
 };
 
@@ -163,6 +171,7 @@ class IgnoreCover {
         const char* s = nullptr;
         for (uint32_t r = list.First(&s); r == 0; r = list.Next(&s)) entries_.push_back(Upper(s));
     }
+    bool Empty() const { return entries_.empty(); }
     bool Covers(const std::string& text) const {
         std::string upper = Upper(text.c_str());
         for (const std::string& e : entries_)
@@ -214,6 +223,39 @@ void LogLink(const char* tag, const std::string& text) {
     EngineLog(3, actions::kLinkNotFollowedRecord, tag, text.c_str());
 }
 
+// Opens a key as itself, inside its held parent when the step holds one.
+uint32_t OpenAsItself(platform::KeyParents* parents, platform::IRegistry& reg, platform::RegKey root,
+                      const std::string& path, uint32_t access, platform::RegKey& out, bool* isLink = nullptr) {
+    return parents != nullptr ? parents->Open(root, path, access, out, isLink)
+                              : platform::OpenKeyWithoutFollowing(reg, root, path, access, out, isLink);
+}
+
+// The usual case in one open: the key opened as itself for reading and `access`, saved
+// through that handle and changed by `change`, whose code `rc` gets. False when the open or
+// the reading was refused: nothing was changed, and the caller saves and changes its own way
+// round the access list. A key or value that is missing, or a link on the way, gives its
+// code and changes nothing. A link at the key itself is `change`d, unread.
+template <typename Change>
+bool SavedAndChanged(platform::KeyParents* parents, platform::IRegistry& reg, actions::RegistryBackup* backup,
+                     platform::RegKey root, const std::string& path, const char* valueName, uint32_t access,
+                     bool view64, Change change, uint32_t& rc) {
+    const uint32_t view = view64 ? uint32_t{platform::kKeyWow64_64Key} : 0u;
+    platform::RegKey raw = 0;
+    bool link = false;
+    rc = OpenAsItself(parents, reg, root, path, platform::kKeyRead | access | view, raw, valueName ? nullptr : &link);
+    if (rc == kErrorFileNotFound || rc == platform::kErrorKeyIsLink) return true;
+    if (rc != kErrorSuccess) return false;
+    platform::UniqueRegKey key(&reg, raw);
+    if (backup != nullptr && !link) {
+        const uint32_t saved = valueName != nullptr
+                                   ? backup->SaveOpenValue(raw, root, path, valueName, view64, true)
+                                   : backup->SaveOpenKey(raw, root, path, view64, true);
+        if (saved == kErrorAccessDenied) return false;
+    }
+    rc = change(raw, link);
+    return true;
+}
+
 // Deletes the value `name` of the key `path` below `root` through a handle of that key
 // itself: a link on the way gives 681 and deletes nothing. 2 when the key or value is missing.
 uint32_t DeleteValueWithoutFollowing(platform::IRegistry& reg, platform::RegKey root, const std::string& path,
@@ -252,6 +294,8 @@ class DefaultViewTree {
 
     // Whether an ignore entry covers the key `text` (at `path`) or anything below it.
     bool HoldsIgnored(const std::string& path, const std::string& text, int depth = 0) {
+        // With nothing ignored, nothing below needs reading to know it.
+        if (keys_.Empty() && values_.Empty()) return false;
         if (keys_.Covers(text)) return true;
         KeyContents c;
         if (depth > kMaxDepth || !ReadContents(reg_, root_, path, c)) return false;
@@ -342,6 +386,13 @@ bool CNuke::IsWow64() {
 }
 
 uint32_t CNuke::CleanupRegValues() {
+    // The step's keys share their parents, held from one key to the next.
+    platform::KeyParents parents(os_.reg);
+    keyParents_ = &parents;
+    struct Forget {
+        platform::KeyParents*& held;
+        ~Forget() { held = nullptr; }
+    } forget{keyParents_};
     int count = 0;
     bool errors = false;
     const char* entry = nullptr;
@@ -371,7 +422,14 @@ bool CNuke::DeleteRegistryValue(platform::RegKey root, const char* keyPath, cons
     const char* name = valueName != nullptr ? valueName : "";
     const char* display = displayText != nullptr ? displayText : "";
     uint32_t rc = kErrorSuccess;
-    {
+    auto deleteValue = [&](platform::RegKey opened, bool) { return os_.reg.DeleteValue(opened, name); };
+    if (SavedAndChanged(keyParents_, os_.reg, BackupOf(*this, os_), root, key, name, platform::kKeySetValue,
+                        false, deleteValue, rc)) {
+        if (rc == kErrorAccessDenied) {
+            (void)actions::DropRegKeyAcl(os_, root, key);
+            rc = DeleteValueWithoutFollowing(os_.reg, root, key, name, 0);
+        }
+    } else {
         SaveBefore save(BackupOf(*this, os_), root, key, name, false);
         rc = DeleteValueWithoutFollowing(os_.reg, root, key, name, 0);
         if (rc == kErrorAccessDenied) {
@@ -413,7 +471,7 @@ uint32_t CNuke::DeleteRegistryValue64bit(platform::RegKey root, const char* keyP
     Display(display, key, name);
 
     platform::RegKey h = 0;
-    uint32_t rc = platform::OpenKeyWithoutFollowing(os_.reg, root, key, kAllAccess64, h);
+    uint32_t rc = OpenAsItself(keyParents_, os_.reg, root, key, kAllAccess64, h);
     if (rc == platform::kErrorKeyIsLink) {
         LogLink(kTag, key);
         return rc;
@@ -424,7 +482,7 @@ uint32_t CNuke::DeleteRegistryValue64bit(platform::RegKey root, const char* keyP
     }
     platform::UniqueRegKey opened(&os_.reg, h);
     {
-        SaveBefore save(BackupOf(*this, os_), root, key, name, true);
+        SaveBefore save(BackupOf(*this, os_), root, key, name, true, opened.get());
         rc = os_.reg.DeleteValue(opened.get(), name);
         if (rc == kErrorAccessDenied) {
             (void)actions::DropRegKeyAcl64bit(os_, root, key);
@@ -447,6 +505,13 @@ uint32_t CNuke::DeleteRegistryValue64bit(platform::RegKey root, const char* keyP
 }
 
 uint32_t CNuke::CleanupRegKeys() {
+    // The step's keys share their parents, held from one key to the next.
+    platform::KeyParents parents(os_.reg);
+    keyParents_ = &parents;
+    struct Forget {
+        platform::KeyParents*& held;
+        ~Forget() { held = nullptr; }
+    } forget{keyParents_};
     int count = 0;
     bool errors = false;
     const char* entry = nullptr;
@@ -506,7 +571,15 @@ bool CNuke::DeleteRegistryKey(const char* entry) {
     // goes itself, and what it points to stays.
     uint32_t rc = kErrorSuccess;
     std::vector<std::string> links;
-    {
+    auto deleteTree = [&](platform::RegKey, bool) {
+        return platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links, keyParents_);
+    };
+    if (SavedAndChanged(keyParents_, os_.reg, backup, e.root, full, nullptr, 0, false, deleteTree, rc)) {
+        if (rc == kErrorAccessDenied) {
+            (void)actions::DropRegKeyAcl(os_, e.root, full);
+            rc = platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links);
+        }
+    } else {
         SaveBefore save(backup, e.root, full, nullptr, false);
         rc = platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links);
         if (rc == kErrorAccessDenied) {
@@ -571,7 +644,17 @@ uint32_t CNuke::DeleteRegistryKey64bit(const char* entry) {
         return err;
     };
     uint32_t rc = kErrorSuccess;
-    {
+    auto deleteOpen = [&](platform::RegKey h, bool link) {
+        if (link) LogLink(kTag, entry);
+        return os_.reg.DeleteOpenKey(h);
+    };
+    if (SavedAndChanged(keyParents_, os_.reg, BackupOf(*this, os_), e.root, full, nullptr, platform::kDelete, true,
+                        deleteOpen, rc)) {
+        if (rc == kErrorAccessDenied) {
+            (void)actions::DropRegKeyAcl64bit(os_, e.root, full);
+            rc = deleteKey();
+        }
+    } else {
         SaveBefore save(BackupOf(*this, os_), e.root, full, nullptr, true);
         rc = deleteKey();
         if (rc == kErrorAccessDenied) {

@@ -12,6 +12,9 @@
 #include "engine/tset.h"
 #include "platform/platform.h"
 
+namespace platform {
+class KeyParents;
+}  // namespace platform
 namespace actions {
 class FileStaging;
 class HeldPath;
@@ -325,6 +328,7 @@ class CNuke {
     actions::FileStaging* staging_ = nullptr;  // the file step's, while it runs
     std::string machineOnlyDacl_;  // DropFileAcl's list, built at its first use
     int wow64_ = -1;               // IsWow64's answer, unknown until first asked
+    platform::KeyParents* keyParents_ = nullptr;  // the registry steps', while they run
 };
 
 // The Security Center step of the run sequence (it gives no code and cannot stop it).

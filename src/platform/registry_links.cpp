@@ -136,36 +136,51 @@ RegKey KeyParents::ParentOf(RegKey root, const std::string& path, uint32_t view,
     rc = kErrorSuccess;
     const std::vector<std::string> parts = KeyPathParts(path);
     // A key of one or two parts may lie inside the head the walk opens as one: it is not
-    // opened as a name inside its parent.
-    if (parts.size() < 3) return 0;
+    // opened as a name inside its parent. Only a predefined root is known by its value for
+    // as long as a parent is held.
+    if (parts.size() < 3 || (root & 0x80000000u) == 0) return 0;
     std::string parentPath = parts[0];
     for (size_t i = 1; i + 1 < parts.size(); ++i) parentPath += "\\" + parts[i];
     leaf = parts.back();
     std::string folded = parentPath;
     AnsiUpperInPlace(&folded[0]);
-    if (!held_ || root != root_ || view != view_ || folded != parent_) {
-        held_.reset();
-        RegKey raw = 0;
-        if ((rc = OpenKeyWithoutFollowing(reg_, root, parentPath, kKeyQueryValue | view, raw)) != kErrorSuccess)
-            return 0;
-        held_.reset(&reg_, raw);
-        root_ = root;
-        view_ = view;
-        parent_ = folded;
+    Held& held = held_[view == kKeyWow64_64Key ? 1 : view == kKeyWow64_32Key ? 2 : 0];
+    if (root == held.missingRoot && folded == held.missing) {
+        rc = kErrorFileNotFound;
+        return 0;
     }
-    return held_.get();
+    if (!held.key || root != held.root || folded != held.parent) {
+        RegKey raw = 0;
+        if ((rc = OpenKeyWithoutFollowing(reg_, root, parentPath, kKeyQueryValue | view, raw)) != kErrorSuccess) {
+            if (rc == kErrorFileNotFound) {
+                held.missingRoot = root;
+                held.missing = folded;
+            }
+            return 0;
+        }
+        held.key.reset(&reg_, raw);
+        held.root = root;
+        held.parent = folded;
+    }
+    return held.key.get();
 }
 
 uint32_t KeyParents::Open(RegKey root, const std::string& path, uint32_t access, RegKey& out, bool* isLink) {
-    std::string leaf;
-    uint32_t rc = kErrorSuccess;
-    const RegKey parent = ParentOf(root, path, access & kViewFlags, leaf, rc);
-    if (rc != kErrorSuccess) {
-        if (isLink != nullptr) *isLink = false;
-        return rc;
+    uint32_t rc = kErrorKeyDeleted;
+    // A held parent that went (a tree deleted above it) is looked up afresh, once.
+    for (int tries = 0; tries < 2 && rc == kErrorKeyDeleted; ++tries) {
+        if (tries > 0)
+            for (Held& held : held_) held.key.reset();
+        std::string leaf;
+        const RegKey parent = ParentOf(root, path, access & kViewFlags, leaf, rc);
+        if (rc != kErrorSuccess) {
+            if (isLink != nullptr) *isLink = false;
+            return rc;
+        }
+        if (parent == 0) return OpenKeyWithoutFollowing(reg_, root, path, access, out, isLink);
+        rc = OpenKeyWithoutFollowing(reg_, parent, leaf, access, out, isLink);
     }
-    if (parent == 0) return OpenKeyWithoutFollowing(reg_, root, path, access, out, isLink);
-    return OpenKeyWithoutFollowing(reg_, parent, leaf, access, out, isLink);
+    return rc;
 }
 
 uint32_t DeleteTreeWithoutFollowing(IRegistry& reg, RegKey parent, const std::string& path, uint32_t view,

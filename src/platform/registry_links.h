@@ -51,14 +51,19 @@ class KeyParents {
                                 bool* isLink = nullptr);
     // The held parent of `path` (opened now if it is another), or 0 with its error in `rc`.
     RegKey ParentOf(RegKey root, const std::string& path, uint32_t view, std::string& leaf, uint32_t& rc);
-    void Release() { held_.reset(); }
-
   private:
+    // One parent per view: a step that tries the default view before the 64-bit one keeps
+    // its parent in each.
+    // A parent found missing stays missing for the step: the step only deletes.
+    struct Held {
+        RegKey root = 0;
+        std::string parent;  // upper case
+        UniqueRegKey key;
+        RegKey missingRoot = 0;
+        std::string missing;  // upper case
+    };
     IRegistry& reg_;
-    RegKey root_ = 0;
-    uint32_t view_ = 0;
-    std::string parent_;  // upper case
-    UniqueRegKey held_;
+    Held held_[3];  // the default view, KEY_WOW64_64KEY, KEY_WOW64_32KEY
 };
 
 // Deletes the key `path` below `parent` with everything below it, never through a link: a
