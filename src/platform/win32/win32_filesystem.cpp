@@ -27,6 +27,8 @@ void Convert(const WIN32_FIND_DATAA& in, FindDataA& out) {
     out.name = in.cFileName;
 }
 
+uint32_t FromStatus(NTSTATUS status) { return NT_SUCCESS(status) ? 0 : ::RtlNtStatusToDosError(status); }
+
 void Convert(const WIN32_FIND_DATAW& in, FindDataW& out) {
     out.attributes = in.dwFileAttributes;
     out.size = Size(in.nFileSizeHigh, in.nFileSizeLow);
@@ -48,10 +50,34 @@ bool Win32FileSystem::CreateFileW(const std::u16string& path, uint32_t access, u
     return true;
 }
 
+namespace {
+
+// The one class of information a call needs, asked of the file system alone:
+// GetFileInformationByHandle also asks the volume for its serial number, which Wine answers
+// slowly, at many times the cost of the file's own information, and the tool asks per file.
+template <typename Info>
+bool QueryFile(HANDLE handle, FILE_INFORMATION_CLASS kind, Info& info) {
+    IO_STATUS_BLOCK io{};
+    const uint32_t error = FromStatus(::NtQueryInformationFile(handle, &io, &info, sizeof(info), kind));
+    if (error != ERROR_SUCCESS) ::SetLastError(error);
+    return error == ERROR_SUCCESS;
+}
+
+// FILE_STANDARD_INFORMATION, which winternl.h leaves out.
+struct StandardInformation {
+    LARGE_INTEGER allocationSize;
+    LARGE_INTEGER endOfFile;
+    ULONG numberOfLinks;
+    BOOLEAN deletePending;
+    BOOLEAN directory;
+};
+
+}  // namespace
+
 bool Win32FileSystem::GetFileInformationByHandle(FileHandle handle, uint32_t& attributes) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(H(handle), &info)) return false;
-    attributes = info.dwFileAttributes;
+    FILE_BASIC_INFORMATION info{};
+    if (!QueryFile(H(handle), FileBasicInformation, info)) return false;
+    attributes = info.FileAttributes;
     return true;
 }
 
@@ -66,9 +92,9 @@ bool Win32FileSystem::GetFileIdentity(FileHandle handle, std::string& identity) 
 }
 
 bool Win32FileSystem::GetFileLinkCount(FileHandle handle, uint32_t& links) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(H(handle), &info)) return false;
-    links = info.nNumberOfLinks;
+    StandardInformation info{};
+    if (!QueryFile(H(handle), FileStandardInformation, info)) return false;
+    links = info.numberOfLinks;
     return true;
 }
 
@@ -258,8 +284,6 @@ bool IsDriveRoot(const std::u16string& name) {
     const char16_t letter = static_cast<char16_t>(name[0] | 0x20);
     return letter >= u'a' && letter <= u'z';
 }
-
-uint32_t FromStatus(NTSTATUS status) { return NT_SUCCESS(status) ? 0 : ::RtlNtStatusToDosError(status); }
 
 bool NtDisposition(uint32_t disposition, ULONG& out) {
     switch (disposition) {
