@@ -98,9 +98,9 @@ uint32_t CNuke::StagePath(actions::FileStaging& staging, const char* path, std::
             return rc;
     }
     platform::FileHandle folder = 0;
-    std::string folderPath;
+    std::string folderPath, top;
     bool firstTime = false;
-    if (uint32_t err = staging.FolderFor(path[0], folder, folderPath, firstTime)) {
+    if (uint32_t err = staging.FolderFor(path[0], folder, folderPath, firstTime, &top)) {
         if (firstTime)
             EngineLog(2, "%s: No staging folder can be made on '%c:' (%04d): files there are kept",
                       kRemoveTag, path[0], static_cast<int>(err));
@@ -109,7 +109,7 @@ uint32_t CNuke::StagePath(actions::FileStaging& staging, const char* path, std::
     if (firstTime)
         EngineLog(4,
                   "%s: Files of this run leave their folders for '%s' and are deleted from there at restart",
-                  kRemoveTag, folderPath.c_str());
+                  kRemoveTag, top.c_str());
     const std::string name = staging.NextName();
     if ((rc = os_.fs.RenameByHandle(object.get(), folder, platform::AnsiToUtf16(name))) != 0) return rc;
     const std::string staged = folderPath + "\\" + name;

@@ -8,8 +8,8 @@
 
 namespace actions {
 
-uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::string& path,
-                                bool& firstTime) {
+uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::string& path, bool& firstTime,
+                                std::string* top) {
     firstTime = false;
     drive = static_cast<char>(std::toupper(static_cast<unsigned char>(drive)));
     auto known = folders_.find(drive);
@@ -31,9 +31,24 @@ uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::s
         firstTime = true;
         known = folders_.emplace(drive, std::move(made)).first;
     }
-    if (known->second.error != 0) return known->second.error;
-    folder = known->second.handle.get();
-    path = known->second.path;
+    Folder& f = known->second;
+    if (f.error != 0) return f.error;
+    if (!f.batch || f.inBatch >= kPerBatch) {
+        // Inside a folder only Administrators reach, under a name that is the next in turn.
+        char name[16];
+        std::snprintf(name, sizeof(name), "B%07X", static_cast<unsigned>(f.batches.size() + 1));
+        platform::UniqueFile made;
+        if (MakeAdministratorsFolder(os_, f.handle.get(), name, true, 0, made) == 0) {
+            f.batch = std::move(made);
+            f.batches.push_back(f.path + "\\" + name);
+            f.inBatch = 0;
+        }
+    }
+    // Without a batch folder the objects go on into the last one, or the staging folder itself.
+    ++f.inBatch;
+    folder = f.batch ? f.batch.get() : f.handle.get();
+    path = f.batch ? f.batches.back() : f.path;
+    if (top != nullptr) *top = f.path;
     return 0;
 }
 
@@ -137,10 +152,14 @@ std::vector<std::string> FileStaging::Finish(std::vector<std::string>* failed) {
     std::vector<std::string> queued;
     for (auto& [drive, folder] : folders_) {
         if (!folder.handle) continue;
-        if (os_.fs.MoveFileExA(folder.path, nullptr, platform::kMovefileDelayUntilReboot))
-            queued.push_back(folder.path);
-        else if (failed != nullptr)
-            failed->push_back(folder.path);
+        folder.batch.reset();
+        folder.batches.push_back(folder.path);
+        for (const std::string& path : folder.batches) {
+            if (os_.fs.MoveFileExA(path, nullptr, platform::kMovefileDelayUntilReboot))
+                queued.push_back(path);
+            else if (failed != nullptr)
+                failed->push_back(path);
+        }
         folder.handle.reset();
     }
     folders_.clear();

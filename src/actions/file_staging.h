@@ -24,14 +24,20 @@ class FileStaging {
     FileStaging(const FileStaging&) = delete;
     FileStaging& operator=(const FileStaging&) = delete;
 
-    // The held staging folder of the volume `drive` ('C'), made at its first use; `firstTime`
-    // tells that this call tried to make it. 0, or the error that kept it from being made (asked
-    // again, the same error without a second try).
-    uint32_t FolderFor(char drive, platform::FileHandle& folder, std::string& path, bool& firstTime);
+    // Where the next object of the volume `drive` ('C') goes: `folder` and `path` the held
+    // batch folder inside the volume's staging folder (`top`), both made at their first use;
+    // `firstTime` tells that this call tried to make the staging folder. Each batch takes
+    // kPerBatch objects: a folder's size is what a file system that looks names up by reading
+    // the folder (Wine's) pays for each name moved into it. 0, or the error that kept the
+    // staging folder from being made (asked again, the same error without a second try).
+    uint32_t FolderFor(char drive, platform::FileHandle& folder, std::string& path, bool& firstTime,
+                       std::string* top = nullptr);
+    static constexpr uint32_t kPerBatch = 256;
     // A name not used before in this run's folders.
     std::string NextName();
-    // Queues every staging folder for deletion at restart (after all that was queued in
-    // it) and lets go of them: the folders queued, and in `failed` those that could not be.
+    // Queues every staging folder for deletion at restart, each batch folder after all that
+    // was queued in it and the staging folder last, and lets go of them: the folders queued,
+    // and in `failed` those that could not be.
     std::vector<std::string> Finish(std::vector<std::string>* failed = nullptr);
 
     // A staging folder that an earlier run left when it was ended before its end: what it
@@ -59,6 +65,9 @@ class FileStaging {
         uint32_t error = 0;
         platform::UniqueFile handle;
         std::string path;
+        platform::UniqueFile batch;        // held, as the staging folder is
+        uint32_t inBatch = 0;
+        std::vector<std::string> batches;  // made, in order; the last is `batch`
     };
     platform::Platform& os_;
     // Objects moved there are given to Administrators; owners that refuse it are overruled.

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
+#include "actions/file_staging.h"
 #include "actions/removal_fixture.h"
 #include "platform/acl_text.h"
 
@@ -23,15 +24,17 @@ TEST_F(FileRemovalTest, FilesAreStagedDirectoriesGoAtOnceAndOnlyStagedNamesAreQu
 
     EXPECT_FALSE(m.files.Exists("C:\\KV"));
     std::vector<std::string> queued = m.files.PendingDeletes();
-    ASSERT_EQ(3u, queued.size());
-    const std::string folder = queued[2];
+    ASSERT_EQ(4u, queued.size());
+    const std::string folder = queued[3], batch = folder + "\\B0000001";
     EXPECT_EQ(0u, folder.rfind("C:\\$SweepTool.Staging.", 0)) << folder;
-    EXPECT_THAT(queued, ElementsAre(folder + "\\S00000001", folder + "\\S00000002", folder));
+    EXPECT_THAT(queued, ElementsAre(batch + "\\S00000001", batch + "\\S00000002", batch, folder));
     EXPECT_EQ("b", m.files.Contents(queued[0]));
     EXPECT_EQ(0u, m.files.Attributes(queued[0]) & platform::kFileAttributeReadonly);
-    EXPECT_EQ("S-1-5-32-544", m.files.SecurityOf(folder)->ownerSid);
-    EXPECT_EQ("D:P(A;OICI;0x1F01FF;;;S-1-5-32-544)(A;OICI;0x1F01FF;;;S-1-5-18)",
-              m.files.SecurityOf(folder)->sddl);
+    for (const std::string& held : {folder, batch}) {
+        EXPECT_EQ("S-1-5-32-544", m.files.SecurityOf(held)->ownerSid);
+        EXPECT_EQ("D:P(A;OICI;0x1F01FF;;;S-1-5-32-544)(A;OICI;0x1F01FF;;;S-1-5-18)",
+                  m.files.SecurityOf(held)->sddl);
+    }
     for (const char* path : {"C:\\KV\\SUB\\B.TXT", "C:\\KV\\SUB", "C:\\KV\\A.TXT", "C:\\KV"})
         EXPECT_TRUE(Logged(5, std::string("CNuke::RemovePath: MoveFileEx for '") + path + "' was successful"))
             << path;
@@ -40,6 +43,20 @@ TEST_F(FileRemovalTest, FilesAreStagedDirectoriesGoAtOnceAndOnlyStagedNamesAreQu
     EXPECT_TRUE(Logged(5, "CNuke::CleanupFiles: CleanupFiles was successful with '4' deleted values"));
     m.files.SimulateRestart();
     EXPECT_FALSE(m.files.Exists(folder));
+}
+
+// Past a batch's size the next batch folder is made; each is queued after what it holds, so
+// that the restart finds every folder empty in its turn.
+TEST_F(FileRemovalTest, ManyFilesGoIntoBatchFoldersEachQueuedAfterItsFiles) {
+    const int n = static_cast<int>(actions::FileStaging::kPerBatch) + 3;
+    for (int i = 0; i < n; ++i) (void)nuke.fileList.Insert(("C:\\KV\\F" + std::to_string(i)).c_str());
+    for (int i = 0; i < n; ++i) m.files.CreateFile("C:\\KV\\F" + std::to_string(i), "x");
+    EXPECT_EQ(0u, nuke.CleanupFiles());
+    const std::vector<std::string> queued = m.files.PendingDeletes();
+    ASSERT_EQ(static_cast<size_t>(n + 3), queued.size());
+    EXPECT_EQ(queued[n + 2] + "\\B0000002", queued[n + 1]);
+    m.files.SimulateRestart();
+    EXPECT_FALSE(m.files.Exists(queued[n + 2]));
 }
 
 // A file step cut after its first file leaves its staging folder unqueued. The next run takes
@@ -96,7 +113,7 @@ TEST_F(FileRemovalTest, AccessDeniedPathGetsAnOpenListAndOneRetry) {
 
     EXPECT_EQ(0u, nuke.CleanupFiles());
 
-    ASSERT_EQ(2u, m.files.PendingDeletes().size());
+    ASSERT_EQ(3u, m.files.PendingDeletes().size());
     // Only the machine's own accounts get the object; ordinary users keep nothing on it.
     EXPECT_EQ("D:P(A;OICI;0x10000000;;;S-1-5-32-544)(A;OICI;0x10000000;;;S-1-5-18)",
               m.files.SecurityOf(m.files.PendingDeletes()[0])->sddl);
@@ -108,6 +125,7 @@ TEST_F(FileRemovalTest, AccessDeniedPathGetsAnOpenListAndOneRetry) {
                     "MoveFileEx...",
                     ::testing::StartsWith("4 CNuke::RemovePath: Files of this run leave their folders for"),
                     "5 CNuke::RemovePath: MoveFileEx (2nd try) for 'C:\\KV\\LOCKED.DLL' was successful",
+                    ::testing::StartsWith("5 CNuke::CleanupFiles: Staging folder"),
                     ::testing::StartsWith("5 CNuke::CleanupFiles: Staging folder"),
                     "5 CNuke::CleanupFiles: CleanupFiles was successful with '1' deleted values"));
 }
@@ -141,7 +159,7 @@ TEST_F(FileRemovalTest, FailuresAfterTheAccessChangeAreErrorsAndNeverStopTheWalk
     EXPECT_EQ(0u, nuke.CleanupFiles());
 
     EXPECT_TRUE(m.files.Exists("C:\\KV\\A.DLL"));
-    EXPECT_EQ(1u, m.files.PendingDeletes().size());  // the staging folder only
+    EXPECT_EQ(2u, m.files.PendingDeletes().size());  // the staging and batch folders only
     EXPECT_THAT(
         Messages(),
         ElementsAre("3 CNuke::RemovePath: MoveFileEx for 'C:\\KV\\B.DLL' FAILED. Trying again with "
@@ -154,6 +172,7 @@ TEST_F(FileRemovalTest, FailuresAfterTheAccessChangeAreErrorsAndNeverStopTheWalk
                     "MoveFileEx...",
                     ::testing::StartsWith("4 CNuke::RemovePath: Files of this run leave their folders for"),
                     "2 CNuke::RemovePath: MoveFileEx (2nd try) for 'C:\\KV\\A.DLL' FAILED",
+                    ::testing::StartsWith("5 CNuke::CleanupFiles: Staging folder"),
                     ::testing::StartsWith("5 CNuke::CleanupFiles: Staging folder"),
                     "5 CNuke::CleanupFiles: CleanupFiles was successful with '2' deleted values"));
 }

@@ -473,5 +473,25 @@ TEST_F(RegistryRemovalTest, IgnoredEntriesInTheDefaultViewSubtreeSurviveTheKeyDe
     EXPECT_FALSE(m.registry.Exists(root, View::K32));
 }
 
+// What a product of many keys costs is the calls per key: each key and value is opened once
+// for its backup and deletion, inside the parent held for its siblings, and each key's
+// subkeys are listed once for the spelling of all of them, whatever the tree's depth.
+TEST_F(RegistryRemovalTest, TheRegistryStepsOpenEachListedObjectOnce) {
+    for (int i = 0; i < 60; ++i)
+        m.registry.SetString(std::string(kKey) + "\\P" + std::to_string(i / 20) + "\\K" + std::to_string(i % 20),
+                             "Data", "x", View::K64);
+    (void)nuke.removeRegKeyList.Insert(kKey);
+    ASSERT_EQ(0u, nuke.PopulateRemoveRegList());
+    const int objects = static_cast<int>(nuke.regKeyList.Count() + nuke.regValueList.Count());
+    ASSERT_EQ(124, objects);
+    m.faults.ResetCounts();
+    EXPECT_EQ(0u, nuke.CleanupRegValues());
+    EXPECT_EQ(0u, nuke.CleanupRegKeys());
+    EXPECT_FALSE(m.registry.Exists(kKey, View::K64));
+    EXPECT_LE(m.faults.Calls("RegOpenKeyExA"), objects * 2);
+    EXPECT_LE(m.faults.Calls("RegEnumKeyExA") + m.faults.Calls("RegEnumKeyExW"), objects * 2);
+    EXPECT_EQ(0, m.registry.OpenHandles());
+}
+
 }  // namespace
 }  // namespace removal_testing

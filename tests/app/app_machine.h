@@ -40,17 +40,21 @@ inline int TurnOns(const platform::sim::SimMachine& machine) {
     return ons;
 }
 
-// The file step moves what it removes into a staging folder at the volume's root and queues
-// only the names in there, the folder itself after them. The queued names in that folder, in
-// queue order; a failure for anything queued elsewhere.
+// The file step moves what it removes into batch folders of a staging folder at the volume's
+// root and queues only the names in there, each folder after them. The queued names of
+// objects in those folders, in queue order; a failure for anything queued elsewhere.
 inline std::vector<std::string> QueuedInStaging(const platform::sim::SimMachine& machine) {
     std::vector<std::string> queued = machine.files.PendingDeletes();
     if (queued.empty()) return queued;
     const std::string folder = queued.back();
     queued.pop_back();
     EXPECT_EQ(folder.rfind("C:\\$SweepTool.Staging.", 0), 0u) << folder;
-    for (const std::string& path : queued) EXPECT_EQ(path.rfind(folder + "\\", 0), 0u) << path;
-    return queued;
+    std::vector<std::string> objects;
+    for (const std::string& path : queued) {
+        EXPECT_EQ(path.rfind(folder + "\\", 0), 0u) << path;
+        if (path.find('\\', folder.size() + 1) != std::string::npos) objects.push_back(path);
+    }
+    return objects;
 }
 
 }  // namespace apptest

@@ -128,9 +128,10 @@ TEST_F(PreviewTest, ChangesNothingAndPlansExactlyWhatTheRunThenRemoves) {
     EXPECT_TRUE(gone.count("C:\\USERS\\OTHER\\APPDATA\\ROAMING\\KELVARIS DEMO\\SETTINGS.INI"));
     const std::vector<std::string> staged = apptest::QueuedInStaging(twin);
     ASSERT_FALSE(staged.empty());
-    const std::string staging = staged[0].substr(0, staged[0].rfind('\\'));
+    const std::string batch = staged[0].substr(0, staged[0].rfind('\\'));
+    const std::string staging = batch.substr(0, batch.rfind('\\'));
     for (const std::string& a : added) EXPECT_TRUE(Below(a, apptest::snapshot_detail::Upper(staging))) << a;
-    EXPECT_EQ(staged.size(), twin.files.List(staging).size());
+    EXPECT_EQ(staged.size(), twin.files.List(batch).size());
     twin.files.SimulateRestart();
     EXPECT_FALSE(twin.files.Exists(staging));
 

@@ -514,6 +514,29 @@ TEST_F(RegistryContract, LinksAreFollowedUnlessOpenedAsThemselves) {
     EXPECT_EQ(0u, DeleteTreeWithoutFollowing(reg(), software.get(), tree, kKeyWow64_64Key));
     EXPECT_EQ(kErrorFileNotFound, OpenStatus(software.get(), tree, native));
 
+    // Keys opened inside a held parent get the walk's answers; a parent deleted and made a
+    // link after it was held is looked up afresh and not passed.
+    plant();
+    KeyParents parents(reg());
+    const std::string held = "SOFTWARE\\" + tree;
+    bool isLink = false;
+    EXPECT_EQ(kErrorKeyIsLink, parents.Open(kHkeyLocalMachine, held + "\\Link\\Sub", native, raw));
+    ASSERT_EQ(0u, parents.Open(kHkeyLocalMachine, held + "\\Link", native, raw, &isLink));
+    reg().CloseKey(raw);
+    EXPECT_TRUE(isLink);
+    EXPECT_EQ(kErrorFileNotFound, parents.Open(kHkeyLocalMachine, held + "\\None", native, raw));
+    EXPECT_EQ(0u, DeleteTreeWithoutFollowing(reg(), software.get(), tree, kKeyWow64_64Key));
+    ASSERT_EQ(0u, reg().CreateKeyEx(software.get(), tree, kRegOptionCreateLink, native, raw, nullptr));
+    {
+        UniqueRegKey made(&reg(), raw);
+        std::u16string to = u"\\Registry\\Machine\\SOFTWARE\\SweepToolTest\\";
+        for (char c : name_ + "\\Target") to += static_cast<char16_t>(c);
+        ASSERT_EQ(0u, reg().SetValueExW(made.get(), u"SymbolicLinkValue", kRegLink, to.data(),
+                                        static_cast<uint32_t>(to.size() * sizeof(char16_t))));
+    }
+    EXPECT_NE(0u, parents.Open(kHkeyLocalMachine, held + "\\Sub", native, raw));
+    EXPECT_EQ(0u, DeleteTreeWithoutFollowing(reg(), software.get(), tree, kKeyWow64_64Key));
+
     // The links the system makes itself are passed: the default view's classes.
     { auto k = Create(kHkeyLocalMachine, "SOFTWARE\\Classes\\SweepToolTest" + name_, kKeyAllAccess); }
     EXPECT_EQ(0u, OpenKeyWithoutFollowing(reg(), kHkeyLocalMachine, "SOFTWARE\\Classes\\SweepToolTest" + name_, kKeyRead, raw));
