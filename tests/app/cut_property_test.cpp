@@ -23,6 +23,7 @@ namespace {
 using platform::sim::SimMachine;
 using platform::sim::SimRegDeletion;
 using platform::sim::View;
+using apptest::snapshot_detail::Upper;
 
 constexpr char kBackupFolder[] = "C:\\Windows\\Logs\\SweepTool\\Backup";
 
@@ -114,12 +115,6 @@ std::string Unlike(const std::string& once, const std::string& twice, const std:
     for (const auto& line : c)
         if (a.count(line) == 0 && b.count(line) == 0) out += "+ " + line + "\n";
     return out;
-}
-
-std::string Upper(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
 }
 
 // A backup file's text, upper case, one character for each UTF-16 unit ('?' beyond ASCII),

@@ -93,11 +93,13 @@ for _ in 1 2 3; do copy_machine "${copies[0]}"; done
 log_text() { iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/ProgramData/Kelvaris/Logs/tool/sweeptool.log" 2>/dev/null | tr -d '\r'; }
 
 # What the machine holds, one line per file, key, value, service and product; the tool's own
-# log, report and backup files aside, and what Wine itself writes as it runs.
+# log, report and backup files aside, and what Wine itself writes as it runs. A folder's size
+# on the disk tells what it once held, not what it holds: it is left out.
 inventory() {
     local c="$WINEPREFIX/drive_c" view
     (cd "$c" && find . \( -ipath ./windows/Logs/SweepTool -o -ipath ./ProgramData/Kelvaris/Logs -o -ipath ./windows/temp \
-        -o -ipath './users/*/AppData/Local/Temp' -o -ipath './users/*/Temp' \) -prune -o -printf '%y %p %s\n' | LC_ALL=C sort)
+        -o -ipath './users/*/AppData/Local/Temp' -o -ipath './users/*/Temp' \) -prune -o -type d -printf '%y %p\n' \
+        -o -printf '%y %p %s\n' | LC_ALL=C sort)
     for view in 32 64; do
         wine reg query 'HKLM\SOFTWARE' /s "/reg:$view" 2>/dev/null | tr -d '\r' | sed "s/^/$view /"
     done
