@@ -223,6 +223,22 @@ void LogLink(const char* tag, const std::string& text) {
     EngineLog(3, actions::kLinkNotFollowedRecord, tag, text.c_str());
 }
 
+// The parents a registry step's keys share, held from one key to the next while the step
+// runs, and known to the engine (`slot`) for that time only.
+class StepParents {
+  public:
+    StepParents(platform::IRegistry& reg, platform::KeyParents*& slot) : parents_(reg), slot_(slot) {
+        slot_ = &parents_;
+    }
+    ~StepParents() { slot_ = nullptr; }
+    StepParents(const StepParents&) = delete;
+    StepParents& operator=(const StepParents&) = delete;
+
+  private:
+    platform::KeyParents parents_;
+    platform::KeyParents*& slot_;
+};
+
 // Opens a key as itself, inside its held parent when the step holds one.
 uint32_t OpenAsItself(platform::KeyParents* parents, platform::IRegistry& reg, platform::RegKey root,
                       const std::string& path, uint32_t access, platform::RegKey& out, bool* isLink = nullptr) {
@@ -386,13 +402,7 @@ bool CNuke::IsWow64() {
 }
 
 uint32_t CNuke::CleanupRegValues() {
-    // The step's keys share their parents, held from one key to the next.
-    platform::KeyParents parents(os_.reg);
-    keyParents_ = &parents;
-    struct Forget {
-        platform::KeyParents*& held;
-        ~Forget() { held = nullptr; }
-    } forget{keyParents_};
+    StepParents parents(os_.reg, keyParents_);
     int count = 0;
     bool errors = false;
     const char* entry = nullptr;
@@ -505,13 +515,7 @@ uint32_t CNuke::DeleteRegistryValue64bit(platform::RegKey root, const char* keyP
 }
 
 uint32_t CNuke::CleanupRegKeys() {
-    // The step's keys share their parents, held from one key to the next.
-    platform::KeyParents parents(os_.reg);
-    keyParents_ = &parents;
-    struct Forget {
-        platform::KeyParents*& held;
-        ~Forget() { held = nullptr; }
-    } forget{keyParents_};
+    StepParents parents(os_.reg, keyParents_);
     int count = 0;
     bool errors = false;
     const char* entry = nullptr;

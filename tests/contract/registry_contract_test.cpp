@@ -466,14 +466,15 @@ TEST_F(RegistryContract, LinksAreFollowedUnlessOpenedAsThemselves) {
     { auto k = Create(software.get(), base + "\\Target\\Sub", native); }
     SetString(Open(software.get(), base + "\\Target", native).get(), "Kept", "x");
     RegKey raw = 0;
-    auto plant = [&] {
-        ASSERT_EQ(0u, reg().CreateKeyEx(software.get(), link, kRegOptionCreateLink, native, raw, nullptr));
+    auto plantAt = [&](const std::string& at) {
+        ASSERT_EQ(0u, reg().CreateKeyEx(software.get(), at, kRegOptionCreateLink, native, raw, nullptr));
         UniqueRegKey made(&reg(), raw);
         std::u16string to = u"\\Registry\\Machine\\SOFTWARE\\SweepToolTest\\";
         for (char c : name_ + "\\Target") to += static_cast<char16_t>(c);
         ASSERT_EQ(0u, reg().SetValueExW(made.get(), u"SymbolicLinkValue", kRegLink, to.data(),
                                         static_cast<uint32_t>(to.size() * sizeof(char16_t))));
     };
+    auto plant = [&] { plantAt(link); };
     plant();
 
     // Followed: the target's value and subkey, through the link and past it, open-link or not.
@@ -526,14 +527,7 @@ TEST_F(RegistryContract, LinksAreFollowedUnlessOpenedAsThemselves) {
     EXPECT_TRUE(isLink);
     EXPECT_EQ(kErrorFileNotFound, parents.Open(kHkeyLocalMachine, held + "\\None", native, raw));
     EXPECT_EQ(0u, DeleteTreeWithoutFollowing(reg(), software.get(), tree, kKeyWow64_64Key));
-    ASSERT_EQ(0u, reg().CreateKeyEx(software.get(), tree, kRegOptionCreateLink, native, raw, nullptr));
-    {
-        UniqueRegKey made(&reg(), raw);
-        std::u16string to = u"\\Registry\\Machine\\SOFTWARE\\SweepToolTest\\";
-        for (char c : name_ + "\\Target") to += static_cast<char16_t>(c);
-        ASSERT_EQ(0u, reg().SetValueExW(made.get(), u"SymbolicLinkValue", kRegLink, to.data(),
-                                        static_cast<uint32_t>(to.size() * sizeof(char16_t))));
-    }
+    plantAt(tree);
     EXPECT_NE(0u, parents.Open(kHkeyLocalMachine, held + "\\Sub", native, raw));
     EXPECT_EQ(0u, DeleteTreeWithoutFollowing(reg(), software.get(), tree, kKeyWow64_64Key));
 
