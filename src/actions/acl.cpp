@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "actions/held_path.h"
+#include "guard/held_path.h"
 #include "platform/acl_text.h"
 #include "platform/ansi.h"
 #include "platform/registry_links.h"
@@ -28,19 +28,6 @@ uint32_t CurrentUserSid(platform::Platform& os, std::string& sid) {
 }
 
 }  // namespace
-
-TakeOwnershipPrivilege::TakeOwnershipPrivilege(platform::ISystem& sys) : sys_(sys) {
-    platform::TokenHandle token = 0;
-    if (!sys_.OpenProcessToken(platform::kTokenAdjustPrivileges | platform::kTokenQuery, token)) return;
-    token_.reset(&sys_, token);
-    if (!sys_.LookupPrivilegeValue(platform::kSeTakeOwnershipName, luid_)) return;
-    enabled_ = sys_.AdjustTokenPrivilege(token, luid_, platform::kSePrivilegeEnabled) &&
-               sys_.GetLastError() == kErrorSuccess;
-}
-
-TakeOwnershipPrivilege::~TakeOwnershipPrivilege() {
-    if (enabled_) (void)sys_.AdjustTokenPrivilege(token_.get(), luid_, 0);
-}
 
 uint32_t GetAccountSid(platform::Platform& os, std::string* sid, const char* account) {
     if (sid == nullptr) return platform::kErrorInvalidParameter;
@@ -145,7 +132,7 @@ uint32_t DropRegKeyAclIn(platform::Platform& os, platform::RegKey root, const ch
     if (uint32_t rc = CurrentUserSid(os, sid)) return rc;
     bool owned = false;
     auto takeOwnership = [&]() {
-        TakeOwnershipPrivilege privilege(os.sys);
+        guard::TakeOwnershipPrivilege privilege(os.sys);
         platform::RegKey h = 0;
         if (OpenKeyItself(os, root, keyPath, platform::kWriteOwner | view, h) != kErrorSuccess) return false;
         platform::UniqueRegKey key(&os.reg, h);
@@ -207,7 +194,7 @@ uint32_t OpenWithoutFollowing(platform::Platform& os, const char* path, uint32_t
         uint32_t error = os.sys.GetLastError();
         return error != kErrorSuccess ? error : platform::kErrorInvalidFunction;
     }
-    if (attributes & platform::kFileAttributeReparsePoint) return kErrorStoppedOnSymlink;
+    if (attributes & platform::kFileAttributeReparsePoint) return guard::kErrorStoppedOnSymlink;
     out = std::move(file);
     return kErrorSuccess;
 }
@@ -226,7 +213,7 @@ std::string FindLinkOnPath(platform::Platform& os, const char* path) {
     }
     platform::UniqueFile file;
     uint32_t rc = OpenWithoutFollowing(os, path, platform::kFileReadAttributes, file);
-    if (rc == kErrorStoppedOnSymlink) return full;
+    if (rc == guard::kErrorStoppedOnSymlink) return full;
     if (rc != kErrorSuccess) {
         uint32_t attributes = os.fs.GetFileAttributesA(full);
         if (attributes != platform::kInvalidFileAttributes &&
@@ -234,65 +221,6 @@ std::string FindLinkOnPath(platform::Platform& os, const char* path) {
             return full;
     }
     return std::string();
-}
-
-uint32_t CheckSingleName(platform::Platform& os, platform::FileHandle file) {
-    uint32_t links = 0;
-    if (!os.fs.GetFileLinkCount(file, links)) {
-        uint32_t error = os.sys.GetLastError();
-        return error != kErrorSuccess ? error : platform::kErrorInvalidFunction;
-    }
-    return links > 1 ? kErrorHardLinked : kErrorSuccess;
-}
-
-namespace {
-
-// Rewrites the list of the object `path` names through its own handle, opened inside its
-// held folders; with `takeOwner`, or when the list may not be rewritten otherwise,
-// Administrators are made the owner first. An object with other names is left as it is,
-// whichever handle finds that out first.
-uint32_t RewriteHeld(platform::Platform& os, const char* path, const char* dacl, bool takeOwner,
-                     HeldPath* given) {
-    if (path == nullptr || dacl == nullptr) return platform::kErrorInvalidParameter;
-    HeldPath own(os);
-    HeldPath& held = given != nullptr ? *given : own;
-    if (uint32_t rc = held.HoldParentsOf(path)) return rc;
-    platform::UniqueFile file;
-    if (!takeOwner) {
-        uint32_t rc = held.Open(platform::kReadControl | platform::kWriteDac, file);
-        if (rc == kErrorSuccess && (rc = CheckSingleName(os, file.get())) == kErrorSuccess)
-            rc = os.sec.SetFileSecurityInfo(file.get(), kFullControlAcl, nullptr, dacl);
-        if (rc != kErrorAccessDenied) return rc;
-        file.reset();
-    }
-    {
-        platform::UniqueFile probe;
-        if (uint32_t rc = held.Open(0, probe)) return rc;
-        if (uint32_t rc = CheckSingleName(os, probe.get())) return rc;
-    }
-    // The owner may always rewrite the access list.
-    {
-        TakeOwnershipPrivilege privilege(os.sys);
-        platform::UniqueFile owner;
-        if (uint32_t err = held.Open(platform::kWriteOwner, owner)) return err;
-        if (uint32_t err = os.sec.SetFileSecurityInfo(owner.get(), platform::kOwnerSecurityInformation,
-                                                      platform::kAdministratorsSid, nullptr))
-            return err;
-    }
-    if (uint32_t err = held.Open(platform::kReadControl | platform::kWriteDac, file)) return err;
-    return os.sec.SetFileSecurityInfo(file.get(), kFullControlAcl, nullptr, dacl);
-}
-
-}  // namespace
-
-uint32_t SetFileDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl,
-                                     HeldPath* held) {
-    return RewriteHeld(os, path, dacl, false, held);
-}
-
-uint32_t SetFileOwnerAndDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl,
-                                             HeldPath* held) {
-    return RewriteHeld(os, path, dacl, true, held);
 }
 
 }  // namespace actions

@@ -82,7 +82,7 @@ uint32_t CNuke::StagePath(actions::FileStaging& staging, const char* path, std::
                                platform::kWriteOwner,
                            object, &attributes);
     if (rc == platform::kErrorFileNotFound) return kGone;
-    if (rc == actions::kErrorStoppedOnSymlink) link = path;
+    if (rc == guard::kErrorStoppedOnSymlink) link = path;
     if (rc != 0) return rc;
     if (attributes & platform::kFileAttributeDirectory) {
         // A directory is never moved whole: what it still holds would go into the staging
@@ -121,7 +121,7 @@ uint32_t CNuke::StagePath(actions::FileStaging& staging, const char* path, std::
     }
     // Whoever owned it could otherwise open its list up again until the restart; the owner of
     // a file with other names is theirs as well, and stays.
-    if (actions::CheckSingleName(os_, object.get()) == 0)
+    if (guard::CheckSingleName(os_, object.get()) == 0)
         (void)os_.sec.SetFileSecurityInfo(object.get(), platform::kOwnerSecurityInformation,
                                           platform::kAdministratorsSid, nullptr);
     return kStaged;
@@ -136,8 +136,8 @@ bool CNuke::QueueInPlace(actions::FileStaging& staging, const char* path, bool n
     platform::UniqueFile object;
     if (!userCanChange && staging.held.Open(platform::kReadControl, object) != 0) userCanChange = true;
     for (size_t i = 0; !userCanChange && i < staging.held.Folders().size(); ++i)
-        userCanChange = actions::UserCanChange(os_, staging.held.FolderHandle(i), false);
-    if (!userCanChange) userCanChange = actions::UserCanChange(os_, object.get(), true);
+        userCanChange = guard::UserCanChange(os_, staging.held.FolderHandle(i), false);
+    if (!userCanChange) userCanChange = guard::UserCanChange(os_, object.get(), true);
     if (userCanChange && notEmpty) {
         EngineLog(3, "%s: '%s' still holds what is not removed: kept", kRemoveTag, path);
         return false;
@@ -182,7 +182,7 @@ bool CNuke::RemovePath(const char* path) {
                 EngineLog(5, "%s: '%s' no longer exists", kRemoveTag, path);
                 removed = true;
                 return true;
-            case actions::kErrorStoppedOnSymlink:
+            case guard::kErrorStoppedOnSymlink:
                 EngineLog(3, actions::kLinkNotFollowedRecord, kRemoveTag, link.empty() ? path : link.c_str());
                 removed = false;
                 return true;
@@ -220,7 +220,7 @@ bool CNuke::RemovePath(const char* path) {
     return false;
 }
 
-uint32_t CNuke::DropFileAcl(const char* path, actions::HeldPath* held) {
+uint32_t CNuke::DropFileAcl(const char* path, guard::HeldPath* held) {
     static const char* const kTag = "CNuke::DropFileAcl";
     if (path == nullptr) return 0;
     // Full control for the machine's own accounts only: the object goes at restart, and
@@ -248,9 +248,9 @@ uint32_t CNuke::DropFileAcl(const char* path, actions::HeldPath* held) {
         }
     }
     // The whole list is replaced and no longer inherited; the group stays.
-    uint32_t rc = actions::SetFileDaclWithoutFollowing(os_, path, machineOnlyDacl_.c_str(), held);
-    if (rc == actions::kErrorStoppedOnSymlink) EngineLog(3, actions::kLinkNotFollowedRecord, kTag, path);
-    if (rc == actions::kErrorHardLinked)
+    uint32_t rc = guard::SetFileDaclWithoutFollowing(os_, path, machineOnlyDacl_.c_str(), held);
+    if (rc == guard::kErrorStoppedOnSymlink) EngineLog(3, actions::kLinkNotFollowedRecord, kTag, path);
+    if (rc == guard::kErrorHardLinked)
         EngineLog(3, "%s: '%s' has other names (hard links): its access list is left as it is", kTag, path);
     return rc == platform::kErrorSuccess ? 1 : 0;
 }

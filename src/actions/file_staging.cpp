@@ -17,12 +17,12 @@ uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::s
         Folder made;
         const std::string root = std::string(1, drive) + ":\\";
         platform::FileHandle raw = 0;
-        made.error = os_.fs.OpenRelative(0, platform::AnsiToUtf16(root), kHeldFolderAccess, kHeldFolderShare,
+        made.error = os_.fs.OpenRelative(0, platform::AnsiToUtf16(root), guard::kHeldFolderAccess, guard::kHeldFolderShare,
                                          platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw);
         platform::UniqueFile rootHandle(&os_.fs, raw);
         std::string name;
         if (made.error == 0)
-            made.error = MakeFreshAdministratorsFolder(os_, rootHandle.get(), kStagingFolderPrefix, 0,
+            made.error = guard::MakeFreshAdministratorsFolder(os_, rootHandle.get(), kStagingFolderPrefix, 0,
                                                        made.handle, name);
         if (made.error == 0) made.path = root + name;
         std::string identity;
@@ -38,7 +38,7 @@ uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::s
         char name[16];
         std::snprintf(name, sizeof(name), "B%07X", static_cast<unsigned>(f.batches.size() + 1));
         platform::UniqueFile made;
-        if (MakeAdministratorsFolder(os_, f.handle.get(), name, true, 0, made) == 0) {
+        if (guard::MakeAdministratorsFolder(os_, f.handle.get(), name, true, 0, made) == 0) {
             f.batch = std::move(made);
             f.batches.push_back(f.path + "\\" + name);
             f.inBatch = 0;
@@ -100,7 +100,7 @@ std::vector<FileStaging::Leftover> FileStaging::QueueLeftovers(const std::vector
         const std::string root = drives.substr(at, 3);  // "C:\\"
         if (root.size() != 3 || os_.fs.GetDriveType(root) != platform::kDriveFixed) continue;
         platform::FileHandle raw = 0;
-        if (os_.fs.OpenRelative(0, platform::AnsiToUtf16(root), kHeldFolderAccess, kHeldFolderShare,
+        if (os_.fs.OpenRelative(0, platform::AnsiToUtf16(root), guard::kHeldFolderAccess, guard::kHeldFolderShare,
                                 platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw) != 0)
             continue;
         platform::UniqueFile rootHandle(&os_.fs, raw);
@@ -120,7 +120,7 @@ std::vector<FileStaging::Leftover> FileStaging::QueueLeftovers(const std::vector
             // a link of that name is opened as itself and is never ours.
             raw = 0;
             uint32_t rc = os_.fs.OpenRelative(rootHandle.get(), platform::AnsiToUtf16(name),
-                                              kHeldFolderAccess | platform::kReadControl, kHeldFolderShare,
+                                              guard::kHeldFolderAccess | platform::kReadControl, guard::kHeldFolderShare,
                                               platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw);
             platform::UniqueFile folder(&os_.fs, raw);
             uint32_t attributes = 0;
@@ -131,7 +131,7 @@ std::vector<FileStaging::Leftover> FileStaging::QueueLeftovers(const std::vector
             };
             if (rc != 0 || !os_.fs.GetFileInformationByHandle(folder.get(), attributes) ||
                 (attributes & platform::kFileAttributeReparsePoint) != 0 ||
-                (UserCanChange(os_, folder.get(), true) && !madeByARun())) {
+                (guard::UserCanChange(os_, folder.get(), true) && !madeByARun())) {
                 left.notOurs = true;
                 found.push_back(left);
                 continue;

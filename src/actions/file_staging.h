@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "actions/acl.h"
-#include "actions/held_path.h"
+#include "guard/held_path.h"
 #include "platform/platform.h"
 
 namespace actions {
@@ -71,14 +71,14 @@ class FileStaging {
     };
     platform::Platform& os_;
     // Objects moved there are given to Administrators; owners that refuse it are overruled.
-    TakeOwnershipPrivilege privilege_;
+    guard::TakeOwnershipPrivilege privilege_;
     std::map<char, Folder> folders_;
     uint32_t next_ = 0;
 
   public:
     // The folders above the object being removed; kept from one object to the next, which
     // mostly share them.
-    HeldPath held;
+    guard::HeldPath held;
 };
 
 // The prefix of every staging folder's name, which a GUID completes.

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "actions/acl.h"
-#include "actions/tool_folder.h"
+#include "guard/tool_folder.h"
 #include "expand/path_helpers.h"
 #include "logging/engine_log.h"
 #include "logging/file_utils.h"
@@ -487,13 +487,13 @@ uint32_t RegistryBackup::Write(const std::vector<SavedKey>& keys, const std::str
 uint32_t RegistryBackup::EnsureFile() {
     if (file_) return kErrorSuccess;
     if (broken_) return platform::kErrorCanNotComplete;
-    ToolFolder folder(os_);
+    guard::ToolFolder folder(os_);
     uint32_t rc = folder.Open(kBackupFolderName);
     if (rc == kErrorSuccess) rc = CreateFile(folder);
     if (rc != kErrorSuccess) {
         broken_ = true;
         std::string where =
-            folder.path().empty() ? ToolFolderPath(os_) + "\\" + kBackupFolderName : folder.path();
+            folder.path().empty() ? guard::ToolFolderPath(os_) + "\\" + kBackupFolderName : folder.path();
         EngineLog(2,
                   "%s: The backup of registry entries cannot be made in '%s', error '%d'; they are deleted "
                   "without one",
@@ -509,7 +509,7 @@ uint32_t RegistryBackup::EnsureFile() {
     return rc;
 }
 
-uint32_t RegistryBackup::CreateFile(ToolFolder& folder) {
+uint32_t RegistryBackup::CreateFile(guard::ToolFolder& folder) {
     platform::SystemTime t = os_.sys.GetLocalTime();
     char stem[64];
     std::snprintf(stem, sizeof stem, "sweeptool-%04u%02u%02u-%02u%02u%02u", t.year, t.month, t.day, t.hour,

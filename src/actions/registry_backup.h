@@ -11,9 +11,11 @@
 
 #include "platform/platform.h"
 
-namespace actions {
-
+namespace guard {
 class ToolFolder;
+}  // namespace guard
+
+namespace actions {
 
 // The file is made below "<common application data>\Kelvaris" in this folder, which only
 // Administrators and SYSTEM may read or write: the product's keys may hold licence data.
@@ -86,7 +88,7 @@ class RegistryBackup {
   private:
     // The folder and the file, made at the first save: 0 or the Windows error (logged once).
     uint32_t EnsureFile();
-    uint32_t CreateFile(ToolFolder& folder);
+    uint32_t CreateFile(guard::ToolFolder& folder);
     uint32_t Append(const std::u16string& text);
     uint32_t Write(const std::vector<SavedKey>& keys, const std::string& object);
     bool Redirected();

@@ -5,7 +5,7 @@
 // here, so that it finishes what the first began.
 #include <string>
 
-#include "actions/tool_folder.h"
+#include "guard/tool_folder.h"
 #include "engine/cnuke.h"
 #include "expand/protected_locations.h"
 #include "logging/engine_log.h"
@@ -59,9 +59,9 @@ std::vector<std::string> CompleteLines(const std::string& text, const char* head
 
 void CNuke::TakeUpUnfinishedRun() {
     // Without the folder there is nothing to take up, and a preview must not make it.
-    const std::string path = actions::ToolFolderPath(os_);
+    const std::string path = guard::ToolFolderPath(os_);
     if (path.empty() || os_.fs.GetFileAttributesA(path) == platform::kInvalidFileAttributes) return;
-    actions::ToolFolder folder(os_);
+    guard::ToolFolder folder(os_);
     if (folder.Open() != 0) return;
     int added = 0;
     for (const char* name : {kResumeFile, kResumeNewFile}) {
@@ -105,7 +105,7 @@ namespace {
 
 // Writes `text` in full as `fresh`, then gives it the name `file`: until it has that name,
 // both are read.
-uint32_t Replace(actions::ToolFolder& folder, const char* file, const char* fresh, const std::string& text) {
+uint32_t Replace(guard::ToolFolder& folder, const char* file, const char* fresh, const std::string& text) {
     uint32_t rc = folder.Write(fresh, text);
     if (rc == 0) rc = folder.Delete(file);
     if (rc == 0) rc = folder.Rename(fresh, file);
@@ -115,7 +115,7 @@ uint32_t Replace(actions::ToolFolder& folder, const char* file, const char* fres
 }  // namespace
 
 void CNuke::RecordUnfinishedRun() {
-    actions::ToolFolder folder(os_);
+    guard::ToolFolder folder(os_);
     if (folder.Open() != 0) return;
     std::string text = std::string(kHeader) + "\r\n";
     for (const Section& s : kSections) {
@@ -132,9 +132,9 @@ void CNuke::RecordUnfinishedRun() {
 
 std::vector<std::string> CNuke::StagingFoldersMade() {
     std::vector<std::string> made;
-    const std::string path = actions::ToolFolderPath(os_);
+    const std::string path = guard::ToolFolderPath(os_);
     if (path.empty() || os_.fs.GetFileAttributesA(path) == platform::kInvalidFileAttributes) return made;
-    actions::ToolFolder folder(os_);
+    guard::ToolFolder folder(os_);
     if (folder.Open() != 0) return made;
     for (const char* name : {kStagingFile, kStagingNewFile}) {
         std::string text;
@@ -151,7 +151,7 @@ void CNuke::RecordStagingFolder(const std::string& made) {
     std::string text = std::string(kStagingHeader) + "\r\n";
     for (const std::string& line : all) text += line + "\r\n";
     text += std::string(kEnd) + "\r\n";
-    actions::ToolFolder folder(os_);
+    guard::ToolFolder folder(os_);
     uint32_t rc = folder.Open();
     if (rc == 0) rc = Replace(folder, kStagingFile, kStagingNewFile, text);
     if (rc != 0)
@@ -160,7 +160,7 @@ void CNuke::RecordStagingFolder(const std::string& made) {
 }
 
 void CNuke::ForgetUnfinishedRun() {
-    actions::ToolFolder folder(os_);
+    guard::ToolFolder folder(os_);
     if (folder.Open() != 0) return;
     for (const char* name : {kResumeNewFile, kResumeFile, kStagingNewFile, kStagingFile}) (void)folder.Delete(name);
 }

@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "actions/registry_backup.h"
-#include "actions/tool_folder.h"
+#include "guard/tool_folder.h"
 #include "app/console_output.h"
 #include "engine/list_init.h"
 #include "logging/engine_log.h"
@@ -264,12 +264,12 @@ std::string BuildRunReport(platform::Platform& os, const RunRecord& record, cons
 void WriteRunReport(platform::Platform& os, const RunRecord& record, const Cleaner& cleaner) {
     std::string text = BuildRunReport(os, record, cleaner);
     if (text.empty()) return;
-    uint32_t code = actions::WriteToolFile(os, platform::Utf16ToAnsi(kReportFileName), text);
+    uint32_t code = guard::WriteToolFile(os, platform::Utf16ToAnsi(kReportFileName), text);
     if (code != 0) LogWriteFailure(kReportTag, kReportFileName, code);
 }
 
 void WritePlanFile(platform::Platform& os, const std::string& ansiText) {
-    uint32_t code = actions::WriteToolFile(os, platform::Utf16ToAnsi(kPlanFileName),
+    uint32_t code = guard::WriteToolFile(os, platform::Utf16ToAnsi(kPlanFileName),
                                            kUtf8Mark + AnsiToUtf8(WithCrLf(ansiText)));
     if (code != 0) LogWriteFailure(kPlanTag, kPlanFileName, code);
 }

@@ -163,7 +163,7 @@ uint32_t CScourApp::CheckAndPreview(Cleaner& cleaner, const ParsedOptions& parse
 }
 
 uint32_t CScourApp::TakeRunLock() {
-    runLockFolder_ = std::make_unique<actions::ToolFolder>(os_);
+    runLockFolder_ = std::make_unique<guard::ToolFolder>(os_);
     uint32_t rc = runLockFolder_->Open();
     return rc != 0 ? rc : runLockFolder_->HoldExclusive(kRunLockFileName, runLock_);
 }

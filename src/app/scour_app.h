@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "actions/tool_folder.h"
+#include "guard/tool_folder.h"
 #include "app/cleaner.h"
 #include "platform/platform.h"
 
@@ -91,7 +91,7 @@ class CScourApp {
     uint32_t TakeRunLock();
 
     platform::Platform& os_;
-    std::unique_ptr<actions::ToolFolder> runLockFolder_;
+    std::unique_ptr<guard::ToolFolder> runLockFolder_;
     platform::UniqueFile runLock_;
 };
 

@@ -17,9 +17,11 @@ class KeyParents;
 }  // namespace platform
 namespace actions {
 class FileStaging;
-class HeldPath;
 class RegistryBackup;
 }  // namespace actions
+namespace guard {
+class HeldPath;
+}  // namespace guard
 namespace detect {
 class CDetector;
 }
@@ -252,7 +254,7 @@ class CNuke {
     // follow links, by one that gives Administrators and SYSTEM full control, inherited
     // below it: 1 when it was set, else 0 (also for a link). A caller going through many
     // objects of one tree passes `held`, so that the folders they share are opened once.
-    uint32_t DropFileAcl(const char* path, actions::HeldPath* held = nullptr);
+    uint32_t DropFileAcl(const char* path, guard::HeldPath* held = nullptr);
 
     // --- registry removal (actions/registry_removal.cpp) ---
     // Deletes one value in the default view, then in the 64-bit view when it was not

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "actions/acl.h"
-#include "actions/held_path.h"
+#include "guard/held_path.h"
 #include "engine/cnuke.h"
 #include "expand/folder_macros.h"
 #include "expand/handlers_internal.h"
@@ -226,9 +226,9 @@ uint32_t CNuke::MatchDirectoryContents(TSet& list, char* data) {
             // Anyone may drop a file into a folder open to users: only a marker and a folder
             // that the machine's own accounts own speak for the product.
             const std::string* foreign = nullptr;
-            if (!actions::OwnedByMachineAccount(os_, directory)) foreign = &markers.front();
+            if (!guard::OwnedByMachineAccount(os_, directory)) foreign = &markers.front();
             for (const std::string& marker : markers)
-                if (foreign == nullptr && !actions::OwnedByMachineAccount(os_, marker)) foreign = &marker;
+                if (foreign == nullptr && !guard::OwnedByMachineAccount(os_, marker)) foreign = &marker;
             if (foreign != nullptr) {
                 EngineLog(
                     3,

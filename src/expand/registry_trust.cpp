@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "actions/held_path.h"
+#include "guard/held_path.h"
 #include "expand/path_helpers.h"
 #include "logging/engine_log.h"
 #include "platform/ansi.h"
@@ -46,7 +46,7 @@ KeyWriters WritersOfKey(Platform& os, RegKey root, const char* keyPath, RegKey k
     if (os.sec.GetSecurityInfo(key, kOwnerSecurityInformation | kDaclSecurityInformation, &owner, &dacl) != 0)
         return KeyWriters::kAnyone;
     const uint32_t rights = kKeySetValue | kKeyCreateSubKey | kWriteDac | kWriteOwner | kGenericWrite;
-    return actions::GrantsStandardUser(owner, dacl, rights) ? KeyWriters::kAnyone : KeyWriters::kMachine;
+    return guard::GrantsStandardUser(owner, dacl, rights) ? KeyWriters::kAnyone : KeyWriters::kMachine;
 }
 
 std::string HiveProfile(Platform& os, RegKey root, const char* keyPath) {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "actions/acl.h"
-#include "actions/held_path.h"
-#include "actions/tool_folder.h"
+#include "guard/held_path.h"
+#include "guard/tool_folder.h"
 #include "engine/cnuke.h"
 #include "expand/handlers_internal.h"
 #include "expand/path_helpers.h"
@@ -393,7 +393,7 @@ uint32_t WorkingListBuilder::FileTree(const char* path) {
     if (!link.empty()) {
         EngineLog(3, actions::kLinkNotFollowedRecord, kFileTreeTag, link.c_str());
         Keep(&nuke_.kept, link.c_str(), kKeptLink);
-        return actions::kErrorStoppedOnSymlink;
+        return guard::kErrorStoppedOnSymlink;
     }
     if ((attributes & kFileAttributeDirectory) != 0) {
         if (const char* reason = nuke_.Protected().FolderReason(text)) {
@@ -463,7 +463,7 @@ static void ExcludeOwnFiles(Platform& os, TSet& list, std::vector<KeptObject>* k
         folders.push_back(Upper(Utf16ToAnsi(base + u"\\Logs\\tool").c_str()));
         folders.push_back(Upper(Utf16ToAnsi(base + u"\\Backup").c_str()));
     }
-    std::string tool = actions::ToolFolderPath(os);
+    std::string tool = guard::ToolFolderPath(os);
     if (!tool.empty()) folders.push_back(Upper(tool.c_str()));
     TSet own;
     const char* s = nullptr;
@@ -599,7 +599,7 @@ uint32_t CNuke::PopulateRemoveFileList() {
     }
     // In list order a folder's objects follow one another: the folders above them stay held
     // from one to the next. They are let go before anything is moved.
-    actions::HeldPath held(os_);
+    guard::HeldPath held(os_);
     for (uint32_t r = fileList.First(&s); r == 0; r = fileList.Next(&s))
         if (!opened.Contains(s)) (void)DropFileAcl(s, &held);
     return 0;

@@ -3,7 +3,7 @@
 #include <new>
 #include <vector>
 
-#include "actions/held_path.h"
+#include "guard/held_path.h"
 #include "msitool/reg_spec.h"
 #include "msitool/wide_text.h"
 #include "platform/ansi.h"
@@ -128,11 +128,11 @@ bool Product::UninstallFromCachedPackage() {
     // and SYSTEM let in, held so that nobody can rename it meanwhile.
     const std::string tempFolder = platform::Utf16ToAnsi(tempPath);
     if (platform::AnsiToUtf16(tempFolder) != tempPath) return false;
-    actions::HeldPath held(os_);
+    guard::HeldPath held(os_);
     if (held.HoldParentsOf(tempFolder + kCopyFolderPrefix) != 0) return false;
     platform::UniqueFile folder;
     std::string folderName;
-    if (actions::MakeFreshAdministratorsFolder(os_, held.Parent(), kCopyFolderPrefix, platform::kDeleteAccess,
+    if (guard::MakeFreshAdministratorsFolder(os_, held.Parent(), kCopyFolderPrefix, platform::kDeleteAccess,
                                                folder, folderName) != 0)
         return false;
     const std::u16string folderPath = tempPath + platform::AnsiToUtf16(folderName);

@@ -66,7 +66,7 @@ TEST_F(ScourAppTest, HelpShowsTheUsageBoxAndChangesNothing) {
 }
 
 TEST_F(ScourAppTest, ASecondStartWhileTheLockIsHeldEndsWith1618AndChangesNothing) {
-    actions::ToolFolder folder(m.platform());
+    guard::ToolFolder folder(m.platform());
     ASSERT_EQ(0u, folder.Open());
     platform::UniqueFile held;
     ASSERT_EQ(0u, folder.HoldExclusive(app::kRunLockFileName, held));

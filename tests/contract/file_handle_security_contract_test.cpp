@@ -131,8 +131,8 @@ TEST_F(FileHandleSecurityContract, AListForTheMachinesAccountsIsSetOnTheHandleAn
 }
 
 TEST_F(FileHandleSecurityContract, TheRewriteWithoutFollowingWorksOnTheRealCalls) {
-    EXPECT_EQ(0u, actions::SetFileDaclWithoutFollowing(os(), File().c_str(), kMachineOnly));
-    EXPECT_EQ(0u, actions::SetFileDaclWithoutFollowing(os(), root.c_str(), kMachineOnly));
+    EXPECT_EQ(0u, guard::SetFileDaclWithoutFollowing(os(), File().c_str(), kMachineOnly));
+    EXPECT_EQ(0u, guard::SetFileDaclWithoutFollowing(os(), root.c_str(), kMachineOnly));
     EXPECT_EQ(std::string(), actions::FindLinkOnPath(os(), File().c_str()));
     UniqueFile none;
     EXPECT_EQ(uint32_t{kErrorFileNotFound},

@@ -12,7 +12,35 @@
 
 #include "platform/platform.h"
 
-namespace actions {
+namespace guard {
+
+// Keeps SeTakeOwnershipPrivilege enabled while it lives: an administrator holds it, but
+// disabled, and without it an object whose access list refuses WRITE_OWNER cannot be taken.
+class TakeOwnershipPrivilege {
+  public:
+    explicit TakeOwnershipPrivilege(platform::ISystem& sys);
+    ~TakeOwnershipPrivilege();
+    TakeOwnershipPrivilege(const TakeOwnershipPrivilege&) = delete;
+    TakeOwnershipPrivilege& operator=(const TakeOwnershipPrivilege&) = delete;
+
+  private:
+    platform::ISystem& sys_;
+    platform::UniqueToken token_;
+    platform::Luid luid_;
+    bool enabled_ = false;
+};
+
+// ERROR_STOPPED_ON_SYMLINK: the object met where a file or directory was expected is a
+// link (junction, symbolic link, mount point).
+constexpr uint32_t kErrorStoppedOnSymlink = 681;
+
+// ERROR_TOO_MANY_LINKS, given for a file with more than one name (hard links): its access
+// list and owner belong to every name, and a standard user may have made the other one.
+constexpr uint32_t kErrorHardLinked = 1142;
+
+// Whether the file `file` holds has one name only: 0, kErrorHardLinked, or the error of
+// asking.
+uint32_t CheckSingleName(platform::Platform& os, platform::FileHandle file);
 
 // The folders above one object, held.
 class HeldPath {
@@ -90,4 +118,18 @@ uint32_t MakeFreshAdministratorsFolder(platform::Platform& os, platform::FileHan
 // The list such a folder gets, inherited by all it holds.
 constexpr char kAdministratorsOnlySddl[] = "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 
-}  // namespace actions
+// Replaces the access list of a file or directory by `dacl`, protected from inheritance,
+// through a handle opened inside its held folders (HeldPath), never through a link. When the
+// list may not be rewritten, Administrators are made the owner first. 0, 681 for a link
+// (nothing changed), 87 for a null path or list, or the first Windows error. A caller that
+// rewrites many objects of one tree passes its own `held`, which keeps the folders the
+// paths share open from one object to the next instead of opening them again for each.
+uint32_t SetFileDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl,
+                                     HeldPath* held = nullptr);
+
+// The same, Administrators made the owner first in any case: an object someone else made
+// stays theirs to reopen (an owner may always rewrite the list) until its owner changes.
+uint32_t SetFileOwnerAndDaclWithoutFollowing(platform::Platform& os, const char* path, const char* dacl,
+                                             HeldPath* held = nullptr);
+
+}  // namespace guard

@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <string>
 
-#include "actions/held_path.h"
+#include "guard/held_path.h"
 #include "platform/platform.h"
 
-namespace actions {
+namespace guard {
 
 constexpr char kToolFolderName[] = "SweepTool";
 
@@ -58,4 +58,4 @@ class ToolFolder {
 // Writes `bytes` to the file `name` in the tool's folder, replacing it. 0 or the error.
 uint32_t WriteToolFile(platform::Platform& os, const std::string& name, const std::string& bytes);
 
-}  // namespace actions
+}  // namespace guard

@@ -1,9 +1,8 @@
-#include "actions/tool_folder.h"
+#include "guard/tool_folder.h"
 
-#include "actions/acl.h"
 #include "platform/ansi.h"
 
-namespace actions {
+namespace guard {
 
 std::string ToolFolderPath(platform::Platform& os) {
     std::string windows;
@@ -151,4 +150,4 @@ uint32_t WriteToolFile(platform::Platform& os, const std::string& name, const st
     return folder.Write(name, bytes);
 }
 
-}  // namespace actions
+}  // namespace guard
