@@ -23,6 +23,7 @@ enum : uint32_t {
     kGone = 0xE0000001,       // nothing by that name any more
     kNoStaging = 0xE0000002,  // its volume has no staging folder
     kNotEmpty = 0xE0000003,   // a directory that still holds what this run keeps or queued in place
+    kMovedAway = 0xE0000004,  // a folder above it is missing where a standard user could have moved it
 };
 
 }  // namespace
@@ -74,6 +75,10 @@ uint32_t CNuke::CleanupFiles() {
 // is queued. Nothing is left half done: a move whose queueing fails is moved back.
 uint32_t CNuke::StagePath(actions::FileStaging& staging, const char* path, std::string& link) {
     uint32_t rc = staging.held.HoldParentsOf(path, &link);
+    // A folder a standard user may have renamed away took what it holds along: not removed.
+    if ((rc == platform::kErrorFileNotFound || rc == platform::kErrorPathNotFound) &&
+        staging.held.MissingUnderUserFolder())
+        return kMovedAway;
     if (rc == platform::kErrorFileNotFound || rc == platform::kErrorPathNotFound) return kGone;
     if (rc != 0) return rc;
     platform::UniqueFile object;
@@ -132,11 +137,11 @@ uint32_t CNuke::StagePath(actions::FileStaging& staging, const char* path, std::
 // A directory that is not empty goes the same way, after what it holds; where its path is
 // not safe to queue, it stays with what it holds.
 bool CNuke::QueueInPlace(actions::FileStaging& staging, const char* path, bool notEmpty) {
-    bool userCanChange = staging.held.Folders().empty();
+    // A chain that is not held whole (a folder a user holds open, or swapped) is nothing to
+    // judge by: what stays held would be another object's folders.
+    bool userCanChange = staging.held.UserCanChangeFolders() || staging.held.Leaf().empty();
     platform::UniqueFile object;
     if (!userCanChange && staging.held.Open(platform::kReadControl, object) != 0) userCanChange = true;
-    for (size_t i = 0; !userCanChange && i < staging.held.Folders().size(); ++i)
-        userCanChange = guard::UserCanChange(os_, staging.held.FolderHandle(i), false);
     if (!userCanChange) userCanChange = guard::UserCanChange(os_, object.get(), true);
     if (userCanChange && notEmpty) {
         EngineLog(3, "%s: '%s' still holds what is not removed: kept", kRemoveTag, path);
@@ -181,6 +186,13 @@ bool CNuke::RemovePath(const char* path) {
             case kGone:
                 EngineLog(5, "%s: '%s' no longer exists", kRemoveTag, path);
                 removed = true;
+                return true;
+            case kMovedAway:
+                EngineLog(3,
+                          "%s: '%s' is no longer where it was listed: a folder above it that a standard user "
+                          "can change is gone or was renamed; kept",
+                          kRemoveTag, path);
+                removed = false;
                 return true;
             case guard::kErrorStoppedOnSymlink:
                 EngineLog(3, actions::kLinkNotFollowedRecord, kRemoveTag, link.empty() ? path : link.c_str());

@@ -17,7 +17,7 @@ uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::s
         Folder made;
         const std::string root = std::string(1, drive) + ":\\";
         platform::FileHandle raw = 0;
-        made.error = os_.fs.OpenRelative(0, platform::AnsiToUtf16(root), guard::kHeldFolderAccess, guard::kHeldFolderShare,
+        made.error = os_.fs.OpenRelative(0, platform::AnsiToUtf16(root), guard::kLightFolderAccess, guard::kShareAll,
                                          platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw);
         platform::UniqueFile rootHandle(&os_.fs, raw);
         std::string name;
@@ -100,7 +100,7 @@ std::vector<FileStaging::Leftover> FileStaging::QueueLeftovers(const std::vector
         const std::string root = drives.substr(at, 3);  // "C:\\"
         if (root.size() != 3 || os_.fs.GetDriveType(root) != platform::kDriveFixed) continue;
         platform::FileHandle raw = 0;
-        if (os_.fs.OpenRelative(0, platform::AnsiToUtf16(root), guard::kHeldFolderAccess, guard::kHeldFolderShare,
+        if (os_.fs.OpenRelative(0, platform::AnsiToUtf16(root), guard::kLightFolderAccess, guard::kShareAll,
                                 platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw) != 0)
             continue;
         platform::UniqueFile rootHandle(&os_.fs, raw);

@@ -60,38 +60,90 @@ void HeldPath::Release() {
     while (!held_.empty()) held_.pop_back();  // innermost first
     names_.clear();
     leaf_.clear();
+    userFrom_ = kNoUserFolder;
 }
 
 uint32_t HeldPath::HoldParentsOf(const std::string& path, std::string* link) {
     std::vector<std::string> folders;
     std::string leaf;
+    missingUnderUser_ = false;
     if (!SplitFullPath(path, folders, leaf)) {
         Release();
         return kErrorInvalidName;
     }
+    uint32_t rc = Hold(folders, link, false, nullptr, 0);
+    if (rc == kErrorSuccess) leaf_ = leaf;
+    return rc;
+}
+
+uint32_t HeldPath::HoldFolder(const std::string& path, bool create, const char* sddl, size_t keepDefault) {
+    std::vector<std::string> folders;
+    std::string leaf;
+    missingUnderUser_ = false;
+    if (!SplitFullPath(path + "\\x", folders, leaf)) {
+        Release();
+        return kErrorInvalidName;
+    }
+    return Hold(folders, nullptr, create, sddl, keepDefault);
+}
+
+uint32_t HeldPath::Hold(const std::vector<std::string>& folders, std::string* link, bool create,
+                        const char* sddl, size_t keepDefault) {
     size_t keep = 0;
     while (keep < names_.size() && keep < folders.size() && Folded(names_[keep]) == Folded(folders[keep]))
         ++keep;
     while (held_.size() > keep) held_.pop_back();
     names_.resize(keep);
-    leaf_ = leaf;
+    leaf_.clear();
+    if (userFrom_ >= keep) userFrom_ = kNoUserFolder;
     std::string walked;
     for (size_t i = 0; i < folders.size(); ++i) {
         walked += i == 0 ? folders[0] : (i == 1 ? "" : "\\") + folders[i];
         if (i < keep) continue;
+        const bool underUser = userFrom_ < i;
+        const platform::FileHandle parent = i == 0 ? 0 : held_.back().get();
+        const std::u16string name = platform::AnsiToUtf16(folders[i]);
+        const uint32_t disposition = create && i > 0 ? platform::kOpenAlways : platform::kOpenExisting;
+        const char* security = i > keepDefault ? sddl : nullptr;
         platform::FileHandle raw = 0;
-        uint32_t rc = os_.fs.OpenRelative(i == 0 ? 0 : held_.back().get(), platform::AnsiToUtf16(folders[i]),
-                                          kHeldFolderAccess, kHeldFolderShare, platform::kOpenExisting,
-                                          platform::kOpenDirectoryOnly, nullptr, raw);
-        if (rc != kErrorSuccess) return rc;
+        // Below a folder a user can change, the folder is held against renaming at once.
+        uint32_t rc = underUser ? os_.fs.OpenRelative(parent, name, kHeldFolderAccess, kHeldFolderShare,
+                                                      disposition, platform::kOpenDirectoryOnly, security, raw)
+                                : platform::kErrorSharingViolation;
+        if (rc == platform::kErrorSharingViolation)
+            rc = os_.fs.OpenRelative(parent, name, kLightFolderAccess, kShareAll, disposition,
+                                     platform::kOpenDirectoryOnly, security, raw);
+        if (rc != kErrorSuccess) {
+            missingUnderUser_ =
+                (rc == platform::kErrorFileNotFound || rc == platform::kErrorPathNotFound) && underUser;
+            Release();
+            return rc;
+        }
         platform::UniqueFile folder(&os_.fs, raw);
         uint32_t attributes = 0;
         if (i > 0) {
-            if (!os_.fs.GetFileInformationByHandle(folder.get(), attributes))
-                return LastErrorOr(os_, platform::kErrorInvalidFunction);
+            if (!os_.fs.GetFileInformationByHandle(folder.get(), attributes)) {
+                rc = LastErrorOr(os_, platform::kErrorInvalidFunction);
+                Release();
+                return rc;
+            }
             if (attributes & platform::kFileAttributeReparsePoint) {
                 if (link != nullptr) *link = walked;
+                Release();
                 return kErrorStoppedOnSymlink;
+            }
+        }
+        if (!underUser && UserCanChange(os_, folder.get(), false)) {
+            userFrom_ = i;
+            platform::FileHandle pinned = 0;
+            if (os_.fs.OpenRelative(parent, name, kHeldFolderAccess, kHeldFolderShare, platform::kOpenExisting,
+                                    platform::kOpenDirectoryOnly, nullptr, pinned) == kErrorSuccess) {
+                // What the name leads to now, pinned; a link put in its place is not taken.
+                platform::UniqueFile second(&os_.fs, pinned);
+                uint32_t again = 0;
+                if (os_.fs.GetFileInformationByHandle(second.get(), again) &&
+                    (again & platform::kFileAttributeReparsePoint) == 0)
+                    folder = std::move(second);
             }
         }
         held_.push_back(std::move(folder));
@@ -159,20 +211,27 @@ bool OwnedByMachineAccount(platform::Platform& os, const std::string& path) {
            IsMachineAccount(owner);
 }
 
+bool StandardUserCanChange(platform::Platform& os, const std::string& path) {
+    HeldPath held(os);
+    platform::UniqueFile object;
+    return held.HoldParentsOf(path) != kErrorSuccess || held.UserCanChangeFolders() ||
+           held.Open(platform::kReadControl, object) != kErrorSuccess || UserCanChange(os, object.get(), true);
+}
+
 uint32_t MakeAdministratorsFolder(platform::Platform& os, platform::FileHandle parent,
                                   const std::string& name, bool fresh, uint32_t access,
                                   platform::UniqueFile& out) {
     out.reset();
     const uint32_t want =
-        kHeldFolderAccess | platform::kReadControl | platform::kWriteDac | platform::kWriteOwner | access;
+        kLightFolderAccess | platform::kWriteDac | platform::kWriteOwner | access;
     // Another's folder may refuse WRITE_OWNER to all but its owner; the privilege overrides that.
     TakeOwnershipPrivilege privilege(os.sys);
     platform::FileHandle raw = 0;
     uint32_t rc =
-        os.fs.OpenRelative(parent, platform::AnsiToUtf16(name), want, kHeldFolderShare, platform::kCreateNew,
+        os.fs.OpenRelative(parent, platform::AnsiToUtf16(name), want, kShareAll, platform::kCreateNew,
                            platform::kOpenDirectoryOnly, kAdministratorsOnlySddl, raw);
     if (rc == platform::kErrorAlreadyExists && !fresh)
-        rc = os.fs.OpenRelative(parent, platform::AnsiToUtf16(name), want, kHeldFolderShare,
+        rc = os.fs.OpenRelative(parent, platform::AnsiToUtf16(name), want, kShareAll,
                                 platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw);
     if (rc != kErrorSuccess) return rc;
     platform::UniqueFile folder(&os.fs, raw);

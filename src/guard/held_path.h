@@ -42,7 +42,13 @@ constexpr uint32_t kErrorHardLinked = 1142;
 // asking.
 uint32_t CheckSingleName(platform::Platform& os, platform::FileHandle file);
 
-// The folders above one object, held.
+// The folders above one object, held: a chain is held whole from the volume's root or not at
+// all. Each folder is judged as it is opened. One that no standard user can change, below
+// folders none can, is held with access that takes no part in sharing, so that no user's
+// handle can keep the run out of it; its access list already keeps users from renaming it.
+// One a standard user can change, and every folder below it, is held without delete sharing,
+// so that nobody can rename it while it is held; where a user's handle keeps that from being
+// done, it is held as the others are, and it stays what it is: a folder a user can change.
 class HeldPath {
   public:
     explicit HeldPath(platform::Platform& os) : os_(os) {}
@@ -53,7 +59,14 @@ class HeldPath {
     // those of the path held before that this one shares. 0; 681 (a link) with `link` set to
     // the path up to the first link met; 123 for a path that is not a full path below a
     // drive's root or that has "." or ".." parts; else the error of the first open that failed.
+    // On every error nothing is held.
     uint32_t HoldParentsOf(const std::string& path, std::string* link = nullptr);
+    // Holds `path` itself as a folder the same way, every folder of it included; with
+    // `create`, missing folders below the first `keepDefault` parts of the path are made
+    // (inside the one above, never through a link) with the security `sddl`, and those above
+    // with the security they inherit.
+    uint32_t HoldFolder(const std::string& path, bool create = false, const char* sddl = nullptr,
+                        size_t keepDefault = 0);
     // Opens the object itself inside its held folder, never following a link at its name,
     // and checks on the handle that it is no link (681). `attributes` (may be null) gets its
     // attributes. Shared for reading, writing and deleting: others' handles stay as they are.
@@ -64,21 +77,36 @@ class HeldPath {
     // The held folders from the root down, as written in the last path given.
     const std::vector<std::string>& Folders() const { return names_; }
     platform::FileHandle FolderHandle(size_t i) const { return held_[i].get(); }
+    // Whether a standard user could change what a name below the held folders leads to: a
+    // held folder is one such a user can change, or nothing is held.
+    bool UserCanChangeFolders() const { return held_.empty() || userFrom_ < held_.size(); }
+    // After an error for a missing folder: whether it was missing inside a folder a standard
+    // user can change, who may have renamed it away.
+    bool MissingUnderUserFolder() const { return missingUnderUser_; }
     void Release();
 
   private:
+    uint32_t Hold(const std::vector<std::string>& folders, std::string* link, bool create, const char* sddl,
+                  size_t keepDefault);
     platform::Platform& os_;
     std::vector<std::string> names_;  // "C:\", then each folder's name
     std::vector<platform::UniqueFile> held_;
+    static constexpr size_t kNoUserFolder = static_cast<size_t>(-1);
+    size_t userFrom_ = kNoUserFolder;  // the first held folder a standard user can change
     std::string leaf_;
+    bool missingUnderUser_ = false;
 };
 
-// The access a held folder is opened with: enough to take part in sharing, so that the
-// missing FILE_SHARE_DELETE keeps others from renaming it; nothing that changes it.
-// READ_CONTROL lets the caller judge who else could change the folder.
+// The access a folder that a standard user can change is held with: enough to take part in
+// sharing, so that the missing FILE_SHARE_DELETE keeps others from renaming it; nothing that
+// changes it. READ_CONTROL lets the caller judge who else could change the folder.
 constexpr uint32_t kHeldFolderAccess =
     platform::kFileTraverse | platform::kFileReadAttributes | platform::kReadControl;
 constexpr uint32_t kHeldFolderShare = platform::kFileShareRead | platform::kFileShareWrite;
+// The access every other folder is held with: none of it takes part in sharing, so nobody's
+// handle, whatever it shares, keeps the run from opening the folder.
+constexpr uint32_t kLightFolderAccess = platform::kFileReadAttributes | platform::kReadControl;
+constexpr uint32_t kShareAll = platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete;
 
 // The accounts a standard user cannot act as.
 bool IsMachineAccount(const std::string& sid);
@@ -97,6 +125,11 @@ bool UserCanChange(platform::Platform& os, platform::FileHandle object, bool isT
 // Whether the object `path` names (never a link) is owned by Administrators, SYSTEM or
 // TrustedInstaller; false also when that cannot be read.
 bool OwnedByMachineAccount(platform::Platform& os, const std::string& path);
+
+// Whether a standard user could change the object `path` names or what its name leads to: a
+// folder above it or the object itself (written, renamed, relisted), a link on the way, or a
+// path that cannot be held whole. For a program the run starts or trusts to be the product's.
+bool StandardUserCanChange(platform::Platform& os, const std::string& path);
 
 // Makes `name` inside the held folder `parent` a folder only Administrators and SYSTEM may
 // use, owned by Administrators, and keeps it open (held as above, with `access` added) in

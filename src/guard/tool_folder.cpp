@@ -17,20 +17,13 @@ uint32_t ToolFolder::Open(const char* sub) {
     path_.clear();
     const std::string top = ToolFolderPath(os_);
     if (top.empty()) return platform::kErrorPathNotFound;
-    // Holds the Windows folder; its Logs folder is made if this Windows lacks it, with the
-    // list the Windows folder hands down.
+    // Holds the Windows folder and its Logs folder, made if this Windows lacks it, with the
+    // list the Windows folder hands down. Neither is held in a way that a user's handle on
+    // it could keep the run out.
     const std::string logs = top.substr(0, top.rfind('\\'));
-    if (uint32_t rc = held_.HoldParentsOf(logs)) return rc;
-    platform::FileHandle raw = 0;
-    uint32_t rc = os_.fs.OpenRelative(held_.Parent(), platform::AnsiToUtf16(held_.Leaf()), kHeldFolderAccess,
-                                      kHeldFolderShare, platform::kOpenAlways, platform::kOpenDirectoryOnly,
-                                      nullptr, raw);
+    uint32_t rc = held_.HoldFolder(logs, true);
     if (rc != 0) return rc;
-    platform::UniqueFile logsFolder(&os_.fs, raw);
-    uint32_t attributes = 0;
-    if (!os_.fs.GetFileInformationByHandle(logsFolder.get(), attributes)) return os_.sys.GetLastError();
-    if (attributes & platform::kFileAttributeReparsePoint) return kErrorStoppedOnSymlink;
-    if ((rc = MakeAdministratorsFolder(os_, logsFolder.get(), kToolFolderName, false, 0, top_))) return rc;
+    if ((rc = MakeAdministratorsFolder(os_, held_.Parent(), kToolFolderName, false, 0, top_))) return rc;
     path_ = top;
     if (sub == nullptr) {
         folder_ = std::move(top_);

@@ -320,7 +320,8 @@ TEST_P(CutPropertyTest, ACutRunFinishedByASecondRunLeavesWhatOneRunLeaves) {
         deletions += watch.Deletions();
         if (HasFailure()) return;
     }
-    EXPECT_GE(points.size() * c.shards,
+    // The shards share the points out one by one: the last ones may have one fewer.
+    EXPECT_GE(points.size() * c.shards + c.shards - 1,
               static_cast<size_t>(std::min(changes, c.spread == 0 ? changes : c.spread)));
     EXPECT_GT(deletions, 0);
 }
