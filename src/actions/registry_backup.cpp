@@ -478,7 +478,8 @@ uint32_t RegistryBackup::Write(const std::vector<SavedKey>& keys, const std::str
         file_.reset();
         EngineLog(
             2,
-            "%s: '%s' could not be written to the backup '%s', error '%d'; no backup for the rest of the run",
+            "%s: '%s' could not be written to the backup '%s', error '%d'; no registry entry is deleted for the "
+            "rest of the run",
             kTag, object.c_str(), path_.c_str(), static_cast<int>(rc));
     }
     return rc;
@@ -495,8 +496,8 @@ uint32_t RegistryBackup::EnsureFile() {
         std::string where =
             folder.path().empty() ? guard::ToolFolderPath(os_) + "\\" + kBackupFolderName : folder.path();
         EngineLog(2,
-                  "%s: The backup of registry entries cannot be made in '%s', error '%d'; they are deleted "
-                  "without one",
+                  "%s: The backup of registry entries cannot be made in '%s', error '%d'; no registry entry is "
+                  "deleted without one",
                   kTag, where.c_str(), static_cast<int>(rc));
         return rc;
     }

@@ -84,6 +84,9 @@ class RegistryBackup {
 
     // The file the run's deletions are saved to (empty until the first save made it).
     const std::string& path() const { return path_; }
+    // The file could not be made or written: nothing more goes into it, and nothing whose
+    // backup it should hold may be deleted.
+    bool Broken() const { return broken_; }
 
   private:
     // The folder and the file, made at the first save: 0 or the Windows error (logged once).

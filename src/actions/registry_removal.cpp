@@ -24,6 +24,10 @@ using platform::kErrorAccessDenied;
 using platform::kErrorFileNotFound;
 using platform::kErrorSuccess;
 
+// ERROR_CAN_NOT_COMPLETE for an entry kept because the backup that must hold it first
+// cannot be written.
+constexpr uint32_t kErrorNoBackup = platform::kErrorCanNotComplete;
+
 // The run's backup, made at its first deletion; a preview deletes nothing and makes none.
 actions::RegistryBackup* BackupOf(CNuke& nuke, platform::Platform& os) {
     if (nuke.previewOnly) return nullptr;
@@ -56,6 +60,9 @@ class SaveBefore {
         if (backup_ != nullptr && rc_ == kErrorAccessDenied)
             backup_->ReportUnsaved(rc_, root_, keyPath_, isValue_ ? valueName_.c_str() : nullptr, view64_);
     }
+
+    // The backup cannot be written: the deletion must not go ahead.
+    bool Refused() const { return backup_ != nullptr && backup_->Broken(); }
 
     // Called after the access list was rewritten, before the deletion's one retry.
     void AccessOpened() {
@@ -267,6 +274,10 @@ bool SavedAndChanged(platform::KeyParents* parents, platform::IRegistry& reg, ac
                                    ? backup->SaveOpenValue(raw, root, path, valueName, view64, true)
                                    : backup->SaveOpenKey(raw, root, path, view64, true);
         if (saved == kErrorAccessDenied) return false;
+        if (backup->Broken()) {
+            rc = saved;
+            return true;
+        }
     }
     rc = change(raw, link);
     return true;
@@ -350,7 +361,7 @@ class DefaultViewTree {
                 continue;
             }
             SaveBefore save(backup_, root_, path, v.c_str(), false);
-            uint32_t rc = reg_.DeleteValue(key.get(), v.c_str());
+            uint32_t rc = save.Refused() ? kErrorNoBackup : reg_.DeleteValue(key.get(), v.c_str());
             if (rc != kErrorSuccess && rc != kErrorFileNotFound) {
                 nuke_.LogErrorCode(rc, "Deleting registry value", ValueText(text, v).c_str());
                 kept = true;
@@ -359,7 +370,7 @@ class DefaultViewTree {
         key.reset();
         if (kept) return true;
         SaveBefore save(backup_, root_, path, nullptr, false);
-        uint32_t rc = platform::DeleteTreeWithoutFollowing(reg_, root_, path, 0);
+        uint32_t rc = save.Refused() ? kErrorNoBackup : platform::DeleteTreeWithoutFollowing(reg_, root_, path, 0);
         if (rc != kErrorSuccess && rc != kErrorFileNotFound) {
             nuke_.LogErrorCode(rc, "Deleting registry key", text.c_str());
             return true;
@@ -441,11 +452,11 @@ bool CNuke::DeleteRegistryValue(platform::RegKey root, const char* keyPath, cons
         }
     } else {
         SaveBefore save(BackupOf(*this, os_), root, key, name, false);
-        rc = DeleteValueWithoutFollowing(os_.reg, root, key, name, 0);
+        rc = save.Refused() ? kErrorNoBackup : DeleteValueWithoutFollowing(os_.reg, root, key, name, 0);
         if (rc == kErrorAccessDenied) {
             (void)actions::DropRegKeyAcl(os_, root, key);
             save.AccessOpened();
-            rc = DeleteValueWithoutFollowing(os_.reg, root, key, name, 0);
+            rc = save.Refused() ? kErrorNoBackup : DeleteValueWithoutFollowing(os_.reg, root, key, name, 0);
         }
     }
     if (rc == platform::kErrorKeyIsLink) {
@@ -493,7 +504,7 @@ uint32_t CNuke::DeleteRegistryValue64bit(platform::RegKey root, const char* keyP
     platform::UniqueRegKey opened(&os_.reg, h);
     {
         SaveBefore save(BackupOf(*this, os_), root, key, name, true, opened.get());
-        rc = os_.reg.DeleteValue(opened.get(), name);
+        rc = save.Refused() ? kErrorNoBackup : os_.reg.DeleteValue(opened.get(), name);
         if (rc == kErrorAccessDenied) {
             (void)actions::DropRegKeyAcl64bit(os_, root, key);
             save.AccessOpened();
@@ -501,7 +512,7 @@ uint32_t CNuke::DeleteRegistryValue64bit(platform::RegKey root, const char* keyP
             platform::RegKey again = 0;
             if (platform::OpenKeyWithoutFollowing(os_.reg, root, key, kAllAccess64, again) == kErrorSuccess)
                 opened.reset(&os_.reg, again);
-            rc = os_.reg.DeleteValue(opened.get(), name);
+            rc = save.Refused() ? kErrorNoBackup : os_.reg.DeleteValue(opened.get(), name);
         }
     }
     opened.reset();
@@ -585,11 +596,12 @@ bool CNuke::DeleteRegistryKey(const char* entry) {
         }
     } else {
         SaveBefore save(backup, e.root, full, nullptr, false);
-        rc = platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links);
+        rc = save.Refused() ? kErrorNoBackup : platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links);
         if (rc == kErrorAccessDenied) {
             (void)actions::DropRegKeyAcl(os_, e.root, full);
             save.AccessOpened();
-            rc = platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links);
+            rc = save.Refused() ? kErrorNoBackup
+                                : platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links);
         }
     }
     for (const std::string& link : links) LogLink(kTag, std::string(rootText) + "\\" + link);
@@ -660,11 +672,11 @@ uint32_t CNuke::DeleteRegistryKey64bit(const char* entry) {
         }
     } else {
         SaveBefore save(BackupOf(*this, os_), e.root, full, nullptr, true);
-        rc = deleteKey();
+        rc = save.Refused() ? kErrorNoBackup : deleteKey();
         if (rc == kErrorAccessDenied) {
             (void)actions::DropRegKeyAcl64bit(os_, e.root, full);
             save.AccessOpened();
-            rc = deleteKey();
+            rc = save.Refused() ? kErrorNoBackup : deleteKey();
         }
     }
     opened.reset();

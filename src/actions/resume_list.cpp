@@ -55,6 +55,17 @@ std::vector<std::string> CompleteLines(const std::string& text, const char* head
     return lines;
 }
 
+// One of the tool's records; one that the tool did not write is data of someone else's and
+// steers nothing.
+bool ReadRecord(guard::ToolFolder& folder, const char* name, std::string& text) {
+    const uint32_t rc = folder.ReadFile(name, kMaxResumeBytes, text);
+    if (rc == guard::kErrorNotTheTools)
+        EngineLog(2, "%s: '%s\\%s' was not written by this tool (its owner is no machine account, or it has other "
+                  "names): not used",
+                  kTag, folder.path().c_str(), name);
+    return rc == 0;
+}
+
 }  // namespace
 
 void CNuke::TakeUpUnfinishedRun() {
@@ -66,7 +77,7 @@ void CNuke::TakeUpUnfinishedRun() {
     int added = 0;
     for (const char* name : {kResumeFile, kResumeNewFile}) {
         std::string text;
-        if (folder.ReadFile(name, kMaxResumeBytes, text) != 0) continue;
+        if (!ReadRecord(folder, name, text)) continue;
         const std::vector<std::string> lines = CompleteLines(text);
         if (lines.empty()) {
             EngineLog(3, "%s: '%s\\%s' is incomplete and is not used", kTag, folder.path().c_str(), name);
@@ -138,7 +149,7 @@ std::vector<std::string> CNuke::StagingFoldersMade() {
     if (folder.Open() != 0) return made;
     for (const char* name : {kStagingFile, kStagingNewFile}) {
         std::string text;
-        if (folder.ReadFile(name, kMaxResumeBytes, text) != 0) continue;
+        if (!ReadRecord(folder, name, text)) continue;
         const std::vector<std::string> lines = CompleteLines(text, kStagingHeader);
         if (lines.size() > 2) made.insert(made.end(), lines.begin() + 1, lines.end() - 1);
     }

@@ -220,8 +220,9 @@ bool StandardUserCanChange(platform::Platform& os, const std::string& path) {
 
 uint32_t MakeAdministratorsFolder(platform::Platform& os, platform::FileHandle parent,
                                   const std::string& name, bool fresh, uint32_t access,
-                                  platform::UniqueFile& out) {
+                                  platform::UniqueFile& out, bool* tookOver) {
     out.reset();
+    if (tookOver != nullptr) *tookOver = false;
     const uint32_t want =
         kLightFolderAccess | platform::kWriteDac | platform::kWriteOwner | access;
     // Another's folder may refuse WRITE_OWNER to all but its owner; the privilege overrides that.
@@ -239,6 +240,7 @@ uint32_t MakeAdministratorsFolder(platform::Platform& os, platform::FileHandle p
     if (!os.fs.GetFileInformationByHandle(folder.get(), attributes))
         return LastErrorOr(os, platform::kErrorInvalidFunction);
     if (attributes & platform::kFileAttributeReparsePoint) return kErrorStoppedOnSymlink;
+    if (tookOver != nullptr) *tookOver = UserCanChange(os, folder.get(), true);
     // Set again through the handle: a folder taken over needs it, and not every file system
     // keeps the descriptor given at creation.
     const char* list = kAdministratorsOnlySddl + 4;  // the "D:" part

@@ -136,9 +136,11 @@ bool StandardUserCanChange(platform::Platform& os, const std::string& path);
 // `out`. With `fresh`, only a folder made now will do (183 when the name is taken);
 // otherwise one that exists is taken over: owner and list replaced through its handle. 0,
 // 681 for a link at the name, or the first error.
+// `tookOver` (may be null) tells that the folder existed with an owner or list that let a
+// standard user change it.
 uint32_t MakeAdministratorsFolder(platform::Platform& os, platform::FileHandle parent,
                                   const std::string& name, bool fresh, uint32_t access,
-                                  platform::UniqueFile& out);
+                                  platform::UniqueFile& out, bool* tookOver = nullptr);
 
 // The same, fresh, named `prefix` and the 32 hex digits of a new GUID, so that nobody can
 // make it first or guess where its contents will be; a name that is taken is tried again

@@ -23,18 +23,66 @@ uint32_t ToolFolder::Open(const char* sub) {
     const std::string logs = top.substr(0, top.rfind('\\'));
     uint32_t rc = held_.HoldFolder(logs, true);
     if (rc != 0) return rc;
-    if ((rc = MakeAdministratorsFolder(os_, held_.Parent(), kToolFolderName, false, 0, top_))) return rc;
+    if ((rc = Take(held_.Parent(), top, kToolFolderName, top_))) return rc;
     path_ = top;
     if (sub == nullptr) {
         folder_ = std::move(top_);
         return 0;
     }
-    if ((rc = MakeAdministratorsFolder(os_, top_.get(), sub, false, 0, folder_))) {
+    if ((rc = Take(top_.get(), top + "\\" + sub, sub, folder_))) {
         path_.clear();
         return rc;
     }
     path_ = top + "\\" + sub;
     return 0;
+}
+
+uint32_t ToolFolder::Take(platform::FileHandle parent, const std::string& path, const char* name,
+                          platform::UniqueFile& out) {
+    bool tookOver = false;
+    if (uint32_t rc = MakeAdministratorsFolder(os_, parent, name, false, 0, out, &tookOver)) return rc;
+    if (tookOver) SetAsideForeign(out.get(), path);
+    return 0;
+}
+
+// What a standard user could have put in the folder before it was taken over goes into a
+// fresh folder of its own, where the tool never reads: a planted record, a lock held open,
+// a link named like a backup. What a machine account wrote stays; a link or a file with
+// other names is never one of those.
+void ToolFolder::SetAsideForeign(platform::FileHandle folder, const std::string& path) {
+    std::vector<std::u16string> names;
+    platform::FindDataW data;
+    platform::FindHandle find = 0;
+    // Only names come from the listing: each is opened inside the held folder.
+    if (os_.fs.FindFirstFileW(platform::AnsiToUtf16(path + "\\*"), data, find)) {
+        platform::UniqueFind closer(&os_.fs, find);
+        do {
+            if (data.name != u"." && data.name != u"..") names.push_back(data.name);
+        } while (os_.fs.FindNextFileW(find, data));
+    }
+    platform::UniqueFile aside;
+    for (const std::u16string& name : names) {
+        platform::FileHandle raw = 0;
+        if (os_.fs.OpenRelative(folder, name, platform::kDeleteAccess | platform::kReadControl, kShareAll,
+                                platform::kOpenExisting, platform::kOpenAnyObject, nullptr, raw) != 0)
+            continue;
+        platform::UniqueFile object(&os_.fs, raw);
+        if (IsTheTools(object.get())) continue;
+        std::string made;
+        if (!aside && MakeFreshAdministratorsFolder(os_, folder, kSetAsidePrefix, 0, aside, made) == 0)
+            setAside_ = path + "\\" + made;
+        if (aside) (void)os_.fs.RenameByHandle(object.get(), aside.get(), name);
+    }
+}
+
+bool ToolFolder::IsTheTools(platform::FileHandle object) {
+    uint32_t attributes = 0;
+    std::string owner;
+    return os_.fs.GetFileInformationByHandle(object, attributes) &&
+           (attributes & platform::kFileAttributeReparsePoint) == 0 &&
+           os_.sec.GetFileSecurityInfo(object, platform::kOwnerSecurityInformation, &owner, nullptr) == 0 &&
+           IsMachineAccount(owner) && ((attributes & platform::kFileAttributeDirectory) != 0 ||
+                                       CheckSingleName(os_, object) == 0);
 }
 
 uint32_t ToolFolder::HoldExclusive(const std::string& name, platform::UniqueFile& out) {
@@ -43,6 +91,16 @@ uint32_t ToolFolder::HoldExclusive(const std::string& name, platform::UniqueFile
     platform::FileHandle raw = 0;
     uint32_t rc = os_.fs.OpenRelative(folder_.get(), platform::AnsiToUtf16(name), platform::kGenericRead, 0,
                                       platform::kOpenAlways, platform::kOpenFileOnly, nullptr, raw);
+    if (rc == platform::kErrorSharingViolation) {
+        // Only the tool's own file held by another run means "another run": a file someone
+        // else made (and holds) in a folder that was open to them is not the tool's lock.
+        // Asked with access that takes no part in sharing, so it cannot be refused.
+        if (os_.fs.OpenRelative(folder_.get(), platform::AnsiToUtf16(name), platform::kReadControl, kShareAll,
+                                platform::kOpenExisting, platform::kOpenFileOnly, nullptr, raw) == 0) {
+            platform::UniqueFile held(&os_.fs, raw);
+            if (!IsTheTools(held.get())) return kErrorNotTheTools;
+        }
+    }
     if (rc != 0) return rc;
     out.reset(&os_.fs, raw);
     return 0;
@@ -52,11 +110,12 @@ uint32_t ToolFolder::ReadFile(const std::string& name, size_t limit, std::string
     bytes.clear();
     if (!folder_) return platform::kErrorInvalidHandle;
     platform::FileHandle raw = 0;
-    uint32_t rc = os_.fs.OpenRelative(folder_.get(), platform::AnsiToUtf16(name), platform::kGenericRead,
-                                      platform::kFileShareRead, platform::kOpenExisting, platform::kOpenFileOnly,
-                                      nullptr, raw);
+    uint32_t rc = os_.fs.OpenRelative(folder_.get(), platform::AnsiToUtf16(name),
+                                      platform::kGenericRead | platform::kReadControl, platform::kFileShareRead,
+                                      platform::kOpenExisting, platform::kOpenFileOnly, nullptr, raw);
     if (rc != 0) return rc;
     platform::UniqueFile file(&os_.fs, raw);
+    if (!IsTheTools(file.get())) return kErrorNotTheTools;
     uint64_t size = 0;
     if (!os_.fs.GetFileSizeEx(file.get(), size)) return os_.sys.GetLastError();
     if (size > limit) return platform::kErrorNotEnoughMemory;
