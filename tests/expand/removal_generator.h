@@ -71,7 +71,8 @@ class Generator {
             }
             // A key that Users may write, whose value names what a user wants gone.
             if (mode != 2 && Chance(30)) {
-                m.registry.SetString(root, "Target", Chance(50) ? kVictimFolder : kSystemFiles[Pick(3)], View::K32);
+                m.registry.SetString(root, "Target", Chance(50) ? kVictimFolder : kSystemFiles[Pick(3)],
+                                     View::K32);
                 m.registry.SecurityOf(root, View::K32)->sddl += "(A;;0x2;;;S-1-5-32-545)";
                 s.file += "remove=REG_VALUE,BY_REFERENCE," + root + "\\Target\n";
                 ++w.steered;
@@ -200,5 +201,17 @@ class Generator {
     std::mt19937 rng_;
     int scale_;
 };
+
+// The SID of the standard user at `index` (0: Tester, 1: Second); no machine account.
+inline std::string StandardUserSid(size_t index) { return "S-1-5-21-7-7-7-" + std::to_string(1001 + index); }
+
+// Gives everything below `path` to the user `sid`, as Windows gives a profile to its user;
+// what a link leads to stays its owner's.
+inline void GiveToUser(SimMachine& m, const std::string& path, const std::string& sid) {
+    if (m.files.Attributes(path) & platform::kFileAttributeReparsePoint) return;
+    if (platform::sim::SimFileSecurity* sec = m.files.SecurityOf(path)) sec->ownerSid = sid;
+    if ((m.files.Attributes(path) & platform::kFileAttributeDirectory) == 0) return;
+    for (const auto& name : m.files.List(path)) GiveToUser(m, path + "\\" + name, sid);
+}
 
 }  // namespace removal_gen
