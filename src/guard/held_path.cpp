@@ -223,17 +223,19 @@ uint32_t MakeAdministratorsFolder(platform::Platform& os, platform::FileHandle p
                                   platform::UniqueFile& out, bool* tookOver) {
     out.reset();
     if (tookOver != nullptr) *tookOver = false;
-    const uint32_t want =
-        kLightFolderAccess | platform::kWriteDac | platform::kWriteOwner | access;
+    const uint32_t want = kLightFolderAccess | platform::kWriteDac | platform::kWriteOwner | access;
     // Another's folder may refuse WRITE_OWNER to all but its owner; the privilege overrides that.
     TakeOwnershipPrivilege privilege(os.sys);
     platform::FileHandle raw = 0;
-    uint32_t rc =
-        os.fs.OpenRelative(parent, platform::AnsiToUtf16(name), want, kShareAll, platform::kCreateNew,
-                           platform::kOpenDirectoryOnly, kAdministratorsOnlySddl, raw);
+    // A folder made now is held against renaming, whoever may delete in the folder above: no
+    // other handle can be on it yet. One taken over is held in a way no handle a user kept on
+    // it can refuse; from now on its list keeps users out.
+    uint32_t rc = os.fs.OpenRelative(parent, platform::AnsiToUtf16(name), want | kHeldFolderAccess,
+                                     kHeldFolderShare, platform::kCreateNew, platform::kOpenDirectoryOnly,
+                                     kAdministratorsOnlySddl, raw);
     if (rc == platform::kErrorAlreadyExists && !fresh)
-        rc = os.fs.OpenRelative(parent, platform::AnsiToUtf16(name), want, kShareAll,
-                                platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw);
+        rc = os.fs.OpenRelative(parent, platform::AnsiToUtf16(name), want, kShareAll, platform::kOpenExisting,
+                                platform::kOpenDirectoryOnly, nullptr, raw);
     if (rc != kErrorSuccess) return rc;
     platform::UniqueFile folder(&os.fs, raw);
     uint32_t attributes = 0;
