@@ -54,6 +54,15 @@ uint32_t LastErrorOr(platform::Platform& os, uint32_t fallback) {
     return error != kErrorSuccess ? error : fallback;
 }
 
+// What `object` holds must be no link: 0, 681 for a link, or the error of asking; its
+// attributes in `attributes` (may be null).
+uint32_t NotALink(platform::Platform& os, platform::FileHandle object, uint32_t* attributes = nullptr) {
+    uint32_t found = 0;
+    if (!os.fs.GetFileInformationByHandle(object, found)) return LastErrorOr(os, platform::kErrorInvalidFunction);
+    if (attributes != nullptr) *attributes = found;
+    return (found & platform::kFileAttributeReparsePoint) != 0 ? kErrorStoppedOnSymlink : kErrorSuccess;
+}
+
 }  // namespace
 
 void HeldPath::Release() {
@@ -120,18 +129,10 @@ uint32_t HeldPath::Hold(const std::vector<std::string>& folders, std::string* li
             return rc;
         }
         platform::UniqueFile folder(&os_.fs, raw);
-        uint32_t attributes = 0;
-        if (i > 0) {
-            if (!os_.fs.GetFileInformationByHandle(folder.get(), attributes)) {
-                rc = LastErrorOr(os_, platform::kErrorInvalidFunction);
-                Release();
-                return rc;
-            }
-            if (attributes & platform::kFileAttributeReparsePoint) {
-                if (link != nullptr) *link = walked;
-                Release();
-                return kErrorStoppedOnSymlink;
-            }
+        if (i > 0 && (rc = NotALink(os_, folder.get())) != kErrorSuccess) {
+            if (rc == kErrorStoppedOnSymlink && link != nullptr) *link = walked;
+            Release();
+            return rc;
         }
         if (!underUser && UserCanChange(os_, folder.get(), false)) {
             userFrom_ = i;
@@ -140,10 +141,7 @@ uint32_t HeldPath::Hold(const std::vector<std::string>& folders, std::string* li
                                     platform::kOpenDirectoryOnly, nullptr, pinned) == kErrorSuccess) {
                 // What the name leads to now, pinned; a link put in its place is not taken.
                 platform::UniqueFile second(&os_.fs, pinned);
-                uint32_t again = 0;
-                if (os_.fs.GetFileInformationByHandle(second.get(), again) &&
-                    (again & platform::kFileAttributeReparsePoint) == 0)
-                    folder = std::move(second);
+                if (NotALink(os_, second.get()) == kErrorSuccess) folder = std::move(second);
             }
         }
         held_.push_back(std::move(folder));
@@ -162,11 +160,7 @@ uint32_t HeldPath::Open(uint32_t access, platform::UniqueFile& out, uint32_t* at
                             share, platform::kOpenExisting, platform::kOpenAnyObject, nullptr, raw);
     if (rc != kErrorSuccess) return rc;
     platform::UniqueFile object(&os_.fs, raw);
-    uint32_t found = 0;
-    if (!os_.fs.GetFileInformationByHandle(object.get(), found))
-        return LastErrorOr(os_, platform::kErrorInvalidFunction);
-    if (found & platform::kFileAttributeReparsePoint) return kErrorStoppedOnSymlink;
-    if (attributes != nullptr) *attributes = found;
+    if ((rc = NotALink(os_, object.get(), attributes)) != kErrorSuccess) return rc;
     out = std::move(object);
     return kErrorSuccess;
 }
@@ -238,10 +232,7 @@ uint32_t MakeAdministratorsFolder(platform::Platform& os, platform::FileHandle p
                                 platform::kOpenDirectoryOnly, nullptr, raw);
     if (rc != kErrorSuccess) return rc;
     platform::UniqueFile folder(&os.fs, raw);
-    uint32_t attributes = 0;
-    if (!os.fs.GetFileInformationByHandle(folder.get(), attributes))
-        return LastErrorOr(os, platform::kErrorInvalidFunction);
-    if (attributes & platform::kFileAttributeReparsePoint) return kErrorStoppedOnSymlink;
+    if ((rc = NotALink(os, folder.get())) != kErrorSuccess) return rc;
     if (tookOver != nullptr) *tookOver = UserCanChange(os, folder.get(), true);
     // Set again through the handle: a folder taken over needs it, and not every file system
     // keeps the descriptor given at creation.
