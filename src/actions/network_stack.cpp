@@ -42,9 +42,8 @@ uint32_t CNuke::RemoveKVLsp64() {
     const std::string remover =
         cut == std::string::npos ? std::string() : module.substr(0, cut + 1) + kRemoverName;
     // The tool's folder is wherever it was started from: a copy in a user's downloads would
-    // run whatever the user put beside it, elevated.
-    // A missing remover is not looked for again by CreateProcess: in a folder a user can
-    // change, one could be put there in between.
+    // run whatever the user put beside it, elevated. A missing remover is not handed to
+    // CreateProcess at all: in a folder a user can change, one could appear in between.
     const bool startable = !remover.empty() && remover.size() < platform::kMaxPath &&
                            os_.fs.GetFileAttributesA(remover) != platform::kInvalidFileAttributes;
     if (startable && guard::StandardUserCanChange(os_, remover)) {
