@@ -62,8 +62,7 @@ class DetectorTest : public ::testing::Test {
         return records;
     }
 
-    // Gives `path` and every folder above it the list of the machine's own folders: users may
-    // read, only the machine's accounts change anything.
+    // `path` and every folder above it as the machine's own: users may read, nothing more.
     void MachineOnly(const std::string& path) {
         for (size_t at = 2; at != std::string::npos; at = path.find('\\', at + 1))
             m.files.SecurityOf(path.substr(0, at == 2 ? 3 : at))->sddl = kMachineList;
