@@ -41,6 +41,9 @@ add_executable(sweeptool WIN32
 target_include_directories(sweeptool PRIVATE ${CMAKE_BINARY_DIR}/generated ${CMAKE_SOURCE_DIR}/src/ui)
 target_link_libraries(sweeptool PRIVATE sweep_win32 ${SWEEP_STATIC_LINK})
 target_compile_options(sweeptool PRIVATE ${SWEEP_WARNINGS})
+# Terminal-server aware: without the flag, Windows on a Remote Desktop host may answer
+# GetWindowsDirectory with a private folder in the user's profile.
+target_link_options(sweeptool PRIVATE -Wl,--tsaware)
 set_target_properties(sweeptool PROPERTIES OUTPUT_NAME sweeptool RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 # GoogleTest cross-built from the sources Debian ships.

@@ -4,6 +4,7 @@
 
 #include "actions/protocol_catalog.h"
 #include "engine/cnuke.h"
+#include "guard/held_path.h"
 #include "logging/engine_log.h"
 #include "platform/ansi.h"
 
@@ -40,12 +41,22 @@ uint32_t CNuke::RemoveKVLsp64() {
     const size_t cut = os_.sys.GetModuleFileName(module) == 0 ? module.find_last_of('\\') : std::string::npos;
     const std::string remover =
         cut == std::string::npos ? std::string() : module.substr(0, cut + 1) + kRemoverName;
+    // The tool's folder is wherever it was started from: a copy in a user's downloads would
+    // run whatever the user put beside it, elevated. A missing remover is not handed to
+    // CreateProcess at all: in a folder a user can change, one could appear in between.
+    const bool startable = !remover.empty() && remover.size() < platform::kMaxPath &&
+                           os_.fs.GetFileAttributesA(remover) != platform::kInvalidFileAttributes;
+    if (startable && guard::StandardUserCanChange(os_, remover)) {
+        EngineLog(2, "%s: '%s' not started: a standard user can change it or a folder above it", kTag,
+                  remover.c_str());
+        EngineLog(3, "%s: Calling instkvps_x64 failed!", kTag);
+        return 0;
+    }
     platform::ProcessHandle raw = 0;
     uint32_t processId = 0;
-    if (remover.empty() || remover.size() >= platform::kMaxPath ||
-        !os_.proc.CreateProcessHidden(platform::AnsiToUtf16(remover),
-                                      platform::AnsiToUtf16("\"" + remover + "\" uninstall"), raw,
-                                      processId)) {
+    if (!startable || !os_.proc.CreateProcessHidden(platform::AnsiToUtf16(remover),
+                                                    platform::AnsiToUtf16("\"" + remover + "\" uninstall"),
+                                                    raw, processId)) {
         EngineLog(3, "%s: Calling instkvps_x64 failed!", kTag);
         return 0;
     }

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "guard/held_path.h"
+
 namespace actions {
 
 namespace {
@@ -15,11 +17,13 @@ bool IsFullPath(const std::string& name) {
     return name.size() >= 3 && IsSeparator(name[0]) && IsSeparator(name[1]) && !IsSeparator(name[2]);
 }
 
-}  // namespace
-
-uint32_t FindProgramToStart(platform::Platform& os, const std::string& entry, std::string& program) {
-    if (entry.size() >= platform::kMaxPath) return platform::kErrorFilenameExcedRange;
+// Where the name leads, before any judgement of who could have put it there.
+uint32_t LocateProgram(platform::Platform& os, const std::string& entry, std::string& program) {
     if (IsFullPath(entry)) {
+        if (os.fs.GetFileAttributesA(entry) == platform::kInvalidFileAttributes) {
+            const uint32_t error = os.sys.GetLastError();
+            return error != 0 ? error : platform::kErrorFileNotFound;
+        }
         program = entry;
         return 0;
     }
@@ -45,6 +49,17 @@ uint32_t FindProgramToStart(platform::Platform& os, const std::string& entry, st
         return 0;
     }
     return platform::kErrorFileNotFound;
+}
+
+}  // namespace
+
+uint32_t FindProgramToStart(platform::Platform& os, const std::string& entry, std::string& program) {
+    if (entry.size() >= platform::kMaxPath) return platform::kErrorFilenameExcedRange;
+    std::string found;
+    if (uint32_t code = LocateProgram(os, entry, found)) return code;
+    program = found;
+    // The run is elevated: a program someone else could have written would run with its rights.
+    return guard::StandardUserCanChange(os, found) ? kErrorProgramUserCanChange : 0;
 }
 
 }  // namespace actions

@@ -137,7 +137,12 @@ uint32_t CNuke::StartNTProcesses() {
         EngineLog(5, "%s: Starting process '%s'...", kTag, entry);
         std::string program;
         if (uint32_t code = actions::FindProgramToStart(os_, entry, program)) {
-            LogErrorCode(code, "Starting of process", entry);
+            if (code == actions::kErrorProgramUserCanChange)
+                EngineLog(
+                    2, "%s: Process '%s' not started: a standard user can change '%s' or a folder above it",
+                    kTag, entry, program.c_str());
+            else
+                LogErrorCode(code, "Starting of process", entry);
             continue;
         }
         uint32_t processId = 0;

@@ -6,6 +6,7 @@
 
 #include "expand/path_helpers.h"
 #include "expand/registry_trust.h"
+#include "guard/held_path.h"
 #include "logging/engine_log.h"
 #include "platform/ansi.h"
 
@@ -26,6 +27,10 @@ constexpr char kShellClientKey[] = "SOFTWARE\\Kelvaris Corporation\\Kelvaris She
 constexpr char kDiskSealer[] = "Kelvaris Disk Sealer\n";
 constexpr char kTunnelPlus[] = "Kelvaris Tunnel+\n";
 constexpr char kShellClient[] = "Kelvaris Shell Client\n";
+// The same names as a record gives them.
+constexpr char kDiskSealerName[] = "Kelvaris Disk Sealer";
+constexpr char kTunnelPlusName[] = "Kelvaris Tunnel+";
+constexpr char kShellClientName[] = "Kelvaris Shell Client";
 
 constexpr uint32_t kErrorAppWrongOs = 1151;
 constexpr uint32_t kTh32csSnapAll = 0x0000000F;
@@ -190,6 +195,7 @@ void CDetector::RetrievePLXProductName() {
 uint32_t CDetector::ScanServicesAndProcesses() {
     services.clear();
     shellClientProcess.clear();
+    passedOver.clear();
     ScHandle manager = 0;
     if (!os_.scm.OpenSCManager(nullptr, kScManagerAllAccess, manager)) return os_.sys.GetLastError();
     scManager.reset(&os_.scm, manager);
@@ -228,13 +234,16 @@ uint32_t CDetector::ScanServicesAndProcesses() {
         if (!os_.proc.EnumProcessModulesFirst(process.get(), module)) continue;
         std::string path;
         if (!os_.proc.GetModuleFileNameEx(process.get(), module, kModulePathChars, path)) continue;
-        if (Contains(path, "kvsshaa") || Contains(path, "kvshclient")) shellClientProcess = path;
+        if ((Contains(path, "kvsshaa") || Contains(path, "kvshclient")) &&
+            CountsAsConflict(path, kShellClientName))
+            shellClientProcess = path;
     }
     return 1;
 }
 
 uint32_t CDetector::ScanProcessSnapshot() {
     detectedProducts.clear();
+    passedOver.clear();
     SnapshotHandle raw = 0;
     if (!os_.proc.CreateToolhelp32Snapshot(kTh32csSnapAll, 0, raw)) return 0;
     UniqueSnapshot snapshot(&os_.proc, raw);
@@ -242,11 +251,30 @@ uint32_t CDetector::ScanProcessSnapshot() {
     if (!os_.proc.Process32First(snapshot.get(), entry)) return 0;
     // The first entry is the kernel's own process.
     while (os_.proc.Process32Next(snapshot.get(), entry)) {
-        if (Contains(entry.exeFile, "DSLP.EXE")) detectedProducts += kDiskSealer;
-        if (Contains(entry.exeFile, "kvipsec")) detectedProducts += kTunnelPlus;
-        if (Contains(entry.exeFile, "KVSSHAA.EXE")) detectedProducts += kShellClient;
+        // The snapshot names each image by its full path here.
+        const std::string& image = entry.exeFile;
+        if (Contains(image, "DSLP.EXE") && CountsAsConflict(image, kDiskSealerName))
+            detectedProducts += kDiskSealer;
+        if (Contains(image, "kvipsec") && CountsAsConflict(image, kTunnelPlusName))
+            detectedProducts += kTunnelPlus;
+        if (Contains(image, "KVSSHAA.EXE") && CountsAsConflict(image, kShellClientName))
+            detectedProducts += kShellClient;
     }
     return 1;
+}
+
+bool CDetector::CountsAsConflict(const std::string& image, const char* product) {
+    if (!guard::StandardUserCanChange(os_, image)) return true;
+    passedOver.push_back(PassedOverProcess{image, product});
+    return false;
+}
+
+void CDetector::LogPassedOverProcesses() const {
+    for (const PassedOverProcess& p : passedOver)
+        EngineLog(3,
+                  "%s: Running process '%s' is not counted as %s: a standard user can change it or a folder "
+                  "above it",
+                  "CDetector::CheckConflictingProducts", p.image.c_str(), p.product);
 }
 
 bool CDetector::KeyExists(const char* keyPath) {
@@ -280,7 +308,8 @@ bool CDetector::ReadAuAInstallPath() {
     if (os_.reg.OpenKeyEx(kHkeyLocalMachine, kAgentKey, kKeyRead, raw) != 0) return false;
     UniqueRegKey key(&os_.reg, raw);
     // The root folder is taken whole with --removeall: only the machine may have named it.
-    return expand::MachineWroteKey(os_, kHkeyLocalMachine, kAgentKey, key.get(), "CDetector::ReadAuAInstallPath") &&
+    return expand::MachineWroteKey(os_, kHkeyLocalMachine, kAgentKey, key.get(),
+                                   "CDetector::ReadAuAInstallPath") &&
            ReadWholeText(os_.reg, key.get(), "InstallPath", rootInstallPath);
 }
 

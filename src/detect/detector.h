@@ -46,6 +46,17 @@ class CDetector {
     // "LastInstalledProduct" of the product line, 0 when it was not read.
     uint32_t lastInstalledProduct = 0;
 
+    // A running process whose name is a conflicting product's but whose image a standard user
+    // could have put there: any user may copy any program to such a name and start it.
+    struct PassedOverProcess {
+        std::string image;
+        const char* product;  // the product's display name, without the line end
+    };
+    std::vector<PassedOverProcess> passedOver;
+    // One warning for each process passed over. The scan runs before the log is opened, so
+    // the engine calls this once the log is open.
+    void LogPassedOverProcesses() const;
+
     // The internal steps, public for the tests that drive them one by one.
     void RetrieveProductName();
     bool RetrieveAuAProductName();
@@ -59,6 +70,9 @@ class CDetector {
     bool ReadInstallationRootDirectory();
 
   private:
+    // Whether the running image `image`, named like `product`'s, counts: only one that lies
+    // where no standard user can change it does; any other is kept in `passedOver`.
+    bool CountsAsConflict(const std::string& image, const char* product);
     // True when the normalised root is a folder whose removal would destroy data.
     bool IsUnsafeRoot(const std::string& root);
     bool KeyExists(const char* keyPath);

@@ -131,10 +131,13 @@ uint32_t CNuke::InitializeLists(uint32_t removeAllOption, uint32_t forceMsiOptio
     });
     // A preview changes nothing, the log included: opening it makes its folders and may rotate
     // it, deleting the oldest generation. Its records are dropped, as before any opening.
-    if (previewOnly)
+    if (previewOnly) {
         ReadVersionText(os_);
-    else
+    } else {
         LogVersionBanner(os_);
+        // The detector ran before there was a log to write to.
+        if (detector != nullptr) detector->LogPassedOverProcesses();
+    }
 
     uint32_t code = InitConfigFile();
     if (code != 0) {

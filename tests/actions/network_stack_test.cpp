@@ -3,6 +3,7 @@
 // 64-bit remover started hidden and waited for up to a minute of virtual time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -51,9 +52,14 @@ class ResetLspStackTest : public RemovalTest {
     // A remover in the tool's folder that does what the real one does to the 64-bit
     // catalogue, then takes `runsForMs` to end.
     void RealRemover(uint32_t runsForMs = 1500) {
-        m.processes.AddProgram(kRemover, [this, runsForMs](const std::u16string&) {
+        Remover([this, runsForMs](const std::u16string&) {
             return SimProgramRun{actions::RemoveLayeredProvidersToBase(m.winsock.Catalog64()), runsForMs};
         });
+    }
+    // A remover in the tool's folder, which only the machine's accounts may change.
+    void Remover(platform::sim::SimProgram behaviour) {
+        m.processes.AddProgram(kRemover, std::move(behaviour));
+        MachineOnly(kRemover);
     }
 
     std::vector<uint32_t> base;
@@ -197,7 +203,7 @@ TEST_F(ResetLspStackTest, TheRemoversExitCodeIsLoggedWhateverItIs) {
     } cases[] = {{"a failure of its own", 5}, {"a provider it cannot remove", platform::kWsaNoRecovery}};
     m.winsock.catalog64.undeletable.push_back(kOther);
     AddProvider(m.winsock.catalog64, kOther);
-    m.processes.AddProgram(kRemover, [](const std::u16string&) { return SimProgramRun{5, 10}; });
+    Remover([](const std::u16string&) { return SimProgramRun{5, 10}; });
     EXPECT_EQ(nuke.RemoveKVLsp64(), 1u);
     RealRemover();
     EXPECT_EQ(nuke.RemoveKVLsp64(), 1u);
@@ -238,12 +244,23 @@ TEST_F(ResetLspStackTest, AMissingOrRefusedRemoverIsLoggedAndThe32BitCatalogueIs
     m.faults.Fail("CreateProcessW", platform::kErrorFileNotFound);
     EXPECT_EQ(nuke.RemoveKVLsp64(), 0u);
     EXPECT_EQ(nuke.RemoveKVLsp64(), 1u);
+
+    // A remover a standard user could have replaced: its folder is theirs, or it is writable.
+    m.files.SecurityOf("C:\\Tools")->ownerSid = "S-1-5-21-7-7-7-1001";
+    EXPECT_EQ(nuke.RemoveKVLsp64(), 0u);
+    m.files.SecurityOf("C:\\Tools")->ownerSid.clear();
+    m.files.SecurityOf(kRemover)->sddl += "(A;;0x2;;;S-1-5-11)";
+    EXPECT_EQ(nuke.RemoveKVLsp64(), 0u);
+    EXPECT_EQ(m.processes.startedHidden.size(), 1u);
+    const std::vector<std::string> all = Messages();
+    EXPECT_EQ(2, std::count(
+                     all.begin(), all.end(),
+                     "2 CNuke::RemoveKVLsp64: 'C:\\Tools\\instkvps_x64.exe' not started: a standard user can "
+                     "change it or a folder above it"));
 }
 
 TEST_F(ResetLspStackTest, AHangingRemoverIsLeftRunningAfterAMinuteWithoutARecord) {
-    m.processes.AddProgram(kRemover, [](const std::u16string&) {
-        return SimProgramRun{0, SimProcess::kNeverEnds};
-    });
+    Remover([](const std::u16string&) { return SimProgramRun{0, SimProcess::kNeverEnds}; });
     AddProvider(m.winsock.catalog32, kLsp);
     EXPECT_EQ(nuke.ResetLspStack(), 0u);
     EXPECT_EQ(m.system.clockMs, 60000u);
@@ -256,7 +273,7 @@ TEST_F(ResetLspStackTest, AHangingRemoverIsLeftRunningAfterAMinuteWithoutARecord
 }
 
 TEST_F(ResetLspStackTest, AFailedWaitLogsNothingAndAnUnreadableExitCodeIsAWarning) {
-    m.processes.AddProgram(kRemover, [](const std::u16string&) { return SimProgramRun{0, 100}; });
+    Remover([](const std::u16string&) { return SimProgramRun{0, 100}; });
     m.faults.Fail("WaitForMultipleObjects", platform::kErrorInvalidHandle);
     EXPECT_EQ(nuke.RemoveKVLsp64(), 1u);
     m.faults.Fail("GetExitCodeProcess", platform::kErrorAccessDenied);

@@ -12,6 +12,9 @@
 
 namespace removal_testing {
 
+constexpr char kMachineList[] =
+    "D:P(A;OICI;0x1200a9;;;S-1-5-32-545)(A;OICI;0x1f01ff;;;S-1-5-32-544)(A;OICI;0x1f01ff;;;S-1-5-18)";
+
 struct Record {
     int level = 0;
     std::string message;  // the text after the mark: "CNuke::RemovePath: ..."
@@ -67,6 +70,13 @@ class RemovalTest : public ::testing::Test {
         for (const Record& r : Records())
             if (r.level == level && r.message == message) return true;
         return false;
+    }
+
+    // `path` and every folder above it as the machine's own: users may read, nothing more.
+    void MachineOnly(const std::string& path) {
+        for (size_t at = 2; at != std::string::npos; at = path.find('\\', at + 1))
+            m.files.SecurityOf(path.substr(0, at == 2 ? 3 : at))->sddl = kMachineList;
+        m.files.SecurityOf(path)->sddl = kMachineList;
     }
 
     void List(engine::TSet& list, std::initializer_list<const char*> entries) {

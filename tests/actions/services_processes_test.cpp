@@ -92,7 +92,8 @@ TEST_F(StopProcessesTest, TheToolNeverEndsItself) {
     List(nuke.stopProcessList, {"SWEEPTOOL.EXE"});
     EXPECT_EQ(nuke.StopNTProcesses(), 0u);
     EXPECT_NE(m.processes.Find(m.system.processId), nullptr);
-    EXPECT_TRUE(Logged(3, "CNuke::StopNTProcesses: Not terminating process 'sweeptool.exe': it is this tool itself"));
+    EXPECT_TRUE(
+        Logged(3, "CNuke::StopNTProcesses: Not terminating process 'sweeptool.exe': it is this tool itself"));
 }
 
 TEST_F(StopProcessesTest, ASnapshotThatCannotBeTakenIsTheStepResult) {
@@ -118,8 +119,9 @@ TEST_F(StopServicesTest, ARunningServiceIsStoppedPolledAndDeletedUnderTheDatabas
     EXPECT_EQ(m.faults.Calls("UnlockServiceDatabase"), 1);
     EXPECT_FALSE(m.services.Locked());
     EXPECT_EQ(m.services.OpenHandles(), 0);
-    EXPECT_EQ(Messages(), (std::vector<std::string>{"4 CNuke::StopNTServices: Terminating service 'KVSVC' was successful",
-                                                    "5 CNuke::StopNTServices: StopNTServices was successful"}));
+    EXPECT_EQ(Messages(),
+              (std::vector<std::string>{"4 CNuke::StopNTServices: Terminating service 'KVSVC' was successful",
+                                        "5 CNuke::StopNTServices: StopNTServices was successful"}));
 }
 
 TEST_F(StopServicesTest, AServiceThatNeverStopsGetsThirtyPollsAndIsDeletedAllTheSame) {
@@ -146,9 +148,10 @@ TEST_F(StopServicesTest, AMissingServiceIsNotAnError) {
     List(nuke.serviceList, {"KVLEGACY"});
     EXPECT_EQ(nuke.StopNTServices(), 0u);
     EXPECT_EQ(Messages(),
-              (std::vector<std::string>{"5 CNuke::StopNTServices: Service 'KVLEGACY' doesn't exist. The current product "
-                                        "installation is not using this legacy service anymore",
-                                        "5 CNuke::StopNTServices: StopNTServices was successful"}));
+              (std::vector<std::string>{
+                  "5 CNuke::StopNTServices: Service 'KVLEGACY' doesn't exist. The current product "
+                  "installation is not using this legacy service anymore",
+                  "5 CNuke::StopNTServices: StopNTServices was successful"}));
     EXPECT_TRUE(m.system.sleeps.empty());
 }
 
@@ -170,7 +173,8 @@ TEST_F(StopServicesTest, AFailedDeletionIsAWarningThatLeavesTheSummaryClean) {
     m.services.Add("KvSvc", SimServiceState::Running);
     m.faults.Fail("DeleteService", platform::kErrorServiceMarkedForDelete);
     EXPECT_EQ(nuke.StopNTServices(), 0u);
-    EXPECT_TRUE(Logged(3, "CNuke::StopNTServices: Service 'KVSVC' stopped, service delete returned with error '1072'"));
+    EXPECT_TRUE(Logged(
+        3, "CNuke::StopNTServices: Service 'KVSVC' stopped, service delete returned with error '1072'"));
     EXPECT_TRUE(Logged(5, "CNuke::StopNTServices: StopNTServices was successful"));
 }
 
@@ -196,12 +200,14 @@ class StartProcessesTest : public RemovalTest {};
 
 TEST_F(StartProcessesTest, AFullPathIsStartedAsWritten) {
     m.files.CreateFile("C:\\Tools\\after.exe", "MZ");
+    MachineOnly("C:\\Tools\\after.exe");
     List(nuke.startProcessList, {"C:\\TOOLS\\AFTER.EXE"});
     EXPECT_EQ(nuke.StartNTProcesses(), 0u);
     EXPECT_EQ(m.processes.started, std::vector<std::string>{"C:\\TOOLS\\AFTER.EXE"});
-    EXPECT_EQ(Messages(), (std::vector<std::string>{"5 CNuke::StartNTProcesses: Starting process 'C:\\TOOLS\\AFTER.EXE'...",
-                                                    "4 CNuke::StartNTProcesses: Process 'C:\\TOOLS\\AFTER.EXE' started "
-                                                    "successfully"}));
+    EXPECT_EQ(Messages(), (std::vector<std::string>{
+                              "5 CNuke::StartNTProcesses: Starting process 'C:\\TOOLS\\AFTER.EXE'...",
+                              "4 CNuke::StartNTProcesses: Process 'C:\\TOOLS\\AFTER.EXE' started "
+                              "successfully"}));
 }
 
 TEST_F(StartProcessesTest, ABareNameIsLookedForInTheWindowsFolderThenTheRootAndNowhereElse) {
@@ -209,18 +215,32 @@ TEST_F(StartProcessesTest, ABareNameIsLookedForInTheWindowsFolderThenTheRootAndN
     m.files.CreateFile("C:\\windows\\after.exe", "MZ");
     m.files.CreateFile("C:\\other.exe", "MZ");
     m.files.CreateFile("C:\\Windows\\System32\\other.exe", "MZ");
+    MachineOnly("C:\\after.exe");
+    MachineOnly("C:\\windows\\after.exe");
+    MachineOnly("C:\\other.exe");
+    // What a standard user made in the root, and a listed program anyone may rewrite.
+    ASSERT_EQ(0u, m.files.UserCreateFile("S-1-5-21-7-7-7-1001", "C:\\rooted.exe", "MZ"));
+    m.files.CreateFile("C:\\Tools\\open.exe", "MZ");
     // Where a standard user may put programs: the search path, the current folder.
     m.system.currentDirectory = "C:\\Users\\u";
     m.system.environment[u"PATH"] = u"C:\\UserTools";
-    for (const char* planted : {"C:\\UserTools\\planted.exe", "C:\\Users\\u\\here.exe", "C:\\Users\\u\\sub\\x.exe",
-                                "C:\\Windows\\System32\\system.exe"})
+    for (const char* planted : {"C:\\UserTools\\planted.exe", "C:\\Users\\u\\here.exe",
+                                "C:\\Users\\u\\sub\\x.exe", "C:\\Windows\\System32\\system.exe"})
         m.files.CreateFile(planted, "MZ");
-    List(nuke.startProcessList, {"AFTER.EXE", "OTHER.EXE", "PLANTED.EXE", "HERE.EXE", "SUB\\X.EXE", "SYSTEM.EXE"});
+    List(nuke.startProcessList, {"AFTER.EXE", "OTHER.EXE", "PLANTED.EXE", "HERE.EXE", "SUB\\X.EXE",
+                                 "SYSTEM.EXE", "ROOTED.EXE", "C:\\TOOLS\\OPEN.EXE"});
     EXPECT_EQ(nuke.StartNTProcesses(), 0u);
     EXPECT_EQ(m.processes.started, (std::vector<std::string>{"C:\\Windows\\AFTER.EXE", "C:\\OTHER.EXE"}));
     for (const char* name : {"PLANTED.EXE", "HERE.EXE", "SUB\\X.EXE", "SYSTEM.EXE"})
         EXPECT_TRUE(Logged(3, std::string("CNuke::LogErrorCode: Starting of process '") + name +
                                   "' reported \"file\" not found"));
+    EXPECT_TRUE(
+        Logged(2,
+               "CNuke::StartNTProcesses: Process 'ROOTED.EXE' not started: a standard user can change "
+               "'C:\\ROOTED.EXE' or a folder above it"));
+    EXPECT_TRUE(Logged(2,
+                       "CNuke::StartNTProcesses: Process 'C:\\TOOLS\\OPEN.EXE' not started: a standard user "
+                       "can change 'C:\\TOOLS\\OPEN.EXE' or a folder above it"));
 }
 
 TEST_F(StartProcessesTest, AProgramThatCannotBeFoundGivesOneWarningAndNoSuccess) {
@@ -229,8 +249,10 @@ TEST_F(StartProcessesTest, AProgramThatCannotBeFoundGivesOneWarningAndNoSuccess)
     EXPECT_EQ(nuke.StartNTProcesses(), 0u);
     EXPECT_TRUE(m.processes.started.empty());
     EXPECT_TRUE(Logged(3, "CNuke::LogErrorCode: Starting of process 'NOPE.EXE' reported \"file\" not found"));
-    EXPECT_TRUE(Logged(3, "CNuke::LogErrorCode: Starting of process 'C:\\TOOLS\\GONE.EXE' reported \"file\" not found"));
-    EXPECT_TRUE(Logged(3, "CNuke::LogErrorCode: Starting of process 'C:\\NOWHERE\\GONE.EXE' reported error code '3'"));
+    EXPECT_TRUE(Logged(
+        3, "CNuke::LogErrorCode: Starting of process 'C:\\TOOLS\\GONE.EXE' reported \"file\" not found"));
+    EXPECT_TRUE(Logged(
+        3, "CNuke::LogErrorCode: Starting of process 'C:\\NOWHERE\\GONE.EXE' reported error code '3'"));
     for (const auto& r : Records()) EXPECT_NE(r.level, 4) << r.message;
 }
 
@@ -239,7 +261,8 @@ TEST_F(StartProcessesTest, ANameTooLongForTheSearchBufferIsNotCut) {
     List(nuke.startProcessList, {name.c_str()});
     EXPECT_EQ(nuke.StartNTProcesses(), 0u);
     EXPECT_TRUE(m.processes.started.empty());
-    EXPECT_TRUE(Logged(3, "CNuke::LogErrorCode: Starting of process '" + name + "' reported error code '206'"));
+    EXPECT_TRUE(
+        Logged(3, "CNuke::LogErrorCode: Starting of process '" + name + "' reported error code '206'"));
 }
 
 }  // namespace

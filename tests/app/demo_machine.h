@@ -62,6 +62,9 @@ inline void BuildDemoMachine(SimMachine& m) {
     // A follow-up program given by its full path, and one by a bare name that only the
     // search path, a standard user's folder, holds: that one is never started.
     m.files.CreateFile("C:\\Tools\\kvnext.exe", "MZ");
+    // Only the machine's accounts may change it, the tool's folder or the root above it.
+    for (const char* p : {"C:\\", "C:\\Tools", "C:\\Tools\\kvnext.exe"})
+        m.files.SecurityOf(p)->sddl = "D:P(A;OICI;0x1200a9;;;S-1-5-32-545)(A;OICI;0x1f01ff;;;S-1-5-18)";
     m.files.CreateFile("C:\\UserTools\\kvafter.exe", "MZ");
     m.system.environment[u"PATH"] = u"C:\\UserTools";
     auto& reg = m.registry;

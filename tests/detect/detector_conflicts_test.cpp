@@ -22,7 +22,12 @@ class Conflicts : public DetectorTest {
         return d.CheckConflictingProducts();
     }
     void Key(const char* path, View view = View::K32) { ASSERT_TRUE(m.registry.CreatePath(path, view)); }
-    void Running(const std::string& exe, const std::string& image) { m.processes.Add(exe).imagePath = image; }
+    // A process whose image lies where only the machine's accounts may change it.
+    void Running(const std::string& exe, const std::string& image) {
+        m.processes.Add(exe).imagePath = image;
+        m.files.CreateFile(image, "MZ");
+        MachineOnly(image);
+    }
 };
 
 TEST_F(Conflicts, EncryptionAndVpnCountOnlyWithBothTheirServiceAndTheirKey) {
@@ -69,6 +74,9 @@ TEST_F(Conflicts, ShellClientKeyAloneBlocks) {
 
 TEST_F(Conflicts, AShellClientProcessBlocksAndTheLastOneFoundIsKept) {
     Running("notepad.exe", "C:\\Windows\\notepad.exe");
+    // A look-alike in a folder a standard user can change is passed over.
+    m.files.CreateFile("C:\\Users\\Bob\\kvsshaa.exe", "MZ");
+    m.processes.Add("kvsshaa.exe").imagePath = "C:\\Users\\Bob\\kvsshaa.exe";
     EXPECT_EQ(0u, Verdict());
     Running("agent.exe", "C:\\Program Files\\Kelvaris\\kvshclient\\agent.exe");
     Running("kvsshaa.exe", "C:\\Program Files\\Kelvaris\\kvsshaa.exe");
@@ -77,6 +85,10 @@ TEST_F(Conflicts, AShellClientProcessBlocksAndTheLastOneFoundIsKept) {
     (void)d.DetectRunningProducts();
     EXPECT_EQ(1, d.isNtPlatform);
     EXPECT_EQ("C:\\Program Files\\Kelvaris\\Late\\kvsshaa64.exe", d.shellClientProcess);
+    d.LogPassedOverProcesses();
+    EXPECT_EQ(Records().back(),
+              "3 CDetector::CheckConflictingProducts: Running process 'C:\\Users\\Bob\\kvsshaa.exe' is "
+              "not counted as Kelvaris Shell Client: a standard user can change it or a folder above it");
     EXPECT_EQ(1u, d.CheckConflictingProducts());
     EXPECT_EQ(0, m.processes.OpenProcessHandles());
 }
@@ -158,11 +170,10 @@ TEST_F(Windows9x, RunningProcessesNameTheProductsOneLineEach) {
     EXPECT_EQ(0u, d.CheckConflictingProducts());  // services and keys are not NT's rules here
     EXPECT_EQ(0, m.services.OpenHandles());
 
-    m.processes.Add("C:\\WINDOWS\\KVSSHAA.EXE");
-    m.processes.Add("DSLP.EXE");
-    m.processes.Add("kvipsec.exe");
-    m.processes.Add("KVSSHAA.EXE");
-    m.processes.Add("kvsshaa.exe");
+    for (const char* image : {"C:\\WINDOWS\\KVSSHAA.EXE", "C:\\KV\\DSLP.EXE", "C:\\KV\\kvipsec.exe",
+                              "C:\\KV\\KVSSHAA.EXE", "C:\\KV\\kvsshaa.exe"})
+        Running(image, image);       // named by their full paths here
+    m.processes.Add("KVSSHAA.EXE");  // no full path: it cannot be judged and does not count
     (void)d.DetectRunningProducts();
     EXPECT_EQ("Kelvaris Shell Client\nKelvaris Disk Sealer\nKelvaris Tunnel+\nKelvaris Shell Client\n",
               d.detectedProducts);

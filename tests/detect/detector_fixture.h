@@ -20,6 +20,9 @@ constexpr char kDiskSealer[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tessel Works\\Kelv
 constexpr char kTunnelPlus[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tessel Works\\Kelvaris\\TunnelPlus";
 constexpr char kShellClient[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvaris Corporation\\Kelvaris Shell Client";
 
+constexpr char kMachineList[] =
+    "D:P(A;OICI;0x1200a9;;;S-1-5-32-545)(A;OICI;0x1f01ff;;;S-1-5-32-544)(A;OICI;0x1f01ff;;;S-1-5-18)";
+
 class DetectorTest : public ::testing::Test {
   protected:
     static constexpr char kLog[] = "C:\\ProgramData\\Kelvaris\\Logs\\tool\\sweeptool.log";
@@ -57,6 +60,13 @@ class DetectorTest : public ::testing::Test {
             records.push_back(std::to_string(level) + " " + message);
         }
         return records;
+    }
+
+    // `path` and every folder above it as the machine's own: users may read, nothing more.
+    void MachineOnly(const std::string& path) {
+        for (size_t at = 2; at != std::string::npos; at = path.find('\\', at + 1))
+            m.files.SecurityOf(path.substr(0, at == 2 ? 3 : at))->sddl = kMachineList;
+        m.files.SecurityOf(path)->sddl = kMachineList;
     }
 
     void Env(const char16_t* name, const std::u16string& value) { m.system.environment[name] = value; }

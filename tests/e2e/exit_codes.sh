@@ -10,6 +10,9 @@ exe="$build/sweeptool.exe"
 e2e_check "sweeptool.exe is PE32 for Intel 80386" bash -c "file '$exe' | grep -q 'PE32 executable (GUI) Intel 80386'"
 e2e_check "sweeptool.exe needs no MinGW DLLs" \
     bash -c "! i686-w64-mingw32-objdump -p '$exe' | grep -i 'DLL Name' | grep -qiE 'libgcc|libstdc|libwinpthread|mingw'"
+# On a Remote Desktop host an unaware program may be given a private Windows folder.
+e2e_check "sweeptool.exe is terminal-server aware (DllCharacteristics 0x8000)" bash -c \
+    "(( 0x\$(i686-w64-mingw32-objdump -p '$exe' | sed -n 's/^DllCharacteristics\s*//p') & 0x8000 ))"
 # Only libraries Windows always takes from System32 (the KnownDLLs, ntdll) and the common
 # controls the manifest binds side by side may be in the import tables: any other would be
 # looked for beside the tool first.
