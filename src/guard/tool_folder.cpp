@@ -41,7 +41,11 @@ uint32_t ToolFolder::Take(platform::FileHandle parent, const std::string& path, 
                           platform::UniqueFile& out) {
     bool tookOver = false;
     if (uint32_t rc = MakeAdministratorsFolder(os_, parent, name, false, 0, out, &tookOver)) return rc;
-    if (tookOver) SetAsideForeign(out.get(), path);
+    // A file system that keeps no owners or access lists (Wine's; FAT) tells nobody's files
+    // from the tool's: there the folder is open to all whatever the tool does, and its files
+    // are taken as they are.
+    ownersKept_ = !UserCanChange(os_, out.get(), true);
+    if (tookOver && ownersKept_) SetAsideForeign(out.get(), path);
     return 0;
 }
 
@@ -80,9 +84,10 @@ bool ToolFolder::IsTheTools(platform::FileHandle object) {
     std::string owner;
     return os_.fs.GetFileInformationByHandle(object, attributes) &&
            (attributes & platform::kFileAttributeReparsePoint) == 0 &&
-           os_.sec.GetFileSecurityInfo(object, platform::kOwnerSecurityInformation, &owner, nullptr) == 0 &&
-           IsMachineAccount(owner) && ((attributes & platform::kFileAttributeDirectory) != 0 ||
-                                       CheckSingleName(os_, object) == 0);
+           (!ownersKept_ ||
+            (os_.sec.GetFileSecurityInfo(object, platform::kOwnerSecurityInformation, &owner, nullptr) == 0 &&
+             IsMachineAccount(owner))) &&
+           ((attributes & platform::kFileAttributeDirectory) != 0 || CheckSingleName(os_, object) == 0);
 }
 
 uint32_t ToolFolder::HoldExclusive(const std::string& name, platform::UniqueFile& out) {
