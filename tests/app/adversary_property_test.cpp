@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <ostream>
 #include <random>
@@ -22,7 +23,6 @@ namespace {
 using namespace apptest::harness;
 using apptest::kToolFolder;
 using apptest::kToolLogFolder;
-using apptest::snapshot_detail::Hex;
 using removal_gen::kSystemFiles;
 using removal_gen::kVictimFolder;
 
@@ -35,7 +35,10 @@ enum Weak : int {
     kWeakWindowsLogs = 2,  // users may create in C:\Windows\Logs
     kUserLogFolder = 4,    // C:\ProgramData\Kelvaris (the log folder's), made first by a user
     kUserToolsDir = 8,     // the folder the tool is started from
+    kOpenProduct = 16,     // users may create in the demo product's folder; one made Cache there
 };
+
+constexpr char kProductCache[] = "C:\\Program Files (x86)\\Kelvaris Demo\\Cache";
 
 // `spread` 0: the user acts before every call of the run; else before that many calls
 // spread evenly over it (the first calls, where the run takes its locks, among them). `shards` tests share
@@ -53,7 +56,7 @@ struct Machine {
 const Machine kMachines[] = {
     {"Demo", -1, 1, false, 0, 150, 2},
     {"DemoWeakFolders", -1, 1, false, kUserToolFolder | kUserLogFolder | kUserToolsDir, 150, 2},
-    {"DemoWeakWindowsLogs", -1, 1, true, kWeakWindowsLogs, 100, 1},
+    {"DemoWeakWindowsLogs", -1, 1, true, kWeakWindowsLogs | kOpenProduct, 100, 1},
     {"Seed1", 1, 1, false, 0, 200, 2},
     {"Seed2WeakFolders", 2, 1, false, kUserToolFolder | kUserLogFolder, 200, 2},
     {"Seed3SafeMode", 3, 1, true, kWeakWindowsLogs, 200, 2},
@@ -78,8 +81,6 @@ std::string Join(const std::string& folder, const std::string& name) {
     return folder.back() == '\\' ? folder + name : folder + "\\" + name;
 }
 
-std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
-
 bool IsUserSid(const std::string& sid) { return sid.rfind("S-1-5-21-7-7-7-", 0) == 0; }
 
 void Prepare(SimMachine& m, const Machine& c) {
@@ -101,6 +102,21 @@ void Prepare(SimMachine& m, const Machine& c) {
     if (c.weak & kWeakWindowsLogs) m.files.openToUsers.push_back("C:\\Windows\\Logs");
     if (c.weak & kUserLogFolder) made("C:\\ProgramData\\Kelvaris");
     if (c.weak & kUserToolsDir) m.files.SecurityOf("C:\\Tools")->ownerSid = sid;
+    if (c.weak & kOpenProduct) {
+        // Lists as Windows gives them, which let users read (and create in the product's folder)
+        // and nothing more; no list at all would let everybody change everything.
+        const std::string product =
+            std::string(kProductCache).substr(0, std::string(kProductCache).rfind('\\'));
+        for (const std::string& path : {std::string("C:\\"), std::string("C:\\Program Files (x86)"), product,
+                                        std::string(kSystemFiles[0])})
+            m.files.SecurityOf(path)->sddl = path == product
+                                                 ? "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200af;;;BU)"
+                                                 : "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+        m.files.openToUsers.push_back(product);
+        (void)m.files.UserCreateDirectory(sid, kProductCache);
+        for (const char* name : {"kernel32.dll", "letter.doc"})
+            (void)m.files.UserCreateFile(sid, Join(kProductCache, name), "mine");
+    }
 }
 
 // The snapshot's lines by object ("F path", "K path", "V path|name"; other lines by themselves).
@@ -145,19 +161,30 @@ std::vector<std::string> Touched(const std::map<std::string, std::string>& befor
     return {folders.begin(), folders.end()};
 }
 
+// The moves: those the generator picks from, then those made where the run is known to be
+// open to them.
+enum Move : int {
+    kAnyMove = -1,
+    kMenu = 8,     // the generated moves
+    kCacheDecoy,   // the decoy with the user's Cache folder in the open product folder
+    kRootProgram,  // a program named like a bare start= name at the system drive's root
+    kLogJunction,  // the log's folder, a junction from the deepest folder the user can rename
+};
+
 // The user: one move, generated from the call it acts before, and what that move set up to
 // finish later (a folder it holds, swapped for a junction once the run has queued a name in it).
 class User {
   public:
     User(SimMachine& m, const std::vector<std::string>& folders) : m_(m), folders_(folders) {}
 
-    std::string Act(uint32_t seed) {
+    std::string Act(uint32_t seed, int move) {
         std::mt19937 rng(seed);
         const std::string folder = folders_[rng() % folders_.size()];
         const std::string sid = Sid(folder + "\\");
         const std::string target = rng() % 2 ? "C:\\Windows\\System32" : kVictimFolder;
+        const std::string tester = removal_gen::StandardUserSid(0);
         platform::FileHandle held = 0;
-        switch (rng() % 8) {
+        switch (move == kAnyMove ? static_cast<int>(rng() % kMenu) : move) {
             case 0:  // a junction where the folder was
                 if (Rename(sid, folder, folder + ".old")) Link(sid, folder, target);
                 return "junction " + folder + " -> " + target;
@@ -192,6 +219,13 @@ class User {
             }
             case 6:  // its own folder, held, beside a look-alike, swapped once a name in it is queued
                 return Decoy(sid, folder + "\\Cache", target);
+            case kCacheDecoy:
+                return Decoy(tester, kProductCache, "C:\\Windows\\System32");
+            case kRootProgram:
+                if (m_.files.UserCreateFile(tester, "C:\\kvafter.exe", "MZ") == 0) Mine("C:\\kvafter.exe");
+                return "plant C:\\kvafter.exe";
+            case kLogJunction:
+                return LogJunction(tester, target);
             default:
                 return ToolRecords(sid, rng());
         }
@@ -207,7 +241,7 @@ class User {
                     const Armed a = *it;
                     armed_.erase(it);
                     if (a.handle != 0) m_.files.CloseHandle(a.handle);
-                    if (Rename(a.sid, a.folder, a.folder + ".old")) Link(a.sid, a.folder, a.target);
+                    if (Rename(a.sid, a.folder, a.folder + ".old", false)) Link(a.sid, a.folder, a.target);
                     return;
                 }
     }
@@ -224,7 +258,13 @@ class User {
         all.insert(all.end(), mine_.begin(), mine_.end());
         return all;
     }
-    // Folders the user renamed: old name, new name.
+    // Whether the user `sid` renamed a folder below `upperFolder` as a move.
+    bool MovedBelow(const std::string& sid, const std::string& upperFolder) const {
+        for (const auto& [by, from] : movedBy_)
+            if (by == sid && from.rfind(upperFolder + "\\", 0) == 0) return true;
+        return false;
+    }
+    // Folders the user renamed before the run reached what they hold: old name, new name.
     std::vector<std::pair<std::string, std::string>> renamed;
 
   private:
@@ -234,28 +274,55 @@ class User {
     };
 
     void Mine(const std::string& path) { mine_.push_back(Upper(path)); }
-    bool Rename(const std::string& sid, const std::string& from, const std::string& to) {
+    // `early`: as a move, before the run reached what the folder holds; not once it queued a name in it.
+    bool Rename(const std::string& sid, const std::string& from, const std::string& to, bool early = true) {
         if (m_.files.UserRename(sid, from, to) != 0) return false;
         Mine(from);
         Mine(to);
-        renamed.emplace_back(Upper(from), Upper(to));
+        if (early) renamed.emplace_back(Upper(from), Upper(to));
+        if (early) movedBy_.emplace_back(sid, Upper(from));
         return true;
     }
     void Link(const std::string& sid, const std::string& at, const std::string& target) {
         (void)m_.files.UserCreateLink(sid, at, target, true);
     }
 
+    // The user's folder `own` (made now, or made before the run and listed by it) held
+    // unshared, so that the run cannot hold the chain whole; beside it, names of what `own`
+    // holds that lead to the victims: a folder held only partly finds those in its place.
     std::string Decoy(const std::string& sid, const std::string& own, const std::string& target) {
-        if (m_.files.UserCreateDirectory(sid, own) != 0) return "decoy refused " + own;
+        const uint32_t made = m_.files.UserCreateDirectory(sid, own);
+        const auto* sec = m_.files.SecurityOf(own);
+        if (made != 0 && (made != platform::kErrorAlreadyExists || sec == nullptr || sec->ownerSid != sid))
+            return "decoy refused " + own;
         Mine(own);
-        (void)m_.files.UserCreateFile(sid, own + "\\letter.doc", "mine");
-        (void)m_.files.UserCreateFile(sid, own + "\\kernel32.dll", "mine");
-        if (m_.files.UserCreateFile(sid, own + ".dat", "look-alike") == 0) Mine(own + ".dat");
+        const std::string parent = own.substr(0, own.rfind('\\'));
+        for (const std::string& victim : {kVictimDoc, std::string(kSystemFiles[0])}) {
+            const std::string name = victim.substr(victim.rfind('\\') + 1);
+            (void)m_.files.UserCreateFile(sid, Join(own, name), "mine");
+            if (m_.files.UserCreateHardLink(sid, Join(parent, name), victim) == 0) Mine(Join(parent, name));
+        }
         platform::FileHandle held = 0;
         (void)m_.files.UserOpen(sid, own, platform::kFileListDirectory, 0, held);
-        armed_.push_back(
-            {sid, own, target == kVictimFolder ? target : "C:\\Windows\\System32\\drivers\\etc", held});
+        armed_.push_back({sid, own, target, held});
         return "decoy " + own + " -> " + target;
+    }
+
+    // The log's folder swapped for a junction: the deepest folder of its path the user can
+    // rename goes away, and the user's own folders lead from there to a junction in its place.
+    std::string LogJunction(const std::string& sid, const std::string& target) {
+        const std::string log = Join(kToolLogFolder, "tool");
+        for (std::string at = log; at.size() > std::strlen("C:\\ProgramData\\");
+             at = at.substr(0, at.rfind('\\'))) {
+            if (!Rename(sid, at, at + ".old")) continue;
+            for (size_t end = log.find('\\', at.size()); end != std::string::npos;
+                 end = log.find('\\', end + 1))
+                if (m_.files.UserCreateDirectory(sid, log.substr(0, end)) == 0) Mine(log.substr(0, end));
+            Link(sid, log, target);
+            Mine(log);
+            return "junction " + at + " ... " + log + " -> " + target;
+        }
+        return "log junction refused " + log;
     }
 
     // Where a user may write in the tool's folder: a staging record naming a staging folder
@@ -291,6 +358,7 @@ class User {
     SimMachine& m_;
     const std::vector<std::string>& folders_;
     std::vector<std::string> mine_, acted_;
+    std::vector<std::pair<std::string, std::string>> movedBy_;  // who, and the folder's old name
     std::vector<Armed> armed_;
 };
 
@@ -310,6 +378,9 @@ std::string LogText(SimMachine& m, const std::string& folder) {
     return Upper(text);
 }
 
+// A snapshot line short enough to read: a log's contents run to thousands of digits.
+std::string Short(const std::string& line) { return line.size() <= 300 ? line : line.substr(0, 300) + "..."; }
+
 // What the user's run left that the run without it did not: one line for each fault.
 std::string Faults(SimMachine& m, const User& user, const std::map<std::string, std::string>& before,
                    const std::map<std::string, std::string>& plan) {
@@ -320,26 +391,26 @@ std::string Faults(SimMachine& m, const User& user, const std::map<std::string, 
         return b == before.end() || p == plan.end() || b->second != p->second;
     };
     const auto usersOwn = [&](const std::string& id) { return id[0] != 'O' && user.Owns(id.substr(2)); };
+    const auto ownerOf = [](const std::string& line) {
+        const size_t at = line.find(" owner=");
+        return at == std::string::npos ? std::string() : line.substr(at + 7, line.find(' ', at + 7) - at - 7);
+    };
     for (const auto& [id, line] : before) {
         auto it = after.find(id);
         if ((it != after.end() && it->second == line) || inPlan(id) || usersOwn(id)) continue;
-        // The simulated file system keeps one name per file: a file with a second name the run
-        // moved lists under the moved name in its other folder, though that name still reaches it.
-        const std::string path = line.substr(5, line.find(" attributes=") - 5);
-        if (id[0] == 'F' && it == after.end() && line.find(" contents=") != std::string::npos &&
-            m.files.Exists(path) && line.find(Hex(Bytes(m.files.Contents(path)))) != std::string::npos)
+        // A listed folder the run kept only for what it held where the configuration ignores
+        // it: once its owner moved that away before the listing, it is removed as listed.
+        if (id[0] == 'F' && it == after.end() && line.find(" contents=") == std::string::npos &&
+            user.MovedBelow(ownerOf(line), id.substr(2)))
             continue;
-        out += (it == after.end() ? "deleted: " : "changed: ") + line + "\n";
+        out += (it == after.end() ? "deleted: " : "changed: ") + Short(line) + "\n";
     }
     for (const auto& [id, line] : after) {
         if (before.count(id) != 0 || plan.count(id) != 0 || usersOwn(id)) continue;
         if (line.find(" link") != std::string::npos || Upper(line).find("KVSSHAA") != std::string::npos)
             continue;
-        const size_t owner = line.find(" owner=");
-        if (owner != std::string::npos &&
-            IsUserSid(line.substr(owner + 7, line.find(' ', owner + 7) - owner - 7)))
-            continue;  // made by the user, through a link of its own
-        out += "created: " + line + "\n";
+        if (IsUserSid(ownerOf(line))) continue;  // made by the user, through a link of its own
+        out += "created: " + Short(line) + "\n";
     }
     // Programs the run started from a file a user made.
     std::vector<std::string> images = m.processes.started;
@@ -364,11 +435,20 @@ TEST_P(AdversaryPropertyTest, AStandardUserActingBeforeAnyCallGainsNothing) {
     std::vector<std::string> listedFiles;
     for (const auto& [id, line] : before)
         if (id[0] == 'F' && line.find(" contents=") != std::string::npos) listedFiles.push_back(id.substr(2));
-    int calls = 0, fileStep = 0;
-    reference.faults.SetHook([&](const std::string&) {
+    // Where the run is open to a move whatever the moment: the file step's first call, after
+    // the pause before it, and the log's opens by name, which follow the checks of its folders.
+    int calls = 0, fileStep = 0, filesBegin = 0;
+    std::vector<int> logOpens;
+    std::string last;
+    reference.faults.SetHook([&](const std::string& name) {
         ++calls;
         for (size_t i = 0; fileStep == 0 && i < listedFiles.size(); ++i)
             if (!reference.files.Exists(listedFiles[i])) fileStep = calls;
+        const auto& sleeps = reference.system.sleeps;
+        if (filesBegin == 0 && std::find(sleeps.begin(), sleeps.end(), 1500u) != sleeps.end())
+            filesBegin = calls;
+        if (name == "CreateFileW" && last == "GetFileAttributesW") logOpens.push_back(calls);
+        last = name;
     });
     const uint32_t expected = RunTool(reference);
     reference.faults.SetHook(nullptr);
@@ -377,12 +457,21 @@ TEST_P(AdversaryPropertyTest, AStandardUserActingBeforeAnyCallGainsNothing) {
     const std::vector<std::string> folders = Touched(before, plan);
     ASSERT_GT(calls, 0);
 
-    std::set<int> points;
-    for (int k = 1; k <= std::min(calls, 12); ++k) points.insert(k);
-    const int spread = c.spread == 0 ? calls : c.spread;
-    for (int i = 0; i < spread; ++i) points.insert(1 + static_cast<int>(int64_t{i} * calls / spread));
+    // The calls and the moves made before them: first the targeted ones, so that a shard that
+    // stops at its first failure reaches them, then the first calls and an even spread with
+    // generated moves, as many fewer as there are targeted ones.
+    std::vector<std::pair<int, int>> points;
+    if (filesBegin > 0 && (c.weak & kOpenProduct)) points.emplace_back(filesBegin, kCacheDecoy);
+    if (filesBegin > 0 && c.seed < 0) points.emplace_back(filesBegin, kRootProgram);
+    if (c.weak & kUserLogFolder)
+        for (int k : logOpens) points.emplace_back(k, kLogJunction);
+    std::set<int> spread;
+    for (int k = 1; k <= std::min(calls, 12); ++k) spread.insert(k);
+    const int even = std::max(1, (c.spread == 0 ? calls : c.spread) - static_cast<int>(points.size()));
+    for (int i = 0; i < even; ++i) spread.insert(1 + static_cast<int>(int64_t{i} * calls / even));
+    for (int k : spread) points.emplace_back(k, kAnyMove);
     int index = 0, acted = 0;
-    for (int k : points) {
+    for (const auto& [k, kind] : points) {
         if (index++ % c.shards != GetParam().index) continue;
         const uint32_t seed = static_cast<uint32_t>(k * 7919 + c.seed * 104729);
         SimMachine m;
@@ -392,7 +481,7 @@ TEST_P(AdversaryPropertyTest, AStandardUserActingBeforeAnyCallGainsNothing) {
         std::string move, call;
         int n = 0;
         m.faults.SetHook([&](const std::string& name) {
-            if (++n == k) move = user.Act(seed), call = name;
+            if (++n == k) move = user.Act(seed, kind), call = name;
             user.FollowUp();
         });
         const uint32_t code = RunTool(m);
@@ -404,24 +493,22 @@ TEST_P(AdversaryPropertyTest, AStandardUserActingBeforeAnyCallGainsNothing) {
         acted += user.Acted().empty() ? 0 : 1;
         EXPECT_EQ("", Faults(m, user, before, plan));
         EXPECT_EQ("", watch.Unsaved());
-        // A plan object the user moved away, still there, is not removed.
-        std::string kept;
+        // A plan object the user moved away, still there, is not removed: its record says it is
+        // no longer where it was listed, or, where a junction took the folder's place, that the
+        // junction was not followed.
+        std::vector<std::pair<std::string, std::string>> kept;  // the object, the folder moved
         for (const auto& [from, to] : user.renamed)
             for (const auto& [id, line] : before)
                 if (id[0] == 'F' && id.compare(2, from.size() + 1, from + "\\") == 0 && plan.count(id) == 0 &&
                     m.files.Exists(to + id.substr(2 + from.size())))
-                    kept += id.substr(2) + "\n";
+                    kept.emplace_back(id.substr(2), from);
         if (code == expected && k >= fileStep && fileStep > 0) {
             const std::string log = Upper(LogText(m, kToolLogFolder));
-            for (size_t at = 0, end; at < kept.size(); at = end + 1) {
-                end = kept.find('\n', at);
-                const std::string path = kept.substr(at, end - at);
-                // Its own record, or that of the link the user put in its folder's place.
-                bool told = log.find("'" + path + "' IS NO LONGER WHERE IT WAS LISTED") != std::string::npos;
-                for (size_t cut = path.size(); !told && cut != std::string::npos; cut = path.rfind('\\', cut - 1))
-                    told = log.find("'" + path.substr(0, cut) + "' IS A LINK, NOT FOLLOWED") != std::string::npos;
-                EXPECT_TRUE(told) << "counted as removed, though the user moved it away: " << path;
-            }
+            for (const auto& [path, from] : kept)
+                EXPECT_TRUE(log.find("'" + path + "' IS NO LONGER WHERE IT WAS LISTED") !=
+                                std::string::npos ||
+                            log.find("'" + from + "' IS A LINK, NOT FOLLOWED") != std::string::npos)
+                    << "counted as removed, though the user moved it away: " << path;
         } else if (code != expected) {
             EXPECT_NE(1618u, code) << "a silent 1618";
             const std::string log = LogText(m, kToolLogFolder);

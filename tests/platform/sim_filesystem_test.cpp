@@ -299,6 +299,19 @@ TEST_F(SimFileSystemTest, JunctionsAndSymbolicLinksLookAndBehaveAsOnWindows) {
     EXPECT_FALSE(fs.Exists("C:\\Data\\F.DLL"));
     EXPECT_EQ("k", fs.Contents("C:\\Windows\\System32\\kernel32.dll"));
 
+    // A hard link is a second entry of one file: moving one name leaves the other in place.
+    ASSERT_EQ(0u,
+              fs.UserCreateHardLink("S-1-5-21-1", "C:\\kernel32.dll", "C:\\Windows\\System32\\kernel32.dll"));
+    FileHandle root = 0;
+    ASSERT_EQ(0u,
+              fs.OpenRelative(0, u"C:\\", kReadControl, 7, kOpenExisting, kOpenDirectoryOnly, nullptr, root));
+    ASSERT_EQ(0u, fs.OpenRelative(root, u"kernel32.dll", kDeleteAccess, 7, kOpenExisting, kOpenFileOnly,
+                                  nullptr, file));
+    ASSERT_EQ(0u, fs.RenameByHandle(file, root, u"moved.dll"));
+    fs.CloseHandle(file);
+    fs.CloseHandle(root);
+    EXPECT_EQ(std::vector<std::string>{"kernel32.dll"}, fs.List("C:\\Windows\\System32"));
+
     // A circle of links ends in an error, not a hang.
     ASSERT_TRUE(fs.CreateLink("C:\\A", "C:\\B", true));
     ASSERT_TRUE(fs.CreateLink("C:\\B", "C:\\A", true));

@@ -99,13 +99,22 @@ std::u16string Wide(const std::string& s) {
 
 }  // namespace
 
+// One name in a folder and the object it leads to. A file with several names (hard links) is
+// one object in several entries; each of those keeps its own name, which renaming the object
+// by another of its names leaves as it is.
+struct SimNameEntry : std::shared_ptr<SimFileSystem::Node> {
+    SimNameEntry() = default;
+    SimNameEntry(std::shared_ptr<SimFileSystem::Node> node) : shared_ptr(std::move(node)) {}
+    std::string name;  // empty: the object's own name
+};
+
 struct SimFileSystem::Node {
     std::string name;
     bool directory = false;
     uint32_t attributes = 0;  // the settable bits
     std::string contents;
     SimFileSecurity security;
-    std::map<std::string, std::shared_ptr<Node>> children;  // by folded name
+    std::map<std::string, SimNameEntry> children;  // by folded name
     std::string linkTarget;      // a junction (directory) or symbolic link (file) to this full path
     std::string shortName;       // the 8.3 name, when the volume made one
     bool deletePending = false;  // goes when its last handle closes; opens fail meanwhile
@@ -128,6 +137,27 @@ struct SimFileSystem::Node {
         return (security.deniedAccess & access) != 0;
     }
 };
+
+namespace {
+
+const std::string& NameOf(const SimNameEntry& entry) { return entry.name.empty() ? entry->name : entry.name; }
+
+// The key of the entry in `dir` that leads to `node`; empty when none does.
+std::string KeyIn(const SimFileSystem::Node& dir, const SimFileSystem::Node* node) {
+    auto it = dir.children.find(Fold(node->name));
+    if (it != dir.children.end() && it->second.get() == node) return it->first;
+    for (const auto& [key, child] : dir.children)
+        if (child.get() == node) return key;
+    return std::string();
+}
+
+// The name by which `dir` holds `node`.
+std::string NameIn(const SimFileSystem::Node& dir, const SimFileSystem::Node* node) {
+    auto it = dir.children.find(KeyIn(dir, node));
+    return it == dir.children.end() ? node->name : NameOf(it->second);
+}
+
+}  // namespace
 
 struct SimFileSystem::Lookup {
     uint32_t error = 0;            // 3 when the parent is missing or the path is not valid
@@ -396,7 +426,7 @@ std::vector<std::string> SimFileSystem::List(const std::string& directory) const
     std::vector<std::string> names;
     Lookup l = Resolve(directory);
     if (l.node && l.node->directory)
-        for (const auto& [key, child] : l.node->children) names.push_back(child->name);
+        for (const auto& [key, child] : l.node->children) names.push_back(NameOf(child));
     return names;
 }
 
@@ -738,7 +768,7 @@ uint32_t SimFileSystem::MoveLocked(const std::string& from, const std::string* t
         std::shared_ptr<Node> walk = drives_.at(letter);
         for (size_t i = 0; i + 1 < parts.size() && walk; ++i) {
             auto it = walk->children.find(Fold(parts[i]));
-            walk = it == walk->children.end() ? nullptr : it->second;
+            walk = it == walk->children.end() ? nullptr : std::shared_ptr<Node>(it->second);
             if (walk == src.node) return kErrorAccessDenied;
         }
     }
@@ -839,11 +869,12 @@ uint32_t SimFileSystem::FindFirstLocked(const std::string& pattern, FindDataA& d
             add("..", kFileAttributeDirectory, 0);
         }
         for (const auto& [key, child] : l.parent->children)
-            add(child->name, child->Reported(), child->directory ? 0 : child->contents.size(),
+            add(NameOf(child), child->Reported(), child->directory ? 0 : child->contents.size(),
                 child->shortName);
     } else if (l.node) {
         const Node& n = *l.node;
-        listing->entries.push_back(FindDataA{n.Reported(), n.directory ? 0 : n.contents.size(), n.name});
+        listing->entries.push_back(
+            FindDataA{n.Reported(), n.directory ? 0 : n.contents.size(), NameIn(*l.parent, &n)});
     }
     if (listing->entries.empty()) return kErrorFileNotFound;
     data = listing->entries[0];
@@ -1096,7 +1127,7 @@ bool SimFileSystem::Locate(const Node* node, std::shared_ptr<Node>& parent, char
 bool SimFileSystem::LocateOpened(const OpenFile& f, std::shared_ptr<Node>& parent, char& drive) const {
     std::shared_ptr<Node> in = f.openedIn.lock();
     if (in) {
-        auto it = in->children.find(Fold(f.node->name));
+        auto it = in->children.find(KeyIn(*in, f.node.get()));
         if (it != in->children.end() && it->second == f.node) {
             std::shared_ptr<Node> above;
             if (!Locate(in.get(), above, drive)) return false;
@@ -1117,7 +1148,7 @@ void SimFileSystem::FinishDeleteLocked(const std::shared_ptr<Node>& node) {
     } else if (!Locate(node.get(), parent, drive)) {
         parent = nullptr;
     }
-    if (parent) parent->children.erase(Fold(node->name));
+    if (parent) parent->children.erase(KeyIn(*parent, node.get()));
     node->deletePending = false;
 }
 
@@ -1148,7 +1179,8 @@ uint32_t SimFileSystem::OpenRelative(FileHandle parent, const std::u16string& wi
     if (!dir->directory) return kErrorDirectory;
     if (dir->deletePending) return kErrorAccessDenied;
     auto found = dir->children.find(Fold(name));
-    std::shared_ptr<Node> node = found == dir->children.end() ? nullptr : found->second;
+    std::shared_ptr<Node> node =
+        found == dir->children.end() ? nullptr : std::shared_ptr<Node>(found->second);
     const bool truncates = disposition == kCreateAlways || disposition == kTruncateExisting;
     if (node) {
         if (node->deletePending) return kErrorAccessDenied;
@@ -1200,7 +1232,7 @@ uint32_t SimFileSystem::RenameByHandle(FileHandle file, FileHandle newParent,
     if (fromDrive != toDrive) return kErrorNotSameDevice;
     if (Within(target, node.get())) return kErrorAccessDenied;  // a directory cannot move below itself
     if (target->children.count(Fold(name)) != 0) return kErrorAlreadyExists;
-    from->children.erase(Fold(node->name));
+    from->children.erase(KeyIn(*from, node.get()));
     node->name = name;
     target->children[Fold(name)] = node;
     return 0;
@@ -1324,7 +1356,14 @@ uint32_t SimFileSystem::UserCreateHardLink(const std::string& sid, const std::st
     if (l.node) return kErrorAlreadyExists;
     if (Fold(l.leaf) != Fold(t.node->name)) return kErrorInvalidParameter;
     if (!UserMayCreateIn(sid, l)) return kErrorAccessDenied;
-    l.parent->children[Fold(l.leaf)] = t.node;
+    // The first name keeps its own from now on, whatever the object is called by another.
+    if (t.parent) {
+        auto first = t.parent->children.find(KeyIn(*t.parent, t.node.get()));
+        if (first != t.parent->children.end()) first->second.name = NameOf(first->second);
+    }
+    SimNameEntry entry(t.node);
+    entry.name = l.leaf;
+    l.parent->children[Fold(l.leaf)] = entry;
     return 0;
 }
 
