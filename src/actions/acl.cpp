@@ -136,8 +136,8 @@ uint32_t DropRegKeyAclIn(platform::Platform& os, platform::RegKey root, const ch
         platform::RegKey h = 0;
         if (OpenKeyItself(os, root, keyPath, platform::kWriteOwner | view, h) != kErrorSuccess) return false;
         platform::UniqueRegKey key(&os.reg, h);
-        owned = os.sec.SetSecurityInfo(key.get(), platform::kOwnerSecurityInformation, sid.c_str(),
-                                       nullptr) == kErrorSuccess;
+        owned = os.sec.RegSetKeySecurity(key.get(), platform::kOwnerSecurityInformation, sid.c_str(),
+                                         nullptr) == kErrorSuccess;
         return owned;
     };
 
@@ -152,13 +152,16 @@ uint32_t DropRegKeyAclIn(platform::Platform& os, platform::RegKey root, const ch
     if (uint32_t err =
             os.sec.GetSecurityInfo(key.get(), platform::kDaclSecurityInformation, nullptr, &oldDacl))
         return err;
+    // The grant is for this key alone, and the list is written to this key alone: the keys
+    // below keep theirs (each listed one gets its own grant when its turn comes), and no
+    // inheritable entry of the old list, a user's among them, travels down to them.
     std::string newDacl;
     if (uint32_t err =
-            BuildAccountDacl(&newDacl, &oldDacl, sid.c_str(), platform::kGenericAll, false, true, true))
+            BuildAccountDacl(&newDacl, &oldDacl, sid.c_str(), platform::kGenericAll, false, true, false))
         return err;
-    rc = os.sec.SetSecurityInfo(key.get(), kFullControlAcl, nullptr, newDacl.c_str());
+    rc = os.sec.RegSetKeySecurity(key.get(), kFullControlAcl, nullptr, newDacl.c_str());
     if (rc == kErrorAccessDenied && !owned && takeOwnership())
-        rc = os.sec.SetSecurityInfo(key.get(), kFullControlAcl, nullptr, newDacl.c_str());
+        rc = os.sec.RegSetKeySecurity(key.get(), kFullControlAcl, nullptr, newDacl.c_str());
     return rc;
 }
 

@@ -37,7 +37,8 @@ constexpr size_t kObjectNameBuffer = 8192;
                                         uint32_t mask, bool replace, bool addThisObject, bool addInheritable);
 
 // Grants the current user full control of a key, named in the process's default view,
-// taking ownership of it first when the access list may not be rewritten. The key is
+// taking ownership of it first when the access list may not be rewritten. The grant is not
+// inheritable and the list is set on the key alone: no key below it changes. The key is
 // opened part by part as itself, never through a registry link: 681 when a link lies on
 // the way or is the key (nothing changed). 0, 1 when the user name cannot be read, 2 for a
 // root other than HKCR, HKCU, HKLM and HKU, or the first Windows error met.

@@ -63,6 +63,16 @@ uint32_t NotALink(platform::Platform& os, platform::FileHandle object, uint32_t*
     return (found & platform::kFileAttributeReparsePoint) != 0 ? kErrorStoppedOnSymlink : kErrorSuccess;
 }
 
+// The descriptor of the one object the handle holds. A folder's inheritable entries are not
+// carried down to what it holds: a hard link a user made there is another object's name,
+// and whatever lies below gets a list of its own when its own turn comes.
+uint32_t SetOwnSecurity(platform::Platform& os, platform::FileHandle object, uint32_t info, const char* owner,
+                        const char* dacl) {
+    return os.sec.SetKernelObjectSecurity(object, info, owner, dacl)
+               ? kErrorSuccess
+               : LastErrorOr(os, platform::kErrorInvalidFunction);
+}
+
 }  // namespace
 
 void HeldPath::Release() {
@@ -116,9 +126,10 @@ uint32_t HeldPath::Hold(const std::vector<std::string>& folders, std::string* li
         const char* security = i > keepDefault ? sddl : nullptr;
         platform::FileHandle raw = 0;
         // Below a folder a user can change, the folder is held against renaming at once.
-        uint32_t rc = underUser ? os_.fs.OpenRelative(parent, name, kHeldFolderAccess, kHeldFolderShare,
-                                                      disposition, platform::kOpenDirectoryOnly, security, raw)
-                                : platform::kErrorSharingViolation;
+        uint32_t rc = underUser
+                          ? os_.fs.OpenRelative(parent, name, kHeldFolderAccess, kHeldFolderShare,
+                                                disposition, platform::kOpenDirectoryOnly, security, raw)
+                          : platform::kErrorSharingViolation;
         if (rc == platform::kErrorSharingViolation)
             rc = os_.fs.OpenRelative(parent, name, kLightFolderAccess, kShareAll, disposition,
                                      platform::kOpenDirectoryOnly, security, raw);
@@ -137,8 +148,9 @@ uint32_t HeldPath::Hold(const std::vector<std::string>& folders, std::string* li
         if (!underUser && UserCanChange(os_, folder.get(), false)) {
             userFrom_ = i;
             platform::FileHandle pinned = 0;
-            if (os_.fs.OpenRelative(parent, name, kHeldFolderAccess, kHeldFolderShare, platform::kOpenExisting,
-                                    platform::kOpenDirectoryOnly, nullptr, pinned) == kErrorSuccess) {
+            if (os_.fs.OpenRelative(parent, name, kHeldFolderAccess, kHeldFolderShare,
+                                    platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr,
+                                    pinned) == kErrorSuccess) {
                 // What the name leads to now, pinned; a link put in its place is not taken.
                 platform::UniqueFile second(&os_.fs, pinned);
                 if (NotALink(os_, second.get()) == kErrorSuccess) folder = std::move(second);
@@ -209,7 +221,8 @@ bool StandardUserCanChange(platform::Platform& os, const std::string& path) {
     HeldPath held(os);
     platform::UniqueFile object;
     return held.HoldParentsOf(path) != kErrorSuccess || held.UserCanChangeFolders() ||
-           held.Open(platform::kReadControl, object) != kErrorSuccess || UserCanChange(os, object.get(), true);
+           held.Open(platform::kReadControl, object) != kErrorSuccess ||
+           UserCanChange(os, object.get(), true);
 }
 
 uint32_t MakeAdministratorsFolder(platform::Platform& os, platform::FileHandle parent,
@@ -237,11 +250,11 @@ uint32_t MakeAdministratorsFolder(platform::Platform& os, platform::FileHandle p
     // Set again through the handle: a folder taken over needs it, and not every file system
     // keeps the descriptor given at creation.
     const char* list = kAdministratorsOnlySddl + 4;  // the "D:" part
-    if ((rc = os.sec.SetFileSecurityInfo(folder.get(), platform::kOwnerSecurityInformation,
-                                         platform::kAdministratorsSid, nullptr)) != kErrorSuccess ||
-        (rc = os.sec.SetFileSecurityInfo(
-             folder.get(), platform::kDaclSecurityInformation | platform::kProtectedDaclSecurityInformation,
-             nullptr, list)) != kErrorSuccess)
+    if ((rc = SetOwnSecurity(os, folder.get(), platform::kOwnerSecurityInformation,
+                             platform::kAdministratorsSid, nullptr)) != kErrorSuccess ||
+        (rc = SetOwnSecurity(os, folder.get(),
+                             platform::kDaclSecurityInformation | platform::kProtectedDaclSecurityInformation,
+                             nullptr, list)) != kErrorSuccess)
         return rc;
     out = std::move(folder);
     return kErrorSuccess;
@@ -304,7 +317,7 @@ uint32_t RewriteHeld(platform::Platform& os, const char* path, const char* dacl,
     if (!takeOwner) {
         uint32_t rc = held.Open(platform::kReadControl | platform::kWriteDac, file);
         if (rc == kErrorSuccess && (rc = CheckSingleName(os, file.get())) == kErrorSuccess)
-            rc = os.sec.SetFileSecurityInfo(file.get(), kFullControlAcl, nullptr, dacl);
+            rc = SetOwnSecurity(os, file.get(), kFullControlAcl, nullptr, dacl);
         if (rc != kErrorAccessDenied) return rc;
         file.reset();
     }
@@ -318,12 +331,12 @@ uint32_t RewriteHeld(platform::Platform& os, const char* path, const char* dacl,
         TakeOwnershipPrivilege privilege(os.sys);
         platform::UniqueFile owner;
         if (uint32_t err = held.Open(platform::kWriteOwner, owner)) return err;
-        if (uint32_t err = os.sec.SetFileSecurityInfo(owner.get(), platform::kOwnerSecurityInformation,
-                                                      platform::kAdministratorsSid, nullptr))
+        if (uint32_t err = SetOwnSecurity(os, owner.get(), platform::kOwnerSecurityInformation,
+                                          platform::kAdministratorsSid, nullptr))
             return err;
     }
     if (uint32_t err = held.Open(platform::kReadControl | platform::kWriteDac, file)) return err;
-    return os.sec.SetFileSecurityInfo(file.get(), kFullControlAcl, nullptr, dacl);
+    return SetOwnSecurity(os, file.get(), kFullControlAcl, nullptr, dacl);
 }
 
 }  // namespace

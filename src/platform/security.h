@@ -114,6 +114,22 @@ class ISecurity {
                                          std::string* dacl) = 0;
     virtual uint32_t SetFileSecurityInfo(FileHandle file, uint32_t info, const char* owner,
                                          const char* dacl) = 0;
+
+    // SetSecurityInfo and SetNamedSecurityInfoA, given a DACL with inheritable entries for a
+    // directory or a key, carry them down to everything below it: they rewrite the inherited
+    // entries of every object there whose list is not protected, hard links and what a user
+    // made included. The two calls below write the descriptor of the one object they are
+    // given and change nothing below it. Both take the same `info`, `owner` and `dacl` as
+    // SetFileSecurityInfo; a protected list is marked so in the descriptor, and the list is
+    // stored as given, its inherited entries too.
+
+    // SetKernelObjectSecurity of a file or directory opened with IFileSystem::CreateFileW
+    // (WRITE_DAC for the DACL, WRITE_OWNER for the owner).
+    virtual bool SetKernelObjectSecurity(FileHandle file, uint32_t info, const char* owner,
+                                         const char* dacl) = 0;
+    // RegSetKeySecurity of an open key (WRITE_DAC, WRITE_OWNER as above); reaches the 64-bit
+    // view through a key opened with KEY_WOW64_64KEY.
+    virtual uint32_t RegSetKeySecurity(RegKey key, uint32_t info, const char* owner, const char* dacl) = 0;
 };
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
-#include <algorithm>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "actions/file_staging.h"
 #include "actions/removal_fixture.h"
@@ -72,12 +73,14 @@ TEST_F(FileRemovalTest, AStagingFolderACutRunLeftIsTakenUpOnlyAsTheObjectThatRun
         // Cut once a new staging folder holds the first file.
         const auto made = [&] {
             for (const std::string& name : m.files.List("C:\\"))
-                if (name.rfind("$SweepTool.Staging.", 0) == 0 && std::count(there.begin(), there.end(), name) == 0)
+                if (name.rfind("$SweepTool.Staging.", 0) == 0 &&
+                    std::count(there.begin(), there.end(), name) == 0)
                     return "C:\\" + name;
             return std::string();
         };
         m.faults.SetHook([&](const std::string&) {
-            if (!m.faults.IsCut() && !made().empty() && !m.files.List(made()).empty()) m.faults.CutAtChange(1);
+            if (!m.faults.IsCut() && !made().empty() && !m.files.List(made()).empty())
+                m.faults.CutAtChange(1);
         });
         engine::CNuke cut{m.platform()};
         List(cut.fileList, {"C:\\KV", "C:\\KV\\A.TXT", "C:\\KV\\B.TXT"});
@@ -87,7 +90,8 @@ TEST_F(FileRemovalTest, AStagingFolderACutRunLeftIsTakenUpOnlyAsTheObjectThatRun
         const std::string left = made();
         ASSERT_FALSE(left.empty());
         if (replaced) {
-            for (const std::string& name : m.files.List(left)) ASSERT_TRUE(m.files.Remove(left + "\\" + name));
+            for (const std::string& name : m.files.List(left))
+                ASSERT_TRUE(m.files.Remove(left + "\\" + name));
             ASSERT_TRUE(m.files.Remove(left));
             ASSERT_TRUE(m.files.CreateDirectories(left));
         }
@@ -100,8 +104,11 @@ TEST_F(FileRemovalTest, AStagingFolderACutRunLeftIsTakenUpOnlyAsTheObjectThatRun
         EXPECT_EQ(!replaced, std::count(queued.begin(), queued.end(), left) == 1);
         EXPECT_EQ(!replaced, Logged(3, "CNuke::CleanupFiles: Staging folder '" + left +
                                            "' left by an ended run: 2 names queued for deletion at restart"));
-        EXPECT_EQ(replaced, Logged(3, "CNuke::CleanupFiles: '" + left +
-                                          "' is not a staging folder of this tool: a standard user can change it; left alone"));
+        EXPECT_EQ(
+            replaced,
+            Logged(3,
+                   "CNuke::CleanupFiles: '" + left +
+                       "' is not a staging folder of this tool: a standard user can change it; left alone"));
         EXPECT_FALSE(m.files.Exists("C:\\KV"));
     }
 }
@@ -226,7 +233,7 @@ TEST_F(FileRemovalTest, AUserSwappingItsFolderForAJunctionReachesNothingOfTheSys
     };
     bool swappedDuringRun = true;
     m.faults.SetHook([&](const std::string& call) {
-        if (call == "SetFileSecurityInfo" && swappedDuringRun) swappedDuringRun = swap();
+        if (call == "SetKernelObjectSecurity" && swappedDuringRun) swappedDuringRun = swap();
     });
     List(nuke.fileList, {"C:\\USERS\\BOB\\APPDATA\\ROAMING\\KELVARIS\\KERNEL32.DLL"});
 
@@ -244,6 +251,30 @@ TEST_F(FileRemovalTest, AUserSwappingItsFolderForAJunctionReachesNothingOfTheSys
     EXPECT_EQ("k", m.files.Contents(kernel32));
     EXPECT_EQ("mine", m.files.Contents(folder + ".old\\kv.ini"));
     EXPECT_FALSE(m.files.Exists(folder + ".old\\kernel32.dll"));
+}
+
+// A file of the machine's that a user gave a second name in its own folder keeps its list
+// when the run rewrites the folder's: the folder's entries stay the folder's.
+TEST_F(FileRemovalTest, AFoldersRewriteLeavesAFileHardLinkedIntoItAsItWas) {
+    const std::string bob = "S-1-5-21-7-7-7-1001", folder = "C:\\Users\\Bob\\AppData\\Roaming\\Kelvaris";
+    const std::string hosts = "C:\\Windows\\System32\\drivers\\etc\\hosts";
+    m.files.CreateFile(hosts, "127.0.0.1");
+    m.files.SecurityOf(hosts)->sddl = "D:(A;;0x1F01FF;;;S-1-5-32-544)";
+    m.files.CreateDirectories(folder);
+    m.files.SecurityOf(folder)->ownerSid = bob;
+    m.files.SecurityOf(folder)->sddl = "D:(A;OICI;0x1F01FF;;;" + bob + ")";
+    auto dacl = [&] {
+        std::string out = "unread";
+        EXPECT_EQ(0u, m.security.GetNamedSecurityInfoA(hosts, platform::kSeFileObject,
+                                                       platform::kDaclSecurityInformation, nullptr, &out));
+        return out;
+    };
+    const std::string before = dacl();
+    ASSERT_EQ(0u, m.files.UserCreateHardLink(bob, folder + "\\hosts", hosts));
+    EXPECT_EQ(before, dacl());  // a second name changes no list
+
+    EXPECT_EQ(1u, nuke.DropFileAcl(folder.c_str()));
+    EXPECT_EQ(before, dacl());
 }
 
 }  // namespace

@@ -389,8 +389,9 @@ TEST_F(RegistryBackupTest, LinkInPlaceOfTheFolderGivesNoBackupOneErrorAndNoDelet
     m.files.CreateDirectories("C:\\Elsewhere");
     ASSERT_TRUE(m.files.CreateLink(kFolder, "C:\\Elsewhere", true));
     // Planted where only an administrator could: nothing a user put there to set aside.
-    *m.files.SecurityOf("C:\\Windows\\Logs\\SweepTool") = {platform::kAdministratorsSid,
-                                                        guard::kAdministratorsOnlySddl + 4, 0};
+    platform::sim::SimFileSecurity* tool = m.files.SecurityOf("C:\\Windows\\Logs\\SweepTool");
+    tool->ownerSid = platform::kAdministratorsSid;
+    tool->sddl = guard::kAdministratorsOnlySddl + 4;
     run(m, nuke, false);
 
     EXPECT_THAT(m.files.List("C:\\Elsewhere"), IsEmpty());

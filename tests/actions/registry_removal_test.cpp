@@ -101,7 +101,7 @@ TEST_F(RegistryRemovalTest, AccessDeniedValueGetsOneAccessListRewriteAndOneRetry
 
     EXPECT_FALSE(m.registry.ValueExists(kKey, "V"));
     EXPECT_EQ(1, m.faults.Calls("RegDeleteValueA"));
-    EXPECT_EQ(1, m.faults.Calls("SetSecurityInfo"));
+    EXPECT_EQ(1, m.faults.Calls("RegSetKeySecurity"));
     std::vector<platform::AceText> aces;
     ASSERT_TRUE(platform::ParseDaclText(m.registry.SecurityOf(kKey)->sddl, aces));
     EXPECT_THAT(aces, Contains(platform::AceText{0, 0, platform::kGenericAll, m.security.userSid}));
@@ -130,10 +130,11 @@ TEST_F(RegistryRemovalTest, AccessDeniedIn64BitViewIsGrantedThroughA64BitHandleB
     EXPECT_EQ(0u, nuke.DeleteRegistryValue64bit(platform::kHkeyLocalMachine, "SOFTWARE\\KELVARIS", "V"));
 
     EXPECT_FALSE(m.registry.ValueExists(kKey, "V", View::K64));
-    EXPECT_EQ(1, m.faults.Calls("SetSecurityInfo"));
+    EXPECT_EQ(1, m.faults.Calls("RegSetKeySecurity"));
     std::vector<platform::AceText> aces;
     ASSERT_TRUE(platform::ParseDaclText(m.registry.SecurityOf(kKey, View::K64)->sddl, aces));
-    EXPECT_THAT(aces, Contains(platform::AceText{0, 0x0B, platform::kGenericAll, m.security.userSid}));
+    EXPECT_THAT(aces, Contains(platform::AceText{0, 0, platform::kGenericAll, m.security.userSid}));
+    EXPECT_THAT(aces, Not(Contains(platform::AceText{0, 0x0B, platform::kGenericAll, m.security.userSid})));
     // The 32-bit view's key was not touched.
     EXPECT_TRUE(m.registry.SecurityOf(kKey, View::K32) == nullptr ||
                 m.registry.SecurityOf(kKey)->sddl.empty());
@@ -240,6 +241,23 @@ TEST_F(RegistryRemovalTest, RewriteReplacesTheUsersDenialButKeepsThoseOfItsGroup
                        "reported error code '5'"));
 }
 
+// The rewrite before the retry is the key's own: a user's inheritable grant on it reaches
+// nothing below, and the subkey that keeps the key in place keeps its list.
+TEST_F(RegistryRemovalTest, TheRewriteOfAKeyPassesNothingDownToTheSubkeyThatStays) {
+    const std::string kept = std::string(kKey) + "\\Kept";
+    m.registry.CreatePath(kept);
+    m.registry.SecurityOf(kKey)->sddl = "D:(A;CI;0xf003f;;;S-1-5-32-544)(A;CI;GA;;;S-1-5-21-7-7-7-1001)";
+    m.registry.SecurityOf(kKey)->deniedAccess = platform::kDelete;
+    platform::sim::SimKeySecurity* s = m.registry.SecurityOf(kept);
+    s->sddl = "D:(D;;0x10000;;;S-1-1-0)(A;CI;0xf003f;;;S-1-5-32-544)";
+    s->deniedAccess = platform::kDelete;
+
+    EXPECT_FALSE(nuke.DeleteRegistryKey(kKey));
+
+    EXPECT_EQ("D:(D;;0x10000;;;S-1-1-0)(A;CI;0xf003f;;;S-1-5-32-544)", m.registry.SecurityOf(kept)->sddl);
+    EXPECT_EQ(1, m.faults.Calls("RegSetKeySecurity"));
+}
+
 TEST_F(RegistryRemovalTest, KeyOwnedBySomeoneElseIsTakenOverWhenItsListCannotBeRewritten) {
     m.registry.CreatePath(kKey);
     platform::sim::SimKeySecurity* s = m.registry.SecurityOf(kKey);
@@ -249,7 +267,7 @@ TEST_F(RegistryRemovalTest, KeyOwnedBySomeoneElseIsTakenOverWhenItsListCannotBeR
     EXPECT_TRUE(nuke.DeleteRegistryKey(kKey));
 
     EXPECT_FALSE(m.registry.Exists(kKey));
-    EXPECT_EQ(2, m.faults.Calls("SetSecurityInfo"));  // the owner, then the list
+    EXPECT_EQ(2, m.faults.Calls("RegSetKeySecurity"));  // the owner, then the list
     EXPECT_EQ(0u, m.system.enabledPrivileges.count(platform::kSeTakeOwnershipName));
 }
 
@@ -478,8 +496,9 @@ TEST_F(RegistryRemovalTest, IgnoredEntriesInTheDefaultViewSubtreeSurviveTheKeyDe
 // subkeys are listed once for the spelling of all of them, whatever the tree's depth.
 TEST_F(RegistryRemovalTest, TheRegistryStepsOpenEachListedObjectOnce) {
     for (int i = 0; i < 60; ++i)
-        m.registry.SetString(std::string(kKey) + "\\P" + std::to_string(i / 20) + "\\K" + std::to_string(i % 20),
-                             "Data", "x", View::K64);
+        m.registry.SetString(
+            std::string(kKey) + "\\P" + std::to_string(i / 20) + "\\K" + std::to_string(i % 20), "Data", "x",
+            View::K64);
     (void)nuke.removeRegKeyList.Insert(kKey);
     ASSERT_EQ(0u, nuke.PopulateRemoveRegList());
     const int objects = static_cast<int>(nuke.regKeyList.Count() + nuke.regValueList.Count());

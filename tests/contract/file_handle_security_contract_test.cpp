@@ -142,4 +142,34 @@ TEST_F(FileHandleSecurityContract, TheRewriteWithoutFollowingWorksOnTheRealCalls
     EXPECT_TRUE(os().fs.DeleteFileA(File())) << os().sys.GetLastError();
 }
 
+// The run's rewrite of a folder's list is the folder's alone: what it holds keeps its list,
+// where SetSecurityInfo carries the folder's inheritable entries down to it.
+TEST_F(FileHandleSecurityContract, TheRewriteOfAFolderLeavesWhatItHoldsAsItWas) {
+    auto dacl = [&](const std::string& path) {
+        std::string out = "unread";
+        EXPECT_EQ(
+            0u, os().sec.GetNamedSecurityInfoA(path, kSeFileObject, kDaclSecurityInformation, nullptr, &out));
+        return out;
+    };
+    ASSERT_EQ(0u, os().sec.SetNamedSecurityInfoA(File(), kSeFileObject, kDaclSecurityInformation, nullptr,
+                                                 "D:(A;;0x1F01FF;;;S-1-5-32-544)"));
+    ASSERT_EQ(
+        0u, os().sec.SetNamedSecurityInfoA(root, kSeFileObject, kDaclSecurityInformation, nullptr,
+                                           "D:(A;OICI;0x1F01FF;;;S-1-5-32-544)(A;OICI;0x120089;;;S-1-1-0)"));
+    const std::string before = dacl(File());
+
+    EXPECT_EQ(0u, guard::SetFileDaclWithoutFollowing(os(), root.c_str(), kMachineOnly));
+    EXPECT_EQ(before, dacl(File()));
+
+    // Wine passes nothing down (and keeps no file lists); Windows and the sim do.
+    if (contract::UnderWine()) return;
+    FileHandle h = 0;
+    ASSERT_TRUE(os().fs.CreateFileW(W(root), kReadControl | kWriteDac, kShareAll, nullptr, kOpenExisting,
+                                    kNoFollow, h));
+    UniqueFile folder(&os().fs, h);
+    ASSERT_EQ(0u, os().sec.SetFileSecurityInfo(folder.get(), kDaclSecurityInformation, nullptr,
+                                               "D:(A;OICI;0x1F01FF;;;S-1-5-18)"));
+    EXPECT_NE(before, dacl(File()));
+}
+
 }  // namespace

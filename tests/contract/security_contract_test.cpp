@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "actions/acl.h"
 #include "contract/backend.h"
 #include "platform/acl_text.h"
 
@@ -153,6 +154,42 @@ TEST_F(KeySecurityContract, The64BitViewIsReachedThroughAnOpenKeyNotByName) {
     EXPECT_EQ(platform::kErrorFileNotFound,
               os.sec.GetNamedSecurityInfoA("MACHINE\\" + sub_, platform::kSeRegistryKey,
                                            platform::kDaclSecurityInformation, nullptr, &dacl));
+}
+
+// The run's rewrite of a key's list is the key's alone: its grant is not inheritable, and a
+// subkey keeps its list, where SetSecurityInfo carries inheritable entries down to it.
+TEST_F(KeySecurityContract, TheRewriteOfAKeyLeavesItsSubkeysAsTheyWere) {
+    platform::Platform& os = contract::GetBackend().os();
+    platform::RegKey h = 0;
+    ASSERT_EQ(0u, os.reg.CreateKeyEx(platform::kHkeyCurrentUser, sub_ + "\\Child", 0, platform::kKeyAllAccess,
+                                     h, nullptr));
+    os.reg.CloseKey(h);
+    const std::string sid = CurrentUserSid(os);
+    const std::string grant = "D:(A;CI;0x10000000;;;" + sid + ")(A;CI;0x20019;;;S-1-1-0)";
+    ASSERT_EQ(0u, os.sec.SetNamedSecurityInfoA(object_, platform::kSeRegistryKey, kDaclProtected, nullptr,
+                                               grant.c_str()));
+    auto dacl = [&](const std::string& object) {
+        std::string out = "unread";
+        EXPECT_EQ(0u, os.sec.GetNamedSecurityInfoA(object, platform::kSeRegistryKey,
+                                                   platform::kDaclSecurityInformation, nullptr, &out));
+        return out;
+    };
+    const std::string before = dacl(object_ + "\\Child");
+
+    EXPECT_EQ(0u, actions::DropRegKeyAcl(os, platform::kHkeyCurrentUser, sub_.c_str()));
+    EXPECT_EQ(before, dacl(object_ + "\\Child"));
+    std::vector<AceText> aces;
+    ASSERT_TRUE(platform::ParseDaclText(dacl(object_), aces)) << dacl(object_);
+    for (const AceText& a : aces)
+        EXPECT_TRUE(a.sid != sid ||
+                    (a.flags & (platform::kObjectInheritAce | platform::kContainerInheritAce)) == 0)
+            << dacl(object_);
+
+    // Wine passes nothing down; Windows and the sim do.
+    if (contract::UnderWine()) return;
+    ASSERT_EQ(0u, os.sec.SetNamedSecurityInfoA(object_, platform::kSeRegistryKey, kDaclProtected, nullptr,
+                                               "D:(A;CI;0x10000000;;;S-1-5-18)"));
+    EXPECT_NE(before, dacl(object_ + "\\Child"));
 }
 
 }  // namespace

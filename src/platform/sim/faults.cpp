@@ -27,6 +27,7 @@ void Faults::SetHook(std::function<void(const std::string& call)> hook) {
 }
 
 bool Faults::IsChanging(const std::string& call) {
+    // clang-format off
     static const std::unordered_set<std::string> kChanging = {
         // registry
         "RegCreateKeyExA", "RegCreateKeyExW", "RegSetValueExA", "RegSetValueExW", "RegDeleteKeyA",
@@ -36,7 +37,8 @@ bool Faults::IsChanging(const std::string& call) {
         "WriteFile", "SetFileAttributesA", "DeleteFileA", "DeleteFileW", "MoveFileExA", "MoveFileExW",
         "CreateDirectoryA", "CreateDirectoryW", "RemoveDirectoryA", "CopyFileW", "NtSetInformationFile",
         // access lists and owners
-        "SetNamedSecurityInfoA", "SetSecurityInfo", "SetFileSecurityInfo",
+        "SetNamedSecurityInfoA", "SetSecurityInfo", "SetFileSecurityInfo", "SetKernelObjectSecurity",
+        "RegSetKeySecurity",
         // services and processes
         "StartServiceA", "ControlService", "DeleteService", "CreateServiceA", "TerminateProcess",
         "CreateProcessA", "CreateProcessW",
@@ -45,6 +47,7 @@ bool Faults::IsChanging(const std::string& call) {
         "IWbemServices::DeleteInstance", "INetFwProfile::put_FirewallEnabled",
         "ExitWindowsEx", "InitiateSystemShutdownExA",
     };
+    // clang-format on
     return kChanging.count(call) != 0;
 }
 

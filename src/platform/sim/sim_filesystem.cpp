@@ -396,6 +396,38 @@ std::vector<const SimFileSecurity*> SimFileSystem::AncestorsOf(const SimFileSecu
     return out;
 }
 
+namespace {
+// The node whose record is `target`, `dir` included; null when none below it has it.
+SimFileSystem::Node* FindNode(SimFileSystem::Node* dir, const SimFileSecurity* target);
+}  // namespace
+
+std::vector<const SimFileSecurity*> SimFileSystem::FolderChainLocked(const Node* dir) const {
+    std::vector<const SimFileSecurity*> out{&dir->security};
+    for (const auto& [letter, root] : drives_) {
+        if (root.get() == dir) return out;
+        std::vector<const Node*> chain;
+        if (!FindChain(root, &dir->security, chain)) continue;
+        for (size_t i = 1; i < chain.size(); ++i) out.push_back(&chain[i]->security);
+        out.push_back(&root->security);
+        return out;
+    }
+    return out;
+}
+
+std::vector<SimFileChild> SimFileSystem::ChildrenOf(const SimFileSecurity* security) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<SimFileChild> out;
+    for (const auto& [letter, root] : drives_) {
+        Node* node = FindNode(root.get(), security);
+        if (node == nullptr) continue;
+        if (node->directory && !node->IsLink())
+            for (const auto& [key, child] : node->children)
+                out.push_back(SimFileChild{&child->security, child->directory, child->IsLink()});
+        return out;
+    }
+    return out;
+}
+
 bool SimFileSystem::CreateLink(const std::string& path, const std::string& target, bool directory) {
     std::lock_guard<std::mutex> lock(mutex_);
     char letter = 0;
@@ -664,7 +696,8 @@ bool SimFileSystem::GetFileIdentity(FileHandle handle, std::string& identity) {
     auto it = files_.find(handle);
     if (it == files_.end()) return Refuse(kErrorInvalidHandle);
     char text[32];
-    std::snprintf(text, sizeof(text), "0000C0DE-%016llX", static_cast<unsigned long long>(it->second->node->index));
+    std::snprintf(text, sizeof(text), "0000C0DE-%016llX",
+                  static_cast<unsigned long long>(it->second->node->index));
     identity = text;
     return true;
 }
@@ -1039,6 +1072,16 @@ bool FindChain(const std::shared_ptr<SimFileSystem::Node>& dir, const SimFileSec
     return false;
 }
 
+SimFileSystem::Node* FindNode(SimFileSystem::Node* dir, const SimFileSecurity* target) {
+    if (&dir->security == target) return dir;
+    for (const auto& [key, child] : dir->children) {
+        SimFileSystem::Node* found = child->directory ? FindNode(child.get(), target) : nullptr;
+        if (found == nullptr && &child->security == target) found = child.get();
+        if (found != nullptr) return found;
+    }
+    return nullptr;
+}
+
 }  // namespace
 uint32_t SimFileSystem::GetLogicalDriveStrings(uint32_t bufferChars, std::string& out) {
     if (Fail("GetLogicalDriveStringsA")) return 0;
@@ -1155,7 +1198,8 @@ void SimFileSystem::FinishDeleteLocked(const std::shared_ptr<Node>& node) {
 uint32_t SimFileSystem::OpenRelative(FileHandle parent, const std::u16string& wideName, uint32_t access,
                                      uint32_t shareMode, uint32_t disposition, uint32_t kind,
                                      const char* sddl, FileHandle& out) {
-    if (uint32_t code = disposition != kOpenExisting ? faults_.TakeChange("NtCreateFile") : faults_.Take("NtCreateFile"))
+    if (uint32_t code =
+            disposition != kOpenExisting ? faults_.TakeChange("NtCreateFile") : faults_.Take("NtCreateFile"))
         return code;
     std::lock_guard<std::mutex> lock(mutex_);
     const std::string name = Utf16ToAnsi(wideName);
@@ -1356,6 +1400,7 @@ uint32_t SimFileSystem::UserCreateHardLink(const std::string& sid, const std::st
     if (l.node) return kErrorAlreadyExists;
     if (Fold(l.leaf) != Fold(t.node->name)) return kErrorInvalidParameter;
     if (!UserMayCreateIn(sid, l)) return kErrorAccessDenied;
+    if (onSecondName && t.parent) onSecondName(t.node->security, FolderChainLocked(t.parent.get()));
     // The first name keeps its own from now on, whatever the object is called by another.
     if (t.parent) {
         auto first = t.parent->children.find(KeyIn(*t.parent, t.node.get()));

@@ -3,6 +3,7 @@
 // modes, a per-object security description and the restart queue of MoveFileEx.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,20 @@ struct SimFileSecurity {
     std::string ownerSid;
     std::string sddl;  // as given at creation, or as the security area last set it
     uint32_t deniedAccess = 0;
+    // The entries it inherits, once a change of its folders' lists has written them here:
+    // a propagating call writes what the folder it went through passes on, a call that
+    // changes one folder only keeps what its children had. Until then (`inheritedFixed`
+    // false) they follow the folders above as they are; an object with several names
+    // follows the first folder in name order.
+    bool inheritedFixed = false;
+    std::string inheritedSddl;
+};
+
+// One entry of a directory, as the security area walks a tree.
+struct SimFileChild {
+    SimFileSecurity* security = nullptr;
+    bool directory = false;
+    bool link = false;  // a junction or symbolic link: its own record, nothing behind it
 };
 
 // One MoveFileEx request with kMovefileDelayUntilReboot, in the order it was made.
@@ -67,6 +82,14 @@ class SimFileSystem : public IFileSystem {
     // first, the drive's root last, and whether that object is a directory. Empty for a
     // drive root or a record of no object.
     std::vector<const SimFileSecurity*> AncestorsOf(const SimFileSecurity* security, bool& isDirectory) const;
+    // The entries of the directory whose record is `security`, every name of a file with
+    // several; empty for a file or a record of no object.
+    std::vector<SimFileChild> ChildrenOf(const SimFileSecurity* security);
+    // Called as a file gets a second name, with its record and the records of the folders
+    // above the name it had (nearest first), under the file system's lock: a second name
+    // changes no list, so the file keeps what it inherited there.
+    std::function<void(SimFileSecurity& file, const std::vector<const SimFileSecurity*>& folders)>
+        onSecondName;
     // Plants a reparse point at `path` (missing parents are created): a junction to the
     // directory `target` with `directory`, else a symbolic link to the file `target`. As on
     // Windows, a name that passes through it reaches the target, while the link itself is
@@ -187,6 +210,8 @@ class SimFileSystem : public IFileSystem {
     uint32_t UserMayTake(const std::string& sid, const std::string& path, Lookup& out) const;
     // Whether `inner` is `outer` or lies below it.
     bool Within(const std::shared_ptr<Node>& inner, const Node* outer) const;
+    // The records of `dir` and the folders above it, nearest first; the caller holds the lock.
+    std::vector<const SimFileSecurity*> FolderChainLocked(const Node* dir) const;
     // A directory, a file with `contents`, or with a `linkTarget` a link, owned by `sid`.
     uint32_t UserMakeLocked(const std::string& sid, const std::string& path, bool directory,
                             const std::string& linkTarget, const std::string* contents = nullptr);

@@ -496,6 +496,29 @@ SimKeySecurity* SimRegistry::SecurityOf(const std::string& path, View view) {
     return node ? &node->security : nullptr;
 }
 
+namespace {
+const SimKeyNode* FindKeyRecord(const SimKeyNode& node, const SimKeySecurity* security) {
+    if (&node.security == security) return &node;
+    if (node.link) return nullptr;
+    for (const auto& entry : node.children)
+        if (const SimKeyNode* found = FindKeyRecord(*entry.second, security)) return found;
+    return nullptr;
+}
+}  // namespace
+
+std::vector<SimKeySecurity*> SimRegistry::SubkeysOf(const SimKeySecurity* security) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::vector<SimKeySecurity*> out;
+    for (const NodePtr& root : {hklm_, hkcu_, hku_, hkcc_, hkdd_}) {
+        const SimKeyNode* node = FindKeyRecord(*root, security);
+        if (node == nullptr) continue;
+        if (!node->link)
+            for (const auto& entry : node->children) out.push_back(&entry.second->security);
+        return out;
+    }
+    return out;
+}
+
 SimKeySecurity* SimRegistry::SecurityOfHandle(RegKey key) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     NodePtr node;

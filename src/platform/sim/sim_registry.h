@@ -30,7 +30,8 @@ enum class View { K32, K64 };
 struct SimKeySecurity {
     std::string ownerSid = "S-1-5-32-544";
     // As machine keys have it: Administrators and SYSTEM may do anything, Users only read.
-    std::string sddl = "D:(A;CI;0xf003f;;;S-1-5-32-544)(A;CI;0xf003f;;;S-1-5-18)(A;CI;0x20019;;;S-1-5-32-545)";
+    std::string sddl =
+        "D:(A;CI;0xf003f;;;S-1-5-32-544)(A;CI;0xf003f;;;S-1-5-18)(A;CI;0x20019;;;S-1-5-32-545)";
     uint32_t deniedAccess = 0;
 };
 
@@ -68,8 +69,8 @@ struct SimKeyNode {
 
 // One deletion a call made, as the registry held the entry at that moment.
 struct SimRegDeletion {
-    std::string key;  // full path after redirection ("HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\X")
-    bool wholeKey = false;            // the key went, and its values with it
+    std::string key;        // full path after redirection ("HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\X")
+    bool wholeKey = false;  // the key went, and its values with it
     std::vector<std::string> values;  // the values that went, as stored; "" is the default value
     bool byService = false;           // a simulated service's own work inside one call (an uninstall)
 };
@@ -102,6 +103,9 @@ class SimRegistry : public IRegistry {
     SimKeySecurity* SecurityOf(const std::string& path, View view = View::K32);
     // The same for the key an open handle refers to; null for an unknown handle.
     SimKeySecurity* SecurityOfHandle(RegKey key);
+    // The records of the keys right below the key whose record is `security`, in
+    // enumeration order: a link key's own, nothing behind it. Empty for a record of no key.
+    std::vector<SimKeySecurity*> SubkeysOf(const SimKeySecurity* security);
     // The full path of the key an open handle refers to, after redirection
     // ("HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\X"); empty for an unknown handle.
     std::string PathOfHandle(RegKey key) const;

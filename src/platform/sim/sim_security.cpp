@@ -110,9 +110,8 @@ bool OwnAces(const SimFileSecurity& s, std::vector<AceText>& aces, bool& isProte
 
 }  // namespace
 
-std::vector<AceText> SimSecurity::InheritedAces(const SimFileSecurity* file) const {
-    bool isDirectory = false;
-    std::vector<const SimFileSecurity*> above = files_.AncestorsOf(file, isDirectory);
+std::vector<AceText> SimSecurity::InheritedFrom(const std::vector<const SimFileSecurity*>& above,
+                                                bool isDirectory) const {
     // The effective list of each folder from the top down; each passes on to the next.
     std::vector<AceText> passed;
     for (size_t i = above.size(); i-- > 0;) {
@@ -123,9 +122,15 @@ std::vector<AceText> SimSecurity::InheritedAces(const SimFileSecurity* file) con
             continue;
         }
         if (!isProtected) {
-            for (const AceText& a : passed) {
-                AceText child;
-                if (InheritInto(a, true, child)) own.push_back(child);
+            if (above[i]->inheritedFixed) {
+                std::vector<AceText> fixed;
+                if (ParseDaclText(above[i]->inheritedSddl, fixed))
+                    own.insert(own.end(), fixed.begin(), fixed.end());
+            } else {
+                for (const AceText& a : passed) {
+                    AceText child;
+                    if (InheritInto(a, true, child)) own.push_back(child);
+                }
             }
         }
         passed = own;
@@ -136,6 +141,74 @@ std::vector<AceText> SimSecurity::InheritedAces(const SimFileSecurity* file) con
         if (InheritInto(a, isDirectory, child)) out.push_back(child);
     }
     return out;
+}
+
+std::vector<AceText> SimSecurity::InheritedAces(const SimFileSecurity* file) const {
+    if (file->inheritedFixed) {
+        std::vector<AceText> fixed;
+        if (!ParseDaclText(file->inheritedSddl, fixed)) fixed.clear();
+        return fixed;
+    }
+    bool isDirectory = false;
+    std::vector<const SimFileSecurity*> above = files_.AncestorsOf(file, isDirectory);
+    return InheritedFrom(above, isDirectory);
+}
+
+bool SimSecurity::EffectiveAces(const SimFileSecurity* file, std::vector<AceText>& out) const {
+    bool isProtected = false;
+    if (!OwnAces(*file, out, isProtected)) return false;
+    if (!isProtected)
+        for (const AceText& a : InheritedAces(file)) out.push_back(a);
+    return true;
+}
+
+void SimSecurity::KeepChildrensInherited(const SimFileSecurity* directory) {
+    for (const SimFileChild& child : files_.ChildrenOf(directory)) {
+        if (child.security->inheritedFixed) continue;
+        child.security->inheritedSddl = FormatDaclText(InheritedAces(child.security));
+        child.security->inheritedFixed = true;
+    }
+}
+
+void SimSecurity::PropagateBelow(const SimFileSecurity* directory) {
+    std::vector<AceText> passed;
+    if (!EffectiveAces(directory, passed)) passed.clear();
+    for (const SimFileChild& child : files_.ChildrenOf(directory)) {
+        std::vector<AceText> own;
+        bool isProtected = false;
+        // Windows stops at a protected list: nothing below it inherits from above it.
+        if (!OwnAces(*child.security, own, isProtected) || isProtected) continue;
+        std::vector<AceText> inherited;
+        for (const AceText& a : passed) {
+            AceText made;
+            if (InheritInto(a, child.directory, made)) inherited.push_back(made);
+        }
+        child.security->inheritedSddl = FormatDaclText(inherited);
+        child.security->inheritedFixed = true;
+        if (child.directory && !child.link) PropagateBelow(child.security);
+    }
+}
+
+void SimSecurity::PropagateBelow(const SimKeySecurity* key) {
+    std::vector<AceText> passed;
+    if (key->sddl.empty() || !ParseDaclText(key->sddl, passed)) passed.clear();
+    for (SimKeySecurity* sub : registry_.SubkeysOf(key)) {
+        std::vector<AceText> all;
+        bool isProtected = false;
+        if (sub->sddl.empty() || !ParseDaclText(sub->sddl, all, &isProtected) || isProtected) continue;
+        std::vector<AceText> aces;
+        for (const AceText& a : all)
+            if (!(a.flags & kInheritedAce)) aces.push_back(a);
+        for (const AceText& a : passed) {
+            AceText made;
+            if (InheritInto(a, true, made)) aces.push_back(made);
+        }
+        sub->sddl = FormatDaclText(aces);
+        sub->deniedAccess = DeniedBy(aces, true);
+        if (OwnedByUser(Target{&sub->ownerSid, &sub->sddl, &sub->deniedAccess, true}))
+            sub->deniedAccess &= ~(kReadControl | kWriteDac);
+        PropagateBelow(sub);
+    }
 }
 
 uint32_t SimSecurity::FindNamed(const std::string& objectName, uint32_t objectType, Target& out) {
@@ -161,7 +234,7 @@ uint32_t SimSecurity::FindNamed(const std::string& objectName, uint32_t objectTy
         // Named objects are opened in the process's default view.
         SimKeySecurity* s = registry_.SecurityOf(path, View::K32);
         if (s == nullptr) return kErrorFileNotFound;
-        out = Target{&s->ownerSid, &s->sddl, &s->deniedAccess, true};
+        out = Target{&s->ownerSid, &s->sddl, &s->deniedAccess, true, nullptr, s};
         return kErrorSuccess;
     }
     return kErrorInvalidParameter;
@@ -192,7 +265,8 @@ uint32_t SimSecurity::Get(const Target& t, uint32_t info, std::string* owner, st
     return kErrorSuccess;
 }
 
-uint32_t SimSecurity::Set(const Target& t, uint32_t info, const char* owner, const char* dacl) {
+uint32_t SimSecurity::Set(const Target& t, uint32_t info, const char* owner, const char* dacl,
+                          bool propagate) {
     const bool setOwner = (info & kOwnerSecurityInformation) != 0;
     const bool setDacl = (info & kDaclSecurityInformation) != 0;
     std::string newOwner;
@@ -212,6 +286,7 @@ uint32_t SimSecurity::Set(const Target& t, uint32_t info, const char* owner, con
         if (dacDenied && !ownerAfter) return kErrorAccessDenied;
         if (dacl != nullptr && *dacl != '\0' && !ParseDaclText(dacl, aces)) return kErrorInvalidAcl;
     }
+    if (setDacl && t.file != nullptr && !propagate) KeepChildrensInherited(t.file);
     if (setOwner) *t.ownerSid = newOwner;
     if (setDacl) {
         bool isProtected = (info & kProtectedDaclSecurityInformation) != 0;
@@ -221,11 +296,13 @@ uint32_t SimSecurity::Set(const Target& t, uint32_t info, const char* owner, con
             *t.deniedAccess = 0;
         } else {
             if (t.file != nullptr) {
-                // Inherited entries are not the object's own: its folders decide them.
-                std::vector<AceText> own;
-                for (const AceText& ace : aces)
-                    if (!(ace.flags & kInheritedAce)) own.push_back(ace);
+                // Inherited entries are not the object's own. A propagating call works them
+                // out from the folders above; the kernel's call keeps those it is given.
+                std::vector<AceText> own, inherited;
+                for (const AceText& ace : aces) (ace.flags & kInheritedAce ? inherited : own).push_back(ace);
                 aces = own;
+                t.file->inheritedFixed = !propagate;
+                t.file->inheritedSddl = propagate ? std::string() : FormatDaclText(inherited);
             }
             *t.sddl = FormatDaclText(aces, isProtected);
             *t.deniedAccess = DeniedBy(aces, t.isKey);
@@ -233,6 +310,10 @@ uint32_t SimSecurity::Set(const Target& t, uint32_t info, const char* owner, con
     }
     // The owner may always read and rewrite the access list of what it owns.
     if (t.isKey && OwnedByUser(t)) *t.deniedAccess &= ~(kReadControl | kWriteDac);
+    if (setDacl && propagate) {
+        if (t.file != nullptr) PropagateBelow(t.file);
+        if (t.key != nullptr) PropagateBelow(t.key);
+    }
     return kErrorSuccess;
 }
 
@@ -334,21 +415,28 @@ uint32_t SimSecurity::SetNamedSecurityInfoA(const std::string& objectName, uint3
     if (uint32_t code = faults_.Take("SetNamedSecurityInfoA")) return code;
     Target t;
     if (uint32_t rc = FindNamed(objectName, objectType, t)) return rc;
-    return Set(t, info, owner, dacl);
+    return Set(t, info, owner, dacl, true);
 }
 
 uint32_t SimSecurity::GetSecurityInfo(RegKey key, uint32_t info, std::string* owner, std::string* dacl) {
     if (uint32_t code = faults_.Take("GetSecurityInfo")) return code;
     SimKeySecurity* s = registry_.SecurityOfHandle(key);
     if (s == nullptr) return kErrorInvalidHandle;
-    return Get(Target{&s->ownerSid, &s->sddl, &s->deniedAccess, true}, info, owner, dacl);
+    return Get(Target{&s->ownerSid, &s->sddl, &s->deniedAccess, true, nullptr, s}, info, owner, dacl);
 }
 
 uint32_t SimSecurity::SetSecurityInfo(RegKey key, uint32_t info, const char* owner, const char* dacl) {
     if (uint32_t code = faults_.Take("SetSecurityInfo")) return code;
     SimKeySecurity* s = registry_.SecurityOfHandle(key);
     if (s == nullptr) return kErrorInvalidHandle;
-    return Set(Target{&s->ownerSid, &s->sddl, &s->deniedAccess, true}, info, owner, dacl);
+    return Set(Target{&s->ownerSid, &s->sddl, &s->deniedAccess, true, nullptr, s}, info, owner, dacl, true);
+}
+
+uint32_t SimSecurity::RegSetKeySecurity(RegKey key, uint32_t info, const char* owner, const char* dacl) {
+    if (uint32_t code = faults_.Take("RegSetKeySecurity")) return code;
+    SimKeySecurity* s = registry_.SecurityOfHandle(key);
+    if (s == nullptr) return kErrorInvalidHandle;
+    return Set(Target{&s->ownerSid, &s->sddl, &s->deniedAccess, true, nullptr, s}, info, owner, dacl, false);
 }
 
 }  // namespace platform::sim
@@ -369,7 +457,20 @@ uint32_t SimSecurity::SetFileSecurityInfo(FileHandle file, uint32_t info, const 
     if (uint32_t code = faults_.Take("SetFileSecurityInfo")) return code;
     SimFileSecurity* s = files_.SecurityOfHandle(file);
     if (s == nullptr) return kErrorInvalidHandle;
-    return Set(Target{&s->ownerSid, &s->sddl, &s->deniedAccess, false, s}, info, owner, dacl);
+    return Set(Target{&s->ownerSid, &s->sddl, &s->deniedAccess, false, s}, info, owner, dacl, true);
+}
+
+bool SimSecurity::SetKernelObjectSecurity(FileHandle file, uint32_t info, const char* owner,
+                                          const char* dacl) {
+    uint32_t rc = faults_.Take("SetKernelObjectSecurity");
+    if (rc == kErrorSuccess) {
+        SimFileSecurity* s = files_.SecurityOfHandle(file);
+        rc = s == nullptr
+                 ? uint32_t{kErrorInvalidHandle}
+                 : Set(Target{&s->ownerSid, &s->sddl, &s->deniedAccess, false, s}, info, owner, dacl, false);
+    }
+    if (rc != kErrorSuccess) system_.SetLastError(rc);
+    return rc == kErrorSuccess;
 }
 
 }  // namespace platform::sim

@@ -4,8 +4,12 @@
 // for this process's token, so an access list that grants the user clears the denial.
 // Calls on an open key do not check the rights the key was opened with: the open itself
 // already refused what the key's record denies. A file's list read back holds, after its
-// own entries, those its folders mark for inheritance, unless it is protected; an object
-// with no list at all (created with default security) inherits nothing here.
+// own entries, those it inherits, unless it is protected; an object with no list at all
+// (created with default security) inherits nothing here. As on Windows, SetSecurityInfo,
+// SetFileSecurityInfo and SetNamedSecurityInfoA of a directory or key with a list carry its
+// inheritable entries down to everything below that is not protected, and rewrite the
+// inherited entries there; SetKernelObjectSecurity and RegSetKeySecurity change the one
+// object, and what lies below keeps what it had.
 #pragma once
 
 #include <string>
@@ -30,7 +34,15 @@ struct SimAccount {
 class SimSecurity : public ISecurity {
   public:
     SimSecurity(Faults& faults, SimSystem& system, SimRegistry& registry, SimFileSystem& files)
-        : faults_(faults), system_(system), registry_(registry), files_(files) {}
+        : faults_(faults), system_(system), registry_(registry), files_(files) {
+        files_.onSecondName = [this](SimFileSecurity& file,
+                                     const std::vector<const SimFileSecurity*>& folders) {
+            if (file.inheritedFixed) return;
+            file.inheritedSddl = FormatDaclText(InheritedFrom(folders, false));
+            file.inheritedFixed = true;
+        };
+    }
+    ~SimSecurity() override { files_.onSecondName = nullptr; }
 
     // --- state a test arranges and inspects ---
     std::string userName = "Administrator";
@@ -60,6 +72,9 @@ class SimSecurity : public ISecurity {
                                  std::string* dacl) override;
     uint32_t SetFileSecurityInfo(FileHandle file, uint32_t info, const char* owner,
                                  const char* dacl) override;
+    bool SetKernelObjectSecurity(FileHandle file, uint32_t info, const char* owner,
+                                 const char* dacl) override;
+    uint32_t RegSetKeySecurity(RegKey key, uint32_t info, const char* owner, const char* dacl) override;
 
   private:
     // One object's record, whichever area keeps it.
@@ -68,15 +83,29 @@ class SimSecurity : public ISecurity {
         std::string* sddl = nullptr;
         uint32_t* deniedAccess = nullptr;
         bool isKey = false;
-        const SimFileSecurity* file = nullptr;  // a file's record, whose folders pass entries on
+        SimFileSecurity* file = nullptr;  // a file's record, whose folders pass entries on
+        SimKeySecurity* key = nullptr;    // a key's record, for what lies below it
     };
-    // The entries a file or directory inherits from the folders above it: what they mark
-    // for inheritance, as Windows writes it into a child whose list is not protected.
+    // The entries a file or directory inherits: those written into its record, else what the
+    // folders above it mark for inheritance, as Windows writes it into a child whose list is
+    // not protected.
     std::vector<AceText> InheritedAces(const SimFileSecurity* file) const;
+    // What the folders `above` (nearest first) pass on to a file or directory below them.
+    std::vector<AceText> InheritedFrom(const std::vector<const SimFileSecurity*>& above,
+                                       bool isDirectory) const;
+    // The list a folder passes on from: its own entries and, unless protected, those it
+    // inherits. False for a record with no list.
+    bool EffectiveAces(const SimFileSecurity* file, std::vector<AceText>& out) const;
+    // Before a folder's list changes by itself: what it holds keeps the entries it inherits now.
+    void KeepChildrensInherited(const SimFileSecurity* directory);
+    // A propagating call's walk below a folder or key that got a new list.
+    void PropagateBelow(const SimFileSecurity* directory);
+    void PropagateBelow(const SimKeySecurity* key);
 
     uint32_t FindNamed(const std::string& objectName, uint32_t objectType, Target& out);
     uint32_t Get(const Target& t, uint32_t info, std::string* owner, std::string* dacl);
-    uint32_t Set(const Target& t, uint32_t info, const char* owner, const char* dacl);
+    // `propagate`: the calls that carry inheritable entries down (SetSecurityInfo and its kin).
+    uint32_t Set(const Target& t, uint32_t info, const char* owner, const char* dacl, bool propagate);
     // The SIDs this process's token holds: the user and its enabled groups.
     bool InToken(const std::string& sid) const;
     bool OwnedByUser(const Target& t) const;

@@ -247,37 +247,69 @@ uint32_t Win32Security::GetFileSecurityInfo(FileHandle file, uint32_t info, std:
     return ReadDescriptor(sd, ownerSid, acl, info, owner, dacl);
 }
 
+namespace {
+// The descriptor the kernel calls take: only the parts `info` names. A protected list is
+// marked so in the descriptor, which is where the kernel reads that.
+uint32_t OwnDescriptor(uint32_t info, SecurityToWrite& parts, SECURITY_DESCRIPTOR& sd,
+                       SECURITY_INFORMATION& kinds) {
+    if (!::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION)) return LastError();
+    if ((info & kOwnerSecurityInformation) != 0 &&
+        !::SetSecurityDescriptorOwner(&sd, parts.owner.get(), FALSE))
+        return LastError();
+    if ((info & kDaclSecurityInformation) != 0) {
+        if (!::SetSecurityDescriptorDacl(&sd, TRUE, parts.acl, FALSE)) return LastError();
+        if ((info & PROTECTED_DACL_SECURITY_INFORMATION) != 0 &&
+            !::SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+            return LastError();
+    }
+    kinds = info & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
+    return ERROR_SUCCESS;
+}
+
+uint32_t SetOwnSecurity(HANDLE file, uint32_t info, const char* owner, const char* dacl) {
+    SecurityToWrite parts;
+    if (uint32_t rc = ToWrite(info, owner, dacl, parts)) return rc;
+    SECURITY_DESCRIPTOR sd;
+    SECURITY_INFORMATION kinds = 0;
+    if (uint32_t rc = OwnDescriptor(info, parts, sd, kinds)) return rc;
+    return ::SetKernelObjectSecurity(file, kinds, &sd) ? ERROR_SUCCESS : LastError();
+}
+}  // namespace
+
 // A directory's list goes through SetSecurityInfo, which carries its inheritable entries down
 // to what the directory holds. A file holds nothing to carry them to: its descriptor is
 // written by the kernel call alone, which gives it the same, at a tenth of the cost under
-// Wine, where the tool pays it once per file. A protected list is marked so in the
-// descriptor, which is where the kernel reads that.
+// Wine, where the tool pays it once per file.
 uint32_t Win32Security::SetFileSecurityInfo(FileHandle file, uint32_t info, const char* owner,
                                             const char* dacl) {
-    SecurityToWrite parts;
-    if (uint32_t rc = ToWrite(info, owner, dacl, parts)) return rc;
     FILE_BASIC_INFORMATION basic{};
     IO_STATUS_BLOCK io{};
     if ((info & kDaclSecurityInformation) != 0 &&
         (!NT_SUCCESS(::NtQueryInformationFile(reinterpret_cast<HANDLE>(file), &io, &basic, sizeof basic,
                                               FileBasicInformation)) ||
-         (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0))
-        return ::SetSecurityInfo(reinterpret_cast<HANDLE>(file), SE_FILE_OBJECT, info, parts.owner.get(), nullptr,
-                                 parts.acl, nullptr);
-    SECURITY_DESCRIPTOR sd;
-    if (!::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION)) return ::GetLastError();
-    if ((info & kOwnerSecurityInformation) != 0 && !::SetSecurityDescriptorOwner(&sd, parts.owner.get(), FALSE))
-        return ::GetLastError();
-    if ((info & kDaclSecurityInformation) != 0) {
-        if (!::SetSecurityDescriptorDacl(&sd, TRUE, parts.acl, FALSE)) return ::GetLastError();
-        if ((info & PROTECTED_DACL_SECURITY_INFORMATION) != 0 &&
-            !::SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
-            return ::GetLastError();
+         (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
+        SecurityToWrite parts;
+        if (uint32_t rc = ToWrite(info, owner, dacl, parts)) return rc;
+        return ::SetSecurityInfo(reinterpret_cast<HANDLE>(file), SE_FILE_OBJECT, info, parts.owner.get(),
+                                 nullptr, parts.acl, nullptr);
     }
-    const SECURITY_INFORMATION kinds =
-        info & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
-    return ::SetKernelObjectSecurity(reinterpret_cast<HANDLE>(file), kinds, &sd) ? ERROR_SUCCESS
-                                                                                  : ::GetLastError();
+    return SetOwnSecurity(reinterpret_cast<HANDLE>(file), info, owner, dacl);
+}
+
+bool Win32Security::SetKernelObjectSecurity(FileHandle file, uint32_t info, const char* owner,
+                                            const char* dacl) {
+    uint32_t rc = SetOwnSecurity(reinterpret_cast<HANDLE>(file), info, owner, dacl);
+    ::SetLastError(rc);
+    return rc == ERROR_SUCCESS;
+}
+
+uint32_t Win32Security::RegSetKeySecurity(RegKey key, uint32_t info, const char* owner, const char* dacl) {
+    SecurityToWrite parts;
+    if (uint32_t rc = ToWrite(info, owner, dacl, parts)) return rc;
+    SECURITY_DESCRIPTOR sd;
+    SECURITY_INFORMATION kinds = 0;
+    if (uint32_t rc = OwnDescriptor(info, parts, sd, kinds)) return rc;
+    return static_cast<uint32_t>(::RegSetKeySecurity(Hk(key), kinds, &sd));
 }
 
 }  // namespace platform::win32

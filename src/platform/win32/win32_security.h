@@ -23,6 +23,9 @@ class Win32Security : public ISecurity {
                                  std::string* dacl) override;
     uint32_t SetFileSecurityInfo(FileHandle file, uint32_t info, const char* owner,
                                  const char* dacl) override;
+    bool SetKernelObjectSecurity(FileHandle file, uint32_t info, const char* owner,
+                                 const char* dacl) override;
+    uint32_t RegSetKeySecurity(RegKey key, uint32_t info, const char* owner, const char* dacl) override;
 };
 
 }  // namespace platform::win32
