@@ -271,7 +271,7 @@ TEST_F(LoggingFileAccessTest, RenameFailureDuringRotationIsTracedAndRotationGoes
     SetSetting("", "LogMaxSizeKB", 0);
     auto file = Make<FileAccessContinuous>();
     WriteText(*file, "first");
-    m.faults.Fail("MoveFileExW", platform::kErrorSharingViolation);
+    m.faults.Fail("NtSetInformationFile", platform::kErrorSharingViolation);
     WriteText(*file, "second");
     ASSERT_FALSE(m.system.debugOutput.empty());
     EXPECT_NE(m.system.debugOutput.back().find(u"failed with Win32 error: 32\n"), std::u16string::npos);

@@ -117,7 +117,15 @@ TEST_F(LoggingFolderLinksTest, ALogFileThatIsALinkIsNeitherWrittenNorRotated) {
 }
 
 TEST_F(LoggingFolderLinksTest, AFolderSwappedForALinkWhileLoggingStopsTheLogThere) {
-    // Every record rotates the log, so each write reopens the file by its name.
+    // The log holds its folder against renaming; only a user's handle that keeps it from
+    // doing so (one with delete access) leaves the folder free to be swapped.
+    m.files.CreateDirectories(kLogDir);
+    platform::FileHandle userHandle = 0;
+    ASSERT_EQ(0u, m.files.UserOpen(
+                      "S-1-5-21-7-7-7-1001", kLogDir, platform::kDeleteAccess,
+                      platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
+                      userHandle));
+    // Every record rotates the log, so each write holds the folder afresh.
     SetSetting("", "LogMaxSizeKB", 0);
     LogInitA("tool", "sweeptool", 4, 0);
     LogWriteA(4, "%s: first", "Test::Log");
