@@ -62,8 +62,8 @@ class FileAccessBase {
     virtual bool CreateLogDirectory();
 
     // A link was found on the way to the log (a folder from the volume's root down, the
-    // file, or an old generation; a file with more than one name counts): nothing is created, rotated,
-    // renamed, deleted or written for the rest of this object's life.
+    // file, or an old generation; a file with more than one name counts): nothing is
+    // created, rotated, renamed, deleted or written for the rest of this object's life.
     bool linkRefused() const { return linkRefused_; }
 
     // For inspection.
