@@ -118,8 +118,7 @@ TEST_F(LoggingFolderLinksTest, ALogFileThatIsALinkIsNeitherWrittenNorRotated) {
 }
 
 TEST_F(LoggingFolderLinksTest, AFolderSwappedForALinkWhileLoggingStopsTheLogThere) {
-    // The log holds its folder against renaming; only a user's handle that keeps it from
-    // doing so (one with delete access) leaves the folder free to be swapped.
+    // The log holds its folder against renaming unless a user's handle with delete access stops it.
     m.files.CreateDirectories(kLogDir);
     platform::FileHandle userHandle = 0;
     ASSERT_EQ(0u, m.files.UserOpen("S-1-5-21-7-7-7-1001", kLogDir, platform::kDeleteAccess, guard::kShareAll,
