@@ -1,7 +1,10 @@
 #include "logging/file_access.h"
 
+#include <algorithm>
+
 #include "logging/log_settings.h"
 #include "logging/wide_format.h"
+#include "platform/ansi.h"
 
 namespace KvQmrLogging {
 
@@ -47,15 +50,10 @@ std::u16string MutexName(const std::u16string& path) {
     return name;
 }
 
-std::u16string DirectoryOf(const std::u16string& path) {
-    size_t slash = path.find_last_of(u'\\');
-    return slash == std::u16string::npos ? std::u16string() : path.substr(0, slash);
-}
-
 FileAccessBase::FileAccessBase(platform::Platform& os, const char16_t* product, const char16_t* component,
                                std::unique_ptr<FileLowLevel> file, std::unique_ptr<FileUtils> utils,
                                bool perUser)
-    : os_(os), file_(std::move(file)), utils_(std::move(utils)), perUser_(perUser) {
+    : os_(os), file_(std::move(file)), utils_(std::move(utils)), perUser_(perUser), held_(os) {
     const char16_t* name = product != nullptr ? product : kMiscProduct;
     if (component == nullptr) component = u"";
 
@@ -67,9 +65,22 @@ FileAccessBase::FileAccessBase(platform::Platform& os, const char16_t* product, 
 
     std::u16string base;
     if (ResolveBaseDirectory(os_, perUser_, base)) {
-        base_ = base;
         path_ = BuildLogPath(base, name, component);
         OpenMutex(MutexName(*path_));
+        // The held chain takes names in the ANSI code page: a path that does not come back
+        // unchanged from it would be held as another one.
+        std::string ansi = platform::Utf16ToAnsi(*path_);
+        std::u16string back;
+        if (platform::AnsiToUtf16(ansi.data(), ansi.size(), back) && back == *path_) {
+            ansiPath_ = ansi;
+            keepDefault_ = static_cast<size_t>(std::count(base.begin(), base.end(), u'\\'));
+        } else {
+            DebugTrace(
+                os_.sys,
+                u"kv_qmr_log!FileAccessBase: '%s' has no name in the ANSI code page: no log is written by "
+                u"this process\n",
+                path_->c_str());
+        }
     }
     if (!perUser_) sddl_ = kLogFolderSddl;
 }
@@ -95,47 +106,44 @@ void FileAccessBase::OpenMutex(const std::u16string& name) {
 
 bool FileAccessBase::EnsureOpen() {
     if (file_->IsOpen()) return true;
-    if (!path_ || linkRefused_) return false;
-    // Checked before the folders are made, so that none is made through a link; OpenFile
-    // checks again, for a folder that was swapped for one meanwhile.
-    if (RefuseIfFolderLinked()) return false;
-    CreateLogDirectory();
     return OpenFile();
 }
 
-bool FileAccessBase::OpenFile() {
-    if (!path_ || linkRefused_) return false;
-    // The file is reopened by its name at every rotation, long after the first check.
-    if (RefuseIfFolderLinked()) return false;
-    if (file_->Open(*path_, sddl_)) return true;
+bool FileAccessBase::OpenFile() { return HoldLogFolder() && OpenInHeldFolder(); }
+
+bool FileAccessBase::OpenInHeldFolder() {
+    if (!path_ || linkRefused_ || held_.Parent() == 0) return false;
+    if (file_->Open(held_.Parent(), LeafOf(*path_), sddl_)) return true;
     if (file_->OpenedLink()) RefuseLink(*path_);
     return false;
 }
 
-bool FileAccessBase::RefuseIfFolderLinked() {
-    if (linkRefused_) return true;
-    if (!path_) return false;
-    // The root folder above the base directory belongs to the machine, not to the log.
-    std::u16string directory = DirectoryOf(*path_);
-    size_t end = base_.size() <= directory.size() ? base_.size() : directory.size();
-    while (true) {
-        std::u16string folder = directory.substr(0, end);
-        uint32_t attributes = os_.fs.GetFileAttributesW(folder);
-        if (attributes != platform::kInvalidFileAttributes &&
-            (attributes & platform::kFileAttributeReparsePoint) != 0) {
-            RefuseLink(folder);
-            return true;
-        }
-        if (end >= directory.size()) return false;
-        end = directory.find(u'\\', end + 1);
-        if (end == std::u16string::npos) end = directory.size();
-    }
+bool FileAccessBase::HoldLogFolder() {
+    if (!path_ || linkRefused_ || ansiPath_.empty()) return false;
+    // Held afresh at every opening: what a user changed while nothing was held is met again.
+    held_.Release();
+    std::string link;
+    uint32_t rc = held_.HoldParentsOf(ansiPath_, &link);
+    if (rc == platform::kErrorFileNotFound || rc == platform::kErrorPathNotFound) return CreateLogDirectory();
+    if (rc == guard::kErrorStoppedOnSymlink) RefuseLink(platform::AnsiToUtf16(link));
+    return rc == platform::kErrorSuccess;
+}
+
+platform::FileHandle FileAccessBase::Folder() {
+    if (held_.Parent() == 0 && !HoldLogFolder()) return 0;
+    return held_.Parent();
+}
+
+bool FileAccessBase::Settled(uint32_t rc, const std::u16string& path) {
+    if (rc == guard::kErrorStoppedOnSymlink || rc == guard::kErrorHardLinked) RefuseLink(path);
+    return rc == platform::kErrorSuccess;
 }
 
 void FileAccessBase::RefuseLink(const std::u16string& link) {
     if (linkRefused_) return;
     linkRefused_ = true;
     file_->Close();
+    held_.Release();
     DebugTrace(os_.sys, u"kv_qmr_log!FileAccessBase: '%s' is a link: no log is written by this process\n",
                link.c_str());
 }
@@ -145,58 +153,64 @@ bool FileAccessBase::NeedsRotation() { return file_->LacksMark() || file_->GetSi
 void FileAccessBase::Rotate() {
     if (!path_ || linkRefused_) return;
     file_->Close();
-    // Renaming or deleting inside a folder that became a link would act on the link's target.
-    if (RefuseIfFolderLinked()) return;
+    if (!HoldLogFolder()) return;
+    const platform::FileHandle folder = held_.Parent();
+    // Every generation is looked at before any is touched, so that a link refuses the log
+    // with nothing renamed; each is checked again on the handle that changes it.
     for (uint32_t k = 0; k <= rotateCount_; ++k) {
         std::u16string name = RotatedName(*path_, k);
-        uint32_t attributes = os_.fs.GetFileAttributesW(name);
-        if (attributes != platform::kInvalidFileAttributes &&
-            (attributes & platform::kFileAttributeReparsePoint) != 0) {
+        platform::UniqueFile entry;
+        uint32_t rc = utils_->OpenEntry(folder, name, 0, entry);
+        if (rc == guard::kErrorStoppedOnSymlink || rc == guard::kErrorHardLinked) {
             RefuseLink(name);
             return;
         }
     }
     if (rotateCount_ == 0) {
         DeleteLogFile(*path_);
-        OpenFile();
+        OpenInHeldFolder();
         return;
     }
-    for (uint32_t k = rotateCount_ + 1; k-- > 0;) {
+    for (uint32_t k = rotateCount_ + 1; k-- > 0 && !linkRefused_;) {
         std::u16string older = RotatedName(*path_, k);
-        if (!utils_->FileExists(older)) continue;
+        if (!utils_->FileExists(folder, older)) continue;
         if (k == rotateCount_)
             DeleteLogFile(older);
         else
-            utils_->FileRename(older, RotatedName(*path_, k + 1));
+            Settled(utils_->FileRename(folder, older, RotatedName(*path_, k + 1)), older);
     }
-    OpenFile();
+    OpenInHeldFolder();
 }
 
 bool FileAccessBase::MakeDeleteName(char16_t* out, size_t length, const std::u16string& path) {
     if (out == nullptr || length == 0) return false;
     out[0] = 0;
+    const platform::FileHandle folder = Folder();
     for (int n = 1; n <= kDeleteNameCount; ++n) {
         int needed = FormatW(out, length, u"%s__delete_%d", path.c_str(), n);
         if (needed < 0 || static_cast<size_t>(needed) >= length) {
             out[0] = 0;
             return false;
         }
-        if (n == kDeleteNameCount || !utils_->FileExists(out)) return true;
+        if (n == kDeleteNameCount || !utils_->FileExists(folder, out)) return true;
     }
     return true;
 }
 
 bool FileAccessBase::CreateLogDirectory() {
-    if (!path_ || linkRefused_) return false;
-    std::u16string directory = DirectoryOf(*path_);
-    if (perUser_) return utils_->CreateDirectoryTree(directory, nullptr);
-    if (utils_->DirectoryExists(directory)) return true;
-    std::u16string base;
-    if (!ResolveBaseDirectory(os_, perUser_, base)) return false;
+    if (!path_ || linkRefused_ || ansiPath_.empty()) return false;
+    const std::string folder = ansiPath_.substr(0, ansiPath_.find_last_of('\\'));
     // The base folder may hold other products' folders: it keeps default security; only
     // the folders below it get the log's access list.
-    utils_->CreateDirectoryTree(base, nullptr);
-    return utils_->CreateDirectoryTree(directory, sddl_);
+    uint32_t rc = held_.HoldFolder(folder, true, sddl_, keepDefault_);
+    if (rc == guard::kErrorStoppedOnSymlink) {
+        // Walked again without making anything, to name the link in the trace.
+        std::string link;
+        if (held_.HoldParentsOf(ansiPath_, &link) != guard::kErrorStoppedOnSymlink) link = folder;
+        held_.Release();
+        RefuseLink(platform::AnsiToUtf16(link));
+    }
+    return rc == platform::kErrorSuccess;
 }
 
 FileAccessContinuous::~FileAccessContinuous() { file_->Close(); }
@@ -209,7 +223,10 @@ void FileAccessContinuous::Write(const void* bytes, uint32_t count) {
     file_->Write(bytes, count);
 }
 
-bool FileAccessContinuous::DeleteLogFile(const std::u16string& path) { return utils_->FileDelete(path); }
+bool FileAccessContinuous::DeleteLogFile(const std::u16string& path) {
+    const platform::FileHandle folder = Folder();
+    return folder != 0 && Settled(utils_->FileDelete(folder, path), path);
+}
 
 FileAccessTransient::~FileAccessTransient() { file_->Close(); }
 
@@ -240,11 +257,16 @@ void FileAccessTransient::Write(const void* bytes, uint32_t count) {
 
 bool FileAccessTransient::DeleteLogFile(const std::u16string& path) {
     std::u16string name(path.size() + 30, u'\0');
+    const platform::FileHandle folder = Folder();
+    if (folder == 0) return false;
     if (MakeDeleteName(&name[0], name.size(), path)) {
         name.resize(WideLength(name.c_str()));
-        if (utils_->FileRename(path, name)) return utils_->FileDelete(name);
+        uint32_t rc = utils_->FileRename(folder, path, name);
+        if (rc == platform::kErrorSuccess) return Settled(utils_->FileDelete(folder, name), name);
+        Settled(rc, path);
+        if (linkRefused_) return false;
     }
-    return utils_->FileDelete(path);
+    return Settled(utils_->FileDelete(folder, path), path);
 }
 
 }  // namespace KvQmrLogging

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "guard/held_path.h"
 #include "logging/file_low_level.h"
 #include "logging/file_utils.h"
 #include "platform/platform.h"
@@ -33,8 +34,6 @@ std::u16string BuildLogPath(const std::u16string& base, const std::u16string& pr
 std::u16string RotatedName(const std::u16string& path, uint32_t generation);
 // "Global\KvQmrLogging_" and the path with its backslashes made underscores.
 std::u16string MutexName(const std::u16string& path);
-// The directory part of a path, before its last backslash; empty without one.
-std::u16string DirectoryOf(const std::u16string& path);
 
 class FileAccessBase {
   public:
@@ -50,16 +49,21 @@ class FileAccessBase {
     virtual void Rotate();
     virtual bool EnsureOpen();
     virtual bool NeedsRotation();
+    // Deletes a file of the log's folder (`path` names it there) through its own handle.
     virtual bool DeleteLogFile(const std::u16string& path) = 0;
-    // The first "path__delete_N" (N = 1..99) that names no file, or N = 99 when all do.
-    // Leaves `out` empty (and returns false) when the name does not fit in `length` units
-    // with its terminator.
+    // The first "path__delete_N" (N = 1..99) that names no file of the log's folder, or
+    // N = 99 when all do. Leaves `out` empty (and returns false) when the name does not fit
+    // in `length` units with its terminator.
     virtual bool MakeDeleteName(char16_t* out, size_t length, const std::u16string& path);
+    // Holds the log's folder afresh from the volume's root, making the folders that are
+    // missing: the base directory and those above it with the security they inherit, those
+    // below it with the log's. False when the folder cannot be held or a link was met
+    // (which refuses the log).
     virtual bool CreateLogDirectory();
 
-    // A link was found on the way to the log (a folder from the base directory down, the
-    // file, or an old generation): nothing is created, rotated, renamed, deleted or written
-    // for the rest of this object's life.
+    // A link was found on the way to the log (a folder from the volume's root down, the
+    // file, or an old generation; a file with more than one name counts): nothing is
+    // created, rotated, renamed, deleted or written for the rest of this object's life.
     bool linkRefused() const { return linkRefused_; }
 
     // For inspection.
@@ -79,14 +83,23 @@ class FileAccessBase {
     std::unique_ptr<FileUtils> utils_;
     const char* sddl_ = nullptr;  // for new folders and files; null for a per-user log
     bool perUser_ = false;
-    std::u16string base_;  // the base directory the path was built on
     bool linkRefused_ = false;
+    // Every file of the log is reached through these handles, never by its full name.
+    guard::HeldPath held_;
+    std::string ansiPath_;    // the path as the held chain takes it; empty when it has no such name
+    size_t keepDefault_ = 0;  // the parts of the path, from the root, up to the base directory
 
-    // Opens the log file unless a link stands in its place (which refuses the log).
+    // Holds the log's folder afresh and opens the log file in it, unless a link stands on the
+    // way or in the file's place (which refuses the log).
     bool OpenFile();
-    // Refuses the log when a folder from the base directory down to the log's folder is a
-    // link; true when the log is refused.
-    bool RefuseIfFolderLinked();
+    // Opens the log file inside the folder held now.
+    bool OpenInHeldFolder();
+    // Holds the log's folder afresh, making it when it is missing.
+    bool HoldLogFolder();
+    // The held folder, held first when nothing is; 0 when it cannot be.
+    platform::FileHandle Folder();
+    // Whether a file action succeeded; a link or another name met on the way refuses the log.
+    bool Settled(uint32_t rc, const std::u16string& path);
     // Gives up the log for good, with one line to the debugger saying which link did it.
     void RefuseLink(const std::u16string& link);
 

@@ -1,5 +1,7 @@
 #include "logging/file_low_level.h"
 
+#include "guard/held_path.h"
+
 namespace KvQmrLogging {
 
 namespace {
@@ -8,7 +10,7 @@ constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
 
 FileLowLevel::~FileLowLevel() { Close(); }
 
-bool FileLowLevel::Open(const std::u16string& path, const char* sddl) {
+bool FileLowLevel::Open(platform::FileHandle folder, const std::u16string& name, const char* sddl) {
     lacksMark_ = false;
     openedLink_ = false;
     if (IsOpen()) return false;
@@ -16,18 +18,23 @@ bool FileLowLevel::Open(const std::u16string& path, const char* sddl) {
     // Everyone may write into the shared log folder, so the name may have been made a link
     // to some file of the system's: open whatever bears the name as itself, and look at what
     // the handle holds, which no later swap of the name can change.
-    if (!os_.fs.CreateFileW(path, platform::kGenericRead | platform::kGenericWrite,
+    if (os_.fs.OpenRelative(folder, name, platform::kGenericRead | platform::kGenericWrite,
                             platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
-                            sddl, platform::kOpenAlways,
-                            platform::kFileAttributeNormal | platform::kFileFlagOpenReparsePoint, handle))
+                            platform::kOpenAlways, platform::kOpenFileOnly, sddl,
+                            handle) != platform::kErrorSuccess)
         return false;
     platform::UniqueFile opened(&os_.fs, handle);
     uint32_t attributes = 0;
     if (!os_.fs.GetFileInformationByHandle(opened.get(), attributes)) return false;
-    if ((attributes & platform::kFileAttributeReparsePoint) != 0) {
+    // A second name of a file is as much a way into it as a link: the records would land in
+    // whatever file a user linked there.
+    uint32_t single = platform::kErrorSuccess;
+    if ((attributes & platform::kFileAttributeReparsePoint) != 0 ||
+        (single = guard::CheckSingleName(os_, opened.get())) == guard::kErrorHardLinked) {
         openedLink_ = true;
         return false;
     }
+    if (single != platform::kErrorSuccess) return false;
     handle_ = opened.release();
     if (!ReadHeader()) {
         Close();

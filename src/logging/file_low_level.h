@@ -15,11 +15,12 @@ class FileLowLevel {
     FileLowLevel& operator=(const FileLowLevel&) = delete;
     virtual ~FileLowLevel();
 
-    // Opens or creates the file for reading and writing, shared with every other writer
-    // (read, write and delete sharing), and checks its header. False when it was already
-    // open or the file cannot be opened or positioned. A link at the path is opened as
-    // itself, never followed, and refused (OpenedLink tells).
-    virtual bool Open(const std::u16string& path, const char* sddl);
+    // Opens or creates the file `name` inside the held folder `folder` for reading and
+    // writing, shared with every other writer (read, write and delete sharing), and checks
+    // its header. False when it was already open or the file cannot be opened or positioned.
+    // A link at the name is opened as itself, never followed, and refused, and so is a file
+    // with more than one name (OpenedLink tells).
+    virtual bool Open(platform::FileHandle folder, const std::u16string& name, const char* sddl);
     virtual void Close();
     // Appends at the file pointer. False only when the file is not open: a failed write is
     // not reported, and the size advances by what was written.
@@ -32,7 +33,8 @@ class FileLowLevel {
     virtual bool IsOpen() const { return handle_ != 0; }
     // Reads the first two bytes, seeks to the end and gives an empty file its mark.
     virtual bool ReadHeader();
-    // The last Open failed because the path is a link (a symbolic link, junction or mount point).
+    // The last Open failed because the name is a link (a symbolic link, junction or mount
+    // point) or one of several names of a file (a hard link).
     virtual bool OpenedLink() const { return openedLink_; }
 
   private:

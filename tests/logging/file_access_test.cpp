@@ -106,6 +106,10 @@ TEST_F(LoggingFileAccessTest, LocationSecurityAndMutex) {
     EXPECT_EQ(platform::Utf16ToAnsi(*Make<FileAccessTransient>(nullptr)->path()),
               "C:\\ProgramData\\Kelvaris\\Logs\\misc\\sweeptool.log");
 
+    // A path the ANSI code page cannot carry would be held as another one: no log.
+    WriteText(*Make<FileAccessTransient>(u"t\u4E2Dol"), "lost");
+    EXPECT_FALSE(m.files.Exists("C:\\ProgramData\\Kelvaris\\Logs\\t?ol"));
+
     // Without the shell folder value, the environment's ProgramData.
     platform::sim::SimMachine bare;
     bare.system.environment[u"ProgramData"] = u"D:\\Data";
@@ -271,7 +275,7 @@ TEST_F(LoggingFileAccessTest, RenameFailureDuringRotationIsTracedAndRotationGoes
     SetSetting("", "LogMaxSizeKB", 0);
     auto file = Make<FileAccessContinuous>();
     WriteText(*file, "first");
-    m.faults.Fail("MoveFileExW", platform::kErrorSharingViolation);
+    m.faults.Fail("NtSetInformationFile", platform::kErrorSharingViolation);
     WriteText(*file, "second");
     ASSERT_FALSE(m.system.debugOutput.empty());
     EXPECT_NE(m.system.debugOutput.back().find(u"failed with Win32 error: 32\n"), std::u16string::npos);

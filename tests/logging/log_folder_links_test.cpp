@@ -12,6 +12,7 @@
 
 #include "app/app_machine.h"
 #include "app/cleaner.h"
+#include "guard/held_path.h"
 #include "logging/file_access.h"
 #include "logging/log_fixture.h"
 #include "platform/ansi.h"
@@ -117,7 +118,12 @@ TEST_F(LoggingFolderLinksTest, ALogFileThatIsALinkIsNeitherWrittenNorRotated) {
 }
 
 TEST_F(LoggingFolderLinksTest, AFolderSwappedForALinkWhileLoggingStopsTheLogThere) {
-    // Every record rotates the log, so each write reopens the file by its name.
+    // The log holds its folder against renaming unless a user's handle with delete access stops it.
+    m.files.CreateDirectories(kLogDir);
+    platform::FileHandle userHandle = 0;
+    ASSERT_EQ(0u, m.files.UserOpen("S-1-5-21-7-7-7-1001", kLogDir, platform::kDeleteAccess, guard::kShareAll,
+                                   userHandle));
+    // Every record rotates the log, so each write holds the folder afresh.
     SetSetting("", "LogMaxSizeKB", 0);
     LogInitA("tool", "sweeptool", 4, 0);
     LogWriteA(4, "%s: first", "Test::Log");
@@ -161,6 +167,63 @@ TEST_F(LoggingFolderLinksTest, ARunWithALinkedLogFolderOtherwiseGoesAsUsual) {
     EXPECT_EQ(LinkTraces(linked.system), 1);
     EXPECT_EQ(LinkTraces(plain.system), 0);
     ResetForTests(&m.platform());
+}
+
+// A user who made the log's folders swaps the product folder for a junction to the victim
+// before any one call of a write that makes the folder or rotates the log. The victim's log
+// holds the mark alone: a writer that followed the junction would append to it.
+TEST(LoggingFolderSwapTest, AFolderSwappedAtAnyCallOfAWriteChangesNothingOutsideTheLogFolder) {
+    const char* user = "S-1-5-21-7-7-7-1001";
+    const struct {
+        bool folder, userHandle;  // the product folder is there; the user holds it open
+        std::string planted;      // made a second name of the victim's file of that name
+    } rows[] = {{false, false, ""},
+                {true, false, ""},
+                {true, true, ""},
+                {true, false, "sweeptool.log"},
+                {true, false, "sweeptool.1.log"}};
+    for (const auto& row : rows) {
+        int calls = 0;
+        for (int at = 0; at == 0 || at <= calls; ++at) {
+            SCOPED_TRACE(::testing::Message() << "row " << &row - rows << " at call " << at);
+            platform::sim::SimMachine x;
+            x.registry.SetString(kShellFolders, "Common AppData", "C:\\ProgramData");
+            x.registry.SetDword(kSettings, "LogMaxSizeKB", 0);
+            x.files.CreateDirectories("C:\\ProgramData");
+            for (const std::string& dir :
+                 {std::string(kBase), std::string(kBase) + "\\Logs", std::string(kLogDir)})
+                EXPECT_EQ(0u, dir != kLogDir || row.folder ? x.files.UserCreateDirectory(user, dir) : 0u);
+            x.files.CreateFile(std::string(kVictim) + "\\sweeptool.log", "\xFF\xFE");
+            x.files.CreateFile(std::string(kVictim) + "\\sweeptool.1.log", "driver");
+            if (row.folder && row.planted != "sweeptool.log")
+                x.files.UserCreateFile(user, kLog, "no mark\r\n");
+            if (!row.planted.empty())
+                x.files.UserCreateHardLink(user, std::string(kLogDir) + "\\" + row.planted,
+                                           std::string(kVictim) + "\\" + row.planted);
+            platform::FileHandle held = 0;
+            if (row.userHandle)
+                x.files.UserOpen(user, kLogDir, platform::kDeleteAccess, guard::kShareAll, held);
+            auto& os = x.platform();
+            FileAccessTransient file(os, u"tool", u"sweeptool", std::make_unique<FileLowLevel>(os),
+                                     std::make_unique<FileUtilsWin32>(os), false);
+            const auto windows = Snapshot(x.files, "C:\\Windows");
+            int call = 0;
+            x.faults.SetHook([&](const std::string&) {
+                if (++call != at) return;
+                (void)x.files.UserRename(user, kLogDir, std::string(kBase) + "\\Logs\\old");
+                (void)x.files.UserCreateLink(user, kLogDir, kVictim, true);
+            });
+            file.Write(u"r\r\n", 6);
+            x.faults.SetHook(nullptr);
+            EXPECT_EQ(Snapshot(x.files, "C:\\Windows"), windows);
+            EXPECT_TRUE(x.files.PendingOperations().empty());
+            if (at > 0) continue;
+            calls = call;
+            EXPECT_TRUE(!row.planted.empty() || x.files.Size(kLog) == 8u);
+            EXPECT_EQ(LinkTraces(x.system), row.planted.empty() ? 0 : 1);
+            EXPECT_TRUE(row.planted.empty() || x.files.Exists(std::string(kLogDir) + "\\" + row.planted));
+        }
+    }
 }
 
 // A log file whose writes throw, to stand for any failure that unwinds out of a write.
