@@ -37,15 +37,21 @@ uint32_t CNuke::CleanupFiles() {
     if (!previewOnly)
         for (const auto& left : staging.QueueLeftovers(StagingFoldersMade())) {
             if (left.notOurs)
-                EngineLog(3, "%s: '%s' is not a staging folder of this tool: a standard user can change it; left alone",
+                EngineLog(3,
+                          "%s: '%s' is not a staging folder of this tool: a standard user can change it; "
+                          "left alone",
                           kCleanupTag, left.path.c_str());
             else if (left.error != 0)
-                EngineLog(2, "%s: Staging folder '%s' left by an ended run: %d names queued for deletion at restart, "
-                          "some could not be (%04d)",
-                          kCleanupTag, left.path.c_str(), left.queued, static_cast<int>(left.error));
+                EngineLog(
+                    2,
+                    "%s: Staging folder '%s' left by an ended run: %d names queued for deletion at restart, "
+                    "some could not be (%04d)",
+                    kCleanupTag, left.path.c_str(), left.queued, static_cast<int>(left.error));
             else
-                EngineLog(3, "%s: Staging folder '%s' left by an ended run: %d names queued for deletion at restart",
-                          kCleanupTag, left.path.c_str(), left.queued);
+                EngineLog(
+                    3,
+                    "%s: Staging folder '%s' left by an ended run: %d names queued for deletion at restart",
+                    kCleanupTag, left.path.c_str(), left.queued);
         }
     if (!previewOnly) staging.onMade = [this](const std::string& made) { RecordStagingFolder(made); };
     staging_ = &staging;

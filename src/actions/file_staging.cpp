@@ -17,13 +17,14 @@ uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::s
         Folder made;
         const std::string root = std::string(1, drive) + ":\\";
         platform::FileHandle raw = 0;
-        made.error = os_.fs.OpenRelative(0, platform::AnsiToUtf16(root), guard::kLightFolderAccess, guard::kShareAll,
-                                         platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw);
+        made.error =
+            os_.fs.OpenRelative(0, platform::AnsiToUtf16(root), guard::kLightFolderAccess, guard::kShareAll,
+                                platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw);
         platform::UniqueFile rootHandle(&os_.fs, raw);
         std::string name;
         if (made.error == 0)
             made.error = guard::MakeFreshAdministratorsFolder(os_, rootHandle.get(), kStagingFolderPrefix, 0,
-                                                       made.handle, name);
+                                                              made.handle, name);
         if (made.error == 0) made.path = root + name;
         std::string identity;
         if (made.error == 0 && onMade && os_.fs.GetFileIdentity(made.handle.get(), identity))
@@ -120,8 +121,9 @@ std::vector<FileStaging::Leftover> FileStaging::QueueLeftovers(const std::vector
             // a link of that name is opened as itself and is never ours.
             raw = 0;
             uint32_t rc = os_.fs.OpenRelative(rootHandle.get(), platform::AnsiToUtf16(name),
-                                              guard::kHeldFolderAccess | platform::kReadControl, guard::kHeldFolderShare,
-                                              platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw);
+                                              guard::kHeldFolderAccess | platform::kReadControl,
+                                              guard::kHeldFolderShare, platform::kOpenExisting,
+                                              platform::kOpenDirectoryOnly, nullptr, raw);
             platform::UniqueFile folder(&os_.fs, raw);
             uint32_t attributes = 0;
             std::string identity;

@@ -44,9 +44,9 @@ class FileStaging {
     // holds was never queued, or the folder was not.
     struct Leftover {
         std::string path;
-        int queued = 0;         // names inside it queued for deletion at restart
-        uint32_t error = 0;     // the first queueing that failed, or 0
-        bool notOurs = false;   // a standard user could change it: left alone
+        int queued = 0;        // names inside it queued for deletion at restart
+        uint32_t error = 0;    // the first queueing that failed, or 0
+        bool notOurs = false;  // a standard user could change it: left alone
     };
     // Finds the staging folders at the roots of the fixed volumes and queues everything in
     // them, then each folder itself, for deletion at restart. Only a folder that no standard
@@ -65,7 +65,7 @@ class FileStaging {
         uint32_t error = 0;
         platform::UniqueFile handle;
         std::string path;
-        platform::UniqueFile batch;        // held, as the staging folder is
+        platform::UniqueFile batch;  // held, as the staging folder is
         uint32_t inBatch = 0;
         std::vector<std::string> batches;  // made, in order; the last is `batch`
     };

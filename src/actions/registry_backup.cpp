@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "actions/acl.h"
-#include "guard/tool_folder.h"
 #include "expand/path_helpers.h"
+#include "guard/tool_folder.h"
 #include "logging/engine_log.h"
 #include "logging/file_utils.h"
 #include "logging/log_settings.h"
@@ -43,7 +43,6 @@ constexpr int kMaxNameTries = 99;
 constexpr size_t kWrapColumn = 76;
 
 bool SameName(const std::string& a, const char* b) { return platform::AnsiCompareNoCase(a.c_str(), b) == 0; }
-
 
 // COM's class keys that the 32-bit view keeps in a WOW6432Node beside them; the rest of a
 // classes key is shared by both views.
@@ -333,8 +332,8 @@ std::string RegistryBackup::SpelledAsStored(platform::RegKey root, const std::st
     return spelled;
 }
 
-const RegistryBackup::Spellings& RegistryBackup::SpellingsBelow(platform::RegKey root, const std::string& spelled,
-                                                                uint32_t view) {
+const RegistryBackup::Spellings& RegistryBackup::SpellingsBelow(platform::RegKey root,
+                                                                const std::string& spelled, uint32_t view) {
     std::string id = std::to_string(root) + "|" + std::to_string(view) + "|" + spelled;
     platform::AnsiUpperInPlace(&id[0]);
     auto at = spellings_.find(id);
@@ -370,7 +369,8 @@ uint32_t RegistryBackup::SaveKey(platform::RegKey root, const std::string& keyPa
     // A key that is not there needs no saving, nor its name spelled.
     platform::RegKey raw = 0;
     uint32_t rc = platform::OpenKeyWithoutFollowing(
-        os_.reg, root, TrimSlashes(keyPath), platform::kKeyRead | (view64 ? platform::kKeyWow64_64Key : 0u), raw);
+        os_.reg, root, TrimSlashes(keyPath), platform::kKeyRead | (view64 ? platform::kKeyWow64_64Key : 0u),
+        raw);
     if ((rc == kErrorFileNotFound || rc == platform::kErrorKeyIsLink) && RootName(root) != nullptr) return rc;
     platform::UniqueRegKey key(&os_.reg, rc == kErrorSuccess ? raw : 0);
     const std::string name = FileName(root, keyPath, view64);
@@ -431,8 +431,9 @@ uint32_t RegistryBackup::SaveValue(platform::RegKey root, const std::string& key
     return SaveOpenValue(key.get(), root, path, valueName, view64, mayRetry);
 }
 
-uint32_t RegistryBackup::SaveOpenValue(platform::RegKey key, platform::RegKey root, const std::string& keyPath,
-                                       const std::string& valueName, bool view64, bool mayRetry) {
+uint32_t RegistryBackup::SaveOpenValue(platform::RegKey key, platform::RegKey root,
+                                       const std::string& keyPath, const std::string& valueName, bool view64,
+                                       bool mayRetry) {
     if (broken_) return platform::kErrorCanNotComplete;
     std::vector<SavedValue> all;
     // Read through the enumeration, as the key's own listing spells the value. A value that
@@ -476,11 +477,11 @@ uint32_t RegistryBackup::Write(const std::vector<SavedKey>& keys, const std::str
     if (rc != kErrorSuccess && !broken_) {
         broken_ = true;
         file_.reset();
-        EngineLog(
-            2,
-            "%s: '%s' could not be written to the backup '%s', error '%d'; no registry entry is deleted for the "
-            "rest of the run",
-            kTag, object.c_str(), path_.c_str(), static_cast<int>(rc));
+        EngineLog(2,
+                  "%s: '%s' could not be written to the backup '%s', error '%d'; no registry entry is "
+                  "deleted for the "
+                  "rest of the run",
+                  kTag, object.c_str(), path_.c_str(), static_cast<int>(rc));
     }
     return rc;
 }
@@ -495,10 +496,11 @@ uint32_t RegistryBackup::EnsureFile() {
         broken_ = true;
         std::string where =
             folder.path().empty() ? guard::ToolFolderPath(os_) + "\\" + kBackupFolderName : folder.path();
-        EngineLog(2,
-                  "%s: The backup of registry entries cannot be made in '%s', error '%d'; no registry entry is "
-                  "deleted without one",
-                  kTag, where.c_str(), static_cast<int>(rc));
+        EngineLog(
+            2,
+            "%s: The backup of registry entries cannot be made in '%s', error '%d'; no registry entry is "
+            "deleted without one",
+            kTag, where.c_str(), static_cast<int>(rc));
         return rc;
     }
     std::u16string head = u"\xFEFF";

@@ -99,8 +99,7 @@ class RegistryBackup {
     // The file's name of the key, each part as the registry spells it (SpelledAsStored).
     std::string FileName(platform::RegKey root, const std::string& keyPath, bool view64);
     std::string SpelledAsStored(platform::RegKey root, const std::string& path, uint32_t view);
-    uint32_t SaveRead(uint32_t rc, const std::vector<SavedKey>& keys, const std::string& name,
-                      bool mayRetry);
+    uint32_t SaveRead(uint32_t rc, const std::vector<SavedKey>& keys, const std::string& name, bool mayRetry);
 
     // The subkeys of one key as the registry spells them, by their upper-case names; read once
     // per key a run saves below, not once per saved key. `readable`: the key could be opened

@@ -248,7 +248,8 @@ class StepParents {
 
 // Opens a key as itself, inside its held parent when the step holds one.
 uint32_t OpenAsItself(platform::KeyParents* parents, platform::IRegistry& reg, platform::RegKey root,
-                      const std::string& path, uint32_t access, platform::RegKey& out, bool* isLink = nullptr) {
+                      const std::string& path, uint32_t access, platform::RegKey& out,
+                      bool* isLink = nullptr) {
     return parents != nullptr ? parents->Open(root, path, access, out, isLink)
                               : platform::OpenKeyWithoutFollowing(reg, root, path, access, out, isLink);
 }
@@ -265,7 +266,8 @@ bool SavedAndChanged(platform::KeyParents* parents, platform::IRegistry& reg, ac
     const uint32_t view = view64 ? uint32_t{platform::kKeyWow64_64Key} : 0u;
     platform::RegKey raw = 0;
     bool link = false;
-    rc = OpenAsItself(parents, reg, root, path, platform::kKeyRead | access | view, raw, valueName ? nullptr : &link);
+    rc = OpenAsItself(parents, reg, root, path, platform::kKeyRead | access | view, raw,
+                      valueName ? nullptr : &link);
     if (rc == kErrorFileNotFound || rc == platform::kErrorKeyIsLink) return true;
     if (rc != kErrorSuccess) return false;
     platform::UniqueRegKey key(&reg, raw);
@@ -370,7 +372,8 @@ class DefaultViewTree {
         key.reset();
         if (kept) return true;
         SaveBefore save(backup_, root_, path, nullptr, false);
-        uint32_t rc = save.Refused() ? kErrorNoBackup : platform::DeleteTreeWithoutFollowing(reg_, root_, path, 0);
+        uint32_t rc =
+            save.Refused() ? kErrorNoBackup : platform::DeleteTreeWithoutFollowing(reg_, root_, path, 0);
         if (rc != kErrorSuccess && rc != kErrorFileNotFound) {
             nuke_.LogErrorCode(rc, "Deleting registry key", text.c_str());
             return true;
@@ -407,7 +410,8 @@ bool CNuke::IsWow64() {
     // Asked once: a process does not change its kind, and the answer is wanted per object.
     if (wow64_ < 0) {
         bool wow64 = false;
-        wow64_ = os_.sys.HasEntryPoint("kernel32", "IsWow64Process") && os_.sys.IsWow64Process(wow64) && wow64;
+        wow64_ =
+            os_.sys.HasEntryPoint("kernel32", "IsWow64Process") && os_.sys.IsWow64Process(wow64) && wow64;
     }
     return wow64_ == 1;
 }
@@ -596,7 +600,8 @@ bool CNuke::DeleteRegistryKey(const char* entry) {
         }
     } else {
         SaveBefore save(backup, e.root, full, nullptr, false);
-        rc = save.Refused() ? kErrorNoBackup : platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links);
+        rc = save.Refused() ? kErrorNoBackup
+                            : platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links);
         if (rc == kErrorAccessDenied) {
             (void)actions::DropRegKeyAcl(os_, e.root, full);
             save.AccessOpened();
@@ -664,8 +669,8 @@ uint32_t CNuke::DeleteRegistryKey64bit(const char* entry) {
         if (link) LogLink(kTag, entry);
         return os_.reg.DeleteOpenKey(h);
     };
-    if (SavedAndChanged(keyParents_, os_.reg, BackupOf(*this, os_), e.root, full, nullptr, platform::kDelete, true,
-                        deleteOpen, rc)) {
+    if (SavedAndChanged(keyParents_, os_.reg, BackupOf(*this, os_), e.root, full, nullptr, platform::kDelete,
+                        true, deleteOpen, rc)) {
         if (rc == kErrorAccessDenied) {
             (void)actions::DropRegKeyAcl64bit(os_, e.root, full);
             rc = deleteKey();

@@ -5,9 +5,9 @@
 // here, so that it finishes what the first began.
 #include <string>
 
-#include "guard/tool_folder.h"
 #include "engine/cnuke.h"
 #include "expand/protected_locations.h"
+#include "guard/tool_folder.h"
 #include "logging/engine_log.h"
 
 namespace engine {
@@ -60,9 +60,11 @@ std::vector<std::string> CompleteLines(const std::string& text, const char* head
 bool ReadRecord(guard::ToolFolder& folder, const char* name, std::string& text) {
     const uint32_t rc = folder.ReadFile(name, kMaxResumeBytes, text);
     if (rc == guard::kErrorNotTheTools)
-        EngineLog(2, "%s: '%s\\%s' was not written by this tool (its owner is no machine account, or it has other "
-                  "names): not used",
-                  kTag, folder.path().c_str(), name);
+        EngineLog(
+            2,
+            "%s: '%s\\%s' was not written by this tool (its owner is no machine account, or it has other "
+            "names): not used",
+            kTag, folder.path().c_str(), name);
     return rc == 0;
 }
 
@@ -173,7 +175,8 @@ void CNuke::RecordStagingFolder(const std::string& made) {
 void CNuke::ForgetUnfinishedRun() {
     guard::ToolFolder folder(os_);
     if (folder.Open() != 0) return;
-    for (const char* name : {kResumeNewFile, kResumeFile, kStagingNewFile, kStagingFile}) (void)folder.Delete(name);
+    for (const char* name : {kResumeNewFile, kResumeFile, kStagingNewFile, kStagingFile})
+        (void)folder.Delete(name);
 }
 
 }  // namespace engine

@@ -6,9 +6,9 @@
 #include <nlohmann/json.hpp>
 
 #include "actions/registry_backup.h"
-#include "guard/tool_folder.h"
 #include "app/console_output.h"
 #include "engine/list_init.h"
+#include "guard/tool_folder.h"
 #include "logging/engine_log.h"
 #include "logging/file_access.h"
 #include "logging/file_utils.h"
@@ -270,7 +270,7 @@ void WriteRunReport(platform::Platform& os, const RunRecord& record, const Clean
 
 void WritePlanFile(platform::Platform& os, const std::string& ansiText) {
     uint32_t code = guard::WriteToolFile(os, platform::Utf16ToAnsi(kPlanFileName),
-                                           kUtf8Mark + AnsiToUtf8(WithCrLf(ansiText)));
+                                         kUtf8Mark + AnsiToUtf8(WithCrLf(ansiText)));
     if (code != 0) LogWriteFailure(kPlanTag, kPlanFileName, code);
 }
 

@@ -195,7 +195,8 @@ bool CScourApp::RegisterSafeBootInstaller() {
         os_.reg.QueryValueEx(handle.get(), kSafeBootMarkValue, nullptr, nullptr, nullptr) == 0)
         safeBootKeyCreated = true;
     static const char kService[] = "Service";
-    if (os_.reg.SetValueEx(handle.get(), nullptr, platform::kRegSz, kService, sizeof(kService)) != 0) return false;
+    if (os_.reg.SetValueEx(handle.get(), nullptr, platform::kRegSz, kService, sizeof(kService)) != 0)
+        return false;
     static const char kMark[] = "1";
     if (safeBootKeyCreated)
         (void)os_.reg.SetValueEx(handle.get(), kSafeBootMarkValue, platform::kRegSz, kMark, sizeof(kMark));

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "guard/tool_folder.h"
 #include "app/cleaner.h"
+#include "guard/tool_folder.h"
 #include "platform/platform.h"
 
 namespace app {

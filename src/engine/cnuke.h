@@ -327,9 +327,9 @@ class CNuke {
 
   private:
     std::unique_ptr<expand::ProtectedLocations> protected_;
-    actions::FileStaging* staging_ = nullptr;  // the file step's, while it runs
-    std::string machineOnlyDacl_;  // DropFileAcl's list, built at its first use
-    int wow64_ = -1;               // IsWow64's answer, unknown until first asked
+    actions::FileStaging* staging_ = nullptr;     // the file step's, while it runs
+    std::string machineOnlyDacl_;                 // DropFileAcl's list, built at its first use
+    int wow64_ = -1;                              // IsWow64's answer, unknown until first asked
     platform::KeyParents* keyParents_ = nullptr;  // the registry steps', while they run
 };
 

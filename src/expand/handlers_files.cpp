@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "actions/acl.h"
-#include "guard/held_path.h"
 #include "engine/cnuke.h"
 #include "expand/folder_macros.h"
 #include "expand/handlers_internal.h"
 #include "expand/path_helpers.h"
 #include "expand/protected_locations.h"
+#include "guard/held_path.h"
 #include "logging/engine_log.h"
 #include "platform/ansi.h"
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "guard/held_path.h"
 #include "expand/path_helpers.h"
+#include "guard/held_path.h"
 #include "logging/engine_log.h"
 #include "platform/ansi.h"
 

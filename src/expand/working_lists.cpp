@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "actions/acl.h"
-#include "guard/held_path.h"
-#include "guard/tool_folder.h"
 #include "engine/cnuke.h"
 #include "expand/handlers_internal.h"
 #include "expand/path_helpers.h"
 #include "expand/protected_locations.h"
+#include "guard/held_path.h"
+#include "guard/tool_folder.h"
 #include "logging/engine_log.h"
 #include "logging/log_settings.h"
 #include "platform/ansi.h"
@@ -189,8 +189,8 @@ class WorkingListBuilder {
 
   private:
     void ListDirectory(const std::string& directory);
-    uint32_t KeyAndBelow(RegKey root, const char* rootName, const std::string& fullPath, const std::string& prefix,
-                         RegKey parent, const std::string& name);
+    uint32_t KeyAndBelow(RegKey root, const char* rootName, const std::string& fullPath,
+                         const std::string& prefix, RegKey parent, const std::string& name);
     void NoteOnlyIn32BitView(RegKey root, const char* rootName, const char* keyPath, const std::string& text);
     std::vector<std::string> openedToList_;
     std::vector<std::string> unreadable_;
@@ -254,8 +254,9 @@ uint32_t WorkingListBuilder::KeyAndBelow(RegKey root, const char* rootName, cons
     RegKey raw = 0;
     bool isLink = false;
     auto open = [&](uint32_t access) {
-        return parent != 0 ? OpenKeyWithoutFollowing(os_.reg, parent, name, access | kKeyWow64_64Key, raw, &isLink)
-                           : OpenKeyWithoutFollowing(os_.reg, root, fullPath, access | kKeyWow64_64Key, raw, &isLink);
+        return parent != 0
+                   ? OpenKeyWithoutFollowing(os_.reg, parent, name, access | kKeyWow64_64Key, raw, &isLink)
+                   : OpenKeyWithoutFollowing(os_.reg, root, fullPath, access | kKeyWow64_64Key, raw, &isLink);
     };
     uint32_t code = open(kKeyAllAccess);
     if (code == kErrorAccessDenied) {

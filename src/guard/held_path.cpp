@@ -58,7 +58,8 @@ uint32_t LastErrorOr(platform::Platform& os, uint32_t fallback) {
 // attributes in `attributes` (may be null).
 uint32_t NotALink(platform::Platform& os, platform::FileHandle object, uint32_t* attributes = nullptr) {
     uint32_t found = 0;
-    if (!os.fs.GetFileInformationByHandle(object, found)) return LastErrorOr(os, platform::kErrorInvalidFunction);
+    if (!os.fs.GetFileInformationByHandle(object, found))
+        return LastErrorOr(os, platform::kErrorInvalidFunction);
     if (attributes != nullptr) *attributes = found;
     return (found & platform::kFileAttributeReparsePoint) != 0 ? kErrorStoppedOnSymlink : kErrorSuccess;
 }
@@ -237,9 +238,9 @@ uint32_t MakeAdministratorsFolder(platform::Platform& os, platform::FileHandle p
     // A folder made now is held against renaming, whoever may delete in the folder above: no
     // other handle can be on it yet. One taken over is held in a way no handle a user kept on
     // it can refuse; from now on its list keeps users out.
-    uint32_t rc = os.fs.OpenRelative(parent, platform::AnsiToUtf16(name), want | kHeldFolderAccess,
-                                     kHeldFolderShare, platform::kCreateNew, platform::kOpenDirectoryOnly,
-                                     kAdministratorsOnlySddl, raw);
+    uint32_t rc =
+        os.fs.OpenRelative(parent, platform::AnsiToUtf16(name), want | kHeldFolderAccess, kHeldFolderShare,
+                           platform::kCreateNew, platform::kOpenDirectoryOnly, kAdministratorsOnlySddl, raw);
     if (rc == platform::kErrorAlreadyExists && !fresh)
         rc = os.fs.OpenRelative(parent, platform::AnsiToUtf16(name), want, kShareAll, platform::kOpenExisting,
                                 platform::kOpenDirectoryOnly, nullptr, raw);

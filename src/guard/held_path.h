@@ -106,7 +106,8 @@ constexpr uint32_t kHeldFolderShare = platform::kFileShareRead | platform::kFile
 // The access every other folder is held with: none of it takes part in sharing, so nobody's
 // handle, whatever it shares, keeps the run from opening the folder.
 constexpr uint32_t kLightFolderAccess = platform::kFileReadAttributes | platform::kReadControl;
-constexpr uint32_t kShareAll = platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete;
+constexpr uint32_t kShareAll =
+    platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete;
 
 // The accounts a standard user cannot act as.
 bool IsMachineAccount(const std::string& sid);

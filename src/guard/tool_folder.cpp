@@ -115,9 +115,9 @@ uint32_t ToolFolder::ReadFile(const std::string& name, size_t limit, std::string
     bytes.clear();
     if (!folder_) return platform::kErrorInvalidHandle;
     platform::FileHandle raw = 0;
-    uint32_t rc = os_.fs.OpenRelative(folder_.get(), platform::AnsiToUtf16(name),
-                                      platform::kGenericRead | platform::kReadControl, platform::kFileShareRead,
-                                      platform::kOpenExisting, platform::kOpenFileOnly, nullptr, raw);
+    uint32_t rc = os_.fs.OpenRelative(
+        folder_.get(), platform::AnsiToUtf16(name), platform::kGenericRead | platform::kReadControl,
+        platform::kFileShareRead, platform::kOpenExisting, platform::kOpenFileOnly, nullptr, raw);
     if (rc != 0) return rc;
     platform::UniqueFile file(&os_.fs, raw);
     if (!IsTheTools(file.get())) return kErrorNotTheTools;
@@ -141,8 +141,8 @@ uint32_t ToolFolder::Rename(const std::string& from, const std::string& to) {
     if (!folder_) return platform::kErrorInvalidHandle;
     platform::FileHandle raw = 0;
     uint32_t rc = os_.fs.OpenRelative(folder_.get(), platform::AnsiToUtf16(from), platform::kDeleteAccess,
-                                      platform::kFileShareRead, platform::kOpenExisting, platform::kOpenFileOnly,
-                                      nullptr, raw);
+                                      platform::kFileShareRead, platform::kOpenExisting,
+                                      platform::kOpenFileOnly, nullptr, raw);
     if (rc != 0) return rc;
     platform::UniqueFile file(&os_.fs, raw);
     return os_.fs.RenameByHandle(file.get(), folder_.get(), platform::AnsiToUtf16(to));

@@ -64,7 +64,7 @@ class ToolFolder {
     platform::Platform& os_;
     HeldPath held_;
     std::string setAside_;
-    bool ownersKept_ = true;  // the folder's owner and list read back as the tool set them
+    bool ownersKept_ = true;       // the folder's owner and list read back as the tool set them
     platform::UniqueFile top_;     // the tool's folder
     platform::UniqueFile folder_;  // the folder files are made in: top_'s or `sub`'s
     std::string path_;

@@ -133,7 +133,7 @@ bool Product::UninstallFromCachedPackage() {
     platform::UniqueFile folder;
     std::string folderName;
     if (guard::MakeFreshAdministratorsFolder(os_, held.Parent(), kCopyFolderPrefix, platform::kDeleteAccess,
-                                               folder, folderName) != 0)
+                                             folder, folderName) != 0)
         return false;
     const std::u16string folderPath = tempPath + platform::AnsiToUtf16(folderName);
     // A name cut to fit would be another file: give up instead.

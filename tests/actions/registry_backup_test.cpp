@@ -1,4 +1,3 @@
-#include "guard/held_path.h"
 #include "actions/registry_backup.h"
 
 #include <gmock/gmock.h>
@@ -9,6 +8,7 @@
 
 #include "actions/reg_file_reader.h"
 #include "actions/removal_fixture.h"
+#include "guard/held_path.h"
 #include "platform/acl_text.h"
 
 namespace removal_testing {

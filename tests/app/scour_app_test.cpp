@@ -8,8 +8,8 @@
 
 #include "app/app_machine.h"
 #include "app/demo_machine.h"
-#include "app/sim_snapshot.h"
 #include "app/dialog_run.h"
+#include "app/sim_snapshot.h"
 #include "logging/log.h"
 #include "platform/ansi.h"
 
@@ -71,9 +71,12 @@ TEST_F(ScourAppTest, ASecondStartWhileTheLockIsHeldEndsWith1618AndChangesNothing
     platform::UniqueFile held;
     ASSERT_EQ(0u, folder.HoldExclusive(app::kRunLockFileName, held));
     const std::string before = apptest::SimSnapshot(m, {});  // the log and the tool's folder too
-    for (const auto& [args, code] : std::vector<std::pair<std::vector<std::string>, uint32_t>>{
-             {{"--NOGUI"}, 1618u}, {{}, 1618u}, {{"--preview"}, 1618u}, {{"--check", "--preview"}, 1618u},
-             {{"--check"}, 0u}}) {
+    for (const auto& [args, code] :
+         std::vector<std::pair<std::vector<std::string>, uint32_t>>{{{"--NOGUI"}, 1618u},
+                                                                    {{}, 1618u},
+                                                                    {{"--preview"}, 1618u},
+                                                                    {{"--check", "--preview"}, 1618u},
+                                                                    {{"--check"}, 0u}}) {
         SCOPED_TRACE(args.empty() ? "dialog" : args.back());
         Args(args);
         EXPECT_EQ(RunApp(), code);
