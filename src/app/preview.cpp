@@ -378,9 +378,12 @@ void Preview::Programs() {
     for (uint32_t r = engine_.startProcessList.First(&entry); r == 0;
          r = engine_.startProcessList.Next(&entry)) {
         std::string program;
-        if (actions::FindProgramToStart(os_, entry, program) == 0 &&
-            os_.fs.GetFileAttributesA(program) != platform::kInvalidFileAttributes)
+        const uint32_t found = actions::FindProgramToStart(os_, entry, program);
+        if (found == 0 && os_.fs.GetFileAttributesA(program) != platform::kInvalidFileAttributes)
             plan_.Line(Format("%s (found as %s)", entry, program.c_str()));
+        else if (found == actions::kErrorProgramUserCanChange)
+            plan_.Line(Format("%s (not started: a standard user can change %s or a folder above it)", entry,
+                              program.c_str()));
         else
             plan_.Line(Format("%s (not found: starting it will fail)", entry));
     }
