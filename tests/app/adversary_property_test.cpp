@@ -63,12 +63,7 @@ const Machine kMachines[] = {
     {"Large7", 7, 2, false, kUserToolFolder, 80, 2},
 };
 
-struct Shard {
-    const Machine* machine;
-    int index;
-};
-
-void PrintTo(const Shard& s, std::ostream* os) { *os << s.machine->name << " part " << s.index + 1; }
+using Shard = apptest::harness::Shard<Machine>;
 
 std::string Sid(const std::string& path) {
     for (size_t i = 0; i < 3; ++i)
@@ -522,18 +517,7 @@ TEST_P(AdversaryPropertyTest, AStandardUserActingBeforeAnyCallGainsNothing) {
     EXPECT_GT(acted, 0);
 }
 
-std::vector<Shard> Shards() {
-    std::vector<Shard> out;
-    for (const Machine& c : kMachines)
-        for (int i = 0; i < c.shards; ++i) out.push_back(Shard{&c, i});
-    return out;
-}
-
-INSTANTIATE_TEST_SUITE_P(Machines, AdversaryPropertyTest, ::testing::ValuesIn(Shards()),
-                         [](const ::testing::TestParamInfo<Shard>& info) {
-                             const Shard& s = info.param;
-                             return std::string(s.machine->name) +
-                                    (s.machine->shards > 1 ? "Part" + std::to_string(s.index + 1) : "");
-                         });
+INSTANTIATE_TEST_SUITE_P(Machines, AdversaryPropertyTest, ::testing::ValuesIn(Shards(kMachines)),
+                         ShardName<Machine>);
 
 }  // namespace

@@ -41,12 +41,7 @@ const Machine kMachines[] = {
     {"Large7", 7, 2, false, 240, false, 2},     {"Large8SafeMode", 8, 2, true, 240, false, 2},
 };
 
-struct Shard {
-    const Machine* machine;
-    int index;
-};
-
-void PrintTo(const Shard& s, std::ostream* os) { *os << s.machine->name << " part " << s.index + 1; }
+using Shard = apptest::harness::Shard<Machine>;
 
 void Build(SimMachine& m, const Machine& c) { apptest::harness::Build(m, c.seed, c.scale, c.safeMode); }
 
@@ -116,18 +111,7 @@ TEST_P(CutPropertyTest, ACutRunFinishedByASecondRunLeavesWhatOneRunLeaves) {
     EXPECT_GT(deletions, 0);
 }
 
-std::vector<Shard> Shards() {
-    std::vector<Shard> out;
-    for (const Machine& c : kMachines)
-        for (int i = 0; i < c.shards; ++i) out.push_back(Shard{&c, i});
-    return out;
-}
-
-INSTANTIATE_TEST_SUITE_P(Machines, CutPropertyTest, ::testing::ValuesIn(Shards()),
-                         [](const ::testing::TestParamInfo<Shard>& info) {
-                             const Shard& s = info.param;
-                             return std::string(s.machine->name) +
-                                    (s.machine->shards > 1 ? "Part" + std::to_string(s.index + 1) : "");
-                         });
+INSTANTIATE_TEST_SUITE_P(Machines, CutPropertyTest, ::testing::ValuesIn(Shards(kMachines)),
+                         ShardName<Machine>);
 
 }  // namespace

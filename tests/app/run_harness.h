@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -230,6 +231,32 @@ inline std::vector<std::string> DeletedKeys(const std::string& before, const std
         at = end;
     }
     return gone;
+}
+
+// One machine's calls shared out among `shards` tests, which ctest runs side by side.
+template <typename MachineT>
+struct Shard {
+    const MachineT* machine;
+    int index;
+};
+
+template <typename MachineT>
+void PrintTo(const Shard<MachineT>& s, std::ostream* os) {
+    *os << s.machine->name << " part " << s.index + 1;
+}
+
+template <typename MachineT, size_t N>
+std::vector<Shard<MachineT>> Shards(const MachineT (&machines)[N]) {
+    std::vector<Shard<MachineT>> out;
+    for (const MachineT& c : machines)
+        for (int i = 0; i < c.shards; ++i) out.push_back(Shard<MachineT>{&c, i});
+    return out;
+}
+
+template <typename MachineT>
+std::string ShardName(const ::testing::TestParamInfo<Shard<MachineT>>& info) {
+    const Shard<MachineT>& s = info.param;
+    return std::string(s.machine->name) + (s.machine->shards > 1 ? "Part" + std::to_string(s.index + 1) : "");
 }
 
 }  // namespace apptest::harness
