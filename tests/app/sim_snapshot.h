@@ -76,9 +76,14 @@ inline void RenderFile(SimMachine& m, const std::string& path, const std::vector
         out += " link\n";
         return;
     }
-    if (const auto* security = fs.SecurityOf(path))
-        out += " owner=" + security->ownerSid + " sddl=" + security->sddl +
+    if (const auto* security = fs.SecurityOf(path)) {
+        // The list in effect, inherited entries included: what a rewrite passed down shows.
+        std::string effective = "?";
+        (void)m.security.GetNamedSecurityInfoA(path, platform::kSeFileObject, platform::kDaclSecurityInformation,
+                                               nullptr, &effective);
+        out += " owner=" + security->ownerSid + " sddl=" + security->sddl + " effective=" + effective +
                " denied=" + Number(security->deniedAccess);
+    }
     if ((attributes & platform::kFileAttributeDirectory) == 0) {
         const std::string contents = fs.Contents(path);
         out += " contents=" + Hex(std::vector<uint8_t>(contents.begin(), contents.end())) + "\n";
