@@ -105,7 +105,10 @@ inventory() {
     done
     wine reg query 'HKLM\System\CurrentControlSet\Services' /s /reg:64 2>/dev/null | tr -d '\r'
     wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null | tr -d '\r'
-    echo "running: $(wine 'C:\Tools\proclist.exe' 2>/dev/null | tr -d '\r' | LC_ALL=C sort | tr '\n' ' ')"
+    # Wine's RPC server starts when a program first asks for it and ends when idle: whether it
+    # runs says nothing of the product.
+    echo "running: $(wine 'C:\Tools\proclist.exe' 2>/dev/null | tr -d '\r' | grep -vix 'rpcss.exe' |
+        LC_ALL=C sort | tr '\n' ' ')"
     echo "products: $(wine 'C:\Tools\msiquery.exe' related "$UC" 2>/dev/null | tr -d '\r')"
 }
 
