@@ -394,8 +394,9 @@ std::string Faults(SimMachine& m, const User& user, const std::map<std::string, 
         auto it = after.find(id);
         if ((it != after.end() && it->second == line) || inPlan(id) || usersOwn(id)) continue;
         // A listed folder the run kept only for what it held where the configuration ignores
-        // it: once its owner moved that away before the listing, it is removed as listed.
-        if (id[0] == 'F' && it == after.end() && line.find(" contents=") == std::string::npos &&
+        // it: once its owner moved that away before the listing, it is removed as listed (or
+        // opened up for that, and kept for what else its owner put in it).
+        if (id[0] == 'F' && line.find(" contents=") == std::string::npos &&
             user.MovedBelow(ownerOf(line), id.substr(2)))
             continue;
         out += (it == after.end() ? "deleted: " : "changed: ") + Short(line) + "\n";
