@@ -551,6 +551,12 @@ uint32_t RegistryBackup::Append(const std::u16string& text) {
         }
         done += written;
     }
+    // The saved entries reach the disk before the deletion they are kept for: a power cut
+    // after it must not find the key gone and its lines still in a cache.
+    if (!os_.fs.FlushFileBuffers(file_.get())) {
+        uint32_t error = os_.sys.GetLastError();
+        return error != kErrorSuccess ? error : platform::kErrorCanNotComplete;
+    }
     return kErrorSuccess;
 }
 

@@ -3,9 +3,11 @@
 // already have taken the evidence that listed an object: the value that named a folder,
 // the publisher that made a product the maker's. The next run takes those objects up from
 // here, so that it finishes what the first began.
+#include <cstdio>
 #include <string>
 
 #include "engine/cnuke.h"
+#include "engine/list_init.h"
 #include "expand/protected_locations.h"
 #include "guard/tool_folder.h"
 #include "logging/engine_log.h"
@@ -19,6 +21,8 @@ constexpr char kResumeFile[] = "sweeptool.resume.txt";
 // Written in full first, then given the name above: a list is complete or not there.
 constexpr char kResumeNewFile[] = "sweeptool.resume.new";
 constexpr char kHeader[] = "SweepTool resume list 1";
+// A list another configuration made is kept here, out of the way; the next one replaces it.
+constexpr char kResumeOldFile[] = "sweeptool.resume.old";
 // The staging folders a run made, kept with the same care as the list.
 constexpr char kStagingFile[] = "sweeptool.staging.txt";
 constexpr char kStagingNewFile[] = "sweeptool.staging.new";
@@ -68,7 +72,26 @@ bool ReadRecord(guard::ToolFolder& folder, const char* name, std::string& text) 
     return rc == 0;
 }
 
+// FNV-1a, 64 bits: a list written for other bytes is told from this run's, not guarded
+// against someone who could write the tool's folder anyway.
+uint64_t Fnv1a(uint64_t hash, const std::string& bytes) {
+    for (unsigned char c : bytes) hash = (hash ^ c) * 0x100000001b3ull;
+    return hash;
+}
+
 }  // namespace
+
+// What made the lists: the configuration's bytes, the options that change what is removed
+// and the tool's version. A list made by anything else is not this run's to finish.
+std::string CNuke::ResumeBinding() const {
+    uint64_t hash = Fnv1a(0xcbf29ce484222325ull, configBytes);
+    hash = Fnv1a(hash, std::string(1, '\0') + VersionText());
+    char line[160];
+    std::snprintf(line, sizeof line, "made by version %s, removeAll %u, forceMsi %u, configuration %08x%08x",
+                  VersionText(), static_cast<unsigned>(removeAll), static_cast<unsigned>(forceMsi),
+                  static_cast<unsigned>(hash >> 32), static_cast<unsigned>(hash & 0xffffffffu));
+    return line;
+}
 
 void CNuke::TakeUpUnfinishedRun() {
     // Without the folder there is nothing to take up, and a preview must not make it.
@@ -85,8 +108,25 @@ void CNuke::TakeUpUnfinishedRun() {
             EngineLog(3, "%s: '%s\\%s' is incomplete and is not used", kTag, folder.path().c_str(), name);
             continue;
         }
+        if (lines.size() < 3 || lines[1] != ResumeBinding()) {
+            // Taken up, it would remove what the configuration now in force does not list.
+            // A preview changes nothing: the list stays where it is.
+            std::string fate;
+            if (!previewOnly) {
+                uint32_t rc = folder.Delete(kResumeOldFile);
+                if (rc == 0) rc = folder.Rename(name, kResumeOldFile);
+                fate = rc == 0 ? std::string("; it is kept as '") + kResumeOldFile + "'"
+                               : "; it could not be set aside (" + std::to_string(rc) + ")";
+            }
+            EngineLog(
+                3,
+                "%s: '%s\\%s' was made by another configuration, other options or another version and is "
+                "not used%s",
+                kTag, folder.path().c_str(), name, fate.c_str());
+            continue;
+        }
         const Section* section = nullptr;
-        for (size_t i = 1; i + 1 < lines.size(); ++i) {
+        for (size_t i = 2; i + 1 < lines.size(); ++i) {
             const std::string& line = lines[i];
             bool title = false;
             for (const Section& s : kSections)
@@ -130,7 +170,7 @@ uint32_t Replace(guard::ToolFolder& folder, const char* file, const char* fresh,
 void CNuke::RecordUnfinishedRun() {
     guard::ToolFolder folder(os_);
     if (folder.Open() != 0) return;
-    std::string text = std::string(kHeader) + "\r\n";
+    std::string text = std::string(kHeader) + "\r\n" + ResumeBinding() + "\r\n";
     for (const Section& s : kSections) {
         text += std::string(s.title) + "\r\n";
         const char* item = nullptr;

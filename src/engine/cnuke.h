@@ -246,6 +246,8 @@ class CNuke {
     void TakeUpUnfinishedRun();
     void RecordUnfinishedRun();
     void ForgetUnfinishedRun();
+    // The line a kept list carries that names what made it; another run's line differs.
+    std::string ResumeBinding() const;
     // The staging folders runs made and have not seen through ("<path> <identity>"), and the
     // record of one more, written before anything is moved into it.
     std::vector<std::string> StagingFoldersMade();
@@ -302,6 +304,8 @@ class CNuke {
     // --- further members ---
     std::string errorText = "<error not initialized>";
     std::string configPath;  // empty until InitConfigFile has found it
+    // The configuration's bytes as the lists were read from them: what a kept list is bound to.
+    std::string configBytes;
     uint32_t removeAll = 0;
     std::string startMenuMask;
     uint32_t retryMarked = 0;

@@ -96,7 +96,7 @@ size_t ExtensionPosition(const std::string& path) {
 // out cut to the limit, flagged, so the caller can refuse it instead of reading its tail
 // as a line of its own.
 class LineReader {
-public:
+  public:
     explicit LineReader(const std::string& bytes) : bytes_(bytes) {
         size_t eof = bytes_.find('\x1a');
         end_ = eof == std::string::npos ? bytes_.size() : eof;
@@ -117,7 +117,7 @@ public:
         pos_ = nl + 1;
     }
 
-private:
+  private:
     const std::string& bytes_;
     size_t end_ = 0;
     size_t pos_ = 0;
@@ -149,6 +149,7 @@ uint32_t CNuke::ReadConfigSection(TSet& list, const char* section, const char* k
 
     std::string bytes;
     if (uint32_t code = os_.fs.ReadWholeFile(configPath, bytes)) return code;
+    configBytes = bytes;
     LineReader reader(bytes);
     std::string line;
     bool tooLong = false;

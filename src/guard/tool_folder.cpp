@@ -198,6 +198,9 @@ uint32_t ToolFolder::Write(const std::string& name, const std::string& bytes) {
         if (written == 0) return platform::kErrorCanNotComplete;
         done += written;
     }
+    // On the disk before it is closed and given its name: a record that a power cut can leave
+    // renamed but empty would steer the next run by nothing.
+    if (!os_.fs.FlushFileBuffers(file.get())) return os_.sys.GetLastError();
     return 0;
 }
 

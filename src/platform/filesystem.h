@@ -201,6 +201,10 @@ class IFileSystem {
     // FileBasicInformation with only the attributes set (kFileAttributeNormal for none);
     // the handle needs kFileWriteAttributes.
     virtual uint32_t SetAttributesByHandle(FileHandle file, uint32_t attributes) = 0;
+
+    // FlushFileBuffers: what was written through `file` (opened for writing) is on the disk
+    // when it returns true; false with the last error.
+    virtual bool FlushFileBuffers(FileHandle file) = 0;
 };
 
 using UniqueFile = UniqueIn<IFileSystem, FileHandle, &IFileSystem::CloseHandle>;

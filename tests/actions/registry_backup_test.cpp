@@ -434,5 +434,20 @@ TEST_F(RegistryBackupTest, FolderThatCannotBeFoundIsReportedOnceAndNothingIsDele
         Logged(3, "CNuke::CleanupRegValues: CleanupRegValues encountered errors but deleted '2' values"));
 }
 
+TEST_F(RegistryBackupTest, EachSaveIsOnTheDiskBeforeItsDeletionAndAFailedFlushStopsTheDeletions) {
+    for (const char* name : {"A", "B"}) m.registry.SetString(kKey, name, "1");
+    List(nuke.regValueList,
+         {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\A", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B"});
+    std::string order;
+    m.faults.SetHook([&order](const std::string& call) {
+        order += call == "FlushFileBuffers" ? "F" : call == "RegDeleteValueA" ? "D" : "";
+    });
+    m.faults.Fail("FlushFileBuffers", platform::kErrorNotReady, 1, 2);  // the head's and A's reach the disk
+    EXPECT_EQ(0u, nuke.CleanupRegValues());
+    m.faults.SetHook(nullptr);
+    EXPECT_EQ("FFDF", order);
+    EXPECT_THAT(m.registry.ValuesUnder(kKey), ElementsAre("B"));
+}
+
 }  // namespace
 }  // namespace removal_testing

@@ -270,6 +270,24 @@ TEST_F(CleanerTest, TokenFailuresCountAsNotAdministrator) {
     }
 }
 
+TEST_F(CleanerTest, AListLeftByARunStoppedUnderAnotherConfigurationIsSetAsideNotTakenUp) {
+    enginetest::LogCapture log(m);
+    m.files.CreateFile("C:\\Data\\Precious\\doc.txt", "mine");
+    const std::string listed =
+        std::string(apptest::kEmptyConfig) + "remove=FILE_NAME,BY_VALUE,C:\\Data\\Precious\r\n";
+    for (const std::string& config : {listed, std::string(apptest::kEmptyConfig)}) {
+        m.files.CreateFile("C:\\Tools\\sweeptool.cfg", config);
+        app::Cleaner c(m.platform());
+        Watch(c, config == listed ? "CNuke::MsiUninstall" : "", 1618);
+        c.Run();
+    }
+    EXPECT_TRUE(m.files.Exists("C:\\Data\\Precious\\doc.txt"));
+    EXPECT_TRUE(log.Has(
+        ".W: CNuke::ResumeList: 'C:\\Windows\\Logs\\SweepTool\\sweeptool.resume.txt' was made by another "
+        "configuration, other options or another version and is not used; it is kept as "
+        "'sweeptool.resume.old'"));
+}
+
 TEST_F(CleanerTest, FirewallIsOnlyTouchedOnNt) {
     m.system.version.platformId = platform::kVerPlatformWin32Windows;
     app::Cleaner c(m.platform());

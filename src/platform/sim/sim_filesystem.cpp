@@ -1453,4 +1453,13 @@ bool DeniesOpen(const SimFileSystem::Node& n, uint32_t access) {
 }
 }  // namespace
 
+bool SimFileSystem::FlushFileBuffers(FileHandle file) {
+    if (Fail("FlushFileBuffers")) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = files_.find(file);
+    if (it == files_.end()) return Refuse(kErrorInvalidHandle);
+    if (!(it->second->access & kWriteRights)) return Refuse(kErrorAccessDenied);
+    return true;
+}
+
 }  // namespace platform::sim

@@ -172,6 +172,9 @@ class SimFileSystem : public IFileSystem {
     uint32_t RenameByHandle(FileHandle file, FileHandle newParent, const std::u16string& newName) override;
     uint32_t DeleteByHandle(FileHandle file) override;
     uint32_t SetAttributesByHandle(FileHandle file, uint32_t attributes) override;
+    // Writes are on the simulated disk as soon as they are made; the call is counted and may be
+    // failed, and asks for a handle open for writing, as Windows does.
+    bool FlushFileBuffers(FileHandle file) override;
 
     struct Node;
 

@@ -85,8 +85,9 @@ bool Win32FileSystem::GetFileIdentity(FileHandle handle, std::string& identity) 
     BY_HANDLE_FILE_INFORMATION info;
     if (!::GetFileInformationByHandle(H(handle), &info)) return false;
     char text[32];
-    std::snprintf(text, sizeof(text), "%08lX-%08lX%08lX", static_cast<unsigned long>(info.dwVolumeSerialNumber),
-                  static_cast<unsigned long>(info.nFileIndexHigh), static_cast<unsigned long>(info.nFileIndexLow));
+    std::snprintf(
+        text, sizeof(text), "%08lX-%08lX%08lX", static_cast<unsigned long>(info.dwVolumeSerialNumber),
+        static_cast<unsigned long>(info.nFileIndexHigh), static_cast<unsigned long>(info.nFileIndexLow));
     identity = text;
     return true;
 }
@@ -388,5 +389,7 @@ uint32_t Win32FileSystem::SetAttributesByHandle(FileHandle file, uint32_t attrib
     IO_STATUS_BLOCK io{};
     return FromStatus(::NtSetInformationFile(H(file), &io, &info, sizeof(info), FileBasicInformation));
 }
+
+bool Win32FileSystem::FlushFileBuffers(FileHandle file) { return ::FlushFileBuffers(H(file)) != FALSE; }
 
 }  // namespace platform::win32

@@ -43,6 +43,7 @@ class Win32FileSystem : public IFileSystem {
     uint32_t RenameByHandle(FileHandle file, FileHandle newParent, const std::u16string& newName) override;
     uint32_t DeleteByHandle(FileHandle file) override;
     uint32_t SetAttributesByHandle(FileHandle file, uint32_t attributes) override;
+    bool FlushFileBuffers(FileHandle file) override;
 };
 
 }  // namespace platform::win32
