@@ -49,9 +49,10 @@ uint32_t DeleteKeyBelow(IRegistry& reg, RegKey parent, const std::string& name, 
     return reg.DeleteOpenKey(doomed.get());
 }
 
-// The name of the control set HKLM\SYSTEM\CurrentControlSet leads to, as the machine's
-// Select key names it ("ControlSet001"); empty when that cannot be read or is odd.
-std::string CurrentControlSetName(IRegistry& reg, uint32_t view) {
+// The name of the control set in use ("ControlSet001"): the one the machine's Select key
+// names, when HKLM\SYSTEM\CurrentControlSet is the system's link to that very set. Empty
+// when either cannot be read, is odd, or they disagree.
+std::string ControlSetInUse(IRegistry& reg, uint32_t view) {
     RegKey raw = 0;
     if (reg.OpenKeyExOptions(kHkeyLocalMachine, "SYSTEM\\Select", 0, kKeyQueryValue | view, raw) !=
         kErrorSuccess)
@@ -65,7 +66,20 @@ std::string CurrentControlSetName(IRegistry& reg, uint32_t view) {
         return std::string();
     char name[] = "ControlSet000";
     for (int at = 12; current != 0; --at, current /= 10) name[at] = static_cast<char>('0' + current % 10);
-    return name;
+
+    if (reg.OpenKeyExOptions(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet", kRegOptionOpenLink,
+                             kKeyQueryValue | view, raw) != kErrorSuccess)
+        return std::string();
+    UniqueRegKey link(&reg, raw);
+    char16_t target[64] = {};
+    size = sizeof target - sizeof(char16_t);
+    if (reg.QueryValueExW(link.get(), u"SymbolicLinkValue", &type, target, &size) != kErrorSuccess ||
+        type != kRegLink)
+        return std::string();
+    std::string text = Utf16ToAnsi(std::u16string(target, size / sizeof(char16_t)));
+    while (!text.empty() && text.back() == '\0') text.pop_back();
+    return SameName(text, (std::string("\\Registry\\Machine\\SYSTEM\\") + name).c_str()) ? name
+                                                                                         : std::string();
 }
 
 }  // namespace
@@ -101,10 +115,11 @@ uint32_t OpenKeyWithoutFollowing(IRegistry& reg, RegKey parent, const std::strin
     const uint32_t view = access & kViewFlags;
     // The system links CurrentControlSet to the control set in use at each start: a name
     // below it, or the key itself opened as a key, is opened in that set, and each part
-    // further down is checked as any other. Asked whether it is a link, it still is one.
+    // further down is checked as any other. Asked whether it is a link, it still is one;
+    // a CurrentControlSet that is no link at all is walked as any key.
     if (parent == kHkeyLocalMachine && (parts.size() > 2 || (parts.size() == 2 && isLink == nullptr)) &&
         SameName(parts[0], "SYSTEM") && SameName(parts[1], "CurrentControlSet")) {
-        std::string controlSet = CurrentControlSetName(reg, view);
+        std::string controlSet = ControlSetInUse(reg, view);
         if (!controlSet.empty()) parts[1] = std::move(controlSet);
     }
     UniqueRegKey at;

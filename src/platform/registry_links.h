@@ -30,8 +30,8 @@ bool IsLinkKey(IRegistry& reg, RegKey key);
 // opened as one, following the links the system itself puts there (the 32-bit view's
 // SOFTWARE\Classes, a user's Software\Classes), when it lies below HKEY_LOCAL_MACHINE,
 // which only administrators change, or is such a pair. HKLM\SYSTEM\CurrentControlSet, and
-// a name below it, is opened in the control set HKLM\SYSTEM\Select "Current" names, the set
-// the system links it to, unless `isLink` asks of the link itself or Select cannot tell.
+// a name below it, is opened in the control set HKLM\SYSTEM\Select "Current" names when it
+// is the system's link to that set, unless `isLink` asks of the link itself.
 // 0 with `out` open; 681 when a part before the last is a link, 5 when one may not be asked
 // to tell. For the last part, with `isLink` null a link gives 681; with `isLink` the link
 // itself is opened and *isLink says so. Else the error of the open.

@@ -166,6 +166,13 @@ TEST_F(RegistryRemovalTest, SubkeysListedBesideTheirParentGoFirst) {
 TEST_F(RegistryRemovalTest, KeyBelowTheCurrentControlSetIsSavedAndDeleted) {
     const std::string key = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\KvDriver";
     m.registry.SetString(key + "\\Parameters", "Mode", "1", View::K64);
+    // While Select names another set than the link leads to, the link is refused as any other.
+    const std::string other = "HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services\\KvDriver";
+    m.registry.CreatePath(other, View::K64);
+    m.registry.SetDword("HKEY_LOCAL_MACHINE\\SYSTEM\\Select", "Current", 2, View::K64);
+    (void)nuke.DeleteRegistryKey(key.c_str());
+    EXPECT_TRUE(m.registry.Exists(key, View::K64) && m.registry.Exists(other, View::K64));
+    m.registry.SetDword("HKEY_LOCAL_MACHINE\\SYSTEM\\Select", "Current", 1, View::K64);
     List(nuke.regKeyList, {"HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\KVDRIVER"});
     EXPECT_EQ(0u, nuke.CleanupRegKeys());
     EXPECT_FALSE(
