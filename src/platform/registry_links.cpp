@@ -1,6 +1,7 @@
 #include "platform/registry_links.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/ansi.h"
 #include "platform/common.h"
@@ -15,7 +16,6 @@ constexpr int kMaxDepth = 512;
 constexpr uint32_t kKeyNameBuffer = 256;
 
 bool SameName(const std::string& a, const char* b) { return AnsiCompareNoCase(a.c_str(), b) == 0; }
-
 
 // Deletes `name` below `parent` with everything below it. Each key is read through one
 // handle and deleted through another opened for DELETE alone, both as itself: a key
@@ -49,6 +49,39 @@ uint32_t DeleteKeyBelow(IRegistry& reg, RegKey parent, const std::string& name, 
     return reg.DeleteOpenKey(doomed.get());
 }
 
+// The name of the control set in use ("ControlSet001"): the one the machine's Select key
+// names, when HKLM\SYSTEM\CurrentControlSet is the system's link to that very set. Empty
+// when either cannot be read, is odd, or they disagree.
+std::string ControlSetInUse(IRegistry& reg, uint32_t view) {
+    RegKey raw = 0;
+    if (reg.OpenKeyExOptions(kHkeyLocalMachine, "SYSTEM\\Select", 0, kKeyQueryValue | view, raw) !=
+        kErrorSuccess)
+        return std::string();
+    UniqueRegKey select(&reg, raw);
+    uint32_t type = kRegNone;
+    uint32_t current = 0;
+    uint32_t size = sizeof current;
+    if (reg.QueryValueEx(select.get(), "Current", &type, &current, &size) != kErrorSuccess ||
+        type != kRegDword || size != sizeof current || current == 0 || current > 999)
+        return std::string();
+    char name[] = "ControlSet000";
+    for (int at = 12; current != 0; --at, current /= 10) name[at] = static_cast<char>('0' + current % 10);
+
+    if (reg.OpenKeyExOptions(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet", kRegOptionOpenLink,
+                             kKeyQueryValue | view, raw) != kErrorSuccess)
+        return std::string();
+    UniqueRegKey link(&reg, raw);
+    char16_t target[64] = {};
+    size = sizeof target - sizeof(char16_t);
+    if (reg.QueryValueExW(link.get(), u"SymbolicLinkValue", &type, target, &size) != kErrorSuccess ||
+        type != kRegLink)
+        return std::string();
+    std::string text = Utf16ToAnsi(std::u16string(target, size / sizeof(char16_t)));
+    while (!text.empty() && text.back() == '\0') text.pop_back();
+    return SameName(text, (std::string("\\Registry\\Machine\\SYSTEM\\") + name).c_str()) ? name
+                                                                                         : std::string();
+}
+
 }  // namespace
 
 std::vector<std::string> KeyPathParts(const std::string& path) {
@@ -80,6 +113,15 @@ uint32_t OpenKeyWithoutFollowing(IRegistry& reg, RegKey parent, const std::strin
         (SameName(parts[1], "WOW6432Node") || SameName(parts[1], "Classes")))
         head = 2;
     const uint32_t view = access & kViewFlags;
+    // The system links CurrentControlSet to the control set in use at each start: a name
+    // below it, or the key itself opened as a key, is opened in that set, and each part
+    // further down is checked as any other. Asked whether it is a link, it still is one;
+    // a CurrentControlSet that is no link at all is walked as any key.
+    if (parent == kHkeyLocalMachine && (parts.size() > 2 || (parts.size() == 2 && isLink == nullptr)) &&
+        SameName(parts[0], "SYSTEM") && SameName(parts[1], "CurrentControlSet")) {
+        std::string controlSet = ControlSetInUse(reg, view);
+        if (!controlSet.empty()) parts[1] = std::move(controlSet);
+    }
     UniqueRegKey at;
     RegKey from = parent;
     size_t i = 0;
@@ -95,7 +137,8 @@ uint32_t OpenKeyWithoutFollowing(IRegistry& reg, RegKey parent, const std::strin
             // The system's own keys, which only administrators may change, or the links the
             // system makes itself: the 32-bit view reaches SOFTWARE\Classes through one, and a
             // user's SOFTWARE\Classes is one to that user's classes hive.
-            if (uint32_t rc = reg.OpenKeyExOptions(from, name, 0, last ? access : (kKeyQueryValue | view), raw))
+            if (uint32_t rc =
+                    reg.OpenKeyExOptions(from, name, 0, last ? access : (kKeyQueryValue | view), raw))
                 return rc;
             if (last) {
                 out = raw;
@@ -151,7 +194,8 @@ RegKey KeyParents::ParentOf(RegKey root, const std::string& path, uint32_t view,
     }
     if (!held.key || root != held.root || folded != held.parent) {
         RegKey raw = 0;
-        if ((rc = OpenKeyWithoutFollowing(reg_, root, parentPath, kKeyQueryValue | view, raw)) != kErrorSuccess) {
+        if ((rc = OpenKeyWithoutFollowing(reg_, root, parentPath, kKeyQueryValue | view, raw)) !=
+            kErrorSuccess) {
             if (rc == kErrorFileNotFound) {
                 held.missingRoot = root;
                 held.missing = folded;

@@ -29,10 +29,12 @@ bool IsLinkKey(IRegistry& reg, RegKey key);
 // flags of `access`. The first part (with WOW6432Node or Classes when it is SOFTWARE) is
 // opened as one, following the links the system itself puts there (the 32-bit view's
 // SOFTWARE\Classes, a user's Software\Classes), when it lies below HKEY_LOCAL_MACHINE,
-// which only administrators change, or is such a pair. 0 with `out` open; 681
-// when a part before the last is a link, 5 when one may not be asked to tell. For the last
-// part, with `isLink` null a link gives 681; with `isLink` the link itself is opened and
-// *isLink says so. Else the error of the open.
+// which only administrators change, or is such a pair. HKLM\SYSTEM\CurrentControlSet, and
+// a name below it, is opened in the control set HKLM\SYSTEM\Select "Current" names when it
+// is the system's link to that set, unless `isLink` asks of the link itself.
+// 0 with `out` open; 681 when a part before the last is a link, 5 when one may not be asked
+// to tell. For the last part, with `isLink` null a link gives 681; with `isLink` the link
+// itself is opened and *isLink says so. Else the error of the open.
 [[nodiscard]] uint32_t OpenKeyWithoutFollowing(IRegistry& reg, RegKey parent, const std::string& path,
                                                uint32_t access, RegKey& out, bool* isLink = nullptr);
 
@@ -51,6 +53,7 @@ class KeyParents {
                                 bool* isLink = nullptr);
     // The held parent of `path` (opened now if it is another), or 0 with its error in `rc`.
     RegKey ParentOf(RegKey root, const std::string& path, uint32_t view, std::string& leaf, uint32_t& rc);
+
   private:
     // One parent per view: a step that tries the default view before the 64-bit one keeps
     // its parent in each.

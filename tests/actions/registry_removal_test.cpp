@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "actions/acl.h"
+#include "actions/reg_file_reader.h"
+#include "actions/registry_backup.h"
 #include "actions/removal_fixture.h"
 #include "platform/acl_text.h"
 
@@ -158,6 +160,27 @@ TEST_F(RegistryRemovalTest, SubkeysListedBesideTheirParentGoFirst) {
                     "5 CNuke::DeleteRegistryKey: Deleting registry key "
                     "'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B' was successful",
                     "5 CNuke::CleanupRegKeys: CleanupRegKeys was successful with '2' deleted values"));
+}
+
+// The control set in use is reached through the link the system makes to it.
+TEST_F(RegistryRemovalTest, KeyBelowTheCurrentControlSetIsSavedAndDeleted) {
+    const std::string key = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\KvDriver";
+    m.registry.SetString(key + "\\Parameters", "Mode", "1", View::K64);
+    // While Select names another set than the link leads to, the link is refused as any other.
+    const std::string other = "HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services\\KvDriver";
+    m.registry.CreatePath(other, View::K64);
+    m.registry.SetDword("HKEY_LOCAL_MACHINE\\SYSTEM\\Select", "Current", 2, View::K64);
+    (void)nuke.DeleteRegistryKey(key.c_str());
+    EXPECT_TRUE(m.registry.Exists(key, View::K64) && m.registry.Exists(other, View::K64));
+    m.registry.SetDword("HKEY_LOCAL_MACHINE\\SYSTEM\\Select", "Current", 1, View::K64);
+    List(nuke.regKeyList, {"HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\KVDRIVER"});
+    EXPECT_EQ(0u, nuke.CleanupRegKeys());
+    EXPECT_FALSE(
+        m.registry.Exists("HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\KvDriver", View::K64));
+    ASSERT_NE(nullptr, nuke.registryBackup);
+    reg_file_testing::Import(reg_file_testing::ParseRegFile(m.files.Contents(nuke.registryBackup->path())),
+                             m.registry);
+    EXPECT_NE(nullptr, m.registry.GetValue(key + "\\Parameters", "Mode", View::K64));
 }
 
 TEST_F(RegistryRemovalTest, KeyIn64BitViewOnlyIsDeletedThereAsOneKey) {

@@ -45,6 +45,7 @@ class RegistryContract : public ::testing::Test {
         (void)reg().SHDeleteKey(kHkeyCurrentUser, cu_);
         (void)reg().SHDeleteKey(kHkeyLocalMachine, lm_);
         (void)reg().SHDeleteKey(kHkeyClassesRoot, "SweepToolTest_" + name_);
+        (void)reg().SHDeleteKey(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\SweepToolTest" + name_);
         RegKey native = 0;
         if (reg().OpenKeyEx(kHkeyLocalMachine, "SOFTWARE", kKeyAllAccess | kKeyWow64_64Key, native) == 0) {
             UniqueRegKey owner(&reg(), native);
@@ -533,9 +534,18 @@ TEST_F(RegistryContract, LinksAreFollowedUnlessOpenedAsThemselves) {
 
     // The links the system makes itself are passed: the default view's classes.
     { auto k = Create(kHkeyLocalMachine, "SOFTWARE\\Classes\\SweepToolTest" + name_, kKeyAllAccess); }
-    EXPECT_EQ(0u, OpenKeyWithoutFollowing(reg(), kHkeyLocalMachine, "SOFTWARE\\Classes\\SweepToolTest" + name_, kKeyRead, raw));
+    EXPECT_EQ(0u, OpenKeyWithoutFollowing(reg(), kHkeyLocalMachine,
+                                          "SOFTWARE\\Classes\\SweepToolTest" + name_, kKeyRead, raw));
     reg().CloseKey(raw);
-    EXPECT_EQ(0u, DeleteTreeWithoutFollowing(reg(), kHkeyLocalMachine, "SOFTWARE\\Classes\\SweepToolTest" + name_, 0));
+    EXPECT_EQ(0u, DeleteTreeWithoutFollowing(reg(), kHkeyLocalMachine,
+                                             "SOFTWARE\\Classes\\SweepToolTest" + name_, 0));
+    // And the control set in use, which CurrentControlSet is a link to.
+    const std::string set = "SYSTEM\\CurrentControlSet\\SweepToolTest" + name_;
+    { auto k = Create(kHkeyLocalMachine, set + "\\Sub"); }
+    EXPECT_EQ(0u, OpenKeyWithoutFollowing(reg(), kHkeyLocalMachine, set + "\\Sub", kKeyRead, raw));
+    reg().CloseKey(raw);
+    EXPECT_EQ(0u, DeleteTreeWithoutFollowing(reg(), kHkeyLocalMachine, set, 0));
+    EXPECT_EQ(kErrorFileNotFound, OpenStatus(kHkeyLocalMachine, set));
 }
 
 TEST_F(RegistryContract, ShellHelpersOpenTheSubkeyThemselves) {

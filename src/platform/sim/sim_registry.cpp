@@ -123,7 +123,20 @@ SimRegistry::SimRegistry(Faults& faults, SimSystem& system) : faults_(faults), s
         parent->children[name] = node;
         return node;
     };
-    for (const char* name : {"HARDWARE", "SAM", "SECURITY", "SYSTEM"}) child(hklm_, name);
+    for (const char* name : {"HARDWARE", "SAM", "SECURITY"}) child(hklm_, name);
+    // The control set in use is reached through a link the system makes at each start, to
+    // the set that Select names.
+    NodePtr machineSystem = child(hklm_, "SYSTEM");
+    child(machineSystem, "ControlSet001");
+    NodePtr select = child(machineSystem, "Select");
+    const uint32_t current = 1;
+    SimRegValue& chosen = StoreValue(*select, "Current");
+    chosen.type = kRegDword;
+    chosen.data.assign(reinterpret_cast<const uint8_t*>(&current),
+                       reinterpret_cast<const uint8_t*>(&current) + sizeof current);
+    NodePtr controlSet = child(machineSystem, "CurrentControlSet");
+    controlSet->link = true;
+    SetLinkTarget(*controlSet, "\\Registry\\Machine\\SYSTEM\\ControlSet001");
     NodePtr software = child(hklm_, "SOFTWARE");
     software->redirectedFor32 = true;
     child(software, kWow6432Node);
@@ -556,13 +569,17 @@ uint32_t SimRegistry::UserCreateLinkKey(const std::string& path, const std::stri
     node->parent = parent.get();
     node->link = true;
     node->security.ownerSid = "S-1-5-21-1000";
-    std::u16string wide = AnsiToUtf16(native);
-    SimRegValue& v = StoreValue(*node, "SymbolicLinkValue");
+    SetLinkTarget(*node, native);
+    parent->children[name] = node;
+    return kErrorSuccess;
+}
+
+void SimRegistry::SetLinkTarget(SimKeyNode& node, const std::string& native) {
+    const std::u16string wide = AnsiToUtf16(native);
+    SimRegValue& v = StoreValue(node, "SymbolicLinkValue");
     v.type = kRegLink;
     v.data.resize(wide.size() * sizeof(char16_t));
     std::memcpy(v.data.data(), wide.data(), v.data.size());
-    parent->children[name] = node;
-    return kErrorSuccess;
 }
 
 int SimRegistry::OpenHandles() const {

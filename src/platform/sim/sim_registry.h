@@ -206,6 +206,8 @@ class SimRegistry : public IRegistry {
     uint32_t EraseValue(SimKeyNode& node, const std::string& name);
     void Report(const SimKeyNode& node, bool wholeKey, std::vector<std::string> values) const;
     static SimRegValue& StoreValue(SimKeyNode& node, const std::string& name);
+    // Stores the REG_LINK value of a link key: `native` is a "\\Registry\\..." name.
+    static void SetLinkTarget(SimKeyNode& node, const std::string& native);
     // Opens `subKey` below `parent` in the default view for a shlwapi helper and checks `needed` against its
     // access list.
     uint32_t ResolveSub(RegKey parent, const std::string& subKey, uint32_t needed, NodePtr& node) const;
