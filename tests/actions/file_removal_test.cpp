@@ -19,6 +19,7 @@ class FileRemovalTest : public RemovalTest {};
 TEST_F(FileRemovalTest, FilesAreStagedDirectoriesGoAtOnceAndOnlyStagedNamesAreQueued) {
     m.files.CreateFile("C:\\KV\\A.TXT", "a");
     m.files.CreateFile("C:\\KV\\SUB\\B.TXT", "b", platform::kFileAttributeReadonly);
+    ASSERT_TRUE(m.files.SetFileAttributesA("C:\\KV\\SUB", platform::kFileAttributeReadonly));
     List(nuke.fileList, {"C:\\KV", "C:\\KV\\A.TXT", "C:\\KV\\SUB", "C:\\KV\\SUB\\B.TXT"});
 
     EXPECT_EQ(0u, nuke.CleanupFiles());
