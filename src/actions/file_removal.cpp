@@ -36,7 +36,11 @@ uint32_t CNuke::CleanupFiles() {
     // queued; this run finishes that before it makes its own.
     if (!previewOnly)
         for (const auto& left : staging.QueueLeftovers(StagingFoldersMade())) {
-            if (left.notOurs)
+            if (left.finished)
+                EngineLog(
+                    5, "%s: Staging folder '%s' of an earlier run is queued for deletion at restart already",
+                    kCleanupTag, left.path.c_str());
+            else if (left.notOurs)
                 EngineLog(3,
                           "%s: '%s' is not a staging folder of this tool: a standard user can change it; "
                           "left alone",

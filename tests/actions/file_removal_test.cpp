@@ -43,6 +43,12 @@ TEST_F(FileRemovalTest, FilesAreStagedDirectoriesGoAtOnceAndOnlyStagedNamesAreQu
     EXPECT_TRUE(Logged(4, "CNuke::RemovePath: Files of this run leave their folders for '" + folder +
                               "' and are deleted from there at restart"));
     EXPECT_TRUE(Logged(5, "CNuke::CleanupFiles: CleanupFiles was successful with '4' deleted values"));
+    // A second whole run before the restart finds the folder queued already and leaves it so.
+    engine::CNuke second{m.platform()};
+    EXPECT_EQ(0u, second.CleanupFiles());
+    EXPECT_EQ(queued, m.files.PendingDeletes());
+    EXPECT_TRUE(Logged(5, "CNuke::CleanupFiles: Staging folder '" + folder +
+                              "' of an earlier run is queued for deletion at restart already"));
     m.files.SimulateRestart();
     EXPECT_FALSE(m.files.Exists(folder));
 }

@@ -467,6 +467,12 @@ std::vector<SimPendingOperation> SimFileSystem::PendingOperations() const {
     return pending_;
 }
 
+bool SimFileSystem::GetPendingDeletions(std::vector<std::string>& paths) {
+    if (Fail("RegQueryValueExW")) return false;
+    paths = PendingDeletes();
+    return true;
+}
+
 std::vector<std::string> SimFileSystem::PendingDeletes() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> paths;
