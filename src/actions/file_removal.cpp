@@ -36,7 +36,11 @@ uint32_t CNuke::CleanupFiles() {
     // queued; this run finishes that before it makes its own.
     if (!previewOnly)
         for (const auto& left : staging.QueueLeftovers(StagingFoldersMade())) {
-            if (left.notOurs)
+            if (left.finished)
+                EngineLog(
+                    5, "%s: Staging folder '%s' of an earlier run is queued for deletion at restart already",
+                    kCleanupTag, left.path.c_str());
+            else if (left.notOurs)
                 EngineLog(3,
                           "%s: '%s' is not a staging folder of this tool: a standard user can change it; "
                           "left alone",
@@ -95,18 +99,20 @@ uint32_t CNuke::StagePath(actions::FileStaging& staging, const char* path, std::
     if (rc == platform::kErrorFileNotFound) return kGone;
     if (rc == guard::kErrorStoppedOnSymlink) link = path;
     if (rc != 0) return rc;
+    if (attributes & platform::kFileAttributeReadonly) {
+        // Windows deletes no read-only object, directory or file, neither now nor at restart.
+        uint32_t rest =
+            attributes & ~(platform::kFileAttributeReadonly | platform::kFileAttributeReparsePoint |
+                           platform::kFileAttributeDirectory);
+        if ((rc = os_.fs.SetAttributesByHandle(object.get(),
+                                               rest != 0 ? rest : platform::kFileAttributeNormal)))
+            return rc;
+    }
     if (attributes & platform::kFileAttributeDirectory) {
         // A directory is never moved whole: what it still holds would go into the staging
         // folder with it, where the restart cannot delete it, and the folder would stay.
         rc = os_.fs.DeleteByHandle(object.get());
         return rc == platform::kErrorDirNotEmpty ? kNotEmpty : rc;
-    } else if (attributes & platform::kFileAttributeReadonly) {
-        // The deletion at restart leaves a read-only file in place.
-        uint32_t rest =
-            attributes & ~(platform::kFileAttributeReadonly | platform::kFileAttributeReparsePoint);
-        if ((rc = os_.fs.SetAttributesByHandle(object.get(),
-                                               rest != 0 ? rest : platform::kFileAttributeNormal)))
-            return rc;
     }
     platform::FileHandle folder = 0;
     std::string folderPath, top;

@@ -97,6 +97,14 @@ std::vector<FileStaging::Leftover> FileStaging::QueueLeftovers(const std::vector
     std::vector<Leftover> found;
     std::string drives;
     if (os_.fs.GetLogicalDriveStrings(1024, drives) == 0) return found;
+    // Unread, the queue names nothing: each folder is then queued again, which does no harm.
+    std::vector<std::string> pending;
+    if (!os_.fs.GetPendingDeletions(pending)) pending.clear();
+    const auto inQueue = [&](const std::string& path) {
+        return std::any_of(pending.begin(), pending.end(), [&](const std::string& queued) {
+            return platform::AnsiCompareNoCase(queued.c_str(), path.c_str()) == 0;
+        });
+    };
     for (size_t at = 0; at < drives.size() && drives[at] != '\0'; at = drives.find('\0', at) + 1) {
         const std::string root = drives.substr(at, 3);  // "C:\\"
         if (root.size() != 3 || os_.fs.GetDriveType(root) != platform::kDriveFixed) continue;
@@ -117,6 +125,11 @@ std::vector<FileStaging::Leftover> FileStaging::QueueLeftovers(const std::vector
         for (const std::string& name : names) {
             Leftover left;
             left.path = root + name;
+            if (inQueue(left.path)) {
+                left.finished = true;
+                found.push_back(left);
+                continue;
+            }
             // Held without letting anyone rename or delete it until its names are queued;
             // a link of that name is opened as itself and is never ours.
             raw = 0;

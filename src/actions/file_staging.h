@@ -44,9 +44,10 @@ class FileStaging {
     // holds was never queued, or the folder was not.
     struct Leftover {
         std::string path;
-        int queued = 0;        // names inside it queued for deletion at restart
-        uint32_t error = 0;    // the first queueing that failed, or 0
-        bool notOurs = false;  // a standard user could change it: left alone
+        int queued = 0;         // names inside it queued for deletion at restart
+        uint32_t error = 0;     // the first queueing that failed, or 0
+        bool notOurs = false;   // a standard user could change it: left alone
+        bool finished = false;  // its run queued it whole before it ended: nothing to do
     };
     // Finds the staging folders at the roots of the fixed volumes and queues everything in
     // them, then each folder itself, for deletion at restart. Only a folder that no standard
@@ -54,6 +55,7 @@ class FileStaging {
     // standard user can write) as the very object a run made, through a handle held until its
     // names are queued; one a user could have made or changed is reported and left as it is.
     // A file system that keeps no access lists (Wine's) can prove a folder ours only so.
+    // A folder already in the restart queue is finished: its run queued it after all it holds.
     std::vector<Leftover> QueueLeftovers(const std::vector<std::string>& made = {});
 
     // Told of each staging folder this run makes, before anything is moved into it:

@@ -685,6 +685,18 @@ uint32_t CNuke::DeleteRegistryKey64bit(const char* entry) {
         }
     }
     opened.reset();
+    // The key is opened inside its parent, so a missing key and a missing parent give the same
+    // code; a missing parent is a failure to open it, not a key that is already gone.
+    if (rc == kErrorFileNotFound && *parentPath != '\0') {
+        platform::RegKey h = 0;
+        const uint32_t err = platform::OpenKeyWithoutFollowing(
+            os_.reg, e.root, parentPath, platform::kKeyQueryValue | platform::kKeyWow64_64Key, h);
+        if (err == kErrorSuccess) os_.reg.CloseKey(h);
+        if (err == kErrorFileNotFound) {
+            LogErrorCode(err, "Opening registry key", parentPath);
+            return err;
+        }
+    }
     if (rc == kErrorSuccess)
         EngineLog(5, "%s: Deleting registry key '%s' was successful", kTag, entry);
     else if (rc == kErrorFileNotFound)

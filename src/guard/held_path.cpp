@@ -285,12 +285,13 @@ TakeOwnershipPrivilege::TakeOwnershipPrivilege(platform::ISystem& sys) : sys_(sy
     if (!sys_.OpenProcessToken(platform::kTokenAdjustPrivileges | platform::kTokenQuery, token)) return;
     token_.reset(&sys_, token);
     if (!sys_.LookupPrivilegeValue(platform::kSeTakeOwnershipName, luid_)) return;
-    enabled_ = sys_.AdjustTokenPrivilege(token, luid_, platform::kSePrivilegeEnabled) &&
-               sys_.GetLastError() == kErrorSuccess;
+    uint32_t previous = 0;
+    switchOff_ = sys_.AdjustTokenPrivilege(token, luid_, platform::kSePrivilegeEnabled, &previous) &&
+                 sys_.GetLastError() == kErrorSuccess && (previous & platform::kSePrivilegeEnabled) == 0;
 }
 
 TakeOwnershipPrivilege::~TakeOwnershipPrivilege() {
-    if (enabled_) (void)sys_.AdjustTokenPrivilege(token_.get(), luid_, 0);
+    if (switchOff_) (void)sys_.AdjustTokenPrivilege(token_.get(), luid_, 0);
 }
 
 uint32_t CheckSingleName(platform::Platform& os, platform::FileHandle file) {

@@ -16,6 +16,7 @@ namespace guard {
 
 // Keeps SeTakeOwnershipPrivilege enabled while it lives: an administrator holds it, but
 // disabled, and without it an object whose access list refuses WRITE_OWNER cannot be taken.
+// Holders nest: each leaves the privilege as it found it, so an outer one keeps it enabled.
 class TakeOwnershipPrivilege {
   public:
     explicit TakeOwnershipPrivilege(platform::ISystem& sys);
@@ -27,7 +28,7 @@ class TakeOwnershipPrivilege {
     platform::ISystem& sys_;
     platform::UniqueToken token_;
     platform::Luid luid_;
-    bool enabled_ = false;
+    bool switchOff_ = false;  // enabled here, not by a holder that still lives
 };
 
 // ERROR_STOPPED_ON_SYMLINK: the object met where a file or directory was expected is a

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/common.h"
 
@@ -140,6 +141,9 @@ class IFileSystem {
     // (a file or a directory) for the next restart.
     virtual bool MoveFileExA(const std::string& from, const char* to, uint32_t flags) = 0;
     virtual bool MoveFileExW(const std::u16string& from, const char16_t* to, uint32_t flags) = 0;
+    // The paths the restart queue (PendingFileRenameOperations) holds for deletion, as MoveFileEx
+    // was given them; false with the last error when the queue cannot be read.
+    virtual bool GetPendingDeletions(std::vector<std::string>& paths) = 0;
 
     virtual bool CreateDirectoryA(const std::string& path, const char* sddl) = 0;
     virtual bool CreateDirectoryW(const std::u16string& path, const char* sddl) = 0;

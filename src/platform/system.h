@@ -133,9 +133,11 @@ class ISystem {
     // thread does not impersonate anybody.
     virtual bool OpenThreadToken(uint32_t access, bool openAsSelf, TokenHandle& out) = 0;
     virtual bool LookupPrivilegeValue(const char* name, Luid& out) = 0;
-    // One privilege with the given attributes, no previous state wanted. Like the Win32
-    // call, this can succeed and still set ERROR_NOT_ALL_ASSIGNED.
-    virtual bool AdjustTokenPrivilege(TokenHandle token, const Luid& luid, uint32_t attributes) = 0;
+    // One privilege with the given attributes. Like the Win32 call, this can succeed and still
+    // set ERROR_NOT_ALL_ASSIGNED. `previous`, when given, receives the attributes the privilege
+    // had before the call (kSePrivilegeEnabled or 0), so that a holder can put them back.
+    virtual bool AdjustTokenPrivilege(TokenHandle token, const Luid& luid, uint32_t attributes,
+                                      uint32_t* previous = nullptr) = 0;
 
     // GetTokenInformation(TokenGroups).
     virtual bool GetTokenGroups(TokenHandle token, std::vector<TokenGroup>& out) = 0;

@@ -19,6 +19,7 @@ class FileRemovalTest : public RemovalTest {};
 TEST_F(FileRemovalTest, FilesAreStagedDirectoriesGoAtOnceAndOnlyStagedNamesAreQueued) {
     m.files.CreateFile("C:\\KV\\A.TXT", "a");
     m.files.CreateFile("C:\\KV\\SUB\\B.TXT", "b", platform::kFileAttributeReadonly);
+    ASSERT_TRUE(m.files.SetFileAttributesA("C:\\KV\\SUB", platform::kFileAttributeReadonly));
     List(nuke.fileList, {"C:\\KV", "C:\\KV\\A.TXT", "C:\\KV\\SUB", "C:\\KV\\SUB\\B.TXT"});
 
     EXPECT_EQ(0u, nuke.CleanupFiles());
@@ -42,6 +43,12 @@ TEST_F(FileRemovalTest, FilesAreStagedDirectoriesGoAtOnceAndOnlyStagedNamesAreQu
     EXPECT_TRUE(Logged(4, "CNuke::RemovePath: Files of this run leave their folders for '" + folder +
                               "' and are deleted from there at restart"));
     EXPECT_TRUE(Logged(5, "CNuke::CleanupFiles: CleanupFiles was successful with '4' deleted values"));
+    // A second whole run before the restart finds the folder queued already and leaves it so.
+    engine::CNuke second{m.platform()};
+    EXPECT_EQ(0u, second.CleanupFiles());
+    EXPECT_EQ(queued, m.files.PendingDeletes());
+    EXPECT_TRUE(Logged(5, "CNuke::CleanupFiles: Staging folder '" + folder +
+                              "' of an earlier run is queued for deletion at restart already"));
     m.files.SimulateRestart();
     EXPECT_FALSE(m.files.Exists(folder));
 }

@@ -205,13 +205,16 @@ TEST_F(RegistryRemovalTest, KeyIn64BitViewOnlyIsDeletedThereAsOneKey) {
 }
 
 TEST_F(RegistryRemovalTest, MissingKeyIsSuccessOn32BitWindowsAndAnErrorUnderWow64) {
-    List(nuke.regKeyList, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\NOTHERE"});
+    List(nuke.regKeyList,
+         {"HKEY_LOCAL_MACHINE\\SOFTWARE\\NOTHERE", "HKEY_LOCAL_MACHINE\\SOFTWARE\\NOPARENT\\KEY"});
     EXPECT_EQ(0u, nuke.CleanupRegKeys());
     EXPECT_TRUE(
         Logged(5,
                "CNuke::DeleteRegistryKey64bit: Registry key 'HKEY_LOCAL_MACHINE\\SOFTWARE\\NOTHERE' is "
                "missing already, nothing to delete..."));
-    EXPECT_TRUE(Logged(3, "CNuke::CleanupRegKeys: CleanupRegKeys encountered errors but deleted '1' values"));
+    EXPECT_TRUE(Logged(
+        3, "CNuke::LogErrorCode: Opening registry key 'SOFTWARE\\NOPARENT' reported \"file\" not found"));
+    EXPECT_TRUE(Logged(3, "CNuke::CleanupRegKeys: CleanupRegKeys encountered errors but deleted '2' values"));
 
     // An engine knows its kind of process from its first question on.
     m.system.is64BitWindows = false;

@@ -6,6 +6,7 @@
 
 #include "app/scour_app.h"
 #include "contract/backend.h"
+#include "guard/held_path.h"
 
 namespace {
 
@@ -47,14 +48,15 @@ TEST(AppSafeBootContract, AnAdministratorsOwnRegistrationStays) {
     (void)os.reg.DeleteKey(platform::kHkeyLocalMachine, app::kSafeBootMinimalKey);
     platform::RegKey raw = 0;
     uint32_t disposition = 0xdeadbeef;
-    uint32_t rc = os.reg.CreateKeyEx(platform::kHkeyLocalMachine, app::kSafeBootMinimalKey,
-                                     platform::kRegOptionNonVolatile, platform::kKeyAllAccess, raw, &disposition);
+    uint32_t rc =
+        os.reg.CreateKeyEx(platform::kHkeyLocalMachine, app::kSafeBootMinimalKey,
+                           platform::kRegOptionNonVolatile, platform::kKeyAllAccess, raw, &disposition);
     // Where Windows has no SafeBoot tree (Wine), the tool's volatile registration made the
     // folders above it volatile too, and only a volatile key may go below them
     // (ERROR_CHILD_MUST_BE_VOLATILE).
     if (rc == 1021u)
-        rc = os.reg.CreateKeyEx(platform::kHkeyLocalMachine, app::kSafeBootMinimalKey, platform::kRegOptionVolatile,
-                                platform::kKeyAllAccess, raw, &disposition);
+        rc = os.reg.CreateKeyEx(platform::kHkeyLocalMachine, app::kSafeBootMinimalKey,
+                                platform::kRegOptionVolatile, platform::kKeyAllAccess, raw, &disposition);
     ASSERT_EQ(rc, 0u);
     EXPECT_EQ(disposition, static_cast<uint32_t>(platform::kRegCreatedNewKey));
     {
@@ -122,6 +124,19 @@ TEST(AppRestartContract, ShutdownPrivilegeCanBeEnabledOnTheProcessToken) {
     platform::Luid unknown{0xdeadbeef, 0};
     EXPECT_FALSE(sys.LookupPrivilegeValue("SeNoSuchPrivilege", unknown));
     EXPECT_EQ(sys.GetLastError(), platform::kErrorNoSuchPrivilege);
+    // Take-ownership holders nest: each leaves the privilege as it found it.
+    platform::Luid take{};
+    ASSERT_TRUE(sys.LookupPrivilegeValue(platform::kSeTakeOwnershipName, take));
+    uint32_t initial = 0, state = 0xdeadbeef;
+    ASSERT_TRUE(sys.AdjustTokenPrivilege(token.get(), take, 0, &initial));
+    {
+        guard::TakeOwnershipPrivilege outer(sys);
+        { guard::TakeOwnershipPrivilege inner(sys); }
+        EXPECT_TRUE(sys.AdjustTokenPrivilege(token.get(), take, platform::kSePrivilegeEnabled, &state));
+        EXPECT_EQ(platform::kSePrivilegeEnabled, state);
+    }
+    EXPECT_TRUE(sys.AdjustTokenPrivilege(token.get(), take, initial, &state));
+    EXPECT_EQ(0u, state);
 }
 
 TEST(AppRestartContract, TheTestProcessIsAnElevatedAdministrator) {

@@ -381,6 +381,12 @@ TEST_F(FileSystemContract, DelayedDeletionIsQueuedNotDone) {
     EXPECT_TRUE(fs().MoveFileExA(P("now.dll"), nullptr, 0)) << sys().GetLastError();
     EXPECT_EQ(static_cast<uint32_t>(kErrorFileNotFound), ErrorOfAttributes(P("now.dll")));
 
+    // The queue reads back as the deletions were asked for, the name a later run looks for.
+    std::vector<std::string> pending;
+    ASSERT_TRUE(fs().GetPendingDeletions(pending)) << sys().GetLastError();
+    for (const char* queued : {"late.dll", "dir", "absent.dll"})
+        EXPECT_EQ(1, std::count(pending.begin(), pending.end(), P(queued))) << queued;
+
 #ifdef _WIN32
     std::wstring queue = PendingRenames();
     std::u16string wanted = W(P("late.dll"));

@@ -467,6 +467,12 @@ std::vector<SimPendingOperation> SimFileSystem::PendingOperations() const {
     return pending_;
 }
 
+bool SimFileSystem::GetPendingDeletions(std::vector<std::string>& paths) {
+    if (Fail("RegQueryValueExW")) return false;
+    paths = PendingDeletes();
+    return true;
+}
+
 std::vector<std::string> SimFileSystem::PendingDeletes() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> paths;
@@ -499,8 +505,8 @@ void SimFileSystem::SimulateRestart() {
         Lookup src = Resolve(op.from);
         if (!src.node || !src.parent) continue;
         if (op.to.empty()) {
-            if (src.node->directory ? !src.node->children.empty()
-                                    : (src.node->attributes & kFileAttributeReadonly) != 0)
+            if ((src.node->attributes & kFileAttributeReadonly) != 0 ||
+                (src.node->directory && !src.node->children.empty()))
                 continue;
             src.parent->children.erase(Fold(src.leaf));
             continue;
@@ -1289,8 +1295,9 @@ uint32_t SimFileSystem::DeleteByHandle(FileHandle file) {
     if (f == files_.end()) return kErrorInvalidHandle;
     if (!(f->second->access & kDeleteRights)) return kErrorAccessDenied;
     Node& node = *f->second->node;
+    // The read-only mark refuses first, directories included; only then is emptiness asked.
+    if (node.attributes & kFileAttributeReadonly) return kErrorAccessDenied;
     if (node.directory && !node.children.empty()) return kErrorDirNotEmpty;
-    if (!node.directory && (node.attributes & kFileAttributeReadonly)) return kErrorAccessDenied;
     std::shared_ptr<Node> parent;
     char drive = 0;
     if (!LocateOpened(*f->second, parent, drive) || !parent) return kErrorAccessDenied;  // a drive root

@@ -152,6 +152,7 @@ class SimFileSystem : public IFileSystem {
     bool DeleteFileA(const std::string& path) override;
     bool DeleteFileW(const std::u16string& path) override;
     bool MoveFileExA(const std::string& from, const char* to, uint32_t flags) override;
+    bool GetPendingDeletions(std::vector<std::string>& paths) override;
     bool MoveFileExW(const std::u16string& from, const char16_t* to, uint32_t flags) override;
     bool CreateDirectoryA(const std::string& path, const char* sddl) override;
     bool CreateDirectoryW(const std::u16string& path, const char* sddl) override;

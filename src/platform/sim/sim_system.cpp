@@ -148,11 +148,13 @@ bool SimSystem::LookupPrivilegeValue(const char* name, Luid& out) {
     return true;
 }
 
-bool SimSystem::AdjustTokenPrivilege(TokenHandle, const Luid& luid, uint32_t attributes) {
+bool SimSystem::AdjustTokenPrivilege(TokenHandle, const Luid& luid, uint32_t attributes, uint32_t* previous) {
     if (Fault("AdjustTokenPrivileges")) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     for (const auto& [name, known] : privilegeLuids_) {
         if (known.lowPart != luid.lowPart || known.highPart != luid.highPart) continue;
+        if (previous != nullptr)
+            *previous = enabledPrivileges.count(name) != 0 ? uint32_t{kSePrivilegeEnabled} : 0u;
         if (name == kSeShutdownName && !tokenHasShutdownPrivilege) {
             tlsLastError = kErrorNotAllAssigned;
             return true;

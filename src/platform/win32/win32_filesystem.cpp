@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/ansi.h"
 #include "platform/win32/win32_sddl.h"
 
 namespace platform::win32 {
@@ -150,6 +151,55 @@ bool Win32FileSystem::DeleteFileW(const std::u16string& path) { return ::DeleteF
 
 bool Win32FileSystem::MoveFileExA(const std::string& from, const char* to, uint32_t flags) {
     return ::MoveFileExA(from.c_str(), to, flags) != FALSE;
+}
+
+bool Win32FileSystem::GetPendingDeletions(std::vector<std::string>& paths) {
+    paths.clear();
+    HKEY key = nullptr;
+    LSTATUS rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                 0, KEY_QUERY_VALUE, &key);
+    if (rc != ERROR_SUCCESS) {
+        ::SetLastError(static_cast<DWORD>(rc));
+        return false;
+    }
+    // Asked for its size first, and again if it grew in between.
+    std::vector<wchar_t> value;
+    for (int tries = 0; tries < 4; ++tries) {
+        DWORD size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+        rc = ::RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                                value.empty() ? nullptr : reinterpret_cast<BYTE*>(value.data()), &size);
+        if (rc == ERROR_SUCCESS && !value.empty()) {
+            value.resize(size / sizeof(wchar_t));
+            break;
+        }
+        if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) break;
+        value.assign(size / sizeof(wchar_t) + 2, L'\0');
+    }
+    ::RegCloseKey(key);
+    if (rc == ERROR_FILE_NOT_FOUND) return true;  // nothing is queued
+    if (rc != ERROR_SUCCESS) {
+        ::SetLastError(static_cast<DWORD>(rc));
+        return false;
+    }
+    // Pairs of source and target, each ended by a null; a deletion's target is empty, so the
+    // value is read by its size, not up to its first empty string.
+    std::vector<std::u16string> entries;
+    std::u16string entry;
+    for (wchar_t c : value) {
+        if (c != L'\0') {
+            entry.push_back(static_cast<char16_t>(c));
+            continue;
+        }
+        entries.push_back(entry);
+        entry.clear();
+    }
+    for (size_t i = 0; i + 1 < entries.size(); i += 2) {
+        if (!entries[i + 1].empty() || entries[i].empty()) continue;
+        std::u16string from = entries[i];
+        if (from.compare(0, 4, u"\\??\\") == 0) from.erase(0, 4);
+        paths.push_back(Utf16ToAnsi(from));
+    }
+    return true;
 }
 
 bool Win32FileSystem::MoveFileExW(const std::u16string& from, const char16_t* to, uint32_t flags) {

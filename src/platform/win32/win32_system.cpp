@@ -77,13 +77,29 @@ bool Win32System::LookupPrivilegeValue(const char* name, Luid& out) {
     return true;
 }
 
-bool Win32System::AdjustTokenPrivilege(TokenHandle token, const Luid& luid, uint32_t attributes) {
+bool Win32System::AdjustTokenPrivilege(TokenHandle token, const Luid& luid, uint32_t attributes,
+                                       uint32_t* previous) {
     TOKEN_PRIVILEGES tp{};
     tp.PrivilegeCount = 1;
     tp.Privileges[0].Luid.LowPart = luid.lowPart;
     tp.Privileges[0].Luid.HighPart = luid.highPart;
     tp.Privileges[0].Attributes = attributes;
-    return ::AdjustTokenPrivileges(reinterpret_cast<HANDLE>(token), FALSE, &tp, 0, nullptr, nullptr) != FALSE;
+    TOKEN_PRIVILEGES before{};
+    DWORD size = 0;
+    if (::AdjustTokenPrivileges(reinterpret_cast<HANDLE>(token), FALSE, &tp, previous ? sizeof(before) : 0,
+                                previous ? &before : nullptr, previous ? &size : nullptr) == FALSE)
+        return false;
+    if (previous != nullptr) {
+        // Only a privilege whose state changed is listed: one not listed was already as asked,
+        // unless the token does not hold it at all.
+        const DWORD error = ::GetLastError();
+        if (before.PrivilegeCount != 0)
+            *previous = before.Privileges[0].Attributes & SE_PRIVILEGE_ENABLED;
+        else
+            *previous = error == ERROR_NOT_ALL_ASSIGNED ? 0 : (attributes & SE_PRIVILEGE_ENABLED);
+        ::SetLastError(error);
+    }
+    return true;
 }
 
 bool Win32System::GetTokenGroups(TokenHandle token, std::vector<TokenGroup>& out) {

@@ -24,7 +24,8 @@ class Win32System : public ISystem {
     bool WriteConsoleToStdOutput(const std::u16string& text, uint32_t& written) override;
     bool WriteStdOutput(const void* bytes, uint32_t count, uint32_t& written) override;
     bool LookupPrivilegeValue(const char* name, Luid& out) override;
-    bool AdjustTokenPrivilege(TokenHandle token, const Luid& luid, uint32_t attributes) override;
+    bool AdjustTokenPrivilege(TokenHandle token, const Luid& luid, uint32_t attributes,
+                              uint32_t* previous = nullptr) override;
     bool GetTokenGroups(TokenHandle token, std::vector<TokenGroup>& out) override;
     bool ExitWindowsEx(uint32_t flags, uint32_t reason) override;
     bool InitiateSystemShutdownEx(const char* machine, const std::string& message, uint32_t timeoutSeconds,
