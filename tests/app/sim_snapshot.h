@@ -79,8 +79,8 @@ inline void RenderFile(SimMachine& m, const std::string& path, const std::vector
     if (const auto* security = fs.SecurityOf(path)) {
         // The list in effect, inherited entries included: what a rewrite passed down shows.
         std::string effective = "?";
-        (void)m.security.GetNamedSecurityInfoA(path, platform::kSeFileObject, platform::kDaclSecurityInformation,
-                                               nullptr, &effective);
+        (void)m.security.GetNamedSecurityInfoA(path, platform::kSeFileObject,
+                                               platform::kDaclSecurityInformation, nullptr, &effective);
         out += " owner=" + security->ownerSid + " sddl=" + security->sddl + " effective=" + effective +
                " denied=" + Number(security->deniedAccess);
     }
@@ -112,8 +112,7 @@ constexpr char kToolFolder[] = "C:\\Windows\\Logs\\SweepTool";
 // `history`: also what was done to reach the state (service controls and starts, installer
 // calls, firewall switches, programs started), which two ways to one state may differ in.
 inline std::string SimSnapshot(platform::sim::SimMachine& m,
-                               const std::vector<std::string>& skippedFolders = {kToolLogFolder,
-                                                                                 kToolFolder},
+                               const std::vector<std::string>& skippedFolders = {kToolLogFolder, kToolFolder},
                                bool history = true) {
     using namespace snapshot_detail;
     std::string out;
@@ -145,7 +144,8 @@ inline std::string SimSnapshot(platform::sim::SimMachine& m,
         out += "process " + Number(p.processId) + " " + p.exeFile + " image=" + p.imagePath +
                " terminated=" + Number(p.terminated) + "\n";
     if (history) {
-        for (const auto& e : m.processes.exited) out += "process exited " + Number(e.processId) + " " + e.exeFile + "\n";
+        for (const auto& e : m.processes.exited)
+            out += "process exited " + Number(e.processId) + " " + e.exeFile + "\n";
         for (const auto& s : m.processes.started) out += "process started " + s + "\n";
         for (const auto& s : m.processes.startedHidden) out += "process started hidden " + s.imagePath + "\n";
     }
@@ -162,7 +162,8 @@ inline std::string SimSnapshot(platform::sim::SimMachine& m,
     for (const auto& e : m.winsock.catalog64.entries) out += ProtocolLine(e);
     if (history) out += "  deinstalls=" + Number(m.winsock.catalog64.deinstallCalls.size()) + "\n";
 
-    out += "firewall installed=" + Number(m.com.firewall.installed) + " enabled=" + Number(m.com.firewall.enabled);
+    out += "firewall installed=" + Number(m.com.firewall.installed) +
+           " enabled=" + Number(m.com.firewall.enabled);
     if (history) out += " puts=" + Number(m.com.firewall.puts.size());
     out += "\n";
     for (const std::string& ns : m.com.Namespaces()) {
