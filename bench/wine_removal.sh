@@ -2,12 +2,13 @@
 # How much the real removal costs on top of the operating-system calls it cannot avoid.
 # For each size N a product of N files (folders of 100) and N registry keys with one value
 # each (in the 64-bit view, under a key per hundred) is made in a throw-away Wine machine;
+# a size written "Nflat" puts the N keys side by side right below the listed key instead.
 # the machine is copied, sweeptool.exe --NOGUI --noreboot removes the product on one copy
 # and rawfloor.exe makes the same raw calls on the other. A copy with no product gives the
 # run's fixed cost (the mandated pauses among it). Prints per phase the tool's milliseconds,
 # read from its log's stamps, the floor's, and their ratio.
 #
-# Usage: bench/wine_removal.sh BUILD_DIR [N...]     (N defaults to 1000 4000)
+# Usage: bench/wine_removal.sh BUILD_DIR [N|Nflat...]     (defaults: 1000 4000 4000flat)
 #
 # The machines are made side by side; the timed runs go one at a time, so that they do not
 # share the processor with each other. Numbers from a machine busy with other work are rough.
@@ -15,7 +16,7 @@ set -uo pipefail
 build=${1:?build folder with sweeptool.exe and programs/rawfloor.exe}
 shift
 sizes=("$@")
-[ ${#sizes[@]} -gt 0 ] || sizes=(1000 4000)
+[ ${#sizes[@]} -gt 0 ] || sizes=(1000 4000 4000flat)
 here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/scripts/lib/wine.sh"
 
@@ -23,6 +24,7 @@ PER_FOLDER=100
 PRODUCT='Program Files (x86)\KvBench'
 
 machines=()
+declare -A tool_pfx floor_pfx
 work=$(mktemp -d /tmp/sweep-bench.XXXXXX)
 drop_all() {
     local p
@@ -61,24 +63,28 @@ wineserver -k
 wineserver -w
 
 reg_file() {
-    local n=$1 k
+    local n=${1%flat} k
     echo 'Windows Registry Editor Version 5.00'
     for ((k = 0; k < n; k++)); do
-        printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\KvBench\\k%d\\k%d]\r\n"Data"="%d"\r\n' \
-            $((k / PER_FOLDER)) $((k % PER_FOLDER)) "$k"
+        if [ "$1" != "$n" ]; then
+            printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\KvBench\\k%d]\r\n"Data"="%d"\r\n' "$k" "$k"
+        else
+            printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\KvBench\\k%d\\k%d]\r\n"Data"="%d"\r\n' \
+                $((k / PER_FOLDER)) $((k % PER_FOLDER)) "$k"
+        fi
     done
 }
 
 # A copy of the base with a product of n files and n keys, printed as its path.
 make_product() {
-    local n=$1 pfx c k
+    local n=${1%flat} pfx c k
     pfx=$(copy_machine "$base")
     c="$pfx/drive_c"
     for ((k = 0; k < n; k++)); do
         ((k % PER_FOLDER == 0)) && mkdir -p "$c/Program Files (x86)/KvBench/d$((k / PER_FOLDER))"
         echo "$k" >"$c/Program Files (x86)/KvBench/d$((k / PER_FOLDER))/f$((k % PER_FOLDER)).dat"
     done
-    reg_file "$n" >"$c/keys.reg"
+    reg_file "$1" >"$c/keys.reg"
     WINEPREFIX=$pfx wine reg import 'C:\keys.reg' /reg:64 >/dev/null 2>&1
     rm -f "$c/keys.reg"
     WINEPREFIX=$pfx wineserver -k
