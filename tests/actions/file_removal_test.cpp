@@ -284,5 +284,25 @@ TEST_F(FileRemovalTest, AFoldersRewriteLeavesAFileHardLinkedIntoItAsItWas) {
     EXPECT_EQ(before, dacl());
 }
 
+// --- batch folder boundaries ---
+
+// A batch folder takes 256 names; the 257th opens the next, queued after it.
+TEST_F(FileRemovalTest, TheTwoHundredFiftySeventhFileOpensTheSecondBatchFolder) {
+    for (int i = 0; i < 257; ++i) {
+        m.files.CreateFile("C:\\KV\\F" + std::to_string(i), "x");
+        (void)nuke.fileList.Insert(("C:\\KV\\F" + std::to_string(i)).c_str());
+    }
+    EXPECT_EQ(0u, nuke.CleanupFiles());
+    const std::vector<std::string> queued = m.files.PendingDeletes();
+    ASSERT_EQ(260u, queued.size());
+    const auto in = [&](const std::string& batch) {
+        return std::count_if(queued.begin(), queued.end(),
+                             [&](const std::string& p) { return p.rfind(queued[259] + batch, 0) == 0; });
+    };
+    EXPECT_EQ(256, in("\\B0000001\\"));
+    EXPECT_EQ(1, in("\\B0000002\\"));
+    EXPECT_EQ(queued[259] + "\\B0000001", queued[257]);
+}
+
 }  // namespace
 }  // namespace removal_testing
