@@ -304,5 +304,19 @@ TEST_F(FileRemovalTest, TheTwoHundredFiftySeventhFileOpensTheSecondBatchFolder) 
     EXPECT_EQ(queued[259] + "\\B0000001", queued[257]);
 }
 
+// --- staging folders left behind ---
+
+// Named like a staging folder, a user's, and no record of the tool's names it: not taken up.
+TEST_F(FileRemovalTest, ALeftoverStagingFolderNoRecordNamesIsLeftAlone) {
+    const std::string left = "C:\\$SweepTool.Staging.0123456789ABCDEF0123456789ABCDEF";
+    ASSERT_EQ(0u, m.files.UserCreateDirectory("S-1-5-21-1-2-3-1001", left));
+    ASSERT_EQ(0u, m.files.UserCreateFile("S-1-5-21-1-2-3-1001", left + "\\letter.doc", "mine"));
+    EXPECT_EQ(0u, nuke.CleanupFiles());
+    EXPECT_TRUE(m.files.PendingDeletes().empty());
+    EXPECT_TRUE(
+        Logged(3, "CNuke::CleanupFiles: '" + left +
+                      "' is not a staging folder of this tool: a standard user can change it; left alone"));
+}
+
 }  // namespace
 }  // namespace removal_testing
