@@ -379,7 +379,11 @@ void Preview::Programs() {
          r = engine_.startProcessList.Next(&entry)) {
         std::string program;
         const uint32_t found = actions::FindProgramToStart(os_, entry, program);
-        if (found == 0 && os_.fs.GetFileAttributesA(program) != platform::kInvalidFileAttributes)
+        // A full path that names a folder is found, but no program starts from it.
+        const uint32_t attributes =
+            found == 0 ? os_.fs.GetFileAttributesA(program) : platform::kInvalidFileAttributes;
+        if (attributes != platform::kInvalidFileAttributes &&
+            (attributes & platform::kFileAttributeDirectory) == 0)
             plan_.Line(Format("%s (found as %s)", entry, program.c_str()));
         else if (found == actions::kErrorProgramUserCanChange)
             plan_.Line(Format("%s (not started: a standard user can change %s or a folder above it)", entry,

@@ -284,5 +284,39 @@ TEST_F(FileRemovalTest, AFoldersRewriteLeavesAFileHardLinkedIntoItAsItWas) {
     EXPECT_EQ(before, dacl());
 }
 
+// --- batch folder boundaries ---
+
+// A batch folder takes 256 names; the 257th opens the next, queued after it.
+TEST_F(FileRemovalTest, TheTwoHundredFiftySeventhFileOpensTheSecondBatchFolder) {
+    for (int i = 0; i < 257; ++i) {
+        m.files.CreateFile("C:\\KV\\F" + std::to_string(i), "x");
+        (void)nuke.fileList.Insert(("C:\\KV\\F" + std::to_string(i)).c_str());
+    }
+    EXPECT_EQ(0u, nuke.CleanupFiles());
+    const std::vector<std::string> queued = m.files.PendingDeletes();
+    ASSERT_EQ(260u, queued.size());
+    const auto in = [&](const std::string& batch) {
+        return std::count_if(queued.begin(), queued.end(),
+                             [&](const std::string& p) { return p.rfind(queued[259] + batch, 0) == 0; });
+    };
+    EXPECT_EQ(256, in("\\B0000001\\"));
+    EXPECT_EQ(1, in("\\B0000002\\"));
+    EXPECT_EQ(queued[259] + "\\B0000001", queued[257]);
+}
+
+// --- staging folders left behind ---
+
+// Named like a staging folder, a user's, and no record of the tool's names it: not taken up.
+TEST_F(FileRemovalTest, ALeftoverStagingFolderNoRecordNamesIsLeftAlone) {
+    const std::string left = "C:\\$SweepTool.Staging.0123456789ABCDEF0123456789ABCDEF";
+    ASSERT_EQ(0u, m.files.UserCreateDirectory("S-1-5-21-1-2-3-1001", left));
+    ASSERT_EQ(0u, m.files.UserCreateFile("S-1-5-21-1-2-3-1001", left + "\\letter.doc", "mine"));
+    EXPECT_EQ(0u, nuke.CleanupFiles());
+    EXPECT_TRUE(m.files.PendingDeletes().empty());
+    EXPECT_TRUE(
+        Logged(3, "CNuke::CleanupFiles: '" + left +
+                      "' is not a staging folder of this tool: a standard user can change it; left alone"));
+}
+
 }  // namespace
 }  // namespace removal_testing

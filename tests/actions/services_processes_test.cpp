@@ -227,8 +227,14 @@ TEST_F(StartProcessesTest, ABareNameIsLookedForInTheWindowsFolderThenTheRootAndN
     for (const char* planted : {"C:\\UserTools\\planted.exe", "C:\\Users\\u\\here.exe",
                                 "C:\\Users\\u\\sub\\x.exe", "C:\\Windows\\System32\\system.exe"})
         m.files.CreateFile(planted, "MZ");
+    // A folder made at the root takes the root's grant to signed-in users by inheritance.
+    m.files.CreateFile("C:\\Shared\\kv.exe", "MZ");
+    MachineOnly("C:\\Shared\\kv.exe");
+    m.files.SecurityOf("C:\\")->sddl =
+        std::string(removal_testing::kMachineList) + "(A;CIIO;0x1301bf;;;S-1-5-11)";
+    m.files.SecurityOf("C:\\Shared")->sddl = "D:(A;OICI;0x1f01ff;;;S-1-5-32-544)";
     List(nuke.startProcessList, {"AFTER.EXE", "OTHER.EXE", "PLANTED.EXE", "HERE.EXE", "SUB\\X.EXE",
-                                 "SYSTEM.EXE", "ROOTED.EXE", "C:\\TOOLS\\OPEN.EXE"});
+                                 "SYSTEM.EXE", "ROOTED.EXE", "C:\\TOOLS\\OPEN.EXE", "C:\\SHARED\\KV.EXE"});
     EXPECT_EQ(nuke.StartNTProcesses(), 0u);
     EXPECT_EQ(m.processes.started, (std::vector<std::string>{"C:\\Windows\\AFTER.EXE", "C:\\OTHER.EXE"}));
     for (const char* name : {"PLANTED.EXE", "HERE.EXE", "SUB\\X.EXE", "SYSTEM.EXE"})
@@ -241,6 +247,9 @@ TEST_F(StartProcessesTest, ABareNameIsLookedForInTheWindowsFolderThenTheRootAndN
     EXPECT_TRUE(Logged(2,
                        "CNuke::StartNTProcesses: Process 'C:\\TOOLS\\OPEN.EXE' not started: a standard user "
                        "can change 'C:\\TOOLS\\OPEN.EXE' or a folder above it"));
+    EXPECT_TRUE(Logged(2,
+                       "CNuke::StartNTProcesses: Process 'C:\\SHARED\\KV.EXE' not started: a standard user "
+                       "can change 'C:\\SHARED\\KV.EXE' or a folder above it"));
 }
 
 TEST_F(StartProcessesTest, AProgramThatCannotBeFoundGivesOneWarningAndNoSuccess) {

@@ -17,6 +17,9 @@ using apptest::UseWindows10;
 
 using platform::sim::ShutdownRecord;
 
+// What a run keeps for the next one until its sequence has gone through.
+constexpr char kResumeList[] = "C:\\Windows\\Logs\\SweepTool\\sweeptool.resume.txt";
+
 const std::vector<std::string> kFullSequence = {"Cleaner::PrepareLists",  "CNuke::MsiUninstall",
                                                 "CNuke::StopNTProcesses", "CNuke::StopNTServices",
                                                 "CNuke::ResetLspStack",   "RemoveSecurityCenterEntries",
@@ -70,6 +73,7 @@ TEST_F(CleanerTest, RunsEveryStepInOrderAndRestartsAtOnceWithNoGui) {
     EXPECT_EQ(TurnOns(m), 2);  // once in the restart, once at the end of Run
     EXPECT_EQ(m.system.openTokens, 0);
     EXPECT_EQ(c.ExitCode(), 1641u);
+    EXPECT_FALSE(m.files.Exists(kResumeList));
 }
 
 TEST_F(CleanerTest, EachFailingStepStopsTheSequenceAndTheRestart) {
@@ -88,6 +92,7 @@ TEST_F(CleanerTest, EachFailingStepStopsTheSequenceAndTheRestart) {
         EXPECT_EQ(TurnOns(machine), 1);  // the final firewall step still runs
         EXPECT_EQ(c.sequenceCode, 1610u);
         EXPECT_EQ(c.ExitCode(), 1610u);
+        EXPECT_TRUE(machine.files.Exists(kResumeList));
     }
 }
 

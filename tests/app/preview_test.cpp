@@ -90,6 +90,12 @@ class PreviewTest : public ::testing::Test {
 TEST_F(PreviewTest, ChangesNothingAndPlansExactlyWhatTheRunThenRemoves) {
     apptest::ToolMachine twin;
     BuildDemoMachine(twin);
+    // Full paths that name no program: one that is not there, and a folder.
+    std::string config = kDemoConfig;
+    config.insert(config.find("[registry value 1]"),
+                  "start=FILE_NAME,BY_VALUE,C:\\Tools\\kvgone.exe\r\nstart=FILE_NAME,BY_VALUE,C:\\Tools\r\n");
+    for (SimMachine* machine : {static_cast<SimMachine*>(&m), static_cast<SimMachine*>(&twin)})
+        machine->files.CreateFile("C:\\Tools\\sweeptool.cfg", config);
     const std::string before = apptest::SimSnapshot(m, {});
     ASSERT_EQ(before, apptest::SimSnapshot(twin, {}));
 
@@ -177,7 +183,9 @@ TEST_F(PreviewTest, ChangesNothingAndPlansExactlyWhatTheRunThenRemoves) {
               std::vector<std::string>{"KVDEMOSVC (running)"});
     EXPECT_EQ(twin.services.removed, std::vector<std::string>{"KvDemoSvc"});
     EXPECT_EQ(SectionLines(plan, "Programs to start"),
-              (std::vector<std::string>{"C:\\TOOLS\\KVNEXT.EXE (found as C:\\TOOLS\\KVNEXT.EXE)",
+              (std::vector<std::string>{"C:\\TOOLS (not found: starting it will fail)",
+                                        "C:\\TOOLS\\KVGONE.EXE (not found: starting it will fail)",
+                                        "C:\\TOOLS\\KVNEXT.EXE (found as C:\\TOOLS\\KVNEXT.EXE)",
                                         "KVAFTER.EXE (not found: starting it will fail)"}));
     EXPECT_EQ(twin.processes.started, std::vector<std::string>{"C:\\TOOLS\\KVNEXT.EXE"});
     std::set<std::string> ended;

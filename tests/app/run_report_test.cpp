@@ -289,13 +289,27 @@ TEST_F(RunReportTest, AnEarlierReportIsReplacedAndTheFolderIsTakenOverForAdminis
     EXPECT_EQ(m.files.SecurityOf(kFolder)->sddl, kAdministratorsOnly);
     EXPECT_EQ(m.files.SecurityOf(kReport)->sddl, "") << "the folder's, inherited";
     EXPECT_NE(m.files.SecurityOf("C:\\Windows\\Logs")->sddl, kAdministratorsOnly);
-    // A folder of that name someone else made and opened up is taken back.
+    // A folder of that name someone else made and opened up is taken back. What they put in it
+    // is set aside into a folder the run makes, never into one they made under the name the
+    // run picks next.
     m.files.SecurityOf(kFolder)->ownerSid = kUser;
     m.files.SecurityOf(kFolder)->sddl = "D:(A;OICI;0x1F01FF;;;S-1-1-0)";
+    std::string named = "SetAside.";
+    for (int i = 0; i < 16; ++i) named += "AB";
+    m.system.nextGuids = {std::vector<uint8_t>(16, 0xAB)};
+    ASSERT_TRUE(m.files.CreateDirectories(std::string(kFolder) + "\\" + named));
+    m.files.SecurityOf(std::string(kFolder) + "\\" + named)->ownerSid = kUser;
     EXPECT_EQ(RunApp({"--NOGUI", "--noreboot"}), 3010u);
     EXPECT_EQ(Report()["exitCode"], 3010);
     EXPECT_EQ(m.files.SecurityOf(kFolder)->ownerSid, "S-1-5-32-544");
     EXPECT_EQ(m.files.SecurityOf(kFolder)->sddl, kAdministratorsOnly);
+    std::vector<std::string> asides;
+    for (const std::string& name : m.files.List(kFolder))
+        if (name.rfind("SetAside.", 0) == 0) asides.push_back(name);
+    ASSERT_EQ(asides.size(), 1u);
+    EXPECT_NE(asides[0], named);
+    const std::string moved = std::string(kFolder) + "\\" + asides[0] + "\\" + named;
+    EXPECT_EQ(m.files.SecurityOf(moved)->ownerSid, kUser) << moved;
 }
 
 // --check and --preview: the text on the console and in the plan file, the report's sections.

@@ -85,8 +85,18 @@ TEST_F(ScourAppTest, ASecondStartWhileTheLockIsHeldEndsWith1618AndChangesNothing
         }
     }
     held.reset();  // the first run ended, however it ended
+    // The run holds the lock to its last step: a start then is refused all the same.
+    uint32_t during = 0;
+    m.faults.SetHook([&](const std::string& call) {
+        if (call != "CoCreateInstance(NetFwMgr)" || during != 0) return;
+        app::CScourApp second(m.platform());
+        EXPECT_FALSE(second.InitInstance());
+        during = second.exitCode;
+    });
     Args({"--NOGUI", "--noreboot"});
     EXPECT_EQ(RunApp(), 3010u);
+    m.faults.SetHook(nullptr);
+    EXPECT_EQ(during, 1618u);
 }
 
 TEST_F(ScourAppTest, NormalBootTouchesNeitherRegistryNorInstallerService) {

@@ -109,10 +109,11 @@ TEST_F(ProductName, AKeyAStandardUserCanChangeNamesNoProductAndNoRoot) {
     const std::string admins = "D:(A;CI;0xf003f;;;S-1-5-32-544)";
     const std::pair<std::string, std::string> cases[] = {
         {"S-1-5-32-544", admins + "(A;CIIO;0x80000000;;;S-1-5-32-545)"},  // trusted
-        {"S-1-5-21-7-1001", admins},                                       // a user's own key
+        {"S-1-5-21-7-1001", admins},                                      // a user's own key
         {"S-1-5-32-544", admins + "(A;;0x2;;;S-1-5-21-7-1001)"},          // set value
         {"S-1-5-18", admins + "(A;CI;0x40004;;;S-1-5-32-545)"},           // subkeys, WRITE_DAC
-        {"S-1-5-32-544", ""},                                              // no list at all
+        {"S-1-5-32-544", admins + "(A;CIID;0x2;;;S-1-5-11)"},             // set value, inherited
+        {"S-1-5-32-544", ""},                                             // no list at all
     };
     m.registry.SetString(kAgent, "ProductName", "Windows Defender");
     m.registry.SetString(kAgent, "InstallPath", "C:\\Program Files (x86)\\Windows Defender");

@@ -99,11 +99,17 @@ TEST_F(FileLinksTest, EntriesThatAreOrPassThroughALinkAreRefusedWhereverTheyCome
     EXPECT_TRUE(found.Contains((std::string(kProductUpper) + "\\KV.INI").c_str()));
     EXPECT_EQ(1, Count(3, "CNuke::ExpandFilePattern: '" + evil + "' is a link, not followed"));
 
-    // Nor is its target loosened when it is named directly.
-    const std::string before = Dacl(kSystem32);
-    EXPECT_EQ(0u, nuke.DropFileAcl(evil.c_str()));
-    EXPECT_EQ(before, Dacl(kSystem32));
-    EXPECT_EQ(1, Count(3, "CNuke::DropFileAcl: '" + evil + "' is a link, not followed"));
+    // Nor is its target loosened when it is named directly, or through a junction a user
+    // made at the drive's root.
+    ASSERT_TRUE(m.files.CreateLink("C:\\KV", kSystem32, true));
+    const std::pair<std::string, std::string> named[] = {
+        {evil, kSystem32}, {"C:\\KV\\DRIVERS", std::string(kSystem32) + "\\drivers"}};
+    for (const auto& [path, target] : named) {
+        const std::string before = Dacl(target);
+        EXPECT_EQ(0u, nuke.DropFileAcl(path.c_str())) << path;
+        EXPECT_EQ(before, Dacl(target)) << path;
+        EXPECT_EQ(1, Count(3, "CNuke::DropFileAcl: '" + path + "' is a link, not followed")) << path;
+    }
 }
 
 TEST_F(FileLinksTest, FolderSwappedForAJunctionAfterExpansionIsNotFollowedByTheRemoval) {
@@ -127,7 +133,8 @@ TEST_F(FileLinksTest, FolderSwappedForAJunctionAfterExpansionIsNotFollowedByTheR
     ASSERT_EQ(3u, queued.size());
     for (const std::string& p : queued) EXPECT_EQ(0u, p.rfind(queued.back(), 0)) << p;
     EXPECT_TRUE(m.files.Exists(std::string(kProduct) + "\\sub"));
-    EXPECT_EQ(1, Count(3, "CNuke::RemovePath: '" + std::string(kProductUpper) + "' still holds what is not removed: kept"));
+    EXPECT_EQ(1, Count(3, "CNuke::RemovePath: '" + std::string(kProductUpper) +
+                              "' still holds what is not removed: kept"));
     EXPECT_EQ(2, Count(3, "CNuke::RemovePath: '" + sub + "' is a link, not followed"));
     EXPECT_EQ(before, Dacl(std::string(kSystem32) + "\\kernel32.dll"));
     m.files.SimulateRestart();

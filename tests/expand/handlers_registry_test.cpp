@@ -94,12 +94,14 @@ TEST_F(RegistryHandlers, ValueByReferenceIsFollowedOnlyWhereNoOtherUserCouldHave
         const size_t before = log.Text().size();
         EXPECT_EQ(nuke.ListRegValueData(list, d.get()), 0u) << c.data;
         EXPECT_EQ(handlers_test::Items(list).size(), c.listed ? 1u : 0u) << c.data;
-        EXPECT_EQ(log.Text().find(".W: CNuke::ListRegValueData:", before) != std::string::npos, !c.listed) << c.data;
+        EXPECT_EQ(log.Text().find(".W: CNuke::ListRegValueData:", before) != std::string::npos, !c.listed)
+            << c.data;
     }
 }
 
 TEST_F(RegistryHandlers, ValueByReferenceReportsAFailedRead) {
-    machine.faults.Fail("RegQueryValueExA", kErrorAccessDenied, 1, 2);  // the link check and the size query succeed
+    // The link check and the size query succeed.
+    machine.faults.Fail("RegQueryValueExA", kErrorAccessDenied, 1, 2);
     EXPECT_EQ(Handle(&CNuke::ListRegValueData, "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\INSTALLDIR"),
               kErrorAccessDenied);
     EXPECT_TRUE(Listed().empty());
@@ -235,7 +237,8 @@ TEST(GooglePluginDir, ReadFromTheUsersKeyOrLeftEmpty) {
     expand::get_google_plugin_dir(t.machine.platform(), dir);
     EXPECT_EQ(dir, "C:\\Users\\Tester\\Gadgets");
     // The user's own key names a folder of that user's only.
-    for (const char* outside : {"C:\\Gadgets", "C:\\Users\\Tester\\..\\Other", "C:\\Users\\Tester2"}) {
+    for (const char* outside : {"C:\\Gadgets", "C:\\Users\\Tester\\..\\Other", "C:\\Users\\Tester2",
+                                "C:\\Users\\Tester2\\Gadgets"}) {
         t.machine.registry.SetString(key, "plugin_dir", outside, View::K64);
         expand::get_google_plugin_dir(t.machine.platform(), dir);
         EXPECT_EQ(dir, "") << outside;
