@@ -36,8 +36,8 @@ actions::RegistryBackup* BackupOf(CNuke& nuke, platform::Platform& os) {
 }
 
 // Saves what one deletion is about to take. A read that the object's access list refuses
-// is tried again once the deletion has opened the list up; if the deletion went ahead
-// without that, the loss is reported. Nothing here changes whether or how it deletes.
+// is tried again once the list has been opened up; a deletion that went ahead without that
+// retry reports the loss.
 class SaveBefore {
   public:
     // `opened`: the key, held open as itself with KEY_READ by the deletion that follows, is
@@ -57,18 +57,25 @@ class SaveBefore {
     SaveBefore(const SaveBefore&) = delete;
     SaveBefore& operator=(const SaveBefore&) = delete;
     ~SaveBefore() {
-        if (backup_ != nullptr && rc_ == kErrorAccessDenied)
+        if (backup_ != nullptr && rc_ == kErrorAccessDenied && !retried_)
             backup_->ReportUnsaved(rc_, root_, keyPath_, isValue_ ? valueName_.c_str() : nullptr, view64_);
     }
+
+    // The object's access list refused the reading, which has not been tried again yet.
+    bool ReadRefused() const { return backup_ != nullptr && rc_ == kErrorAccessDenied && !retried_; }
 
     // The backup cannot be written: the deletion must not go ahead.
     bool Refused() const { return backup_ != nullptr && backup_->Broken(); }
 
-    // Called after the access list was rewritten, before the deletion's one retry.
+    // The reading was refused again under the rewritten access list: not all is saved.
+    bool Unread() const { return backup_ != nullptr && retried_ && rc_ == kErrorAccessDenied; }
+
+    // Called after the access list was rewritten; the one retry of a refused reading, which
+    // reports its own failure.
     void AccessOpened() {
-        if (backup_ == nullptr || rc_ != kErrorAccessDenied) return;
-        (void)Save(false);
-        rc_ = kErrorSuccess;
+        if (!ReadRefused()) return;
+        rc_ = Save(false);
+        retried_ = true;
     }
 
   private:
@@ -88,6 +95,7 @@ class SaveBefore {
     bool view64_;
     platform::RegKey opened_;
     uint32_t rc_ = kErrorSuccess;
+    bool retried_ = false;
 };
 
 constexpr uint32_t kErrorBadEnvironment = 10;  // what a 64-bit deletion without RegDeleteKeyExA gives
@@ -263,6 +271,9 @@ struct Doomed {
     const std::string& path;
     const char* valueName;  // null for the key itself
     uint32_t access;        // what the deletion needs of the key's handle
+    // The deletion reads every key before it deletes it, and so stops where the reading was
+    // refused: what could be read before that is saved.
+    bool deletionReads;
     bool view64;
     platform::RegKey opened = 0;  // the key, when the caller holds it open already
 };
@@ -296,11 +307,13 @@ bool SavedAndChanged(const Doomed& d, Change change, uint32_t& rc) {
     return true;
 }
 
-// The one way the registry steps delete an object: saved to the backup first, deleted, and
-// when the deletion is refused, its access list rewritten by `openUp`, the object saved if
-// that was refused too, and deleted once more. `change(key, link)` deletes through the key
-// opened as itself (the caller's handle, when it holds one); `again()` deletes through a
-// handle it opens anew. The deletion's code.
+// The one way the registry steps delete an object: saved to the backup first, then deleted.
+// The object's access list is rewritten by `openUp` at most once: when the reading is
+// refused, before anything is deleted (a key or value may refuse reading and still allow its
+// deletion), and the object saved again, or kept when it still cannot be; else when the
+// deletion is refused, and the object deleted once more. `change(key, link)` deletes
+// through the key opened as itself (the caller's handle, when it holds one); `again()`
+// deletes through a handle it opens anew. The deletion's code.
 template <typename Change, typename Again, typename OpenUp>
 uint32_t SaveThenDelete(const Doomed& d, Change change, Again again, OpenUp openUp) {
     uint32_t rc = kErrorSuccess;
@@ -310,11 +323,17 @@ uint32_t SaveThenDelete(const Doomed& d, Change change, Again again, OpenUp open
         return again();
     }
     SaveBefore save(d.backup, d.root, d.path, d.valueName, d.view64, d.opened);
-    rc = save.Refused() ? kErrorNoBackup : d.opened != 0 ? change(d.opened, false) : again();
-    if (rc != kErrorAccessDenied) return rc;
+    const bool openedUp = save.ReadRefused();
+    if (openedUp) {
+        openUp();
+        save.AccessOpened();
+    }
+    if (save.Refused()) return kErrorNoBackup;
+    if (save.Unread() && !d.deletionReads) return kErrorAccessDenied;
+    rc = d.opened != 0 ? change(d.opened, false) : again();
+    if (rc != kErrorAccessDenied || openedUp) return rc;
     openUp();
-    save.AccessOpened();
-    return save.Refused() ? kErrorNoBackup : again();
+    return again();
 }
 
 // Deletes the value `name` of the key `path` below `root` through a handle of that key
@@ -480,7 +499,8 @@ bool CNuke::DeleteRegistryValue(platform::RegKey root, const char* keyPath, cons
     const char* display = displayText != nullptr ? displayText : "";
     const std::string path = key;
     const uint32_t rc = SaveThenDelete(
-        Doomed{keyParents_, os_.reg, BackupOf(*this, os_), root, path, name, platform::kKeySetValue, false},
+        Doomed{keyParents_, os_.reg, BackupOf(*this, os_), root, path, name, platform::kKeySetValue, false,
+               false},
         [&](platform::RegKey opened, bool) { return os_.reg.DeleteValue(opened, name); },
         [&] { return DeleteValueWithoutFollowing(os_.reg, root, path, name, 0); },
         [&] { (void)actions::DropRegKeyAcl(os_, root, key); });
@@ -529,7 +549,7 @@ uint32_t CNuke::DeleteRegistryValue64bit(platform::RegKey root, const char* keyP
     platform::UniqueRegKey opened(&os_.reg, h);
     const std::string path = key;
     rc = SaveThenDelete(
-        Doomed{keyParents_, os_.reg, BackupOf(*this, os_), root, path, name, kAllAccess64, true,
+        Doomed{keyParents_, os_.reg, BackupOf(*this, os_), root, path, name, kAllAccess64, false, true,
                opened.get()},
         [&](platform::RegKey held, bool) { return os_.reg.DeleteValue(held, name); },
         [&] {
@@ -612,7 +632,7 @@ bool CNuke::DeleteRegistryKey(const char* entry) {
     std::vector<std::string> links;
     const std::string path = full;
     const uint32_t rc = SaveThenDelete(
-        Doomed{keyParents_, os_.reg, backup, e.root, path, nullptr, 0, false},
+        Doomed{keyParents_, os_.reg, backup, e.root, path, nullptr, 0, true, false},
         [&](platform::RegKey, bool) {
             return platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links, keyParents_);
         },
@@ -666,7 +686,8 @@ uint32_t CNuke::DeleteRegistryKey64bit(const char* entry) {
     };
     const std::string path = full;
     uint32_t rc = SaveThenDelete(
-        Doomed{keyParents_, os_.reg, BackupOf(*this, os_), e.root, path, nullptr, platform::kDelete, true},
+        Doomed{keyParents_, os_.reg, BackupOf(*this, os_), e.root, path, nullptr, platform::kDelete, false,
+               true},
         deleteOpen,
         [&] {
             const uint32_t access = platform::kDelete | platform::kKeyQueryValue | platform::kKeyWow64_64Key;
