@@ -36,8 +36,8 @@ actions::RegistryBackup* BackupOf(CNuke& nuke, platform::Platform& os) {
 }
 
 // Saves what one deletion is about to take. A read that the object's access list refuses
-// is tried again once the deletion has opened the list up; if the deletion went ahead
-// without that, the loss is reported. Nothing here changes whether or how it deletes.
+// is tried again once the list has been opened up; a deletion that went ahead without that
+// retry reports the loss.
 class SaveBefore {
   public:
     // `opened`: the key, held open as itself with KEY_READ by the deletion that follows, is
@@ -57,18 +57,25 @@ class SaveBefore {
     SaveBefore(const SaveBefore&) = delete;
     SaveBefore& operator=(const SaveBefore&) = delete;
     ~SaveBefore() {
-        if (backup_ != nullptr && rc_ == kErrorAccessDenied)
+        if (backup_ != nullptr && rc_ == kErrorAccessDenied && !retried_)
             backup_->ReportUnsaved(rc_, root_, keyPath_, isValue_ ? valueName_.c_str() : nullptr, view64_);
     }
+
+    // The object's access list refused the reading, which has not been tried again yet.
+    bool ReadRefused() const { return backup_ != nullptr && rc_ == kErrorAccessDenied && !retried_; }
 
     // The backup cannot be written: the deletion must not go ahead.
     bool Refused() const { return backup_ != nullptr && backup_->Broken(); }
 
-    // Called after the access list was rewritten, before the deletion's one retry.
+    // The reading was refused again under the rewritten access list: not all is saved.
+    bool Unread() const { return backup_ != nullptr && retried_ && rc_ == kErrorAccessDenied; }
+
+    // Called after the access list was rewritten; the one retry of a refused reading, which
+    // reports its own failure.
     void AccessOpened() {
-        if (backup_ == nullptr || rc_ != kErrorAccessDenied) return;
-        (void)Save(false);
-        rc_ = kErrorSuccess;
+        if (!ReadRefused()) return;
+        rc_ = Save(false);
+        retried_ = true;
     }
 
   private:
@@ -88,6 +95,7 @@ class SaveBefore {
     bool view64_;
     platform::RegKey opened_;
     uint32_t rc_ = kErrorSuccess;
+    bool retried_ = false;
 };
 
 constexpr uint32_t kErrorBadEnvironment = 10;  // what a 64-bit deletion without RegDeleteKeyExA gives
@@ -254,35 +262,78 @@ uint32_t OpenAsItself(platform::KeyParents* parents, platform::IRegistry& reg, p
                               : platform::OpenKeyWithoutFollowing(reg, root, path, access, out, isLink);
 }
 
-// The usual case in one open: the key opened as itself for reading and `access`, saved
-// through that handle and changed by `change`, whose code `rc` gets. False when the open or
-// the reading was refused: nothing was changed, and the caller saves and changes its own way
-// round the access list. A key or value that is missing, or a link on the way, gives its
-// code and changes nothing. A link at the key itself is `change`d, unread.
+// One object a registry step deletes, with what the sequence that saves it first needs.
+struct Doomed {
+    platform::KeyParents* parents;
+    platform::IRegistry& reg;
+    actions::RegistryBackup* backup;
+    platform::RegKey root;
+    const std::string& path;
+    const char* valueName;  // null for the key itself
+    uint32_t access;        // what the deletion needs of the key's handle
+    // The deletion reads every key before it deletes it, and so stops where the reading was
+    // refused: what could be read before that is saved.
+    bool deletionReads;
+    bool view64;
+    platform::RegKey opened = 0;  // the key, when the caller holds it open already
+};
+
+// The usual case in one open: the key opened as itself for reading and the deletion's access,
+// saved through that handle and changed by `change`, whose code `rc` gets. False when the
+// open or the reading was refused: nothing was changed, and the caller saves and changes its
+// own way round the access list. A key or value that is missing, or a link on the way, gives
+// its code and changes nothing. A link at the key itself is `change`d, unread.
 template <typename Change>
-bool SavedAndChanged(platform::KeyParents* parents, platform::IRegistry& reg, actions::RegistryBackup* backup,
-                     platform::RegKey root, const std::string& path, const char* valueName, uint32_t access,
-                     bool view64, Change change, uint32_t& rc) {
-    const uint32_t view = view64 ? uint32_t{platform::kKeyWow64_64Key} : 0u;
+bool SavedAndChanged(const Doomed& d, Change change, uint32_t& rc) {
+    const uint32_t view = d.view64 ? uint32_t{platform::kKeyWow64_64Key} : 0u;
     platform::RegKey raw = 0;
     bool link = false;
-    rc = OpenAsItself(parents, reg, root, path, platform::kKeyRead | access | view, raw,
-                      valueName ? nullptr : &link);
+    rc = OpenAsItself(d.parents, d.reg, d.root, d.path, platform::kKeyRead | d.access | view, raw,
+                      d.valueName ? nullptr : &link);
     if (rc == kErrorFileNotFound || rc == platform::kErrorKeyIsLink) return true;
     if (rc != kErrorSuccess) return false;
-    platform::UniqueRegKey key(&reg, raw);
-    if (backup != nullptr && !link) {
-        const uint32_t saved = valueName != nullptr
-                                   ? backup->SaveOpenValue(raw, root, path, valueName, view64, true)
-                                   : backup->SaveOpenKey(raw, root, path, view64, true);
+    platform::UniqueRegKey key(&d.reg, raw);
+    if (d.backup != nullptr && !link) {
+        const uint32_t saved = d.valueName != nullptr
+                                   ? d.backup->SaveOpenValue(raw, d.root, d.path, d.valueName, d.view64, true)
+                                   : d.backup->SaveOpenKey(raw, d.root, d.path, d.view64, true);
         if (saved == kErrorAccessDenied) return false;
-        if (backup->Broken()) {
+        if (d.backup->Broken()) {
             rc = saved;
             return true;
         }
     }
     rc = change(raw, link);
     return true;
+}
+
+// The one way the registry steps delete an object: saved to the backup first, then deleted.
+// The object's access list is rewritten by `openUp` at most once: when the reading is
+// refused, before anything is deleted (a key or value may refuse reading and still allow its
+// deletion), and the object saved again, or kept when it still cannot be; else when the
+// deletion is refused, and the object deleted once more. `change(key, link)` deletes
+// through the key opened as itself (the caller's handle, when it holds one); `again()`
+// deletes through a handle it opens anew. The deletion's code.
+template <typename Change, typename Again, typename OpenUp>
+uint32_t SaveThenDelete(const Doomed& d, Change change, Again again, OpenUp openUp) {
+    uint32_t rc = kErrorSuccess;
+    if (d.opened == 0 && SavedAndChanged(d, change, rc)) {
+        if (rc != kErrorAccessDenied) return rc;
+        openUp();
+        return again();
+    }
+    SaveBefore save(d.backup, d.root, d.path, d.valueName, d.view64, d.opened);
+    const bool openedUp = save.ReadRefused();
+    if (openedUp) {
+        openUp();
+        save.AccessOpened();
+    }
+    if (save.Refused()) return kErrorNoBackup;
+    if (save.Unread() && !d.deletionReads) return kErrorAccessDenied;
+    rc = d.opened != 0 ? change(d.opened, false) : again();
+    if (rc != kErrorAccessDenied || openedUp) return rc;
+    openUp();
+    return again();
 }
 
 // Deletes the value `name` of the key `path` below `root` through a handle of that key
@@ -446,23 +497,13 @@ bool CNuke::DeleteRegistryValue(platform::RegKey root, const char* keyPath, cons
     const char* key = keyPath != nullptr ? keyPath : "";
     const char* name = valueName != nullptr ? valueName : "";
     const char* display = displayText != nullptr ? displayText : "";
-    uint32_t rc = kErrorSuccess;
-    auto deleteValue = [&](platform::RegKey opened, bool) { return os_.reg.DeleteValue(opened, name); };
-    if (SavedAndChanged(keyParents_, os_.reg, BackupOf(*this, os_), root, key, name, platform::kKeySetValue,
-                        false, deleteValue, rc)) {
-        if (rc == kErrorAccessDenied) {
-            (void)actions::DropRegKeyAcl(os_, root, key);
-            rc = DeleteValueWithoutFollowing(os_.reg, root, key, name, 0);
-        }
-    } else {
-        SaveBefore save(BackupOf(*this, os_), root, key, name, false);
-        rc = save.Refused() ? kErrorNoBackup : DeleteValueWithoutFollowing(os_.reg, root, key, name, 0);
-        if (rc == kErrorAccessDenied) {
-            (void)actions::DropRegKeyAcl(os_, root, key);
-            save.AccessOpened();
-            rc = save.Refused() ? kErrorNoBackup : DeleteValueWithoutFollowing(os_.reg, root, key, name, 0);
-        }
-    }
+    const std::string path = key;
+    const uint32_t rc = SaveThenDelete(
+        Doomed{keyParents_, os_.reg, BackupOf(*this, os_), root, path, name, platform::kKeySetValue, false,
+               false},
+        [&](platform::RegKey opened, bool) { return os_.reg.DeleteValue(opened, name); },
+        [&] { return DeleteValueWithoutFollowing(os_.reg, root, path, name, 0); },
+        [&] { (void)actions::DropRegKeyAcl(os_, root, key); });
     if (rc == platform::kErrorKeyIsLink) {
         LogLink(kTag, display);
         return false;
@@ -506,19 +547,19 @@ uint32_t CNuke::DeleteRegistryValue64bit(platform::RegKey root, const char* keyP
         return rc;
     }
     platform::UniqueRegKey opened(&os_.reg, h);
-    {
-        SaveBefore save(BackupOf(*this, os_), root, key, name, true, opened.get());
-        rc = save.Refused() ? kErrorNoBackup : os_.reg.DeleteValue(opened.get(), name);
-        if (rc == kErrorAccessDenied) {
-            (void)actions::DropRegKeyAcl64bit(os_, root, key);
-            save.AccessOpened();
+    const std::string path = key;
+    rc = SaveThenDelete(
+        Doomed{keyParents_, os_.reg, BackupOf(*this, os_), root, path, name, kAllAccess64, false, true,
+               opened.get()},
+        [&](platform::RegKey held, bool) { return os_.reg.DeleteValue(held, name); },
+        [&] {
             // A handle keeps the access it was opened with; the retry needs one opened under the new list.
             platform::RegKey again = 0;
-            if (platform::OpenKeyWithoutFollowing(os_.reg, root, key, kAllAccess64, again) == kErrorSuccess)
+            if (platform::OpenKeyWithoutFollowing(os_.reg, root, path, kAllAccess64, again) == kErrorSuccess)
                 opened.reset(&os_.reg, again);
-            rc = save.Refused() ? kErrorNoBackup : os_.reg.DeleteValue(opened.get(), name);
-        }
-    }
+            return os_.reg.DeleteValue(opened.get(), name);
+        },
+        [&] { (void)actions::DropRegKeyAcl64bit(os_, root, key); });
     opened.reset();
     if (rc == kErrorSuccess)
         EngineLog(5, "%s: Deleting registry value '%s' was successful", kTag, display);
@@ -588,27 +629,15 @@ bool CNuke::DeleteRegistryKey(const char* entry) {
 
     // The tree is walked here, never by a helper that follows the links below it: a link
     // goes itself, and what it points to stays.
-    uint32_t rc = kErrorSuccess;
     std::vector<std::string> links;
-    auto deleteTree = [&](platform::RegKey, bool) {
-        return platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links, keyParents_);
-    };
-    if (SavedAndChanged(keyParents_, os_.reg, backup, e.root, full, nullptr, 0, false, deleteTree, rc)) {
-        if (rc == kErrorAccessDenied) {
-            (void)actions::DropRegKeyAcl(os_, e.root, full);
-            rc = platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links);
-        }
-    } else {
-        SaveBefore save(backup, e.root, full, nullptr, false);
-        rc = save.Refused() ? kErrorNoBackup
-                            : platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links);
-        if (rc == kErrorAccessDenied) {
-            (void)actions::DropRegKeyAcl(os_, e.root, full);
-            save.AccessOpened();
-            rc = save.Refused() ? kErrorNoBackup
-                                : platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links);
-        }
-    }
+    const std::string path = full;
+    const uint32_t rc = SaveThenDelete(
+        Doomed{keyParents_, os_.reg, backup, e.root, path, nullptr, 0, true, false},
+        [&](platform::RegKey, bool) {
+            return platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links, keyParents_);
+        },
+        [&] { return platform::DeleteTreeWithoutFollowing(os_.reg, e.root, full, 0, &links); },
+        [&] { (void)actions::DropRegKeyAcl(os_, e.root, full); });
     for (const std::string& link : links) LogLink(kTag, std::string(rootText) + "\\" + link);
     if (rc == platform::kErrorKeyIsLink) {
         LogLink(kTag, display);
@@ -651,40 +680,25 @@ uint32_t CNuke::DeleteRegistryKey64bit(const char* entry) {
 
     // One key, not a tree: a key that still has subkeys stays. It is deleted through its own
     // handle, so that a link goes itself and what it points to stays.
-    const uint32_t access = platform::kDelete | platform::kKeyQueryValue | platform::kKeyWow64_64Key;
-    platform::UniqueRegKey opened;
-    auto deleteKey = [&]() {
-        platform::RegKey h = 0;
-        bool link = false;
-        uint32_t err = platform::OpenKeyWithoutFollowing(os_.reg, e.root, full, access, h, &link);
-        if (err != kErrorSuccess) return err;
-        opened.reset(&os_.reg, h);
-        if (link) LogLink(kTag, entry);
-        err = os_.reg.DeleteOpenKey(h);
-        opened.reset();
-        return err;
-    };
-    uint32_t rc = kErrorSuccess;
     auto deleteOpen = [&](platform::RegKey h, bool link) {
         if (link) LogLink(kTag, entry);
         return os_.reg.DeleteOpenKey(h);
     };
-    if (SavedAndChanged(keyParents_, os_.reg, BackupOf(*this, os_), e.root, full, nullptr, platform::kDelete,
-                        true, deleteOpen, rc)) {
-        if (rc == kErrorAccessDenied) {
-            (void)actions::DropRegKeyAcl64bit(os_, e.root, full);
-            rc = deleteKey();
-        }
-    } else {
-        SaveBefore save(BackupOf(*this, os_), e.root, full, nullptr, true);
-        rc = save.Refused() ? kErrorNoBackup : deleteKey();
-        if (rc == kErrorAccessDenied) {
-            (void)actions::DropRegKeyAcl64bit(os_, e.root, full);
-            save.AccessOpened();
-            rc = save.Refused() ? kErrorNoBackup : deleteKey();
-        }
-    }
-    opened.reset();
+    const std::string path = full;
+    uint32_t rc = SaveThenDelete(
+        Doomed{keyParents_, os_.reg, BackupOf(*this, os_), e.root, path, nullptr, platform::kDelete, false,
+               true},
+        deleteOpen,
+        [&] {
+            const uint32_t access = platform::kDelete | platform::kKeyQueryValue | platform::kKeyWow64_64Key;
+            platform::RegKey h = 0;
+            bool link = false;
+            const uint32_t err = platform::OpenKeyWithoutFollowing(os_.reg, e.root, full, access, h, &link);
+            if (err != kErrorSuccess) return err;
+            platform::UniqueRegKey opened(&os_.reg, h);
+            return deleteOpen(h, link);
+        },
+        [&] { (void)actions::DropRegKeyAcl64bit(os_, e.root, full); });
     // The key is opened inside its parent, so a missing key and a missing parent give the same
     // code; a missing parent is a failure to open it, not a key that is already gone.
     if (rc == kErrorFileNotFound && *parentPath != '\0') {

@@ -359,6 +359,29 @@ TEST_F(RegistryBackupTest, KeyThatRefusesReadingIsSavedOnceItsAccessListIsOpened
     for (const Record& r : Records()) EXPECT_NE(2, r.level) << r.message;
 }
 
+// An entry whose reading is refused, by a deny entry for the tool or once by the registry,
+// ends up deleted and in the backup, or kept: never deleted unsaved.
+TEST_F(RegistryBackupTest, EntryWhoseReadingIsRefusedIsDeletedOnlyOnceSaved) {
+    const std::string deny =
+        "D:(D;;0x9;;;" + m.security.userSid + ")(A;CI;GA;;;BA)";  // no values, no subkeys
+    const std::string keys[] = {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KvOnly64",
+                                "HKEY_CURRENT_USER\\Software\\Kv\\Denied",
+                                "HKEY_CURRENT_USER\\Software\\Kv\\Once"};
+    for (const std::string& key : keys) m.registry.SetString(key, "Serial", "1", View::K64);
+    for (int i : {0, 1})
+        *m.registry.SecurityOf(keys[i], View::K64) = {platform::kAdministratorsSid, deny, 0x9};
+    (void)nuke.DeleteRegistryKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\KVONLY64");
+    (void)nuke.DeleteRegistryValue(platform::kHkeyCurrentUser, "SOFTWARE\\KV\\DENIED", "SERIAL", "D");
+    m.faults.Fail("RegEnumValueW", platform::kErrorAccessDenied, 1);
+    (void)nuke.DeleteRegistryKey("HKEY_CURRENT_USER\\SOFTWARE\\KV\\ONCE");
+    const std::string saved =
+        reg_file_testing::Narrow(reg_file_testing::DecodeUtf16(m.files.Contents(BackupFile())));
+    for (const std::string& key : keys)
+        EXPECT_TRUE(saved.find("[" + key + "]\r\n\"Serial\"") != std::string::npos ||
+                    m.registry.ValueExists(key, "Serial", View::K64))
+            << key;
+}
+
 TEST_F(RegistryBackupTest, KeysDeletedBeforeOneBelowRefusesReadingAreInTheBackup) {
     m.registry.SetString(kKey + std::string("\\Alpha"), "Code", "ABCD-1234");
     m.registry.SetString(kKey + std::string("\\Zulu"), "Id", "7");

@@ -508,13 +508,39 @@ TEST_F(RegistryRemovalTest, IgnoredEntriesInTheDefaultViewSubtreeSurviveTheKeyDe
                        "CNuke::DeleteRegistryKey: Registry key 'HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS' "
                        "holds ignored entries, only what they do not cover is deleted"));
 
-    // Nothing covered any more: the key goes whole, as before.
-    for (engine::TSet* list : {&nuke.ignoreRegKeyList, &nuke.ignoreRegValueList}) {
+    // Without value ignores a key ignore still holds; with nothing covered the key goes whole.
+    for (engine::TSet* list : {&nuke.ignoreRegValueList, &nuke.ignoreRegKeyList}) {
         const char* t = nullptr;
         for (uint32_t r = list->First(&t); r == 0;) r = list->RemoveCurrent(&t);
+        EXPECT_TRUE(nuke.DeleteRegistryKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS"));
+        EXPECT_EQ(list == &nuke.ignoreRegValueList, m.registry.Exists(root + "\\Keep", View::K32));
     }
-    EXPECT_TRUE(nuke.DeleteRegistryKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS"));
     EXPECT_FALSE(m.registry.Exists(root, View::K32));
+}
+
+// A link below a listed key goes itself: what it points to is neither followed nor saved.
+TEST_F(RegistryRemovalTest, LinkBelowAListedKeyIsDeletedUnfollowedAndKeptOutOfTheBackup) {
+    m.registry.SetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Victim", "Secret", "victim", View::K64);
+    ASSERT_EQ(
+        0u, m.registry.UserCreateLinkKey("HKEY_CURRENT_USER\\Software\\Kv\\Evil", "HKLM\\SOFTWARE\\Victim"));
+    EXPECT_TRUE(nuke.DeleteRegistryKey("HKEY_CURRENT_USER\\SOFTWARE\\KV"));
+    EXPECT_TRUE(Logged(
+        3, "CNuke::DeleteRegistryKey: 'HKEY_CURRENT_USER\\SOFTWARE\\KV\\Evil' is a link, not followed"));
+    ASSERT_NE(nullptr, nuke.registryBackup);
+    EXPECT_EQ(std::string::npos,
+              m.files.Contents(nuke.registryBackup->path()).find(std::string("S\0e\0c\0r\0e\0t", 11)));
+}
+
+// The parents a step holds from key to key, and those it found missing, belong to their root.
+TEST_F(RegistryRemovalTest, TheSamePathUnderTwoRootsIsHandledUnderEach) {
+    for (const char* root : {"HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"})
+        m.registry.SetString(std::string(root) + "\\SOFTWARE\\KELVARIS\\K", "V", "1");
+    m.registry.SetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\KVVALUES\\X", "V", "1");
+    List(nuke.regValueList,
+         {"HKEY_CURRENT_USER\\SOFTWARE\\KELVARIS\\K\\V", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\K\\V",
+          "HKEY_CURRENT_USER\\SOFTWARE\\KVVALUES\\X\\V", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KVVALUES\\X\\V"});
+    EXPECT_EQ(0u, nuke.CleanupRegValues());
+    EXPECT_EQ(3u, nuke.counts.valuesDeleted);  // all but the one of the missing key
 }
 
 // What a product of many keys costs is the calls per key: each key and value is opened once
