@@ -1,6 +1,7 @@
 // Queuing the listed files and directories for deletion at the next restart.
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "actions/acl.h"
@@ -17,14 +18,7 @@ namespace {
 constexpr const char* kRemoveTag = "CNuke::RemovePath";
 constexpr const char* kCleanupTag = "CNuke::CleanupFiles";
 
-// What one try at taking a path away ended in, besides a Windows error.
-enum : uint32_t {
-    kStaged = 0,
-    kGone = 0xE0000001,       // nothing by that name any more
-    kNoStaging = 0xE0000002,  // its volume has no staging folder
-    kNotEmpty = 0xE0000003,   // a directory that still holds what this run keeps or queued in place
-    kMovedAway = 0xE0000004,  // a folder above it is missing where a standard user could have moved it
-};
+using Outcome = actions::StageResult::Outcome;
 
 }  // namespace
 
@@ -83,22 +77,24 @@ uint32_t CNuke::CleanupFiles() {
 // One try: the object is opened inside its held folders and, through that handle, deleted
 // at once (an emptied directory) or moved into the volume's staging folder, whose new name
 // is queued. Nothing is left half done: a move whose queueing fails is moved back.
-uint32_t CNuke::StagePath(actions::FileStaging& staging, const char* path, std::string& link) {
+actions::StageResult CNuke::StagePath(actions::FileStaging& staging, const char* path, std::string& link) {
+    using actions::StageResult;
     uint32_t rc = staging.held.HoldParentsOf(path, &link);
     // A folder a standard user may have renamed away took what it holds along: not removed.
     if ((rc == platform::kErrorFileNotFound || rc == platform::kErrorPathNotFound) &&
         staging.held.MissingUnderUserFolder())
-        return kMovedAway;
-    if (rc == platform::kErrorFileNotFound || rc == platform::kErrorPathNotFound) return kGone;
-    if (rc != 0) return rc;
+        return StageResult::Of(Outcome::kMovedAway);
+    if (rc == platform::kErrorFileNotFound || rc == platform::kErrorPathNotFound)
+        return StageResult::Of(Outcome::kGone);
+    if (rc != 0) return StageResult::Error(rc);
     platform::UniqueFile object;
     uint32_t attributes = 0;
     rc = staging.held.Open(platform::kDeleteAccess | platform::kFileWriteAttributes | platform::kReadControl |
                                platform::kWriteOwner,
                            object, &attributes);
-    if (rc == platform::kErrorFileNotFound) return kGone;
+    if (rc == platform::kErrorFileNotFound) return StageResult::Of(Outcome::kGone);
     if (rc == guard::kErrorStoppedOnSymlink) link = path;
-    if (rc != 0) return rc;
+    if (rc != 0) return StageResult::Error(rc);
     if (attributes & platform::kFileAttributeReadonly) {
         // Windows deletes no read-only object, directory or file, neither now nor at restart.
         uint32_t rest =
@@ -106,13 +102,14 @@ uint32_t CNuke::StagePath(actions::FileStaging& staging, const char* path, std::
                            platform::kFileAttributeDirectory);
         if ((rc = os_.fs.SetAttributesByHandle(object.get(),
                                                rest != 0 ? rest : platform::kFileAttributeNormal)))
-            return rc;
+            return StageResult::Error(rc);
     }
     if (attributes & platform::kFileAttributeDirectory) {
         // A directory is never moved whole: what it still holds would go into the staging
         // folder with it, where the restart cannot delete it, and the folder would stay.
         rc = os_.fs.DeleteByHandle(object.get());
-        return rc == platform::kErrorDirNotEmpty ? kNotEmpty : rc;
+        return rc == platform::kErrorDirNotEmpty ? StageResult::Of(Outcome::kNotEmpty)
+                                                 : StageResult::Error(rc);
     }
     platform::FileHandle folder = 0;
     std::string folderPath, top;
@@ -121,27 +118,28 @@ uint32_t CNuke::StagePath(actions::FileStaging& staging, const char* path, std::
         if (firstTime)
             EngineLog(2, "%s: No staging folder can be made on '%c:' (%04d): files there are kept",
                       kRemoveTag, path[0], static_cast<int>(err));
-        return kNoStaging;
+        return StageResult::Of(Outcome::kNoStaging);
     }
     if (firstTime)
         EngineLog(4,
                   "%s: Files of this run leave their folders for '%s' and are deleted from there at restart",
                   kRemoveTag, top.c_str());
     const std::string name = staging.NextName();
-    if ((rc = os_.fs.RenameByHandle(object.get(), folder, platform::AnsiToUtf16(name))) != 0) return rc;
+    if ((rc = os_.fs.RenameByHandle(object.get(), folder, platform::AnsiToUtf16(name))) != 0)
+        return StageResult::Error(rc);
     const std::string staged = folderPath + "\\" + name;
     if (!os_.fs.MoveFileExA(staged, nullptr, platform::kMovefileDelayUntilReboot)) {
         rc = os_.sys.GetLastError();
         (void)os_.fs.RenameByHandle(object.get(), staging.held.Parent(),
                                     platform::AnsiToUtf16(staging.held.Leaf()));
-        return rc != 0 ? rc : platform::kErrorInvalidFunction;
+        return StageResult::Error(rc != 0 ? rc : platform::kErrorInvalidFunction);
     }
     // Whoever owned it could otherwise open its list up again until the restart; the owner of
     // a file with other names is theirs as well, and stays.
     if (guard::CheckSingleName(os_, object.get()) == 0)
         (void)os_.sec.SetFileSecurityInfo(object.get(), platform::kOwnerSecurityInformation,
                                           platform::kAdministratorsSid, nullptr);
-    return kStaged;
+    return StageResult::Of(Outcome::kStaged);
 }
 
 // An object that can be neither moved nor deleted now is queued by its own name, but only
@@ -188,48 +186,46 @@ bool CNuke::RemovePath(const char* path) {
     if (staging_ == nullptr) own = std::make_unique<actions::FileStaging>(os_);
     actions::FileStaging& staging = staging_ != nullptr ? *staging_ : *own;
 
-    // Each outcome but a plain failure ends here; true when the object is gone or goes at restart.
-    auto settled = [&](uint32_t rc, const std::string& link, const char* success, bool& removed) {
-        switch (rc) {
-            case kStaged:
+    // Each outcome but a plain failure settles the path: whether it is gone or goes at restart.
+    // A plain failure (none) leaves the next step to the caller.
+    auto settle = [&](const actions::StageResult& result, const std::string& link,
+                      const char* success) -> std::optional<bool> {
+        switch (result.outcome) {
+            case Outcome::kStaged:
                 EngineLog(5, success, kRemoveTag, path);
-                removed = true;
                 return true;
-            case kGone:
+            case Outcome::kGone:
                 EngineLog(5, "%s: '%s' no longer exists", kRemoveTag, path);
-                removed = true;
                 return true;
-            case kMovedAway:
+            case Outcome::kMovedAway:
                 EngineLog(3,
                           "%s: '%s' is no longer where it was listed: a folder above it that a standard user "
                           "can change is gone or was renamed; kept",
                           kRemoveTag, path);
-                removed = false;
-                return true;
-            case guard::kErrorStoppedOnSymlink:
-                EngineLog(3, actions::kLinkNotFollowedRecord, kRemoveTag, link.empty() ? path : link.c_str());
-                removed = false;
-                return true;
-            case kNoStaging:
+                return false;
+            case Outcome::kNoStaging:
                 EngineLog(
                     2, "%s: '%s' is kept: its volume has no staging folder, and its own name is not queued",
                     kRemoveTag, path);
-                removed = false;
-                return true;
-            case platform::kErrorSharingViolation:
-                removed = QueueInPlace(staging, path, false);
-                return true;
-            case kNotEmpty:
-                removed = QueueInPlace(staging, path, true);
-                return true;
-            default:
                 return false;
+            case Outcome::kNotEmpty:
+                return QueueInPlace(staging, path, true);
+            case Outcome::kFailed:
+                break;
+        }
+        switch (result.error) {
+            case guard::kErrorStoppedOnSymlink:
+                EngineLog(3, actions::kLinkNotFollowedRecord, kRemoveTag, link.empty() ? path : link.c_str());
+                return false;
+            case platform::kErrorSharingViolation:
+                return QueueInPlace(staging, path, false);
+            default:
+                return std::nullopt;
         }
     };
-    bool removed = false;
     std::string link;
-    if (settled(StagePath(staging, path, link), link, "%s: MoveFileEx for '%s' was successful", removed))
-        return removed;
+    if (auto removed = settle(StagePath(staging, path, link), link, "%s: MoveFileEx for '%s' was successful"))
+        return *removed;
     EngineLog(3, "%s: MoveFileEx for '%s' FAILED. Trying again with DropFileAcl...", kRemoveTag, path);
     if (DropFileAcl(path) != 1) {
         EngineLog(2, "%s: DropFileAcl for '%s' FAILED", kRemoveTag, path);
@@ -237,9 +233,9 @@ bool CNuke::RemovePath(const char* path) {
     }
     EngineLog(5, "%s: DropFileAcl for '%s' was successful, trying again MoveFileEx...", kRemoveTag, path);
     link.clear();
-    if (settled(StagePath(staging, path, link), link, "%s: MoveFileEx (2nd try) for '%s' was successful",
-                removed))
-        return removed;
+    if (auto removed =
+            settle(StagePath(staging, path, link), link, "%s: MoveFileEx (2nd try) for '%s' was successful"))
+        return *removed;
     EngineLog(2, "%s: MoveFileEx (2nd try) for '%s' FAILED", kRemoveTag, path);
     return false;
 }

@@ -83,6 +83,26 @@ class FileStaging {
     guard::HeldPath held;
 };
 
+// What one try at taking an object away ended in.
+struct StageResult {
+    enum class Outcome {
+        kStaged,     // moved into the staging folder and queued, or an emptied directory deleted
+        kGone,       // nothing by that name any more
+        kNoStaging,  // its volume has no staging folder
+        kNotEmpty,   // a directory that still holds what this run keeps or queued in place
+        kMovedAway,  // a folder above it is missing where a standard user could have moved it
+        kFailed,     // `error` tells why
+    };
+    Outcome outcome = Outcome::kFailed;
+    uint32_t error = 0;  // the Windows error of kFailed, else 0
+
+    static StageResult Of(Outcome outcome) { return StageResult{outcome, 0}; }
+    // 0 is success: the object was staged.
+    static StageResult Error(uint32_t error) {
+        return error == 0 ? Of(Outcome::kStaged) : StageResult{Outcome::kFailed, error};
+    }
+};
+
 // The prefix of every staging folder's name, which a GUID completes.
 constexpr char kStagingFolderPrefix[] = "$SweepTool.Staging.";
 

@@ -18,6 +18,7 @@ class KeyParents;
 namespace actions {
 class FileStaging;
 class RegistryBackup;
+struct StageResult;
 }  // namespace actions
 namespace guard {
 class HeldPath;
@@ -235,9 +236,9 @@ class CNuke {
     // read-only attribute first and opening up its access list once if Windows refuses:
     // true when it is queued.
     bool RemovePath(const char* path);
-    // One try of RemovePath: 0 when the object left its folder (or, an emptied directory,
+    // One try of RemovePath: staged when the object left its folder (or, an emptied directory,
     // was deleted) and goes at restart, else why not; `link` gets where a link was met.
-    uint32_t StagePath(actions::FileStaging& staging, const char* path, std::string& link);
+    actions::StageResult StagePath(actions::FileStaging& staging, const char* path, std::string& link);
     // The last resort for an object in use: its own name queued, if that is safe.
     bool QueueInPlace(actions::FileStaging& staging, const char* path, bool notEmpty);
     // A run that was ended before the end of its sequence may have taken the evidence that
