@@ -51,7 +51,7 @@ uint32_t CNuke::CleanupFiles() {
                     "%s: Staging folder '%s' left by an ended run: %d names queued for deletion at restart",
                     kCleanupTag, left.path.c_str(), left.queued);
         }
-    if (!previewOnly) staging.onMade = [this](const std::string& made) { RecordStagingFolder(made); };
+    if (!previewOnly) staging.SetOnMade([this](const std::string& made) { RecordStagingFolder(made); });
     staging_ = &staging;
     // Largest first: a directory's contents leave ahead of it, so it is empty when its turn comes.
     for (uint32_t rc = fileList.Last(&path); rc == 0; rc = fileList.Previous(&path)) {
@@ -79,19 +79,19 @@ uint32_t CNuke::CleanupFiles() {
 // is queued. Nothing is left half done: a move whose queueing fails is moved back.
 actions::StageResult CNuke::StagePath(actions::FileStaging& staging, const char* path, std::string& link) {
     using actions::StageResult;
-    uint32_t rc = staging.held.HoldParentsOf(path, &link);
+    uint32_t rc = staging.held().HoldParentsOf(path, &link);
     // A folder a standard user may have renamed away took what it holds along: not removed.
     if ((rc == platform::kErrorFileNotFound || rc == platform::kErrorPathNotFound) &&
-        staging.held.MissingUnderUserFolder())
+        staging.held().MissingUnderUserFolder())
         return StageResult::Of(Outcome::kMovedAway);
     if (rc == platform::kErrorFileNotFound || rc == platform::kErrorPathNotFound)
         return StageResult::Of(Outcome::kGone);
     if (rc != 0) return StageResult::Error(rc);
     platform::UniqueFile object;
     uint32_t attributes = 0;
-    rc = staging.held.Open(platform::kDeleteAccess | platform::kFileWriteAttributes | platform::kReadControl |
-                               platform::kWriteOwner,
-                           object, &attributes);
+    rc = staging.held().Open(platform::kDeleteAccess | platform::kFileWriteAttributes |
+                                 platform::kReadControl | platform::kWriteOwner,
+                             object, &attributes);
     if (rc == platform::kErrorFileNotFound) return StageResult::Of(Outcome::kGone);
     if (rc == guard::kErrorStoppedOnSymlink) link = path;
     if (rc != 0) return StageResult::Error(rc);
@@ -130,8 +130,8 @@ actions::StageResult CNuke::StagePath(actions::FileStaging& staging, const char*
     const std::string staged = folderPath + "\\" + name;
     if (!os_.fs.MoveFileExA(staged, nullptr, platform::kMovefileDelayUntilReboot)) {
         rc = os_.sys.GetLastError();
-        (void)os_.fs.RenameByHandle(object.get(), staging.held.Parent(),
-                                    platform::AnsiToUtf16(staging.held.Leaf()));
+        (void)os_.fs.RenameByHandle(object.get(), staging.held().Parent(),
+                                    platform::AnsiToUtf16(staging.held().Leaf()));
         return StageResult::Error(rc != 0 ? rc : platform::kErrorInvalidFunction);
     }
     // Whoever owned it could otherwise open its list up again until the restart; the owner of
@@ -149,9 +149,9 @@ actions::StageResult CNuke::StagePath(actions::FileStaging& staging, const char*
 bool CNuke::QueueInPlace(actions::FileStaging& staging, const char* path, bool notEmpty) {
     // A chain that is not held whole (a folder a user holds open, or swapped) is nothing to
     // judge by: what stays held would be another object's folders.
-    bool userCanChange = staging.held.UserCanChangeFolders() || staging.held.Leaf().empty();
+    bool userCanChange = staging.held().UserCanChangeFolders() || staging.held().Leaf().empty();
     platform::UniqueFile object;
-    if (!userCanChange && staging.held.Open(platform::kReadControl, object) != 0) userCanChange = true;
+    if (!userCanChange && staging.held().Open(platform::kReadControl, object) != 0) userCanChange = true;
     if (!userCanChange) userCanChange = guard::UserCanChange(os_, object.get(), true);
     if (userCanChange && notEmpty) {
         EngineLog(3, "%s: '%s' still holds what is not removed: kept", kRemoveTag, path);

@@ -27,8 +27,8 @@ uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::s
                                                               made.handle, name);
         if (made.error == 0) made.path = root + name;
         std::string identity;
-        if (made.error == 0 && onMade && os_.fs.GetFileIdentity(made.handle.get(), identity))
-            onMade(made.path + " " + identity);
+        if (made.error == 0 && onMade_ && os_.fs.GetFileIdentity(made.handle.get(), identity))
+            onMade_(made.path + " " + identity);
         firstTime = true;
         known = folders_.emplace(drive, std::move(made)).first;
     }
@@ -163,7 +163,7 @@ std::vector<FileStaging::Leftover> FileStaging::QueueLeftovers(const std::vector
 }
 
 std::vector<std::string> FileStaging::Finish(std::vector<std::string>* failed) {
-    held.Release();
+    held_.Release();
     std::vector<std::string> queued;
     for (auto& [drive, folder] : folders_) {
         if (!folder.handle) continue;

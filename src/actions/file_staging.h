@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "actions/acl.h"
@@ -19,7 +20,7 @@ namespace actions {
 
 class FileStaging {
   public:
-    explicit FileStaging(platform::Platform& os) : os_(os), privilege_(os.sys), held(os) {}
+    explicit FileStaging(platform::Platform& os) : os_(os), privilege_(os.sys), held_(os) {}
     ~FileStaging() { (void)Finish(); }
     FileStaging(const FileStaging&) = delete;
     FileStaging& operator=(const FileStaging&) = delete;
@@ -58,9 +59,13 @@ class FileStaging {
     // A folder already in the restart queue is finished: its run queued it after all it holds.
     std::vector<Leftover> QueueLeftovers(const std::vector<std::string>& made = {});
 
-    // Told of each staging folder this run makes, before anything is moved into it:
-    // "<path> <identity>" for QueueLeftovers of a later run.
-    std::function<void(const std::string&)> onMade;
+    // `onMade` is told of each staging folder this run makes, before anything is moved into
+    // it: "<path> <identity>" for QueueLeftovers of a later run.
+    void SetOnMade(std::function<void(const std::string&)> onMade) { onMade_ = std::move(onMade); }
+
+    // The folders above the object being removed; kept from one object to the next, which
+    // mostly share them.
+    guard::HeldPath& held() { return held_; }
 
   private:
     struct Folder {
@@ -76,11 +81,8 @@ class FileStaging {
     guard::TakeOwnershipPrivilege privilege_;
     std::map<char, Folder> folders_;
     uint32_t next_ = 0;
-
-  public:
-    // The folders above the object being removed; kept from one object to the next, which
-    // mostly share them.
-    guard::HeldPath held;
+    std::function<void(const std::string&)> onMade_;
+    guard::HeldPath held_;
 };
 
 // What one try at taking an object away ended in.
