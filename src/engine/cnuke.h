@@ -239,8 +239,9 @@ class CNuke {
     // One try of RemovePath: staged when the object left its folder (or, an emptied directory,
     // was deleted) and goes at restart, else why not; `link` gets where a link was met.
     actions::StageResult StagePath(actions::FileStaging& staging, const char* path, std::string& link);
-    // The last resort for an object in use: its own name queued, if that is safe.
-    bool QueueInPlace(actions::FileStaging& staging, const char* path, bool notEmpty);
+    // The last resort for an object in use, or one its volume has no staging for (`why`
+    // the try that did not stage it): its own name queued, if that is safe.
+    bool QueueInPlace(actions::FileStaging& staging, const char* path, const actions::StageResult& why);
     // A run that was ended before the end of its sequence may have taken the evidence that
     // listed an object; the lists it was working through are kept in the tool's folder until
     // the sequence has gone through, and the next run takes them up again.

@@ -277,11 +277,12 @@ bool SimFileSystem::HasOpenHandles(const Node* node) const {
 
 // --- test helpers ---
 
-void SimFileSystem::AddDrive(char letter, uint32_t driveType) {
+void SimFileSystem::AddDrive(char letter, uint32_t driveType, const std::string& fileSystem) {
     std::lock_guard<std::mutex> lock(mutex_);
     char d = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
     if (d < 'A' || d > 'Z') return;
     driveTypes_[d] = driveType;  // a drive added again takes the new kind
+    fileSystems_[d] = fileSystem;
     auto& root = drives_[d];
     if (!root) {
         root = std::make_shared<Node>();
@@ -1116,6 +1117,18 @@ uint32_t SimFileSystem::GetDriveType(const std::string& root) {
     auto it = driveTypes_.find(d);
     if (it == driveTypes_.end() || drives_.count(d) == 0) return kDriveNoRootDir;
     return it->second;
+}
+
+uint32_t SimFileSystem::GetVolumeFileSystem(FileHandle file, std::string& name) {
+    if (uint32_t code = faults_.Take("GetVolumeInformationByHandleW")) return code;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = files_.find(file);
+    if (it == files_.end()) return kErrorInvalidHandle;
+    std::shared_ptr<Node> parent;
+    char drive = 0;
+    if (!LocateOpened(*it->second, parent, drive)) return kErrorFileNotFound;  // deleted meanwhile
+    name = fileSystems_[drive];
+    return 0;
 }
 
 }  // namespace platform::sim
