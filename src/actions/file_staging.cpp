@@ -8,32 +8,52 @@
 
 namespace actions {
 
-uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::string& path, bool& firstTime,
-                                std::string* top) {
+namespace {
+
+bool KeepsAccessLists(const std::string& fileSystem) {
+    return platform::AnsiCompareNoCase(fileSystem.c_str(), "NTFS") == 0 ||
+           platform::AnsiCompareNoCase(fileSystem.c_str(), "ReFS") == 0;
+}
+
+}  // namespace
+
+const FileStaging::Volume& FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::string& path,
+                                                  bool& firstTime) {
+    using Unstaged = Volume::Unstaged;
     firstTime = false;
     drive = static_cast<char>(std::toupper(static_cast<unsigned char>(drive)));
     auto known = folders_.find(drive);
     if (known == folders_.end()) {
         Folder made;
+        Volume& v = made.volume;
         const std::string root = std::string(1, drive) + ":\\";
+        v.driveType = os_.fs.GetDriveType(root);
         platform::FileHandle raw = 0;
-        made.error =
+        v.error =
             os_.fs.OpenRelative(0, platform::AnsiToUtf16(root), guard::kLightFolderAccess, guard::kShareAll,
                                 platform::kOpenExisting, platform::kOpenDirectoryOnly, nullptr, raw);
         platform::UniqueFile rootHandle(&os_.fs, raw);
+        if (v.error == 0) v.error = os_.fs.GetVolumeFileSystem(rootHandle.get(), v.fileSystem);
         std::string name;
-        if (made.error == 0)
-            made.error = guard::MakeFreshAdministratorsFolder(os_, rootHandle.get(), kStagingFolderPrefix, 0,
-                                                              made.handle, name);
-        if (made.error == 0) made.path = root + name;
+        if (v.error != 0)
+            v.unstaged = Unstaged::kNoFolder;
+        else if (v.driveType != platform::kDriveFixed)
+            v.unstaged = Unstaged::kNotFixed;
+        else if (!KeepsAccessLists(v.fileSystem))
+            v.unstaged = Unstaged::kNoAccessLists;
+        else if ((v.error = guard::MakeFreshAdministratorsFolder(os_, rootHandle.get(), kStagingFolderPrefix,
+                                                                 0, made.handle, name)) != 0)
+            v.unstaged = Unstaged::kNoFolder;
+        else
+            made.path = v.top = root + name;
         std::string identity;
-        if (made.error == 0 && onMade && os_.fs.GetFileIdentity(made.handle.get(), identity))
-            onMade(made.path + " " + identity);
+        if (v.unstaged == Unstaged::kNo && onMade_ && os_.fs.GetFileIdentity(made.handle.get(), identity))
+            onMade_(made.path + " " + identity);
         firstTime = true;
         known = folders_.emplace(drive, std::move(made)).first;
     }
     Folder& f = known->second;
-    if (f.error != 0) return f.error;
+    if (f.volume.unstaged != Volume::Unstaged::kNo) return f.volume;
     if (!f.batch || f.inBatch >= kPerBatch) {
         // Inside a folder only Administrators reach, under a name that is the next in turn.
         char name[16];
@@ -49,8 +69,7 @@ uint32_t FileStaging::FolderFor(char drive, platform::FileHandle& folder, std::s
     ++f.inBatch;
     folder = f.batch ? f.batch.get() : f.handle.get();
     path = f.batch ? f.batches.back() : f.path;
-    if (top != nullptr) *top = f.path;
-    return 0;
+    return f.volume;
 }
 
 // Never a name that begins with a digit: "\0" separates the entries of a REG_MULTI_SZ as
@@ -163,7 +182,7 @@ std::vector<FileStaging::Leftover> FileStaging::QueueLeftovers(const std::vector
 }
 
 std::vector<std::string> FileStaging::Finish(std::vector<std::string>* failed) {
-    held.Release();
+    held_.Release();
     std::vector<std::string> queued;
     for (auto& [drive, folder] : folders_) {
         if (!folder.handle) continue;

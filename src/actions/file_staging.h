@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "actions/acl.h"
@@ -19,19 +20,34 @@ namespace actions {
 
 class FileStaging {
   public:
-    explicit FileStaging(platform::Platform& os) : os_(os), privilege_(os.sys), held(os) {}
+    explicit FileStaging(platform::Platform& os) : os_(os), privilege_(os.sys), held_(os) {}
     ~FileStaging() { (void)Finish(); }
     FileStaging(const FileStaging&) = delete;
     FileStaging& operator=(const FileStaging&) = delete;
 
-    // Where the next object of the volume `drive` ('C') goes: `folder` and `path` the held
-    // batch folder inside the volume's staging folder (`top`), both made at their first use;
-    // `firstTime` tells that this call tried to make the staging folder. Each batch takes
-    // kPerBatch objects: a folder's size is what a file system that looks names up by reading
-    // the folder (Wine's) pays for each name moved into it. 0, or the error that kept the
-    // staging folder from being made (asked again, the same error without a second try).
-    uint32_t FolderFor(char drive, platform::FileHandle& folder, std::string& path, bool& firstTime,
-                       std::string* top = nullptr);
+    // What the file step learns of a volume at its first use. Only fixed volumes whose file
+    // system keeps access lists are staged on: on any other an Administrators-only folder
+    // would be open to everyone.
+    struct Volume {
+        enum class Unstaged {
+            kNo,             // staged on: `top` is its staging folder
+            kNotFixed,       // a removable, remote or other drive that is not fixed
+            kNoAccessLists,  // its file system keeps no access lists (FAT, exFAT)
+            kNoFolder,       // the staging folder could not be made: `error`
+        };
+        Unstaged unstaged = Unstaged::kNo;
+        uint32_t error = 0;
+        uint32_t driveType = platform::kDriveUnknown;
+        std::string fileSystem;  // as the volume names it; empty when not known
+        std::string top;
+    };
+    // Where the next object of the volume `drive` ('C') goes, when its files are staged:
+    // `folder` and `path` the held batch folder inside the volume's staging folder, both made
+    // at their first use; `firstTime` tells that this call looked at the volume first. Each
+    // batch takes kPerBatch objects: a folder's size is what a file system that looks names
+    // up by reading the folder (Wine's) pays for each name moved into it. Asked again, a
+    // volume whose staging folder could not be made gives the same error without a second try.
+    const Volume& FolderFor(char drive, platform::FileHandle& folder, std::string& path, bool& firstTime);
     static constexpr uint32_t kPerBatch = 256;
     // A name not used before in this run's folders.
     std::string NextName();
@@ -58,13 +74,17 @@ class FileStaging {
     // A folder already in the restart queue is finished: its run queued it after all it holds.
     std::vector<Leftover> QueueLeftovers(const std::vector<std::string>& made = {});
 
-    // Told of each staging folder this run makes, before anything is moved into it:
-    // "<path> <identity>" for QueueLeftovers of a later run.
-    std::function<void(const std::string&)> onMade;
+    // `onMade` is told of each staging folder this run makes, before anything is moved into
+    // it: "<path> <identity>" for QueueLeftovers of a later run.
+    void SetOnMade(std::function<void(const std::string&)> onMade) { onMade_ = std::move(onMade); }
+
+    // The folders above the object being removed; kept from one object to the next, which
+    // mostly share them.
+    guard::HeldPath& held() { return held_; }
 
   private:
     struct Folder {
-        uint32_t error = 0;
+        Volume volume;
         platform::UniqueFile handle;
         std::string path;
         platform::UniqueFile batch;  // held, as the staging folder is
@@ -76,11 +96,29 @@ class FileStaging {
     guard::TakeOwnershipPrivilege privilege_;
     std::map<char, Folder> folders_;
     uint32_t next_ = 0;
+    std::function<void(const std::string&)> onMade_;
+    guard::HeldPath held_;
+};
 
-  public:
-    // The folders above the object being removed; kept from one object to the next, which
-    // mostly share them.
-    guard::HeldPath held;
+// What one try at taking an object away ended in.
+struct StageResult {
+    enum class Outcome {
+        kStaged,     // moved into the staging folder and queued, or an emptied directory deleted
+        kGone,       // nothing by that name any more
+        kNoStaging,  // its volume's staging folder could not be made
+        kUnstaged,   // its volume is not one to stage on: not fixed, or without access lists
+        kNotEmpty,   // a directory that still holds what this run keeps or queued in place
+        kMovedAway,  // a folder above it is missing where a standard user could have moved it
+        kFailed,     // `error` tells why
+    };
+    Outcome outcome = Outcome::kFailed;
+    uint32_t error = 0;  // the Windows error of kFailed, else 0
+
+    static StageResult Of(Outcome outcome) { return StageResult{outcome, 0}; }
+    // 0 is success: the object was staged.
+    static StageResult Error(uint32_t error) {
+        return error == 0 ? Of(Outcome::kStaged) : StageResult{Outcome::kFailed, error};
+    }
 };
 
 // The prefix of every staging folder's name, which a GUID completes.

@@ -18,6 +18,7 @@ class KeyParents;
 namespace actions {
 class FileStaging;
 class RegistryBackup;
+struct StageResult;
 }  // namespace actions
 namespace guard {
 class HeldPath;
@@ -235,11 +236,12 @@ class CNuke {
     // read-only attribute first and opening up its access list once if Windows refuses:
     // true when it is queued.
     bool RemovePath(const char* path);
-    // One try of RemovePath: 0 when the object left its folder (or, an emptied directory,
+    // One try of RemovePath: staged when the object left its folder (or, an emptied directory,
     // was deleted) and goes at restart, else why not; `link` gets where a link was met.
-    uint32_t StagePath(actions::FileStaging& staging, const char* path, std::string& link);
-    // The last resort for an object in use: its own name queued, if that is safe.
-    bool QueueInPlace(actions::FileStaging& staging, const char* path, bool notEmpty);
+    actions::StageResult StagePath(actions::FileStaging& staging, const char* path, std::string& link);
+    // The last resort for an object in use, or one its volume has no staging for (`why`
+    // the try that did not stage it): its own name queued, if that is safe.
+    bool QueueInPlace(actions::FileStaging& staging, const char* path, const actions::StageResult& why);
     // A run that was ended before the end of its sequence may have taken the evidence that
     // listed an object; the lists it was working through are kept in the tool's folder until
     // the sequence has gone through, and the next run takes them up again.

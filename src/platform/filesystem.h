@@ -177,6 +177,9 @@ class IFileSystem {
     virtual uint32_t GetLogicalDriveStrings(uint32_t bufferChars, std::string& out) = 0;
     // GetDriveTypeA of a root such as "C:\\": one of the kDrive values.
     virtual uint32_t GetDriveType(const std::string& root) = 0;
+    // GetVolumeInformationByHandleW's file system name ("NTFS", "ReFS", "FAT32", "exFAT") of the
+    // volume that holds the object `file` holds. 0, or the Windows error.
+    virtual uint32_t GetVolumeFileSystem(FileHandle file, std::string& name) = 0;
 
     // --- Changes through held handles (ntdll's NtCreateFile with a root directory and
     // NtSetInformationFile). Each returns a Windows error code (RtlNtStatusToDosError), 0 on

@@ -120,6 +120,79 @@ TEST_F(FileRemovalTest, AStagingFolderACutRunLeftIsTakenUpOnlyAsTheObjectThatRun
     }
 }
 
+// Where a file cannot be staged, its own name is queued only when its whole path is the
+// machine's; either way nothing on that volume is staged.
+TEST_F(FileRemovalTest, FilesThatCannotBeStagedAreQueuedByNameOnlyOnAMachineOwnedPath) {
+    const std::string user = "S-1-5-21-7-7-7-1001";
+    struct Row {
+        const char* path;
+        uint32_t driveType;
+        const char* fileSystem;
+        bool noFolder;     // the staging folder cannot be made
+        bool machinePath;  // else a standard user owns the file's folder
+        bool inUse;        // held open without delete sharing, and read-only
+        int volumeLevel;   // of the volume's record
+        const char* volumeRecord;
+    };
+    const Row rows[] = {
+        {"C:\\NOFOLDER\\A.DLL", platform::kDriveFixed, "NTFS", true, true, false, 2,
+         "No staging folder can be made on 'C:' (-2147467259): its files are queued"},
+        {"C:\\USERFOLDER\\A.DLL", platform::kDriveFixed, "NTFS", true, false, false, 2,
+         "No staging folder can be made on 'C:' (-2147467259): its files are queued"},
+        {"D:\\KV\\A.DLL", platform::kDriveFixed, "FAT32", false, true, false, 4,
+         "Files on 'D:' are not staged: its file system 'FAT32' keeps no access lists"},
+        {"E:\\KV\\A.DLL", platform::kDriveRemovable, "NTFS", false, true, false, 4,
+         "Files on 'E:' are not staged: it is a removable drive, not a fixed one"},
+        {"F:\\KV\\A.DLL", platform::kDriveFixed, "exFAT", false, false, false, 4,
+         "Files on 'F:' are not staged: its file system 'exFAT' keeps no access lists"},
+        {"C:\\INUSE\\A.DLL", platform::kDriveFixed, "NTFS", false, true, true, 0, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        const std::string path = row.path, folder = path.substr(0, path.rfind('\\'));
+        if (path[0] != 'C') m.files.AddDrive(path[0], row.driveType, row.fileSystem);
+        m.files.CreateFile(path, "x", row.inUse ? uint32_t{platform::kFileAttributeReadonly} : 0u);
+        MachineOnly(path);
+        if (!row.machinePath) m.files.SecurityOf(folder)->ownerSid = user;
+        platform::FileHandle held = 0;
+        if (row.inUse) {
+            ASSERT_EQ(0u,
+                      m.files.UserOpen(user, path, platform::kGenericRead, platform::kFileShareRead, held));
+        }
+        if (row.noFolder) m.faults.Fail("CoCreateGuid", 0x80004005u, -1);
+        engine::CNuke run{m.platform()};
+        List(run.fileList, {path.c_str()});
+
+        EXPECT_EQ(0u, run.CleanupFiles());
+        m.faults.ClearAll();
+
+        const std::vector<std::string> queued = m.files.PendingDeletes();
+        EXPECT_EQ(row.machinePath, std::count(queued.begin(), queued.end(), path) == 1);
+        for (const std::string& name : m.files.List(path.substr(0, 3)))
+            EXPECT_NE(0u, name.rfind("$SweepTool.Staging.", 0)) << name;
+        const std::vector<Record> records = Records();
+        EXPECT_TRUE(row.volumeRecord == nullptr ||
+                    std::any_of(records.begin(), records.end(), [&](const Record& r) {
+                        return r.level == row.volumeLevel &&
+                               r.message.find(std::string("CNuke::RemovePath: ") + row.volumeRecord) == 0;
+                    }));
+        if (row.inUse)
+            EXPECT_TRUE(Logged(3, "CNuke::RemovePath: '" + path +
+                                      "' is in use and is queued for deletion at restart by its own name"));
+        else if (row.machinePath)
+            EXPECT_TRUE(Logged(
+                5, "CNuke::RemovePath: '" + path + "' is queued for deletion at restart by its own name"));
+        else
+            EXPECT_TRUE(Logged(2, "CNuke::RemovePath: '" + path +
+                                      (row.noFolder ? "' is kept: its volume has no staging folder"
+                                                    : "' is kept: files on its volume are not staged") +
+                                      ", and a standard user could change its path"));
+    }
+    // The log's handle goes with the restart: one for all rows.
+    m.files.SimulateRestart();
+    for (const Row& row : rows) EXPECT_EQ(!row.machinePath, m.files.Exists(row.path)) << row.path;
+}
+
 TEST_F(FileRemovalTest, AccessDeniedPathGetsAnOpenListAndOneRetry) {
     m.files.CreateFile("C:\\KV\\LOCKED.DLL");
     m.files.SecurityOf("C:\\KV\\LOCKED.DLL")->deniedAccess = platform::kDeleteAccess;

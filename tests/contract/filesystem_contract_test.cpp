@@ -424,6 +424,28 @@ TEST_F(FileSystemContract, ReadWholeFileSharesWithWriters) {
     EXPECT_EQ("untouched", bytes);
 }
 
+// C: is a fixed NTFS volume on Windows and under Wine, whether the volume is asked through
+// its root or through any object on it; the file step stages only on such volumes.
+TEST_F(FileSystemContract, VolumeFileSystemIsAskedThroughAnyHandleOnIt) {
+    EXPECT_EQ(uint32_t{kDriveFixed}, fs().GetDriveType("C:\\"));
+    Put("a.txt", "a");
+    FileHandle rootHandle = 0, folder = 0, file = 0;
+    ASSERT_EQ(0u, fs().OpenRelative(0, W("C:\\"), kFileReadAttributes, kShareAll, kOpenExisting,
+                                    kOpenDirectoryOnly, nullptr, rootHandle));
+    UniqueFile closeRoot(&fs(), rootHandle);
+    ASSERT_EQ(0u, fs().OpenRelative(rootHandle, W(root.substr(3)), kFileReadAttributes, kShareAll,
+                                    kOpenExisting, kOpenDirectoryOnly, nullptr, folder));
+    UniqueFile closeFolder(&fs(), folder);
+    ASSERT_EQ(0u, fs().OpenRelative(folder, W("a.txt"), kFileReadAttributes, kShareAll, kOpenExisting,
+                                    kOpenFileOnly, nullptr, file));
+    UniqueFile closeFile(&fs(), file);
+    for (FileHandle h : {rootHandle, folder, file}) {
+        std::string name = "unset";
+        EXPECT_EQ(0u, fs().GetVolumeFileSystem(h, name)) << h;
+        EXPECT_EQ("NTFS", name) << h;
+    }
+}
+
 }  // namespace
 
 namespace contract {

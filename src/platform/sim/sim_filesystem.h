@@ -52,8 +52,9 @@ class SimFileSystem : public IFileSystem {
     ~SimFileSystem() override;
 
     // --- state a test arranges and inspects; paths are full ("C:\dir\file"), case ignored ---
-    // Adds an empty drive ("D") of that GetDriveType kind; C: exists from the start, fixed.
-    void AddDrive(char letter, uint32_t driveType = kDriveFixed);
+    // Adds an empty drive ("D") of that GetDriveType kind and file system; C: exists from the
+    // start, fixed and NTFS.
+    void AddDrive(char letter, uint32_t driveType = kDriveFixed, const std::string& fileSystem = "NTFS");
     // Creates or replaces a file, creating missing parent directories.
     bool CreateFile(const std::string& path, const std::string& contents = {},
                     uint32_t attributes = kFileAttributeArchive);
@@ -168,6 +169,7 @@ class SimFileSystem : public IFileSystem {
     bool CopyFileW(const std::u16string& from, const std::u16string& to, bool failIfExists) override;
     uint32_t GetLogicalDriveStrings(uint32_t bufferChars, std::string& out) override;
     uint32_t GetDriveType(const std::string& root) override;
+    uint32_t GetVolumeFileSystem(FileHandle file, std::string& name) override;
     uint32_t OpenRelative(FileHandle parent, const std::u16string& name, uint32_t access, uint32_t shareMode,
                           uint32_t disposition, uint32_t kind, const char* sddl, FileHandle& out) override;
     uint32_t RenameByHandle(FileHandle file, FileHandle newParent, const std::u16string& newName) override;
@@ -224,7 +226,8 @@ class SimFileSystem : public IFileSystem {
     SimSystem& system_;
     mutable std::mutex mutex_;
     std::map<char, std::shared_ptr<Node>> drives_;
-    std::map<char, uint32_t> driveTypes_;  // GetDriveType of each drive, by upper-case letter
+    std::map<char, uint32_t> driveTypes_;      // GetDriveType of each drive, by upper-case letter
+    std::map<char, std::string> fileSystems_;  // the file system name of each drive, the same way
     std::map<FileHandle, std::unique_ptr<OpenFile>> files_;
     // The folder whose name for a delete-pending object goes when its last handle closes.
     std::map<const Node*, std::weak_ptr<Node>> pendingFolder_;

@@ -312,6 +312,17 @@ uint32_t Win32FileSystem::GetLogicalDriveStrings(uint32_t bufferChars, std::stri
 
 uint32_t Win32FileSystem::GetDriveType(const std::string& root) { return ::GetDriveTypeA(root.c_str()); }
 
+uint32_t Win32FileSystem::GetVolumeFileSystem(FileHandle file, std::string& name) {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    if (!::GetVolumeInformationByHandleW(H(file), nullptr, 0, nullptr, nullptr, nullptr, buffer,
+                                         MAX_PATH + 1))
+        return ::GetLastError();
+    // File system names are ASCII.
+    name.clear();
+    for (const wchar_t* c = buffer; *c != L'\0'; ++c) name.push_back(*c < 0x80 ? static_cast<char>(*c) : '?');
+    return 0;
+}
+
 }  // namespace platform::win32
 
 namespace platform::win32 {

@@ -39,6 +39,7 @@ class Win32FileSystem : public IFileSystem {
     bool CopyFileW(const std::u16string& from, const std::u16string& to, bool failIfExists) override;
     uint32_t GetLogicalDriveStrings(uint32_t bufferChars, std::string& out) override;
     uint32_t GetDriveType(const std::string& root) override;
+    uint32_t GetVolumeFileSystem(FileHandle file, std::string& name) override;
     uint32_t OpenRelative(FileHandle parent, const std::u16string& name, uint32_t access, uint32_t shareMode,
                           uint32_t disposition, uint32_t kind, const char* sddl, FileHandle& out) override;
     uint32_t RenameByHandle(FileHandle file, FileHandle newParent, const std::u16string& newName) override;
