@@ -366,6 +366,7 @@ std::string RegistryBackup::FileName(platform::RegKey root, const std::string& k
 uint32_t RegistryBackup::SaveKey(platform::RegKey root, const std::string& keyPath, bool view64,
                                  bool mayRetry) {
     if (broken_) return platform::kErrorCanNotComplete;
+    if (TakeAhead(root, keyPath, nullptr, view64)) return kErrorSuccess;
     // A key that is not there needs no saving, nor its name spelled.
     platform::RegKey raw = 0;
     uint32_t rc = platform::OpenKeyWithoutFollowing(
@@ -387,6 +388,7 @@ uint32_t RegistryBackup::SaveKey(platform::RegKey root, const std::string& keyPa
 uint32_t RegistryBackup::SaveOpenKey(platform::RegKey key, platform::RegKey root, const std::string& keyPath,
                                      bool view64, bool mayRetry) {
     if (broken_) return platform::kErrorCanNotComplete;
+    if (TakeAhead(root, keyPath, nullptr, view64)) return kErrorSuccess;
     const std::string name = FileName(root, keyPath, view64);
     if (name.empty()) return platform::kErrorInvalidParameter;
     std::vector<SavedKey> keys;
@@ -412,6 +414,7 @@ uint32_t RegistryBackup::SaveRead(uint32_t rc, const std::vector<SavedKey>& keys
 uint32_t RegistryBackup::SaveValue(platform::RegKey root, const std::string& keyPath,
                                    const std::string& valueName, bool view64, bool mayRetry) {
     if (broken_) return platform::kErrorCanNotComplete;
+    if (TakeAhead(root, keyPath, valueName.c_str(), view64)) return kErrorSuccess;
     const std::string path = TrimSlashes(keyPath);
     if (RealKeyName(root, path, false).empty()) {
         EngineLog(2, "%s: Registry value '%s' cannot be saved, its root has no name in the file, error '%d'",
@@ -435,6 +438,7 @@ uint32_t RegistryBackup::SaveOpenValue(platform::RegKey key, platform::RegKey ro
                                        const std::string& keyPath, const std::string& valueName, bool view64,
                                        bool mayRetry) {
     if (broken_) return platform::kErrorCanNotComplete;
+    if (TakeAhead(root, keyPath, valueName.c_str(), view64)) return kErrorSuccess;
     std::vector<SavedValue> all;
     // Read through the enumeration, as the key's own listing spells the value. A value that
     // is not there needs no saving, nor its key's name spelled.
@@ -464,6 +468,7 @@ void RegistryBackup::ReportUnsaved(uint32_t error, platform::RegKey root, const 
 }
 
 void RegistryBackup::Report(uint32_t error, const std::string& object) {
+    if (ahead_) return;
     EngineLog(2, "%s: '%s' could not be saved and is not in the backup, error '%d'", kTag, object.c_str(),
               static_cast<int>(error));
 }
@@ -471,19 +476,69 @@ void RegistryBackup::Report(uint32_t error, const std::string& object) {
 uint32_t RegistryBackup::Write(const std::vector<SavedKey>& keys, const std::string& object) {
     std::vector<std::string> left;
     std::u16string text = FormatSections(keys, &left);
+    // What the file cannot hold is left to the deletion's own save, which reports it.
+    if (ahead_ && !left.empty()) return platform::kErrorInvalidData;
     for (const std::string& name : left) Report(platform::kErrorInvalidData, name);
     uint32_t rc = EnsureFile();
     if (rc == kErrorSuccess) rc = Append(text);
-    if (rc != kErrorSuccess && !broken_) {
-        broken_ = true;
-        file_.reset();
-        EngineLog(2,
-                  "%s: '%s' could not be written to the backup '%s', error '%d'; no registry entry is "
-                  "deleted for the "
-                  "rest of the run",
-                  kTag, object.c_str(), path_.c_str(), static_cast<int>(rc));
-    }
+    if (rc != kErrorSuccess) Broke(rc, object);
     return rc;
+}
+
+void RegistryBackup::Broke(uint32_t error, const std::string& object) {
+    if (broken_) return;
+    broken_ = true;
+    file_.reset();
+    EngineLog(2,
+              "%s: '%s' could not be written to the backup '%s', error '%d'; no registry entry is "
+              "deleted for the "
+              "rest of the run",
+              kTag, object.c_str(), path_.c_str(), static_cast<int>(error));
+}
+
+std::string RegistryBackup::AheadName(platform::RegKey root, const std::string& keyPath,
+                                      const char* valueName, bool view64) {
+    // Names are compared as the registry does, letter case ignored; a value's name may hold a
+    // backslash, so it follows the key's path after a separator no path holds.
+    std::string name = std::to_string(root) + (view64 ? "|64|" : "|def|") + TrimSlashes(keyPath);
+    platform::AnsiUpperInPlace(&name[0]);
+    if (valueName == nullptr) return name;
+    std::string value = valueName;
+    if (!value.empty()) platform::AnsiUpperInPlace(&value[0]);
+    return name + '\0' + value;
+}
+
+bool RegistryBackup::TakeAhead(platform::RegKey root, const std::string& keyPath, const char* valueName,
+                               bool view64) {
+    if (savedAhead_.empty()) return false;
+    return savedAhead_.erase(AheadName(root, keyPath, valueName, view64)) != 0;
+}
+
+uint32_t RegistryBackup::SaveAhead(platform::RegKey key, platform::RegKey root, const std::string& keyPath,
+                                   const char* valueName, bool view64) {
+    if (broken_) return platform::kErrorCanNotComplete;
+    if (valueName == nullptr) {
+        char first[256];
+        uint32_t length = sizeof first;
+        const uint32_t rc = os_.reg.EnumKeyEx(key, 0, first, &length);
+        if (rc != platform::kErrorNoMoreItems) return rc == kErrorSuccess ? platform::kErrorDirNotEmpty : rc;
+    }
+    ahead_ = true;
+    const uint32_t rc = valueName != nullptr ? SaveOpenValue(key, root, keyPath, valueName, view64, true)
+                                             : SaveOpenKey(key, root, keyPath, view64, true);
+    ahead_ = false;
+    if (rc == kErrorSuccess) savedAhead_.insert(AheadName(root, keyPath, valueName, view64));
+    return rc;
+}
+
+uint32_t RegistryBackup::Flush() {
+    if (!unflushed_ || !file_) return broken_ ? platform::kErrorCanNotComplete : kErrorSuccess;
+    unflushed_ = false;
+    if (os_.fs.FlushFileBuffers(file_.get())) return kErrorSuccess;
+    uint32_t error = os_.sys.GetLastError();
+    if (error == kErrorSuccess) error = platform::kErrorCanNotComplete;
+    Broke(error, path_);
+    return error;
 }
 
 uint32_t RegistryBackup::EnsureFile() {
@@ -552,7 +607,12 @@ uint32_t RegistryBackup::Append(const std::u16string& text) {
         done += written;
     }
     // The saved entries reach the disk before the deletion they are kept for: a power cut
-    // after it must not find the key gone and its lines still in a cache.
+    // after it must not find the key gone and its lines still in a cache. Saved ahead, a
+    // batch shares one flush, made before the first of its deletions.
+    if (ahead_) {
+        unflushed_ = true;
+        return kErrorSuccess;
+    }
     if (!os_.fs.FlushFileBuffers(file_.get())) {
         uint32_t error = os_.sys.GetLastError();
         return error != kErrorSuccess ? error : platform::kErrorCanNotComplete;

@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/platform.h"
@@ -82,6 +83,17 @@ class RegistryBackup {
     void ReportUnsaved(uint32_t error, platform::RegKey root, const std::string& keyPath,
                        const char* valueName, bool view64);
 
+    // Saves one object ahead of a batch of deletions, through `key` (open as itself with
+    // KEY_READ): written now without a flush, and found saved by the Save* call of its own
+    // deletion, which then writes nothing. A key is saved ahead only while it has no
+    // subkeys, since its deletion takes it alone. 0 when saved ahead; else the reading's code
+    // (2: not in this view), nothing logged: the deletion's own save tries again and reports.
+    uint32_t SaveAhead(platform::RegKey key, platform::RegKey root, const std::string& keyPath,
+                       const char* valueName, bool view64);
+    // Puts what was saved ahead on the disk, before any of its deletions. A failed flush
+    // breaks the backup (see Broken), and nothing more is deleted.
+    uint32_t Flush();
+
     // The file the run's deletions are saved to (empty until the first save made it).
     const std::string& path() const { return path_; }
     // The file could not be made or written: nothing more goes into it, and nothing whose
@@ -95,6 +107,11 @@ class RegistryBackup {
     uint32_t Append(const std::u16string& text);
     uint32_t Write(const std::vector<SavedKey>& keys, const std::string& object);
     bool Redirected();
+    // The object was saved ahead: forgotten now, since its deletion follows.
+    bool TakeAhead(platform::RegKey root, const std::string& keyPath, const char* valueName, bool view64);
+    static std::string AheadName(platform::RegKey root, const std::string& keyPath, const char* valueName,
+                                 bool view64);
+    void Broke(uint32_t error, const std::string& object);
     void Report(uint32_t error, const std::string& object);
     // The file's name of the key, each part as the registry spells it (SpelledAsStored).
     std::string FileName(platform::RegKey root, const std::string& keyPath, bool view64);
@@ -114,8 +131,11 @@ class RegistryBackup {
     platform::Platform& os_;
     std::string path_;
     platform::UniqueFile file_;
-    bool broken_ = false;  // the folder or file could not be made or written: no more tries
-    int wow64_ = -1;       // unknown until first asked
+    bool broken_ = false;     // the folder or file could not be made or written: no more tries
+    bool ahead_ = false;      // saving ahead: nothing flushed, nothing reported
+    bool unflushed_ = false;  // written ahead and not yet flushed
+    std::unordered_set<std::string> savedAhead_;
+    int wow64_ = -1;  // unknown until first asked
 };
 
 }  // namespace actions

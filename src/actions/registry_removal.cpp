@@ -1,5 +1,6 @@
 // Deleting the listed registry values and keys, in the default view first and, under
 // WOW64, in the 64-bit view when the default view does not have them.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -113,23 +114,24 @@ struct SplitEntry {
 };
 
 // Copies and splits a listed entry. An entry too long for the buffer, or without one of
-// the root prefixes, is refused with a warning: the registry API would read a null root
-// as a handle, and a cut text would name some other key.
+// the root prefixes, is refused with a warning (none when `tag` is null): the registry API
+// would read a null root as a handle, and a cut text would name some other key.
 bool Split(const char* tag, const char* entry, SplitEntry& out) {
     size_t length = std::strlen(entry);
     if (length >= sizeof out.text) {
-        EngineLog(3, "%s: Registry entry '%s' is too long, skipped", tag, entry);
+        if (tag != nullptr) EngineLog(3, "%s: Registry entry '%s' is too long, skipped", tag, entry);
         return false;
     }
     std::memcpy(out.text, entry, length + 1);
     if (expand::ParseRegistryPath(out.text, out.root, out.rootName, out.keyPath, out.last) != kErrorSuccess ||
         out.root == 0) {
-        EngineLog(3, "%s: Registry entry '%s' has no root key, skipped", tag, entry);
+        if (tag != nullptr) EngineLog(3, "%s: Registry entry '%s' has no root key, skipped", tag, entry);
         return false;
     }
     // Nothing below the root: an empty key path would make the whole root the object.
     if (out.keyPath == nullptr || *out.keyPath == '\0') {
-        EngineLog(3, "%s: Registry entry '%s' names no key below its root, skipped", tag, entry);
+        if (tag != nullptr)
+            EngineLog(3, "%s: Registry entry '%s' names no key below its root, skipped", tag, entry);
         return false;
     }
     return true;
@@ -154,28 +156,52 @@ void RestoreBackslashes(char* name) {
     *write = '\0';
 }
 
-bool DeleteListedValue(CNuke& nuke, const char* entry) {
-    static const char* const kTag = "CNuke::CleanupRegValues";
-    SplitEntry e;
-    if (!Split(kTag, entry, e)) return false;
-    char rootText[kRootNameBuffer] = "";
-    nuke.ParseRegKeyPrefix(e.root, rootText);
-    char display[kDisplayBuffer];
-
-    size_t length = std::strlen(entry);
-    if (entry[length - 1] == '\\') {
-        // The key's default value; the key is the entry's text after its root, as listed.
-        const char* keyText = std::strchr(entry, '\\') + 1;
-        Display(display, rootText, keyText);
-        return nuke.DeleteRegistryValue(e.root, keyText, "", display);
+// A listed value's key and name. The key's default value is listed with a trailing
+// backslash: its key is the entry's text after its root, as listed, and its name "".
+bool ListedValue(const char* tag, const char* entry, SplitEntry& e, const char*& keyText, const char*& name) {
+    if (!Split(tag, entry, e)) return false;
+    if (entry[std::strlen(entry) - 1] == '\\') {
+        keyText = std::strchr(entry, '\\') + 1;
+        name = "";
+        return true;
     }
     if (e.last == nullptr) {
-        EngineLog(3, "%s: Registry entry '%s' names no value, skipped", kTag, entry);
+        if (tag != nullptr) EngineLog(3, "%s: Registry entry '%s' names no value, skipped", tag, entry);
         return false;
     }
     RestoreBackslashes(e.last);
-    Display(display, rootText, e.keyPath);
-    return nuke.DeleteRegistryValue(e.root, e.keyPath, e.last, display);
+    keyText = e.keyPath;
+    name = e.last;
+    return true;
+}
+
+bool DeleteListedValue(CNuke& nuke, const char* entry) {
+    static const char* const kTag = "CNuke::CleanupRegValues";
+    SplitEntry e;
+    const char* keyText = nullptr;
+    const char* name = nullptr;
+    if (!ListedValue(kTag, entry, e, keyText, name)) return false;
+    char rootText[kRootNameBuffer] = "";
+    nuke.ParseRegKeyPrefix(e.root, rootText);
+    char display[kDisplayBuffer];
+    Display(display, rootText, keyText);
+    return nuke.DeleteRegistryValue(e.root, keyText, name, display);
+}
+
+// Saving each object just before its deletion would put one flush of the backup, a wait
+// for the disk, before every deletion; a batch saved ahead shares one.
+constexpr size_t kSaveAheadBatch = 64;
+
+// The step's entries in the order it deletes them.
+std::vector<const char*> StepEntries(engine::TSet& list, bool largestFirst) {
+    std::vector<const char*> entries;
+    entries.reserve(list.Count());
+    const char* entry = nullptr;
+    if (largestFirst)
+        for (uint32_t rc = list.Last(&entry); rc == 0; rc = list.Previous(&entry)) entries.push_back(entry);
+    else
+        for (uint32_t rc = list.First(&entry); rc == 0; rc = list.Next(&entry)) entries.push_back(entry);
+    return entries;
 }
 
 // The ignore lists as the subtraction applies them: an entry covers every object text that
@@ -471,9 +497,10 @@ uint32_t CNuke::CleanupRegValues() {
     StepParents parents(os_.reg, keyParents_);
     int count = 0;
     bool errors = false;
-    const char* entry = nullptr;
-    for (uint32_t rc = regValueList.First(&entry); rc == 0; rc = regValueList.Next(&entry)) {
-        if (DeleteListedValue(*this, entry)) {
+    const std::vector<const char*> entries = StepEntries(regValueList, false);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (i % kSaveAheadBatch == 0) SaveAhead(entries, i, false);
+        if (DeleteListedValue(*this, entries[i])) {
             ++counts.valuesDeleted;
         } else {
             errors = true;
@@ -489,6 +516,42 @@ uint32_t CNuke::CleanupRegValues() {
         EngineLog(5, "%s: CleanupRegValues was successful with '%d' deleted values",
                   "CNuke::CleanupRegValues", count);
     return 0;
+}
+
+void CNuke::SaveAhead(const std::vector<const char*>& entries, size_t begin, bool keys) {
+    actions::RegistryBackup* backup = BackupOf(*this, os_);
+    if (backup == nullptr || backup->Broken()) return;
+    const size_t end = std::min(entries.size(), begin + kSaveAheadBatch);
+    for (size_t i = begin; i < end; ++i) {
+        SplitEntry e;
+        std::string path;
+        const char* name = nullptr;
+        if (keys) {
+            char full[expand::kRegTextBuffer];
+            if (!Split(nullptr, entries[i], e) || Protected().KeyReason(entries[i]) != nullptr ||
+                !expand::JoinPath(full, sizeof full, {e.keyPath, e.last}))
+                continue;
+            path = full;
+        } else {
+            const char* keyText = nullptr;
+            if (!ListedValue(nullptr, entries[i], e, keyText, name)) continue;
+            path = keyText;
+        }
+        // The deletions look in the default view first, then, not found there under WOW64,
+        // in the 64-bit one.
+        for (const bool view64 : {false, true}) {
+            if (view64 && !IsWow64()) break;
+            const uint32_t access = platform::kKeyRead | (view64 ? platform::kKeyWow64_64Key : 0u);
+            platform::RegKey raw = 0;
+            uint32_t rc = OpenAsItself(keyParents_, os_.reg, e.root, path, access, raw);
+            if (rc == kErrorSuccess) {
+                platform::UniqueRegKey key(&os_.reg, raw);
+                rc = backup->SaveAhead(key.get(), e.root, path, name, view64);
+            }
+            if (rc != kErrorFileNotFound) break;
+        }
+    }
+    (void)backup->Flush();
 }
 
 bool CNuke::DeleteRegistryValue(platform::RegKey root, const char* keyPath, const char* valueName,
@@ -574,10 +637,11 @@ uint32_t CNuke::CleanupRegKeys() {
     StepParents parents(os_.reg, keyParents_);
     int count = 0;
     bool errors = false;
-    const char* entry = nullptr;
     // Largest first: a key's subkeys listed beside it go before it.
-    for (uint32_t rc = regKeyList.Last(&entry); rc == 0; rc = regKeyList.Previous(&entry)) {
-        if (DeleteRegistryKey(entry)) {
+    const std::vector<const char*> entries = StepEntries(regKeyList, true);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (i % kSaveAheadBatch == 0) SaveAhead(entries, i, true);
+        if (DeleteRegistryKey(entries[i])) {
             ++counts.keysDeleted;
         } else {
             errors = true;

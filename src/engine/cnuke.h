@@ -270,6 +270,9 @@ class CNuke {
     // true when it was deleted, or already missing on 32-bit Windows.
     bool DeleteRegistryKey(const char* entry);
     [[nodiscard]] uint32_t DeleteRegistryKey64bit(const char* entry);
+    // Saves the step's entries [begin, begin + a batch) to the backup ahead of their
+    // deletions, in the view each deletion will find them in, and flushes once for them all.
+    void SaveAhead(const std::vector<const char*>& entries, size_t begin, bool keys);
     [[nodiscard]] uint32_t DeleteRegistryValue64bit(platform::RegKey root, const char* keyPath,
                                                     const char* valueName);
     // The 32-bit process runs on 64-bit Windows.

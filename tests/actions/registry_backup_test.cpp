@@ -457,19 +457,24 @@ TEST_F(RegistryBackupTest, FolderThatCannotBeFoundIsReportedOnceAndNothingIsDele
         Logged(3, "CNuke::CleanupRegValues: CleanupRegValues encountered errors but deleted '2' values"));
 }
 
+// A batch of saves shares one flush, made before the first of its deletions.
 TEST_F(RegistryBackupTest, EachSaveIsOnTheDiskBeforeItsDeletionAndAFailedFlushStopsTheDeletions) {
-    for (const char* name : {"A", "B"}) m.registry.SetString(kKey, name, "1");
-    List(nuke.regValueList,
-         {"HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\A", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\B"});
+    std::vector<std::string> listed;
+    for (int i = 0; i < 66; ++i) {
+        m.registry.SetString(kKey, "V" + std::to_string(i), "1");
+        listed.push_back("HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS\\V" + std::to_string(i));
+    }
+    for (const std::string& entry : listed) (void)nuke.regValueList.Insert(entry.c_str());
     std::string order;
     m.faults.SetHook([&order](const std::string& call) {
         order += call == "FlushFileBuffers" ? "F" : call == "RegDeleteValueA" ? "D" : "";
     });
-    m.faults.Fail("FlushFileBuffers", platform::kErrorNotReady, 1, 2);  // the head's and A's reach the disk
+    m.faults.Fail("FlushFileBuffers", platform::kErrorNotReady, 1, 1);  // the first batch reaches the disk
     EXPECT_EQ(0u, nuke.CleanupRegValues());
     m.faults.SetHook(nullptr);
-    EXPECT_EQ("FFDF", order);
-    EXPECT_THAT(m.registry.ValuesUnder(kKey), ElementsAre("B"));
+    EXPECT_EQ("F" + std::string(64, 'D') + "F", order);
+    EXPECT_EQ(2u, m.registry.ValuesUnder(kKey).size());
+    EXPECT_EQ(2u, nuke.counts.valuesFailed);
 }
 
 }  // namespace
