@@ -2,6 +2,7 @@
 
 #include "platform/ansi.h"
 #include "platform/common.h"
+#include "platform/unicode_text.h"
 
 namespace app {
 
@@ -9,24 +10,6 @@ namespace {
 
 // Older consoles refuse a single very large WriteConsoleW; pieces of this size always pass.
 constexpr size_t kConsoleChunk = 8192;
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 bool WriteAllBytes(platform::ISystem& sys, const std::string& bytes) {
     size_t done = 0;
@@ -52,27 +35,9 @@ bool WriteAllToConsole(platform::ISystem& sys, const std::u16string& text) {
 
 }  // namespace
 
-std::string Utf16ToUtf8(const std::u16string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t unit = text[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00u));
-            ++i;
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            AppendUtf8(out, 0xFFFD);
-        } else {
-            AppendUtf8(out, unit);
-        }
-    }
-    return out;
-}
-
 std::string AnsiToUtf8(const std::string& text) {
     std::u16string wide;
-    if (platform::AnsiToUtf16(text.data(), text.size(), wide)) return Utf16ToUtf8(wide);
+    if (platform::AnsiToUtf16(text.data(), text.size(), wide)) return platform::Utf16ToUtf8(wide);
     std::string out = text;
     for (char& c : out)
         if (static_cast<unsigned char>(c) >= 0x80) c = '?';

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/system.h"
+#include "platform/unicode_text.h"
 
 namespace app {
 
@@ -18,8 +19,7 @@ enum class ConsoleTarget {
 
 // Text of the ANSI code page as UTF-8; a byte that cannot be converted becomes "?".
 std::string AnsiToUtf8(const std::string& text);
-// UTF-16 as UTF-8; a lone surrogate becomes U+FFFD.
-std::string Utf16ToUtf8(const std::u16string& text);
+using platform::Utf16ToUtf8;
 // Every line end made CR LF (a CR LF already there stays one).
 std::string WithCrLf(const std::string& text);
 
