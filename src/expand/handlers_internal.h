@@ -6,6 +6,8 @@
 #include <string>
 
 #include "logging/engine_log.h"
+#include "logging/log.h"
+#include "platform/ansi.h"
 
 namespace expand::detail {
 
@@ -17,6 +19,15 @@ constexpr int kQuotedStart = 64;
 inline void LogTooLong(const char* tag, const char* what, const char* text) {
     engine::EngineLog(3, "%s: %s too long, not listed: '%.*s...'", tag, what, kQuotedStart,
                       text != nullptr ? text : "");
+}
+
+// An object this Windows lists under a name its ANSI code page cannot spell (a Windows without
+// UTF-8 process code pages): the narrow spelling is a best-fit alias of another name or no name
+// at all, so the object is left alone, and the caller counts it failed. The record gives the
+// name as Windows keeps it. `what` is "File", "Registry key", ...
+inline void LogUnspellable(const char* tag, const char* what, const std::u16string& name) {
+    KvQmrLogging::LogWriteW(2, u"%S: %S '%s' has a name the ANSI code page %u cannot spell: not removed", tag, what,
+                            name.c_str(), platform::AnsiCodePage());
 }
 
 // PathFindFileNameA: the text after the last "\", "/" or ":" that is not the last character.
