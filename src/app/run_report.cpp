@@ -138,6 +138,7 @@ Json CheckSection(const engine::ConfigCheckResult& check) {
     }
     return Json{{"code", check.code},
                 {"file", AnsiToUtf8(check.path)},
+                {"encoding", check.encoding},
                 {"problemCount", check.problems.size()},
                 {"errorCount", check.Count(engine::Severity::kError)},
                 {"warningCount", check.Count(engine::Severity::kWarning)},

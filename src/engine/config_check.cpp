@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/cnuke.h"
+#include "engine/config_text.h"
 #include "expand/folder_macros.h"
 #include "expand/path_helpers.h"
 #include "expand/protected_locations.h"
@@ -290,7 +291,7 @@ class Checker {
         if (!user_.empty()) platform::AnsiUpperInPlace(&user_[0]);
     }
 
-    void Run(const std::string& bytes);
+    void Run(const ConfigText& decoded);
 
   private:
     void Add(Severity severity, uint32_t line, const std::string& section, const std::string& text,
@@ -318,6 +319,7 @@ class Checker {
     std::vector<ConfigProblem>& problems_;
     std::string user_;
     std::set<uint32_t> flawed_;
+    const std::map<uint32_t, std::u16string>* unspellable_ = nullptr;
 
     int section_ = kBeforeFirstSection;
     std::string sectionText_;
@@ -326,7 +328,9 @@ class Checker {
     std::vector<Entry> entries_;
 };
 
-void Checker::Run(const std::string& bytes) {
+void Checker::Run(const ConfigText& decoded) {
+    const std::string& bytes = decoded.text;
+    unspellable_ = &decoded.unspellable;
     // The stream of the reader ends at a Ctrl-Z; what follows is never read.
     size_t end = bytes.find('\x1a');
     if (end == std::string::npos) end = bytes.size();
@@ -456,6 +460,13 @@ void Checker::Line(uint32_t number, const std::string& seen) {
     }
     if (equals != wordEnd) {
         Add(kWarn, number, sectionText_, seen, "blank between the key and '='; the line is skipped");
+        return;
+    }
+    if (unspellable_->count(number) != 0) {
+        Add(kError, number, sectionText_, seen,
+            "names what the ANSI code page " + std::to_string(platform::AnsiCodePage()) +
+                " of this Windows cannot spell; the run stops here with 1610 (Windows 10 1903 and later read "
+                "such names)");
         return;
     }
     Entry e;
@@ -809,8 +820,12 @@ ConfigCheckResult CheckConfiguration(CNuke& engine) {
     std::string bytes;
     result.code = engine.Os().fs.ReadWholeFile(engine.configPath, bytes);
     if (result.code != 0) return result;
+    ConfigText decoded;
+    result.code = DecodeConfigText(bytes, decoded);
+    result.encoding = DescribeEncoding(decoded);
+    if (result.code != 0) return result;
 
-    Checker(engine, result.problems).Run(bytes);
+    Checker(engine, result.problems).Run(decoded);
     // Only what would stop a run fails the check: a deployment goes on with warnings.
     result.code = result.Count(kError) == 0 ? 0u : static_cast<uint32_t>(platform::kErrorBadConfiguration);
     return result;
@@ -833,6 +848,9 @@ std::string Shown(const std::string& text) {
 
 std::string FormatCheckResult(const ConfigCheckResult& result) {
     std::string out;
+    if (!result.encoding.empty())
+        out += (result.path.empty() ? std::string("configuration file") : result.path) + ": read as " +
+               result.encoding + "\n";
     for (const ConfigProblem& p : result.problems) {
         std::string where = p.line != 0 ? "line " + std::to_string(p.line) : "";
         if (!p.section.empty()) where += (where.empty() ? "" : " ") + p.section;

@@ -25,7 +25,8 @@ struct ConfigProblem {
 struct ConfigCheckResult {
     uint32_t code =
         0;  // 0 without errors (warnings allowed), 1610 with errors, else the error that kept the file unread
-    std::string path;                     // the file checked
+    std::string path;      // the file checked
+    std::string encoding;  // what it was read as ("UTF-8", "ANSI code page 1252"); empty if unread
     std::vector<ConfigProblem> problems;  // in line order
     size_t Count(Severity severity) const;
 };

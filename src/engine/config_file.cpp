@@ -6,15 +6,46 @@
 #include <string>
 
 #include "engine/cnuke.h"
+#include "engine/config_text.h"
 #include "expand/path_helpers.h"
 #include "logging/engine_log.h"
+#include "logging/log.h"
+#include "platform/ansi.h"
 #include "platform/common.h"
+#include "platform/unicode_text.h"
 
 namespace engine {
 
 namespace {
 
 constexpr uint32_t kFormatNumber = 1;
+constexpr uint32_t kErrorNoUnicodeTranslation = 1113;
+constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
+
+bool IsAscii(const std::string& bytes) {
+    for (char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+// The UTF-16 text in the process's code page, line by line, noting the lines it cannot spell:
+// their narrow form would name other objects (best fit) or none.
+void ToProcessCodePage(const std::u16string& wide, ConfigText& out) {
+    uint32_t number = 1;
+    for (size_t pos = 0; pos <= wide.size(); ++number) {
+        size_t nl = wide.find(u'\n', pos);
+        if (nl == std::u16string::npos) nl = wide.size();
+        std::u16string line = wide.substr(pos, nl - pos);
+        std::string narrow = platform::Utf16ToAnsi(line);
+        if (platform::AnsiToUtf16(narrow) != line) {
+            while (!line.empty() && line.back() == u'\r') line.pop_back();
+            out.unspellable[number] = line;
+        }
+        out.text += narrow;
+        if (nl < wide.size()) out.text += '\n';
+        pos = nl + 1;
+    }
+}
 
 struct ConfigFormat {
     uint32_t number;
@@ -103,6 +134,8 @@ class LineReader {
     }
 
     bool AtEnd() const { return pos_ >= end_; }
+    // The number of the line Next handed out last, counted from 1.
+    uint32_t Number() const { return number_; }
 
     // The next line, as a C string (text after an embedded zero byte is not seen, as with
     // a line buffer), and whether it was longer than kMaxConfigLine.
@@ -115,15 +148,60 @@ class LineReader {
         line.assign(bytes_, pos_, tooLong ? kMaxConfigLine : len);
         line.resize(std::strlen(line.c_str()));
         pos_ = nl + 1;
+        ++number_;
     }
 
   private:
     const std::string& bytes_;
     size_t end_ = 0;
     size_t pos_ = 0;
+    uint32_t number_ = 0;
 };
 
 }  // namespace
+
+uint32_t DecodeConfigText(const std::string& bytes, ConfigText& out) {
+    out = ConfigText();
+    const bool marked = bytes.compare(0, 3, kUtf8Mark) == 0;
+    const std::string body = marked ? bytes.substr(3) : bytes;
+    if (!marked && IsAscii(body)) {
+        out.text = body;
+        return 0;
+    }
+    if (platform::IsValidUtf8(body.data(), body.size())) {
+        out.encoding = marked ? ConfigEncoding::kUtf8WithMark : ConfigEncoding::kUtf8;
+        if (platform::AnsiCodePage() == platform::kCodePageUtf8)
+            out.text = body;
+        else
+            ToProcessCodePage(platform::Utf8ToUtf16(body.data(), body.size()), out);
+        return 0;
+    }
+    out.encoding = ConfigEncoding::kLegacy;
+    out.codePage = platform::LegacyAnsiCodePage();
+    if (out.codePage == platform::AnsiCodePage()) {
+        out.text = bytes;  // as every earlier version read it, byte for byte
+        return 0;
+    }
+    std::u16string wide;
+    if (!platform::CodePageToUtf16(out.codePage, bytes.data(), bytes.size(), wide))
+        return kErrorNoUnicodeTranslation;
+    ToProcessCodePage(wide, out);
+    return 0;
+}
+
+std::string DescribeEncoding(const ConfigText& text) {
+    switch (text.encoding) {
+        case ConfigEncoding::kAscii:
+            return "ASCII";
+        case ConfigEncoding::kUtf8:
+            return "UTF-8";
+        case ConfigEncoding::kUtf8WithMark:
+            return "UTF-8 with a byte order mark";
+        case ConfigEncoding::kLegacy:
+            break;
+    }
+    return "ANSI code page " + std::to_string(text.codePage);
+}
 
 uint32_t CNuke::InitConfigFile() {
     std::string path;
@@ -150,7 +228,13 @@ uint32_t CNuke::ReadConfigSection(TSet& list, const char* section, const char* k
     std::string bytes;
     if (uint32_t code = os_.fs.ReadWholeFile(configPath, bytes)) return code;
     configBytes = bytes;
-    LineReader reader(bytes);
+    ConfigText decoded;
+    if (uint32_t code = DecodeConfigText(bytes, decoded)) {
+        EngineLog(2, "%s: the configuration is neither UTF-8 nor text of the ANSI code page %u, error %04u",
+                  "CNuke::ReadConfigSection", decoded.codePage, code);
+        return code;
+    }
+    LineReader reader(decoded.text);
     std::string line;
     bool tooLong = false;
 
@@ -173,6 +257,17 @@ uint32_t CNuke::ReadConfigSection(TSet& list, const char* section, const char* k
             }
             if (line[0] == '[') break;
             if (!StartsWithNoCase(line.c_str(), prefix.c_str(), prefix.size())) continue;
+            auto lost = decoded.unspellable.find(reader.Number());
+            if (lost != decoded.unspellable.end()) {
+                // Its narrow text would name other objects, or none: nothing of the run may rest on it.
+                KvQmrLogging::LogWriteW(
+                    2,
+                    u"%S: line %u of the configuration names what the ANSI code page %u cannot spell: '%s'",
+                    "CNuke::ReadConfigSection", reader.Number(), platform::AnsiCodePage(),
+                    lost->second.c_str());
+                result = platform::kErrorBadConfiguration;
+                break;
+            }
             result = ParseConfigEntry(list, line.c_str() + prefix.size());
             if (result != 0) break;
         }

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "engine/cnuke.h"
+#include "engine/config_text.h"
+#include "platform/sim/sim_ansi.h"
 #include "platform/sim/sim_machine.h"
 
 namespace {
@@ -146,7 +148,10 @@ TEST_F(ConfigCheckTest, ReportsEveryProblemWithItsSectionAndLine) {
     // Each line alone (below the headers before it) is an error exactly when a real run stops.
     std::vector<std::string> alone = {"[file 1]\nremove=FILE_NAME_EXPAND,BY_VALUE,",
                                       "[file 1]\nremove=FILE_NAME,BY_VALUE,",
-                                      "[msi upgradecode 1]\nremove=GUID,BY_VALUE,{4D1F2C3B 8A7E}"};
+                                      "[msi upgradecode 1]\nremove=GUID,BY_VALUE,{4D1F2C3B 8A7E}",
+                                      // UTF-8 naming what Windows-1252 cannot spell, and what it can
+                                      "[file 1]\nremove=FILE_NAME,BY_VALUE,C:\\Kelvaris\\\xCE\xA9mega",
+                                      "[file 1]\nremove=FILE_NAME,BY_VALUE,C:\\Kelvaris\\na\xC3\xAFve.txt"};
     alone.insert(alone.end(), lines.begin(), lines.end());
     std::string headers;
     for (const std::string& line : alone) {
@@ -164,7 +169,8 @@ TEST_F(ConfigCheckTest, RealisticFilesHaveNoProblems) {
     ASSERT_FALSE(demo.empty());
     ConfigCheckResult result = Check(demo);
     EXPECT_EQ(0u, result.code) << engine::FormatCheckResult(result);
-    EXPECT_EQ("C:\\Tools\\sweeptool.cfg: no problems\n", engine::FormatCheckResult(result));
+    EXPECT_EQ("C:\\Tools\\sweeptool.cfg: read as ASCII\nC:\\Tools\\sweeptool.cfg: no problems\n",
+              engine::FormatCheckResult(result));
 
     // Every type and kind where it belongs, headers with text after them, and ignore lines
     // reached in each way the run reaches them: through a macro's folder in another profile,
@@ -328,3 +334,35 @@ TEST_F(ConfigCheckTest, ChangesNothingOnTheMachine) {
 }
 
 }  // namespace
+
+// A file that is valid UTF-8 is UTF-8 whatever the code page; any other is the legacy code page's,
+// byte for byte where that is the process's own; a line the process cannot spell is marked.
+TEST(ConfigTextTest, EachFileIsReadInTheEncodingItWasWrittenIn) {
+    const struct {
+        uint32_t codePage;
+        std::string bytes, encoding, text;
+        uint32_t unspellableLine;
+    } rows[] = {
+        {1252, "remove=x\r\n", "ASCII", "remove=x\r\n", 0},
+        {1252, "caf\xE9\r\n", "ANSI code page 1252", "caf\xE9\r\n", 0},
+        {1252, "caf\xC3\xA9", "UTF-8", "caf\xE9", 0},
+        {1252,
+         "\xEF\xBB\xBF"
+         "caf\xC3\xA9",
+         "UTF-8 with a byte order mark", "caf\xE9", 0},
+        {1252, "a\r\n\xCE\xA9mega \xE6\x8A\xA5\r\n", "UTF-8", "a\r\nOmega ?\r\n", 2},
+        {65001, "caf\xE9\x80", "ANSI code page 1252", "caf\xC3\xA9\xE2\x82\xAC", 0},
+        {65001, "\xEF\xBB\xBF\xCE\xA9mega", "UTF-8 with a byte order mark", "\xCE\xA9mega", 0},
+    };
+    for (const auto& row : rows) {
+        platform::sim::ScopedAnsiCodePage cp(row.codePage);
+        engine::ConfigText decoded;
+        ASSERT_EQ(0u, engine::DecodeConfigText(row.bytes, decoded)) << row.bytes;
+        EXPECT_EQ(row.encoding, engine::DescribeEncoding(decoded)) << row.bytes;
+        EXPECT_EQ(row.text, decoded.text) << row.bytes;
+        EXPECT_EQ(row.unspellableLine == 0 ? 0u : 1u, decoded.unspellable.size()) << row.bytes;
+        if (row.unspellableLine != 0) {
+            EXPECT_EQ(1u, decoded.unspellable.count(row.unspellableLine));
+        }
+    }
+}
