@@ -17,8 +17,15 @@ constexpr int kQuotedStart = 64;
 // A text that would not fit its buffer is not listed; the record quotes its start so the
 // entry can be found in the configuration file.
 inline void LogTooLong(const char* tag, const char* what, const char* text) {
-    engine::EngineLog(3, "%s: %s too long, not listed: '%.*s...'", tag, what, kQuotedStart,
-                      text != nullptr ? text : "");
+    if (text == nullptr) text = "";
+    // The quote ends on a whole character, so that the record converts as written.
+    int quoted = 0;
+    while (text[quoted] != '\0') {
+        int next = quoted + static_cast<int>(platform::AnsiCharLength(text + quoted));
+        if (next > kQuotedStart) break;
+        quoted = next;
+    }
+    engine::EngineLog(3, "%s: %s too long, not listed: '%.*s...'", tag, what, quoted, text);
 }
 
 // An object this Windows lists under a name its ANSI code page cannot spell (a Windows without
@@ -26,8 +33,8 @@ inline void LogTooLong(const char* tag, const char* what, const char* text) {
 // at all, so the object is left alone, and the caller counts it failed. The record gives the
 // name as Windows keeps it. `what` is "File", "Registry key", ...
 inline void LogUnspellable(const char* tag, const char* what, const std::u16string& name) {
-    KvQmrLogging::LogWriteW(2, u"%S: %S '%s' has a name the ANSI code page %u cannot spell: not removed", tag, what,
-                            name.c_str(), platform::AnsiCodePage());
+    KvQmrLogging::LogWriteW(2, u"%S: %S '%s' has a name the ANSI code page %u cannot spell: not removed", tag,
+                            what, name.c_str(), platform::AnsiCodePage());
 }
 
 // PathFindFileNameA: the text after the last "\", "/" or ":" that is not the last character.

@@ -208,7 +208,7 @@ bool MatchWildcard(const char* text, const char* pattern) {
             ++wildcards;
             star = false;
             ++p;
-            if (*t != '\0') ++t;
+            if (*t != '\0') t += platform::AnsiCharLength(t);  // one character, whatever its bytes
         } else if (*p == '*') {
             ++wildcards;
             star = true;
@@ -301,7 +301,8 @@ bool RegistryEntryExists(platform::IRegistry& reg, const char* text, bool isValu
     return rc == 0 || rc == platform::kErrorMoreData;
 }
 
-std::string RegistryString(platform::Platform& os, platform::RegKey root, const char* keyPath, const char* name) {
+std::string RegistryString(platform::Platform& os, platform::RegKey root, const char* keyPath,
+                           const char* name) {
     platform::RegKey raw = 0;
     if (os.reg.OpenKeyEx(root, keyPath, platform::kKeyRead | platform::kKeyWow64_64Key, raw) != 0) return {};
     platform::UniqueRegKey key(&os.reg, raw);

@@ -24,6 +24,9 @@ bool CodePageToUtf16(uint32_t codePage, const char* text, size_t length, std::u1
 // a double-byte character compares as one unit. In UTF-8 every letter with a one-to-one
 // upper case folds (see Utf8CompareNoCase).
 int AnsiCompareNoCase(const char* a, const char* b);
+// What a "?" of a pattern steps over at `text`: in UTF-8 one character (the length of a
+// well-formed sequence), else one byte, as the matcher always did.
+size_t AnsiCharLength(const char* text);
 // As _mbsupr, in place.
 void AnsiUpperInPlace(char* text);
 // As MultiByteToWideChar(CP_ACP); false when the text cannot be converted.

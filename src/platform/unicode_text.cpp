@@ -1,5 +1,7 @@
 #include "platform/unicode_text.h"
 
+#include <cstdint>
+
 namespace platform {
 
 namespace {
@@ -19,10 +21,12 @@ uint32_t FoldKey(uint32_t c, CaseMapping upper) {
     return Utf8Length(u) == Utf8Length(c) ? u : c;
 }
 
-uint32_t NextKey(const char* text, size_t length, size_t& pos, CaseMapping upper) {
-    if (pos >= length) return 0;
+// The key of the character at text[pos] of a terminated text, pos moved past it; 0 at the end.
+// A sequence cut by the terminator is ill-formed there, so decoding never reads past it.
+uint32_t NextKey(const char* text, size_t& pos, CaseMapping upper) {
     unsigned char byte = static_cast<unsigned char>(text[pos]);
-    uint32_t c = DecodeUtf8(text, length, pos);
+    if (byte == 0) return 0;
+    uint32_t c = DecodeUtf8(text, SIZE_MAX, pos);
     return c == kInvalidUtf8 ? kInvalidKeyBase + byte : FoldKey(c, upper);
 }
 
@@ -148,7 +152,6 @@ uint32_t SimpleUpper(uint32_t c) {
 }
 
 int Utf8CompareNoCase(const char* a, const char* b, CaseMapping upper) {
-    size_t la = std::char_traits<char>::length(a), lb = std::char_traits<char>::length(b);
     size_t pa = 0, pb = 0;
     for (;;) {
         // The common case, ASCII on both sides, needs no decoding.
@@ -160,8 +163,8 @@ int Utf8CompareNoCase(const char* a, const char* b, CaseMapping upper) {
             ++pa;
             ++pb;
         } else {
-            ka = NextKey(a, la, pa, upper);
-            kb = NextKey(b, lb, pb, upper);
+            ka = NextKey(a, pa, upper);
+            kb = NextKey(b, pb, upper);
         }
         if (ka != kb) return ka < kb ? -1 : 1;
         if (ka == 0) return 0;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/sim_ansi.h"
+
 namespace {
 
 using engine::TSet;
@@ -47,6 +49,14 @@ TEST(TSetOrder, HighBytesCompareUnsignedAndFoldInTheCodePage) {
     EXPECT_EQ(0u, set.Insert("\xE9T\xC9"));
     EXPECT_EQ(3u, set.Count());
     EXPECT_EQ((std::vector<std::string>{"A", "Z", "\xC9t\xE9"}), Forward(set));
+
+    // In UTF-8: Greek and Cyrillic fold, "_" stays below the letters, ASCII before the rest.
+    platform::sim::ScopedAnsiCodePage utf8(platform::kCodePageUtf8);
+    TSet wide;
+    InsertAll(wide, {"\xCE\xA9mega", "Omega", "A_B", "AAB", "\xD0\x94"});
+    EXPECT_EQ(0u, wide.Insert("\xCF\x89MEGA"));
+    EXPECT_EQ(0u, wide.Insert("\xD0\xB4"));
+    EXPECT_EQ((std::vector<std::string>{"A_B", "AAB", "Omega", "\xCE\xA9mega", "\xD0\x94"}), Forward(wide));
 }
 
 TEST(TSetInsert, CaseVariantKeepsFirstSpellingAndSucceeds) {

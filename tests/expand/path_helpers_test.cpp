@@ -8,6 +8,7 @@
 
 #include "engine/cnuke.h"
 #include "engine/log_capture.h"
+#include "platform/sim/sim_ansi.h"
 #include "platform/sim/sim_machine.h"
 
 namespace {
@@ -45,6 +46,17 @@ TEST(NormalizePath, Table) {
         {"{7a1b2c3d-aaaa-bbbb-cccc-0123456789ab}", "{7A1B2C3D-AAAA-BBBB-CCCC-0123456789AB}"},
     };
     for (const Case& c : cases) EXPECT_EQ(c.out, Normalized(c.in)) << "input: " << c.in;
+
+    // In UTF-8 every script's letters change case, each in place: a letter whose upper case is
+    // longer or shorter (dotless i, long s, the ff ligature) stays, as do ill-formed bytes.
+    platform::sim::ScopedAnsiCodePage utf8(platform::kCodePageUtf8);
+    const Case utf8Cases[] = {
+        {"c:\\\xCF\x89mega\\\xD0\xB4\xD0\xBC/\xE6\x8A\xA5\xC3\xAF",
+         "C:\\\xCE\xA9MEGA\\\xD0\x94\xD0\x9C\\\xE6\x8A\xA5\xC3\x8F"},
+        {"\xC4\xB1\xC5\xBF\xEF\xAC\x80x", "\xC4\xB1\xC5\xBF\xEF\xAC\x80X"},
+        {"a\xFF\xCE", "A\xFF\xCE"},
+    };
+    for (const Case& c : utf8Cases) EXPECT_EQ(c.out, Normalized(c.in)) << "input: " << c.in;
 }
 
 TEST(JoinPath, Table) {
@@ -206,6 +218,21 @@ TEST(MatchWildcard, Table) {
         {"\xE9T\xC9", "\xC9*", true},  // Windows-1252 letters compare without case
     };
     for (const Case& c : cases)
+        EXPECT_EQ(c.match, MatchWildcard(c.text, c.pattern))
+            << "'" << c.text << "' against '" << c.pattern << "'";
+    // In UTF-8 "?" is one character of any length, and letters of every script fold.
+    platform::sim::ScopedAnsiCodePage utf8(platform::kCodePageUtf8);
+    const Case utf8Cases[] = {
+        {"A\xCE\xA9"
+         "C",
+         "A?C", true},
+        {"A\xE6\x8A\xA5"
+         "C",
+         "A?C", true},
+        {"\xCE\xA9MEGA", "\xCF\x89m*", true},
+        {"OMEGA", "\xCE\xA9MEGA", false},
+    };
+    for (const Case& c : utf8Cases)
         EXPECT_EQ(c.match, MatchWildcard(c.text, c.pattern))
             << "'" << c.text << "' against '" << c.pattern << "'";
     EXPECT_FALSE(MatchWildcard(nullptr, "*"));

@@ -110,6 +110,12 @@ int AnsiCompareNoCase(const char* a, const char* b) {
     }
 }
 
+size_t AnsiCharLength(const char* text) {
+    if (!Utf8Mode() || *text == '\0') return 1;
+    size_t pos = 0;
+    return DecodeUtf8(text, SIZE_MAX, pos) == kInvalidUtf8 ? 1 : pos;
+}
+
 void AnsiUpperInPlace(char* text) {
     if (Utf8Mode()) return Utf8UpperInPlace(text, SimpleUpper);
     for (auto* p = reinterpret_cast<unsigned char*>(text); *p; ++p) *p = ToUpper1252(*p);

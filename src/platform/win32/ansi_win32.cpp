@@ -53,6 +53,13 @@ int AnsiCompareNoCase(const char* a, const char* b) {
     return _mbsicmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b));
 }
 
+size_t AnsiCharLength(const char* text) {
+    // A legacy code page keeps the byte the matcher has always stepped over.
+    if (*text == '\0' || !Utf8Mode()) return 1;
+    size_t pos = 0;
+    return DecodeUtf8(text, SIZE_MAX, pos) == kInvalidUtf8 ? 1 : pos;
+}
+
 void AnsiUpperInPlace(char* text) {
     if (Utf8Mode()) return Utf8UpperInPlace(text, InvariantUpper);
     _mbsupr(reinterpret_cast<unsigned char*>(text));
