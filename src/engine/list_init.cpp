@@ -14,6 +14,7 @@
 #include "expand/protected_locations.h"
 #include "logging/engine_log.h"
 #include "logging/log.h"
+#include "platform/ansi.h"
 #include "platform/common.h"
 
 namespace engine {
@@ -117,6 +118,13 @@ void LogVersionBanner(platform::Platform& os) {
     KvQmrLogging::LogInitA("tool", "sweeptool", 4, 0);
     KvQmrLogging::LogWriteA(4, "Binary version: %s, compilation time: %s %s", versionText, __DATE__,
                             __TIME__);
+    // What names the run can act on: a Windows that ignored the request for UTF-8 leaves alone,
+    // with an error record each, the objects its code page cannot spell.
+    const uint32_t codePage = platform::AnsiCodePage();
+    KvQmrLogging::LogWriteA(4, "ANSI code page %u%s", codePage,
+                            codePage == platform::kCodePageUtf8
+                                ? " (UTF-8): names of every script are read as written"
+                                : ": names this code page cannot spell are left alone");
 }
 
 uint32_t CNuke::InitializeLists(uint32_t removeAllOption, uint32_t forceMsiOption) {

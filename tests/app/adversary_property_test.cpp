@@ -438,7 +438,9 @@ TEST_P(AdversaryPropertyTest, AStandardUserActingBeforeAnyCallGainsNothing) {
     std::string last;
     reference.faults.SetHook([&](const std::string& name) {
         ++calls;
-        for (size_t i = 0; fileStep == 0 && i < listedFiles.size(); ++i)
+        // Only the file step counts: a file gone earlier (the log's rotation while the lists are
+        // still being read) says nothing of what the run had listed when a folder moved.
+        for (size_t i = 0; fileStep == 0 && filesBegin > 0 && i < listedFiles.size(); ++i)
             if (!reference.files.Exists(listedFiles[i])) fileStep = calls;
         const auto& sleeps = reference.system.sleeps;
         if (filesBegin == 0 && std::find(sleeps.begin(), sleeps.end(), 1500u) != sleeps.end())
