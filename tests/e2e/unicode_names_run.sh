@@ -200,6 +200,8 @@ CFG
     run_tool utf8
     e2e_check "utf8: --check says it read the file as UTF-8 with its byte order mark" \
         grep -qx 'C:\\Tools\\sweeptool.cfg: read as UTF-8 with a byte order mark' <<<"$check_out"
+    e2e_check "utf8: --check sees that the ignore line of Omega reaches nothing listed (not Ωmega)" \
+        grep -qF 'so the ignore line keeps nothing: ignore=FILE_NAME_EXPAND,BY_VALUE,%PROGRAM_FILES%\Kelvaris\Omega' <<<"$check_out"
 
     local p r
     for p in "$pf/Kelvaris/Ωmega" "$pf/Kelvaris/报告" "$pf/Kelvaris/Дневник.txt" \
