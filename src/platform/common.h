@@ -50,8 +50,7 @@ enum : uint32_t {
     kErrorBadConfiguration = 1610,
     kErrorInstallAlreadyRunning = 1618,
     kErrorInstallFailure = 1603,
-    kErrorInstallRemoteDisallowed =
-        1625,  // also ERROR_INSTALL_PACKAGE_REJECTED: "this installation is forbidden by policy"
+    kErrorInstallRemoteDisallowed = 1625,  // also ERROR_INSTALL_PACKAGE_REJECTED: "this installation is forbidden by policy"
     kErrorSuccessRebootInitiated = 1641,
     kErrorSuccessRebootRequired = 3010,
 };
@@ -60,7 +59,7 @@ enum : uint32_t {
 // so a handle can never outlive the backend that issued it or be closed twice.
 template <typename Api, typename Handle, void (Api::*Close)(Handle)>
 class UniqueIn {
-  public:
+public:
     UniqueIn() = default;
     UniqueIn(Api* api, Handle h) : api_(api), h_(h) {}
     UniqueIn(const UniqueIn&) = delete;
@@ -85,7 +84,7 @@ class UniqueIn {
     }
     Handle release() { return std::exchange(h_, Handle{}); }
 
-  private:
+private:
     Api* api_ = nullptr;
     Handle h_{};
 };
@@ -93,13 +92,13 @@ class UniqueIn {
 // Saves the thread's last-error value and puts it back when the scope ends, whatever path it takes.
 template <typename Sys>
 class LastErrorGuard {
-  public:
+public:
     explicit LastErrorGuard(Sys& sys) : sys_(sys), saved_(sys.GetLastError()) {}
     ~LastErrorGuard() { sys_.SetLastError(saved_); }
     LastErrorGuard(const LastErrorGuard&) = delete;
     LastErrorGuard& operator=(const LastErrorGuard&) = delete;
 
-  private:
+private:
     Sys& sys_;
     uint32_t saved_;
 };

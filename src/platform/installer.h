@@ -41,7 +41,7 @@ enum : uint32_t {
 constexpr uint32_t kGuidTextChars = 38;
 
 class IInstaller {
-  public:
+public:
     IInstaller() = default;
     IInstaller(const IInstaller&) = delete;
     IInstaller& operator=(const IInstaller&) = delete;

@@ -25,9 +25,9 @@ enum : uint32_t {
     kProcessQueryLimitedInformation = 0x1000,
     kProcessVmRead = 0x0010,
     kProcessAllAccess = 0x1F0FFF,  // as the product asks for it (the pre-Vista value)
-    kStillActive = 259,            // GetExitCodeProcess of a process that runs
-    kErrorBadExeFormat = 193,      // CreateProcess of a file that is not a program
-    kErrorPartialCopy = 299,       // a process's memory (its module list) cannot be read
+    kStillActive = 259,        // GetExitCodeProcess of a process that runs
+    kErrorBadExeFormat = 193,  // CreateProcess of a file that is not a program
+    kErrorPartialCopy = 299,   // a process's memory (its module list) cannot be read
 };
 
 // WaitForMultipleObjects takes at most this many handles (its results: platform/sync.h).
@@ -42,7 +42,7 @@ struct ProcessEntry {
 };
 
 class IProcesses {
-  public:
+public:
     IProcesses() = default;
     IProcesses(const IProcesses&) = delete;
     IProcesses& operator=(const IProcesses&) = delete;

@@ -98,7 +98,7 @@ inline uint32_t EnumServiceStatusBytes(const EnumServiceStatus& s) {
 constexpr char kServicesActiveDatabase[] = "ServicesActive";
 
 class IServiceManager {
-  public:
+public:
     IServiceManager() = default;
     IServiceManager(const IServiceManager&) = delete;
     IServiceManager& operator=(const IServiceManager&) = delete;

@@ -44,7 +44,7 @@ constexpr uint32_t kVsFfDebug = 0x1;  // VS_FF_DEBUG
 constexpr uint32_t kErrorResourceTypeNotFound = 1813;
 
 class IShell {
-  public:
+public:
     IShell() = default;
     IShell(const IShell&) = delete;
     IShell& operator=(const IShell&) = delete;
