@@ -47,7 +47,7 @@ TEST_F(ServiceHandlers, FailuresOfTheManager) {
     EXPECT_EQ(machine.services.OpenHandles(), 0);
 }
 
-// Under a legacy code page "\u03a9mega" lists as "Omega", the name of another service, and "\u62a5\u544a" as
+// Under a legacy code page "Ωmega" lists as "Omega", the name of another service, and "报告" as
 // "??": nothing is listed by those names, and each service a remove entry reaches is recorded
 // and counted failed. In UTF-8 every name is its own.
 TEST(ServiceNames, ThoseTheCodePageCannotSpellAreNotListedUnderTheirAliases) {

@@ -53,7 +53,7 @@ class SimServices : public IServiceManager {
     // --- state a test sets and reads; names compare without regard to case ---
     SimService& Add(const std::string& name, SimServiceState state = SimServiceState::Stopped);
     // A service named as Windows keeps it: the A functions see it through the code page of the
-    // moment ("\u03a9mega" as "Omega" in 1252), and an A call naming that alias reaches a service
+    // moment ("Ωmega" as "Omega" in 1252), and an A call naming that alias reaches a service
     // of that name, never this one.
     SimService& AddW(const std::u16string& name, SimServiceState state = SimServiceState::Stopped);
     // Null once the service has left the database. The pointer is valid until the next call.
