@@ -6,6 +6,7 @@
 
 #include "actions/acl.h"
 #include "expand/path_helpers.h"
+#include "expand/unspellable_names.h"
 #include "guard/tool_folder.h"
 #include "logging/engine_log.h"
 #include "logging/file_utils.h"
@@ -351,6 +352,8 @@ const RegistryBackup::Spellings& RegistryBackup::SpellingsBelow(platform::RegKey
     for (uint32_t i = 0;; ++i) {
         uint32_t length = sizeof child;
         if (os_.reg.EnumKeyEx(raw, i, child, &length) != kErrorSuccess) break;
+        // A best-fit alias may spell another key beside it, and is no spelling of its own.
+        if (!expand::UnspellableRegName(os_.reg, raw, i, true).empty()) continue;
         std::string name(child, length), folded = name;
         platform::AnsiUpperInPlace(&folded[0]);
         out.names.emplace(folded, name);

@@ -11,8 +11,10 @@
 #include "actions/acl.h"
 #include "actions/registry_backup.h"
 #include "engine/cnuke.h"
+#include "expand/handlers_internal.h"
 #include "expand/path_helpers.h"
 #include "expand/protected_locations.h"
+#include "expand/unspellable_names.h"
 #include "logging/engine_log.h"
 #include "platform/ansi.h"
 #include "platform/registry_links.h"
@@ -230,23 +232,33 @@ class IgnoreCover {
 };
 
 // One key of the default view, read for the ignore check: its subkeys and value names, as
-// the registry spells them.
+// the registry spells them, apart from those the ANSI code page cannot spell, which come
+// separately as the registry keeps them.
 struct KeyContents {
     std::vector<std::string> keys;
     std::vector<std::string> values;
+    std::vector<std::u16string> unspellableKeys;
+    std::vector<std::u16string> unspellableValues;
 };
 
-bool ReadContents(platform::IRegistry& reg, platform::RegKey root, const std::string& path,
-                  KeyContents& out) {
+// `parents`: the step's held parents, for a listed key.
+bool ReadContents(platform::IRegistry& reg, platform::RegKey root, const std::string& path, KeyContents& out,
+                  platform::KeyParents* parents = nullptr) {
     platform::RegKey raw = 0;
-    if (platform::OpenKeyWithoutFollowing(reg, root, path, platform::kKeyRead, raw) != kErrorSuccess)
-        return false;
+    const uint32_t rc = parents != nullptr
+                            ? parents->Open(root, path, platform::kKeyRead, raw)
+                            : platform::OpenKeyWithoutFollowing(reg, root, path, platform::kKeyRead, raw);
+    if (rc != kErrorSuccess) return false;
     platform::UniqueRegKey key(&reg, raw);
     char name[256];
     for (uint32_t i = 0;; ++i) {
         uint32_t length = sizeof name;
         if (reg.EnumKeyEx(key.get(), i, name, &length) != kErrorSuccess) break;
-        out.keys.emplace_back(name, length);
+        std::u16string real = expand::UnspellableRegName(reg, key.get(), i, true);
+        if (real.empty())
+            out.keys.emplace_back(name, length);
+        else
+            out.unspellableKeys.push_back(std::move(real));
     }
     std::vector<char> valueName(16384);
     for (uint32_t i = 0;; ++i) {
@@ -254,7 +266,11 @@ bool ReadContents(platform::IRegistry& reg, platform::RegKey root, const std::st
         if (reg.EnumValue(key.get(), i, valueName.data(), &length, nullptr, nullptr, nullptr) !=
             kErrorSuccess)
             break;
-        out.values.emplace_back(valueName.data(), length);
+        std::u16string real = expand::UnspellableRegName(reg, key.get(), i, false);
+        if (real.empty())
+            out.values.emplace_back(valueName.data(), length);
+        else
+            out.unspellableValues.push_back(std::move(real));
     }
     return true;
 }
@@ -390,21 +406,31 @@ std::string ValueText(const std::string& keyText, const std::string& name) {
 class DefaultViewTree {
   public:
     DefaultViewTree(engine::CNuke& nuke, platform::IRegistry& reg, platform::RegKey root,
-                    actions::RegistryBackup* backup)
+                    actions::RegistryBackup* backup, platform::KeyParents* parents)
         : nuke_(nuke),
           reg_(reg),
           root_(root),
           backup_(backup),
+          parents_(parents),
           keys_(nuke.ignoreRegKeyList),
           values_(nuke.ignoreRegValueList) {}
 
-    // Whether an ignore entry covers the key `text` (at `path`) or anything below it.
+    // Whether an ignore entry covers the key `text` (at `path`) or anything below it, or
+    // something below it has a name the ANSI code page cannot spell (HoldsUnspellable).
     bool HoldsIgnored(const std::string& path, const std::string& text, int depth = 0) {
-        // With nothing ignored, nothing below needs reading to know it.
-        if (keys_.Empty() && values_.Empty()) return false;
+        // With nothing ignored, and every name spelled by the code page, nothing below needs
+        // reading to know it.
+        if (keys_.Empty() && values_.Empty() && platform::AnsiCodePage() == platform::kCodePageUtf8)
+            return false;
         if (keys_.Covers(text)) return true;
         KeyContents c;
-        if (depth > kMaxDepth || !ReadContents(reg_, root_, path, c)) return false;
+        // The listed key itself is read inside the parent the step holds for it.
+        if (depth > kMaxDepth || !ReadContents(reg_, root_, path, c, depth == 0 ? parents_ : nullptr))
+            return false;
+        if (!c.unspellableKeys.empty() || !c.unspellableValues.empty()) {
+            unspellable_ = true;
+            return true;
+        }
         for (const std::string& v : c.values)
             if (values_.Covers(ValueText(text, v))) return true;
         for (const std::string& k : c.keys)
@@ -426,7 +452,16 @@ class DefaultViewTree {
         }
         KeyContents c;
         if (depth > kMaxDepth || !ReadContents(reg_, root_, path, c)) return true;
-        bool kept = false;
+        // Its narrow name would reach another object or none; the key holding it stays.
+        for (const std::u16string& k : c.unspellableKeys) {
+            expand::detail::LogUnspellable(kTag, "Registry key", platform::AnsiToUtf16(text) + u"\\" + k);
+            ++nuke_.counts.keysFailed;
+        }
+        for (const std::u16string& v : c.unspellableValues) {
+            expand::detail::LogUnspellable(kTag, "Registry value", platform::AnsiToUtf16(text) + u"\\" + v);
+            ++nuke_.counts.valuesFailed;
+        }
+        bool kept = !c.unspellableKeys.empty() || !c.unspellableValues.empty();
         for (const std::string& k : c.keys)
             kept |= DeleteUncovered(path + "\\" + k, text + "\\" + k, depth + 1);
         platform::RegKey raw = 0;
@@ -458,6 +493,9 @@ class DefaultViewTree {
         return false;
     }
 
+    // Whether HoldsIgnored found a name the ANSI code page cannot spell.
+    bool HoldsUnspellable() const { return unspellable_; }
+
   private:
     static constexpr const char* kTag = "CNuke::DeleteRegistryKey";
     // Deeper than the registry allows keys to nest.
@@ -477,8 +515,10 @@ class DefaultViewTree {
     platform::IRegistry& reg_;
     platform::RegKey root_;
     actions::RegistryBackup* backup_;
+    platform::KeyParents* parents_;
     IgnoreCover keys_;
     IgnoreCover values_;
+    bool unspellable_ = false;
 };
 
 }  // namespace
@@ -682,11 +722,18 @@ bool CNuke::DeleteRegistryKey(const char* entry) {
     // SHDeleteKey takes the default view's whole subtree, which the walk of the working
     // lists (64-bit view) never saw: what an ignore entry covers there stays.
     actions::RegistryBackup* backup = BackupOf(*this, os_);
-    DefaultViewTree tree(*this, os_.reg, e.root, backup);
+    DefaultViewTree tree(*this, os_.reg, e.root, backup, keyParents_);
     const std::string text = std::string(rootText) + "\\" + full;
     if (tree.HoldsIgnored(full, text)) {
-        EngineLog(3, "%s: Registry key '%s' holds ignored entries, only what they do not cover is deleted",
-                  kTag, display);
+        if (tree.HoldsUnspellable())
+            EngineLog(3,
+                      "%s: Registry key '%s' holds names the ANSI code page cannot spell, only the rest is "
+                      "deleted and the keys holding them are kept",
+                      kTag, display);
+        else
+            EngineLog(3,
+                      "%s: Registry key '%s' holds ignored entries, only what they do not cover is deleted",
+                      kTag, display);
         (void)tree.DeleteUncovered(full, text);
         return true;
     }

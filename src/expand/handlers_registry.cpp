@@ -12,6 +12,7 @@
 #include "expand/path_helpers.h"
 #include "expand/protected_locations.h"
 #include "expand/registry_trust.h"
+#include "expand/unspellable_names.h"
 #include "platform/ansi.h"
 #include "platform/environment_text.h"
 #include "platform/registry_links.h"
@@ -113,11 +114,12 @@ static bool ValueMayName(CNuke& nuke, Platform& os, const ParsedRegText& value, 
     }
     const char* why = "a user's own hive names only that user's files and keys";
     if (&list == &nuke.fileList || &list == &nuke.removeFileList || &list == &nuke.ignoreFileList) {
-        if (expand::IsInsideFolder(os, content, expand::HiveProfile(os, value.root, value.keyPath))) return true;
+        if (expand::IsInsideFolder(os, content, expand::HiveProfile(os, value.root, value.keyPath)))
+            return true;
         why = "it lies outside that user's profile";
-    } else if (&list == &nuke.regKeyList || &list == &nuke.removeRegKeyList || &list == &nuke.ignoreRegKeyList ||
-               &list == &nuke.regValueList || &list == &nuke.removeRegValueList ||
-               &list == &nuke.ignoreRegValueList) {
+    } else if (&list == &nuke.regKeyList || &list == &nuke.removeRegKeyList ||
+               &list == &nuke.ignoreRegKeyList || &list == &nuke.regValueList ||
+               &list == &nuke.removeRegValueList || &list == &nuke.ignoreRegValueList) {
         ParsedRegText named;
         const auto hive = [](const char* path) {
             std::string p = path != nullptr ? path : "";
@@ -191,6 +193,16 @@ static uint32_t ExpandRegWildcard(CNuke& nuke, IRegistry& reg, TSet& list, char*
                  : reg.EnumValue(key.get(), index, name.data(), &nameLength, nullptr, nullptr, nullptr);
         if (code != 0) break;
         if (!expand::MatchWildcard(name.data(), pattern.last)) continue;
+        // The name matched is a best-fit alias: what it reaches is another object or none.
+        const std::u16string real = expand::UnspellableRegName(reg, key.get(), index, keys);
+        if (!real.empty()) {
+            if (&list == (keys ? &nuke.removeRegKeyList : &nuke.removeRegValueList)) {
+                expand::detail::LogUnspellable(tag, keys ? "Registry key" : "Registry value",
+                                               AnsiToUtf16(prefix) + real);
+                ++(keys ? nuke.counts.keysFailed : nuke.counts.valuesFailed);
+            }
+            continue;
+        }
         if (prefixLength + nameLength >= kRegTextLimit) {
             LogTooLong(tag, "Registry text", (std::string(prefix) + name.data()).c_str());
             continue;
@@ -349,8 +361,9 @@ void get_google_plugin_dir(platform::Platform& os, std::string& out) {
     }
     // The user's own value: it may name a folder of that user's, nothing else.
     if (!IsInsideFolder(os, buffer, HiveProfile(os, kHkeyCurrentUser, nullptr))) {
-        engine::EngineLog(3, "%s: '%s' from 'HKEY_CURRENT_USER\\SOFTWARE\\Google\\Google Desktop' is not used: %s",
-                          "get_google_plugin_dir", buffer, "it lies outside that user's profile");
+        engine::EngineLog(
+            3, "%s: '%s' from 'HKEY_CURRENT_USER\\SOFTWARE\\Google\\Google Desktop' is not used: %s",
+            "get_google_plugin_dir", buffer, "it lies outside that user's profile");
         return;
     }
     out = buffer;

@@ -6,6 +6,7 @@
 #include "engine/cnuke.h"
 #include "expand/handlers_internal.h"
 #include "expand/path_helpers.h"
+#include "platform/ansi.h"
 
 namespace engine {
 
@@ -48,10 +49,33 @@ uint32_t CNuke::ExpandServiceName(TSet& list, char* data) {
     TSet services;
     (void)EnumerateServices(manager.get(), services);
 
+    // Under a legacy code page a name it cannot spell is listed through best fit: "Ωmega"
+    // as "Omega", which names another service or none. The names as the database keeps them
+    // tell which narrow names are real; when they cannot be read, the narrow ones stand.
+    TSet spelled;
+    std::vector<std::u16string> unspellable;
+    std::vector<std::u16string> wide;
+    const bool checked =
+        AnsiCodePage() != kCodePageUtf8 &&
+        os_.scm.EnumServiceNamesW(manager.get(), kServiceTypesListed, kServiceStateAll, wide);
+    for (const std::u16string& real : wide) {
+        if (SurvivesAnsi(real))
+            (void)spelled.Insert(Utf16ToAnsi(real).c_str());
+        else
+            unspellable.push_back(real);
+    }
+
     const char* name = nullptr;
     for (uint32_t r = services.First(&name); r == 0; r = services.Next(&name)) {
         if (!expand::MatchWildcard(name, data)) continue;
+        if (checked && !spelled.Contains(name)) continue;
         if (uint32_t code = list.Insert(name)) return code;
+    }
+    // Reported where the entry would have removed one under its alias.
+    for (const std::u16string& real : unspellable) {
+        if (&list != &removeServiceList || !expand::MatchWildcard(Utf16ToAnsi(real).c_str(), data)) continue;
+        expand::detail::LogUnspellable("CNuke::ExpandServiceName", "Service", real);
+        ++counts.servicesFailed;
     }
     return 0;
 }

@@ -10,6 +10,7 @@
 #include "expand/handlers_internal.h"
 #include "expand/path_helpers.h"
 #include "expand/protected_locations.h"
+#include "expand/unspellable_names.h"
 #include "guard/held_path.h"
 #include "guard/tool_folder.h"
 #include "logging/engine_log.h"
@@ -24,6 +25,7 @@ using namespace platform;
 using expand::kMaxPathBuffer;
 using expand::kRegTextBuffer;
 using expand::detail::LogTooLong;
+using expand::detail::LogUnspellable;
 
 namespace {
 
@@ -88,6 +90,7 @@ constexpr char kKeptLink[] = "a link";
 constexpr char kKeptUnreadable[] = "unreadable";
 constexpr char kKeptOwnFiles[] = "the tool's own files";
 constexpr char kKeptOwnFilesHolder[] = "holds the tool's own files";
+constexpr char kKeptUnspellableHolder[] = "holds a name the ANSI code page cannot spell";
 
 void Keep(std::vector<KeptObject>* kept, const char* object, const char* reason) {
     if (kept != nullptr) kept->push_back(KeptObject{object, reason});
@@ -186,12 +189,18 @@ class WorkingListBuilder {
     const std::vector<std::string>& OpenedToList() const { return openedToList_; }
     // A preview's directories that could not be listed: what they hold is unknown.
     const std::vector<std::string>& Unreadable() const { return unreadable_; }
+    // The texts (under their aliases) of the keys and values left out for names the ANSI code
+    // page cannot spell: the keys above them must stay.
+    const std::vector<std::string>& Unspellable() const { return unspellable_; }
 
   private:
     void ListDirectory(const std::string& directory);
     uint32_t KeyAndBelow(RegKey root, const char* rootName, const std::string& fullPath,
                          const std::string& prefix, RegKey parent, const std::string& name);
     void NoteOnlyIn32BitView(RegKey root, const char* rootName, const char* keyPath, const std::string& text);
+    void LeaveUnspellable(const std::string& prefix, const std::string& alias, const std::u16string& real,
+                          bool isKey);
+    std::vector<std::string> unspellable_;
     std::vector<std::string> openedToList_;
     std::vector<std::string> unreadable_;
     CNuke& nuke_;
@@ -300,6 +309,11 @@ uint32_t WorkingListBuilder::KeyAndBelow(RegKey root, const char* rootName, cons
     for (uint32_t index = 0;; ++index) {
         uint32_t length = sizeof(keyName);
         if (os_.reg.EnumKeyEx(key.get(), index, keyName, &length) != 0) break;
+        const std::u16string real = expand::UnspellableRegName(os_.reg, key.get(), index, true);
+        if (!real.empty()) {
+            LeaveUnspellable(prefix, std::string(keyName, length), real, true);
+            continue;
+        }
         std::string child = prefix + "\\" + std::string(keyName, length);
         if (child.size() > kMaxObjectText) {
             if (ignoreKeys_.Covers(child.c_str()))
@@ -326,6 +340,11 @@ uint32_t WorkingListBuilder::KeyAndBelow(RegKey root, const char* rootName, cons
         uint32_t length = kValueNameBuffer;
         if (os_.reg.EnumValue(key.get(), index, valueName.data(), &length, nullptr, nullptr, nullptr) != 0)
             break;
+        const std::u16string real = expand::UnspellableRegName(os_.reg, key.get(), index, false);
+        if (!real.empty()) {
+            LeaveUnspellable(prefix, std::string(valueName.data(), length), real, false);
+            continue;
+        }
         std::string name = Upper(std::string(valueName.data(), length).c_str());
         // A backslash inside a value name travels as "---".
         std::string escaped;
@@ -347,6 +366,28 @@ uint32_t WorkingListBuilder::KeyAndBelow(RegKey root, const char* rootName, cons
         if (result != 0) break;
     }
     return result;
+}
+
+// A key or value that the narrow enumeration shows under an alias (`alias`, where Windows keeps
+// `real`): neither listed nor walked, since its narrow name reaches another object or none.
+// One inside an ignored key is left alone without a word.
+void WorkingListBuilder::LeaveUnspellable(const std::string& prefix, const std::string& alias,
+                                          const std::u16string& real, bool isKey) {
+    if (ignoreKeys_.Covers(prefix.c_str())) return;
+    std::u16string escaped;
+    for (char16_t c : real) {
+        if (c == u'\\')
+            escaped += u"---";
+        else
+            escaped += c;
+    }
+    LogUnspellable(kKeyTreeTag, isKey ? "Registry key" : "Registry value",
+                   AnsiToUtf16(prefix) + u"\\" + (isKey ? real : escaped));
+    ++(isKey ? nuke_.counts.keysFailed : nuke_.counts.valuesFailed);
+    // Only the keys above it matter here: a backslash in the alias must not make one up.
+    std::string text = prefix + "\\";
+    for (char c : alias) text += c == '\\' ? '-' : c;
+    unspellable_.push_back(text);
 }
 
 // A 32-bit product writes its keys into the 32-bit view of 64-bit Windows, which the walk does not
@@ -551,6 +592,15 @@ uint32_t CNuke::PopulateRemoveRegList() {
     (void)ExcludeIgnoreList(regValueList, ignoreRegValueList, &excluded);
     ExcludeValuesOfIgnoredKeys(regValueList, ignoreRegKeyList, excluded, &kept);
     DropHolders(regKeyList, excluded, &kept);
+    // A key deleted whole would take the object it holds under a name the code page cannot
+    // spell with it, unsaved: it stays.
+    TSet unspellable;
+    for (const std::string& text : builder.Unspellable()) (void)unspellable.Insert(text.c_str());
+    const size_t keptBefore = kept.size();
+    DropHolders(regKeyList, unspellable, &kept, kKeptUnspellableHolder);
+    for (size_t i = keptBefore; i < kept.size(); ++i)
+        EngineLog(3, "%s: Registry key '%s' holds a name the ANSI code page cannot spell, kept", kKeyTreeTag,
+                  kept[i].object.c_str());
     // The walk above sees the 64-bit view only, while the deletion tries the default view
     // first: an ignored key or value that exists only in the 32-bit copy of a listed tree was
     // never listed, so nothing above marks its keys. Keep every key above such an entry.

@@ -98,7 +98,7 @@ inline uint32_t EnumServiceStatusBytes(const EnumServiceStatus& s) {
 constexpr char kServicesActiveDatabase[] = "ServicesActive";
 
 class IServiceManager {
-public:
+  public:
     IServiceManager() = default;
     IServiceManager(const IServiceManager&) = delete;
     IServiceManager& operator=(const IServiceManager&) = delete;
@@ -120,6 +120,10 @@ public:
                                     uint32_t bufferSize, std::vector<EnumServiceStatus>& out,
                                     uint32_t& bytesNeeded, uint32_t& servicesReturned,
                                     uint32_t* resumeHandle) = 0;
+    // EnumServicesStatusW, the names only: every service of those types and states, named as
+    // the database keeps it, whatever the ANSI code page can spell. False with the last error.
+    virtual bool EnumServiceNamesW(ScHandle manager, uint32_t serviceType, uint32_t serviceState,
+                                   std::vector<std::u16string>& out) = 0;
 
     // LockServiceDatabase: false with the last error (1055 when another holds it).
     virtual bool LockServiceDatabase(ScHandle manager, ScLock& out) = 0;

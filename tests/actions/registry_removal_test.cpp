@@ -6,6 +6,7 @@
 #include "actions/registry_backup.h"
 #include "actions/removal_fixture.h"
 #include "platform/acl_text.h"
+#include "platform/sim/sim_ansi.h"
 
 namespace removal_testing {
 namespace {
@@ -541,6 +542,64 @@ TEST_F(RegistryRemovalTest, TheSamePathUnderTwoRootsIsHandledUnderEach) {
           "HKEY_CURRENT_USER\\SOFTWARE\\KVVALUES\\X\\V", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KVVALUES\\X\\V"});
     EXPECT_EQ(0u, nuke.CleanupRegValues());
     EXPECT_EQ(3u, nuke.counts.valuesDeleted);  // all but the one of the missing key
+}
+
+// Under a legacy code page the narrow enumeration shows "Ωmega" as "Omega", the name of an
+// ignored key beside it, and "报告" as "??": nothing is done by those names. In UTF-8 every
+// name is its own.
+TEST_F(RegistryRemovalTest, NamesTheCodePageCannotSpellAreLeftWithARecordAndCountedFailed) {
+    for (const uint32_t codePage : {1252u, platform::kCodePageUtf8}) {
+        SCOPED_TRACE(codePage);
+        platform::sim::ScopedAnsiCodePage ansi(codePage);
+        const bool legacy = codePage == 1252;
+        const std::string product = "KELVARIS" + std::to_string(codePage);
+        const std::string listed = "HKEY_LOCAL_MACHINE\\SOFTWARE\\" + product;
+        platform::IRegistry& reg = m.registry;
+        platform::RegKey raw = 0, sub = 0;
+        ASSERT_EQ(0u, reg.CreateKeyEx(platform::kHkeyLocalMachine, "SOFTWARE\\" + product, 0,
+                                      platform::kKeyAllAccess | platform::kKeyWow64_64Key, raw, nullptr));
+        platform::UniqueRegKey key(&reg, raw);
+        for (const char16_t* name : {u"\u03a9mega", u"Omega", u"\u62a5\u544a"}) {
+            ASSERT_EQ(0u, reg.CreateKeyExW(key.get(), name, 0, platform::kKeyAllAccess, sub, nullptr));
+            reg.CloseKey(sub);
+        }
+        for (const char16_t* name : {u"\u03a9val", u"plain"})
+            ASSERT_EQ(0u, reg.SetValueExW(key.get(), name, platform::kRegSz, u"1", 4));
+        engine::CNuke run(m.platform());
+        ASSERT_EQ(0u, run.removeRegKeyList.Insert(listed.c_str()));
+        ASSERT_EQ(0u, run.ignoreRegKeyList.Insert((listed + "\\OMEGA").c_str()));
+        EXPECT_EQ(0u, run.ExpandLists() + run.CleanupRegValues() + run.CleanupRegKeys());
+
+        for (const char16_t* name : {u"Omega", u"\u03a9mega", u"\u62a5\u544a"}) {
+            const bool there = reg.OpenKeyExW(key.get(), name, platform::kKeyRead, sub) == 0;
+            if (there) reg.CloseKey(sub);
+            EXPECT_EQ(legacy || name[0] == u'O', there);
+        }
+        uint32_t size = 0;
+        EXPECT_EQ(legacy ? 0u : 2u, reg.QueryValueExW(key.get(), u"\u03a9val", nullptr, nullptr, &size));
+        EXPECT_EQ(2u, reg.QueryValueExW(key.get(), u"plain", nullptr, nullptr, &size));
+        const std::string cannot = "' has a name the ANSI code page 1252 cannot spell: not removed";
+        for (const std::string& object :
+             {"key '" + listed + "\\\u03a9mega", "key '" + listed + "\\\u62a5\u544a",
+              "value '" + listed + "\\\u03a9val"})
+            EXPECT_EQ(legacy, Logged(2, "CNuke::AddRegKeyTree: Registry " + object + cannot)) << object;
+        EXPECT_EQ(legacy ? 2u : 0u, run.counts.keysFailed);
+        EXPECT_EQ(legacy ? 1u : 0u, run.counts.valuesFailed);
+
+        // The default view's copy, which the walk never saw: the deletion keeps such a key and
+        // the keys above it, and takes the rest.
+        ASSERT_EQ(0u, reg.CreateKeyExW(platform::kHkeyLocalMachine,
+                                       u"SOFTWARE\\" + platform::AnsiToUtf16(product) + u"\\\u03a9mega", 0,
+                                       platform::kKeyAllAccess, sub, nullptr));
+        reg.CloseKey(sub);
+        m.registry.CreatePath(listed + "\\Gone", View::K32);
+        EXPECT_TRUE(run.DeleteRegistryKey(listed.c_str()));
+        EXPECT_FALSE(m.registry.Exists(listed + "\\Gone", View::K32));
+        EXPECT_EQ(legacy, m.registry.Exists(listed, View::K32));
+        EXPECT_EQ(legacy,
+                  Logged(2, "CNuke::DeleteRegistryKey: Registry key '" + listed + "\\\u03a9mega" + cannot));
+        EXPECT_EQ(legacy ? 3u : 0u, run.counts.keysFailed);
+    }
 }
 
 // What a product of many keys costs is the calls per key: each key and value is opened once

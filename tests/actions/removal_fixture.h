@@ -9,6 +9,7 @@
 #include "engine/cnuke.h"
 #include "logging/log.h"
 #include "platform/sim/sim_machine.h"
+#include "platform/unicode_text.h"
 
 namespace removal_testing {
 
@@ -33,14 +34,14 @@ class RemovalTest : public ::testing::Test {
     }
     void TearDown() override { KvQmrLogging::ResetForTests(nullptr); }
 
-    // Every record written since the log was opened, start marker excluded.
+    // Every record written since the log was opened, start marker excluded, in UTF-8.
     std::vector<Record> Records() {
         std::string bytes = m.files.Contents(kLog);
         std::string text;
         for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
             unsigned unit = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1])
                                                                        << 8;
-            text.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+            platform::AppendUtf8(text, unit);
         }
         std::vector<Record> records;
         size_t start = 0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "contract/backend.h"
+#include "platform/ansi.h"
 #include "platform/platform.h"
 #include "platform/registry_links.h"
 
@@ -697,6 +698,42 @@ TEST_F(RegistryContract, AnsiReadsSeeWhatWideWrote) {
     ASSERT_EQ(0u, reg().OpenKeyExOptionsW(key.get(), greek, 0, kDelete, raw));
     EXPECT_EQ(0u, reg().DeleteOpenKey(raw));
     reg().CloseKey(raw);
+}
+
+// Under a legacy code page the A calls see a name it cannot hold through best fit: an alias
+// that reaches the key or value of that spelling, if there is one, never the one it stands for.
+TEST_F(RegistryContract, AnsiCallsSeeBestFitAliasesBesideTheRealNames) {
+    if (AnsiCodePage() != 1252) GTEST_SKIP() << "needs the ANSI code page 1252";
+    RegKey raw = kSentinel;
+    ASSERT_EQ(0u, reg().CreateKeyExW(kHkeyCurrentUser, std::u16string(cu_.begin(), cu_.end()), 0,
+                                     kKeyAllAccess, raw, nullptr));
+    UniqueRegKey key(&reg(), raw);
+    for (const std::u16string name : {u"\u03a9mega", u"Omega", u"\u62a5\u544a"}) {
+        ASSERT_EQ(0u, reg().CreateKeyExW(key.get(), name, 0, kKeyAllAccess, raw, nullptr));
+        UniqueRegKey sub(&reg(), raw);
+        const auto size = static_cast<uint32_t>((name.size() + 1) * sizeof(char16_t));
+        ASSERT_EQ(0u, reg().SetValueExW(sub.get(), u"Real", kRegSz, name.c_str(), size));
+    }
+    const uint32_t one = 1;
+    ASSERT_EQ(0u, reg().SetValueExW(key.get(), u"\u03a9val", kRegDword, &one, 4));
+    std::vector<std::string> keys = SubKeys(key.get());
+    std::sort(keys.begin(), keys.end());
+    EXPECT_EQ((std::vector<std::string>{"??", "Omega", "Omega"}), keys);
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+    ASSERT_EQ(0u, Read(Open(key.get(), "Omega").get(), "Real", type, data));
+    EXPECT_EQ(Bytes("Omega", 6), data);
+    EXPECT_EQ(kErrorFileNotFound, OpenStatus(key.get(), "??"));
+    char name[16] = {};
+    uint32_t length = sizeof name;
+    ASSERT_EQ(0u, reg().EnumValue(key.get(), 0, name, &length, nullptr, nullptr, nullptr));
+    EXPECT_EQ("Oval", std::string(name, length));
+    EXPECT_EQ(kErrorFileNotFound, reg().DeleteValue(key.get(), "Oval"));
+    for (const std::u16string name : {u"\u03a9mega", u"\u62a5\u544a"}) {
+        ASSERT_EQ(0u, reg().OpenKeyExOptionsW(key.get(), name, 0, kDelete, raw));
+        EXPECT_EQ(0u, reg().DeleteOpenKey(raw));
+        reg().CloseKey(raw);
+    }
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
-// EnumServicesStatusA: the two-call size protocol, on the sim and on the real machine.
+// EnumServicesStatusA: the two-call size protocol, and the wide names beside it, on the sim and
+// on the real machine.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "contract/backend.h"
+#include "platform/ansi.h"
 
 namespace {
 
@@ -39,6 +41,12 @@ TEST(ServicesContract, EmptyBufferAsksForMoreAndTheSizeAskedForHoldsThemAll) {
         bytes += EnumServiceStatusBytes(s);
     }
     EXPECT_LE(bytes, offered);
+
+    // The names as the database keeps them, in the same order, are what the narrow ones show.
+    std::vector<std::u16string> wide;
+    ASSERT_TRUE(os.scm.EnumServiceNamesW(manager.get(), kWin32AndDrivers, kServiceStateAll, wide));
+    ASSERT_EQ(got.size(), wide.size());
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].serviceName, Utf16ToAnsi(wide[i]));
 }
 
 TEST(ServicesContract, StateFilterSplitsTheDatabase) {

@@ -4,9 +4,11 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <string_view>
 
 #include "platform/ansi.h"
 #include "platform/environment_text.h"
+#include "platform/unicode_text.h"
 
 namespace platform::sim {
 
@@ -33,6 +35,25 @@ const char kClasses[] = "Classes";
 bool SameName(const std::string& a, const std::string& b) {
     return AnsiCompareNoCase(a.c_str(), b.c_str()) == 0;
 }
+
+// A name of an A call as the registry reads it: converted with the code page of the moment.
+std::u16string Wide(const std::string& narrow) { return AnsiToUtf16(narrow); }
+
+uint32_t FoldUnit(char16_t c) {
+    if (c < 0x80) return c >= u'A' && c <= u'Z' ? c + 32u : c;
+    return SimpleUpper(c);
+}
+
+int CompareWide(const std::u16string& a, const std::u16string& b) {
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t x = FoldUnit(a[i]), y = FoldUnit(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+bool SameWide(const std::u16string& a, const std::u16string& b) { return CompareWide(a, b) == 0; }
 
 bool IsStringType(uint32_t type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
 
@@ -86,11 +107,6 @@ bool WidenStringData(const std::vector<uint8_t>& data, std::vector<uint8_t>& out
 
 bool FitsCodePage(const std::u16string& text) { return AnsiToUtf16(Utf16ToAnsi(text)) == text; }
 
-// A name as the W functions read it.
-std::u16string WideOf(const std::string& name, const std::u16string& wide) {
-    return wide.empty() ? AnsiToUtf16(name) : wide;
-}
-
 uint32_t CopyWideName(const std::u16string& text, char16_t* name, uint32_t* length) {
     if (text.size() >= *length) return kErrorMoreData;
     std::memcpy(name, text.c_str(), (text.size() + 1) * sizeof(char16_t));
@@ -100,14 +116,15 @@ uint32_t CopyWideName(const std::u16string& text, char16_t* name, uint32_t* leng
 
 }  // namespace
 
-bool SimNameLess::operator()(const std::string& a, const std::string& b) const {
-    return AnsiCompareNoCase(a.c_str(), b.c_str()) < 0;
+bool SimNameLess::operator()(const std::u16string& a, const std::u16string& b) const {
+    return CompareWide(a, b) < 0;
 }
 
 SimRegistry::SimRegistry(Faults& faults, SimSystem& system) : faults_(faults), system_(system) {
     auto root = [](const char* name) {
         auto node = std::make_shared<SimKeyNode>();
         node->name = name;
+        node->wideName = Wide(name);
         node->predefined = true;
         return node;
     };
@@ -119,8 +136,9 @@ SimRegistry::SimRegistry(Faults& faults, SimSystem& system) : faults_(faults), s
     auto child = [](const NodePtr& parent, const char* name) {
         auto node = std::make_shared<SimKeyNode>();
         node->name = name;
+        node->wideName = Wide(name);
         node->parent = parent.get();
-        parent->children[name] = node;
+        parent->children[node->wideName] = node;
         return node;
     };
     for (const char* name : {"HARDWARE", "SAM", "SECURITY"}) child(hklm_, name);
@@ -130,7 +148,7 @@ SimRegistry::SimRegistry(Faults& faults, SimSystem& system) : faults_(faults), s
     child(machineSystem, "ControlSet001");
     NodePtr select = child(machineSystem, "Select");
     const uint32_t current = 1;
-    SimRegValue& chosen = StoreValue(*select, "Current");
+    SimRegValue& chosen = StoreValue(*select, u"Current");
     chosen.type = kRegDword;
     chosen.data.assign(reinterpret_cast<const uint8_t*>(&current),
                        reinterpret_cast<const uint8_t*>(&current) + sizeof current);
@@ -203,32 +221,32 @@ uint32_t SimRegistry::Resolve(RegKey key, NodePtr& node, uint32_t& access) const
     return kErrorSuccess;
 }
 
-uint32_t SimRegistry::Walk(const NodePtr& start, const std::string& subKey, bool view64, bool create,
+uint32_t SimRegistry::Walk(const NodePtr& start, const std::u16string& subKey, bool view64, bool create,
                            NodePtr& out, bool* created, bool arrange, bool openLink, int hops,
                            bool makeVolatile) const {
     if (created != nullptr) *created = false;
-    if (!subKey.empty() && subKey[0] == '\\') return kErrorBadPathname;
+    if (!subKey.empty() && subKey[0] == u'\\') return kErrorBadPathname;
     NodePtr cur = start;
     // A name below a link runs on through it, even from a handle of the link itself.
-    if (cur->link && subKey.find_first_not_of('\\') != std::string::npos)
+    if (cur->link && subKey.find_first_not_of(u'\\') != std::u16string::npos)
         if (uint32_t rc = FollowLink(start, hops, cur)) return rc;
     bool redirected = false;
     size_t pos = 0;
     while (pos < subKey.size()) {
-        size_t end = subKey.find('\\', pos);
-        if (end == std::string::npos) end = subKey.size();
-        std::string part = subKey.substr(pos, end - pos);
+        size_t end = subKey.find(u'\\', pos);
+        if (end == std::u16string::npos) end = subKey.size();
+        std::u16string part = subKey.substr(pos, end - pos);
         pos = end + 1;
         // Doubled and trailing backslashes name no extra key.
         if (part.empty()) continue;
         if (part.size() > kMaxKeyNameLength) return kErrorInvalidParameter;
         // Naming WOW6432Node right after the redirected key names the 32-bit view itself.
-        if (redirected && SameName(part, kWow6432Node)) {
+        if (redirected && SameWide(part, u"WOW6432Node")) {
             redirected = false;
             continue;
         }
         // Classes is not redirected: the 32-bit view sees the native key.
-        if (redirected && SameName(part, kClasses)) {
+        if (redirected && SameWide(part, u"Classes")) {
             cur = hkcr_;
             redirected = false;
             continue;
@@ -239,7 +257,7 @@ uint32_t SimRegistry::Walk(const NodePtr& start, const std::string& subKey, bool
             next = it->second;
             if (created != nullptr) *created = false;
             const bool lastPart =
-                pos >= subKey.size() || subKey.find_first_not_of('\\', pos) == std::string::npos;
+                pos >= subKey.size() || subKey.find_first_not_of(u'\\', pos) == std::u16string::npos;
             if (next->link && !(openLink && lastPart)) {
                 NodePtr target;
                 if (uint32_t rc = FollowLink(next, hops, target)) return rc;
@@ -252,7 +270,8 @@ uint32_t SimRegistry::Walk(const NodePtr& start, const std::string& subKey, bool
             // stable key below a volatile one fails before anything is made.
             if (!arrange && cur->isVolatile && !makeVolatile) return kErrorChildMustBeVolatile;
             next = std::make_shared<SimKeyNode>();
-            next->name = part;
+            next->name = Utf16ToAnsi(part);
+            next->wideName = part;
             next->parent = cur.get();
             next->isVolatile = makeVolatile;
             cur->children[part] = next;
@@ -261,10 +280,11 @@ uint32_t SimRegistry::Walk(const NodePtr& start, const std::string& subKey, bool
         cur = next;
         redirected = false;
         if (cur->redirectedFor32 && !view64 && system_.is64BitWindows) {
-            NodePtr& wow = cur->children[kWow6432Node];
+            NodePtr& wow = cur->children[u"WOW6432Node"];
             if (!wow) {
                 wow = std::make_shared<SimKeyNode>();
                 wow->name = kWow6432Node;
+                wow->wideName = u"WOW6432Node";
                 wow->parent = cur.get();
             }
             cur = wow;
@@ -278,18 +298,17 @@ uint32_t SimRegistry::Walk(const NodePtr& start, const std::string& subKey, bool
 uint32_t SimRegistry::FollowLink(const NodePtr& link, int hops, NodePtr& out) const {
     constexpr int kMaxHops = 16;
     if (hops >= kMaxHops) return kErrorFilenameExcedRange;
-    const SimRegValue* v = FindValue(*link, "SymbolicLinkValue");
+    const SimRegValue* v = FindValue(*link, u"SymbolicLinkValue");
     if (v == nullptr || v->type != kRegLink) return kErrorFileNotFound;
-    std::u16string wide(v->data.size() / sizeof(char16_t), u'\0');
-    if (!wide.empty()) std::memcpy(&wide[0], v->data.data(), wide.size() * sizeof(char16_t));
-    const std::string target = Utf16ToAnsi(wide);
-    static const std::pair<const char*, RegKey> kNative[] = {{"\\Registry\\Machine", kHkeyLocalMachine},
-                                                             {"\\Registry\\User", kHkeyUsers}};
+    std::u16string target(v->data.size() / sizeof(char16_t), u'\0');
+    if (!target.empty()) std::memcpy(&target[0], v->data.data(), target.size() * sizeof(char16_t));
+    static const std::pair<std::u16string_view, RegKey> kNative[] = {
+        {u"\\Registry\\Machine", kHkeyLocalMachine}, {u"\\Registry\\User", kHkeyUsers}};
     for (const auto& [prefix, root] : kNative) {
-        const size_t n = std::strlen(prefix);
-        if (target.size() < n || !SameName(target.substr(0, n), prefix)) continue;
-        if (target.size() > n && target[n] != '\\') continue;
-        const std::string rest = target.size() > n ? target.substr(n + 1) : std::string();
+        const size_t n = prefix.size();
+        if (target.size() < n || !SameWide(target.substr(0, n), std::u16string(prefix))) continue;
+        if (target.size() > n && target[n] != u'\\') continue;
+        const std::u16string rest = target.size() > n ? target.substr(n + 1) : std::u16string();
         return Walk(RootNode(root), rest, true, false, out, nullptr, false, false, hops + 1);
     }
     return kErrorFileNotFound;
@@ -299,7 +318,7 @@ SimRegistry::NodePtr SimRegistry::FindPath(const std::string& path, View view) c
     size_t slash = path.find('\\');
     NodePtr root = RootByName(path.substr(0, slash));
     if (!root) return nullptr;
-    std::string rest = slash == std::string::npos ? std::string() : path.substr(slash + 1);
+    std::u16string rest = slash == std::string::npos ? std::u16string() : Wide(path.substr(slash + 1));
     NodePtr node;
     if (Walk(root, rest, view == View::K64, false, node, nullptr, false, true) != kErrorSuccess)
         return nullptr;
@@ -310,7 +329,7 @@ SimRegistry::NodePtr SimRegistry::MakePath(const std::string& path, View view) {
     size_t slash = path.find('\\');
     NodePtr root = RootByName(path.substr(0, slash));
     if (!root) return nullptr;
-    std::string rest = slash == std::string::npos ? std::string() : path.substr(slash + 1);
+    std::u16string rest = slash == std::string::npos ? std::u16string() : Wide(path.substr(slash + 1));
     NodePtr node;
     if (Walk(root, rest, view == View::K64, true, node, nullptr, true, true) != kErrorSuccess) return nullptr;
     return node;
@@ -322,20 +341,21 @@ std::string SimRegistry::FullPath(const SimKeyNode* node) {
     return path;
 }
 
-SimRegValue* SimRegistry::FindValue(SimKeyNode& node, const std::string& name) {
-    auto it =
-        std::lower_bound(node.values.begin(), node.values.end(), name,
-                         [](const SimRegValue& v, const std::string& n) { return SimNameLess()(v.name, n); });
-    return it != node.values.end() && SameName(it->name, name) ? &*it : nullptr;
+SimRegValue* SimRegistry::FindValue(SimKeyNode& node, const std::u16string& name) {
+    auto it = std::lower_bound(
+        node.values.begin(), node.values.end(), name,
+        [](const SimRegValue& v, const std::u16string& n) { return SimNameLess()(v.wideName, n); });
+    return it != node.values.end() && SameWide(it->wideName, name) ? &*it : nullptr;
 }
 
-SimRegValue& SimRegistry::StoreValue(SimKeyNode& node, const std::string& name) {
-    auto it =
-        std::lower_bound(node.values.begin(), node.values.end(), name,
-                         [](const SimRegValue& v, const std::string& n) { return SimNameLess()(v.name, n); });
-    if (it != node.values.end() && SameName(it->name, name)) return *it;
+SimRegValue& SimRegistry::StoreValue(SimKeyNode& node, const std::u16string& name) {
+    auto it = std::lower_bound(
+        node.values.begin(), node.values.end(), name,
+        [](const SimRegValue& v, const std::u16string& n) { return SimNameLess()(v.wideName, n); });
+    if (it != node.values.end() && SameWide(it->wideName, name)) return *it;
     SimRegValue value;
-    value.name = name;
+    value.name = Utf16ToAnsi(name);
+    value.wideName = name;
     return *node.values.insert(it, std::move(value));
 }
 
@@ -372,7 +392,7 @@ uint32_t SimRegistry::DeleteNode(const NodePtr& node) {
 
 void SimRegistry::Unlink(const NodePtr& node) {
     node->deleted = true;
-    node->parent->children.erase(node->name);
+    node->parent->children.erase(node->wideName);
     std::vector<std::string> values;
     for (const SimRegValue& v : node->values) values.push_back(v.name);
     Report(*node, true, std::move(values));
@@ -414,7 +434,7 @@ uint32_t SimRegistry::ResolveSub(RegKey parent, const std::string& subKey, uint3
     NodePtr start;
     uint32_t access = 0;
     if (uint32_t rc = Resolve(parent, start, access)) return rc;
-    if (uint32_t rc = Walk(start, subKey, false, false, node, nullptr)) return rc;
+    if (uint32_t rc = Walk(start, Wide(subKey), false, false, node, nullptr)) return rc;
     if (node->security.deniedAccess & needed) return kErrorAccessDenied;
     return kErrorSuccess;
 }
@@ -423,9 +443,9 @@ std::string SimRegistry::ExpandEnvironment(const std::string& text) const {
     return ExpandEnvironmentText(system_, text);
 }
 
-uint32_t SimRegistry::EraseValue(SimKeyNode& node, const std::string& name) {
+uint32_t SimRegistry::EraseValue(SimKeyNode& node, const std::u16string& name) {
     for (auto it = node.values.begin(); it != node.values.end(); ++it) {
-        if (!SameName(it->name, name)) continue;
+        if (!SameWide(it->wideName, name)) continue;
         if (it->deniedAccess & (kKeySetValue | kDelete)) return kErrorAccessDenied;
         std::string stored = it->name;
         node.values.erase(it);
@@ -452,7 +472,7 @@ bool SimRegistry::Set(const std::string& path, const std::string& name, uint32_t
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     NodePtr node = MakePath(path, view);
     if (!node) return false;
-    SimRegValue& v = StoreValue(*node, name);
+    SimRegValue& v = StoreValue(*node, Wide(name));
     v.type = type;
     v.data = data;
     return true;
@@ -478,13 +498,13 @@ bool SimRegistry::ValueExists(const std::string& path, const std::string& name, 
 const SimRegValue* SimRegistry::GetValue(const std::string& path, const std::string& name, View view) const {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     NodePtr node = FindPath(path, view);
-    return node ? FindValue(*node, name) : nullptr;
+    return node ? FindValue(*node, Wide(name)) : nullptr;
 }
 
 SimRegValue* SimRegistry::GetValue(const std::string& path, const std::string& name, View view) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     NodePtr node = FindPath(path, view);
-    return node ? FindValue(*node, name) : nullptr;
+    return node ? FindValue(*node, Wide(name)) : nullptr;
 }
 
 std::vector<std::string> SimRegistry::KeysUnder(const std::string& path, View view) const {
@@ -563,20 +583,21 @@ uint32_t SimRegistry::UserCreateLinkKey(const std::string& path, const std::stri
     NodePtr parent = MakePath(path.substr(0, last), view);
     if (!parent) return kErrorInvalidParameter;
     const std::string name = path.substr(last + 1);
-    if (parent->children.count(name) != 0) return kErrorAlreadyExists;
+    if (parent->children.count(Wide(name)) != 0) return kErrorAlreadyExists;
     auto node = std::make_shared<SimKeyNode>();
     node->name = name;
+    node->wideName = Wide(name);
     node->parent = parent.get();
     node->link = true;
     node->security.ownerSid = "S-1-5-21-1000";
     SetLinkTarget(*node, native);
-    parent->children[name] = node;
+    parent->children[node->wideName] = node;
     return kErrorSuccess;
 }
 
 void SimRegistry::SetLinkTarget(SimKeyNode& node, const std::string& native) {
     const std::u16string wide = AnsiToUtf16(native);
-    SimRegValue& v = StoreValue(node, "SymbolicLinkValue");
+    SimRegValue& v = StoreValue(node, u"SymbolicLinkValue");
     v.type = kRegLink;
     v.data.resize(wide.size() * sizeof(char16_t));
     std::memcpy(v.data.data(), wide.data(), v.data.size());
@@ -599,35 +620,17 @@ uint32_t SimRegistry::CreateKeyEx(RegKey parent, const std::string& subKey, uint
                                   RegKey& out, uint32_t* disposition) {
     if (uint32_t code = faults_.Take("RegCreateKeyExA")) return code;
     if (subKey.size() > kMaxAnsiKeyPath) return kErrorMoreData;
-    return CreateKey(parent, subKey, options, access, out, disposition);
+    return CreateKey(parent, Wide(subKey), options, access, out, disposition);
 }
 
 uint32_t SimRegistry::CreateKeyExW(RegKey parent, const std::u16string& subKey, uint32_t options,
                                    uint32_t access, RegKey& out, uint32_t* disposition) {
     if (uint32_t code = faults_.Take("RegCreateKeyExW")) return code;
-    if (uint32_t rc = CreateKey(parent, Utf16ToAnsi(subKey), options, access, out, disposition)) return rc;
-    // The names the code page cannot hold keep their own spelling, from the last part up
-    // for as long as the parts are the keys' own (redirection puts in keys of its own).
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    NodePtr node;
-    uint32_t granted = 0;
-    if (Resolve(out, node, granted) != kErrorSuccess) return kErrorSuccess;
-    size_t end = subKey.size();
-    for (SimKeyNode* at = node.get(); at != nullptr && end > 0 && !at->predefined; at = at->parent) {
-        while (end > 0 && subKey[end - 1] == u'\\') --end;
-        if (end == 0) break;
-        size_t start = subKey.rfind(u'\\', end - 1);
-        start = start == std::u16string::npos ? 0 : start + 1;
-        const std::u16string part = subKey.substr(start, end - start);
-        if (!SameName(at->name, Utf16ToAnsi(part))) break;
-        if (!FitsCodePage(part) && at->wideName.empty()) at->wideName = part;
-        end = start;
-    }
-    return kErrorSuccess;
+    return CreateKey(parent, subKey, options, access, out, disposition);
 }
 
-uint32_t SimRegistry::CreateKey(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,
-                                RegKey& out, uint32_t* disposition) {
+uint32_t SimRegistry::CreateKey(RegKey parent, const std::u16string& subKey, uint32_t options,
+                                uint32_t access, RegKey& out, uint32_t* disposition) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     // Nothing can be created below the 9x dynamic-data root on NT.
     if (parent == kHkeyDynData) return kErrorInvalidHandle;
@@ -654,19 +657,19 @@ uint32_t SimRegistry::CreateKey(RegKey parent, const std::string& subKey, uint32
 uint32_t SimRegistry::OpenKeyEx(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out) {
     if (uint32_t code = faults_.Take("RegOpenKeyExA")) return code;
     if (subKey.size() > kMaxAnsiKeyPath) return kErrorMoreData;
-    return OpenKey(parent, subKey, access, out);
+    return OpenKey(parent, Wide(subKey), access, out);
 }
 
 uint32_t SimRegistry::OpenKeyExW(RegKey parent, const std::u16string& subKey, uint32_t access, RegKey& out) {
     if (uint32_t code = faults_.Take("RegOpenKeyExW")) return code;
-    return OpenKey(parent, Utf16ToAnsi(subKey), access, out);
+    return OpenKey(parent, subKey, access, out);
 }
 
 uint32_t SimRegistry::OpenKeyExOptions(RegKey parent, const std::string& subKey, uint32_t options,
                                        uint32_t access, RegKey& out) {
     if (uint32_t code = faults_.Take("RegOpenKeyExA")) return code;
     if (subKey.size() > kMaxAnsiKeyPath) return kErrorMoreData;
-    return OpenKey(parent, subKey, access, out, (options & kRegOptionOpenLink) != 0);
+    return OpenKey(parent, Wide(subKey), access, out, (options & kRegOptionOpenLink) != 0);
 }
 
 uint32_t SimRegistry::DeleteOpenKey(RegKey key) {
@@ -681,7 +684,7 @@ uint32_t SimRegistry::DeleteOpenKey(RegKey key) {
     return kErrorSuccess;
 }
 
-uint32_t SimRegistry::OpenKey(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out,
+uint32_t SimRegistry::OpenKey(RegKey parent, const std::u16string& subKey, uint32_t access, RegKey& out,
                               bool openLink) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     NodePtr start;
@@ -707,7 +710,7 @@ uint32_t SimRegistry::SetValueEx(RegKey key, const char* name, uint32_t type, co
     if (uint32_t code = faults_.Take("RegSetValueExA")) return code;
     if (data == nullptr && size != 0) return kErrorNoAccess;
     const auto* bytes = static_cast<const uint8_t*>(data);
-    return StoreData(key, name != nullptr ? name : "", type, std::vector<uint8_t>(bytes, bytes + size));
+    return StoreData(key, Wide(name != nullptr ? name : ""), type, std::vector<uint8_t>(bytes, bytes + size));
 }
 
 uint32_t SimRegistry::SetValueExW(RegKey key, const char16_t* name, uint32_t type, const void* data,
@@ -727,12 +730,11 @@ uint32_t SimRegistry::SetValueExW(RegKey key, const char16_t* name, uint32_t typ
         stored.assign(narrow.begin(), narrow.end());
     }
     const std::u16string wideName = name != nullptr ? std::u16string(name) : std::u16string();
-    return StoreData(key, Utf16ToAnsi(wideName), type, std::move(stored),
-                     FitsCodePage(wideName) ? std::u16string() : wideName, std::move(wideData));
+    return StoreData(key, wideName, type, std::move(stored), std::move(wideData));
 }
 
-uint32_t SimRegistry::StoreData(RegKey key, const std::string& name, uint32_t type, std::vector<uint8_t> data,
-                                const std::u16string& wideName, std::vector<uint8_t> wideData) {
+uint32_t SimRegistry::StoreData(RegKey key, const std::u16string& name, uint32_t type,
+                                std::vector<uint8_t> data, std::vector<uint8_t> wideData) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     NodePtr node;
     uint32_t access = 0;
@@ -740,14 +742,13 @@ uint32_t SimRegistry::StoreData(RegKey key, const std::string& name, uint32_t ty
     if (!(access & kKeySetValue)) return kErrorAccessDenied;
     if (name.size() > kMaxValueNameLength) return kErrorInvalidParameter;
     // A link holds its target and nothing else.
-    if (node->link && !(type == kRegLink && SameName(name, "SymbolicLinkValue"))) return kErrorAccessDenied;
+    if (node->link && !(type == kRegLink && SameWide(name, u"SymbolicLinkValue"))) return kErrorAccessDenied;
     if (const SimRegValue* old = FindValue(*node, name); old != nullptr && (old->deniedAccess & kKeySetValue))
         return kErrorAccessDenied;
     SimRegValue& v = StoreValue(*node, name);
     v.type = type;
     v.data = std::move(data);
     v.wideData = std::move(wideData);
-    if (!wideName.empty()) v.wideName = wideName;
     return kErrorSuccess;
 }
 
@@ -769,7 +770,7 @@ uint32_t SimRegistry::DeleteKeyIn(RegKey parent, const std::string& subKey, bool
     uint32_t access = 0;
     if (uint32_t rc = Resolve(parent, start, access)) return rc;
     NodePtr node;
-    if (uint32_t rc = Walk(start, subKey, view64, false, node, nullptr)) return rc;
+    if (uint32_t rc = Walk(start, Wide(subKey), view64, false, node, nullptr)) return rc;
     return DeleteNode(node);
 }
 
@@ -777,7 +778,7 @@ uint32_t SimRegistry::QueryValueEx(RegKey key, const char* name, uint32_t* type,
     if (uint32_t code = faults_.Take("RegQueryValueExA")) return code;
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     const SimRegValue* v = nullptr;
-    if (uint32_t rc = FindQueried(key, name != nullptr ? name : "", data, size, v)) return rc;
+    if (uint32_t rc = FindQueried(key, Wide(name != nullptr ? name : ""), data, size, v)) return rc;
     if (type != nullptr) *type = v->type;
     return CopyOut(v->data, data, size);
 }
@@ -787,7 +788,8 @@ uint32_t SimRegistry::QueryValueExW(RegKey key, const char16_t* name, uint32_t* 
     if (uint32_t code = faults_.Take("RegQueryValueExW")) return code;
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     const SimRegValue* v = nullptr;
-    if (uint32_t rc = FindQueried(key, name != nullptr ? Utf16ToAnsi(name) : std::string(), data, size, v))
+    if (uint32_t rc =
+            FindQueried(key, name != nullptr ? std::u16string(name) : std::u16string(), data, size, v))
         return rc;
     if (type != nullptr) *type = v->type;
     if (!IsStringType(v->type)) return CopyOut(v->data, data, size);
@@ -797,8 +799,8 @@ uint32_t SimRegistry::QueryValueExW(RegKey key, const char16_t* name, uint32_t* 
     return CopyOut(wide, data, size);
 }
 
-uint32_t SimRegistry::FindQueried(RegKey key, const std::string& name, const void* data, const uint32_t* size,
-                                  const SimRegValue*& out) {
+uint32_t SimRegistry::FindQueried(RegKey key, const std::u16string& name, const void* data,
+                                  const uint32_t* size, const SimRegValue*& out) {
     NodePtr node;
     uint32_t access = 0;
     if (uint32_t rc = Resolve(key, node, access)) return rc;
@@ -821,7 +823,7 @@ uint32_t SimRegistry::EnumKeyEx(RegKey key, uint32_t index, char* name, uint32_t
     if (index >= node->children.size()) return kErrorNoMoreItems;
     auto it = node->children.begin();
     std::advance(it, index);
-    return CopyName(it->second->name, name, nameLength);
+    return CopyName(Utf16ToAnsi(it->second->wideName), name, nameLength);
 }
 
 uint32_t SimRegistry::EnumValue(RegKey key, uint32_t index, char* name, uint32_t* nameLength, uint32_t* type,
@@ -842,7 +844,7 @@ uint32_t SimRegistry::EnumValue(RegKey key, uint32_t index, char* name, uint32_t
     bool dataFits = data == nullptr || *dataSize >= needed;
     if (dataSize != nullptr) *dataSize = needed;
     if (!dataFits) return kErrorMoreData;
-    if (uint32_t rc = CopyName(v.name, name, nameLength)) return rc;
+    if (uint32_t rc = CopyName(Utf16ToAnsi(v.wideName), name, nameLength)) return rc;
     if (data != nullptr && needed != 0) std::memcpy(data, v.data.data(), needed);
     return kErrorSuccess;
 }
@@ -850,7 +852,7 @@ uint32_t SimRegistry::EnumValue(RegKey key, uint32_t index, char* name, uint32_t
 uint32_t SimRegistry::OpenKeyExOptionsW(RegKey parent, const std::u16string& subKey, uint32_t options,
                                         uint32_t access, RegKey& out) {
     if (uint32_t code = faults_.Take("RegOpenKeyExW")) return code;
-    return OpenKey(parent, Utf16ToAnsi(subKey), access, out, (options & kRegOptionOpenLink) != 0);
+    return OpenKey(parent, subKey, access, out, (options & kRegOptionOpenLink) != 0);
 }
 
 uint32_t SimRegistry::EnumKeyExW(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength) {
@@ -864,7 +866,7 @@ uint32_t SimRegistry::EnumKeyExW(RegKey key, uint32_t index, char16_t* name, uin
     if (index >= node->children.size()) return kErrorNoMoreItems;
     auto it = node->children.begin();
     std::advance(it, index);
-    return CopyWideName(WideOf(it->second->name, it->second->wideName), name, nameLength);
+    return CopyWideName(it->second->wideName, name, nameLength);
 }
 
 uint32_t SimRegistry::EnumValueW(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength,
@@ -889,7 +891,7 @@ uint32_t SimRegistry::EnumValueW(RegKey key, uint32_t index, char16_t* name, uin
     const bool dataFits = data == nullptr || *dataSize >= needed;
     if (dataSize != nullptr) *dataSize = needed;
     if (!dataFits) return kErrorMoreData;
-    if (uint32_t rc = CopyWideName(WideOf(v.name, v.wideName), name, nameLength)) return rc;
+    if (uint32_t rc = CopyWideName(v.wideName, name, nameLength)) return rc;
     if (data != nullptr && needed != 0) std::memcpy(data, bytes.data(), needed);
     return kErrorSuccess;
 }
@@ -903,9 +905,9 @@ uint32_t SimRegistry::QueryInfoKey(RegKey key, uint32_t* subKeys, uint32_t* maxS
     if (uint32_t rc = Resolve(key, node, access)) return rc;
     uint32_t maxKey = 0, maxName = 0, maxData = 0;
     for (const auto& entry : node->children)
-        maxKey = std::max(maxKey, static_cast<uint32_t>(entry.second->name.size()));
+        maxKey = std::max(maxKey, static_cast<uint32_t>(Utf16ToAnsi(entry.second->wideName).size()));
     for (const auto& v : node->values) {
-        maxName = std::max(maxName, static_cast<uint32_t>(v.name.size()));
+        maxName = std::max(maxName, static_cast<uint32_t>(Utf16ToAnsi(v.wideName).size()));
         // Strings are kept in UTF-16, and the largest data is reported as kept: a buffer
         // sized from it is always large enough for the ANSI form.
         uint32_t kept = static_cast<uint32_t>(v.data.size()) * (IsStringType(v.type) ? 2 : 1);
@@ -921,15 +923,15 @@ uint32_t SimRegistry::QueryInfoKey(RegKey key, uint32_t* subKeys, uint32_t* maxS
 
 uint32_t SimRegistry::DeleteValue(RegKey key, const char* name) {
     if (uint32_t code = faults_.Take("RegDeleteValueA")) return code;
-    return DeleteValueIn(key, name != nullptr ? name : "");
+    return DeleteValueIn(key, Wide(name != nullptr ? name : ""));
 }
 
 uint32_t SimRegistry::DeleteValueW(RegKey key, const char16_t* name) {
     if (uint32_t code = faults_.Take("RegDeleteValueW")) return code;
-    return DeleteValueIn(key, name != nullptr ? Utf16ToAnsi(name) : std::string());
+    return DeleteValueIn(key, name != nullptr ? std::u16string(name) : std::u16string());
 }
 
-uint32_t SimRegistry::DeleteValueIn(RegKey key, const std::string& name) {
+uint32_t SimRegistry::DeleteValueIn(RegKey key, const std::u16string& name) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     NodePtr node;
     uint32_t access = 0;
@@ -954,7 +956,7 @@ uint32_t SimRegistry::SHDeleteValue(RegKey parent, const std::string& subKey, co
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     NodePtr node;
     if (uint32_t rc = ResolveSub(parent, subKey, kKeySetValue, node)) return rc;
-    return EraseValue(*node, name);
+    return EraseValue(*node, Wide(name));
 }
 
 uint32_t SimRegistry::SHGetValue(RegKey parent, const std::string& subKey, const std::string& name,
@@ -964,7 +966,7 @@ uint32_t SimRegistry::SHGetValue(RegKey parent, const std::string& subKey, const
     NodePtr node;
     if (uint32_t rc = ResolveSub(parent, subKey, kKeyQueryValue, node)) return rc;
     if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
-    const SimRegValue* v = FindValue(*node, name);
+    const SimRegValue* v = FindValue(*node, Wide(name));
     if (v == nullptr) return kErrorFileNotFound;
     if (v->deniedAccess & kKeyQueryValue) return kErrorAccessDenied;
     if (v->type != kRegExpandSz) {

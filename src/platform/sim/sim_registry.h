@@ -35,30 +35,32 @@ struct SimKeySecurity {
     uint32_t deniedAccess = 0;
 };
 
-// Names and string data are kept as a caller of the A functions reads them. Text that the
-// code page cannot hold, written through the W functions, is kept as well in its UTF-16
-// form, which the W functions read; the A functions see its '?' form, and two names that
-// differ only outside the code page are one name here.
+// Names are kept in UTF-16, as the registry keeps them, and the A functions convert them
+// with the code page at each call, as Windows does: under a legacy code page "Ωmega" lists
+// as "Omega" beside a real "Omega", and an A call naming "Omega" reaches the real one. String
+// data is kept as a caller of the A functions reads it; text the code page cannot hold,
+// written through the W functions, is kept as well in its UTF-16 form, which the W functions read.
 struct SimRegValue {
-    std::string name;  // as first written; "" is the default value
+    std::string name;  // as first written, in the code page of that moment; "" is the default value
     uint32_t type = kRegNone;
     std::vector<uint8_t> data;      // as a caller of the A functions reads it
-    std::u16string wideName;        // empty unless the code page cannot hold the name
+    std::u16string wideName;        // the name as the registry keeps it
     std::vector<uint8_t> wideData;  // UTF-16 bytes; empty unless the code page cannot hold the text
     uint32_t deniedAccess = 0;      // KEY_SET_VALUE / DELETE / KEY_QUERY_VALUE refused for this value
 };
 
-// Orders names as the registry enumerates them: without regard to case, folded to lower case.
+// Orders names as the registry enumerates them: without regard to case (ASCII letters folded
+// to lower case, every other letter by its one-to-one upper case), whatever the code page.
 struct SimNameLess {
-    bool operator()(const std::string& a, const std::string& b) const;
+    bool operator()(const std::u16string& a, const std::u16string& b) const;
 };
 
 struct SimKeyNode {
-    std::string name;
-    std::u16string wideName;  // empty unless the code page cannot hold the name
+    std::string name;         // as first written, in the code page of that moment
+    std::u16string wideName;  // the name as the registry keeps it
     SimKeyNode* parent = nullptr;
-    std::map<std::string, std::shared_ptr<SimKeyNode>, SimNameLess> children;
-    std::vector<SimRegValue> values;  // sorted by SimNameLess
+    std::map<std::u16string, std::shared_ptr<SimKeyNode>, SimNameLess> children;  // by wideName
+    std::vector<SimRegValue> values;                                              // sorted by SimNameLess
     SimKeySecurity security;
     bool deleted = false;
     bool redirectedFor32 = false;  // the 32-bit view of 64-bit Windows goes into WOW6432Node
@@ -179,7 +181,7 @@ class SimRegistry : public IRegistry {
     // A link met on the way is followed, the last part's only without `openLink`.
     // Keys it creates are volatile with `makeVolatile`; below a volatile key only such keys
     // can be made (1021).
-    uint32_t Walk(const NodePtr& start, const std::string& subKey, bool view64, bool create, NodePtr& out,
+    uint32_t Walk(const NodePtr& start, const std::u16string& subKey, bool view64, bool create, NodePtr& out,
                   bool* created, bool arrange = false, bool openLink = false, int hops = 0,
                   bool makeVolatile = false) const;
     // The key a link points to: 2 when it points nowhere, 206 past a chain of 16.
@@ -187,32 +189,32 @@ class SimRegistry : public IRegistry {
     NodePtr FindPath(const std::string& path, View view) const;
     NodePtr MakePath(const std::string& path, View view);
     RegKey NewHandle(const NodePtr& node, uint32_t access);
-    uint32_t OpenKey(RegKey parent, const std::string& subKey, uint32_t access, RegKey& out,
+    uint32_t OpenKey(RegKey parent, const std::u16string& subKey, uint32_t access, RegKey& out,
                      bool openLink = false);
-    uint32_t CreateKey(RegKey parent, const std::string& subKey, uint32_t options, uint32_t access,
+    uint32_t CreateKey(RegKey parent, const std::u16string& subKey, uint32_t options, uint32_t access,
                        RegKey& out, uint32_t* disposition);
-    uint32_t StoreData(RegKey key, const std::string& name, uint32_t type, std::vector<uint8_t> data,
-                       const std::u16string& wideName = {}, std::vector<uint8_t> wideData = {});
-    uint32_t DeleteValueIn(RegKey key, const std::string& name);
+    uint32_t StoreData(RegKey key, const std::u16string& name, uint32_t type, std::vector<uint8_t> data,
+                       std::vector<uint8_t> wideData = {});
+    uint32_t DeleteValueIn(RegKey key, const std::u16string& name);
     uint32_t DeleteKeyIn(RegKey parent, const std::string& subKey, bool view64);
     // The value a query names, after the checks every query makes.
-    uint32_t FindQueried(RegKey key, const std::string& name, const void* data, const uint32_t* size,
+    uint32_t FindQueried(RegKey key, const std::u16string& name, const void* data, const uint32_t* size,
                          const SimRegValue*& out);
     uint32_t DeleteNode(const NodePtr& node);
     // Takes a childless key out of the tree and reports it.
     void Unlink(const NodePtr& node);
     // Deletes every key below `node`, depth first; stops at the first key that cannot go.
     uint32_t DeleteChildren(const NodePtr& node);
-    uint32_t EraseValue(SimKeyNode& node, const std::string& name);
+    uint32_t EraseValue(SimKeyNode& node, const std::u16string& name);
     void Report(const SimKeyNode& node, bool wholeKey, std::vector<std::string> values) const;
-    static SimRegValue& StoreValue(SimKeyNode& node, const std::string& name);
+    static SimRegValue& StoreValue(SimKeyNode& node, const std::u16string& name);
     // Stores the REG_LINK value of a link key: `native` is a "\\Registry\\..." name.
     static void SetLinkTarget(SimKeyNode& node, const std::string& native);
     // Opens `subKey` below `parent` in the default view for a shlwapi helper and checks `needed` against its
     // access list.
     uint32_t ResolveSub(RegKey parent, const std::string& subKey, uint32_t needed, NodePtr& node) const;
     std::string ExpandEnvironment(const std::string& text) const;
-    static SimRegValue* FindValue(SimKeyNode& node, const std::string& name);
+    static SimRegValue* FindValue(SimKeyNode& node, const std::u16string& name);
     static std::string FullPath(const SimKeyNode* node);
 
     Faults& faults_;

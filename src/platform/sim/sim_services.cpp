@@ -2,6 +2,9 @@
 
 #include <cctype>
 
+#include "platform/ansi.h"
+#include "platform/unicode_text.h"
+
 namespace platform::sim {
 
 namespace {
@@ -23,6 +26,14 @@ std::string Fold(const std::string& s) {
     for (auto& c : r) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return r;
 }
+
+// The database's key of a name as Windows keeps it, whatever the code page.
+std::string KeyOf(const std::u16string& name) { return Fold(Utf16ToUtf8(name)); }
+// The key of a name an A call gives: converted with the code page of the moment.
+std::string KeyOf(const std::string& name) { return KeyOf(AnsiToUtf16(name)); }
+
+// The name an A call reads.
+std::string AnsiName(const SimService& s) { return s.wideName.empty() ? s.name : Utf16ToAnsi(s.wideName); }
 
 // The generic rights of a handle mapped to the specific rights of the object, as the
 // service control manager's generic mappings do.
@@ -131,15 +142,23 @@ ServiceStatus SimServices::StatusOf(const SimService& s) const {
 }
 
 SimService& SimServices::Add(const std::string& name, SimServiceState state) {
-    SimService& s = services_[Fold(name)];
+    SimService& s = services_[KeyOf(name)];
     s.name = name;
+    s.state = state;
+    return s;
+}
+
+SimService& SimServices::AddW(const std::u16string& name, SimServiceState state) {
+    SimService& s = services_[KeyOf(name)];
+    s.name = Utf16ToAnsi(name);
+    s.wideName = name;
     s.state = state;
     return s;
 }
 
 SimService* SimServices::Find(const std::string& name) {
     Advance();
-    auto it = services_.find(Fold(name));
+    auto it = services_.find(KeyOf(name));
     return it == services_.end() ? nullptr : &it->second;
 }
 
@@ -163,13 +182,13 @@ bool SimServices::OpenService(ScHandle manager, const std::string& name, uint32_
         system_.SetLastError(kErrorInvalidHandle);
         return false;
     }
-    if (services_.count(Fold(name)) == 0) {
+    if (services_.count(KeyOf(name)) == 0) {
         system_.SetLastError(kErrorServiceDoesNotExist);
         return false;
     }
     // A service marked for deletion still opens, as it does on Windows, until it has gone.
     out = next_++;
-    handles_[out] = Handle{false, Fold(name), MapServiceAccess(access)};
+    handles_[out] = Handle{false, KeyOf(name), MapServiceAccess(access)};
     return true;
 }
 
@@ -207,17 +226,12 @@ bool SimServices::EnumServicesStatus(ScHandle manager, uint32_t serviceType, uin
         return false;
     }
     std::vector<EnumServiceStatus> matching;
-    for (const auto& [folded, s] : services_) {
-        if ((s.type & serviceType) == 0) continue;
-        // A service on its way down still counts as active.
-        bool active = s.state != SimServiceState::Stopped;
-        if (active && !(serviceState & kServiceActive)) continue;
-        if (!active && !(serviceState & kServiceInactive)) continue;
+    for (const SimService* s : Listed(serviceType, serviceState)) {
         EnumServiceStatus e;
-        e.serviceName = s.name;
-        e.displayName = s.displayName.empty() ? s.name : s.displayName;
-        e.serviceType = s.type;
-        e.currentState = StateCode(s.state);
+        e.serviceName = AnsiName(*s);
+        e.displayName = s->displayName.empty() ? e.serviceName : s->displayName;
+        e.serviceType = s->type;
+        e.currentState = StateCode(s->state);
         matching.push_back(std::move(e));
     }
     size_t start = resumeHandle != nullptr ? *resumeHandle : 0;
@@ -237,6 +251,34 @@ bool SimServices::EnumServicesStatus(ScHandle manager, uint32_t serviceType, uin
         return false;
     }
     if (resumeHandle != nullptr) *resumeHandle = 0;
+    return true;
+}
+
+std::vector<const SimService*> SimServices::Listed(uint32_t serviceType, uint32_t serviceState) const {
+    std::vector<const SimService*> out;
+    for (const auto& [folded, s] : services_) {
+        if ((s.type & serviceType) == 0) continue;
+        // A service on its way down still counts as active.
+        bool active = s.state != SimServiceState::Stopped;
+        if (active && !(serviceState & kServiceActive)) continue;
+        if (!active && !(serviceState & kServiceInactive)) continue;
+        out.push_back(&s);
+    }
+    return out;
+}
+
+bool SimServices::EnumServiceNamesW(ScHandle manager, uint32_t serviceType, uint32_t serviceState,
+                                    std::vector<std::u16string>& out) {
+    out.clear();
+    if (Fail("EnumServicesStatusW")) return false;
+    Advance();
+    auto m = handles_.find(manager);
+    if (m == handles_.end() || !m->second.manager) return Refuse(kErrorInvalidHandle);
+    if ((serviceType & (kServiceDriver | kServiceWin32)) == 0 || serviceState == 0 ||
+        serviceState > kServiceStateAll)
+        return Refuse(kErrorInvalidParameter);
+    for (const SimService* s : Listed(serviceType, serviceState))
+        out.push_back(s->wideName.empty() ? AnsiToUtf16(s->name) : s->wideName);
     return true;
 }
 
@@ -344,7 +386,7 @@ bool SimServices::CreateService(ScHandle manager, const std::string& name, const
     s.startType = startType;
     s.binaryPath = binaryPath;
     out = next_++;
-    handles_[out] = Handle{false, Fold(name), MapServiceAccess(access)};
+    handles_[out] = Handle{false, KeyOf(name), MapServiceAccess(access)};
     return true;
 }
 

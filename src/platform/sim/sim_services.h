@@ -22,7 +22,8 @@ enum class SimServiceState { Stopped, Running, StopPending };
 struct SimService {
     static constexpr uint32_t kNeverStops = 0xFFFFFFFF;
 
-    std::string name;
+    std::string name;         // as a caller of the A functions read it when it was added
+    std::u16string wideName;  // the name as the database keeps it, when added by it (AddW)
     SimServiceState state = SimServiceState::Stopped;
     bool disabled = false;
     int starts = 0;                           // how often StartService started it
@@ -51,6 +52,10 @@ class SimServices : public IServiceManager {
 
     // --- state a test sets and reads; names compare without regard to case ---
     SimService& Add(const std::string& name, SimServiceState state = SimServiceState::Stopped);
+    // A service named as Windows keeps it: the A functions see it through the code page of the
+    // moment ("Ωmega" as "Omega" in 1252), and an A call naming that alias reaches a service
+    // of that name, never this one.
+    SimService& AddW(const std::u16string& name, SimServiceState state = SimServiceState::Stopped);
     // Null once the service has left the database. The pointer is valid until the next call.
     SimService* Find(const std::string& name);
     int OpenHandles() const { return static_cast<int>(handles_.size()); }
@@ -68,6 +73,8 @@ class SimServices : public IServiceManager {
     bool EnumServicesStatus(ScHandle manager, uint32_t serviceType, uint32_t serviceState,
                             uint32_t bufferSize, std::vector<EnumServiceStatus>& out, uint32_t& bytesNeeded,
                             uint32_t& servicesReturned, uint32_t* resumeHandle) override;
+    bool EnumServiceNamesW(ScHandle manager, uint32_t serviceType, uint32_t serviceState,
+                           std::vector<std::u16string>& out) override;
     bool LockServiceDatabase(ScHandle manager, ScLock& out) override;
     bool UnlockServiceDatabase(ScLock lock) override;
     bool ControlService(ScHandle service, uint32_t control, ServiceStatus& status) override;
@@ -91,6 +98,8 @@ class SimServices : public IServiceManager {
     SimService* ServiceOf(ScHandle handle, uint32_t& access);
     bool HasHandles(const std::string& folded) const;
     ServiceStatus StatusOf(const SimService& s) const;
+    // The services the enumerations list, in database order.
+    std::vector<const SimService*> Listed(uint32_t serviceType, uint32_t serviceState) const;
 
     Faults& faults_;
     SimSystem& system_;

@@ -67,6 +67,30 @@ bool Win32Services::EnumServicesStatus(ScHandle manager, uint32_t serviceType, u
     return ok != FALSE;
 }
 
+bool Win32Services::EnumServiceNamesW(ScHandle manager, uint32_t serviceType, uint32_t serviceState,
+                                      std::vector<std::u16string>& out) {
+    out.clear();
+    // Room for many services a call; one takes at most about a kilobyte. The resume handle
+    // carries the rest into the next call.
+    std::vector<ENUM_SERVICE_STATUSW> buffer(64 * 1024 / sizeof(ENUM_SERVICE_STATUSW));
+    const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(ENUM_SERVICE_STATUSW));
+    DWORD resume = 0;
+    for (;;) {
+        DWORD needed = 0, returned = 0;
+        const BOOL ok = ::EnumServicesStatusW(Sc(manager), serviceType, serviceState, buffer.data(), bytes,
+                                              &needed, &returned, &resume);
+        const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+        if (!ok && (error != ERROR_MORE_DATA || returned == 0)) {
+            ::SetLastError(error);
+            return false;
+        }
+        for (DWORD i = 0; i < returned; ++i)
+            if (buffer[i].lpServiceName != nullptr)
+                out.emplace_back(reinterpret_cast<const char16_t*>(buffer[i].lpServiceName));
+        if (ok) return true;
+    }
+}
+
 namespace {
 void Copy(const SERVICE_STATUS& from, ServiceStatus& to) {
     to.serviceType = from.dwServiceType;

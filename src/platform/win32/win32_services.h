@@ -13,6 +13,8 @@ class Win32Services : public IServiceManager {
     bool EnumServicesStatus(ScHandle manager, uint32_t serviceType, uint32_t serviceState,
                             uint32_t bufferSize, std::vector<EnumServiceStatus>& out, uint32_t& bytesNeeded,
                             uint32_t& servicesReturned, uint32_t* resumeHandle) override;
+    bool EnumServiceNamesW(ScHandle manager, uint32_t serviceType, uint32_t serviceState,
+                           std::vector<std::u16string>& out) override;
     bool LockServiceDatabase(ScHandle manager, ScLock& out) override;
     bool UnlockServiceDatabase(ScLock lock) override;
     bool ControlService(ScHandle service, uint32_t control, ServiceStatus& status) override;
