@@ -39,6 +39,11 @@ uint32_t CNuke::StopNTProcesses() {
          more = os_.proc.Process32Next(snapshot.get(), entry)) {
         const char* name = expand::detail::FileNamePart(entry.exeFile.c_str());
         if (!stopProcessList.Contains(name)) continue;
+        if (!platform::SurvivesAnsi(entry.wideExeFile)) {
+            // A best-fit alias of the listed name: another program.
+            expand::detail::LogUnspellable(kTag, "Process", entry.wideExeFile);
+            continue;
+        }
         if (entry.processId == self) {
             // Ending this process would end the run half-way, with nothing restarted.
             EngineLog(3, "%s: Not terminating process '%s': it is this tool itself", kTag, name);

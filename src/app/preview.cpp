@@ -253,7 +253,9 @@ bool Preview::Processes() {
     for (bool more = os_.proc.Process32First(snapshot.get(), entry); more;
          more = os_.proc.Process32Next(snapshot.get(), entry)) {
         const char* name = expand::detail::FileNamePart(entry.exeFile.c_str());
-        if (!engine_.stopProcessList.Contains(name) || entry.processId == self) continue;
+        if (!engine_.stopProcessList.Contains(name) || entry.processId == self ||
+            !platform::SurvivesAnsi(entry.wideExeFile))
+            continue;
         plan_.Line(Format("%s (process %u)", name, entry.processId));
         ++result_.processes;
     }

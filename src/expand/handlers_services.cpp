@@ -89,7 +89,7 @@ uint32_t CNuke::ExpandProcessName(TSet& list, char* data) {
     for (bool ok = os_.proc.Process32First(snapshot.get(), entry); ok;
          ok = os_.proc.Process32Next(snapshot.get(), entry)) {
         const char* name = expand::detail::FileNamePart(entry.exeFile.c_str());
-        if (!expand::MatchWildcard(name, data)) continue;
+        if (!expand::MatchWildcard(name, data) || !SurvivesAnsi(entry.wideExeFile)) continue;
         if (uint32_t code = list.Insert(name)) return code;
     }
     return 0;

@@ -39,6 +39,9 @@ struct ProcessEntry {
     uint32_t parentProcessId = 0;
     uint32_t threads = 0;
     std::string exeFile;  // the image name as the snapshot reports it
+    // The image name as Windows keeps it (PROCESSENTRY32W): what tells a name the ANSI code page
+    // cannot spell from the best-fit alias in `exeFile`.
+    std::u16string wideExeFile;
 };
 
 class IProcesses {

@@ -25,7 +25,11 @@ class StopProcessesTest : public RemovalTest {
 };
 
 TEST_F(StopProcessesTest, EveryInstanceOfAListedProgramIsEndedAndOthersAreLeft) {
-    List(nuke.stopProcessList, {"KVTRAY.EXE", "KVUI.EXE"});
+    List(nuke.stopProcessList, {"KVTRAY.EXE", "KVUI.EXE", "OMEGA.EXE"});
+    // On a Windows that keeps 1252, "Ωmega.exe" is reported as "Omega.exe": another program.
+    SimProcess& greek = m.processes.Add("x");
+    greek.wideExeFile = u"\u03A9mega.exe";
+    const uint32_t alias = greek.processId;
     uint32_t a = m.processes.Add("kvtray.exe").processId;
     uint32_t b = m.processes.Add("KvTray.exe").processId;
     m.processes.Add("C:\\Program Files\\Kelvaris\\kvui.exe");  // a full image path: its file name counts
@@ -35,6 +39,7 @@ TEST_F(StopProcessesTest, EveryInstanceOfAListedProgramIsEndedAndOthersAreLeft) 
     EXPECT_EQ(m.processes.Find(a), nullptr);
     EXPECT_EQ(m.processes.Find(b), nullptr);
     ASSERT_NE(m.processes.Find(other), nullptr);
+    ASSERT_NE(m.processes.Find(alias), nullptr);
     ASSERT_EQ(m.processes.exited.size(), 3u);
     for (const auto& e : m.processes.exited) {
         EXPECT_TRUE(e.terminated);
@@ -44,6 +49,10 @@ TEST_F(StopProcessesTest, EveryInstanceOfAListedProgramIsEndedAndOthersAreLeft) 
     EXPECT_EQ(Count(messages, "5 CNuke::StopNTProcesses: Terminating process: 'kvtray.exe'"), 1);
     EXPECT_EQ(Count(messages, "5 CNuke::StopNTProcesses: Terminating process: 'KvTray.exe'"), 1);
     EXPECT_EQ(Count(messages, "5 CNuke::StopNTProcesses: Terminating process: 'kvui.exe'"), 1);
+    EXPECT_TRUE(
+        Logged(2,
+               "CNuke::StopNTProcesses: Process '\xCE\xA9mega.exe' has a name the ANSI code page 1252 "
+               "cannot spell: not removed"));
     EXPECT_EQ(messages.back(), "5 CNuke::StopNTProcesses: StopNTProcesses was successful");
     EXPECT_EQ(m.processes.OpenProcessHandles(), 0);
     EXPECT_EQ(m.processes.OpenSnapshots(), 0);

@@ -140,7 +140,8 @@ bool SimProcesses::Step(SnapshotHandle snapshot, ProcessEntry& out, bool first) 
     out.processId = p.processId;
     out.parentProcessId = p.parentProcessId;
     out.threads = p.threads;
-    out.exeFile = p.exeFile;
+    out.wideExeFile = p.wideExeFile.empty() ? AnsiToUtf16(p.exeFile) : p.wideExeFile;
+    out.exeFile = p.wideExeFile.empty() ? p.exeFile : Utf16ToAnsi(p.wideExeFile);
     return true;
 }
 

@@ -26,6 +26,7 @@ struct SimProcess {
     uint32_t processId = 0;
     uint32_t parentProcessId = 0;
     std::string exeFile;  // as a snapshot reports it: usually the bare image name
+    std::u16string wideExeFile;  // the name as Windows keeps it, where the code page cannot hold it
     // The full path of its executable, its first module; empty for the idle and system
     // processes, whose modules cannot be read.
     std::string imagePath;

@@ -1,5 +1,6 @@
 #include "platform/win32/win32_processes.h"
 
+#include "platform/ansi.h"
 #include "platform/win32/windows_api.h"
 // windows.h first: tlhelp32.h and shlwapi.h rely on its types.
 #include <shlwapi.h>
@@ -14,11 +15,14 @@ namespace platform::win32 {
 namespace {
 HANDLE H(SnapshotHandle h) { return reinterpret_cast<HANDLE>(h); }
 
-void Copy(const PROCESSENTRY32& e, ProcessEntry& out) {
+// The wide snapshot, narrowed as the ANSI one narrows it, so that both spellings come from one
+// entry.
+void Copy(const PROCESSENTRY32W& e, ProcessEntry& out) {
     out.processId = e.th32ProcessID;
     out.parentProcessId = e.th32ParentProcessID;
     out.threads = e.cntThreads;
-    out.exeFile = e.szExeFile;
+    out.wideExeFile = reinterpret_cast<const char16_t*>(e.szExeFile);
+    out.exeFile = Utf16ToAnsi(out.wideExeFile);
 }
 }  // namespace
 
@@ -32,17 +36,17 @@ bool Win32Processes::CreateToolhelp32Snapshot(uint32_t flags, uint32_t processId
 }
 
 bool Win32Processes::Process32First(SnapshotHandle snapshot, ProcessEntry& out) {
-    PROCESSENTRY32 e{};
+    PROCESSENTRY32W e{};
     e.dwSize = sizeof(e);
-    if (!::Process32First(H(snapshot), &e)) return false;
+    if (!::Process32FirstW(H(snapshot), &e)) return false;
     Copy(e, out);
     return true;
 }
 
 bool Win32Processes::Process32Next(SnapshotHandle snapshot, ProcessEntry& out) {
-    PROCESSENTRY32 e{};
+    PROCESSENTRY32W e{};
     e.dwSize = sizeof(e);
-    if (!::Process32Next(H(snapshot), &e)) return false;
+    if (!::Process32NextW(H(snapshot), &e)) return false;
     Copy(e, out);
     return true;
 }
