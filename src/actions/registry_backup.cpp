@@ -31,8 +31,8 @@ constexpr char kTag[] = "CNuke::RegistryBackup";
 constexpr char kSaveTag[] = "RegistryBackup::Save";
 constexpr uint32_t kErrorNoUnicodeTranslation = 1113;
 // Names longer than these are not registry names.
-constexpr uint32_t kValueNameBuffer = 16384;
-constexpr uint32_t kKeyNameBuffer = 512;      // 255 characters, each up to two ANSI bytes
+constexpr uint32_t kWideValueNameBuffer = 16384;  // 16383 UTF-16 units and the terminator
+constexpr uint32_t kKeyNameBuffer = platform::kKeyNameBytes;
 constexpr uint32_t kWideKeyNameBuffer = 256;  // 255 UTF-16 units and the terminator
 // Far beyond any value a product stores; a larger one is reported, not read.
 constexpr uint32_t kMaxValueData = 16u * 1024 * 1024;
@@ -179,10 +179,10 @@ class TreeReader {
         // Most keys a product leaves hold no value or no subkey: nothing more to ask them.
         if (values == 0) return kErrorSuccess;
         if (maxData > kMaxValueData) return platform::kErrorNotEnoughMemory;
-        std::vector<char16_t> name(kValueNameBuffer);
+        std::vector<char16_t> name(kWideValueNameBuffer);
         std::vector<uint8_t> data(maxData + 2);
         for (uint32_t i = 0;;) {
-            uint32_t nameLength = kValueNameBuffer;
+            uint32_t nameLength = kWideValueNameBuffer;
             uint32_t size = static_cast<uint32_t>(data.size());
             uint32_t type = 0;
             rc = reg.EnumValueW(key, i, name.data(), &nameLength, &type, data.data(), &size);

@@ -250,7 +250,7 @@ bool ReadContents(platform::IRegistry& reg, platform::RegKey root, const std::st
                             : platform::OpenKeyWithoutFollowing(reg, root, path, platform::kKeyRead, raw);
     if (rc != kErrorSuccess) return false;
     platform::UniqueRegKey key(&reg, raw);
-    char name[256];
+    char name[platform::kKeyNameBytes];
     for (uint32_t i = 0;; ++i) {
         uint32_t length = sizeof name;
         if (reg.EnumKeyEx(key.get(), i, name, &length) != kErrorSuccess) break;
@@ -260,7 +260,7 @@ bool ReadContents(platform::IRegistry& reg, platform::RegKey root, const std::st
         else
             out.unspellableKeys.push_back(std::move(real));
     }
-    std::vector<char> valueName(16384);
+    std::vector<char> valueName(platform::kValueNameBytes);
     for (uint32_t i = 0;; ++i) {
         uint32_t length = static_cast<uint32_t>(valueName.size());
         if (reg.EnumValue(key.get(), i, valueName.data(), &length, nullptr, nullptr, nullptr) !=

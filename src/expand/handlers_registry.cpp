@@ -29,7 +29,7 @@ namespace {
 // 261 bytes of its 264-byte buffer.
 constexpr size_t kRegTextLimit = 261;
 // Longest value name the registry allows, terminator included; key names are shorter.
-constexpr uint32_t kMaxRegName = 16384;
+constexpr uint32_t kMaxRegName = platform::kValueNameBytes;
 
 // A parsed copy of a registry text; the pointers point into `text`.
 struct ParsedRegText {

@@ -280,7 +280,7 @@ void ProtectedLocations::Resolve() {
     RegKey raw = 0;
     if (os_.reg.OpenKeyEx(kHkeyLocalMachine, kProfileList, kKeyRead | kKeyWow64_64Key, raw) == 0) {
         UniqueRegKey list(&os_.reg, raw);
-        char name[256];
+        char name[kKeyNameBytes];
         for (uint32_t index = 0; index < 100000; ++index) {
             uint32_t length = sizeof(name);
             if (os_.reg.EnumKeyEx(list.get(), index, name, &length) != 0) break;

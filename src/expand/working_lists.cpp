@@ -40,9 +40,8 @@ constexpr char kRetryMarkerKeyText[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\KELVARIS C
 // A listed object text (key, value, path) holds at most this many characters: a name
 // written after its key or directory gets what is left of 261 bytes, terminator included.
 constexpr size_t kMaxObjectText = 260;
-// Key names hold at most 255 characters, value names 16383.
-constexpr uint32_t kKeyNameBuffer = 256;
-constexpr uint32_t kValueNameBuffer = 16384;
+constexpr uint32_t kKeyNameBuffer = platform::kKeyNameBytes;
+constexpr uint32_t kValueNameBuffer = platform::kValueNameBytes;
 
 std::string Upper(const char* text) {
     std::string s = text;
@@ -90,7 +89,7 @@ constexpr char kKeptLink[] = "a link";
 constexpr char kKeptUnreadable[] = "unreadable";
 constexpr char kKeptOwnFiles[] = "the tool's own files";
 constexpr char kKeptOwnFilesHolder[] = "holds the tool's own files";
-constexpr char kKeptUnspellableHolder[] = "holds a name the ANSI code page cannot spell";
+constexpr char kKeptUnspellableHolder[] = "holds a name the run cannot name";
 
 void Keep(std::vector<KeptObject>* kept, const char* object, const char* reason) {
     if (kept != nullptr) kept->push_back(KeptObject{object, reason});
@@ -200,6 +199,7 @@ class WorkingListBuilder {
     void NoteOnlyIn32BitView(RegKey root, const char* rootName, const char* keyPath, const std::string& text);
     void LeaveUnspellable(const std::string& prefix, const std::string& alias, const std::u16string& real,
                           bool isKey);
+    void LeaveTooLong(const std::string& prefix, const std::string& text, bool isKey);
     std::vector<std::string> unspellable_;
     std::vector<std::string> openedToList_;
     std::vector<std::string> unreadable_;
@@ -319,7 +319,7 @@ uint32_t WorkingListBuilder::KeyAndBelow(RegKey root, const char* rootName, cons
             if (ignoreKeys_.Covers(child.c_str()))
                 (void)nuke_.regKeyList.Insert(child.c_str());
             else
-                LogTooLong(kKeyTreeTag, "Registry key", child.c_str());
+                LeaveTooLong(prefix, child, true);
             continue;
         }
         // Listed as the text names it; a name that the text cannot name as it stands (a "/"
@@ -359,7 +359,7 @@ uint32_t WorkingListBuilder::KeyAndBelow(RegKey root, const char* rootName, cons
             if (ignoreValues_.Covers(value.c_str()))
                 (void)nuke_.regValueList.Insert(value.c_str());
             else
-                LogTooLong(kKeyTreeTag, "Registry value", value.c_str());
+                LeaveTooLong(prefix, value, false);
             continue;
         }
         result = nuke_.regValueList.Insert(value.c_str());
@@ -388,6 +388,16 @@ void WorkingListBuilder::LeaveUnspellable(const std::string& prefix, const std::
     std::string text = prefix + "\\";
     for (char c : alias) text += c == '\\' ? '-' : c;
     unspellable_.push_back(text);
+}
+
+// A key or value below a listed key whose text would pass the limit of a listed object (a long
+// name, as a UTF-8 one of CJK letters easily is): never cut into another name, it stays, an error
+// the report counts, and so do the keys above it.
+void WorkingListBuilder::LeaveTooLong(const std::string& prefix, const std::string& text, bool isKey) {
+    EngineLog(2, "%s: Registry %s '%s' is longer than %u bytes as a listed object: not removed", kKeyTreeTag,
+              isKey ? "key" : "value", text.c_str(), static_cast<unsigned>(kMaxObjectText));
+    ++(isKey ? nuke_.counts.keysFailed : nuke_.counts.valuesFailed);
+    unspellable_.push_back(prefix + "\\-");  // only the keys above it matter
 }
 
 // A 32-bit product writes its keys into the 32-bit view of 64-bit Windows, which the walk does not
@@ -599,8 +609,10 @@ uint32_t CNuke::PopulateRemoveRegList() {
     const size_t keptBefore = kept.size();
     DropHolders(regKeyList, unspellable, &kept, kKeptUnspellableHolder);
     for (size_t i = keptBefore; i < kept.size(); ++i)
-        EngineLog(3, "%s: Registry key '%s' holds a name the ANSI code page cannot spell, kept", kKeyTreeTag,
-                  kept[i].object.c_str());
+        EngineLog(3,
+                  "%s: Registry key '%s' holds a name the run cannot name (too long, or not in the ANSI code "
+                  "page), kept",
+                  kKeyTreeTag, kept[i].object.c_str());
     // The walk above sees the 64-bit view only, while the deletion tries the default view
     // first: an ignored key or value that exists only in the 32-bit copy of a listed tree was
     // never listed, so nothing above marks its keys. Keep every key above such an entry.

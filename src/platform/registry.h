@@ -20,6 +20,12 @@ constexpr RegKey kHkeyPerformanceData = 0x80000004;
 constexpr RegKey kHkeyCurrentConfig = 0x80000005;
 constexpr RegKey kHkeyDynData = 0x80000006;
 
+// The longest key name (255 UTF-16 units) and value name (16383) as narrow text with its
+// terminator: in UTF-8 one unit takes up to three bytes. A narrow enumeration into less stops at
+// the first long name with ERROR_MORE_DATA.
+constexpr uint32_t kKeyNameBytes = 255 * 3 + 1;
+constexpr uint32_t kValueNameBytes = 16383 * 3 + 1;
+
 enum : uint32_t {
     kKeyQueryValue = 0x0001,
     kKeySetValue = 0x0002,

@@ -13,7 +13,7 @@ namespace {
 constexpr uint32_t kViewFlags = kKeyWow64_64Key | kKeyWow64_32Key;
 // Deeper than the registry lets keys nest.
 constexpr int kMaxDepth = 512;
-constexpr uint32_t kKeyNameBuffer = 256;
+constexpr uint32_t kKeyNameBuffer = kKeyNameBytes;
 
 bool SameName(const std::string& a, const char* b) { return AnsiCompareNoCase(a.c_str(), b) == 0; }
 

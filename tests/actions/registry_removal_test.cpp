@@ -559,7 +559,10 @@ TEST_F(RegistryRemovalTest, NamesTheCodePageCannotSpellAreLeftWithARecordAndCoun
         ASSERT_EQ(0u, reg.CreateKeyEx(platform::kHkeyLocalMachine, "SOFTWARE\\" + product, 0,
                                       platform::kKeyAllAccess | platform::kKeyWow64_64Key, raw, nullptr));
         platform::UniqueRegKey key(&reg, raw);
-        for (const char16_t* name : {u"\u03a9mega", u"Omega", u"\u62a5\u544a"}) {
+        // A name of 300 UTF-8 bytes, too long for a listed path, before "报告": it is refused alone.
+        const std::u16string longName(100, u'\u4e00');
+        for (const std::u16string& name : {std::u16string(u"\u03a9mega"), std::u16string(u"Omega"),
+                                           std::u16string(u"\u62a5\u544a"), longName}) {
             ASSERT_EQ(0u, reg.CreateKeyExW(key.get(), name, 0, platform::kKeyAllAccess, sub, nullptr));
             reg.CloseKey(sub);
         }
@@ -583,8 +586,13 @@ TEST_F(RegistryRemovalTest, NamesTheCodePageCannotSpellAreLeftWithARecordAndCoun
              {"key '" + listed + "\\\u03a9mega", "key '" + listed + "\\\u62a5\u544a",
               "value '" + listed + "\\\u03a9val"})
             EXPECT_EQ(legacy, Logged(2, "CNuke::AddRegKeyTree: Registry " + object + cannot)) << object;
-        EXPECT_EQ(legacy ? 2u : 0u, run.counts.keysFailed);
+        EXPECT_EQ(legacy ? 3u : 1u, run.counts.keysFailed);
         EXPECT_EQ(legacy ? 1u : 0u, run.counts.valuesFailed);
+        EXPECT_EQ(!legacy, Logged(2, "CNuke::AddRegKeyTree: Registry key '" + listed + "\\" +
+                                         platform::Utf16ToAnsi(longName) +
+                                         "' is longer than 260 bytes as a listed object: not removed"));
+        EXPECT_EQ(0u, reg.OpenKeyExW(key.get(), longName, platform::kKeyRead, sub));
+        reg.CloseKey(sub);
 
         // The default view's copy, which the walk never saw: the deletion keeps such a key and
         // the keys above it, and takes the rest.
@@ -598,7 +606,7 @@ TEST_F(RegistryRemovalTest, NamesTheCodePageCannotSpellAreLeftWithARecordAndCoun
         EXPECT_EQ(legacy, m.registry.Exists(listed, View::K32));
         EXPECT_EQ(legacy,
                   Logged(2, "CNuke::DeleteRegistryKey: Registry key '" + listed + "\\\u03a9mega" + cannot));
-        EXPECT_EQ(legacy ? 3u : 0u, run.counts.keysFailed);
+        EXPECT_EQ(legacy ? 4u : 1u, run.counts.keysFailed);
     }
 }
 
