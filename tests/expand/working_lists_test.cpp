@@ -100,8 +100,12 @@ TEST_F(WorkingListsTest, OverlongNamesAreSkippedWithARecordAndTheRestIsListed) {
     EXPECT_EQ((Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\K", "HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\B"}),
               Items(nuke.regKeyList));
     EXPECT_EQ((Strings{"HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\D"}), Items(nuke.regValueList));
-    EXPECT_EQ(1, Logged("CNuke::AddRegKeyTree: Registry key too long, not listed"));
-    EXPECT_EQ(1, Logged("CNuke::AddRegKeyTree: Registry value too long, not listed"));
+    // Objects that stay although a listed key holds them: errors, named whole.
+    EXPECT_EQ(1, Logged("*E: CNuke::AddRegKeyTree: Registry key '" + key + "\\" + std::string(240, 'A') +
+                        "' is longer than 260 bytes as a listed object: not removed"));
+    EXPECT_EQ(
+        1, Logged("*E: CNuke::AddRegKeyTree: Registry value '" + key + "\\" + std::string(240, 'C') + "'"));
+    EXPECT_EQ(2u, nuke.counts.keysFailed + nuke.counts.valuesFailed);
 
     std::string tooLong = key + "\\" + std::string(240, 'E');
     EXPECT_EQ(platform::kErrorFilenameExcedRange, nuke.AddRegKeyTree(tooLong.c_str()));
