@@ -9,6 +9,7 @@
 #include "engine/cnuke.h"
 #include "logging/log.h"
 #include "platform/sim/sim_machine.h"
+#include "platform/unicode_text.h"
 
 namespace removal_testing {
 
@@ -36,12 +37,11 @@ class RemovalTest : public ::testing::Test {
     // Every record written since the log was opened, start marker excluded.
     std::vector<Record> Records() {
         std::string bytes = m.files.Contents(kLog);
-        std::string text;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-            unsigned unit = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1])
-                                                                       << 8;
-            text.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
-        }
+        std::u16string wide;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+            wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                 static_cast<unsigned char>(bytes[i + 1]) << 8));
+        const std::string text = platform::Utf16ToUtf8(wide);  // as the log holds it, in UTF-8
         std::vector<Record> records;
         size_t start = 0;
         for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {

@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "actions/removal_fixture.h"
+#include "platform/sim/sim_ansi.h"
 
 namespace removal_testing {
 namespace {
 
+using platform::Utf16ToUtf8;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -182,6 +184,59 @@ TEST_F(FileLinksTest, ProtectedFoldersAreRefusedOnceWhileWhatIsBelowThemStaysRem
     EXPECT_EQ(0u, nuke.ExpandFileName(found, &pattern[0]));
     EXPECT_FALSE(found.Contains("C:\\WINDOWS\\SYSTEM32"));
 }
+
+// A Windows that keeps its legacy code page lists a name it cannot spell narrow as another
+// object's ("\u03A9mega" as the ignored "Omega") or as a pattern ("\u62A5\u544A" as "??"): each
+// is refused under its real name and counted failed, and nothing below it is walked. With
+// UTF-8 as the code page every name is spelt and goes.
+class UnspellableNamesTest : public FileLinksTest, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(UnspellableNamesTest, AreNeverActedOnByTheirNarrowSpelling) {
+    platform::sim::ScopedAnsiCodePage codePage(GetParam());
+    const std::u16string data = u"C:\\Data\\Kelvaris\\", omega = data + u"\u03A9mega",
+                         report = data + u"\u62A5\u544A",
+                         profile = u"C:\\Users\\\u0414\u043C\u0438\u0442\u0440\u0438\u0439",
+                         sigma = u"C:\\Users\\Tester\\AppData\\Roaming\\Kelvaris\\\u03A3.ini";
+    ASSERT_TRUE(m.files.CreateFile("C:\\Data\\Kelvaris\\plain.txt", "p"));
+    ASSERT_TRUE(m.files.CreateFile("C:\\Data\\Kelvaris\\Omega", "o"));
+    ASSERT_TRUE(m.files.CreateDirectoryW(report, nullptr) && m.files.CreateDirectoryW(profile, nullptr));
+    for (const char16_t* dir : {u"\\AppData", u"\\AppData\\Roaming", u"\\AppData\\Roaming\\Kelvaris"})
+        ASSERT_TRUE(m.files.CreateDirectoryW(profile + dir, nullptr));
+    for (const std::u16string& file :
+         {omega, report + u"\\a.txt", profile + u"\\AppData\\Roaming\\Kelvaris\\kv.dat", sigma}) {
+        platform::FileHandle h = 0;
+        ASSERT_TRUE(
+            m.files.CreateFileW(file, platform::kGenericWrite, 0, nullptr, platform::kCreateNew, 0, h));
+        m.files.CloseHandle(h);
+    }
+    List(nuke.removeFileList, {"C:\\DATA\\KELVARIS"});
+    List(nuke.ignoreFileList, {"C:\\DATA\\KELVARIS\\OMEGA"});
+    std::string entry = "%APPDATA%\\KELVARIS\\*";
+    ASSERT_EQ(0u, nuke.ExpandFileMacro(nuke.removeFileList, &entry[0]));
+    ASSERT_EQ(0u, nuke.PopulateRemoveFileList());
+    ASSERT_EQ(0u, nuke.CleanupFiles());
+    m.files.SimulateRestart();
+
+    const bool legacy = GetParam() == 1252;
+    EXPECT_TRUE(m.files.Exists("C:\\Data\\Kelvaris\\Omega"));
+    EXPECT_FALSE(m.files.Exists("C:\\Data\\Kelvaris\\plain.txt"));
+    EXPECT_FALSE(m.files.Exists(std::string(kProduct) + "\\kv.ini"));
+    for (const std::u16string& name :
+         {omega, report + u"\\a.txt", profile + u"\\AppData\\Roaming\\Kelvaris\\kv.dat", sigma})
+        EXPECT_EQ(legacy, m.files.GetFileAttributesW(name) != platform::kInvalidFileAttributes)
+            << Utf16ToUtf8(name);
+    EXPECT_EQ(legacy ? 4u : 0u, nuke.counts.filesFailed);
+    const std::string cannot = "' has a name the ANSI code page 1252 cannot spell: not removed";
+    for (const std::string& record :
+         {"CNuke::AddFileTree: File 'C:\\DATA\\KELVARIS\\\u03A9mega" + cannot,
+          "CNuke::AddFileTree: Folder 'C:\\DATA\\KELVARIS\\\u62A5\u544A" + cannot,
+          "CNuke::ExpandFileMacro: Folder 'C:\\USERS\\\u0414\u043C\u0438\u0442\u0440\u0438\u0439" + cannot,
+          "CNuke::ExpandFilePattern: File 'C:\\USERS\\TESTER\\APPDATA\\ROAMING\\KELVARIS\\\u03A3.ini" +
+              cannot})
+        EXPECT_EQ(legacy ? 1 : 0, Count(2, record)) << record;
+}
+
+INSTANTIATE_TEST_SUITE_P(CodePages, UnspellableNamesTest, ::testing::Values(1252u, platform::kCodePageUtf8));
 
 // Only what will go is opened up, and only for the machine's own accounts.
 class KeptListsTest : public FileLinksTest {
