@@ -302,23 +302,19 @@ TEST_F(FileSystemContract, FindPatterns) {
     EXPECT_EQ(static_cast<uint32_t>(kErrorNoMoreFiles), sys().GetLastError());
 }
 
-// Windows keeps names in UTF-16; a narrow call gives back a character its code page lacks as
-// the best-fit look-alike or '?', so "\u03A9mega" lists as a second "Omega", and the narrow
-// name opens only the object it spells.
+// Narrow, "\u03A9mega" lists as its best-fit alias "Omega"; the narrow name opens what it spells.
 TEST_F(FileSystemContract, NamesOutsideTheAnsiCodePage) {
     if (AnsiCodePage() != 1252) GTEST_SKIP() << "the ANSI code page is " << AnsiCodePage();
     const std::u16string omega = u"\u03A9mega", report = u"\u62A5\u544A";
     for (const std::u16string& name : {omega, report}) {
         FileHandle h = 0;
-        ASSERT_TRUE(fs().CreateFileW(W(root) + u"\\" + name, kGenericWrite, 0, nullptr, kCreateNew, 0, h))
-            << sys().GetLastError();
+        ASSERT_TRUE(fs().CreateFileW(W(root) + u"\\" + name, kGenericWrite, 0, nullptr, kCreateNew, 0, h));
         fs().CloseHandle(h);
     }
     Put("Omega", "plain");
     uint32_t error = 0;
     EXPECT_EQ((std::multiset<std::string>{".", "..", "??", "Omega", "Omega"}),
               Listing(fs(), sys(), P("*"), error));
-    EXPECT_EQ((std::multiset<std::string>{"..", "??"}), Listing(fs(), sys(), P("??"), error));
     std::multiset<std::u16string> wide;
     FindDataW data;
     FindHandle h = 0;
@@ -329,9 +325,6 @@ TEST_F(FileSystemContract, NamesOutsideTheAnsiCodePage) {
     EXPECT_EQ((std::multiset<std::u16string>{u".", u"..", omega, report, u"Omega"}), wide);
     EXPECT_EQ("plain", Read("Omega"));
     EXPECT_EQ(kErrorInvalidName, ErrorOfAttributes(P("??")));
-    EXPECT_FALSE(fs().DeleteFileA(P("??")));
-    EXPECT_EQ(kErrorInvalidName, sys().GetLastError());
-    EXPECT_EQ(0u, fs().GetFileAttributesW(W(root) + u"\\" + report) & kFileAttributeDirectory);
 }
 
 TEST_F(FileSystemContract, DirectoriesCreateAndRemove) {
