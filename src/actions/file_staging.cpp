@@ -4,11 +4,14 @@
 #include <cctype>
 #include <cstdio>
 
+#include "expand/handlers_internal.h"
 #include "platform/ansi.h"
 
 namespace actions {
 
 namespace {
+
+constexpr char kLeftoverTag[] = "FileStaging::QueueLeftovers";
 
 bool KeepsAccessLists(const std::string& fileSystem) {
     return platform::AnsiCompareNoCase(fileSystem.c_str(), "NTFS") == 0 ||
@@ -93,13 +96,22 @@ bool IsStagingName(const std::string& name) {
 // Queues what `folder` holds, depth first, then nothing else; counts what was queued and
 // keeps the first error.
 void QueueContents(platform::Platform& os, const std::string& folder, FileStaging::Leftover& out) {
-    platform::FindDataA data;
+    platform::FindDataW data;
     platform::FindHandle find = 0;
-    if (!os.fs.FindFirstFileA(folder + "\\*", data, find)) return;
+    if (!os.fs.FindFirstFileW(platform::AnsiToUtf16(folder + "\\*"), data, find)) return;
     platform::UniqueFind closer(&os.fs, find);
     do {
-        if (data.name == "." || data.name == "..") continue;
-        const std::string path = folder + "\\" + data.name;
+        if (data.name == u"." || data.name == u"..") continue;
+        // Queued by its narrow spelling, a name the ANSI code page cannot spell would queue
+        // another object or none: it stays, and so does the folder holding it.
+        if (!platform::SurvivesAnsi(data.name)) {
+            const bool directory = (data.attributes & platform::kFileAttributeDirectory) != 0;
+            expand::detail::LogUnspellable(kLeftoverTag, directory ? "Folder" : "File",
+                                           platform::AnsiToUtf16(folder) + u"\\" + data.name);
+            if (out.error == 0) out.error = platform::kErrorInvalidName;
+            continue;
+        }
+        const std::string path = folder + "\\" + platform::Utf16ToAnsi(data.name);
         const bool directory = (data.attributes & platform::kFileAttributeDirectory) != 0 &&
                                (data.attributes & platform::kFileAttributeReparsePoint) == 0;
         if (directory) QueueContents(os, path, out);
@@ -107,7 +119,7 @@ void QueueContents(platform::Platform& os, const std::string& folder, FileStagin
             ++out.queued;
         else if (out.error == 0)
             out.error = os.sys.GetLastError();
-    } while (os.fs.FindNextFileA(find, data));
+    } while (os.fs.FindNextFileW(find, data));
 }
 
 }  // namespace
@@ -133,13 +145,16 @@ std::vector<FileStaging::Leftover> FileStaging::QueueLeftovers(const std::vector
             continue;
         platform::UniqueFile rootHandle(&os_.fs, raw);
         std::vector<std::string> names;
-        platform::FindDataA data;
+        platform::FindDataW data;
         platform::FindHandle find = 0;
-        if (os_.fs.FindFirstFileA(root + kStagingFolderPrefix + "*", data, find)) {
+        if (os_.fs.FindFirstFileW(platform::AnsiToUtf16(root + kStagingFolderPrefix + "*"), data, find)) {
             platform::UniqueFind closer(&os_.fs, find);
+            // A staging folder's name is ASCII: one whose narrow spelling only looks like it
+            // (full-width letters spelt in their best fit) is another's folder.
             do {
-                if (IsStagingName(data.name)) names.push_back(data.name);
-            } while (os_.fs.FindNextFileA(find, data));
+                const std::string name = platform::Utf16ToAnsi(data.name);
+                if (platform::SurvivesAnsi(data.name) && IsStagingName(name)) names.push_back(name);
+            } while (os_.fs.FindNextFileW(find, data));
         }
         for (const std::string& name : names) {
             Leftover left;

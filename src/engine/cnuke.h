@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,10 @@ class CNuke {
     platform::Platform& Os() { return os_; }
     // The folders and keys this run never removes whole (expand/protected_locations.h).
     expand::ProtectedLocations& Protected();
+    // A file or folder a walk met under a name the ANSI code page cannot spell: never acted
+    // on, and recorded and counted failed once in the run however many walks meet it
+    // (expand/handlers_files.cpp). `name` is the full name as Windows keeps it.
+    void RefuseUnspellable(const char* tag, const char* what, const std::u16string& name);
 
     // --- the configuration file (engine/config_file.cpp) ---
     // Finds <executable path without extension>.cfg and tests that it can be read:
@@ -336,6 +341,7 @@ class CNuke {
 
   private:
     std::unique_ptr<expand::ProtectedLocations> protected_;
+    std::set<std::string> unspellable_;           // RefuseUnspellable's names met so far, upper case
     actions::FileStaging* staging_ = nullptr;     // the file step's, while it runs
     std::string machineOnlyDacl_;                 // DropFileAcl's list, built at its first use
     int wow64_ = -1;                              // IsWow64's answer, unknown until first asked

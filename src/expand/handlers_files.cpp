@@ -13,6 +13,7 @@
 #include "guard/held_path.h"
 #include "logging/engine_log.h"
 #include "platform/ansi.h"
+#include "platform/unicode_text.h"
 
 namespace engine {
 
@@ -25,7 +26,11 @@ namespace {
 
 constexpr char kMakerName[] = "KELVARIS";
 
-bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+bool IsDotEntry(const std::u16string& name) { return name == u"." || name == u".."; }
+
+const char* KindOf(const FindDataW& found) {
+    return (found.attributes & kFileAttributeDirectory) != 0 ? "Folder" : "File";
+}
 
 // Every field of a quoted multi-field text, in place. SplitQuotedFields ends each field it
 // hands out at the next separator, so the fields are taken one at a time; a field that
@@ -101,9 +106,11 @@ static uint32_t ListPattern(CNuke& nuke, Platform& os, TSet& list, char* path, c
         return list.Insert(object);
     };
 
-    FindDataA found;
+    // Listed by the names Windows keeps: one the ANSI code page cannot spell is refused, never
+    // taken by its narrow spelling, which may be another object's name.
+    FindDataW found;
     FindHandle raw = 0;
-    if (!os.fs.FindFirstFileA(path, found, raw)) {
+    if (!os.fs.FindFirstFileW(AnsiToUtf16(std::string(path)), found, raw)) {
         // Nothing matches (or the path does not exist): the text is kept as written, and
         // the working lists drop it later if it still names nothing.
         return insert(path);
@@ -126,8 +133,12 @@ static uint32_t ListPattern(CNuke& nuke, Platform& os, TSet& list, char* path, c
     uint32_t result = 0;
     do {
         if (IsDotEntry(found.name)) continue;
-        if (!LongNameMatches(found.name, leafPattern)) continue;
-        std::string name = found.name;
+        std::string name = Utf16ToAnsi(found.name);
+        if (!LongNameMatches(name, leafPattern)) continue;
+        if (!SurvivesAnsi(found.name)) {
+            nuke.RefuseUnspellable(kTag, KindOf(found), AnsiToUtf16(std::string(directory)) + found.name);
+            continue;
+        }
         AnsiUpperInPlace(&name[0]);
         char full[kMaxPathBuffer];
         if (std::strlen(directory) + name.size() >= sizeof(full)) {
@@ -142,8 +153,16 @@ static uint32_t ListPattern(CNuke& nuke, Platform& os, TSet& list, char* path, c
         }
         uint32_t code = insert(full);
         if (code != 0 && result == 0) result = code;
-    } while (os.fs.FindNextFileA(find.get(), found));
+    } while (os.fs.FindNextFileW(find.get(), found));
     return result;
+}
+
+void CNuke::RefuseUnspellable(const char* tag, const char* what, const std::u16string& name) {
+    std::string key = Utf16ToUtf8(name);
+    if (!key.empty()) Utf8UpperInPlace(&key[0], SimpleUpper);
+    if (!unspellable_.insert(key).second) return;
+    expand::detail::LogUnspellable(tag, what, name);
+    ++counts.filesFailed;
 }
 
 uint32_t CNuke::ExpandFilePattern(TSet& list, char* path) {
@@ -321,16 +340,22 @@ static uint32_t ExpandMacroEntry(CNuke& nuke, Platform& os, TSet& list, char* da
         LogTooLong(tag, "Path", path);
         return 0;
     }
-    FindDataA found;
+    FindDataW found;
     FindHandle raw = 0;
-    if (!os.fs.FindFirstFileA(profiles + "*", found, raw)) return (nuke.*next)(list, path);
+    if (!os.fs.FindFirstFileW(AnsiToUtf16(profiles + "*"), found, raw)) return (nuke.*next)(list, path);
     UniqueFind find(&os.fs, raw);
 
     uint32_t result = 0;
     do {
         if ((found.attributes & kFileAttributeDirectory) == 0 || IsDotEntry(found.name)) continue;
+        // A profile the ANSI code page cannot spell: its narrow spelling is another profile's
+        // name or a pattern, so nothing in it is listed.
+        if (!SurvivesAnsi(found.name)) {
+            nuke.RefuseUnspellable(tag, "Folder", AnsiToUtf16(profiles) + found.name);
+            continue;
+        }
         char profilePath[kMaxPathBuffer];
-        std::string profileDirectory = profiles + found.name;
+        std::string profileDirectory = profiles + Utf16ToAnsi(found.name);
         if ((found.attributes & kFileAttributeReparsePoint) != 0) {
             // Windows' own "All Users" and "Default User" are such links, and so may be a
             // planted one: the profiles they lead to are walked by their own names.
@@ -347,7 +372,7 @@ static uint32_t ExpandMacroEntry(CNuke& nuke, Platform& os, TSet& list, char* da
             result = code;
             break;
         }
-    } while (os.fs.FindNextFileA(find.get(), found));
+    } while (os.fs.FindNextFileW(find.get(), found));
     return result;
 }
 

@@ -334,6 +334,16 @@ bool IsAmbiguousComponent(const std::string& part) {
     return part.find_first_of(":*?\"<>|") != std::string::npos;
 }
 
+// Whether the long name of the object `path` names is one the ANSI code page spells: when
+// it is not, the narrow long name is another object's or none, and the short name stays.
+static bool SpellsLongName(platform::Platform& os, const std::string& path) {
+    platform::FindDataW data;
+    platform::FindHandle raw = 0;
+    if (!os.fs.FindFirstFileW(platform::AnsiToUtf16(path), data, raw)) return true;
+    platform::UniqueFind find(&os.fs, raw);
+    return platform::SurvivesAnsi(data.name);
+}
+
 std::string LongFormPath(platform::Platform& os, const std::string& path) {
     if (path.size() < 3 || path[1] != ':' || path[2] != '\\') return path;
     std::string plain = path.substr(0, 2);
@@ -346,7 +356,7 @@ std::string LongFormPath(platform::Platform& os, const std::string& path) {
                 platform::UniqueFind find(&os.fs, raw);
                 std::string name = data.name;
                 if (!name.empty()) platform::AnsiUpperInPlace(&name[0]);
-                next = plain + "\\" + name;
+                if (SpellsLongName(os, next)) next = plain + "\\" + name;
             }
         }
         plain = next;

@@ -111,18 +111,20 @@ std::string Environment(Platform& os, const char16_t* name) {
     return Utf16ToAnsi(value);
 }
 
-// The names of the directories directly inside `folder` ("." and ".." left out).
+// The names of the directories directly inside `folder` ("." and ".." left out). A name the
+// ANSI code page cannot spell is left out too: its narrow spelling would protect another
+// folder or a pattern, and no walk lists anything below such a folder.
 std::vector<std::string> Subfolders(Platform& os, const std::string& folder) {
     std::vector<std::string> names;
-    FindDataA found;
+    FindDataW found;
     FindHandle raw = 0;
-    if (folder.empty() || !os.fs.FindFirstFileA(folder + "\\*", found, raw)) return names;
+    if (folder.empty() || !os.fs.FindFirstFileW(AnsiToUtf16(folder + "\\*"), found, raw)) return names;
     UniqueFind find(&os.fs, raw);
     do {
         if ((found.attributes & kFileAttributeDirectory) == 0) continue;
-        if (found.name == "." || found.name == "..") continue;
-        names.push_back(found.name);
-    } while (os.fs.FindNextFileA(find.get(), found));
+        if (found.name == u"." || found.name == u".." || !SurvivesAnsi(found.name)) continue;
+        names.push_back(Utf16ToAnsi(found.name));
+    } while (os.fs.FindNextFileW(find.get(), found));
     return names;
 }
 

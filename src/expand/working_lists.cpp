@@ -466,9 +466,12 @@ void WorkingListBuilder::ListDirectory(const std::string& directory) {
         LogTooLong(kFileTreeTag, "Path", (directory + "\\*").c_str());
         return;
     }
-    FindDataA found;
+    // Listed by the names Windows keeps: one the ANSI code page cannot spell is refused, never
+    // taken (or walked below) by its narrow spelling, which may be another object's name.
+    const std::u16string pattern = AnsiToUtf16(directory + "\\*");
+    FindDataW found;
     FindHandle raw = 0;
-    bool listed = os_.fs.FindFirstFileA(directory + "\\*", found, raw);
+    bool listed = os_.fs.FindFirstFileW(pattern, found, raw);
     if (!listed && os_.sys.GetLastError() == kErrorAccessDenied && !ignoreFiles_.Covers(directory.c_str())) {
         if (nuke_.previewOnly) {
             // A preview rewrites no access list; the run would, and take what is inside.
@@ -476,14 +479,20 @@ void WorkingListBuilder::ListDirectory(const std::string& directory) {
             Keep(&nuke_.kept, directory.c_str(), kKeptUnreadable);
         } else if (nuke_.DropFileAcl(directory.c_str()) == 1) {
             openedToList_.push_back(directory);
-            listed = os_.fs.FindFirstFileA(directory + "\\*", found, raw);
+            listed = os_.fs.FindFirstFileW(pattern, found, raw);
         }
     }
     if (!listed) return;
     UniqueFind find(&os_.fs, raw);
     do {
-        if (found.name == "." || found.name == "..") continue;
-        std::string child = directory + "\\" + Upper(found.name.c_str());
+        if (found.name == u"." || found.name == u"..") continue;
+        if (!SurvivesAnsi(found.name)) {
+            const bool folder = (found.attributes & kFileAttributeDirectory) != 0;
+            nuke_.RefuseUnspellable(kFileTreeTag, folder ? "Folder" : "File",
+                                    AnsiToUtf16(directory) + u"\\" + found.name);
+            continue;
+        }
+        std::string child = directory + "\\" + Upper(Utf16ToAnsi(found.name).c_str());
         if (child.size() >= kMaxPathBuffer) {
             LogTooLong(kFileTreeTag, "Path", child.c_str());
             continue;
@@ -502,7 +511,7 @@ void WorkingListBuilder::ListDirectory(const std::string& directory) {
         } else {
             (void)nuke_.fileList.Insert(child.c_str());
         }
-    } while (os_.fs.FindNextFileA(find.get(), found));
+    } while (os_.fs.FindNextFileW(find.get(), found));
 }
 
 // The tool's own files stay whatever the configuration says, with --removeall too: the log

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -37,12 +38,9 @@ class RemovalTest : public ::testing::Test {
     // Every record written since the log was opened, start marker excluded, in UTF-8.
     std::vector<Record> Records() {
         std::string bytes = m.files.Contents(kLog);
-        std::string text;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-            unsigned unit = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1])
-                                                                       << 8;
-            platform::AppendUtf8(text, unit);
-        }
+        std::u16string wide(bytes.size() < 2 ? 0 : bytes.size() / 2 - 1, u'\0');  // UTF-16LE after its mark
+        if (!wide.empty()) std::memcpy(&wide[0], bytes.data() + 2, wide.size() * 2);
+        const std::string text = platform::Utf16ToUtf8(wide);
         std::vector<Record> records;
         size_t start = 0;
         for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {

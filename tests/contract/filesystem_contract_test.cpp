@@ -236,8 +236,9 @@ TEST_F(FileSystemContract, ReadOnlyFileRefusesWriters) {
 }
 
 // Every name a listing gives, "." and ".." included; the order is the file system's own.
-std::set<std::string> Listing(IFileSystem& fs, ISystem& sys, const std::string& pattern, uint32_t& error) {
-    std::set<std::string> names;
+std::multiset<std::string> Listing(IFileSystem& fs, ISystem& sys, const std::string& pattern,
+                                   uint32_t& error) {
+    std::multiset<std::string> names;
     FindDataA data;
     FindHandle h = kSentinel;
     sys.SetLastError(kSentinel);
@@ -258,7 +259,7 @@ TEST_F(FileSystemContract, FindPatterns) {
         Put(name, "12345");
     ASSERT_TRUE(fs().CreateDirectoryA(P("sub"), nullptr));
 
-    using Names = std::set<std::string>;
+    using Names = std::multiset<std::string>;
     const Names all{".", "..", "ABC.TXT", "AXC.TXT", "AC.TXT", "one.log", "TWO.LOG", "noext", "sub"};
     struct Case {
         const char* pattern;
@@ -299,6 +300,31 @@ TEST_F(FileSystemContract, FindPatterns) {
     EXPECT_EQ(u"TWO.LOG", wide.name);
     EXPECT_FALSE(fs().FindNextFileW(h, wide));
     EXPECT_EQ(static_cast<uint32_t>(kErrorNoMoreFiles), sys().GetLastError());
+}
+
+// Narrow, "\u03A9mega" lists as its best-fit alias "Omega"; the narrow name opens what it spells.
+TEST_F(FileSystemContract, NamesOutsideTheAnsiCodePage) {
+    if (AnsiCodePage() != 1252) GTEST_SKIP() << "the ANSI code page is " << AnsiCodePage();
+    const std::u16string omega = u"\u03A9mega", report = u"\u62A5\u544A";
+    for (const std::u16string& name : {omega, report}) {
+        FileHandle h = 0;
+        ASSERT_TRUE(fs().CreateFileW(W(root) + u"\\" + name, kGenericWrite, 0, nullptr, kCreateNew, 0, h));
+        fs().CloseHandle(h);
+    }
+    Put("Omega", "plain");
+    uint32_t error = 0;
+    EXPECT_EQ((std::multiset<std::string>{".", "..", "??", "Omega", "Omega"}),
+              Listing(fs(), sys(), P("*"), error));
+    std::multiset<std::u16string> wide;
+    FindDataW data;
+    FindHandle h = 0;
+    ASSERT_TRUE(fs().FindFirstFileW(W(P("*")), data, h));
+    UniqueFind listing(&fs(), h);
+    do wide.insert(data.name);
+    while (fs().FindNextFileW(h, data));
+    EXPECT_EQ((std::multiset<std::u16string>{u".", u"..", omega, report, u"Omega"}), wide);
+    EXPECT_EQ("plain", Read("Omega"));
+    EXPECT_EQ(kErrorInvalidName, ErrorOfAttributes(P("??")));
 }
 
 TEST_F(FileSystemContract, DirectoriesCreateAndRemove) {

@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "actions/removal_fixture.h"
+#include "platform/sim/sim_ansi.h"
 
 namespace removal_testing {
 namespace {
 
+using platform::Utf16ToUtf8;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -182,6 +184,46 @@ TEST_F(FileLinksTest, ProtectedFoldersAreRefusedOnceWhileWhatIsBelowThemStaysRem
     EXPECT_EQ(0u, nuke.ExpandFileName(found, &pattern[0]));
     EXPECT_FALSE(found.Contains("C:\\WINDOWS\\SYSTEM32"));
 }
+
+// Where the ANSI code page is 1252, "\u03A9mega" lists narrow as the ignored "Omega" and
+// "\u62A5\u544A" as "??": each is refused by its real name and nothing below it is walked.
+class UnspellableNamesTest : public FileLinksTest, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(UnspellableNamesTest, AreNeverActedOnByTheirNarrowSpelling) {
+    const char* const objects[] = {
+        "C:\\Data\\Kelvaris\\\u03A9mega", "C:\\Data\\Kelvaris\\\u62A5\u544A\\a.txt",
+        "C:\\Users\\\u0414\u043C\u0438\u0442\u0440\u0438\u0439\\AppData\\Roaming\\Kelvaris\\kv.dat",
+        "C:\\Users\\Tester\\AppData\\Roaming\\Kelvaris\\\u03A3.ini"};
+    platform::sim::ScopedAnsiCodePage utf8(platform::kCodePageUtf8);  // arranged and read by UTF-8 names
+    for (const char* object : objects) ASSERT_TRUE(m.files.CreateFile(object));
+    ASSERT_TRUE(m.files.CreateFile("C:\\Data\\Kelvaris\\plain.txt") &&
+                m.files.CreateFile("C:\\Data\\Kelvaris\\Omega"));
+    List(nuke.removeFileList, {"C:\\DATA\\KELVARIS"});
+    List(nuke.ignoreFileList, {"C:\\DATA\\KELVARIS\\OMEGA"});
+    platform::sim::SetAnsiCodePage(GetParam());
+    std::string entry = "%APPDATA%\\KELVARIS\\*";
+    ASSERT_EQ(0u, nuke.ExpandFileMacro(nuke.removeFileList, &entry[0]));
+    ASSERT_EQ(0u, nuke.PopulateRemoveFileList());
+    ASSERT_EQ(0u, nuke.CleanupFiles());
+    m.files.SimulateRestart();
+    platform::sim::SetAnsiCodePage(platform::kCodePageUtf8);
+
+    const bool legacy = GetParam() == 1252;
+    EXPECT_TRUE(m.files.Exists("C:\\Data\\Kelvaris\\Omega"));
+    EXPECT_FALSE(m.files.Exists("C:\\Data\\Kelvaris\\plain.txt"));
+    for (const char* object : objects) EXPECT_EQ(legacy, m.files.Exists(object)) << object;
+    EXPECT_EQ(legacy ? 4u : 0u, nuke.counts.filesFailed);
+    const std::string cannot = "' has a name the ANSI code page 1252 cannot spell: not removed";
+    for (const std::string& record :
+         {"CNuke::AddFileTree: File 'C:\\DATA\\KELVARIS\\\u03A9mega" + cannot,
+          "CNuke::AddFileTree: Folder 'C:\\DATA\\KELVARIS\\\u62A5\u544A" + cannot,
+          "CNuke::ExpandFileMacro: Folder 'C:\\USERS\\\u0414\u043C\u0438\u0442\u0440\u0438\u0439" + cannot,
+          "CNuke::ExpandFilePattern: File 'C:\\USERS\\TESTER\\APPDATA\\ROAMING\\KELVARIS\\\u03A3.ini" +
+              cannot})
+        EXPECT_EQ(legacy ? 1 : 0, Count(2, record)) << record;
+}
+
+INSTANTIATE_TEST_SUITE_P(CodePages, UnspellableNamesTest, ::testing::Values(1252u, platform::kCodePageUtf8));
 
 // Only what will go is opened up, and only for the machine's own accounts.
 class KeptListsTest : public FileLinksTest {

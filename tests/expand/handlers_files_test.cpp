@@ -232,7 +232,7 @@ TEST_F(MacroHandlers, WithoutAUserNameOrAListingOnlyTheCurrentUsersFolderIsListe
     EXPECT_EQ(Listed(), Strings{"C:\\USERS\\TESTER\\APPDATA\\ROAMING\\KELVARIS"});
 
     engine::TSet other;
-    machine.faults.Fail("FindFirstFileA", 5);
+    machine.faults.Fail("FindFirstFileW", 5);
     handlers_test::Data d("%APPDATA%\\KELVARIS");
     EXPECT_EQ(nuke.ExpandFileMacro(other, d.get()), 0u);
     EXPECT_EQ(handlers_test::Items(other), Strings{"C:\\USERS\\TESTER\\APPDATA\\ROAMING\\KELVARIS"});

@@ -60,6 +60,10 @@ SimFileSystem::Lookup SimFileSystem::Resolve(const std::string& path, bool follo
     }
     std::shared_ptr<Node> dir = drive->second;
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        if (HasWildcard(parts[i])) {
+            r.error = kErrorInvalidName;
+            return r;
+        }
         std::shared_ptr<Node> next = Child(*dir, parts[i]);
         if (next && next->IsLink()) {
             // A link inside a name is always passed through, as the object manager does.
@@ -78,6 +82,11 @@ SimFileSystem::Lookup SimFileSystem::Resolve(const std::string& path, bool follo
     }
     r.parent = dir;
     r.leaf = parts.back();
+    // No name holds a wildcard: only a listing takes one, as a pattern.
+    if (HasWildcard(r.leaf)) {
+        r.error = kErrorInvalidName;
+        return r;
+    }
     r.node = Child(*dir, r.leaf);
     if (followLast && r.node && r.node->IsLink()) {
         if (depth >= kMaxLinkDepth) return Lookup{kErrorCantResolveFilename, nullptr, nullptr, {}, r.drive};
@@ -121,8 +130,10 @@ std::shared_ptr<SimFileSystem::Node> SimFileSystem::MakeDirectories(const std::s
     return dir;
 }
 
-bool SimFileSystem::CreateFile(const std::string& path, const std::string& contents, uint32_t attributes) {
+bool SimFileSystem::CreateFile(const std::string& ansiPath, const std::string& contents,
+                               uint32_t attributes) {
     std::lock_guard<std::mutex> lock(mutex_);
+    const std::string path = Real(ansiPath);
     char letter = 0;
     std::vector<std::string> parts;
     if (!ParsePath(path, letter, parts) || parts.empty()) return false;
@@ -141,66 +152,66 @@ bool SimFileSystem::CreateFile(const std::string& path, const std::string& conte
 
 bool SimFileSystem::CreateDirectories(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return MakeDirectories(path) != nullptr;
+    return MakeDirectories(Real(path)) != nullptr;
 }
 
 bool SimFileSystem::Exists(const std::string& path) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return Resolve(path).node != nullptr;
+    return Resolve(Real(path)).node != nullptr;
 }
 
 std::string SimFileSystem::Contents(const std::string& path) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    Lookup l = Resolve(path);
+    Lookup l = Resolve(Real(path));
     return l.node ? l.node->contents : std::string();
 }
 
 uint64_t SimFileSystem::Size(const std::string& path) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    Lookup l = Resolve(path);
+    Lookup l = Resolve(Real(path));
     return l.node ? l.node->contents.size() : 0;
 }
 
 uint32_t SimFileSystem::Attributes(const std::string& path) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    Lookup l = Resolve(path);
+    Lookup l = Resolve(Real(path));
     return l.node ? l.node->Reported() : kInvalidFileAttributes;
 }
 
 std::vector<std::string> SimFileSystem::List(const std::string& directory) const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> names;
-    Lookup l = Resolve(directory);
+    Lookup l = Resolve(Real(directory));
     if (l.node && l.node->directory)
-        for (const auto& [key, child] : l.node->children) names.push_back(NameOf(child));
+        for (const auto& [key, child] : l.node->children) names.push_back(Narrow(NameOf(child)));
     return names;
 }
 
 bool SimFileSystem::Remove(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Lookup l = Resolve(path);
+    Lookup l = Resolve(Real(path));
     if (!l.node || !l.parent || (l.node->directory && !l.node->children.empty())) return false;
     l.parent->children.erase(Fold(l.leaf));
     return true;
 }
 
-std::string SimFileSystem::TempDirectory() const {
+std::string SimFileSystem::TempDirectory() const { return Utf16ToAnsi(TempDirectoryW()); }
+
+std::u16string SimFileSystem::TempDirectoryW() const {
     // Reading the environment must not leave its "not found" as the thread's last error.
     LastErrorGuard<SimSystem> keep(system_);
-    std::u16string value;
-    std::string dir = tempDirectory;
-    if ((system_.GetEnvironmentVariable(u"TMP", value) || system_.GetEnvironmentVariable(u"TEMP", value)) &&
-        !value.empty())
-        dir = Utf16ToAnsi(value);
-    while (dir.size() > 3 && IsSeparator(dir.back())) dir.pop_back();
+    std::u16string dir;
+    if (!(system_.GetEnvironmentVariable(u"TMP", dir) || system_.GetEnvironmentVariable(u"TEMP", dir)) ||
+        dir.empty())
+        dir = AnsiToUtf16(tempDirectory);
+    while (dir.size() > 3 && (dir.back() == u'\\' || dir.back() == u'/')) dir.pop_back();
     return dir;
 }
 
 uint32_t SimFileSystem::GetTempPathW(uint32_t bufferChars, std::u16string& out) {
     if (Fail("GetTempPathW")) return 0;
-    std::string dir = TempDirectory();
-    if (dir.empty() || !IsSeparator(dir.back())) dir += '\\';
-    std::u16string path = Wide(dir);
+    std::u16string path = TempDirectoryW();
+    if (path.empty() || (path.back() != u'\\' && path.back() != u'/')) path += u'\\';
     const uint32_t length = static_cast<uint32_t>(path.size());
     if (bufferChars <= length) return length + 1;  // the size needed, terminator included
     out = path;

@@ -1,6 +1,8 @@
 // The simulated file system: drives holding a tree of directories and files with
 // case-insensitive, case-preserving names, attributes, contents, open handles with share
-// modes, a per-object security description and the restart queue of MoveFileEx.
+// modes, a per-object security description and the restart queue of MoveFileEx. Names are
+// Unicode, as Windows keeps them: the "W" calls take and give them as they are, the "A" calls
+// through the ANSI code page, which may not spell them (platform/ansi.h).
 #pragma once
 
 #include <functional>
@@ -51,7 +53,8 @@ class SimFileSystem : public IFileSystem {
     SimFileSystem(Faults& faults, SimSystem& system);
     ~SimFileSystem() override;
 
-    // --- state a test arranges and inspects; paths are full ("C:\dir\file"), case ignored ---
+    // --- state a test arranges and inspects; paths are full ("C:\dir\file"), case ignored,
+    // in the ANSI code page as an "A" call takes them, and so are the names given back ---
     // Adds an empty drive ("D") of that GetDriveType kind and file system; C: exists from the
     // start, fixed and NTFS.
     void AddDrive(char letter, uint32_t driveType = kDriveFixed, const std::string& fileSystem = "NTFS");
@@ -189,6 +192,7 @@ class SimFileSystem : public IFileSystem {
     bool Fail(const char* call);
     bool Refuse(uint32_t code);
     static std::shared_ptr<Node> Child(const Node& dir, const std::string& name);
+    std::u16string TempDirectoryW() const;
     // Links inside the path are passed through; one at its end only with `followLast`.
     Lookup Resolve(const std::string& path, bool followLast = false, int depth = 0) const;
     uint32_t ShareConflict(const Node* node, uint32_t access, uint32_t share) const;

@@ -120,7 +120,7 @@ bool SimFileSystem::CreateFileW(const std::u16string& path, uint32_t access, uin
         return false;
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    return OpenFileLocked(Utf16ToAnsi(path), access, shareMode, sddl, disposition, flagsAndAttributes, out);
+    return OpenFileLocked(Real(path), access, shareMode, sddl, disposition, flagsAndAttributes, out);
 }
 
 bool SimFileSystem::ReadFile(FileHandle handle, void* buffer, uint32_t toRead, uint32_t& read) {
@@ -228,12 +228,12 @@ bool SimFileSystem::GetFileIdentity(FileHandle handle, std::string& identity) {
 
 uint32_t SimFileSystem::GetFileAttributesA(const std::string& path) {
     if (Fail("GetFileAttributesA")) return kInvalidFileAttributes;
-    if (path.size() >= kMaxPath) {
+    if (TooLong(path)) {
         system_.SetLastError(kErrorFilenameExcedRange);
         return kInvalidFileAttributes;
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    Lookup l = Resolve(path);
+    Lookup l = Resolve(Real(path));
     if (l.node) return l.node->Reported();
     system_.SetLastError(l.error ? l.error : kErrorFileNotFound);
     return kInvalidFileAttributes;
@@ -242,7 +242,7 @@ uint32_t SimFileSystem::GetFileAttributesA(const std::string& path) {
 uint32_t SimFileSystem::GetFileAttributesW(const std::u16string& path) {
     if (Fail("GetFileAttributesW")) return kInvalidFileAttributes;
     std::lock_guard<std::mutex> lock(mutex_);
-    Lookup l = Resolve(Utf16ToAnsi(path));
+    Lookup l = Resolve(Real(path));
     if (l.node) return l.node->Reported();
     system_.SetLastError(l.error ? l.error : kErrorFileNotFound);
     return kInvalidFileAttributes;
@@ -250,9 +250,9 @@ uint32_t SimFileSystem::GetFileAttributesW(const std::u16string& path) {
 
 bool SimFileSystem::SetFileAttributesA(const std::string& path, uint32_t attributes) {
     if (Fail("SetFileAttributesA")) return false;
-    if (path.size() >= kMaxPath) return Refuse(kErrorFilenameExcedRange);
+    if (TooLong(path)) return Refuse(kErrorFilenameExcedRange);
     std::lock_guard<std::mutex> lock(mutex_);
-    Lookup l = Resolve(path);
+    Lookup l = Resolve(Real(path));
     if (l.error) return Refuse(l.error);
     if (!l.node) return Refuse(kErrorFileNotFound);
     if (l.node->Denies(kGenericWrite)) return Refuse(kErrorAccessDenied);
@@ -277,15 +277,15 @@ uint32_t SimFileSystem::DeleteLocked(const std::string& path) {
 
 bool SimFileSystem::DeleteFileA(const std::string& path) {
     if (Fail("DeleteFileA")) return false;
-    if (path.size() >= kMaxPath) return Refuse(kErrorFilenameExcedRange);
+    if (TooLong(path)) return Refuse(kErrorFilenameExcedRange);
     std::lock_guard<std::mutex> lock(mutex_);
-    return Refuse(DeleteLocked(path));
+    return Refuse(DeleteLocked(Real(path)));
 }
 
 bool SimFileSystem::DeleteFileW(const std::u16string& path) {
     if (Fail("DeleteFileW")) return false;
     std::lock_guard<std::mutex> lock(mutex_);
-    return Refuse(DeleteLocked(Utf16ToAnsi(path)));
+    return Refuse(DeleteLocked(Real(path)));
 }
 
 uint32_t SimFileSystem::CreateDirectoryLocked(const std::string& path, const char* sddl) {
@@ -302,22 +302,22 @@ uint32_t SimFileSystem::CreateDirectoryLocked(const std::string& path, const cha
 
 bool SimFileSystem::CreateDirectoryA(const std::string& path, const char* sddl) {
     if (Fail("CreateDirectoryA")) return false;
-    if (path.size() >= kMaxPath) return Refuse(kErrorFilenameExcedRange);
+    if (TooLong(path)) return Refuse(kErrorFilenameExcedRange);
     std::lock_guard<std::mutex> lock(mutex_);
-    return Refuse(CreateDirectoryLocked(path, sddl));
+    return Refuse(CreateDirectoryLocked(Real(path), sddl));
 }
 
 bool SimFileSystem::CreateDirectoryW(const std::u16string& path, const char* sddl) {
     if (Fail("CreateDirectoryW")) return false;
     std::lock_guard<std::mutex> lock(mutex_);
-    return Refuse(CreateDirectoryLocked(Utf16ToAnsi(path), sddl));
+    return Refuse(CreateDirectoryLocked(Real(path), sddl));
 }
 
 bool SimFileSystem::RemoveDirectoryA(const std::string& path) {
     if (Fail("RemoveDirectoryA")) return false;
-    if (path.size() >= kMaxPath) return Refuse(kErrorFilenameExcedRange);
+    if (TooLong(path)) return Refuse(kErrorFilenameExcedRange);
     std::lock_guard<std::mutex> lock(mutex_);
-    Lookup l = Resolve(path);
+    Lookup l = Resolve(Real(path));
     if (l.error) return Refuse(l.error);
     if (!l.node) return Refuse(kErrorFileNotFound);
     if (!l.node->directory) return Refuse(kErrorDirectory);
@@ -332,10 +332,11 @@ bool SimFileSystem::RemoveDirectoryA(const std::string& path) {
 uint32_t SimFileSystem::FindFirstLocked(const std::string& pattern, FindDataA& data, FindHandle& out) {
     if (pattern.empty() || IsSeparator(pattern.back())) return kErrorFileNotFound;
     Lookup l = Resolve(pattern);
-    if (l.error) return l.error;
+    const bool wildcard = l.error == kErrorInvalidName && l.parent && HasWildcard(l.leaf);
+    if (l.error && !wildcard) return l.error;
     if (!l.parent) return kErrorFileNotFound;  // a drive root has no entry of its own
     auto listing = std::make_unique<Listing>();
-    if (HasWildcard(l.leaf)) {
+    if (wildcard) {
         if (l.parent->Denies(kGenericRead)) return kErrorAccessDenied;
         std::string want = Fold(l.leaf);
         // A name is found when its long name or its short name matches.
@@ -372,9 +373,12 @@ uint32_t SimFileSystem::FindFirstLocked(const std::string& pattern, FindDataA& d
 
 bool SimFileSystem::FindFirstFileA(const std::string& pattern, FindDataA& data, FindHandle& out) {
     if (Fail("FindFirstFileA")) return false;
-    if (pattern.size() >= kMaxPath) return Refuse(kErrorFilenameExcedRange);
+    if (TooLong(pattern)) return Refuse(kErrorFilenameExcedRange);
     std::lock_guard<std::mutex> lock(mutex_);
-    return Refuse(FindFirstLocked(pattern, data, out));
+    FindDataA real;
+    if (!Refuse(FindFirstLocked(Real(pattern), real, out))) return false;
+    data = FindDataA{real.attributes, real.size, Narrow(real.name)};
+    return true;
 }
 
 bool SimFileSystem::FindNextFileA(FindHandle handle, FindDataA& data) {
@@ -384,16 +388,17 @@ bool SimFileSystem::FindNextFileA(FindHandle handle, FindDataA& data) {
     if (it == listings_.end()) return Refuse(kErrorInvalidHandle);
     Listing& l = *it->second;
     if (l.next >= l.entries.size()) return Refuse(kErrorNoMoreFiles);
-    data = l.entries[l.next++];
+    const FindDataA& real = l.entries[l.next++];
+    data = FindDataA{real.attributes, real.size, Narrow(real.name)};
     return true;
 }
 
 bool SimFileSystem::FindFirstFileW(const std::u16string& pattern, FindDataW& data, FindHandle& out) {
     if (Fail("FindFirstFileW")) return false;
     std::lock_guard<std::mutex> lock(mutex_);
-    FindDataA narrow;
-    if (!Refuse(FindFirstLocked(Utf16ToAnsi(pattern), narrow, out))) return false;
-    data = FindDataW{narrow.attributes, narrow.size, Wide(narrow.name)};
+    FindDataA real;
+    if (!Refuse(FindFirstLocked(Real(pattern), real, out))) return false;
+    data = FindDataW{real.attributes, real.size, Wide(real.name)};
     return true;
 }
 
@@ -404,8 +409,8 @@ bool SimFileSystem::FindNextFileW(FindHandle handle, FindDataW& data) {
     if (it == listings_.end()) return Refuse(kErrorInvalidHandle);
     Listing& l = *it->second;
     if (l.next >= l.entries.size()) return Refuse(kErrorNoMoreFiles);
-    const FindDataA& narrow = l.entries[l.next++];
-    data = FindDataW{narrow.attributes, narrow.size, Wide(narrow.name)};
+    const FindDataA& real = l.entries[l.next++];
+    data = FindDataW{real.attributes, real.size, Wide(real.name)};
     return true;
 }
 
@@ -416,9 +421,9 @@ void SimFileSystem::FindClose(FindHandle handle) {
 
 int SimFileSystem::Access(const std::string& path, int mode) {
     if (faults_.Take("_access")) return -1;
-    if (path.size() >= kMaxPath) return -1;
+    if (TooLong(path)) return -1;
     std::lock_guard<std::mutex> lock(mutex_);
-    Lookup l = Resolve(path);
+    Lookup l = Resolve(Real(path));
     if (!l.node) return -1;
     // The C runtime looks at the read-only attribute only; access lists play no part.
     if ((mode & kAccessWrite) && !l.node->directory && (l.node->attributes & kFileAttributeReadonly))
@@ -428,11 +433,11 @@ int SimFileSystem::Access(const std::string& path, int mode) {
 
 uint32_t SimFileSystem::ReadWholeFile(const std::string& path, std::string& bytes) {
     if (uint32_t code = faults_.Take("CreateFileA")) return code;
-    if (path.size() >= kMaxPath) return kErrorFilenameExcedRange;
+    if (TooLong(path)) return kErrorFilenameExcedRange;
     std::lock_guard<std::mutex> lock(mutex_);
     FileHandle h = 0;
-    if (!OpenFileLocked(path, kGenericRead, kFileShareRead | kFileShareWrite | kFileShareDelete, nullptr,
-                        kOpenExisting, 0, h))
+    if (!OpenFileLocked(Real(path), kGenericRead, kFileShareRead | kFileShareWrite | kFileShareDelete,
+                        nullptr, kOpenExisting, 0, h))
         return system_.GetLastError();
     std::string contents = files_[h]->node->contents;
     files_.erase(h);
@@ -470,7 +475,7 @@ uint32_t SimFileSystem::CopyLocked(const std::string& from, const std::string& t
 bool SimFileSystem::CopyFileW(const std::u16string& from, const std::u16string& to, bool failIfExists) {
     if (Fail("CopyFileW")) return false;
     std::lock_guard<std::mutex> lock(mutex_);
-    return Refuse(CopyLocked(Utf16ToAnsi(from), Utf16ToAnsi(to), failIfExists));
+    return Refuse(CopyLocked(Real(from), Real(to), failIfExists));
 }
 
 bool SimFileSystem::FlushFileBuffers(FileHandle file) {

@@ -33,7 +33,7 @@ uint32_t SimFileSystem::OpenRelative(FileHandle parent, const std::u16string& wi
             disposition != kOpenExisting ? faults_.TakeChange("NtCreateFile") : faults_.Take("NtCreateFile"))
         return code;
     std::lock_guard<std::mutex> lock(mutex_);
-    const std::string name = Utf16ToAnsi(wideName);
+    const std::string name = Real(wideName);
     if (disposition < kCreateNew || disposition > kTruncateExisting || kind > kOpenFileOnly)
         return kErrorInvalidParameter;
     if (parent == 0) {
@@ -90,7 +90,7 @@ uint32_t SimFileSystem::RenameByHandle(FileHandle file, FileHandle newParent,
                                        const std::u16string& wideName) {
     if (uint32_t code = faults_.Take("NtSetInformationFile")) return code;
     std::lock_guard<std::mutex> lock(mutex_);
-    const std::string name = Utf16ToAnsi(wideName);
+    const std::string name = Real(wideName);
     if (!IsComponent(name)) return kErrorInvalidName;
     auto f = files_.find(file);
     auto p = files_.find(newParent);

@@ -14,6 +14,7 @@
 
 #include "platform/ansi.h"
 #include "platform/sim/sim_filesystem.h"
+#include "platform/unicode_text.h"
 
 namespace platform::sim {
 
@@ -43,10 +44,37 @@ constexpr uint32_t kSharedRights = kReadRights | kWriteRights | kDeleteRights | 
 constexpr uint32_t kErrorInvalidName = 123;
 constexpr uint32_t kErrorWriteProtect = 19;
 
+// Names are kept as Windows keeps them, in Unicode (here as UTF-8), and compared as NTFS
+// compares them: each letter by its one-to-one upper case, whatever the ANSI code page.
 inline std::string Fold(const std::string& s) {
     std::string r = s;
-    if (!r.empty()) AnsiUpperInPlace(&r[0]);
+    if (!r.empty()) Utf8UpperInPlace(&r[0], SimpleUpper);
     return r;
+}
+
+// The real name of a narrow name: what an "A" call hands the "W" call it is built on.
+inline std::string Real(const std::string& ansi) {
+    std::u16string wide;
+    AnsiToUtf16(ansi.data(), ansi.size(), wide);
+    return Utf16ToUtf8(wide);
+}
+inline std::string Real(const std::u16string& wide) { return Utf16ToUtf8(wide); }
+inline std::u16string Wide(const std::string& real) { return Utf8ToUtf16(real.data(), real.size()); }
+// A real name as an "A" call gives it back: a character the code page lacks becomes its
+// best-fit look-alike or '?', so the result may name another object or none.
+inline std::string Narrow(const std::string& real) { return Utf16ToAnsi(Wide(real)); }
+
+// Whether a narrow path is too long for an "A" call, which converts it into a buffer of
+// MAX_PATH characters.
+inline bool TooLong(const std::string& ansi) { return Wide(Real(ansi)).size() >= kMaxPath; }
+
+// Past the character at `s`: wildcards match characters, not bytes.
+inline const char* NextChar(const char* s) {
+    size_t length = 0;
+    while (length < 4 && s[length] != '\0') ++length;
+    size_t pos = 0;
+    (void)DecodeUtf8(s, length, pos);
+    return s + pos;
 }
 
 inline bool IsSeparator(char c) { return c == '\\' || c == '/'; }
@@ -86,21 +114,19 @@ inline bool MatchName(const char* p, const char* n) {
         if (*p == '*') {
             while (p[1] == '*') ++p;
             if (p[1] == '\0') return true;
-            for (const char* s = n; *s; ++s)
+            for (const char* s = n; *s; s = NextChar(s))
                 if (MatchName(p + 1, s)) return true;
             return MatchName(p + 1, "");
         }
         if (*n == '\0') return false;
-        if (*p != '?' && *p != *n) return false;
+        if (*p == '?') {
+            n = NextChar(n);
+            continue;
+        }
+        if (*p != *n) return false;
         ++n;
     }
     return *n == '\0';
-}
-
-inline std::u16string Wide(const std::string& s) {
-    std::u16string out;
-    AnsiToUtf16(s.data(), s.size(), out);
-    return out;
 }
 
 }  // namespace simfs
@@ -168,7 +194,9 @@ inline std::string NameIn(const SimFileSystem::Node& dir, const SimFileSystem::N
 }  // namespace simfs
 
 struct SimFileSystem::Lookup {
-    uint32_t error = 0;            // 3 when the parent is missing or the path is not valid
+    // 3 when the parent is missing or the path is not valid; 123 for a wildcard in a name,
+    // with `parent` and `leaf` still set when it stands in the last one.
+    uint32_t error = 0;
     std::shared_ptr<Node> parent;  // null for a drive root
     std::shared_ptr<Node> node;    // null when the last component does not exist
     std::string leaf;
@@ -184,7 +212,7 @@ struct SimFileSystem::OpenFile {
 };
 
 struct SimFileSystem::Listing {
-    std::vector<FindDataA> entries;
+    std::vector<FindDataA> entries;  // real names, narrowed or widened as they are handed out
     size_t next = 0;
 };
 
@@ -226,7 +254,7 @@ inline std::string SplitSddlOwner(const std::string& sddl, std::string& rest) {
 }
 
 inline bool IsComponent(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/:") == std::string::npos;
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/:*?") == std::string::npos;
 }
 
 inline bool DeniesOpen(const SimFileSystem::Node& n, uint32_t access) {

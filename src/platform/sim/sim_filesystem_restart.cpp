@@ -14,7 +14,12 @@ using namespace simfs;
 
 std::vector<SimPendingOperation> SimFileSystem::PendingOperations() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return pending_;
+    std::vector<SimPendingOperation> narrow = pending_;
+    for (auto& op : narrow) {
+        op.from = Narrow(op.from);
+        op.to = Narrow(op.to);
+    }
+    return narrow;
 }
 
 bool SimFileSystem::GetPendingDeletions(std::vector<std::string>& paths) {
@@ -27,7 +32,7 @@ std::vector<std::string> SimFileSystem::PendingDeletes() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> paths;
     for (const auto& op : pending_)
-        if (op.to.empty()) paths.push_back(op.from);
+        if (op.to.empty()) paths.push_back(Narrow(op.from));
     return paths;
 }
 
@@ -122,18 +127,17 @@ uint32_t SimFileSystem::MoveLocked(const std::string& from, const std::string* t
 
 bool SimFileSystem::MoveFileExA(const std::string& from, const char* to, uint32_t flags) {
     if (Fail("MoveFileExA")) return false;
-    if (from.size() >= kMaxPath || (to && std::strlen(to) >= kMaxPath))
-        return Refuse(kErrorFilenameExcedRange);
+    if (TooLong(from) || (to && TooLong(to))) return Refuse(kErrorFilenameExcedRange);
     std::lock_guard<std::mutex> lock(mutex_);
-    std::string target = to ? to : "";
-    return Refuse(MoveLocked(from, to ? &target : nullptr, flags));
+    std::string target = to ? Real(std::string(to)) : "";
+    return Refuse(MoveLocked(Real(from), to ? &target : nullptr, flags));
 }
 
 bool SimFileSystem::MoveFileExW(const std::u16string& from, const char16_t* to, uint32_t flags) {
     if (Fail("MoveFileExW")) return false;
     std::lock_guard<std::mutex> lock(mutex_);
-    std::string target = to ? Utf16ToAnsi(to) : "";
-    return Refuse(MoveLocked(Utf16ToAnsi(from), to ? &target : nullptr, flags));
+    std::string target = to ? Real(std::u16string(to)) : "";
+    return Refuse(MoveLocked(Real(from), to ? &target : nullptr, flags));
 }
 
 }  // namespace platform::sim

@@ -15,7 +15,7 @@ using namespace simfs;
 
 SimFileSecurity* SimFileSystem::SecurityOf(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Lookup l = Resolve(path, true);
+    Lookup l = Resolve(Real(path), true);
     return l.node ? &l.node->security : nullptr;
 }
 
@@ -73,8 +73,9 @@ std::vector<SimFileChild> SimFileSystem::ChildrenOf(const SimFileSecurity* secur
     return out;
 }
 
-bool SimFileSystem::CreateLink(const std::string& path, const std::string& target, bool directory) {
+bool SimFileSystem::CreateLink(const std::string& ansiPath, const std::string& target, bool directory) {
     std::lock_guard<std::mutex> lock(mutex_);
+    const std::string path = Real(ansiPath);
     char letter = 0;
     std::vector<std::string> parts;
     if (target.empty() || !ParsePath(path, letter, parts) || parts.empty()) return false;
@@ -86,15 +87,15 @@ bool SimFileSystem::CreateLink(const std::string& path, const std::string& targe
     node->name = parts.back();
     node->directory = directory;
     node->attributes = directory ? 0u : uint32_t{kFileAttributeArchive};
-    node->linkTarget = target;
+    node->linkTarget = Real(target);
     return true;
 }
 
 bool SimFileSystem::SetShortName(const std::string& path, const std::string& shortName) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Lookup l = Resolve(path);
+    Lookup l = Resolve(Real(path));
     if (!l.node || !l.parent) return false;
-    l.node->shortName = shortName;
+    l.node->shortName = Real(shortName);
     return true;
 }
 
@@ -106,7 +107,7 @@ bool SimFileSystem::UserMayCreateIn(const std::string& sid, const Lookup& at) co
     if (!at.parent) return false;
     if (UserOwns(sid, at.parent.get())) return true;
     for (const std::string& open : openToUsers)
-        if (Resolve(open, true).node == at.parent) return true;
+        if (Resolve(Real(open), true).node == at.parent) return true;
     return false;
 }
 
@@ -122,7 +123,7 @@ bool SimFileSystem::Within(const std::shared_ptr<Node>& inner, const Node* outer
 }
 
 uint32_t SimFileSystem::UserMayTake(const std::string& sid, const std::string& path, Lookup& out) const {
-    out = Resolve(path);
+    out = Resolve(Real(path));
     if (out.error) return out.error;
     if (!out.node) return kErrorFileNotFound;
     if (!out.parent || out.node->deletePending) return kErrorAccessDenied;
@@ -134,7 +135,7 @@ uint32_t SimFileSystem::UserRename(const std::string& sid, const std::string& fr
     std::lock_guard<std::mutex> lock(mutex_);
     Lookup src;
     if (uint32_t code = UserMayTake(sid, from, src)) return code;
-    Lookup dst = Resolve(to);
+    Lookup dst = Resolve(Real(to));
     if (dst.error) return dst.error;
     if (dst.node) return kErrorAlreadyExists;
     if (dst.drive != src.drive) return kErrorNotSameDevice;
@@ -176,11 +177,11 @@ uint32_t SimFileSystem::UserCreateLink(const std::string& sid, const std::string
 uint32_t SimFileSystem::UserCreateHardLink(const std::string& sid, const std::string& path,
                                            const std::string& target) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Lookup t = Resolve(target, true);
+    Lookup t = Resolve(Real(target), true);
     if (t.error) return t.error;
     if (!t.node) return kErrorFileNotFound;
     if (t.node->directory) return kErrorAccessDenied;
-    Lookup l = Resolve(path);
+    Lookup l = Resolve(Real(path));
     if (l.error) return l.error;
     if (!l.parent) return kErrorAccessDenied;
     if (l.node) return kErrorAlreadyExists;
@@ -201,7 +202,7 @@ uint32_t SimFileSystem::UserCreateHardLink(const std::string& sid, const std::st
 uint32_t SimFileSystem::UserOpen(const std::string& sid, const std::string& path, uint32_t access,
                                  uint32_t share, FileHandle& out) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Lookup l = Resolve(path, true);
+    Lookup l = Resolve(Real(path), true);
     if (l.error) return l.error;
     if (!l.node) return kErrorFileNotFound;
     if (l.node->deletePending) return kErrorAccessDenied;
@@ -213,7 +214,7 @@ uint32_t SimFileSystem::UserOpen(const std::string& sid, const std::string& path
 
 uint32_t SimFileSystem::UserMakeLocked(const std::string& sid, const std::string& path, bool directory,
                                        const std::string& linkTarget, const std::string* contents) {
-    Lookup l = Resolve(path);
+    Lookup l = Resolve(Real(path));
     if (l.error) return l.error;
     if (!l.parent) return kErrorAccessDenied;
     if (l.node) return kErrorAlreadyExists;
@@ -224,7 +225,7 @@ uint32_t SimFileSystem::UserMakeLocked(const std::string& sid, const std::string
     node->directory = directory;
     node->attributes = directory ? 0u : uint32_t{kFileAttributeArchive};
     if (contents != nullptr) node->contents = *contents;
-    node->linkTarget = linkTarget;
+    node->linkTarget = Real(linkTarget);
     l.parent->children[Fold(l.leaf)] = node;
     return 0;
 }
