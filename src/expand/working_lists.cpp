@@ -494,7 +494,10 @@ void WorkingListBuilder::ListDirectory(const std::string& directory) {
         }
         std::string child = directory + "\\" + Upper(Utf16ToAnsi(found.name).c_str());
         if (child.size() >= kMaxPathBuffer) {
-            LogTooLong(kFileTreeTag, "Path", child.c_str());
+            // It stays, never cut into another name: an error of the run, as any object kept.
+            EngineLog(2, "%s: AddFileTree: '%s' is longer than %u bytes as a path: not removed", kFileTreeTag,
+                      child.c_str(), static_cast<unsigned>(kMaxPathBuffer - 1));
+            ++nuke_.counts.filesFailed;
             continue;
         }
         if ((found.attributes & kFileAttributeReparsePoint) != 0) {

@@ -186,7 +186,9 @@ TEST_F(WorkingListsTest, FileTreeSkipsChildrenTooLongForAPath) {
     EXPECT_EQ(0u, nuke.AddFileTree(dir.c_str()));
     EXPECT_EQ(2u, nuke.fileList.Count());
     EXPECT_TRUE(nuke.fileList.Contains((dir + "\\SHORT").c_str()));
-    EXPECT_EQ(1, Logged("CNuke::AddFileTree: Path too long, not listed"));
+    EXPECT_EQ(1, Logged("*E: CNuke::AddFileTree: AddFileTree: '" + dir + "\\" + std::string(20, 'F') +
+                        "' is longer than 259 bytes as a path: not removed"));
+    EXPECT_EQ(1u, nuke.counts.filesFailed);
 }
 
 TEST_F(WorkingListsTest, ExcludeIgnoreListMatchesAnywhereInTheTextWhateverTheCase) {
