@@ -211,6 +211,17 @@ TEST_F(ConfigFileTest, HandlerFailureStopsTheSection) {
     machine.faults.Fail("CreateToolhelp32Snapshot", 5);
     EXPECT_EQ(5u, nuke.ReadConfigSection(processes, "process", "stop"));
     EXPECT_EQ("stop=PROCESS_NAME,BY_VALUE,X.EXE", nuke.errorText);
+
+    // UTF-8 naming what Windows-1252 cannot spell: never read as its best-fit alias "C:\OMEGA";
+    // in a comment it does no harm.
+    TSet files;
+    WriteConfig("[file 1]\n; \xE6\x8A\xA5\nremove=FILE_NAME,BY_VALUE,C:\\\xCE\xA9mega\n");
+    enginetest::LogCapture log(machine);
+    EXPECT_EQ(1610u, nuke.ReadConfigSection(files, "file", "remove"));
+    EXPECT_TRUE(files.IsEmpty());
+    EXPECT_TRUE(log.Has("E: CNuke::ReadConfigSection: line 3 of the configuration names what the ANSI code page "
+                        "1252 cannot spell: 'remove=FILE_NAME,BY_VALUE,C:\\Omega'"))
+        << log.Text();
 }
 
 TEST_F(ConfigFileTest, OverlongLineIsRefusedNotSplit) {
