@@ -105,10 +105,12 @@ class CNuke {
     platform::Platform& Os() { return os_; }
     // The folders and keys this run never removes whole (expand/protected_locations.h).
     expand::ProtectedLocations& Protected();
-    // A file or folder a walk met under a name the ANSI code page cannot spell: never acted
-    // on, and recorded and counted failed once in the run however many walks meet it
-    // (expand/handlers_files.cpp). `name` is the full name as Windows keeps it.
-    void RefuseUnspellable(const char* tag, const char* what, const std::u16string& name);
+    // An object a walk or pattern met under a name the ANSI code page cannot spell: never acted
+    // on, and recorded and counted failed (in `failed`) once in the run however many walks and
+    // entries meet it (expand/handlers_files.cpp). `what` is "File", "Registry key", ...;
+    // `name` is the full name as Windows keeps it.
+    void RefuseUnspellable(const char* tag, const char* what, const std::u16string& name,
+                           uint32_t RunCounts::*failed = &RunCounts::filesFailed);
 
     // --- the configuration file (engine/config_file.cpp) ---
     // Finds <executable path without extension>.cfg and tests that it can be read:

@@ -157,12 +157,13 @@ static uint32_t ListPattern(CNuke& nuke, Platform& os, TSet& list, char* path, c
     return result;
 }
 
-void CNuke::RefuseUnspellable(const char* tag, const char* what, const std::u16string& name) {
-    std::string key = Utf16ToUtf8(name);
-    if (!key.empty()) Utf8UpperInPlace(&key[0], SimpleUpper);
+void CNuke::RefuseUnspellable(const char* tag, const char* what, const std::u16string& name,
+                              uint32_t RunCounts::*failed) {
+    std::string key = std::string(what) + ":" + Utf16ToUtf8(name);
+    Utf8UpperInPlace(&key[0], SimpleUpper);
     if (!unspellable_.insert(key).second) return;
     expand::detail::LogUnspellable(tag, what, name);
-    ++counts.filesFailed;
+    ++(counts.*failed);
 }
 
 uint32_t CNuke::ExpandFilePattern(TSet& list, char* path) {

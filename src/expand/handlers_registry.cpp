@@ -197,9 +197,9 @@ static uint32_t ExpandRegWildcard(CNuke& nuke, IRegistry& reg, TSet& list, char*
         const std::u16string real = expand::UnspellableRegName(reg, key.get(), index, keys);
         if (!real.empty()) {
             if (&list == (keys ? &nuke.removeRegKeyList : &nuke.removeRegValueList)) {
-                expand::detail::LogUnspellable(tag, keys ? "Registry key" : "Registry value",
-                                               AnsiToUtf16(prefix) + real);
-                ++(keys ? nuke.counts.keysFailed : nuke.counts.valuesFailed);
+                nuke.RefuseUnspellable(
+                    tag, keys ? "Registry key" : "Registry value", AnsiToUtf16(prefix) + real,
+                    keys ? &engine::RunCounts::keysFailed : &engine::RunCounts::valuesFailed);
             }
             continue;
         }

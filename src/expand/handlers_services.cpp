@@ -74,8 +74,7 @@ uint32_t CNuke::ExpandServiceName(TSet& list, char* data) {
     // Reported where the entry would have removed one under its alias.
     for (const std::u16string& real : unspellable) {
         if (&list != &removeServiceList || !expand::MatchWildcard(Utf16ToAnsi(real).c_str(), data)) continue;
-        expand::detail::LogUnspellable("CNuke::ExpandServiceName", "Service", real);
-        ++counts.servicesFailed;
+        RefuseUnspellable("CNuke::ExpandServiceName", "Service", real, &RunCounts::servicesFailed);
     }
     return 0;
 }

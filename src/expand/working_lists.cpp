@@ -25,7 +25,6 @@ using namespace platform;
 using expand::kMaxPathBuffer;
 using expand::kRegTextBuffer;
 using expand::detail::LogTooLong;
-using expand::detail::LogUnspellable;
 
 namespace {
 
@@ -381,9 +380,9 @@ void WorkingListBuilder::LeaveUnspellable(const std::string& prefix, const std::
         else
             escaped += c;
     }
-    LogUnspellable(kKeyTreeTag, isKey ? "Registry key" : "Registry value",
-                   AnsiToUtf16(prefix) + u"\\" + (isKey ? real : escaped));
-    ++(isKey ? nuke_.counts.keysFailed : nuke_.counts.valuesFailed);
+    nuke_.RefuseUnspellable(kKeyTreeTag, isKey ? "Registry key" : "Registry value",
+                            AnsiToUtf16(prefix) + u"\\" + (isKey ? real : escaped),
+                            isKey ? &RunCounts::keysFailed : &RunCounts::valuesFailed);
     // Only the keys above it matter here: a backslash in the alias must not make one up.
     std::string text = prefix + "\\";
     for (char c : alias) text += c == '\\' ? '-' : c;
