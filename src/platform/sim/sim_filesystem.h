@@ -206,6 +206,8 @@ class SimFileSystem : public IFileSystem {
     uint32_t MoveLocked(const std::string& from, const std::string* to, uint32_t flags);
     uint32_t CreateDirectoryLocked(const std::string& path, const char* sddl);
     uint32_t FindFirstLocked(const std::string& pattern, FindDataA& data, FindHandle& out);
+    // The listing's next entry, its name as the file system keeps it.
+    uint32_t FindNextLocked(FindHandle handle, FindDataA& data);
     uint32_t CopyLocked(const std::string& from, const std::string& to, bool failIfExists);
     // The folder holding `node` and the drive it is on; false when it is in no tree.
     bool Locate(const Node* node, std::shared_ptr<Node>& parent, char& drive) const;

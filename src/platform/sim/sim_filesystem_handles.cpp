@@ -381,14 +381,20 @@ bool SimFileSystem::FindFirstFileA(const std::string& pattern, FindDataA& data, 
     return true;
 }
 
+uint32_t SimFileSystem::FindNextLocked(FindHandle handle, FindDataA& data) {
+    auto it = listings_.find(handle);
+    if (it == listings_.end()) return kErrorInvalidHandle;
+    Listing& l = *it->second;
+    if (l.next >= l.entries.size()) return kErrorNoMoreFiles;
+    data = l.entries[l.next++];
+    return 0;
+}
+
 bool SimFileSystem::FindNextFileA(FindHandle handle, FindDataA& data) {
     if (Fail("FindNextFileA")) return false;
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = listings_.find(handle);
-    if (it == listings_.end()) return Refuse(kErrorInvalidHandle);
-    Listing& l = *it->second;
-    if (l.next >= l.entries.size()) return Refuse(kErrorNoMoreFiles);
-    const FindDataA& real = l.entries[l.next++];
+    FindDataA real;
+    if (!Refuse(FindNextLocked(handle, real))) return false;
     data = FindDataA{real.attributes, real.size, Narrow(real.name)};
     return true;
 }
@@ -405,11 +411,8 @@ bool SimFileSystem::FindFirstFileW(const std::u16string& pattern, FindDataW& dat
 bool SimFileSystem::FindNextFileW(FindHandle handle, FindDataW& data) {
     if (Fail("FindNextFileW")) return false;
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = listings_.find(handle);
-    if (it == listings_.end()) return Refuse(kErrorInvalidHandle);
-    Listing& l = *it->second;
-    if (l.next >= l.entries.size()) return Refuse(kErrorNoMoreFiles);
-    const FindDataA& real = l.entries[l.next++];
+    FindDataA real;
+    if (!Refuse(FindNextLocked(handle, real))) return false;
     data = FindDataW{real.attributes, real.size, Wide(real.name)};
     return true;
 }
