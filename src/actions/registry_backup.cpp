@@ -353,7 +353,7 @@ const RegistryBackup::Spellings& RegistryBackup::SpellingsBelow(platform::RegKey
         uint32_t length = sizeof child;
         if (os_.reg.EnumKeyEx(raw, i, child, &length) != kErrorSuccess) break;
         // A best-fit alias may spell another key beside it, and is no spelling of its own.
-        if (!expand::UnspellableRegName(os_.reg, raw, i, true).empty()) continue;
+        if (!expand::UnspellableRegName(os_.reg, raw, i, true, std::string(child, length)).empty()) continue;
         std::string name(child, length), folded = name;
         platform::AnsiUpperInPlace(&folded[0]);
         out.names.emplace(folded, name);

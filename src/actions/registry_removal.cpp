@@ -254,7 +254,7 @@ bool ReadContents(platform::IRegistry& reg, platform::RegKey root, const std::st
     for (uint32_t i = 0;; ++i) {
         uint32_t length = sizeof name;
         if (reg.EnumKeyEx(key.get(), i, name, &length) != kErrorSuccess) break;
-        std::u16string real = expand::UnspellableRegName(reg, key.get(), i, true);
+        std::u16string real = expand::UnspellableRegName(reg, key.get(), i, true, std::string(name, length));
         if (real.empty())
             out.keys.emplace_back(name, length);
         else
@@ -266,7 +266,8 @@ bool ReadContents(platform::IRegistry& reg, platform::RegKey root, const std::st
         if (reg.EnumValue(key.get(), i, valueName.data(), &length, nullptr, nullptr, nullptr) !=
             kErrorSuccess)
             break;
-        std::u16string real = expand::UnspellableRegName(reg, key.get(), i, false);
+        std::u16string real =
+            expand::UnspellableRegName(reg, key.get(), i, false, std::string(valueName.data(), length));
         if (real.empty())
             out.values.emplace_back(valueName.data(), length);
         else

@@ -194,7 +194,7 @@ static uint32_t ExpandRegWildcard(CNuke& nuke, IRegistry& reg, TSet& list, char*
         if (code != 0) break;
         if (!expand::MatchWildcard(name.data(), pattern.last)) continue;
         // The name matched is a best-fit alias: what it reaches is another object or none.
-        const std::u16string real = expand::UnspellableRegName(reg, key.get(), index, keys);
+        const std::u16string real = expand::UnspellableRegName(reg, key.get(), index, keys, name.data());
         if (!real.empty()) {
             if (&list == (keys ? &nuke.removeRegKeyList : &nuke.removeRegValueList)) {
                 nuke.RefuseUnspellable(

@@ -308,7 +308,8 @@ uint32_t WorkingListBuilder::KeyAndBelow(RegKey root, const char* rootName, cons
     for (uint32_t index = 0;; ++index) {
         uint32_t length = sizeof(keyName);
         if (os_.reg.EnumKeyEx(key.get(), index, keyName, &length) != 0) break;
-        const std::u16string real = expand::UnspellableRegName(os_.reg, key.get(), index, true);
+        const std::u16string real =
+            expand::UnspellableRegName(os_.reg, key.get(), index, true, std::string(keyName, length));
         if (!real.empty()) {
             LeaveUnspellable(prefix, std::string(keyName, length), real, true);
             continue;
@@ -339,7 +340,8 @@ uint32_t WorkingListBuilder::KeyAndBelow(RegKey root, const char* rootName, cons
         uint32_t length = kValueNameBuffer;
         if (os_.reg.EnumValue(key.get(), index, valueName.data(), &length, nullptr, nullptr, nullptr) != 0)
             break;
-        const std::u16string real = expand::UnspellableRegName(os_.reg, key.get(), index, false);
+        const std::u16string real = expand::UnspellableRegName(os_.reg, key.get(), index, false,
+                                                               std::string(valueName.data(), length));
         if (!real.empty()) {
             LeaveUnspellable(prefix, std::string(valueName.data(), length), real, false);
             continue;
